@@ -1,0 +1,276 @@
+#include "CommandLine.h"
+
+#include "EntryRecorder.h"
+#include "Failure.h"
+#include "VolumeLabels.h"
+#include "Walk.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace kartoma {
+
+namespace {
+
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+std::optional<int> wholeNumber(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+/// Progress and problems on standard error while the walk runs.
+class ConsoleProgress final : public WalkObserver {
+public:
+    ConsoleProgress(std::FILE* err, bool quiet)
+        : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
+        clock_.start();
+    }
+
+    void searching(const QString& folder) override {
+        if (live_) {
+            folder_ = folder;
+        }
+    }
+
+    void yieldNow() override {
+        ++entries_;
+        // Looking at the clock once per 1024 entries keeps this off the walk's profile.
+        if (live_ && (entries_ & 1023) == 0 && clock_.elapsed() - lastDraw_ >= 100) {
+            lastDraw_ = clock_.elapsed();
+            QString line = QStringLiteral("%1 entries  %2").arg(entries_).arg(folder_);
+            if (line.size() > 100) {
+                line = line.left(48) + QStringLiteral("…") + line.right(51);
+            }
+            print(err_, QStringLiteral("\r\x1b[K") + line);
+            std::fflush(err_);
+            drawn_ = true;
+        }
+    }
+
+    void skipped(const QString& path, int errnum) override {
+        if (quiet_) {
+            return;
+        }
+        clearLine();
+        print(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
+    }
+
+    void clearLine() {
+        if (drawn_) {
+            print(err_, QStringLiteral("\r\x1b[K"));
+            drawn_ = false;
+        }
+    }
+
+    double seconds() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e9; }
+
+private:
+    std::FILE* err_;
+    bool quiet_;
+    bool live_;
+    bool drawn_ = false;
+    QElapsedTimer clock_;
+    qint64 lastDraw_ = 0;
+    std::uint64_t entries_ = 0;
+    QString folder_;
+};
+
+bool endsWithCaseless(const QString& text, const char* suffix) {
+    return text.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: kartoma                      open the window\n"
+        "       kartoma --catalog DIR --out FILE [options]\n"
+        "\n"
+        "Makes a catalogue of the folder DIR and its subfolders: one line per file (and folder) with\n"
+        "name, folder, size, date, time, volume label and type. FILE ending in .csv gets a CSV file,\n"
+        "FILE ending in .xlsx a workbook.\n"
+        "\n"
+        "Options:\n"
+        "  --depth N          folder levels to list, 1 (DIR itself) to 8 (default 8)\n"
+        "  --filter PATTERN   file names to list (default \"*.*\"; \"*\" takes every file);\n"
+        "                     ? one character, * any run, # a digit, [a-z] [!a-z] sets\n"
+        "  --folders          list folders too\n"
+        "  --label TEXT       volume label for every line (default: the volume's own label,\n"
+        "                     else the folder path)\n"
+        "  --encoding E       CSV encoding: cp932 (default) or utf-8\n"
+        "  --layout one|all   workbook: title row on the first page only, or on every page\n"
+        "  --lines N          workbook: lines per page (default 60)\n"
+        "  --template PATH    workbook: the template to fill (default: Kartoma.xl_ beside the program)\n"
+        "  --quiet            no progress, no summary\n"
+        "  --help             this text\n"
+        "  --version          the program's version\n"
+        "\n"
+        "Exit status: 0 success, 1 failure, 2 usage error.\n");
+}
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments) {
+    ParsedCommandLine parsed;
+    if (arguments.size() <= 1) {
+        return parsed;
+    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption catalog(QStringLiteral("catalog"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption depth(QStringLiteral("depth"), QString(), QStringLiteral("N"));
+    const QCommandLineOption filter(QStringLiteral("filter"), QString(), QStringLiteral("PATTERN"));
+    const QCommandLineOption folders(QStringLiteral("folders"));
+    const QCommandLineOption label(QStringLiteral("label"), QString(), QStringLiteral("TEXT"));
+    const QCommandLineOption layout(QStringLiteral("layout"), QString(), QStringLiteral("one|all"));
+    const QCommandLineOption lines(QStringLiteral("lines"), QString(), QStringLiteral("N"));
+    const QCommandLineOption templ(QStringLiteral("template"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("E"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet, help,
+                       version});
+
+    const auto usageError = [&parsed](const QString& message) {
+        parsed.action = ParsedCommandLine::Action::UsageError;
+        parsed.error = message;
+        return parsed;
+    };
+    if (!parser.parse(arguments)) {
+        return usageError(parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        parsed.action = ParsedCommandLine::Action::Help;
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        parsed.action = ParsedCommandLine::Action::Version;
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    }
+    if (!parser.isSet(catalog) || !parser.isSet(out)) {
+        return usageError(QStringLiteral("--catalog DIR and --out FILE are both needed"));
+    }
+
+    CatalogRequest& r = parsed.request;
+    r.folder = parser.value(catalog);
+    r.output = parser.value(out);
+    if (r.folder.isEmpty() || r.output.isEmpty()) {
+        return usageError(QStringLiteral("--catalog and --out need a path"));
+    }
+    if (parser.isSet(depth)) {
+        const std::optional<int> n = wholeNumber(parser.value(depth));
+        if (!n || *n < 1 || *n > 8) {
+            return usageError(QStringLiteral("--depth takes a whole number from 1 to 8"));
+        }
+        r.depth = *n;
+    }
+    if (parser.isSet(filter)) {
+        r.filter = parser.value(filter);
+    }
+    r.listFolders = parser.isSet(folders);
+    if (parser.isSet(label)) {
+        r.label = parser.value(label);
+    }
+    if (parser.isSet(layout)) {
+        const QString value = parser.value(layout);
+        if (value == QLatin1String("one")) {
+            r.layout = CatalogRequest::Layout::One;
+        } else if (value == QLatin1String("all")) {
+            r.layout = CatalogRequest::Layout::All;
+        } else {
+            return usageError(QStringLiteral("--layout takes one or all"));
+        }
+    }
+    if (parser.isSet(lines)) {
+        const std::optional<int> n = wholeNumber(parser.value(lines));
+        if (!n || *n < 2 || *n > 32767) {
+            return usageError(QStringLiteral("--lines takes a whole number from 2 to 32767"));
+        }
+        r.linesPerPage = *n;
+    }
+    r.templatePath = parser.value(templ);
+    if (parser.isSet(encoding)) {
+        const QString value = parser.value(encoding).toLower();
+        if (value == QLatin1String("cp932")) {
+            r.encoding = CsvEncoding::Cp932;
+        } else if (value == QLatin1String("utf-8") || value == QLatin1String("utf8")) {
+            r.encoding = CsvEncoding::Utf8;
+        } else {
+            return usageError(QStringLiteral("--encoding takes cp932 or utf-8"));
+        }
+    }
+    r.quiet = parser.isSet(quiet);
+    if (!endsWithCaseless(r.output, ".csv") && !endsWithCaseless(r.output, ".xlsx")) {
+        return usageError(QStringLiteral("--out FILE must end in .csv or .xlsx"));
+    }
+    parsed.action = ParsedCommandLine::Action::Catalog;
+    return parsed;
+}
+
+int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabels& labels, std::FILE* err) {
+    ConsoleProgress progress(err, request.quiet);
+    try {
+        if (endsWithCaseless(request.output, ".xlsx")) {
+            throw Failure(FailureCode::NotSupported, QStringLiteral("workbook output (.xlsx); write .csv for now"));
+        }
+        // The folder as an absolute path: the catalogue says where its entries were found.
+        const QString folder = QDir::cleanPath(QDir(request.folder).absolutePath());
+        const QFileInfo info(folder);
+        if (!info.exists() && !info.isSymLink()) {
+            throw Failure(FailureCode::RootNotFound, folder);
+        }
+        if (!info.isDir()) {
+            throw Failure(FailureCode::RootNotFolder, folder);
+        }
+
+        CatalogueOptions options;
+        options.walk.depth = request.depth;
+        options.record.leaveOutFolders = !request.listFolders;
+        options.record.filterPattern = request.filter;
+        if (request.label) {
+            options.volumeLabel = *request.label;
+        } else {
+            options.volumeLabel = labels.labelOf(folder);
+            if (options.volumeLabel.isEmpty()) {
+                options.volumeLabel = folder;
+            }
+        }
+
+        EntryList list;
+        const WalkStats stats = collectEntries(folder, options, fileSystem, progress, list);
+        const CsvResult written = saveCsv(list, request.encoding, request.output);
+        progress.clearLine();
+        if (!request.quiet) {
+            if (written.replacedCharacters > 0) {
+                print(err, QStringLiteral("kartoma: %1 characters have no CP932 form and were written as \"?\" "
+                                          "(use --encoding utf-8 to keep them)\n")
+                               .arg(written.replacedCharacters));
+            }
+            print(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
+                           .arg(list.count())
+                           .arg(stats.skipped())
+                           .arg(progress.seconds(), 0, 'f', 2)
+                           .arg(request.output));
+        }
+        return 0;
+    } catch (const Failure& failure) {
+        progress.clearLine();
+        print(err, QStringLiteral("kartoma: %1\n").arg(failure.englishText()));
+        return 1;
+    }
+}
+
+} // namespace kartoma

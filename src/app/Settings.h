@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace kartoma {
+
+class SettingsStore;
+
+/// The eight stored options, named after their keys in the store.
+struct Settings {
+    bool splash = true;       ///< show the splash window at start-up
+    bool allTitle = false;    ///< workbook with a title row at the top of every page
+    bool oneTitle = true;     ///< workbook with a title row on the first page only
+    bool label = true;        ///< ask for a label when the volume has none
+    bool csv = false;         ///< write CSV instead of a workbook
+    std::int16_t pageLN = 60; ///< lines per workbook page
+    std::int16_t nest = 8;    ///< folder levels the walk covers
+    bool folder = true;       ///< leave folders out of the list
+
+    friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+/// Where the options live: application "Kartoma", section "option".
+inline const QString kSettingsApp = QStringLiteral("Kartoma");
+inline const QString kSettingsSection = QStringLiteral("option");
+
+/// Reads the eight options in the order splash, allTitle, oneTitle, label, csv, PageLN, Nest, Folder.
+/// A missing key, a text that does not convert, or a number that does not fit 16 bits gives the key's
+/// default, so the program always starts. Values are not range-checked beyond that: PageLN 45 is 45.
+Settings loadSettings(SettingsStore& store);
+
+/// The stored text of a Boolean: "True" or "False".
+QString booleanText(bool value);
+
+/// "True"/"False" in any letter case, or a number (0 is False, anything else True); blanks around
+/// the text are ignored. Nothing for any other text.
+std::optional<bool> textToBoolean(const QString& text);
+
+/// A decimal number rounded half to even, when it fits a 16-bit signed integer; blanks around the
+/// text are ignored. Nothing for any other text.
+std::optional<std::int16_t> textToInt16(const QString& text);
+
+} // namespace kartoma

@@ -1,0 +1,197 @@
+#include "CsvWriter.h"
+
+#include "Cp932Encoder.h"
+#include "Failure.h"
+
+#include <QSaveFile>
+
+#include <charconv>
+#include <string>
+#include <string_view>
+
+namespace kartoma {
+
+namespace {
+
+constexpr std::size_t kFlushBytes = 1 << 20;
+
+bool isAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Builds the file's bytes field by field, and hands them to the device in large pieces.
+class CsvBuilder {
+public:
+    CsvBuilder(CsvEncoding encoding, QIODevice& device, const QString& path)
+        : encoding_(encoding), encoder_(Cp932Encoder::instance()), device_(device), path_(path) {
+        buffer_.reserve(kFlushBytes + 64 * 1024);
+    }
+
+    void text(QStringView value) {
+        buffer_ += '"';
+        if (encoding_ == CsvEncoding::Cp932) {
+            encoder_.append(value, buffer_, replaced_, true);
+        } else {
+            const QByteArray utf8 = value.toUtf8();
+            appendDoubled(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        }
+        buffer_ += '"';
+    }
+
+    /// A text field given as UTF-8 bytes (names straight from the file system).
+    void utf8Text(std::string_view value) {
+        if (isAscii(value)) {
+            // ASCII is the same in both encodings.
+            buffer_ += '"';
+            appendDoubled(value);
+            buffer_ += '"';
+            return;
+        }
+        text(QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+    }
+
+    /// A field that was encoded once and is written again as it is.
+    void raw(std::string_view bytes) { buffer_.append(bytes); }
+
+    /// A text field encoded once, for values repeated on many lines.
+    struct Encoded {
+        std::string bytes;
+        std::uint64_t replaced = 0;
+    };
+    Encoded encodedText(QStringView value) {
+        Encoded field;
+        field.bytes.swap(buffer_);
+        const std::uint64_t before = replaced_;
+        text(value);
+        field.bytes.swap(buffer_);
+        field.replaced = replaced_ - before;
+        replaced_ = before;
+        return field;
+    }
+    /// Writes a field encoded by encodedText; its replaced characters count once per line written.
+    void encoded(const Encoded& field) {
+        buffer_.append(field.bytes);
+        replaced_ += field.replaced;
+    }
+
+    void number(std::int64_t value) {
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        buffer_.append(digits, result.ptr);
+    }
+
+    void comma() { buffer_ += ','; }
+    void endLine() {
+        buffer_ += "\r\n";
+        if (buffer_.size() >= kFlushBytes) {
+            flush();
+        }
+    }
+
+    void flush() {
+        if (buffer_.empty()) {
+            return;
+        }
+        const qint64 written = device_.write(buffer_.data(), static_cast<qint64>(buffer_.size()));
+        if (written != static_cast<qint64>(buffer_.size())) {
+            throw Failure(FailureCode::OutputWrite, path_, device_.errorString());
+        }
+        buffer_.clear();
+    }
+
+    std::uint64_t replaced() const { return replaced_; }
+
+private:
+    void appendDoubled(std::string_view value) {
+        for (const char c : value) {
+            if (c == '"') {
+                buffer_ += '"';
+            }
+            buffer_ += c;
+        }
+    }
+
+    CsvEncoding encoding_;
+    const Cp932Encoder& encoder_;
+    QIODevice& device_;
+    const QString& path_;
+    std::string buffer_;
+    std::uint64_t replaced_ = 0;
+};
+
+} // namespace
+
+CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out, const QString& pathForMessages) {
+    CsvBuilder csv(encoding, out, pathForMessages);
+    if (encoding == CsvEncoding::Utf8) {
+        csv.raw("\xEF\xBB\xBF");
+    }
+    const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付", u"時間", u"ボリューム", u"TYPE"};
+    for (std::size_t i = 0; i < std::size(headers); ++i) {
+        if (i > 0) {
+            csv.comma();
+        }
+        csv.text(headers[i]);
+    }
+    csv.endLine();
+
+    const CsvBuilder::Encoded volume = csv.encodedText(list.volumeLabel());
+    const CsvBuilder::Encoded fileType = csv.encodedText(u"F");
+    const CsvBuilder::Encoded folderType = csv.encodedText(u"D");
+    std::uint32_t cachedFolder = 0;
+    CsvBuilder::Encoded folder;
+    bool haveFolder = false;
+
+    const std::size_t count = list.count();
+    for (std::size_t i = 0; i < count; ++i) {
+        const EntryList::Record& r = list.record(i);
+        if (!haveFolder || r.folder != cachedFolder) {
+            folder = csv.encodedText(list.folder(r.folder));
+            cachedFolder = r.folder;
+            haveFolder = true;
+        }
+        csv.utf8Text(r.nameBytes());
+        csv.comma();
+        csv.encoded(folder);
+        csv.comma();
+        csv.number(r.size);
+        // Date and time: "yyyy/mm/dd","hh:mm:ss" with their quotes and the commas around them.
+        char stamp[24];
+        char* p = stamp;
+        *p++ = ',';
+        *p++ = '"';
+        p = writeDateText(r.stamp, p);
+        *p++ = '"';
+        *p++ = ',';
+        *p++ = '"';
+        p = writeTimeText(r.stamp, p);
+        *p++ = '"';
+        *p++ = ',';
+        csv.raw(std::string_view(stamp, static_cast<std::size_t>(p - stamp)));
+        csv.encoded(volume);
+        csv.comma();
+        csv.encoded(r.type == EntryType::Folder ? folderType : fileType);
+        csv.endLine();
+    }
+    csv.flush();
+    return CsvResult{count, csv.replaced()};
+}
+
+CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        throw Failure(FailureCode::OutputCreate, path, file.errorString());
+    }
+    const CsvResult result = writeCsv(list, encoding, file, path);
+    if (!file.commit()) {
+        throw Failure(FailureCode::OutputCommit, path, file.errorString());
+    }
+    return result;
+}
+
+} // namespace kartoma

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "EntryList.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class QIODevice;
+
+namespace kartoma {
+
+enum class CsvEncoding {
+    Cp932, ///< the Japanese Windows code page, no byte-order mark (the list's own format)
+    Utf8,  ///< UTF-8 with a byte-order mark, for tools that want Unicode
+};
+
+struct CsvResult {
+    std::uint64_t lines = 0;              ///< entry lines written, the header not counted
+    std::uint64_t replacedCharacters = 0; ///< characters written as "?" because CP932 cannot hold them
+};
+
+/// Writes the list as CSV: the header line, then one line per entry in list order, each ending in
+/// CR LF. Text fields are quoted with inner quotes doubled, so any name reads back as itself; the
+/// size is a bare decimal number; the sixth field is the list's volume label.
+///
+/// Throws Failure(OutputWrite) when the device does not take the bytes.
+CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out, const QString& pathForMessages);
+
+/// Writes the list to the file at `path` atomically: the file appears complete or not at all, and
+/// an existing file is replaced only once the new one is written. Throws Failure on any error.
+CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path);
+
+} // namespace kartoma

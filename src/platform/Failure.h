@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+namespace kartoma {
+
+/// What went wrong, as one code per kind of failure. The front ends turn a code into a message in
+/// their own language (Japanese in the window, English on the command line).
+enum class FailureCode {
+    RootNotFound = 1,  ///< the folder to catalogue does not exist
+    RootNotFolder,     ///< the path names something that is not a folder
+    RootUnreadable,    ///< the folder exists but cannot be listed
+    OutputCreate,      ///< the output file cannot be created
+    OutputWrite,       ///< writing the output failed (disk full, I/O error)
+    OutputCommit,      ///< the finished output could not replace the target
+    NotSupported,      ///< the requested output is not available in this build
+};
+
+/// The one exception type that carries a failure inside a command up to the command's boundary,
+/// where it is caught and shown. It never crosses a Qt slot or the event loop.
+class Failure : public std::exception {
+public:
+    /// `path` is the file or folder concerned; `detail` the system's own reason, if any.
+    Failure(FailureCode code, QString path, QString detail = {})
+        : code_(code), path_(std::move(path)), detail_(std::move(detail)) {}
+
+    FailureCode code() const noexcept { return code_; }
+    const QString& path() const noexcept { return path_; }
+    const QString& detail() const noexcept { return detail_; }
+
+    /// English text for the command line: "cannot create output file FILE: reason".
+    QString englishText() const;
+    /// Japanese text for the window.
+    QString japaneseText() const;
+
+    const char* what() const noexcept override { return "kartoma::Failure"; }
+
+private:
+    FailureCode code_;
+    QString path_;
+    QString detail_;
+};
+
+/// The system's text for an errno value.
+QString systemErrorText(int errnum);
+
+} // namespace kartoma

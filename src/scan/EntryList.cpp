@@ -1,0 +1,63 @@
+#include "EntryList.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kartoma {
+
+void EntryList::clear() {
+    blocks_.clear();
+    count_ = 0;
+    nameBlocks_.clear();
+    longNames_.clear();
+    nameBlockUsed_ = kNameBlockBytes;
+    folders_.clear();
+    volumeLabel_.clear();
+}
+
+std::uint32_t EntryList::addFolder(const QString& path) {
+    folders_.push_back(path);
+    return static_cast<std::uint32_t>(folders_.size() - 1);
+}
+
+const char* EntryList::storeName(std::string_view name) {
+    if (name.size() > kNameBlockBytes / 4) {
+        // A name this long (only possible on unusual file systems) gets a block of its own, so it
+        // cannot waste the rest of a shared block.
+        longNames_.push_back(std::make_unique<char[]>(name.size()));
+        std::memcpy(longNames_.back().get(), name.data(), name.size());
+        return longNames_.back().get();
+    }
+    if (nameBlockUsed_ + name.size() > kNameBlockBytes) {
+        nameBlocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
+        nameBlockUsed_ = 0;
+    }
+    char* place = nameBlocks_.back().get() + nameBlockUsed_;
+    std::memcpy(place, name.data(), name.size());
+    nameBlockUsed_ += name.size();
+    return place;
+}
+
+void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t size,
+                       const LocalStamp& stamp, EntryType type) {
+    if (count_ % kBlockRecords == 0 && count_ / kBlockRecords == blocks_.size()) {
+        blocks_.push_back(std::make_unique<Record[]>(kBlockRecords));
+    }
+    Record& slot = blocks_[count_ / kBlockRecords][count_ % kBlockRecords];
+    slot = Record{storeName(name), folder, static_cast<std::uint16_t>(std::min<std::size_t>(name.size(), 0xFFFF)),
+                  type, size, stamp};
+    ++count_;
+}
+
+FileEntry EntryList::entry(std::size_t i) const {
+    const Record& r = record(i);
+    return FileEntry{folders_[r.folder],
+                     QString::fromUtf8(r.name, static_cast<qsizetype>(r.nameLength)),
+                     r.size,
+                     dateText(r.stamp),
+                     timeText(r.stamp),
+                     volumeLabel_,
+                     r.type};
+}
+
+} // namespace kartoma

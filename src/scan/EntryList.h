@@ -1,0 +1,76 @@
+#pragma once
+
+#include "FileEntry.h"
+#include "FileTime.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace kartoma {
+
+/// The recorded entries of one catalogue, in recording order.
+///
+/// Built to hold a million entries in little memory: each record is 32 bytes; names are kept as the
+/// file system's bytes in large blocks; every entry of a folder shares one folder path. Nothing is
+/// ever moved once stored, so growing the list never needs twice its memory.
+class EntryList {
+public:
+    struct Record {
+        const char* name;
+        std::uint32_t folder;     ///< index into the folder table
+        std::uint16_t nameLength; ///< a name is at most 255 bytes on every Linux file system
+        EntryType type;
+        std::int64_t size;
+        LocalStamp stamp;
+
+        std::string_view nameBytes() const { return std::string_view(name, nameLength); }
+    };
+    static_assert(sizeof(Record) == 32);
+
+    EntryList() = default;
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+    EntryList(EntryList&&) = default;
+    EntryList& operator=(EntryList&&) = default;
+
+    /// Empties the list, its folder table and its volume label.
+    void clear();
+
+    /// Adds a folder path to the folder table; entries refer to it by the returned index.
+    std::uint32_t addFolder(const QString& path);
+    const QString& folder(std::uint32_t index) const { return folders_[index]; }
+    std::size_t folderCount() const { return folders_.size(); }
+
+    void append(std::uint32_t folder, std::string_view name, std::int64_t size, const LocalStamp& stamp,
+                EntryType type);
+
+    std::size_t count() const { return count_; }
+    const Record& record(std::size_t i) const { return blocks_[i / kBlockRecords][i % kBlockRecords]; }
+
+    /// The volume label written into every entry of the list (empty: none).
+    const QString& volumeLabel() const { return volumeLabel_; }
+    void setVolumeLabel(const QString& label) { volumeLabel_ = label; }
+
+    /// Entry i with its texts made up, for callers that want the plain record.
+    FileEntry entry(std::size_t i) const;
+
+private:
+    static constexpr std::size_t kBlockRecords = 16384;
+    static constexpr std::size_t kNameBlockBytes = 1 << 20;
+
+    const char* storeName(std::string_view name);
+
+    std::vector<std::unique_ptr<Record[]>> blocks_;
+    std::size_t count_ = 0;
+    std::vector<std::unique_ptr<char[]>> nameBlocks_;
+    std::size_t nameBlockUsed_ = kNameBlockBytes;
+    std::vector<std::unique_ptr<char[]>> longNames_;
+    std::vector<QString> folders_;
+    QString volumeLabel_;
+};
+
+} // namespace kartoma

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "EntryList.h"
+#include "LikePattern.h"
+#include "Walk.h"
+
+namespace kartoma {
+
+struct RecorderOptions {
+    /// Leave folders out of the list, so that only files are recorded.
+    bool leaveOutFolders = true;
+    /// The pattern file names must match (letter case ignored); folders are never filtered by it.
+    QString filterPattern = QStringLiteral("*.*");
+};
+
+/// Decides which of the entries the walk offers belong in the list, and records them.
+class EntryRecorder final : public EntrySink {
+public:
+    EntryRecorder(const RecorderOptions& options, EntryList& list);
+
+    void beginFolder(const QString& dir) override;
+    void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) override;
+
+private:
+    bool leaveOutFolders_;
+    LikePattern pattern_;
+    EntryList& list_;
+    QString pendingFolder_;
+    bool folderAdded_ = false;
+    std::uint32_t folderIndex_ = 0;
+};
+
+} // namespace kartoma
+
+namespace kartoma {
+
+/// Everything that decides what one catalogue holds.
+struct CatalogueOptions {
+    WalkOptions walk;
+    RecorderOptions record;
+    QString volumeLabel; ///< written into every entry; may be empty
+};
+
+/// Empties `list`, then walks `folder` into it: the one road from a folder to a list, shared by the
+/// window and the command line. Throws Failure when `folder` itself cannot be listed.
+WalkStats collectEntries(const QString& folder, const CatalogueOptions& options, FileSystem& fileSystem,
+                         WalkObserver& observer, EntryList& list);
+
+} // namespace kartoma

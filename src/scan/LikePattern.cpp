@@ -1,0 +1,172 @@
+#include "LikePattern.h"
+
+#include <QList>
+
+#include <algorithm>
+
+namespace kartoma {
+
+char32_t decodeUtf8(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    int length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, minimum = 0x10000;
+    } else {
+        ++pos;
+        return 0xFFFD;
+    }
+    if (pos + length > text.size()) {
+        ++pos;
+        return 0xFFFD;
+    }
+    for (int i = 1; i < length; ++i) {
+        const unsigned char next = byte(pos + i);
+        if ((next & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        ++pos;
+        return 0xFFFD;
+    }
+    pos += length;
+    return value;
+}
+
+LikePattern::LikePattern(const QString& pattern) {
+    const QList<uint> chars = pattern.toUpper().toUcs4();
+    const std::size_t n = chars.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char32_t c = chars[i];
+        if (c == U'*') {
+            // Consecutive stars are one star.
+            if (tokens_.empty() || tokens_.back().kind != Kind::Star) {
+                tokens_.push_back(Token{Kind::Star});
+            }
+        } else if (c == U'?') {
+            tokens_.push_back(Token{Kind::AnyChar});
+        } else if (c == U'#') {
+            tokens_.push_back(Token{Kind::Digit});
+        } else if (c == U'[') {
+            const auto close = std::find(chars.begin() + i + 1, chars.end(), U']');
+            if (close == chars.end()) {
+                tokens_.push_back(Token{Kind::Literal, c});
+                continue;
+            }
+            std::size_t j = i + 1;
+            const std::size_t end = static_cast<std::size_t>(close - chars.begin());
+            if (j == end) {
+                // "[]" stands for the empty text: it matches no character at all.
+                i = end;
+                continue;
+            }
+            Token token{Kind::Set};
+            if (chars[j] == U'!') {
+                token.negated = true;
+                ++j;
+            }
+            token.firstRange = ranges_.size();
+            while (j < end) {
+                const char32_t low = chars[j];
+                if (j + 2 < end && chars[j + 1] == U'-') {
+                    // A reversed range such as z-a contains nothing.
+                    if (low <= chars[j + 2]) {
+                        ranges_.emplace_back(low, chars[j + 2]);
+                    }
+                    j += 3;
+                } else {
+                    ranges_.emplace_back(low, low);
+                    ++j;
+                }
+            }
+            token.rangeCount = ranges_.size() - token.firstRange;
+            tokens_.push_back(token);
+            i = end;
+        } else {
+            tokens_.push_back(Token{Kind::Literal, c});
+        }
+    }
+    matchesEverything_ = tokens_.size() == 1 && tokens_.front().kind == Kind::Star;
+}
+
+bool LikePattern::tokenMatches(const Token& token, char32_t c) const {
+    switch (token.kind) {
+    case Kind::Literal:
+        return token.literal == c;
+    case Kind::AnyChar:
+        return true;
+    case Kind::Digit:
+        return c >= U'0' && c <= U'9';
+    case Kind::Set: {
+        bool inSet = false;
+        for (std::size_t r = token.firstRange; r < token.firstRange + token.rangeCount; ++r) {
+            if (c >= ranges_[r].first && c <= ranges_[r].second) {
+                inSet = true;
+                break;
+            }
+        }
+        return inSet != token.negated;
+    }
+    case Kind::Star:
+        break;
+    }
+    return false;
+}
+
+bool LikePattern::matchesUpperUtf8(std::string_view name) const {
+    if (matchesEverything_) {
+        return true;
+    }
+    // Every token but the star matches exactly one character, so the classic two-pointer match with
+    // a single resume point (the last star seen) is exact and never backtracks further.
+    const std::size_t tokenCount = tokens_.size();
+    std::size_t t = 0;
+    std::size_t pos = 0;
+    std::size_t starToken = tokenCount; // none yet
+    std::size_t starPos = 0;
+    while (pos < name.size()) {
+        if (t < tokenCount && tokens_[t].kind == Kind::Star) {
+            starToken = t++;
+            starPos = pos;
+            continue;
+        }
+        std::size_t next = pos;
+        const char32_t c = decodeUtf8(name, next);
+        if (t < tokenCount && tokenMatches(tokens_[t], c)) {
+            ++t;
+            pos = next;
+            continue;
+        }
+        if (starToken == tokenCount) {
+            return false;
+        }
+        // Let the last star swallow one more character and try again from there.
+        t = starToken + 1;
+        decodeUtf8(name, starPos);
+        pos = starPos;
+    }
+    while (t < tokenCount && tokens_[t].kind == Kind::Star) {
+        ++t;
+    }
+    return t == tokenCount;
+}
+
+bool LikePattern::matches(const QString& name) const {
+    const QByteArray upper = name.toUpper().toUtf8();
+    return matchesUpperUtf8(std::string_view(upper.constData(), static_cast<std::size_t>(upper.size())));
+}
+
+} // namespace kartoma

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kartoma {
+
+/// A file-name pattern with the rules of the filter box, compiled once and matched against many names:
+///
+///   ?        any single character          #        any single digit 0-9
+///   *        zero or more characters       [list]   any character in the list (a-z is a range)
+///   [!list]  any character not in the list; anything else matches itself
+///
+/// The whole name must match the whole pattern; letter case is ignored (both sides are upper-cased).
+/// A special character is matched literally by enclosing it in brackets: [*], [?], [#], [[].
+/// A "[" without its "]" stands for itself. Matching takes time proportional to at most the name's
+/// length times the pattern's, whatever the number of stars: there is no exponential backtracking.
+class LikePattern {
+public:
+    explicit LikePattern(const QString& pattern);
+
+    /// Matches a name that is already upper-cased and given as UTF-8 (the walk's sort key).
+    bool matchesUpperUtf8(std::string_view upperName) const;
+    /// Matches a name as it is; upper-cases it first.
+    bool matches(const QString& name) const;
+    /// True when every name matches (the pattern is made of stars only).
+    bool matchesEverything() const { return matchesEverything_; }
+
+private:
+    enum class Kind { Literal, AnyChar, Digit, Star, Set };
+    struct Token {
+        Kind kind;
+        char32_t literal = 0;
+        bool negated = false;
+        std::size_t firstRange = 0;
+        std::size_t rangeCount = 0;
+    };
+    bool tokenMatches(const Token& token, char32_t c) const;
+
+    std::vector<Token> tokens_;
+    std::vector<std::pair<char32_t, char32_t>> ranges_;
+    bool matchesEverything_ = false;
+};
+
+/// Decodes the UTF-8 character at `text[pos]`, advancing `pos`. Invalid bytes decode as U+FFFD, one
+/// byte each.
+char32_t decodeUtf8(std::string_view text, std::size_t& pos);
+
+} // namespace kartoma

@@ -1,0 +1,175 @@
+#include "Walk.h"
+
+#include "Failure.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+namespace kartoma {
+
+QString searchingText(const QString& folder) {
+    return folder + QStringLiteral("を検索中です。");
+}
+
+QString joinPath(const QString& folder, const QString& name) {
+    if (folder.endsWith(QLatin1Char('/'))) {
+        return folder + name;
+    }
+    return folder + QLatin1Char('/') + name;
+}
+
+namespace {
+
+std::string joinBytes(const std::string& folder, std::string_view name) {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path = folder;
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path.append(name);
+    return path;
+}
+
+bool isAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Appends the upper-cased UTF-8 form of `name` to `out`.
+void appendUpperKey(std::string_view name, std::string& out) {
+    if (isAscii(name)) {
+        for (const char c : name) {
+            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        return;
+    }
+    const QByteArray upper =
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper().toUtf8();
+    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
+}
+
+FailureCode rootFailureCode(int errnum) {
+    switch (errnum) {
+    case ENOENT:
+        return FailureCode::RootNotFound;
+    case ENOTDIR:
+        return FailureCode::RootNotFolder;
+    default:
+        return FailureCode::RootUnreadable;
+    }
+}
+
+class Walker {
+public:
+    Walker(const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink, WalkObserver& observer)
+        : depth_(std::min(options.depth, kMaxWalkDepth)), fileSystem_(fileSystem), sink_(sink),
+          observer_(observer) {}
+
+    void walkFolder(const std::string& path, const QString& display, int level) {
+        if (depth_ < level) {
+            return;
+        }
+        listing_.clear();
+        problems_.clear();
+        const int err = fileSystem_.listFolder(path, level == 1, listing_, problems_);
+        if (err != 0) {
+            if (level == 1) {
+                throw Failure(rootFailureCode(err), display, systemErrorText(err));
+            }
+            ++stats_.unreadableFolders;
+            observer_.skipped(display, err);
+            return;
+        }
+        for (const ListingProblem& problem : problems_) {
+            ++stats_.unreadableEntries;
+            observer_.skipped(problem.name.empty()
+                                  ? display
+                                  : joinPath(display, QString::fromUtf8(problem.name.data(),
+                                                                        static_cast<qsizetype>(problem.name.size()))),
+                              problem.errnum);
+        }
+
+        sortListing();
+        std::vector<std::pair<std::string, QString>> pending;
+        sink_.beginFolder(display);
+        for (const std::uint32_t i : order_) {
+            observer_.yieldNow();
+            const FolderListing::Item& item = listing_.item(i);
+            const std::string_view name = listing_.name(i);
+            if (item.kind == EntryKind::Folder && level < kMaxWalkDepth) {
+                pending.emplace_back(joinBytes(path, name),
+                                     joinPath(display, QString::fromUtf8(name.data(),
+                                                                         static_cast<qsizetype>(name.size()))));
+            }
+            sink_.offer(name, key(i), item);
+            ++stats_.entriesSeen;
+        }
+        // listing_ is reused by the levels below; nothing of it is needed past this point.
+        for (const auto& [subPath, subDisplay] : pending) {
+            observer_.searching(subDisplay);
+            walkFolder(subPath, subDisplay, level + 1);
+        }
+    }
+
+    const WalkStats& stats() const { return stats_; }
+
+private:
+    std::string_view key(std::uint32_t i) const {
+        return std::string_view(keys_).substr(keyOffsets_[i], keyOffsets_[i + 1] - keyOffsets_[i]);
+    }
+
+    void sortListing() {
+        const std::size_t n = listing_.size();
+        keys_.clear();
+        keyOffsets_.assign(1, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            appendUpperKey(listing_.name(i), keys_);
+            keyOffsets_.push_back(static_cast<std::uint32_t>(keys_.size()));
+        }
+        order_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            order_[i] = static_cast<std::uint32_t>(i);
+        }
+        // UTF-8 byte order is code-point order; equal keys (a.txt and A.TXT) fall back to the raw
+        // bytes, so the order never depends on the order the file system returned.
+        std::sort(order_.begin(), order_.end(), [this](std::uint32_t a, std::uint32_t b) {
+            const int byKey = key(a).compare(key(b));
+            if (byKey != 0) {
+                return byKey < 0;
+            }
+            return listing_.name(a) < listing_.name(b);
+        });
+    }
+
+    int depth_;
+    FileSystem& fileSystem_;
+    EntrySink& sink_;
+    WalkObserver& observer_;
+    WalkStats stats_;
+    // Scratch space shared by all levels: a level is done with it before it descends.
+    FolderListing listing_;
+    std::vector<ListingProblem> problems_;
+    std::string keys_;
+    std::vector<std::uint32_t> keyOffsets_;
+    std::vector<std::uint32_t> order_;
+};
+
+} // namespace
+
+WalkStats walkTree(const QString& root, const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink,
+                   WalkObserver& observer) {
+    Walker walker(options, fileSystem, sink, observer);
+    walker.walkFolder(QFile::encodeName(root).toStdString(), root, 1);
+    return walker.stats();
+}
+
+} // namespace kartoma

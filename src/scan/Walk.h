@@ -1,0 +1,67 @@
+#pragma once
+
+#include "FileSystem.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string_view>
+
+namespace kartoma {
+
+/// The deepest level a walk goes to: the chosen folder is level 1.
+inline constexpr int kMaxWalkDepth = 8;
+
+struct WalkOptions {
+    /// How many folder levels are listed: 1 lists the chosen folder's own entries only; values above
+    /// 8 act as 8; 0 or less lists nothing at all.
+    int depth = kMaxWalkDepth;
+};
+
+/// Where the walk offers the entries it meets.
+class EntrySink {
+public:
+    virtual ~EntrySink() = default;
+    /// The entries offered next lie in `dir` (the folder path as the walk reached it).
+    virtual void beginFolder(const QString& dir) = 0;
+    /// One entry of the current folder: its name as the file system gives it, the same name
+    /// upper-cased in UTF-8 (invalid bytes as U+FFFD), and its data.
+    virtual void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) = 0;
+};
+
+/// What the walk tells the one who started it.
+class WalkObserver {
+public:
+    virtual ~WalkObserver() = default;
+    /// Before each subfolder is searched: the status text "<folder>を検索中です。" is made from this.
+    virtual void searching(const QString& folder) = 0;
+    /// Once per entry met; the window lets its event loop run here (throttled by time).
+    virtual void yieldNow() = 0;
+    /// A folder that could not be listed or an entry that could not be examined; the walk goes on.
+    virtual void skipped(const QString& path, int errnum) = 0;
+};
+
+struct WalkStats {
+    std::uint64_t entriesSeen = 0;       ///< entries offered to the sink
+    std::uint64_t unreadableFolders = 0; ///< folders below the chosen one that could not be listed
+    std::uint64_t unreadableEntries = 0; ///< entries that vanished or could not be examined
+    std::uint64_t skipped() const { return unreadableFolders + unreadableEntries; }
+};
+
+/// The status text shown before a folder is searched.
+QString searchingText(const QString& folder);
+
+/// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
+QString joinPath(const QString& folder, const QString& name);
+
+/// Walks `root` and its subfolders down to `options.depth` levels. Each folder is read completely and
+/// closed before anything below it is searched, so one folder is open at a time; its entries are
+/// offered sorted by upper-cased name (code-point order, files and folders mixed), then its
+/// subfolders are walked one after another in that order, each completely.
+///
+/// Throws Failure when `root` itself cannot be listed; anything below it that cannot be read is
+/// reported to `observer.skipped` and counted, and the walk goes on.
+WalkStats walkTree(const QString& root, const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink,
+                   WalkObserver& observer);
+
+} // namespace kartoma

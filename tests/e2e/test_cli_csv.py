@@ -1,0 +1,260 @@
+"""The command line writes CSV catalogues that independent readers take back as the tree itself."""
+
+import csv
+import io
+import os
+import subprocess
+import tempfile
+import unittest
+
+KARTOMA = os.environ.get("KARTOMA", "build/kartoma")
+HEADER = ["ファイル名", "ディレクトリ", "サイズ", "日付", "時間", "ボリューム", "TYPE"]
+
+
+def run(*args, **kwargs):
+    return subprocess.run([KARTOMA, *args], capture_output=True, timeout=300, **kwargs)
+
+
+def read_csv(path, encoding="cp932"):
+    with open(path, "rb") as f:
+        data = f.read()
+    if encoding == "utf-8-sig":
+        assert data.startswith(b"\xef\xbb\xbf")
+    else:
+        assert not data.startswith(b"\xef\xbb\xbf")
+    # Every line ends in CR LF: count the line ends outside quotes.
+    text = data.decode(encoding)
+    rows = list(csv.reader(io.StringIO(text, newline="")))
+    return data, rows
+
+
+def find_listing(root, depth=8, files_only=False):
+    """What find(1) sees: (dir, name, size, date, time, type) per entry, folders with size 0."""
+    fmt = "%h\\0%f\\0%s\\0%TY/%Tm/%Td\\0%TH:%TM:%TS\\0%y\\0"
+    out = subprocess.run(["find", root, "-mindepth", "1", "-maxdepth", str(depth), "-printf", fmt],
+                         capture_output=True, check=True, env={**os.environ, "TZ": "Asia/Tokyo"}).stdout
+    fields = out.split(b"\0")[:-1]
+    entries = set()
+    for i in range(0, len(fields), 6):
+        d, name, size, date, time, kind = fields[i:i + 6]
+        kind = "D" if kind == b"d" else "F"
+        if files_only and kind == "D":
+            continue
+        entries.add((os.fsdecode(d).encode("utf-8", "surrogateescape").decode("utf-8", "replace"),
+                     name.decode("utf-8", "replace"), "0" if kind == "D" else size.decode(),
+                     date.decode(), time.decode().split(".")[0], kind))
+    return entries
+
+
+class Tree:
+    """A temporary folder with helpers to fill it."""
+
+    def __init__(self):
+        self._dir = tempfile.TemporaryDirectory()
+        self.root = os.path.realpath(self._dir.name)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def file(self, rel, data=b"x", mtime=None):
+        p = os.path.join(os.fsencode(self.root), os.fsencode(rel) if isinstance(rel, str) else rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "wb") as f:
+            f.write(data)
+        if mtime is not None:
+            os.utime(p, (mtime, mtime))
+        return p
+
+    def folder(self, rel):
+        os.makedirs(self.path(rel), exist_ok=True)
+
+    def cleanup(self):
+        self._dir.cleanup()
+
+
+class CsvCatalogue(unittest.TestCase):
+    def setUp(self):
+        self.tree = Tree()
+        self.out_dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tree.cleanup)
+        self.addCleanup(self.out_dir.cleanup)
+
+    def out(self, name="list.csv"):
+        return os.path.join(self.out_dir.name, name)
+
+    def catalogue(self, *extra, out=None):
+        out = out or self.out()
+        result = run("--catalog", self.tree.root, "--out", out, "--label", "VOL", *extra)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        return out, result
+
+    def test_exact_bytes_of_a_small_list(self):
+        # 1999-03-05 09:05:00 in Tokyo.
+        self.tree.file("a.txt", b"1234" * 10, mtime=920592300)
+        self.tree.file("README", b"", mtime=920592300)
+        out, _ = self.catalogue()
+        with open(out, "rb") as f:
+            data = f.read()
+        expected = ('"ファイル名","ディレクトリ","サイズ","日付","時間","ボリューム","TYPE"\r\n'
+                    f'"a.txt","{self.tree.root}",40,"1999/03/05","09:05:00","VOL","F"\r\n').encode("cp932")
+        # README has no dot: the default filter "*.*" leaves it out.
+        self.assertEqual(data, expected)
+
+    def test_odd_names_read_back_as_themselves(self):
+        names = [" leading blank.txt", "trailing blank .txt", 'say "hi".txt', "com,ma.txt", "line\nbreak.txt",
+                 "cr\rname.txt", "100%.txt", "日本語の名前.txt", "全角　スペース.txt", "～波ダッシュ〜.txt",
+                 "$(touch x).txt", "; rm -rf.txt", "<tag>&amp;.txt", "\x01ctrl.txt"]
+        for n in names:
+            self.tree.file(os.path.join("sub dir", n))
+        out, result = self.catalogue("--filter", "*")
+        _, rows = read_csv(out)
+        self.assertEqual(rows[0], HEADER)
+        got = sorted(r[0] for r in rows[1:])
+        # U+301C and U+FF5E both become 0x8160, which reads back as U+FF5E.
+        want = sorted(n.replace("〜", "～") for n in names)
+        self.assertEqual(got, want)
+        for r in rows[1:]:
+            self.assertEqual(r[1], self.tree.path("sub dir"))
+            self.assertEqual(r[5], "VOL")
+            self.assertEqual(r[6], "F")
+        self.assertFalse(os.path.exists(self.tree.path("sub dir", "x")))
+        self.assertNotIn(b"?", result.stderr)
+
+    def test_invalid_utf8_and_unmappable_names_are_listed_with_question_marks(self):
+        self.tree.file(b"bad\xff\xfename.txt")
+        self.tree.file("café.txt")
+        self.tree.file("emoji😀.txt")
+        out, result = self.catalogue()
+        _, rows = read_csv(out)
+        self.assertEqual(sorted(r[0] for r in rows[1:]), ["bad??name.txt", "caf?.txt", "emoji?.txt"])
+        self.assertIn(b"4 characters have no CP932 form", result.stderr)
+
+        out8, _ = self.catalogue("--encoding", "utf-8", out=self.out("u.csv"))
+        _, rows = read_csv(out8, "utf-8-sig")
+        self.assertEqual(sorted(r[0] for r in rows[1:]), ["bad\ufffd\ufffdname.txt", "café.txt", "emoji😀.txt"])
+
+    def test_the_list_is_what_find_sees(self):
+        # A mixed tree eleven levels deep: the default depth lists eight of them.
+        t = self.tree
+        p = ""
+        for level in range(11):
+            p = os.path.join(p, f"level{level} 階層")
+            for i in range(3):
+                t.file(os.path.join(p, f"file{i}.dat"), b"z" * (level * 100 + i))
+            t.file(os.path.join(p, f"NoDot{level}"))
+        t.file("top.TXT", mtime=1593561600)
+        os.symlink("nowhere", t.path("dangling"))
+        os.symlink(".", t.path("loop"))
+        os.symlink("/", t.path("to-root"))
+        with open(t.path("sparse.bin"), "wb") as f:
+            f.truncate(5 * 1024 ** 3)
+
+        out, result = self.catalogue("--filter", "*", "--folders")
+        _, rows = read_csv(out)
+        got = {(r[1], r[0], r[2], r[3], r[4], r[6]) for r in rows[1:]}
+        self.assertEqual(len(got), len(rows) - 1)
+        want = find_listing(t.root)
+        # find reports a link's own size, as the catalogue does.
+        self.assertEqual(got, want)
+        self.assertIn((t.root, "sparse.bin", str(5 * 1024 ** 3)), {g[:3] for g in got})
+        self.assertTrue(any(r[1].count("level") == 7 for r in rows[1:]))
+        self.assertFalse(any(r[1].count("level") == 8 for r in rows[1:]))
+        self.assertIn(f"{len(rows) - 1} entries, 0 skipped".encode(), result.stderr)
+
+        out3, _ = self.catalogue("--filter", "*", "--depth", "3", out=self.out("d3.csv"))
+        _, rows3 = read_csv(out3)
+        self.assertEqual({(r[1], r[0], r[2], r[3], r[4], r[6]) for r in rows3[1:]},
+                         find_listing(t.root, depth=3, files_only=True))
+
+    def test_entries_of_a_folder_come_before_its_subfolders(self):
+        for rel in ["b/inner.txt", "a.txt", "B.txt", "c/deep/x.txt", "c.txt"]:
+            self.tree.file(rel)
+        out, _ = self.catalogue("--folders")
+        _, rows = read_csv(out)
+        root = self.tree.root
+        self.assertEqual([(r[1][len(root):], r[0]) for r in rows[1:]],
+                         [("", "a.txt"), ("", "b"), ("", "B.txt"), ("", "c"), ("", "c.txt"),
+                          ("/b", "inner.txt"), ("/c", "deep"), ("/c/deep", "x.txt")])
+
+    def test_many_subfolders(self):
+        for i in range(40000):
+            os.mkdir(self.tree.path(f"d{i:05}"))
+        self.tree.file("d39999/last.txt")
+        out, _ = self.catalogue("--folders", "--quiet")
+        _, rows = read_csv(out)
+        self.assertEqual(len(rows), 1 + 40001)
+        self.assertEqual(rows[-1][:2], ["last.txt", self.tree.path("d39999")])
+
+    def test_volume_label_defaults_to_the_volume_or_the_folder_path(self):
+        self.tree.file("a.txt")
+        out = self.out()
+        result = run("--catalog", self.tree.root + "/", "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        _, rows = read_csv(out)
+        label = subprocess.run(["findmnt", "-n", "-o", "LABEL", "--target", self.tree.root],
+                               capture_output=True, text=True).stdout.strip()
+        self.assertEqual(rows[1][1], self.tree.root)
+        self.assertIn(rows[1][5], {label or self.tree.root, self.tree.root})
+
+
+class BadInput(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def test_bad_folders_fail_and_create_nothing(self):
+        open(self.path("plain.txt"), "w").close()
+        with open(self.path("keep.csv"), "wb") as f:
+            f.write(b"precious")
+        for folder, message in [(self.path("missing"), b"folder not found"),
+                                (self.path("plain.txt"), b"not a folder")]:
+            result = run("--catalog", folder, "--out", self.path("new.csv"))
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(message, result.stderr)
+            self.assertIn(folder.encode(), result.stderr)
+            self.assertFalse(os.path.exists(self.path("new.csv")))
+            result = run("--catalog", folder, "--out", self.path("keep.csv"))
+            self.assertEqual(result.returncode, 1)
+            with open(self.path("keep.csv"), "rb") as f:
+                self.assertEqual(f.read(), b"precious")
+
+    def test_unwritable_output_fails_and_leaves_nothing(self):
+        os.mkdir(self.path("tree"))
+        open(self.path("tree/a.txt"), "w").close()
+        target = self.path("no/such/folder/list.csv")
+        result = run("--catalog", self.path("tree"), "--out", target)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"cannot create output file", result.stderr)
+        self.assertEqual(os.listdir(self.tmp.name), ["tree"])
+
+    def test_usage_errors_exit_2_with_the_usage(self):
+        os.mkdir(self.path("tree"))
+        for args in [["--depth", "x"], ["--depth", "0"], ["--depth", "9"], ["--bogus"], ["--encoding", "latin1"],
+                     ["--lines", "1"], ["--layout", "both"], ["extra"]]:
+            result = run("--catalog", self.path("tree"), "--out", self.path("o.csv"), *args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(b"Usage: kartoma", result.stderr)
+        self.assertEqual(run("--catalog", self.path("tree")).returncode, 2)
+        self.assertEqual(run("--catalog", self.path("tree"), "--out", self.path("o.txt")).returncode, 2)
+        self.assertFalse(os.path.exists(self.path("o.csv")))
+
+    def test_help_and_version(self):
+        result = run("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(b"--catalog DIR --out FILE", result.stdout)
+        result = run("--version")
+        self.assertEqual((result.returncode, result.stdout), (0, b"kartoma 1.0.0\n"))
+
+    def test_workbook_output_is_not_yet_available(self):
+        os.mkdir(self.path("tree"))
+        result = run("--catalog", self.path("tree"), "--out", self.path("o.xlsx"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"not yet supported", result.stderr)
+        self.assertFalse(os.path.exists(self.path("o.xlsx")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,83 @@
+#include "FileTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace kartoma {
+namespace {
+
+/// Sets TZ for one test and puts the old value back.
+class ZoneGuard {
+public:
+    explicit ZoneGuard(const char* zone) {
+        if (const char* old = std::getenv("TZ")) {
+            old_ = old;
+            hadOld_ = true;
+        }
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneGuard() {
+        if (hadOld_) {
+            setenv("TZ", old_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+struct TimeCase {
+    const char* zone;
+    std::int64_t utcSeconds;
+    const char* date;
+    const char* time;
+};
+
+class FileTimeTable : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(FileTimeTable, FormatsLocalDateAndTime) {
+    const TimeCase& c = GetParam();
+    ZoneGuard zone(c.zone);
+    QString timeText;
+    const QString date = formatFileTime(c.utcSeconds, timeText);
+    EXPECT_EQ(date, QString::fromLatin1(c.date));
+    EXPECT_EQ(timeText, QString::fromLatin1(c.time));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, FileTimeTable,
+    ::testing::Values(
+        // 1999-03-05 00:05:00 UTC is 09:05 in Tokyo: padded month, day and hour.
+        TimeCase{"Asia/Tokyo", 920592300, "1999/03/05", "09:05:00"},
+        // An afternoon time is written with hours 13 to 23.
+        TimeCase{"Asia/Tokyo", 920592300 + 9 * 3600 + 59, "1999/03/05", "18:05:59"},
+        // Crossing midnight moves the date.
+        TimeCase{"Asia/Tokyo", 946652400, "2000/01/01", "00:00:00"},
+        TimeCase{"UTC", 946652400, "1999/12/31", "15:00:00"},
+        // Historic rules: Berlin in summer 2020 is UTC+2, in winter UTC+1.
+        TimeCase{"Europe/Berlin", 1593561600, "2020/07/01", "02:00:00"},
+        TimeCase{"Europe/Berlin", 1577836800, "2020/01/01", "01:00:00"},
+        // Japan kept summer time from 1948 to 1951: 23:00 UTC is 09:00 (UTC+10), not 08:00.
+        TimeCase{"Asia/Tokyo", -586659600, "1951/05/31", "09:00:00"},
+        TimeCase{"UTC", 0, "1970/01/01", "00:00:00"}));
+
+TEST(FileTime, PackedStampWritesTheSameTexts) {
+    const LocalStamp stamp{2026, 12, 8, 7, 4, 3};
+    char buffer[19];
+    char* end = writeDateText(stamp, buffer);
+    *end++ = ' ';
+    end = writeTimeText(stamp, end);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(end - buffer)), "2026/12/08 07:04:03");
+    EXPECT_EQ(dateText(stamp), QStringLiteral("2026/12/08"));
+    EXPECT_EQ(timeText(stamp), QStringLiteral("07:04:03"));
+}
+
+} // namespace
+} // namespace kartoma

@@ -1,0 +1,314 @@
+#include "EntryRecorder.h"
+#include "Failure.h"
+#include "FakeFileSystem.h"
+#include "Walk.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kartoma {
+namespace {
+
+using testing::FakeFileSystem;
+
+/// Records what the walk reports, in one sequence, so that order across calls is visible.
+class Recorder final : public WalkObserver {
+public:
+    void searching(const QString& folder) override { events.append(searchingText(folder)); }
+    void yieldNow() override { ++yields; }
+    void skipped(const QString& path, int errnum) override {
+        events.append(QStringLiteral("skipped %1 (%2)").arg(path).arg(errnum));
+    }
+    QStringList events;
+    int yields = 0;
+};
+
+/// Every entry as "dir|name|type|size", in list order.
+QStringList lines(const EntryList& list) {
+    QStringList out;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        const FileEntry e = list.entry(i);
+        out.append(QStringLiteral("%1|%2|%3|%4").arg(e.dir, e.name, typeText(e.type)).arg(e.size));
+    }
+    return out;
+}
+
+CatalogueOptions everything(int depth = 8) {
+    CatalogueOptions options;
+    options.walk.depth = depth;
+    options.record.leaveOutFolders = false;
+    options.record.filterPattern = QStringLiteral("*");
+    return options;
+}
+
+/// A/B/C with a file at each level, entries given out of order.
+FakeFileSystem abcTree() {
+    FakeFileSystem fs;
+    fs.folder("/A").entries = {{"b", EntryKind::Folder}, {"a1.txt", EntryKind::File, 10}, {"Z", EntryKind::File, 1}};
+    fs.folder("/A/b").entries = {{"C", EntryKind::Folder}, {"b1.txt", EntryKind::File, 20}};
+    fs.folder("/A/b/C").entries = {{"c1.txt", EntryKind::File, 30}};
+    return fs;
+}
+
+TEST(Walk, EntriesOfAFolderComeSortedBeforeItsSubfoldersWhichAreWalkedDepthFirst) {
+    FakeFileSystem fs = abcTree();
+    Recorder observer;
+    EntryList list;
+    const WalkStats stats = collectEntries(QStringLiteral("/A"), everything(), fs, observer, list);
+    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/A|a1.txt|F|10"), QStringLiteral("/A|b|D|0"),
+                                        QStringLiteral("/A|Z|F|1"), QStringLiteral("/A/b|b1.txt|F|20"),
+                                        QStringLiteral("/A/b|C|D|0"), QStringLiteral("/A/b/C|c1.txt|F|30")}));
+    EXPECT_EQ(observer.events, (QStringList{QStringLiteral("/A/bを検索中です。"), QStringLiteral("/A/b/Cを検索中です。")}));
+    EXPECT_EQ(observer.yields, 6);
+    EXPECT_EQ(stats.entriesSeen, 6u);
+    EXPECT_EQ(stats.skipped(), 0u);
+}
+
+TEST(Walk, DepthLimitsTheLevelsListed) {
+    {
+        // Depth 2: A's entries and B's entries, nothing inside C; C is listed but not opened.
+        FakeFileSystem fs = abcTree();
+        Recorder observer;
+        EntryList list;
+        collectEntries(QStringLiteral("/A"), everything(2), fs, observer, list);
+        EXPECT_EQ(list.count(), 5u);
+        EXPECT_EQ(fs.opened, (std::vector<std::string>{"/A", "/A/b"}));
+        // The status still names C: the level below is called and returns at once.
+        EXPECT_EQ(observer.events.size(), 2);
+    }
+    {
+        // Depth 1: only the chosen folder, but each subfolder still shows in the status text.
+        FakeFileSystem fs = abcTree();
+        Recorder observer;
+        EntryList list;
+        collectEntries(QStringLiteral("/A"), everything(1), fs, observer, list);
+        EXPECT_EQ(list.count(), 3u);
+        EXPECT_EQ(observer.events, QStringList{QStringLiteral("/A/bを検索中です。")});
+    }
+    for (const int depth : {0, -5}) {
+        // Zero or less: nothing is opened, recorded or shown.
+        FakeFileSystem fs = abcTree();
+        Recorder observer;
+        EntryList list;
+        const WalkStats stats = collectEntries(QStringLiteral("/A"), everything(depth), fs, observer, list);
+        EXPECT_EQ(list.count(), 0u);
+        EXPECT_TRUE(fs.opened.empty());
+        EXPECT_TRUE(observer.events.isEmpty());
+        EXPECT_EQ(stats.entriesSeen, 0u);
+    }
+}
+
+TEST(Walk, DepthAboveEightActsAsEight) {
+    FakeFileSystem fs;
+    std::string path = "/r";
+    for (int level = 1; level <= 12; ++level) {
+        fs.folder(path).entries = {{"d", EntryKind::Folder}, {"f.txt", EntryKind::File}};
+        path += "/d";
+    }
+    Recorder observer;
+    EntryList list;
+    collectEntries(QStringLiteral("/r"), everything(32767), fs, observer, list);
+    EXPECT_EQ(fs.opened.size(), 8u);
+    EXPECT_EQ(list.count(), 16u);
+    // The eighth level lists its folder but neither opens it nor names it in the status.
+    EXPECT_EQ(observer.events.size(), 7);
+}
+
+TEST(Walk, RootPathIsJoinedWithoutADoubledSeparator) {
+    FakeFileSystem fs;
+    fs.folder("/").entries = {{"etc", EntryKind::Folder}, {"vmlinuz", EntryKind::File}};
+    fs.folder("/etc").entries = {{"hosts", EntryKind::File, 5}};
+    Recorder observer;
+    EntryList list;
+    collectEntries(QStringLiteral("/"), everything(), fs, observer, list);
+    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/|etc|D|0"), QStringLiteral("/|vmlinuz|F|0"),
+                                        QStringLiteral("/etc|hosts|F|5")}));
+    EXPECT_EQ(observer.events, QStringList{QStringLiteral("/etcを検索中です。")});
+    EXPECT_EQ(fs.opened, (std::vector<std::string>{"/", "/etc"}));
+}
+
+TEST(Walk, UnreadableFoldersAndVanishedEntriesAreCountedAndTheWalkGoesOn) {
+    FakeFileSystem fs;
+    fs.folder("/r").entries = {{"locked", EntryKind::Folder}, {"ok", EntryKind::Folder}, {"x.txt", EntryKind::File}};
+    fs.folder("/r").vanished = {"gone.txt"};
+    fs.folder("/r/locked").openError = EACCES;
+    fs.folder("/r/ok").entries = {{"y.txt", EntryKind::File}};
+    Recorder observer;
+    EntryList list;
+    const WalkStats stats = collectEntries(QStringLiteral("/r"), everything(), fs, observer, list);
+    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/r|locked|D|0"), QStringLiteral("/r|ok|D|0"),
+                                        QStringLiteral("/r|x.txt|F|0"), QStringLiteral("/r/ok|y.txt|F|0")}));
+    EXPECT_EQ(stats.unreadableFolders, 1u);
+    EXPECT_EQ(stats.unreadableEntries, 1u);
+    EXPECT_TRUE(observer.events.contains(QStringLiteral("skipped /r/locked (%1)").arg(EACCES)));
+    EXPECT_TRUE(observer.events.contains(QStringLiteral("skipped /r/gone.txt (2)")));
+}
+
+TEST(Walk, AnUnreadableRootIsAFailure) {
+    FakeFileSystem fs;
+    fs.folder("/locked").openError = EACCES;
+    Recorder observer;
+    EntryList list;
+    try {
+        collectEntries(QStringLiteral("/missing"), everything(), fs, observer, list);
+        FAIL() << "no failure";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), FailureCode::RootNotFound);
+        EXPECT_EQ(f.path(), QStringLiteral("/missing"));
+    }
+    try {
+        collectEntries(QStringLiteral("/locked"), everything(), fs, observer, list);
+        FAIL() << "no failure";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), FailureCode::RootUnreadable);
+    }
+}
+
+TEST(Walk, SortsByUpperCasedNameInCodePointOrderWithTiesByBytes) {
+    FakeFileSystem fs;
+    fs.folder("/s").entries = {{"b", EntryKind::File},      {"日本", EntryKind::File}, {"A", EntryKind::Folder},
+                               {"a", EntryKind::File},      {"_x", EntryKind::File},   {"Ä", EntryKind::File},
+                               {"\xF0\x9F\x98\x80", EntryKind::File}, {"ｱ", EntryKind::File}, {"B", EntryKind::File}};
+    Recorder observer;
+    EntryList list;
+    collectEntries(QStringLiteral("/s"), everything(), fs, observer, list);
+    QStringList names;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        names.append(list.entry(i).name);
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("b"),
+                                  QStringLiteral("_x"), QStringLiteral("Ä"), QStringLiteral("日本"),
+                                  QStringLiteral("ｱ"), QString::fromUtf8("\xF0\x9F\x98\x80")}));
+}
+
+TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
+    FakeFileSystem fs;
+    fs.folder("/f").entries = {{"README", EntryKind::File}, {"a.txt", EntryKind::File}, {"B.TXT", EntryKind::File},
+                               {"c.doc", EntryKind::File},  {"sub", EntryKind::Folder}};
+    fs.folder("/f/sub").entries = {{"d.txt", EntryKind::File}, {"nodot", EntryKind::Folder}};
+    Recorder observer;
+    EntryList list;
+
+    CatalogueOptions options;
+    options.record.filterPattern = QStringLiteral("*.txt");
+    options.record.leaveOutFolders = true;
+    options.volumeLabel = QStringLiteral("DATA");
+    collectEntries(QStringLiteral("/f"), options, fs, observer, list);
+    // Folders are left out but still opened; the filter ignores letter case.
+    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
+                                        QStringLiteral("/f/sub|d.txt|F|0")}));
+    EXPECT_EQ(list.entry(0).volume, QStringLiteral("DATA"));
+
+    // Folders listed: every folder, whatever the pattern; files still filtered. The default "*.*" needs a dot.
+    options.record.filterPattern = QStringLiteral("*.*");
+    options.record.leaveOutFolders = false;
+    options.volumeLabel.clear();
+    collectEntries(QStringLiteral("/f"), options, fs, observer, list);
+    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
+                                        QStringLiteral("/f|c.doc|F|0"), QStringLiteral("/f|sub|D|0"),
+                                        QStringLiteral("/f/sub|d.txt|F|0"), QStringLiteral("/f/sub|nodot|D|0")}));
+    EXPECT_TRUE(list.entry(0).volume.isEmpty());
+}
+
+// The real file system, on a tree made here.
+class RealTree : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string root() const { return QFile::encodeName(dir_.path()).toStdString(); }
+    void file(const std::string& rel, const std::string& content = {}) {
+        const int fd = open((root() + "/" + rel).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << rel;
+        ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        close(fd);
+    }
+    void folder(const std::string& rel) { ASSERT_EQ(mkdir((root() + "/" + rel).c_str(), 0755), 0) << rel; }
+    void link(const std::string& target, const std::string& rel) {
+        ASSERT_EQ(symlink(target.c_str(), (root() + "/" + rel).c_str()), 0) << rel;
+    }
+    EntryList walk() {
+        PosixFileSystem fs;
+        Recorder observer;
+        EntryList list;
+        stats_ = collectEntries(dir_.path(), everything(), fs, observer, list);
+        return list;
+    }
+    QTemporaryDir dir_;
+    WalkStats stats_;
+};
+
+TEST_F(RealTree, LinksAreListedAsFilesAndNeverFollowed) {
+    folder("d");
+    file("d/inner.txt", "12345");
+    link("d", "to-d");
+    link("/", "to-root");
+    link("nowhere", "dangling");
+    link("loop", "loop");
+    link("..", "d/up");
+    const EntryList list = walk();
+    QStringList names;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        const FileEntry e = list.entry(i);
+        names.append(e.name + QLatin1Char(':') + typeText(e.type));
+        if (e.name == QLatin1String("dangling")) {
+            EXPECT_EQ(e.size, 7); // the link's own size: the length of its target
+        }
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("d:D"), QStringLiteral("dangling:F"), QStringLiteral("loop:F"),
+                                  QStringLiteral("to-d:F"), QStringLiteral("to-root:F"), QStringLiteral("inner.txt:F"),
+                                  QStringLiteral("up:F")}));
+    EXPECT_EQ(stats_.skipped(), 0u);
+}
+
+TEST_F(RealTree, OddNamesAreListedAsTheyAre) {
+    const std::vector<std::string> odd = {" leading blank", "trailing blank ", "q\"uote", "com,ma", "line\nbreak",
+                                          "car\rriage", "100%", "日本語ファイル.txt", "bad\xFF\xFEutf8", "tab\tx"};
+    for (const std::string& name : odd) {
+        file(name, "x");
+    }
+    const EntryList list = walk();
+    ASSERT_EQ(list.count(), odd.size());
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        seen.emplace_back(list.record(i).nameBytes());
+        EXPECT_EQ(list.record(i).size, 1);
+    }
+    std::sort(seen.begin(), seen.end());
+    std::vector<std::string> expected = odd;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(seen, expected);
+    // Bytes that are not UTF-8 show as U+FFFD in the text, and nothing else changes.
+    bool found = false;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        if (list.entry(i).name == QStringLiteral("bad\uFFFD\uFFFDutf8")) {
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(RealTree, SizesBeyondFourGigabytesAreKept) {
+    const std::string path = root() + "/sparse.bin";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const std::int64_t size = 5LL * 1024 * 1024 * 1024;
+    if (ftruncate(fd, size) != 0) {
+        close(fd);
+        GTEST_SKIP() << "this file system cannot hold a sparse file of 5 GiB";
+    }
+    close(fd);
+    const EntryList list = walk();
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.record(0).size, size);
+}
+
+} // namespace
+} // namespace kartoma
