@@ -161,7 +161,7 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out, 
         csv.comma();
         csv.number(r.size);
         // Date and time: "yyyy/mm/dd","hh:mm:ss" with their quotes and the commas around them.
-        char stamp[24];
+        char stamp[32];
         char* p = stamp;
         *p++ = ',';
         *p++ = '"';
