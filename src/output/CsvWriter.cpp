@@ -2,6 +2,7 @@
 
 #include "Cp932Encoder.h"
 #include "Failure.h"
+#include "Utf8.h"
 
 #include <QSaveFile>
 
@@ -14,15 +15,6 @@ namespace kartoma {
 namespace {
 
 constexpr std::size_t kFlushBytes = 1 << 20;
-
-bool isAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
 
 /// Builds the file's bytes field by field, and hands them to the device in large pieces.
 class CsvBuilder {

@@ -39,6 +39,37 @@ QString Failure::englishText() const {
     case FailureCode::NotSupported:
         text = QStringLiteral("not yet supported: %1").arg(path_);
         break;
+    case FailureCode::TemplateMissing:
+        text = QStringLiteral("workbook not found: %1").arg(path_);
+        break;
+    case FailureCode::TemplateInvalid:
+        text = QStringLiteral("not a usable workbook: %1").arg(path_);
+        break;
+    case FailureCode::SheetMissing:
+        text = QStringLiteral("the workbook has no sheet \"%1\"").arg(path_);
+        break;
+    case FailureCode::BadCellReference:
+        text = QStringLiteral("not a cell of the sheet: %1").arg(path_);
+        break;
+    case FailureCode::JobNotOpen:
+        text = QStringLiteral("workbook operation out of order: %1").arg(path_);
+        break;
+    case FailureCode::JobAborted:
+        text = QStringLiteral("the workbook job was stopped");
+        break;
+    case FailureCode::RowOutOfOrder:
+        text = QStringLiteral("row %1 was already written").arg(path_);
+        break;
+    case FailureCode::TooManyRows:
+        text = QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead")
+                   .arg(path_);
+        break;
+    case FailureCode::WorkbookSave:
+        text = QStringLiteral("cannot save workbook %1").arg(path_);
+        break;
+    case FailureCode::PresentFailed:
+        text = QStringLiteral("cannot open workbook %1").arg(path_);
+        break;
     }
     return withDetail(text, detail_, QStringLiteral(": "));
 }
@@ -66,6 +97,38 @@ QString Failure::japaneseText() const {
         break;
     case FailureCode::NotSupported:
         text = QStringLiteral("この出力形式にはまだ対応していません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::TemplateMissing:
+        text = QStringLiteral("ブックが見つかりません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::TemplateInvalid:
+        text = QStringLiteral("ブックの形式が正しくありません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::SheetMissing:
+        text = QStringLiteral("シート「%1」がありません。").arg(path_);
+        break;
+    case FailureCode::BadCellReference:
+        text = QStringLiteral("セルの指定が正しくありません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::JobNotOpen:
+        text = QStringLiteral("ブックが開かれていません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::JobAborted:
+        text = QStringLiteral("処理が中断されました。");
+        break;
+    case FailureCode::RowOutOfOrder:
+        text = QStringLiteral("%1行目は書き込み済みです。").arg(path_);
+        break;
+    case FailureCode::TooManyRows:
+        text = QStringLiteral("リストに%1行が必要で、シートの最大行数（1,048,576行）を超えます。\r\n"
+                              "CSV形式で出力してください。")
+                   .arg(path_);
+        break;
+    case FailureCode::WorkbookSave:
+        text = QStringLiteral("ブックを保存できません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::PresentFailed:
+        text = QStringLiteral("ブックを開けません。\r\n%1").arg(path_);
         break;
     }
     return withDetail(text, detail_, QStringLiteral("\r\n"));

@@ -16,6 +16,17 @@ enum class FailureCode {
     OutputWrite,       ///< writing the output failed (disk full, I/O error)
     OutputCommit,      ///< the finished output could not replace the target
     NotSupported,      ///< the requested output is not available in this build
+    // The workbook engine's failures; their numbers are its ErrorCode values.
+    TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
+    TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)
+    SheetMissing,          ///< the workbook has no sheet of the requested name
+    BadCellReference,      ///< a cell reference or position that does not name a cell of the sheet
+    JobNotOpen,            ///< an operation out of order: no workbook open, or no sheet selected
+    JobAborted,            ///< an operation after the job was aborted
+    RowOutOfOrder,         ///< a cell written above a row that was already finished
+    TooManyRows,           ///< a list that needs more rows than a sheet holds
+    WorkbookSave,          ///< the finished workbook could not be saved
+    PresentFailed,         ///< the finished workbook was saved but could not be shown
 };
 
 /// The one exception type that carries a failure inside a command up to the command's boundary,

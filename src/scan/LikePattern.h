@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Utf8.h"
+
 #include <QString>
 
 #include <string_view>
@@ -44,9 +46,5 @@ private:
     std::vector<std::pair<char32_t, char32_t>> ranges_;
     bool matchesEverything_ = false;
 };
-
-/// Decodes the UTF-8 character at `text[pos]`, advancing `pos`. Invalid bytes decode as U+FFFD, one
-/// byte each.
-char32_t decodeUtf8(std::string_view text, std::size_t& pos);
 
 } // namespace kartoma

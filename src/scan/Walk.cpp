@@ -1,6 +1,7 @@
 #include "Walk.h"
 
 #include "Failure.h"
+#include "Utf8.h"
 
 #include <QFile>
 
@@ -33,15 +34,6 @@ std::string joinBytes(const std::string& folder, std::string_view name) {
     }
     path.append(name);
     return path;
-}
-
-bool isAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
 }
 
 /// Appends the upper-cased UTF-8 form of `name` to `out`.

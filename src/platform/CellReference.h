@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace kartoma {
+
+/// The largest sheet of the workbook format: 16,384 columns (A to XFD) by 1,048,576 rows.
+inline constexpr int kMaxColumns = 16384;
+inline constexpr int kMaxRows = 1048576;
+
+/// A cell or a rectangle of cells, zero-based: column 0 is A, row 0 is sheet row 1.
+struct CellRange {
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    friend bool operator==(const CellRange&, const CellRange&) = default;
+};
+
+/// "A2" -> column 0, row 1. Letters (either case) then a row number from 1, nothing else; within the
+/// sheet's limits. Nothing for anything else ("A0", "2A", "A 2", "XFE1", "A1048577").
+std::optional<CellRange> parseCellReference(const QString& reference);
+
+/// Column letters of a zero-based column: 0 -> "A", 25 -> "Z", 26 -> "AA".
+std::string columnLetters(int column);
+
+/// Appends the reference of a zero-based cell ("A1" for 0, 0).
+void appendCellReference(int column, int row, std::string& out);
+
+} // namespace kartoma

@@ -1,0 +1,33 @@
+#include "ReportComponent.h"
+
+namespace kartoma {
+
+void RangeAttr::setAttrA(int value) {
+    report_.setAttr(range_, AttrMember::A, value);
+}
+void RangeAttr::setAttrB(int value) {
+    report_.setAttr(range_, AttrMember::B, value);
+}
+void RangeAttr::setAttrC(int value) {
+    report_.setAttr(range_, AttrMember::C, value);
+}
+
+void CellHandle::setValue(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    report_.setText(range_, std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+}
+void CellHandle::setValueUtf8(std::string_view text) {
+    report_.setText(range_, text);
+}
+void CellHandle::setValue(std::int64_t number) {
+    report_.setNumber(range_, number);
+}
+void CellHandle::setRowHeight(double points) {
+    report_.setRowHeight(range_, points);
+}
+
+void PageSetupHandle::setPageText(const QString& left, const QString& centre, const QString& right) {
+    report_.setPageText(left, centre, right);
+}
+
+} // namespace kartoma

@@ -1,0 +1,242 @@
+#include "SheetTemplate.h"
+
+#include "CellReference.h"
+
+#include <QXmlStreamReader>
+
+#include <algorithm>
+
+namespace kartoma {
+
+namespace {
+
+/// Elements that follow <headerFooter> in a worksheet: a new one goes before the first of them.
+const char* const kAfterFooter[] = {"rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
+                                    "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF",
+                                    "picture", "oleObjects", "controls", "webPublishItems", "tableParts", "extLst"};
+/// Elements that precede <dimension>.
+const char* const kBeforeDimension[] = {"sheetPr"};
+
+bool isOneOf(QStringView name, const char* const* names, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (name == QLatin1String(names[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string utf8(QStringView text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+/// The zero-based column of a cell reference such as "AB12".
+std::optional<int> referenceColumn(QStringView reference) {
+    const std::optional<CellRange> cell = parseCellReference(reference.toString());
+    if (!cell) {
+        return std::nullopt;
+    }
+    return cell->x1;
+}
+
+} // namespace
+
+int SheetTemplate::columnStyle(int column) const {
+    for (const ColumnStyle& c : columns_) {
+        if (column >= c.first && column <= c.last) {
+            return c.style;
+        }
+    }
+    return 0;
+}
+
+std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString& error) {
+    SheetTemplate t;
+    t.text_ = QString::fromUtf8(xml);
+    QXmlStreamReader reader(t.text_);
+    // Where the element whose start tag was just read begins: its "<" is the last one before here.
+    const auto startOf = [&]() { return t.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1); };
+
+    int depth = 0;
+    bool inRows = false;
+    bool sawRows = false;
+    qsizetype cellStart = -1;
+    bool cellHasReference = false;
+    Row* row = nullptr;
+    int nextRow = 0;
+    int nextColumn = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const QStringView name = reader.name();
+            if (depth == 1) {
+                if (name != QLatin1String("worksheet")) {
+                    error = QStringLiteral("not a worksheet");
+                    return std::nullopt;
+                }
+                t.dimensionInsert_ = reader.characterOffset();
+            } else if (depth == 2) {
+                const qsizetype start = startOf();
+                if (name == QLatin1String("dimension")) {
+                    t.dimensionStart_ = start;
+                } else if (name == QLatin1String("sheetData")) {
+                    t.rowsStart_ = start;
+                    inRows = true;
+                    sawRows = true;
+                } else if (name == QLatin1String("headerFooter")) {
+                    t.footerStart_ = start;
+                } else if (sawRows && t.footerInsert_ < 0 && t.footerStart_ < 0 &&
+                           isOneOf(name, kAfterFooter, std::size(kAfterFooter))) {
+                    t.footerInsert_ = start;
+                }
+            } else if (depth == 3 && inRows && name == QLatin1String("row")) {
+                Row r;
+                const QXmlStreamAttributes attributes = reader.attributes();
+                r.row = nextRow;
+                bool numbered = false;
+                for (const QXmlStreamAttribute& a : attributes) {
+                    if (a.qualifiedName() == QLatin1String("r")) {
+                        bool ok = false;
+                        const int number = a.value().toInt(&ok);
+                        if (!ok || number < 1 || number > kMaxRows) {
+                            error = QStringLiteral("bad row number");
+                            return std::nullopt;
+                        }
+                        r.row = number - 1;
+                        numbered = true;
+                    } else if (a.qualifiedName() != QLatin1String("spans")) {
+                        r.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
+                    }
+                }
+                if (!t.rows_.empty() && r.row <= t.rows_.back().row) {
+                    error = numbered ? QStringLiteral("rows out of order") : QStringLiteral("bad row number");
+                    return std::nullopt;
+                }
+                nextRow = r.row + 1;
+                nextColumn = 0;
+                t.rows_.push_back(std::move(r));
+                row = &t.rows_.back();
+            } else if (depth == 4 && row != nullptr && name == QLatin1String("c")) {
+                cellStart = startOf();
+                Cell cell{nextColumn, 0, {}};
+                const QStringView ref = reader.attributes().value(QLatin1String("r"));
+                cellHasReference = !ref.isEmpty();
+                if (cellHasReference) {
+                    const std::optional<int> column = referenceColumn(ref);
+                    if (!column) {
+                        error = QStringLiteral("bad cell reference");
+                        return std::nullopt;
+                    }
+                    cell.column = *column;
+                }
+                cell.style = reader.attributes().value(QLatin1String("s")).toInt();
+                nextColumn = cell.column + 1;
+                row->cells.push_back(std::move(cell));
+            } else if (depth == 3 && name == QLatin1String("col")) {
+                const QXmlStreamAttributes a = reader.attributes();
+                t.columns_.push_back(ColumnStyle{a.value(QLatin1String("min")).toInt() - 1,
+                                                 a.value(QLatin1String("max")).toInt() - 1,
+                                                 a.value(QLatin1String("style")).toInt()});
+            } else if (depth == 3 && t.footerStart_ >= 0 && t.footerEnd_ < 0 && name == QLatin1String("oddHeader")) {
+                const qsizetype start = startOf();
+                reader.readElementText(QXmlStreamReader::IncludeChildElements);
+                if (reader.hasError()) {
+                    break;
+                }
+                t.oddHeader_ = t.text_.mid(start, reader.characterOffset() - start);
+                --depth;
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            const QStringView name = reader.name();
+            if (depth == 2) {
+                if (name == QLatin1String("dimension")) {
+                    t.dimensionEnd_ = reader.characterOffset();
+                } else if (name == QLatin1String("sheetData")) {
+                    t.rowsEnd_ = reader.characterOffset();
+                    inRows = false;
+                } else if (name == QLatin1String("headerFooter")) {
+                    t.footerEnd_ = reader.characterOffset();
+                }
+                if (isOneOf(name, kBeforeDimension, std::size(kBeforeDimension))) {
+                    t.dimensionInsert_ = reader.characterOffset();
+                }
+            } else if (depth == 1) {
+                if (t.footerInsert_ < 0) {
+                    t.footerInsert_ = startOf();
+                }
+            } else if (depth == 4 && cellStart >= 0 && row != nullptr) {
+                std::string cellXml = utf8(QStringView(t.text_).mid(cellStart, reader.characterOffset() - cellStart));
+                Cell& cell = row->cells.back();
+                if (!cellHasReference) {
+                    // Written cells may stand between template cells: give this one its place.
+                    std::string ref;
+                    appendCellReference(cell.column, row->row, ref);
+                    cellXml.insert(2, " r=\"" + ref + "\"");
+                }
+                cell.xml = std::move(cellXml);
+                cellStart = -1;
+            } else if (depth == 3 && name == QLatin1String("row")) {
+                std::stable_sort(row->cells.begin(), row->cells.end(),
+                                 [](const Cell& a, const Cell& b) { return a.column < b.column; });
+                row = nullptr;
+            }
+            --depth;
+        }
+    }
+    if (reader.hasError()) {
+        error = QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        return std::nullopt;
+    }
+    if (!sawRows) {
+        error = QStringLiteral("no sheetData");
+        return std::nullopt;
+    }
+    return t;
+}
+
+std::string SheetTemplate::head(const std::string& dimension) const {
+    const std::string element = "<dimension ref=\"" + dimension + "\"/>";
+    const QStringView text(text_);
+    if (dimensionStart_ >= 0) {
+        return utf8(text.left(dimensionStart_)) + element +
+               utf8(text.mid(dimensionEnd_, rowsStart_ - dimensionEnd_)) + "<sheetData>";
+    }
+    return utf8(text.left(dimensionInsert_)) + element +
+           utf8(text.mid(dimensionInsert_, rowsStart_ - dimensionInsert_)) + "<sheetData>";
+}
+
+std::string SheetTemplate::tail(const std::optional<QString>& footer) const {
+    const QStringView text(text_);
+    if (!footer) {
+        return "</sheetData>" + utf8(text.mid(rowsEnd_));
+    }
+    std::string element = "<headerFooter>" + utf8(oddHeader_) + "<oddFooter>";
+    const QByteArray footerUtf8 = footer->toUtf8();
+    std::string escaped;
+    for (const char c : footerUtf8) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    element += escaped + "</oddFooter></headerFooter>";
+    if (footerStart_ >= 0) {
+        return "</sheetData>" + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +
+               utf8(text.mid(footerEnd_));
+    }
+    return "</sheetData>" + utf8(text.mid(rowsEnd_, footerInsert_ - rowsEnd_)) + element +
+           utf8(text.mid(footerInsert_));
+}
+
+} // namespace kartoma

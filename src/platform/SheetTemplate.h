@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kartoma {
+
+/// A template sheet part taken apart for filling: the XML before and after its rows, the rows the
+/// template holds itself, and the columns' default styles.
+class SheetTemplate {
+public:
+    struct Cell {
+        int column;
+        int style;        ///< its s attribute, 0 when none
+        std::string xml;  ///< the whole <c> element, as the template has it (with its reference)
+    };
+    struct Row {
+        int row;                       ///< zero-based
+        std::vector<std::pair<QString, QString>> attributes; ///< all but r and spans, in order
+        std::vector<Cell> cells;       ///< in column order
+    };
+
+    /// Takes the sheet apart. Nothing when the XML is not a well-formed worksheet; `error` says why.
+    static std::optional<SheetTemplate> parse(const QByteArray& xml, QString& error);
+
+    const std::vector<Row>& rows() const { return rows_; }
+    /// The default style of a zero-based column (from <cols>), 0 when it has none.
+    int columnStyle(int column) const;
+
+    /// The XML before the rows, with the used range set to `dimension` ("A1:G100").
+    std::string head(const std::string& dimension) const;
+    /// The XML after the rows; with `footer` set, the page footer becomes it (in the package's form,
+    /// such as "&R&P/&N"), any page header of the template kept.
+    std::string tail(const std::optional<QString>& footer) const;
+
+private:
+    QString text_;
+    qsizetype dimensionStart_ = -1, dimensionEnd_ = -1; // the <dimension> element, if any
+    qsizetype dimensionInsert_ = -1;                     // where one goes when there is none
+    qsizetype rowsStart_ = 0, rowsEnd_ = 0;              // <sheetData>...</sheetData>, replaced whole
+    qsizetype footerStart_ = -1, footerEnd_ = -1;        // the <headerFooter> element, if any
+    qsizetype footerInsert_ = -1;                        // where one goes when there is none
+    QString oddHeader_;                                  // the template's own page header element
+    struct ColumnStyle {
+        int first, last, style;
+    };
+    std::vector<ColumnStyle> columns_;
+    std::vector<Row> rows_;
+};
+
+} // namespace kartoma

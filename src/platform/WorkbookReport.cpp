@@ -1,0 +1,733 @@
+#include "WorkbookReport.h"
+
+#include "Failure.h"
+#include "XmlText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QXmlStreamReader>
+
+#include <zip.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+namespace kartoma {
+
+namespace {
+
+constexpr std::size_t kSpillBytes = 1 << 20;
+constexpr const char* kRelationshipsNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+struct Relationship {
+    QString id, type, target;
+};
+
+std::vector<Relationship> readRelationships(const QByteArray& xml) {
+    std::vector<Relationship> list;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("Relationship")) {
+            const QXmlStreamAttributes a = reader.attributes();
+            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(), a.value(QLatin1String("Type")).toString(),
+                                        a.value(QLatin1String("Target")).toString()});
+        }
+    }
+    return list;
+}
+
+/// The part a relationship target names, relative to the folder of the part that holds it.
+std::string resolveTarget(const std::string& sourceFolder, const QString& target) {
+    if (target.startsWith(QLatin1Char('/'))) {
+        return target.mid(1).toStdString();
+    }
+    return QDir::cleanPath(QString::fromStdString(sourceFolder) + target).toStdString();
+}
+
+std::string folderOf(const std::string& part) {
+    const std::size_t slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+std::string relsPartOf(const std::string& part) {
+    return folderOf(part) + "_rels/" + part.substr(folderOf(part).size()) + ".rels";
+}
+
+/// Reads the sheet part to libzip: the head, the spilled rows, the tail.
+class SheetStream {
+public:
+    SheetStream(std::string head, QFile& rows, std::string tail)
+        : head_(std::move(head)), rows_(rows), tail_(std::move(tail)) {
+        zip_error_init(&error_);
+    }
+    ~SheetStream() { zip_error_fini(&error_); }
+
+    static zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        return static_cast<SheetStream*>(state)->handle(data, length, command);
+    }
+
+private:
+    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        switch (command) {
+        case ZIP_SOURCE_OPEN:
+            stage_ = 0;
+            offset_ = 0;
+            if (!rows_.seek(0)) {
+                zip_error_set(&error_, ZIP_ER_READ, 0);
+                return -1;
+            }
+            return 0;
+        case ZIP_SOURCE_READ:
+            return read(static_cast<char*>(data), length);
+        case ZIP_SOURCE_CLOSE:
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            zip_stat_t* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+            if (st == nullptr) {
+                return -1;
+            }
+            zip_stat_init(st);
+            st->size = head_.size() + static_cast<zip_uint64_t>(rows_.size()) + tail_.size();
+            st->mtime = std::time(nullptr);
+            st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            return sizeof(*st);
+        }
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&error_, data, length);
+        case ZIP_SOURCE_FREE:
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    }
+
+    zip_int64_t read(char* out, zip_uint64_t length) {
+        zip_uint64_t done = 0;
+        while (done < length && stage_ < 3) {
+            if (stage_ == 1) {
+                const qint64 n = rows_.read(out + done, static_cast<qint64>(length - done));
+                if (n < 0) {
+                    zip_error_set(&error_, ZIP_ER_READ, 0);
+                    return -1;
+                }
+                if (n == 0) {
+                    ++stage_;
+                    offset_ = 0;
+                }
+                done += static_cast<zip_uint64_t>(n);
+                continue;
+            }
+            const std::string& piece = stage_ == 0 ? head_ : tail_;
+            const std::size_t n = std::min<std::size_t>(piece.size() - offset_, length - done);
+            std::memcpy(out + done, piece.data() + offset_, n);
+            offset_ += n;
+            done += n;
+            if (offset_ == piece.size()) {
+                ++stage_;
+                offset_ = 0;
+            }
+        }
+        return static_cast<zip_int64_t>(done);
+    }
+
+    std::string head_;
+    QFile& rows_;
+    std::string tail_;
+    int stage_ = 0;
+    std::size_t offset_ = 0;
+    zip_error_t error_;
+};
+
+void appendNumber(std::int64_t value, std::string& out) {
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+void appendRowHeight(double points, std::string& out) {
+    char digits[32];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, points).ptr);
+}
+
+std::string withStyle(const std::string& cellXml, int style) {
+    const std::size_t tagEnd = cellXml.find('>');
+    const std::size_t s = cellXml.find(" s=\"");
+    std::string out = cellXml;
+    if (s != std::string::npos && s < tagEnd) {
+        const std::size_t close = out.find('"', s + 4);
+        out.replace(s + 4, close - (s + 4), std::to_string(style));
+    } else {
+        out.insert(2, " s=\"" + std::to_string(style) + "\"");
+    }
+    return out;
+}
+
+} // namespace
+
+/// The open template package.
+struct WorkbookReport::Archive {
+    zip_t* zip = nullptr;
+    ~Archive() {
+        if (zip != nullptr) {
+            zip_discard(zip);
+        }
+    }
+};
+
+WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presenter) {}
+
+WorkbookReport::~WorkbookReport() = default;
+
+void WorkbookReport::fail(FailureCode code, const QString& subject, const QString& detail) {
+    const Failure failure(code, subject, detail);
+    errorCode_ = static_cast<int>(code);
+    errorText_ = failure.japaneseText();
+    throw failure;
+}
+
+void WorkbookReport::require(State least, const char* operation) {
+    if (state_ == State::Aborted) {
+        fail(FailureCode::JobAborted, QString());
+    }
+    const auto rank = [](State s) { return static_cast<int>(s); };
+    // Cells may be written only while the sheet is selected; the rest needs at least `least`.
+    const bool ok = least == State::SheetSelected ? state_ == State::SheetSelected : rank(state_) >= rank(least);
+    if (!ok) {
+        fail(FailureCode::JobNotOpen, QString::fromLatin1(operation));
+    }
+}
+
+void WorkbookReport::dropJob() {
+    archive_.reset();
+    sheet_.reset();
+    styles_.reset();
+    rowsFile_.reset();
+    rowsBuffer_.clear();
+    rowsBuffer_.shrink_to_fit();
+    usedCells_ = 0;
+    rowHeight_.reset();
+    footer_.reset();
+    currentRow_ = -1;
+    nextOwnRow_ = 0;
+    keepFirst_ = 0;
+    keepLast_ = kMaxRows - 1;
+    minColumn_ = maxColumn_ = minRow_ = maxRow_ = -1;
+    sheetPart_.clear();
+    stylesPart_.clear();
+}
+
+void WorkbookReport::setBookFile(const QString& path) {
+    dropJob();
+    errorCode_ = 0;
+    errorText_.clear();
+    bookFile_ = path;
+    state_ = State::Named;
+}
+
+QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
+    const zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), 0);
+    if (index < 0) {
+        if (required) {
+            fail(FailureCode::TemplateInvalid, bookFile_, QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
+        }
+        return {};
+    }
+    zip_stat_t st;
+    zip_file_t* file = zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
+    if (file == nullptr || zip_stat_index(archive_->zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
+        st.size > (256u << 20)) {
+        if (file != nullptr) {
+            zip_fclose(file);
+        }
+        fail(FailureCode::TemplateInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
+    }
+    QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
+    const zip_int64_t n = zip_fread(file, data.data(), st.size);
+    zip_fclose(file);
+    if (n != static_cast<zip_int64_t>(st.size)) {
+        fail(FailureCode::TemplateInvalid, bookFile_, QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
+    }
+    return data;
+}
+
+void WorkbookReport::openBook() {
+    require(State::Named, "OpenBook");
+    if (state_ != State::Named) {
+        fail(FailureCode::JobNotOpen, QStringLiteral("OpenBook"));
+    }
+    const QFileInfo info(bookFile_);
+    if (bookFile_.isEmpty() || !info.exists()) {
+        fail(FailureCode::TemplateMissing, bookFile_);
+    }
+    if (!info.isFile()) {
+        fail(FailureCode::TemplateInvalid, bookFile_);
+    }
+    int error = 0;
+    zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (zip == nullptr) {
+        zip_error_t e;
+        zip_error_init_with_code(&e, error);
+        const QString detail = QString::fromUtf8(zip_error_strerror(&e));
+        zip_error_fini(&e);
+        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? FailureCode::TemplateMissing : FailureCode::TemplateInvalid,
+             bookFile_, detail);
+    }
+    archive_ = std::make_unique<Archive>();
+    archive_->zip = zip;
+    state_ = State::Open;
+}
+
+void WorkbookReport::setStartOption(int option) {
+    require(State::Open, "StartOption");
+    (void)option; // 0: fill the workbook as it is; there is no other start
+}
+
+void WorkbookReport::selectSheet(const QString& name, const QString& range) {
+    require(State::Open, "SelectSheet");
+    if (state_ != State::Open) {
+        fail(FailureCode::JobNotOpen, QStringLiteral("SelectSheet"));
+    }
+    // The range: "first-last", both sheet row numbers.
+    const QStringList bounds = range.split(QLatin1Char('-'));
+    bool okFirst = false, okLast = false;
+    const int first = bounds.size() == 2 ? bounds[0].trimmed().toInt(&okFirst) : 0;
+    const int last = bounds.size() == 2 ? bounds[1].trimmed().toInt(&okLast) : 0;
+    if (!okFirst || !okLast || first < 1 || last < first) {
+        fail(FailureCode::BadCellReference, range);
+    }
+    keepFirst_ = first - 1;
+    keepLast_ = std::min(last, kMaxRows) - 1;
+
+    // The package's main part, then its sheet of that name.
+    std::string workbookPart = "xl/workbook.xml";
+    for (const Relationship& r : readRelationships(readPart("_rels/.rels", false))) {
+        if (r.type.endsWith(QLatin1String("/officeDocument"))) {
+            workbookPart = resolveTarget("", r.target);
+        }
+    }
+    const QByteArray workbook = readPart(workbookPart, true);
+    QString sheetId;
+    {
+        QXmlStreamReader reader(workbook);
+        while (!reader.atEnd()) {
+            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("sheet") &&
+                reader.attributes().value(QLatin1String("name")).compare(name, Qt::CaseInsensitive) == 0) {
+                sheetId = reader.attributes().value(QLatin1String(kRelationshipsNs), QLatin1String("id")).toString();
+            }
+        }
+        if (reader.hasError()) {
+            fail(FailureCode::TemplateInvalid, bookFile_, reader.errorString());
+        }
+    }
+    if (sheetId.isEmpty()) {
+        fail(FailureCode::SheetMissing, name);
+    }
+    for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart), true))) {
+        if (r.id == sheetId) {
+            sheetPart_ = resolveTarget(folderOf(workbookPart), r.target);
+        } else if (r.type.endsWith(QLatin1String("/styles"))) {
+            stylesPart_ = resolveTarget(folderOf(workbookPart), r.target);
+        }
+    }
+    if (sheetPart_.empty()) {
+        fail(FailureCode::SheetMissing, name);
+    }
+    QString error;
+    sheet_ = SheetTemplate::parse(readPart(sheetPart_, true), error);
+    if (!sheet_) {
+        fail(FailureCode::TemplateInvalid, bookFile_, QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
+    }
+    rowsFile_ = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
+    if (!rowsFile_->open()) {
+        fail(FailureCode::WorkbookSave, rowsFile_->fileTemplate(), rowsFile_->errorString());
+    }
+    rowsBuffer_.reserve(kSpillBytes + 64 * 1024);
+    state_ = State::SheetSelected;
+}
+
+CellRange WorkbookReport::resolveReference(const QString& reference) {
+    require(State::SheetSelected, "Cell");
+    const std::optional<CellRange> cell = parseCellReference(reference);
+    if (!cell) {
+        fail(FailureCode::BadCellReference, reference);
+    }
+    return *cell;
+}
+
+CellRange WorkbookReport::resolvePosition(int x1, int y1, int x2, int y2) {
+    require(State::SheetSelected, "Pos");
+    if (x1 > x2) {
+        std::swap(x1, x2);
+    }
+    if (y1 > y2) {
+        std::swap(y1, y2);
+    }
+    if (y2 >= kMaxRows) {
+        fail(FailureCode::TooManyRows, QString::number(static_cast<qint64>(y2) + 1));
+    }
+    if (x1 < 0 || y1 < 0 || x2 >= kMaxColumns) {
+        fail(FailureCode::BadCellReference, QStringLiteral("Pos(%1, %2, %3, %4)").arg(x1).arg(y1).arg(x2).arg(y2));
+    }
+    return CellRange{x1, y1, x2, y2};
+}
+
+void WorkbookReport::moveToRow(int row) {
+    if (row == currentRow_) {
+        return;
+    }
+    if (row < currentRow_) {
+        fail(FailureCode::RowOutOfOrder, QString::number(row + 1));
+    }
+    flushRow();
+    currentRow_ = row;
+}
+
+WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
+    moveToRow(row);
+    for (std::size_t i = 0; i < usedCells_; ++i) {
+        if (cells_[i].column == column) {
+            return cells_[i];
+        }
+    }
+    // Cells are reused from row to row, so their text buffers are allocated once.
+    if (usedCells_ == cells_.size()) {
+        cells_.emplace_back();
+    }
+    WrittenCell& cell = cells_[usedCells_++];
+    cell.column = column;
+    cell.kind = WrittenCell::Kind::None;
+    cell.value.clear();
+    cell.preserveSpace = false;
+    cell.look = StylePart::Look{};
+    return cell;
+}
+
+void WorkbookReport::setText(const CellRange& range, std::string_view utf8) {
+    require(State::SheetSelected, "Value");
+    for (int y = range.y1; y <= range.y2; ++y) {
+        for (int x = range.x1; x <= range.x2; ++x) {
+            WrittenCell& cell = cellAt(x, y);
+            cell.kind = WrittenCell::Kind::Text;
+            cell.value.clear();
+            appendXmlCellText(utf8, cell.value);
+            cell.preserveSpace = needsSpacePreserve(utf8);
+        }
+    }
+}
+
+void WorkbookReport::setNumber(const CellRange& range, std::int64_t number) {
+    require(State::SheetSelected, "Value");
+    for (int y = range.y1; y <= range.y2; ++y) {
+        for (int x = range.x1; x <= range.x2; ++x) {
+            WrittenCell& cell = cellAt(x, y);
+            cell.kind = WrittenCell::Kind::Number;
+            cell.value.clear();
+            appendNumber(number, cell.value);
+        }
+    }
+}
+
+void WorkbookReport::setRowHeight(const CellRange& range, double points) {
+    require(State::SheetSelected, "RowHeight");
+    if (!(points >= 0 && points <= 409)) {
+        fail(FailureCode::BadCellReference, QStringLiteral("RowHeight %1").arg(points));
+    }
+    for (int y = range.y1; y <= range.y2; ++y) {
+        moveToRow(y);
+        rowHeight_ = points;
+    }
+}
+
+void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int value) {
+    require(State::SheetSelected, "Attr");
+    const bool valid = member == AttrMember::A   ? value >= 1 && value <= 409
+                       : member == AttrMember::B ? value >= 0 && value <= 15
+                                                 : value == 0 || (value >= 8 && value <= 63);
+    if (!valid) {
+        fail(FailureCode::BadCellReference, QStringLiteral("Attr %1").arg(value));
+    }
+    if (!styles_) {
+        QString error;
+        styles_ = stylesPart_.empty() ? std::nullopt : StylePart::parse(readPart(stylesPart_, true), error);
+        if (!styles_) {
+            fail(FailureCode::TemplateInvalid, bookFile_,
+                 QStringLiteral("styles: %1").arg(error.isEmpty() ? QStringLiteral("missing") : error));
+        }
+    }
+    for (int y = range.y1; y <= range.y2; ++y) {
+        for (int x = range.x1; x <= range.x2; ++x) {
+            StylePart::Look& look = cellAt(x, y).look;
+            (member == AttrMember::A ? look.fontSize : member == AttrMember::B ? look.flags : look.fill) = value;
+        }
+    }
+}
+
+void WorkbookReport::setPageText(const QString& left, const QString& centre, const QString& right) {
+    require(State::SheetSelected, "SetPageText");
+    QString footer;
+    if (!left.isEmpty()) {
+        footer += QStringLiteral("&L") + left;
+    }
+    if (!centre.isEmpty()) {
+        footer += QStringLiteral("&C") + centre;
+    }
+    if (!right.isEmpty()) {
+        footer += QStringLiteral("&R") + right;
+    }
+    footer_ = footer;
+}
+
+int WorkbookReport::styleFor(int base, const StylePart::Look& look) {
+    if (look.plain() || !styles_) {
+        return base;
+    }
+    return styles_->derive(base, look);
+}
+
+void WorkbookReport::noteUsed(int column, int row) {
+    if (minRow_ < 0) {
+        minRow_ = maxRow_ = row;
+        minColumn_ = maxColumn_ = column;
+        return;
+    }
+    minRow_ = std::min(minRow_, row);
+    maxRow_ = std::max(maxRow_, row);
+    minColumn_ = std::min(minColumn_, column);
+    maxColumn_ = std::max(maxColumn_, column);
+}
+
+void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<const WrittenCell> newCells,
+                             std::optional<double> height) {
+    std::string& out = rowsBuffer_;
+    out += "<row r=\"";
+    appendNumber(row + 1, out);
+    out += '"';
+    if (own != nullptr) {
+        for (const auto& [key, value] : own->attributes) {
+            if (height && (key == QLatin1String("ht") || key == QLatin1String("customHeight"))) {
+                continue;
+            }
+            const QByteArray k = key.toUtf8();
+            const QByteArray v = value.toUtf8();
+            out += ' ';
+            out.append(k.constData(), static_cast<std::size_t>(k.size()));
+            out += "=\"";
+            appendXmlEscaped(std::string_view(v.constData(), static_cast<std::size_t>(v.size())), out);
+            out += '"';
+        }
+    }
+    if (height) {
+        out += " ht=\"";
+        appendRowHeight(*height, out);
+        out += "\" customHeight=\"1\"";
+    }
+    out += '>';
+
+    static const std::vector<SheetTemplate::Cell> kNoCells;
+    const std::vector<SheetTemplate::Cell>& ownCells = own != nullptr ? own->cells : kNoCells;
+    std::size_t a = 0, b = 0;
+    while (a < ownCells.size() || b < newCells.size()) {
+        const SheetTemplate::Cell* mine = a < ownCells.size() ? &ownCells[a] : nullptr;
+        const WrittenCell* cell = b < newCells.size() ? &newCells[b] : nullptr;
+        if (mine != nullptr && (cell == nullptr || mine->column < cell->column)) {
+            out += mine->xml;
+            noteUsed(mine->column, row);
+            ++a;
+            continue;
+        }
+        const bool replacesOwn = mine != nullptr && mine->column == cell->column;
+        const int base = replacesOwn ? mine->style : sheet_->columnStyle(cell->column);
+        const int style = styleFor(base, cell->look);
+        noteUsed(cell->column, row);
+        if (cell->kind == WrittenCell::Kind::None) {
+            if (replacesOwn) {
+                out += style == base ? mine->xml : withStyle(mine->xml, style);
+            } else {
+                out += "<c r=\"";
+                appendCellReference(cell->column, row, out);
+                out += "\" s=\"";
+                appendNumber(style, out);
+                out += "\"/>";
+            }
+        } else {
+            out += "<c r=\"";
+            appendCellReference(cell->column, row, out);
+            out += '"';
+            if (style != 0) {
+                out += " s=\"";
+                appendNumber(style, out);
+                out += '"';
+            }
+            if (cell->kind == WrittenCell::Kind::Text) {
+                out += cell->preserveSpace ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                           : " t=\"inlineStr\"><is><t>";
+                out += cell->value;
+                out += "</t></is></c>";
+            } else {
+                out += "><v>";
+                out += cell->value;
+                out += "</v></c>";
+            }
+        }
+        a += replacesOwn ? 1 : 0;
+        ++b;
+    }
+    out += "</row>";
+    if (own == nullptr && newCells.empty()) {
+        // A row that only got a height still counts as used.
+        noteUsed(0, row);
+    }
+    spillRows(false);
+}
+
+void WorkbookReport::emitTemplateRowsBefore(int row) {
+    const std::vector<SheetTemplate::Row>& own = sheet_->rows();
+    while (nextOwnRow_ < own.size() && own[nextOwnRow_].row < row) {
+        const SheetTemplate::Row& r = own[nextOwnRow_++];
+        if (r.row >= keepFirst_ && r.row <= keepLast_) {
+            emitRow(r.row, &r, {}, std::nullopt);
+        }
+    }
+}
+
+void WorkbookReport::flushRow() {
+    if (currentRow_ < 0) {
+        return;
+    }
+    emitTemplateRowsBefore(currentRow_);
+    const std::vector<SheetTemplate::Row>& own = sheet_->rows();
+    const SheetTemplate::Row* mine = nullptr;
+    if (nextOwnRow_ < own.size() && own[nextOwnRow_].row == currentRow_) {
+        mine = &own[nextOwnRow_++];
+    }
+    const auto used = cells_.begin() + static_cast<std::ptrdiff_t>(usedCells_);
+    std::sort(cells_.begin(), used, [](const WrittenCell& a, const WrittenCell& b) { return a.column < b.column; });
+    emitRow(currentRow_, mine, std::span<const WrittenCell>(cells_.data(), usedCells_), rowHeight_);
+    usedCells_ = 0;
+    rowHeight_.reset();
+}
+
+void WorkbookReport::spillRows(bool force) {
+    if (rowsBuffer_.empty() || (!force && rowsBuffer_.size() < kSpillBytes)) {
+        return;
+    }
+    const qint64 n = rowsFile_->write(rowsBuffer_.data(), static_cast<qint64>(rowsBuffer_.size()));
+    if (n != static_cast<qint64>(rowsBuffer_.size())) {
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), rowsFile_->errorString());
+    }
+    rowsBuffer_.clear();
+}
+
+void WorkbookReport::closeSheet() {
+    require(State::SheetSelected, "CloseSheet");
+    flushRow();
+    currentRow_ = kMaxRows; // nothing more may be written
+    emitTemplateRowsBefore(kMaxRows);
+    spillRows(true);
+    if (!rowsFile_->flush()) {
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), rowsFile_->errorString());
+    }
+    state_ = State::SheetClosed;
+}
+
+void WorkbookReport::setFinishOption(int option) {
+    require(State::Open, "FinishOption");
+    (void)option; // -2: hand the workbook over through the presenter; there is no other finish
+}
+
+void WorkbookReport::finish() {
+    require(State::Open, "Finish");
+    if (state_ == State::SheetSelected) {
+        closeSheet();
+    }
+    const QString destination = presenter_.destinationFor(bookFile_);
+    int error = 0;
+    zip_t* out = zip_open(QFile::encodeName(destination).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (out == nullptr) {
+        zip_error_t e;
+        zip_error_init_with_code(&e, error);
+        const QString detail = QString::fromUtf8(zip_error_strerror(&e));
+        zip_error_fini(&e);
+        fail(FailureCode::WorkbookSave, destination, detail);
+    }
+    const auto discard = [&](const QString& detail) {
+        zip_discard(out);
+        fail(FailureCode::WorkbookSave, destination, detail);
+    };
+
+    std::unique_ptr<SheetStream> stream;
+    QByteArray stylesText;
+    if (sheet_) {
+        std::string dimension = "A1";
+        if (minRow_ >= 0) {
+            dimension.clear();
+            appendCellReference(minColumn_, minRow_, dimension);
+            if (maxRow_ != minRow_ || maxColumn_ != minColumn_) {
+                dimension += ':';
+                appendCellReference(maxColumn_, maxRow_, dimension);
+            }
+        }
+        stream = std::make_unique<SheetStream>(sheet_->head(dimension), *rowsFile_, sheet_->tail(footer_));
+    }
+    if (styles_ && styles_->changed()) {
+        stylesText = styles_->text();
+    }
+
+    const zip_int64_t count = zip_get_num_entries(archive_->zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (name == nullptr) {
+            discard(QString::fromUtf8(zip_strerror(archive_->zip)));
+        }
+        zip_source_t* source = nullptr;
+        const bool isSheet = stream && sheetPart_ == name;
+        if (isSheet) {
+            source = zip_source_function(out, &SheetStream::callback, stream.get());
+        } else if (!stylesText.isEmpty() && stylesPart_ == name) {
+            source = zip_source_buffer(out, stylesText.constData(), static_cast<zip_uint64_t>(stylesText.size()), 0);
+        } else {
+            source = zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
+        }
+        if (source == nullptr) {
+            discard(QString::fromUtf8(zip_strerror(out)));
+        }
+        const zip_int64_t index = zip_file_add(out, name, source, ZIP_FL_ENC_RAW);
+        if (index < 0) {
+            zip_source_free(source);
+            discard(QString::fromUtf8(zip_strerror(out)));
+        }
+        if (isSheet) {
+            // Level 1: the sheet is most of the package, and the faster deflate costs few bytes on it.
+            zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+        }
+    }
+    // libzip writes the package to a temporary file beside the destination and renames it into place,
+    // so a failure leaves no half-written workbook and an existing file intact.
+    if (zip_close(out) != 0) {
+        discard(QString::fromUtf8(zip_strerror(out)));
+    }
+    dropJob();
+    state_ = State::Idle;
+    try {
+        presenter_.present(destination);
+    } catch (const Failure& failure) {
+        errorCode_ = static_cast<int>(failure.code());
+        errorText_ = failure.japaneseText();
+        throw;
+    }
+}
+
+void WorkbookReport::abort() {
+    dropJob();
+    state_ = State::Aborted;
+}
+
+} // namespace kartoma

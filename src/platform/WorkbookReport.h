@@ -1,0 +1,107 @@
+#pragma once
+
+#include "Failure.h"
+#include "ReportComponent.h"
+#include "SheetTemplate.h"
+#include "StylePart.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+class QTemporaryFile;
+
+namespace kartoma {
+
+/// The report component over Office Open XML workbooks (.xlsx).
+///
+/// It fills, not re-creates: every part of the workbook is copied unchanged except the selected
+/// sheet, which is streamed anew (the workbook's own rows merged with the written cells, in row
+/// order, the used range and the footer updated), and the style part when attributes need styles the
+/// workbook lacks. Written cells take the style of the workbook's own cell at that place, else their
+/// column's default style, so widths, number formats and fonts come from the template.
+///
+/// Rows must be written in ascending order: only the current row is held, finished rows go to a
+/// temporary file, so memory does not grow with the number of rows. Texts are inline strings (never
+/// formulas); integers are numbers.
+class WorkbookReport final : public ReportComponent {
+public:
+    /// `presenter` decides where finished workbooks go and how the user gets them; it must outlive
+    /// the report.
+    explicit WorkbookReport(WorkbookPresenter& presenter);
+    ~WorkbookReport() override;
+
+    void setBookFile(const QString& path) override;
+    void openBook() override;
+    void setStartOption(int option) override;
+    void selectSheet(const QString& name, const QString& range) override;
+    void closeSheet() override;
+    void setFinishOption(int option) override;
+    void finish() override;
+    void abort() override;
+    int errorCode() const override { return errorCode_; }
+    QString errorText() const override { return errorText_; }
+
+    CellRange resolveReference(const QString& reference) override;
+    CellRange resolvePosition(int x1, int y1, int x2, int y2) override;
+    void setText(const CellRange& range, std::string_view utf8) override;
+    void setNumber(const CellRange& range, std::int64_t number) override;
+    void setRowHeight(const CellRange& range, double points) override;
+    void setAttr(const CellRange& range, AttrMember member, int value) override;
+    void setPageText(const QString& left, const QString& centre, const QString& right) override;
+
+private:
+    enum class State { Idle, Named, Open, SheetSelected, SheetClosed, Aborted };
+    struct WrittenCell {
+        int column;
+        enum class Kind { None, Text, Number } kind = Kind::None;
+        std::string value; ///< escaped text or the number's digits
+        bool preserveSpace = false;
+        StylePart::Look look;
+    };
+    struct Archive;
+
+    [[noreturn]] void fail(FailureCode code, const QString& subject, const QString& detail = {});
+    void require(State least, const char* operation);
+    void dropJob();
+    QByteArray readPart(const std::string& name, bool required);
+    WrittenCell& cellAt(int column, int row);
+    void moveToRow(int row);
+    void flushRow();
+    void emitTemplateRowsBefore(int row);
+    void emitRow(int row, const SheetTemplate::Row* own, std::span<const WrittenCell> written,
+                 std::optional<double> height);
+    int styleFor(int base, const StylePart::Look& look);
+    void spillRows(bool force);
+    void noteUsed(int column, int row);
+
+    WorkbookPresenter& presenter_;
+    State state_ = State::Idle;
+    int errorCode_ = 0;
+    QString errorText_;
+    QString bookFile_;
+    std::unique_ptr<Archive> archive_;
+    std::string sheetPart_;
+    std::string stylesPart_;
+    std::optional<SheetTemplate> sheet_;
+    std::optional<StylePart> styles_;
+    int keepFirst_ = 0, keepLast_ = kMaxRows - 1;
+    std::optional<QString> footer_;
+
+    // The row being written, and the template's rows not yet passed.
+    int currentRow_ = -1;
+    std::vector<WrittenCell> cells_;
+    std::size_t usedCells_ = 0;
+    std::optional<double> rowHeight_;
+    std::size_t nextOwnRow_ = 0;
+    // Finished rows, spilled to a temporary file in large pieces.
+    std::unique_ptr<QTemporaryFile> rowsFile_;
+    std::string rowsBuffer_;
+    int minColumn_ = -1, maxColumn_ = -1, minRow_ = -1, maxRow_ = -1;
+};
+
+} // namespace kartoma

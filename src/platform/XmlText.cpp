@@ -1,0 +1,112 @@
+#include "XmlText.h"
+
+#include "Utf8.h"
+
+namespace kartoma {
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendEscapeCode(char32_t c, std::string& out) {
+    out += "_x";
+    out += kHex[(c >> 12) & 0xF];
+    out += kHex[(c >> 8) & 0xF];
+    out += kHex[(c >> 4) & 0xF];
+    out += kHex[c & 0xF];
+    out += '_';
+}
+
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+/// "_xHHHH_" starting at text[i]?
+bool looksLikeEscape(std::string_view text, std::size_t i) {
+    return i + 7 <= text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && isHex(text[i + 2]) &&
+           isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_';
+}
+
+} // namespace
+
+void appendXmlCellText(std::string_view text, std::string& out) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b >= 0x80) {
+            const std::size_t start = i;
+            const char32_t c = decodeUtf8(text, i);
+            if (c == 0xFFFD && !(i - start == 3 && static_cast<unsigned char>(text[start]) == 0xEF)) {
+                out += "\xEF\xBF\xBD";
+            } else if (c == 0xFFFE || c == 0xFFFF) {
+                appendEscapeCode(c, out);
+            } else {
+                out.append(text.substr(start, i - start));
+            }
+            continue;
+        }
+        ++i;
+        switch (b) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        case '\t':
+        case '\n':
+            out += static_cast<char>(b);
+            break;
+        case '_':
+            if (looksLikeEscape(text, i - 1)) {
+                appendEscapeCode(U'_', out);
+            } else {
+                out += '_';
+            }
+            break;
+        default:
+            if (b < 0x20) {
+                appendEscapeCode(b, out);
+            } else {
+                out += static_cast<char>(b);
+            }
+        }
+    }
+}
+
+void appendXmlEscaped(std::string_view text, std::string& out) {
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+bool needsSpacePreserve(std::string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    return blank(text.front()) || blank(text.back());
+}
+
+} // namespace kartoma

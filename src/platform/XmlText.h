@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kartoma {
+
+/// Appends `utf8` as XML character data of a workbook cell, so that it reads back as itself:
+/// & < > are escaped; CR is written as a character reference (a parser would fold a raw CR into LF);
+/// characters XML 1.0 cannot carry (C0 controls but tab, LF and CR; U+FFFE, U+FFFF) are written in
+/// the package's _xHHHH_ form, and an underscore that would read as such an escape is written as
+/// _x005F_. Bytes that are not UTF-8 become U+FFFD.
+void appendXmlCellText(std::string_view utf8, std::string& out);
+
+/// Appends `text` escaped for an attribute value or element content (& < > " only).
+void appendXmlEscaped(std::string_view text, std::string& out);
+
+/// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
+bool needsSpacePreserve(std::string_view utf8);
+
+} // namespace kartoma

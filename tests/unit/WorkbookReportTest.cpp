@@ -1,0 +1,318 @@
+#include "Failure.h"
+#include "WorkbookReport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <zip.h>
+
+namespace kartoma {
+namespace {
+
+const QString kTemplate = QStringLiteral(KARTOMA_TEST_TEMPLATE);
+
+/// Saves into a folder of the test's and remembers what it was asked to show.
+class FolderPresenter final : public WorkbookPresenter {
+public:
+    explicit FolderPresenter(QString path) : path_(std::move(path)) {}
+    QString destinationFor(const QString&) override { return path_; }
+    void present(const QString& saved) override { presented.append(saved); }
+    QStringList presented;
+
+private:
+    QString path_;
+};
+
+/// What openpyxl reads from a workbook.
+QJsonObject readBack(const QString& path) {
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KARTOMA_READ_XLSX), path});
+    EXPECT_TRUE(reader.waitForFinished(60000));
+    EXPECT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+}
+
+QString cellValue(const QJsonObject& book, const char* ref) {
+    return book[QStringLiteral("cells")].toObject()[QLatin1String(ref)].toArray().at(0).toVariant().toString();
+}
+QString cellType(const QJsonObject& book, const char* ref) {
+    return book[QStringLiteral("cells")].toObject()[QLatin1String(ref)].toArray().at(1).toString();
+}
+
+/// A part of a saved package, as text.
+QByteArray partOf(const QString& package, const char* name) {
+    int error = 0;
+    zip_t* zip = zip_open(QFile::encodeName(package).constData(), ZIP_RDONLY, &error);
+    if (zip == nullptr) {
+        return {};
+    }
+    zip_stat_t st;
+    QByteArray data;
+    if (zip_stat(zip, name, 0, &st) == 0) {
+        data.resize(static_cast<qsizetype>(st.size));
+        zip_file_t* f = zip_fopen(zip, name, 0);
+        zip_fread(f, data.data(), st.size);
+        zip_fclose(f);
+    }
+    zip_discard(zip);
+    return data;
+}
+
+/// Writes a copy of the template with one part replaced (or removed, with empty text).
+QString templateWith(const QTemporaryDir& dir, const char* part, const QByteArray& text) {
+    const QString path = dir.path() + QStringLiteral("/variant.xlsx");
+    QFile::remove(path);
+    QFile::copy(kTemplate, path);
+    QFile(path).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    int error = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), 0, &error);
+    const zip_int64_t index = zip_name_locate(zip, part, 0);
+    if (text.isEmpty()) {
+        zip_delete(zip, static_cast<zip_uint64_t>(index));
+    } else {
+        zip_source_t* source = zip_source_buffer(zip, text.constData(), static_cast<zip_uint64_t>(text.size()), 0);
+        zip_file_replace(zip, static_cast<zip_uint64_t>(index), source, 0);
+    }
+    zip_close(zip);
+    return path;
+}
+
+class WorkbookReportTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString out() const { return dir_.path() + QStringLiteral("/out.xlsx"); }
+
+    /// Runs a job up to a selected sheet on `book`.
+    void open(WorkbookReport& report, const QString& book) {
+        report.setBookFile(book);
+        report.openBook();
+        report.setStartOption(0);
+        report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-99999"));
+    }
+
+    FailureCode failureOf(const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const Failure& f) {
+            return f.code();
+        }
+        ADD_FAILURE() << "no failure";
+        return FailureCode::NotSupported;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(WorkbookReportTest, FilledCellsReadBackWithTheTemplatesFormatting) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    report.pageSetup().setPageText(QString(), QString(), QStringLiteral("&P/&N"));
+    const QStringList names = {QStringLiteral("a <b> & \"c\".txt"), QStringLiteral("=SUM(A1)"), QStringLiteral("+1"),
+                               QStringLiteral("@x"), QStringLiteral(" lead and trail "),
+                               QStringLiteral("ctl\u0001\u001f_x0041_.txt"), QStringLiteral("cr\rlf\ntab\t.txt"),
+                               QStringLiteral("日本語のファイル名.txt"), QStringLiteral("😀")};
+    for (int i = 0; i < names.size(); ++i) {
+        const QString row = QString::number(i + 2);
+        report.cell(QStringLiteral("A") + row).setValue(names[i]);
+        report.cell(QStringLiteral("B") + row).setValue(QStringLiteral("/データ/dir"));
+        report.cell(QStringLiteral("C") + row).setValue(std::int64_t{5} << 30 | i);
+        report.cell(QStringLiteral("D") + row).setValue(QStringLiteral("2026/12/08"));
+        report.cell(QStringLiteral("G") + row).setValue(QStringLiteral("F"));
+        report.pos(0, i + 1).setRowHeight(13.5);
+        if (i == 0) {
+            report.cell(QStringLiteral("F") + row).setValue(QStringLiteral("VOL"));
+        }
+    }
+    report.closeSheet();
+    report.setFinishOption(-2);
+    report.finish();
+    EXPECT_EQ(report.errorCode(), 0);
+    ASSERT_EQ(presenter.presented, QStringList{out()});
+
+    const QJsonObject book = readBack(out());
+    // The template's title row is still there, with its look.
+    EXPECT_EQ(cellValue(book, "A1"), QStringLiteral("ファイル名"));
+    EXPECT_EQ(cellValue(book, "G1"), QStringLiteral("TYPE"));
+    EXPECT_TRUE(book[QStringLiteral("looks")].toObject()[QStringLiteral("A1")].toObject()[QStringLiteral("bold")].toBool());
+    for (int i = 0; i < names.size(); ++i) {
+        const std::string row = std::to_string(i + 2);
+        EXPECT_EQ(cellValue(book, ("A" + row).c_str()), names[i]) << i;
+        EXPECT_EQ(cellType(book, ("A" + row).c_str()), QStringLiteral("str"));
+        EXPECT_EQ(cellType(book, ("C" + row).c_str()), QStringLiteral("int"));
+        EXPECT_EQ(book[QStringLiteral("heights")].toObject()[QString::fromStdString(row)].toDouble(), 13.5);
+        // The size column keeps the template's thousands separators.
+        EXPECT_EQ(book[QStringLiteral("formats")].toObject()[QString::fromStdString("C" + row)].toString(),
+                  QStringLiteral("#,##0"));
+    }
+    EXPECT_EQ(cellValue(book, "C2"), QStringLiteral("5368709120"));
+    EXPECT_EQ(cellValue(book, "F2"), QStringLiteral("VOL"));
+    EXPECT_FALSE(book[QStringLiteral("cells")].toObject().contains(QStringLiteral("F3")));
+    EXPECT_EQ(book[QStringLiteral("footer")].toString(), QStringLiteral("&P/&N"));
+    EXPECT_EQ(book[QStringLiteral("dimension")].toString(), QStringLiteral("A1:G10"));
+    EXPECT_EQ(book[QStringLiteral("widths")].toObject()[QStringLiteral("B")].toDouble(), 50.0);
+    // The used range is written into the sheet part itself.
+    EXPECT_TRUE(partOf(out(), "xl/worksheets/sheet1.xml").contains("<dimension ref=\"A1:G10\"/>"));
+}
+
+TEST_F(WorkbookReportTest, AttributesMakeATableHeaderAndRowsMergeWithTheTemplates) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    // Row 1 is the template's own: B1 is replaced, I1 added between nothing, the rest kept.
+    report.cell(QStringLiteral("I1")).setValue(QStringLiteral("extra"));
+    report.cell(QStringLiteral("B1")).setValue(QStringLiteral("replaced"));
+    // A title row on a row the template does not have.
+    report.pos(0, 60, 6, 60).attr().setAttrA(12);
+    report.pos(0, 60, 6, 60).attr().setAttrB(9);
+    report.pos(0, 60, 6, 60).attr().setAttrC(22);
+    report.pos(2, 60, 2, 60).setValue(QStringLiteral("サイズ"));
+    report.pos(0, 60).setRowHeight(13.5);
+    EXPECT_EQ(failureOf([&] { report.cell(QStringLiteral("A5")).setValue(QStringLiteral("late")); }),
+              FailureCode::RowOutOfOrder);
+    report.closeSheet();
+    report.finish();
+
+    const QJsonObject book = readBack(out());
+    EXPECT_EQ(cellValue(book, "A1"), QStringLiteral("ファイル名"));
+    EXPECT_EQ(cellValue(book, "B1"), QStringLiteral("replaced"));
+    EXPECT_EQ(cellValue(book, "I1"), QStringLiteral("extra"));
+    const QJsonObject looks = book[QStringLiteral("looks")].toObject();
+    for (const char* ref : {"A61", "C61", "G61"}) {
+        const QJsonObject look = looks[QLatin1String(ref)].toObject();
+        EXPECT_TRUE(look[QStringLiteral("bold")].toBool()) << ref;
+        EXPECT_EQ(look[QStringLiteral("size")].toDouble(), 12.0) << ref;
+        EXPECT_EQ(look[QStringLiteral("fill")].toInt(), 22) << ref;
+        EXPECT_EQ(look[QStringLiteral("border")].toString(), QStringLiteral("thin")) << ref;
+    }
+    EXPECT_EQ(cellValue(book, "C61"), QStringLiteral("サイズ"));
+    // Styles were appended, none changed: one derived style per distinct column style (A/B/F, C, D/E/G)
+    // after the template's four.
+    const QByteArray styles = partOf(out(), "xl/styles.xml");
+    EXPECT_TRUE(styles.contains("<cellXfs count=\"7\">")) << styles.toStdString();
+    EXPECT_TRUE(styles.startsWith(partOf(kTemplate, "xl/styles.xml").left(styles.indexOf("<fonts"))));
+    EXPECT_EQ(book[QStringLiteral("dimension")].toString(), QStringLiteral("A1:I61"));
+}
+
+TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
+    const QString notZip = dir_.path() + QStringLiteral("/text.xlsx");
+    QFile f(notZip);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("this is not a workbook");
+    f.close();
+    const QString empty = dir_.path() + QStringLiteral("/empty.xlsx");
+    QFile(empty).open(QIODevice::WriteOnly);
+    const QString truncated = dir_.path() + QStringLiteral("/truncated.xlsx");
+    {
+        QFile whole(kTemplate);
+        ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+        QFile cut(truncated);
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.readAll().left(1500));
+    }
+
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    struct Case {
+        QString book;
+        FailureCode expected;
+    };
+    for (const Case& c : {Case{dir_.path() + QStringLiteral("/missing.xl_"), FailureCode::TemplateMissing},
+                          Case{notZip, FailureCode::TemplateInvalid}, Case{empty, FailureCode::TemplateInvalid},
+                          Case{truncated, FailureCode::TemplateInvalid}, Case{dir_.path(), FailureCode::TemplateInvalid}}) {
+        report.setBookFile(c.book);
+        EXPECT_EQ(failureOf([&] { report.openBook(); }), c.expected) << c.book.toStdString();
+        EXPECT_EQ(report.errorCode(), static_cast<int>(c.expected));
+        EXPECT_FALSE(report.errorText().isEmpty());
+    }
+
+    const QByteArray otherSheet = partOf(kTemplate, "xl/workbook.xml").replace("name=\"Kartoma\"", "name=\"Other\"");
+    const QByteArray brokenSheet = partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</sheetData>", "</sheetDat>");
+    for (const auto& [part, text, expected] :
+         {std::tuple{"xl/workbook.xml", otherSheet, FailureCode::SheetMissing},
+          std::tuple{"xl/worksheets/sheet1.xml", brokenSheet, FailureCode::TemplateInvalid},
+          std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::TemplateInvalid},
+          std::tuple{"xl/workbook.xml", QByteArray(), FailureCode::TemplateInvalid}}) {
+        const QString book = templateWith(dir_, part, text);
+        report.setBookFile(book);
+        report.openBook();
+        EXPECT_EQ(failureOf([&] { report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999")); }), expected)
+            << part;
+    }
+    EXPECT_EQ(report.errorText(), QStringLiteral("ブックの形式が正しくありません。\r\n") + dir_.path() +
+                                      QStringLiteral("/variant.xlsx\r\nxl/workbook.xml missing"));
+    EXPECT_FALSE(QFile::exists(out()));
+}
+
+TEST_F(WorkbookReportTest, BadReferencesAndTooManyRowsAreRefused) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    for (const char* bad : {"A0", "2A", "A 2", "", "A", "XFE1", "A1048577", "Ａ1"}) {
+        EXPECT_EQ(failureOf([&] { report.cell(QString::fromUtf8(bad)); }), FailureCode::BadCellReference) << bad;
+    }
+    EXPECT_EQ(failureOf([&] { report.pos(0, kMaxRows); }), FailureCode::TooManyRows);
+    EXPECT_EQ(failureOf([&] { report.pos(-1, 0); }), FailureCode::BadCellReference);
+    EXPECT_EQ(report.cell(QStringLiteral("xfd1048576")).range(), (CellRange{16383, 1048575, 16383, 1048575}));
+    EXPECT_EQ(report.pos(3, 9, 1, 2).range(), (CellRange{1, 2, 3, 9}));
+}
+
+TEST_F(WorkbookReportTest, AnAbortedJobFailsEveryLaterOperationAndWritesNothing) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    report.cell(QStringLiteral("A2")).setValue(QStringLiteral("x"));
+    // The stop steps, as the window takes them while the writer yields.
+    report.closeSheet();
+    report.setFinishOption(-2);
+    report.abort();
+    EXPECT_EQ(failureOf([&] { report.cell(QStringLiteral("A3")).setValue(QStringLiteral("y")); }),
+              FailureCode::JobAborted);
+    EXPECT_NE(report.errorCode(), 0);
+    EXPECT_EQ(report.errorText(), QStringLiteral("処理が中断されました。"));
+    EXPECT_EQ(failureOf([&] { report.finish(); }), FailureCode::JobAborted);
+    EXPECT_FALSE(QFile::exists(out()));
+    EXPECT_TRUE(presenter.presented.isEmpty());
+
+    // A new job starts afresh.
+    open(report, kTemplate);
+    EXPECT_EQ(report.errorCode(), 0);
+    report.closeSheet();
+    report.finish();
+    EXPECT_TRUE(QFile::exists(out()));
+}
+
+TEST_F(WorkbookReportTest, OperationsOutOfOrderFail) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    EXPECT_EQ(failureOf([&] { report.openBook(); }), FailureCode::JobNotOpen);
+    report.setBookFile(kTemplate);
+    EXPECT_EQ(failureOf([&] { report.cell(QStringLiteral("A1")); }), FailureCode::JobNotOpen);
+    report.openBook();
+    EXPECT_EQ(failureOf([&] { report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("9-1")); }),
+              FailureCode::BadCellReference);
+    report.selectSheet(QStringLiteral("kartoma"), QStringLiteral("1-9999"));
+    report.closeSheet();
+    EXPECT_EQ(failureOf([&] { report.cell(QStringLiteral("A2")).setValue(QStringLiteral("x")); }),
+              FailureCode::JobNotOpen);
+}
+
+TEST_F(WorkbookReportTest, AFailedSaveLeavesTheExistingFileAlone) {
+    const QString target = dir_.path() + QStringLiteral("/no/such/folder/out.xlsx");
+    FolderPresenter presenter(target);
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    report.closeSheet();
+    EXPECT_EQ(failureOf([&] { report.finish(); }), FailureCode::WorkbookSave);
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(presenter.presented.isEmpty());
+}
+
+} // namespace
+} // namespace kartoma
