@@ -68,7 +68,7 @@ QString Failure::englishText() const {
         text = QStringLiteral("cannot save workbook %1").arg(path_);
         break;
     case FailureCode::PresentFailed:
-        text = QStringLiteral("cannot open workbook %1").arg(path_);
+        text = QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1").arg(path_);
         break;
     }
     return withDetail(text, detail_, QStringLiteral(": "));
@@ -128,7 +128,7 @@ QString Failure::japaneseText() const {
         text = QStringLiteral("ブックを保存できません。\r\n%1").arg(path_);
         break;
     case FailureCode::PresentFailed:
-        text = QStringLiteral("ブックを開けません。\r\n%1").arg(path_);
+        text = QStringLiteral("表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1").arg(path_);
         break;
     }
     return withDetail(text, detail_, QStringLiteral("\r\n"));
