@@ -2,10 +2,15 @@
 
 #include "EntryRecorder.h"
 #include "Failure.h"
+#include "Presenters.h"
+#include "SheetWriter.h"
 #include "VolumeLabels.h"
 #include "Walk.h"
+#include "WorkbookReport.h"
+#include "WriterDisplay.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -28,8 +33,8 @@ std::optional<int> wholeNumber(const QString& text) {
     return ok ? std::optional<int>(value) : std::nullopt;
 }
 
-/// Progress and problems on standard error while the walk runs.
-class ConsoleProgress final : public WalkObserver {
+/// Progress and problems on standard error while the walk and the workbook writer run.
+class ConsoleProgress final : public WalkObserver, public WriterDisplay {
 public:
     ConsoleProgress(std::FILE* err, bool quiet)
         : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
@@ -47,7 +52,8 @@ public:
         // Looking at the clock once per 1024 entries keeps this off the walk's profile.
         if (live_ && (entries_ & 1023) == 0 && clock_.elapsed() - lastDraw_ >= 100) {
             lastDraw_ = clock_.elapsed();
-            QString line = QStringLiteral("%1 entries  %2").arg(entries_).arg(folder_);
+            QString line = writing_ ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
+                                    : QStringLiteral("%1 entries  %2").arg(entries_).arg(folder_);
             if (line.size() > 100) {
                 line = line.left(48) + QStringLiteral("…") + line.right(51);
             }
@@ -64,6 +70,17 @@ public:
         clearLine();
         print(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
     }
+
+    // The writer's display: a progress line, nothing else has a meaning here.
+    void setStatusText(const QString&) override {}
+    void setProgressRange(double, double maximum) override { maximum_ = maximum; }
+    void setProgressValue(double value) override { value_ = value; }
+    void setProgressVisible(bool visible) override { writing_ = visible; }
+    void showBusy(bool) override {}
+    void setToolbarIdle() override {}
+    void restoreIfMinimised() override {}
+    void setDefaultPointer() override {}
+    void refresh() override {}
 
     void clearLine() {
         if (drawn_) {
@@ -83,7 +100,21 @@ private:
     qint64 lastDraw_ = 0;
     std::uint64_t entries_ = 0;
     QString folder_;
+    bool writing_ = false;
+    double value_ = 0;
+    double maximum_ = 0;
 };
+
+/// Opens the template and its sheet and drops the job again, so a missing or broken template is
+/// reported before a long walk, not after it.
+void checkTemplate(const QString& path) {
+    SaveAtPresenter nowhere{QString()};
+    WorkbookReport report(nowhere);
+    report.setBookFile(path);
+    report.openBook();
+    report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
+    report.abort();
+}
 
 bool endsWithCaseless(const QString& text, const char* suffix) {
     return text.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
@@ -223,8 +254,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
 int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabels& labels, std::FILE* err) {
     ConsoleProgress progress(err, request.quiet);
     try {
-        if (endsWithCaseless(request.output, ".xlsx")) {
-            throw Failure(FailureCode::NotSupported, QStringLiteral("workbook output (.xlsx); write .csv for now"));
+        const bool workbook = endsWithCaseless(request.output, ".xlsx");
+        const QString templatePath = !request.templatePath.isEmpty()
+                                         ? request.templatePath
+                                         : QCoreApplication::applicationDirPath() + QStringLiteral("/Kartoma.xl_");
+        const QFileInfo outputInfo(request.output);
+        if (!outputInfo.absoluteDir().exists()) {
+            throw Failure(FailureCode::OutputCreate, request.output, systemErrorText(ENOENT));
+        }
+        if (outputInfo.isDir()) {
+            throw Failure(FailureCode::OutputCreate, request.output, systemErrorText(EISDIR));
+        }
+        if (workbook) {
+            checkTemplate(templatePath);
         }
         // The folder as an absolute path: the catalogue says where its entries were found.
         const QString folder = QDir::cleanPath(QDir(request.folder).absolutePath());
@@ -251,7 +293,21 @@ int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabe
 
         EntryList list;
         const WalkStats stats = collectEntries(folder, options, fileSystem, progress, list);
-        const CsvResult written = saveCsv(list, request.encoding, request.output);
+        CsvResult written;
+        if (workbook) {
+            SaveAtPresenter presenter(request.output);
+            WorkbookReport report(presenter);
+            const bool made = request.layout == CatalogRequest::Layout::All
+                                  ? excelOutAllTitle(report, list, request.linesPerPage, templatePath, progress)
+                                  : excelOutOneTitle(report, list, templatePath, progress);
+            if (!made) {
+                progress.clearLine();
+                print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n").arg(folder));
+                return 1;
+            }
+        } else {
+            written = saveCsv(list, request.encoding, request.output);
+        }
         progress.clearLine();
         if (!request.quiet) {
             if (written.replacedCharacters > 0) {

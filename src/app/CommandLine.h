@@ -41,7 +41,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments);
 /// The usage text printed by --help and after a usage error.
 QString usageText();
 
-/// Runs a catalogue without a window: checks the folder and the output name, walks, writes.
+/// Runs a catalogue without a window: checks the folder, the output name and (for a workbook) the
+/// template, walks, writes.
 /// Messages go to `err`; a progress line too when `err` is a terminal and the request is not quiet.
 /// Returns the exit status: 0 success, 1 failure (nothing half-written is left behind).
 int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabels& labels, std::FILE* err);

@@ -5,7 +5,7 @@
 
 namespace kartoma {
 
-std::optional<CellRange> parseCellReference(const QString& reference) {
+std::optional<CellRange> parseCellReference(QStringView reference) {
     qsizetype i = 0;
     long column = 0;
     while (i < reference.size() && reference[i].isLetter() && reference[i].unicode() < 0x80) {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
+
+#include <string>
 
 #include <optional>
 
@@ -18,7 +21,7 @@ struct CellRange {
 
 /// "A2" -> column 0, row 1. Letters (either case) then a row number from 1, nothing else; within the
 /// sheet's limits. Nothing for anything else ("A0", "2A", "A 2", "XFE1", "A1048577").
-std::optional<CellRange> parseCellReference(const QString& reference);
+std::optional<CellRange> parseCellReference(QStringView reference);
 
 /// Column letters of a zero-based column: 0 -> "A", 25 -> "Z", 26 -> "AA".
 std::string columnLetters(int column);

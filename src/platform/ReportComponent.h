@@ -84,7 +84,7 @@ public:
     PageSetupHandle pageSetup() { return PageSetupHandle(*this); }
 
     /// Cell("A2"): a cell by its reference.
-    CellHandle cell(const QString& reference) { return CellHandle(*this, resolveReference(reference)); }
+    CellHandle cell(QStringView reference) { return CellHandle(*this, resolveReference(reference)); }
     /// Pos(x, y): a cell by zero-based column and row.
     CellHandle pos(int x, int y) { return pos(x, y, x, y); }
     /// Pos(x1, y1, x2, y2): the range between two cells.
@@ -101,7 +101,7 @@ public:
     virtual QString errorText() const = 0;
 
     // The operations behind the handles.
-    virtual CellRange resolveReference(const QString& reference) = 0;
+    virtual CellRange resolveReference(QStringView reference) = 0;
     virtual CellRange resolvePosition(int x1, int y1, int x2, int y2) = 0;
     virtual void setText(const CellRange& range, std::string_view utf8) = 0;
     virtual void setNumber(const CellRange& range, std::int64_t number) = 0;

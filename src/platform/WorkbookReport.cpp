@@ -353,11 +353,11 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     state_ = State::SheetSelected;
 }
 
-CellRange WorkbookReport::resolveReference(const QString& reference) {
+CellRange WorkbookReport::resolveReference(QStringView reference) {
     require(State::SheetSelected, "Cell");
     const std::optional<CellRange> cell = parseCellReference(reference);
     if (!cell) {
-        fail(FailureCode::BadCellReference, reference);
+        fail(FailureCode::BadCellReference, reference.toString());
     }
     return *cell;
 }

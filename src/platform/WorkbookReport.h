@@ -46,7 +46,7 @@ public:
     int errorCode() const override { return errorCode_; }
     QString errorText() const override { return errorText_; }
 
-    CellRange resolveReference(const QString& reference) override;
+    CellRange resolveReference(QStringView reference) override;
     CellRange resolvePosition(int x1, int y1, int x2, int y2) override;
     void setText(const CellRange& range, std::string_view utf8) override;
     void setNumber(const CellRange& range, std::int64_t number) override;

@@ -1,0 +1,272 @@
+#include "Failure.h"
+#include "SheetWriter.h"
+#include "WorkbookReport.h"
+#include "WriterDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <map>
+
+namespace kartoma {
+namespace {
+
+/// A report component that only records what it is asked, cell by cell.
+class RecordingReport final : public ReportComponent {
+public:
+    void setBookFile(const QString& path) override { log.append(QStringLiteral("BookFile ") + path); }
+    void openBook() override { log.append(QStringLiteral("OpenBook")); }
+    void setStartOption(int option) override { log.append(QStringLiteral("StartOption %1").arg(option)); }
+    void selectSheet(const QString& name, const QString& range) override {
+        log.append(QStringLiteral("SelectSheet %1 %2").arg(name, range));
+    }
+    void closeSheet() override { log.append(QStringLiteral("CloseSheet")); }
+    void setFinishOption(int option) override { log.append(QStringLiteral("FinishOption %1").arg(option)); }
+    void finish() override { log.append(QStringLiteral("Finish")); }
+    void abort() override { log.append(QStringLiteral("Abort")); }
+    int errorCode() const override { return 0; }
+    QString errorText() const override { return {}; }
+    CellRange resolveReference(QStringView reference) override { return *parseCellReference(reference); }
+    CellRange resolvePosition(int x1, int y1, int x2, int y2) override { return CellRange{x1, y1, x2, y2}; }
+    void setText(const CellRange& r, std::string_view utf8) override {
+        cells[key(r)] = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+    void setNumber(const CellRange& r, std::int64_t number) override { cells[key(r)] = QStringLiteral("#%1").arg(number); }
+    void setRowHeight(const CellRange& r, double points) override { heights[r.y1 + 1] = points; }
+    void setAttr(const CellRange& r, AttrMember m, int value) override {
+        attrs.append(QStringLiteral("%1 %2=%3").arg(key(r)).arg(static_cast<int>(m)).arg(value));
+    }
+    void setPageText(const QString& a, const QString& b, const QString& c) override {
+        log.append(QStringLiteral("SetPageText '%1' '%2' '%3'").arg(a, b, c));
+    }
+
+    static QString key(const CellRange& r) {
+        QString k = QString::fromStdString(columnLetters(r.x1)) + QString::number(r.y1 + 1);
+        if (r.x2 != r.x1 || r.y2 != r.y1) {
+            k += QLatin1Char(':') + QString::fromStdString(columnLetters(r.x2)) + QString::number(r.y2 + 1);
+        }
+        return k;
+    }
+
+    QStringList log;
+    QStringList attrs;
+    std::map<QString, QString> cells;
+    std::map<int, double> heights;
+};
+
+/// Records the window-facing steps; `onYield` runs at each yield (a stop is driven from there).
+class RecordingDisplay final : public WriterDisplay {
+public:
+    void setStatusText(const QString& text) override { steps.append(QStringLiteral("status '%1'").arg(text)); }
+    void setProgressRange(double minimum, double maximum) override {
+        steps.append(QStringLiteral("range %1-%2").arg(minimum).arg(maximum));
+    }
+    void setProgressValue(double value) override { values.push_back(value); }
+    void setProgressVisible(bool visible) override { steps.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
+    void showBusy(bool on) override { steps.append(QStringLiteral("busy %1").arg(on)); }
+    void setToolbarIdle() override { steps.append(QStringLiteral("idle")); }
+    void restoreIfMinimised() override { steps.append(QStringLiteral("restore")); }
+    void setDefaultPointer() override { steps.append(QStringLiteral("pointer")); }
+    void refresh() override {}
+    void yieldNow() override {
+        ++yields;
+        if (onYield) {
+            onYield(yields);
+        }
+    }
+    QStringList steps;
+    std::vector<double> values;
+    int yields = 0;
+    std::function<void(int)> onYield;
+};
+
+EntryList makeList(int entries, const QString& label = QStringLiteral("VOL")) {
+    EntryList list;
+    list.setVolumeLabel(label);
+    const std::uint32_t folder = list.addFolder(QStringLiteral("/media/disk"));
+    for (int i = 0; i < entries; ++i) {
+        const std::string name = "file" + std::to_string(i) + ".txt";
+        list.append(folder, name, i, LocalStamp{2026, 12, 8, 9, 5, 0}, i % 5 == 0 ? EntryType::Folder : EntryType::File);
+    }
+    return list;
+}
+
+TEST(SheetGeometry, PageCountsAndRowsNeeded) {
+    EXPECT_EQ(pageCount(1, 60), 1);
+    EXPECT_EQ(pageCount(59, 60), 1);
+    EXPECT_EQ(pageCount(60, 60), 2);
+    EXPECT_EQ(pageCount(118, 60), 2);
+    EXPECT_EQ(pageCount(119, 60), 3);
+    EXPECT_EQ(pageCount(7199, 60), 123);
+    // Stored values below 2 leave no room for entries: the default takes their place.
+    EXPECT_EQ(usablePageLines(1), 60);
+    EXPECT_EQ(usablePageLines(-3), 60);
+    EXPECT_EQ(pageCount(59, 0), 1);
+    EXPECT_EQ(rowsNeededOneTitle(1048575), 1048576);
+    EXPECT_EQ(rowsNeededAllTitles(60, 60), 62);
+}
+
+TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
+    const EntryList list = makeList(60);
+    RecordingReport report;
+    RecordingDisplay display;
+    ASSERT_TRUE(excelOutAllTitle(report, list, 60, QStringLiteral("/opt/Kartoma.xl_"), display));
+    EXPECT_EQ(report.log, (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
+                                       QStringLiteral("StartOption 0"), QStringLiteral("SelectSheet Kartoma 1-99999"),
+                                       QStringLiteral("CloseSheet"), QStringLiteral("FinishOption -2"),
+                                       QStringLiteral("Finish")}));
+    // Page 1: title in row 1, entries 0..58 in rows 2..60; page 2: title in row 61, entry 59 in row 62.
+    EXPECT_EQ(report.cells[QStringLiteral("A1")], QStringLiteral("ファイル名"));
+    EXPECT_EQ(report.cells[QStringLiteral("G1")], QStringLiteral("TYPE"));
+    EXPECT_EQ(report.cells[QStringLiteral("A2")], QStringLiteral("file0.txt"));
+    EXPECT_EQ(report.cells[QStringLiteral("A60")], QStringLiteral("file58.txt"));
+    EXPECT_EQ(report.cells[QStringLiteral("F61")], QStringLiteral("ボリューム"));
+    EXPECT_EQ(report.cells[QStringLiteral("A62")], QStringLiteral("file59.txt"));
+    EXPECT_EQ(report.cells.count(QStringLiteral("A63")), 0u);
+    EXPECT_EQ(report.attrs, (QStringList{QStringLiteral("A1:G1 0=12"), QStringLiteral("A1:G1 1=9"),
+                                         QStringLiteral("A1:G1 2=22"), QStringLiteral("A61:G61 0=12"),
+                                         QStringLiteral("A61:G61 1=9"), QStringLiteral("A61:G61 2=22")}));
+    // Entry rows: size as a number (0 too), folder, date, time, label, type; every row 13.5 high.
+    EXPECT_EQ(report.cells[QStringLiteral("C2")], QStringLiteral("#0"));
+    EXPECT_EQ(report.cells[QStringLiteral("B2")], QStringLiteral("/media/disk"));
+    EXPECT_EQ(report.cells[QStringLiteral("D2")], QStringLiteral("2026/12/08"));
+    EXPECT_EQ(report.cells[QStringLiteral("E2")], QStringLiteral("09:05:00"));
+    EXPECT_EQ(report.cells[QStringLiteral("F2")], QStringLiteral("VOL"));
+    EXPECT_EQ(report.cells[QStringLiteral("G2")], QStringLiteral("D"));
+    EXPECT_EQ(report.cells[QStringLiteral("G3")], QStringLiteral("F"));
+    EXPECT_EQ(report.heights.size(), 62u);
+    EXPECT_EQ(report.heights[61], 13.5);
+    // Progress runs from 0 to EntryCount - 1 across the pages.
+    ASSERT_EQ(display.values.size(), 61u);
+    EXPECT_EQ(display.values.front(), 0);
+    EXPECT_EQ(display.values[1], 0);
+    EXPECT_EQ(display.values.back(), 59);
+    EXPECT_EQ(display.yields, 60);
+    EXPECT_EQ(display.steps, (QStringList{QStringLiteral("hide"), QStringLiteral("range 0-60"), QStringLiteral("show"),
+                                          QStringLiteral("hide"), QStringLiteral("restore"), QStringLiteral("busy 1"),
+                                          QStringLiteral("idle"), QStringLiteral("status 'エクセルシートを作成中です。'"),
+                                          QStringLiteral("busy 0"), QStringLiteral("status ''")}));
+}
+
+TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
+    const EntryList list = makeList(7199);
+    RecordingReport report;
+    RecordingDisplay display;
+    excelOutAllTitle(report, list, 60, QStringLiteral("t"), display);
+    // 123 pages: the last title at row 122 * 60 + 1, holding one entry.
+    EXPECT_EQ(report.cells[QStringLiteral("A7321")], QStringLiteral("ファイル名"));
+    EXPECT_EQ(report.cells[QStringLiteral("A7322")], QStringLiteral("file7198.txt"));
+    EXPECT_EQ(report.cells.count(QStringLiteral("A7323")), 0u);
+    EXPECT_EQ(report.attrs.size(), 123 * 3);
+    // A page length below 2 uses the default instead of looping.
+    RecordingReport small;
+    excelOutAllTitle(small, makeList(61), 1, QStringLiteral("t"), display);
+    EXPECT_EQ(small.cells[QStringLiteral("A61")], QStringLiteral("ファイル名"));
+}
+
+TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
+    const EntryList list = makeList(3, QString());
+    RecordingReport report;
+    RecordingDisplay display;
+    ASSERT_TRUE(excelOutOneTitle(report, list, QStringLiteral("/opt/Kartoma.xl_"), display));
+    EXPECT_EQ(report.log, (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
+                                       QStringLiteral("SelectSheet Kartoma 1-9999"),
+                                       QStringLiteral("SetPageText '' '' '&P/&N'"), QStringLiteral("CloseSheet"),
+                                       QStringLiteral("FinishOption -2"), QStringLiteral("Finish")}));
+    EXPECT_EQ(report.cells.count(QStringLiteral("A1")), 0u);
+    EXPECT_EQ(report.cells[QStringLiteral("A2")], QStringLiteral("file0.txt"));
+    EXPECT_EQ(report.cells[QStringLiteral("A4")], QStringLiteral("file2.txt"));
+    // No label: column F is left as the template has it.
+    EXPECT_EQ(report.cells.count(QStringLiteral("F2")), 0u);
+    EXPECT_TRUE(report.attrs.isEmpty());
+    EXPECT_EQ(display.values, (std::vector<double>{0, 1, 2, 3}));
+    EXPECT_EQ(display.steps.first(), QStringLiteral("status ''"));
+    EXPECT_EQ(display.steps.at(1), QStringLiteral("pointer"));
+}
+
+TEST(SheetWriter, AnEmptyListMakesNoWorkbook) {
+    const EntryList list;
+    RecordingReport report;
+    RecordingDisplay display;
+    EXPECT_FALSE(excelOutOneTitle(report, list, QStringLiteral("t"), display));
+    EXPECT_FALSE(excelOutAllTitle(report, list, 60, QStringLiteral("t"), display));
+    EXPECT_TRUE(report.log.isEmpty());
+    EXPECT_EQ(display.steps, (QStringList{QStringLiteral("status 'ファイルはありません。'"),
+                                          QStringLiteral("status 'ファイルはありません。'")}));
+}
+
+TEST(SheetWriter, AListLongerThanASheetIsRefusedBeforeWriting) {
+    EntryList list;
+    const std::uint32_t folder = list.addFolder(QStringLiteral("/"));
+    for (int i = 0; i < kMaxRows; ++i) {
+        list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
+    }
+    RecordingReport report;
+    RecordingDisplay display;
+    try {
+        excelOutOneTitle(report, list, QStringLiteral("t"), display);
+        FAIL() << "no failure";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), FailureCode::TooManyRows);
+        EXPECT_TRUE(f.englishText().contains(QStringLiteral("write CSV instead")));
+        EXPECT_TRUE(f.japaneseText().contains(QStringLiteral("CSV形式で出力してください。")));
+    }
+    EXPECT_TRUE(report.log.isEmpty());
+}
+
+/// The stop steps, as the window runs them from inside the writer's yield.
+void stop(ReportComponent& report) {
+    report.closeSheet();
+    report.setFinishOption(-2);
+    report.abort();
+}
+
+class SavingPresenter final : public WorkbookPresenter {
+public:
+    explicit SavingPresenter(QString path) : path_(std::move(path)) {}
+    QString destinationFor(const QString&) override { return path_; }
+    void present(const QString&) override { ++presented; }
+    int presented = 0;
+
+private:
+    QString path_;
+};
+
+TEST(SheetWriter, AStopWhileTheWriterYieldsEndsItWithNothingWritten) {
+    QTemporaryDir dir;
+    const QString out = dir.path() + QStringLiteral("/out.xlsx");
+    const EntryList list = makeList(500);
+    for (const bool allTitles : {false, true}) {
+        SavingPresenter presenter(out);
+        WorkbookReport report(presenter);
+        RecordingDisplay display;
+        display.onYield = [&](int n) {
+            if (n == 200) {
+                stop(report);
+            }
+        };
+        try {
+            if (allTitles) {
+                excelOutAllTitle(report, list, 60, QStringLiteral(KARTOMA_TEST_TEMPLATE), display);
+            } else {
+                excelOutOneTitle(report, list, QStringLiteral(KARTOMA_TEST_TEMPLATE), display);
+            }
+            FAIL() << "the writer went on after the stop";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.code(), FailureCode::JobAborted);
+        }
+        EXPECT_EQ(display.yields, 200);
+        EXPECT_NE(report.errorCode(), 0);
+        EXPECT_EQ(presenter.presented, 0);
+        EXPECT_FALSE(QFile::exists(out));
+        // The writer never reached its closing steps.
+        EXPECT_FALSE(display.steps.contains(QStringLiteral("idle")));
+    }
+}
+
+} // namespace
+} // namespace kartoma
