@@ -54,3 +54,17 @@ def compare(label, ours, reference, runs):
     print(f"{label}: kartoma {ma:.3f} s (peak {max(mem_a) / 2**20:.1f} MiB), "
           f"reference {mb:.3f} s (peak {max(mem_b) / 2**20:.1f} MiB), ratio {ma / mb:.2f}")
     return ma, mb, max(mem_a), max(mem_b)
+
+
+def xlsxwriter_tool():
+    """Builds the libxlsxwriter reference program (installing the library when missing and root)."""
+    exe = os.path.join(ROOT, "build", "bench", "xlsxwriter_rows")
+    src = os.path.join(HERE, "xlsxwriter_rows.c")
+    if not os.path.exists("/usr/include/xlsxwriter.h"):
+        if os.geteuid() != 0:
+            raise SystemExit("bench needs libxlsxwriter-dev: apt-get install -y libxlsxwriter-dev")
+        subprocess.run(["apt-get", "install", "-y", "-qq", "libxlsxwriter-dev"], check=True)
+    if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
+        os.makedirs(os.path.dirname(exe), exist_ok=True)
+        subprocess.run(["cc", "-O2", "-o", exe, src, "-lxlsxwriter"], check=True)
+    return exe

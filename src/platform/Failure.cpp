@@ -36,9 +36,6 @@ QString Failure::englishText() const {
     case FailureCode::OutputCommit:
         text = QStringLiteral("cannot save output file %1").arg(path_);
         break;
-    case FailureCode::NotSupported:
-        text = QStringLiteral("not yet supported: %1").arg(path_);
-        break;
     case FailureCode::TemplateMissing:
         text = QStringLiteral("workbook not found: %1").arg(path_);
         break;
@@ -94,9 +91,6 @@ QString Failure::japaneseText() const {
         break;
     case FailureCode::OutputCommit:
         text = QStringLiteral("ファイルを保存できません。\r\n%1").arg(path_);
-        break;
-    case FailureCode::NotSupported:
-        text = QStringLiteral("この出力形式にはまだ対応していません。\r\n%1").arg(path_);
         break;
     case FailureCode::TemplateMissing:
         text = QStringLiteral("ブックが見つかりません。\r\n%1").arg(path_);

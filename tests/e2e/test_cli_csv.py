@@ -248,12 +248,6 @@ class BadInput(unittest.TestCase):
         result = run("--version")
         self.assertEqual((result.returncode, result.stdout), (0, b"kartoma 1.0.0\n"))
 
-    def test_workbook_output_is_not_yet_available(self):
-        os.mkdir(self.path("tree"))
-        result = run("--catalog", self.path("tree"), "--out", self.path("o.xlsx"))
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"not yet supported", result.stderr)
-        self.assertFalse(os.path.exists(self.path("o.xlsx")))
 
 
 if __name__ == "__main__":

@@ -103,7 +103,7 @@ protected:
             return f.code();
         }
         ADD_FAILURE() << "no failure";
-        return FailureCode::NotSupported;
+        return FailureCode::JobNotOpen;
     }
 
     QTemporaryDir dir_;
