@@ -316,3 +316,54 @@ TEST_F(WorkbookReportTest, AFailedSaveLeavesTheExistingFileAlone) {
 
 } // namespace
 } // namespace kartoma
+
+namespace kartoma {
+namespace {
+
+/// The golden files under tests/golden hold the sheet and style parts of a small filled workbook.
+/// They are compared byte for byte, with one normalisation: a line break is put after each row and
+/// each top-level element so that a failure shows a readable diff. The package's time stamps and
+/// compression are not compared. KARTOMA_UPDATE_GOLDEN=1 rewrites them.
+QByteArray readable(QByteArray xml) {
+    xml.replace("<row ", "\n<row ");
+    xml.replace("</sheetData>", "\n</sheetData>");
+    xml.replace("<xf ", "\n<xf ");
+    xml.replace("<font>", "\n<font>");
+    return xml + '\n';
+}
+
+void compareWithGolden(const QByteArray& actual, const char* name) {
+    const QString path = QStringLiteral(KARTOMA_GOLDEN_DIR "/") + QLatin1String(name);
+    if (qEnvironmentVariableIsSet("KARTOMA_UPDATE_GOLDEN")) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(actual);
+        return;
+    }
+    QFile golden(path);
+    ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << path.toStdString();
+    EXPECT_EQ(actual.toStdString(), golden.readAll().toStdString()) << name;
+}
+
+TEST_F(WorkbookReportTest, ASmallFilledSheetMatchesTheGoldenParts) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    report.pageSetup().setPageText(QString(), QString(), QStringLiteral("&P/&N"));
+    report.pos(0, 1, 6, 1).attr().setAttrA(12);
+    report.pos(0, 1, 6, 1).attr().setAttrB(9);
+    report.pos(0, 1, 6, 1).attr().setAttrC(22);
+    report.pos(0, 1).setValue(QStringLiteral("ファイル名"));
+    report.pos(0, 1).setRowHeight(13.5);
+    report.cell(QStringLiteral("A3")).setValue(QStringLiteral(" a&b<c> "));
+    report.cell(QStringLiteral("C3")).setValue(std::int64_t{1234567});
+    report.cell(QStringLiteral("G3")).setValue(QStringLiteral("F"));
+    report.cell(QStringLiteral("A5")).setValue(QStringLiteral("x\u0002y\rz"));
+    report.closeSheet();
+    report.finish();
+    compareWithGolden(readable(partOf(out(), "xl/worksheets/sheet1.xml")), "small-sheet.xml");
+    compareWithGolden(readable(partOf(out(), "xl/styles.xml")), "small-styles.xml");
+}
+
+} // namespace
+} // namespace kartoma
