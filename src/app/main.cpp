@@ -1,12 +1,18 @@
 #include "CommandLine.h"
 #include "FileSystem.h"
+#include "MainWindow.h"
+#include "QtDialogs.h"
 #include "SettingsStore.h"
+#include "SplashWindow.h"
 #include "Startup.h"
 #include "VolumeLabels.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -15,40 +21,68 @@ void printTo(std::FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
 }
 
-/// Until the window is built, start-up tells what it would show.
-class ConsoleStartup final : public kartoma::StartupWindows {
+/// What the window needs of the system, alive as long as the program runs.
+struct Desktop {
+    kartoma::QtDialogs dialogs;
+    kartoma::DesktopLauncher launcher;
+    kartoma::SystemVolumeLabels labels;
+    kartoma::PosixFileSystem fileSystem;
+    kartoma::QSettingsStore store;
+    kartoma::Settings settings;
+    std::unique_ptr<kartoma::MainWindow> window;
+};
+
+/// Start-up's two ways in: the splash, which hands over to the main window, or the main window.
+class WindowStartup final : public kartoma::StartupWindows {
 public:
-    void showSplash(const kartoma::Settings& settings) override { describe(QStringLiteral("splash screen, then the main window"), settings); }
-    void showMainWindow(const kartoma::Settings& settings) override { describe(QStringLiteral("main window"), settings); }
+    explicit WindowStartup(Desktop& desktop) : desktop_(desktop) {}
+
+    void showSplash(const kartoma::Settings& settings) override {
+        desktop_.settings = settings;
+        auto* splash = new kartoma::SplashWindow([this] { showMain(); });
+        splash->show();
+    }
+    void showMainWindow(const kartoma::Settings& settings) override {
+        desktop_.settings = settings;
+        showMain();
+    }
 
 private:
-    static void describe(const QString& first, const kartoma::Settings& s) {
-        printTo(stdout, QStringLiteral("Kartoma %1: the window (%2) is not part of this build yet.\n"
-                                       "Stored options: %3 levels, %4 lines per page, %5 output, folders %6.\n\n")
-                            .arg(QStringLiteral(KARTOMA_VERSION), first)
-                            .arg(s.nest)
-                            .arg(s.pageLN)
-                            .arg(s.csv ? QStringLiteral("CSV") : QStringLiteral("workbook"),
-                                 s.folder ? QStringLiteral("left out") : QStringLiteral("listed")));
-        printTo(stdout, kartoma::usageText());
+    void showMain() {
+        QString temporary = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+        kartoma::MainWindowServices services{desktop_.dialogs,    desktop_.launcher, desktop_.labels,
+                                             desktop_.fileSystem, desktop_.store,    QCoreApplication::applicationDirPath(),
+                                             temporary};
+        desktop_.window = std::make_unique<kartoma::MainWindow>(desktop_.settings, std::move(services));
+        desktop_.dialogs.setParent(desktop_.window.get());
+        desktop_.window->show();
     }
+    Desktop& desktop_;
 };
+
+int runWindow(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kartoma"));
+    QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
+    Desktop desktop;
+    WindowStartup startup(desktop);
+    kartoma::startUp(desktop.store, startup);
+    const int status = QApplication::exec();
+    desktop.window.reset();
+    return status;
+}
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Kartoma"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
-
-    const kartoma::ParsedCommandLine parsed = kartoma::parseCommandLine(QCoreApplication::arguments());
-    switch (parsed.action) {
-    case kartoma::ParsedCommandLine::Action::Window: {
-        kartoma::QSettingsStore store;
-        ConsoleStartup windows;
-        kartoma::startUp(store, windows);
-        return 0;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     }
+    const kartoma::ParsedCommandLine parsed = kartoma::parseCommandLine(arguments);
+    switch (parsed.action) {
+    case kartoma::ParsedCommandLine::Action::Window:
+        return runWindow(argc, argv);
     case kartoma::ParsedCommandLine::Action::Help:
         printTo(stdout, kartoma::usageText());
         return 0;
@@ -60,6 +94,8 @@ int main(int argc, char* argv[]) {
         printTo(stderr, kartoma::usageText());
         return 2;
     case kartoma::ParsedCommandLine::Action::Catalog: {
+        // No window: the command line needs no GUI, nor a display.
+        QCoreApplication app(argc, argv);
         kartoma::PosixFileSystem fileSystem;
         kartoma::SystemVolumeLabels labels;
         return kartoma::runCatalog(parsed.request, fileSystem, labels, stderr);

@@ -31,6 +31,9 @@ public:
     virtual bool confirm(const QString& text) = 0;
     /// A message with an OK button; `critical` shows the stop icon, otherwise the information icon.
     virtual void inform(const QString& title, const QString& text, bool critical) = 0;
+    /// The volume label dialog for an unlabelled medium, its box filled with `folder`. It writes
+    /// `volumeLabel` as the user edits; OK leaves the typed text, Cancel the value from before.
+    virtual void editVolumeLabel(QString& volumeLabel, const QString& folder) = 0;
 };
 
 /// The filter text of a file dialog request in the form Qt's dialogs take: "a (*.x);;b (*)".

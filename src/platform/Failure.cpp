@@ -36,6 +36,9 @@ QString Failure::englishText() const {
     case FailureCode::OutputCommit:
         text = QStringLiteral("cannot save output file %1").arg(path_);
         break;
+    case FailureCode::Cancelled:
+        text = QStringLiteral("cancelled");
+        break;
     case FailureCode::TemplateMissing:
         text = QStringLiteral("workbook not found: %1").arg(path_);
         break;
@@ -91,6 +94,9 @@ QString Failure::japaneseText() const {
         break;
     case FailureCode::OutputCommit:
         text = QStringLiteral("ファイルを保存できません。\r\n%1").arg(path_);
+        break;
+    case FailureCode::Cancelled:
+        text = QStringLiteral("処理が中断されました。");
         break;
     case FailureCode::TemplateMissing:
         text = QStringLiteral("ブックが見つかりません。\r\n%1").arg(path_);

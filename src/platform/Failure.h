@@ -15,6 +15,7 @@ enum class FailureCode {
     OutputCreate,      ///< the output file cannot be created
     OutputWrite,       ///< writing the output failed (disk full, I/O error)
     OutputCommit,      ///< the finished output could not replace the target
+    Cancelled,         ///< the user closed the program while the command ran
     // The workbook engine's failures; their numbers are its ErrorCode values.
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)

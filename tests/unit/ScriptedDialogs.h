@@ -32,7 +32,20 @@ public:
         messages.append(title + QLatin1Char('|') + text + (critical ? QStringLiteral("|critical") : QString()));
     }
 
-    std::deque<std::optional<QString>> fileAnswers; ///< nothing = Cancel
+    void editVolumeLabel(QString& volumeLabel, const QString& folder) override {
+        labelFolders.append(folder);
+        const QString before = volumeLabel;
+        volumeLabel = folder; // the box is filled with the folder, and every edit is written through
+        const std::optional<QString> answer = labelAnswers.empty() ? std::optional<QString>(folder) : labelAnswers.front();
+        if (!labelAnswers.empty()) {
+            labelAnswers.pop_front();
+        }
+        volumeLabel = answer ? *answer : before;
+    }
+
+    std::deque<std::optional<QString>> fileAnswers;  ///< nothing = Cancel
+    std::deque<std::optional<QString>> labelAnswers; ///< the text confirmed with OK; nothing = Cancel
+    QStringList labelFolders;
     std::deque<bool> confirmations;
     std::vector<FileDialogRequest> requests;
     QStringList questions;

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace kartoma {
+
+class SettingsStore;
+
+/// The state of the options dialog without its widgets: six check boxes, two numbers and the filter.
+/// Setting a box from code runs its click rule exactly as a user click does, but only when its state
+/// really changes, so the output-form boxes keep each other consistent in every path.
+class OptionsForm {
+public:
+    /// The check boxes, by their number in the dialog.
+    enum Box { Splash = 0, AllTitle = 1, OneTitle = 2, Csv = 3, Label = 4, Folder = 5 };
+
+    /// Form_Load: the filter, then the boxes 0 to 5 in order, then the numbers.
+    OptionsForm(const Settings& settings, const QString& filterPattern);
+
+    bool checked(Box box) const { return boxes_[box]; }
+    /// Sets a box as code or a click does (a click is set(box, !checked(box))).
+    void set(Box box, bool checked);
+    void click(Box box) { set(box, !checked(box)); }
+
+    double pageLines() const { return pageLines_; }
+    double depth() const { return depth_; }
+    void setPageLines(double value) { pageLines_ = value; }
+    void setDepth(double value) { depth_ = value; }
+    const QString& filter() const { return filter_; }
+    void setFilter(const QString& text) { filter_ = text; }
+
+    /// OK: writes the form into `settings` and `filterPattern`, then the eight keys to the store in the
+    /// order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder.
+    void apply(Settings& settings, QString& filterPattern, SettingsStore& store) const;
+
+private:
+    void clicked(Box box);
+
+    std::array<bool, 6> boxes_{};
+    double pageLines_ = 60;
+    double depth_ = 8;
+    QString filter_;
+};
+
+} // namespace kartoma

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDialog>
+
+namespace kartoma {
+
+/// frmAbout: the program's title, version and what it does; OK (Enter or Esc) closes it.
+class AboutBox final : public QDialog {
+public:
+    explicit AboutBox(QWidget* parent = nullptr);
+
+    static QString titleText();   ///< "Kartoma for Excel97"
+    static QString versionText(); ///< "ﾊﾞｰｼﾞｮﾝ 1.0.0"
+};
+
+} // namespace kartoma

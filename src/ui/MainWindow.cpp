@@ -1,0 +1,551 @@
+#include "MainWindow.h"
+
+#include "AboutBox.h"
+#include "Dialogs.h"
+#include "Failure.h"
+#include "FileDialogs.h"
+#include "Launcher.h"
+#include "OptionsDialog.h"
+#include "Pointer.h"
+#include "Twips.h"
+#include "VolumeLabels.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QMenuBar>
+#include <QMovie>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStorageInfo>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+
+namespace kartoma {
+
+namespace {
+
+constexpr int kBusyThreshold = 600;
+const QString kDriveErrorText = QStringLiteral("正しいドライブを選択してください");
+const QString kDriveErrorTitle = QStringLiteral("ドライブエラー");
+
+QString rootOf(const QString& path) {
+    const QStorageInfo storage(path);
+    return storage.isValid() ? storage.rootPath() : QStringLiteral("/");
+}
+
+} // namespace
+
+MainWindow::MainWindow(Settings& settings, MainWindowServices services, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      settings_(settings), services_(std::move(services)), presenter_(services_.launcher, services_.temporaryFolder),
+      report_(presenter_) {
+    setObjectName(QStringLiteral("frmKartoma"));
+    setWindowTitle(QStringLiteral("Kartoma for Excel97"));
+    setWindowIcon(QIcon(QStringLiteral(":/artwork/kartoma.png")));
+    buildWindow();
+    // Form_Load: no file name yet, the filter every run starts with, the status bar's one text.
+    session_.listFileName.clear();
+    filterPattern_ = QStringLiteral("*.*");
+    sinceYield_.start();
+}
+
+MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::addButton(const QString& key, const char* icon, const QString& tip) {
+    QAction* action = toolbar_->addAction(QIcon(QString::fromLatin1(icon)), QString());
+    action->setObjectName(key);
+    action->setData(key);
+    action->setToolTip(tip);
+    connect(action, &QAction::triggered, this, [this, key] { tbrToolbar1_ButtonClick(key); });
+    return action;
+}
+
+void MainWindow::buildWindow() {
+    // The menus.
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    fileNew_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::mnuFileNew_Click);
+    fileNew_->setObjectName(QStringLiteral("mnuFileNew"));
+    file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click)
+        ->setObjectName(QStringLiteral("mnuFileOpen"));
+    file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
+        ->setObjectName(QStringLiteral("mnuFileExit"));
+    QAction* options = menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
+    options->setObjectName(QStringLiteral("mnuOPT"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::mnuHelpContents_Click)
+        ->setObjectName(QStringLiteral("mnuHelpContents"));
+    QAction* about = menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::mnuHelpAbout_Click);
+    about->setObjectName(QStringLiteral("mnuHelpAbout"));
+
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+
+    toolbar_ = new QToolBar(client_);
+    toolbar_->setObjectName(QStringLiteral("tbrToolbar1"));
+    toolbar_->setIconSize(QSize(32, 32));
+    toolbar_->setMovable(false);
+    toExcel_ = addButton(QStringLiteral("toExcel"), ":/artwork/toolbar-toExcel.png", QStringLiteral("エクセルファイル作成"));
+    addButton(QStringLiteral("開く"), ":/artwork/toolbar-open.png", QStringLiteral("エクセルファイル表示"));
+    toolbar_->addSeparator();
+    addButton(QStringLiteral("option"), ":/artwork/toolbar-option.png", QStringLiteral("オプション"));
+    toolbar_->addSeparator();
+    addButton(QStringLiteral("ﾍﾙﾌﾟ"), ":/artwork/toolbar-help.png", QStringLiteral("バージョン情報"));
+    toolbar_->addSeparator();
+    bye_ = addButton(QStringLiteral("bye"), ":/artwork/toolbar-bye.png", QStringLiteral("終了"));
+    toolbar_->addSeparator();
+    stop_ = addButton(QStringLiteral("stop"), ":/artwork/toolbar-stop.png", QStringLiteral("中断"));
+    stop_->setVisible(false);
+
+    const QString listStyle = QStringLiteral("background-color: #E0E0E0;");
+    drives_ = new QComboBox(client_);
+    drives_->setObjectName(QStringLiteral("drvDrive1"));
+    drives_->setStyleSheet(QStringLiteral("QComboBox { background-color: #E0E0E0; }"));
+
+    folderModel_ = new QFileSystemModel(this);
+    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    folders_ = new QTreeView(client_);
+    folders_->setObjectName(QStringLiteral("dir1"));
+    folders_->setModel(folderModel_);
+    folders_->setHeaderHidden(true);
+    for (int c = 1; c < folderModel_->columnCount(); ++c) {
+        folders_->hideColumn(c);
+    }
+    folders_->setStyleSheet(QStringLiteral("QTreeView { background-color: #E0E0E0; }"));
+
+    fileModel_ = new QFileSystemModel(this);
+    fileModel_->setFilter(QDir::Files | QDir::Hidden | QDir::System);
+    files_ = new QListView(client_);
+    files_->setObjectName(QStringLiteral("file1"));
+    files_->setModel(fileModel_);
+    files_->setSelectionMode(QAbstractItemView::NoSelection);
+    files_->setStyleSheet(QStringLiteral("QListView { %1 }").arg(listStyle));
+
+    animation_ = new QLabel(client_);
+    animation_->setObjectName(QStringLiteral("Animation1"));
+    animation_->setAlignment(Qt::AlignCenter);
+    animation_->setStyleSheet(QStringLiteral("QLabel { background-color: white; border: 1px solid #A0A0A0; }"));
+    animation_->hide();
+
+    statusBar_ = new QStatusBar(client_);
+    statusBar_->setObjectName(QStringLiteral("sbrStatusBar1"));
+    statusBar_->setSizeGripEnabled(false);
+    // The simple style: one text, kept until a command sets the next.
+    statusLabel_ = new QLabel(statusBar_);
+    statusLabel_->setObjectName(QStringLiteral("sbrStatusBar1Text"));
+    statusBar_->addWidget(statusLabel_, 1);
+
+    progress_ = new QProgressBar(client_);
+    progress_->setObjectName(QStringLiteral("ProgressBar1"));
+    progress_->setRange(0, 100);
+    progress_->setTextVisible(false);
+    progress_->hide();
+
+    setTabOrder(drives_, files_);
+    setTabOrder(files_, folders_);
+
+    // The client area of the design; wide enough that the menu bar shows all of its commands.
+    const QSize client(std::max(twipsToPixels(this, 4800), menuBar()->sizeHint().width()), twipsToPixels(this, 3390));
+    client_->setMinimumSize(client);
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+    layOut();
+
+    fillDrives();
+    connect(drives_, &QComboBox::activated, this, [this](int) { drvDrive1_Change(); });
+    connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { dir1_Change(); });
+    // The model reads folders in the background: show the current one once its parent is read.
+    connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
+        // The model sorts what it read a moment later; scroll once it has.
+        QTimer::singleShot(50, this, [this] {
+            if (folders_->currentIndex().isValid()) {
+                folders_->scrollTo(folders_->currentIndex(), QAbstractItemView::PositionAtCenter);
+            }
+        });
+    });
+    setFolderPath(QDir::currentPath());
+}
+
+void MainWindow::layOut() {
+    // The toolbar and the status bar follow the window's width; everything else keeps its place.
+    const int width = std::max(client_->width(), twipsToPixels(this, 4800));
+    toolbar_->setGeometry(0, 0, width, twipsToPixels(this, 660));
+    drives_->setGeometry(twipsRect(this, 120, 780, 2235, 300));
+    folders_->setGeometry(twipsRect(this, 120, 1200, 2235, 1770));
+    files_->setGeometry(twipsRect(this, 2640, 780, 1995, 2190));
+    animation_->setGeometry(twipsRect(this, 2640, 780, 1995, 2175));
+    const int statusHeight = twipsToPixels(this, 375);
+    const int bottom = std::max(client_->height(), twipsToPixels(this, 3390));
+    statusBar_->setGeometry(0, bottom - statusHeight, width, statusHeight);
+    QRect bar = twipsRect(this, 0, 3120, 4575, 315);
+    bar.moveTop(bottom - twipsToPixels(this, 3390 - 3120));
+    progress_->setGeometry(bar);
+    progress_->raise();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    layOut();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        wasMinimised_ = isMinimized();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::fillDrives() {
+    drives_->clear();
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid()) {
+            continue;
+        }
+        const QString root = volume.rootPath();
+        const QString label = volume.name();
+        drives_->addItem(label.isEmpty() ? root : QStringLiteral("%1 (%2)").arg(label, root), root);
+    }
+    if (drives_->findData(QStringLiteral("/")) < 0) {
+        drives_->insertItem(0, QStringLiteral("/"), QStringLiteral("/"));
+    }
+}
+
+void MainWindow::drvDrive1_Change() {
+    const QString root = drives_->currentData().toString();
+    const QStorageInfo volume(root);
+    if (volume.isValid() && volume.isReady() && QFileInfo(root).isReadable()) {
+        currentDrive_ = root;
+        setFolderPath(root);
+        return;
+    }
+    // A drive without a readable medium: say so, then go back to the drive the program lies on.
+    services_.dialogs.inform(kDriveErrorTitle, kDriveErrorText, true);
+    const QString home = rootOf(services_.programFolder);
+    const int index = drives_->findData(home);
+    drives_->setCurrentIndex(index >= 0 ? index : 0);
+    currentDrive_ = drives_->currentData().toString();
+    setFolderPath(currentDrive_);
+}
+
+void MainWindow::setFolderPath(const QString& path) {
+    const QString folder = QDir::cleanPath(QDir(path).absolutePath());
+    const QString root = rootOf(folder);
+    const int index = drives_->findData(root);
+    if (index >= 0) {
+        drives_->setCurrentIndex(index);
+    }
+    currentDrive_ = root;
+    folderModel_->setRootPath(root);
+    folders_->setRootIndex(folderModel_->index(root));
+    const QModelIndex target = folderModel_->index(folder);
+    folders_->setCurrentIndex(target);
+    folders_->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect);
+    folders_->scrollTo(target);
+    dir1_Change();
+}
+
+QString MainWindow::folderPath() {
+    const QModelIndex current = folders_->currentIndex();
+    if (current.isValid()) {
+        return folderModel_->filePath(current);
+    }
+    return currentDrive_.isEmpty() ? QStringLiteral("/") : currentDrive_;
+}
+
+void MainWindow::dir1_Change() {
+    const QString folder = folderPath();
+    fileModel_->setRootPath(folder);
+    files_->setRootIndex(fileModel_->index(folder));
+}
+
+QString MainWindow::statusText() const {
+    return statusLabel_->text();
+}
+
+void MainWindow::setStatusText(const QString& text) {
+    statusLabel_->setText(text);
+}
+
+void MainWindow::setProgressRange(double minimum, double maximum) {
+    progress_->setRange(static_cast<int>(minimum), static_cast<int>(std::max(minimum, maximum)));
+}
+
+void MainWindow::setProgressValue(double value) {
+    progress_->setValue(static_cast<int>(value));
+}
+
+void MainWindow::setProgressVisible(bool visible) {
+    progress_->setVisible(visible);
+    if (visible) {
+        progress_->raise();
+    }
+}
+
+void MainWindow::setToolbarIdle() {
+    bye_->setEnabled(true);
+    stop_->setVisible(false);
+    stop_->setEnabled(false);
+}
+
+void MainWindow::setToolbarWriting() {
+    bye_->setEnabled(false);
+    stop_->setVisible(true);
+    stop_->setEnabled(true);
+}
+
+void MainWindow::restoreIfMinimised() {
+    if (isMinimized()) {
+        showNormal();
+        repaint();
+        QApplication::beep();
+    }
+}
+
+void MainWindow::setDefaultPointer() {
+    kartoma::setDefaultPointer();
+}
+
+void MainWindow::refresh() {
+    repaint();
+}
+
+void MainWindow::yieldNow() {
+    // Let the window repaint and take a click (the stop button, above all) at most every few
+    // milliseconds, not once per entry: a million entries would otherwise cost more than the walk.
+    if (sinceYield_.elapsed() >= services_.yieldIntervalMs) {
+        QCoreApplication::processEvents();
+        sinceYield_.restart();
+    }
+    if (quitRequested_) {
+        throw Failure(FailureCode::Cancelled, QString());
+    }
+}
+
+std::size_t MainWindow::entryCount() const {
+    return emptiedCount_ ? *emptiedCount_ : session_.entries.count();
+}
+
+void MainWindow::showBusy(bool on) {
+    if (on) {
+        if (entryCount() <= kBusyThreshold) {
+            return;
+        }
+        const QString clip = services_.programFolder + QStringLiteral("/clock.gif");
+        // Without its clip the busy display is simply left out.
+        if (!QFileInfo(clip).isReadable()) {
+            return;
+        }
+        if (movie_ == nullptr) {
+            movie_ = new QMovie(clip, QByteArray(), this);
+            animation_->setMovie(movie_);
+        }
+        if (!movie_->isValid()) {
+            return;
+        }
+        animation_->show();
+        animation_->raise();
+        movie_->start();
+        repaint();
+        return;
+    }
+    if (movie_ != nullptr) {
+        movie_->stop();
+    }
+    animation_->hide();
+    setStatusText(QString());
+}
+
+ListOptions MainWindow::listOptions() const {
+    ListOptions o;
+    o.csv = settings_.csv;
+    o.label = settings_.label;
+    o.oneTitle = settings_.oneTitle;
+    o.allTitle = settings_.allTitle;
+    o.pageLN = settings_.pageLN;
+    o.nest = settings_.nest;
+    o.leaveOutFolders = settings_.folder;
+    o.filterPattern = filterPattern_;
+    return o;
+}
+
+void MainWindow::reportFailure(const Failure& failure) {
+    // The user's own stop (or closing the window) ends a command quietly; anything else is told,
+    // with its cause.
+    if (report_.errorCode() != 0) {
+        progress_->hide();
+    }
+    const bool ownStop = (stopped_ && failure.code() == FailureCode::JobAborted) || failure.code() == FailureCode::Cancelled;
+    if (!ownStop) {
+        setToolbarIdle();
+        showBusy(false);
+        progress_->hide();
+        kartoma::setDefaultPointer();
+        services_.dialogs.inform(QStringLiteral("Kartoma"), failure.japaneseText(), true);
+    }
+}
+
+void MainWindow::runListCommand() {
+    // One list command at a time: a second one is refused while the first runs.
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    stopped_ = false;
+    emptiedCount_.reset();
+    toExcel_->setEnabled(false);
+    fileNew_->setEnabled(false);
+    const ListServices services{services_.fileSystem, services_.labels,  services_.dialogs,
+                                services_.launcher,   report_,            services_.programFolder,
+                                services_.today};
+    try {
+        const ListOutcome outcome = kartoma::runListCommand([this] { return listOptions(); }, session_, *this, services);
+        if (outcome.replacedCharacters > 0) {
+            services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                     QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
+                                         .arg(outcome.replacedCharacters),
+                                     false);
+        }
+    } catch (const Failure& failure) {
+        reportFailure(failure);
+    }
+    toExcel_->setEnabled(true);
+    fileNew_->setEnabled(true);
+    running_ = false;
+    if (quitRequested_) {
+        quitApp();
+    }
+}
+
+void MainWindow::mnuFileNew_Click() {
+    runListCommand();
+}
+
+void MainWindow::mnuFileOpen_Click() {
+    if (running_) {
+        return;
+    }
+    if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"), QStringLiteral(".xlsx"),
+                     session_.listFileName)) {
+        return;
+    }
+    try {
+        showBusy(true);
+        setStatusText(QLatin1Char('<') + session_.listFileName + QLatin1Char('>'));
+        report_.setBookFile(session_.listFileName);
+        report_.setStartOption(0);
+        report_.openBook();
+        report_.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
+        report_.closeSheet();
+        report_.setFinishOption(-2);
+        report_.finish();
+        setStatusText(QString());
+        showBusy(false);
+    } catch (const Failure&) {
+        // The engine's message, then the program ends, as it always has on a failed open.
+        if (report_.errorCode() != 0) {
+            services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                     QStringLiteral("Err") + report_.errorText() +
+                                         QStringLiteral("\r\nプログラムを強制終了します。"),
+                                     true);
+            showBusy(false);
+        }
+        quitApp();
+    }
+}
+
+void MainWindow::mnuFileExit_Click() {
+    close();
+}
+
+void MainWindow::mnuOPT_Click() {
+    OptionsDialog dialog(settings_, filterPattern_, services_.store);
+    dialog.exec();
+}
+
+void MainWindow::mnuHelpContents_Click() {
+    // The help document beside the program, joined as it always was: folder, then the file's name.
+    services_.launcher.openFile(services_.programFolder + QStringLiteral("/Kartoma.html"));
+}
+
+void MainWindow::mnuHelpAbout_Click() {
+    AboutBox box;
+    box.exec();
+}
+
+void MainWindow::stopSteps() {
+    stopped_ = true;
+    // The stop works through the report: its job ends, and the writer's next operation fails.
+    const auto quietly = [](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const Failure&) {
+        }
+    };
+    quietly([this] { report_.closeSheet(); });
+    quietly([this] { report_.setFinishOption(-2); });
+    report_.abort();
+    setStatusText(QStringLiteral("処理が中断されました。"));
+    bye_->setEnabled(true);
+    stop_->setVisible(false);
+    stop_->setEnabled(false);
+    progress_->hide();
+}
+
+void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
+    if (key == QLatin1String("toExcel")) {
+        if (running_) {
+            return;
+        }
+        setWaitPointer();
+        runListCommand();
+        kartoma::setDefaultPointer();
+    } else if (key == QLatin1String("開く")) {
+        if (running_) {
+            return;
+        }
+        const std::size_t count = session_.entries.count();
+        session_.entries.clear();
+        emptiedCount_ = count;
+        mnuFileOpen_Click();
+    } else if (key == QLatin1String("option")) {
+        mnuOPT_Click();
+    } else if (key == QLatin1String("ﾍﾙﾌﾟ")) {
+        mnuHelpAbout_Click();
+    } else if (key == QLatin1String("bye")) {
+        kartoma::setDefaultPointer();
+        quitApp();
+    } else if (key == QLatin1String("stop")) {
+        stopSteps();
+    }
+}
+
+void MainWindow::quitApp() {
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // A command is under way further down the stack: let it end first (a writer through the stop
+        // steps, the walk at its next yield), then the window closes.
+        quitRequested_ = true;
+        if (stop_->isVisible()) {
+            stopSteps();
+        }
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace kartoma

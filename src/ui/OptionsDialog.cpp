@@ -1,0 +1,140 @@
+#include "OptionsDialog.h"
+
+#include "Twips.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace kartoma {
+
+namespace {
+
+/// A numeric box with its caption drawn as part of it, bounded to its range.
+QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum, QRect where) {
+    auto* label = new QLabel(caption, parent);
+    auto* box = new QSpinBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setRange(minimum, maximum);
+    box->setAccessibleName(caption);
+    const int captionWidth = where.width() * 11 / 20;
+    label->setGeometry(where.x(), where.y() - 2, captionWidth, where.height() + 4);
+    label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Caption"));
+    box->setGeometry(where.x() + captionWidth, where.y() - 3, where.width() - captionWidth, where.height() + 6);
+    label->setBuddy(box);
+    return box;
+}
+
+} // namespace
+
+OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      settings_(settings), filterPattern_(filterPattern), store_(store), form_(settings, filterPattern) {
+    setObjectName(QStringLiteral("frmOPT"));
+    setWindowTitle(QStringLiteral("オプション設定"));
+    setFixedSize(twipsToPixels(this, 5940), twipsToPixels(this, 3495));
+
+    struct BoxPlace {
+        OptionsForm::Box box;
+        const char* name;
+        const char* text;
+        int left, top, width, height;
+    };
+    const BoxPlace places[] = {
+        {OptionsForm::Splash, "chkCheck0", "スプラッシュ画面を表示", 360, 120, 2295, 345},
+        {OptionsForm::AllTitle, "chkCheck1", "ページ毎にタイトルを挿入", 360, 530, 2295, 345},
+        {OptionsForm::OneTitle, "chkCheck2", "１ページだけタイトル表示", 360, 940, 2295, 255},
+        {OptionsForm::Label, "chkCheck4", "ボリュームラベルが設定されていない時ラベルの入力確認をする.", 360, 1320, 3375, 495},
+        {OptionsForm::Folder, "chkCheck5", "フォルダのみの時非表示", 3360, 120, 2295, 345},
+        {OptionsForm::Csv, "chkCheck3", "CSV形式で、ファイル保存", 3360, 540, 2295, 255},
+    };
+    for (const BoxPlace& p : places) {
+        auto* box = new QCheckBox(QString::fromUtf8(p.text), this);
+        box->setObjectName(QString::fromLatin1(p.name));
+        box->setGeometry(twipsRect(this, p.left, p.top - 40, p.width + 400, p.height + 80));
+        if (p.box == OptionsForm::Label) {
+            // Two lines, as the box is laid out.
+            box->setText(QStringLiteral("ボリュームラベルが設定されていない時\nラベルの入力確認をする."));
+            box->setStyleSheet(QStringLiteral("QCheckBox { padding: 0px; }"));
+            box->setMinimumHeight(twipsToPixels(this, 495));
+        }
+        boxes_[p.box] = box;
+        const OptionsForm::Box which = p.box;
+        connect(box, &QCheckBox::clicked, this, [this, which] {
+            if (!showing_) {
+                form_.click(which);
+                showForm();
+            }
+        });
+    }
+
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(twipsRect(this, 360, 2040, 5280 - 360, 30));
+
+    pageLines_ = numberBox(this, "xNum1", QStringLiteral("ページ行数"), 51, 69, twipsRect(this, 360, 2280, 2175, 255));
+    auto* pageNote = new QLabel(QStringLiteral("( ５１行 ～ ６９行 )"), this);
+    pageNote->setGeometry(twipsRect(this, 2880, 2340, 1775, 260));
+    depth_ = numberBox(this, "xNum2", QStringLiteral("検索階層"), 1, 8, twipsRect(this, 360, 2640, 2175, 255));
+    auto* depthNote = new QLabel(QStringLiteral("( １ ～ ８ )"), this);
+    depthNote->setGeometry(twipsRect(this, 2880, 2660, 1115, 260));
+
+    auto* mark = new QLabel(QStringLiteral("*"), this);
+    mark->setStyleSheet(QStringLiteral("color: red;"));
+    mark->setGeometry(twipsRect(this, 180, 3120, 120, 220));
+    auto* filterLabel = new QLabel(QStringLiteral("フィルタ"), this);
+    filterLabel->setGeometry(twipsRect(this, 360, 3090, 760, 260));
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName(QStringLiteral("txtText1"));
+    filter_->setGeometry(twipsRect(this, 1140, 3060, 1335, 315));
+    filterLabel->setBuddy(filter_);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK1"));
+    ok->setGeometry(twipsRect(this, 3240, 3060, 1095, 345));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
+    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancel->setObjectName(QStringLiteral("cmdCancel1"));
+    cancel->setGeometry(twipsRect(this, 4680, 3060, 1095, 345));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(boxes_[OptionsForm::Splash], boxes_[OptionsForm::AllTitle]);
+    setTabOrder(boxes_[OptionsForm::AllTitle], boxes_[OptionsForm::OneTitle]);
+    setTabOrder(boxes_[OptionsForm::OneTitle], boxes_[OptionsForm::Label]);
+    setTabOrder(boxes_[OptionsForm::Label], boxes_[OptionsForm::Folder]);
+    setTabOrder(boxes_[OptionsForm::Folder], boxes_[OptionsForm::Csv]);
+    setTabOrder(boxes_[OptionsForm::Csv], pageLines_);
+    setTabOrder(pageLines_, depth_);
+    setTabOrder(depth_, filter_);
+    setTabOrder(filter_, ok);
+    setTabOrder(ok, cancel);
+
+    filter_->setText(form_.filter());
+    // Values outside the boxes' ranges are handed over as they are; the boxes clamp them.
+    pageLines_->setValue(static_cast<int>(form_.pageLines()));
+    depth_->setValue(static_cast<int>(form_.depth()));
+    showForm();
+}
+
+void OptionsDialog::showForm() {
+    showing_ = true;
+    for (std::size_t i = 0; i < boxes_.size(); ++i) {
+        boxes_[i]->setChecked(form_.checked(static_cast<OptionsForm::Box>(i)));
+    }
+    showing_ = false;
+}
+
+void OptionsDialog::accept() {
+    form_.setFilter(filter_->text());
+    form_.setPageLines(pageLines_->value());
+    form_.setDepth(depth_->value());
+    form_.apply(settings_, filterPattern_, store_);
+    QDialog::accept();
+}
+
+} // namespace kartoma

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "OptionsForm.h"
+
+#include <QDialog>
+
+#include <array>
+
+class QCheckBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace kartoma {
+
+class SettingsStore;
+
+/// frmOPT "オプション設定": shows the eight options and the filter; OK applies and saves them,
+/// Cancel (or any other close) changes nothing.
+class OptionsDialog final : public QDialog {
+public:
+    OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store, QWidget* parent = nullptr);
+
+private:
+    void showForm();
+    void accept() override;
+
+    Settings& settings_;
+    QString& filterPattern_;
+    SettingsStore& store_;
+    OptionsForm form_;
+    std::array<QCheckBox*, 6> boxes_{};
+    QSpinBox* pageLines_ = nullptr;
+    QSpinBox* depth_ = nullptr;
+    QLineEdit* filter_ = nullptr;
+    bool showing_ = false;
+};
+
+} // namespace kartoma

@@ -1,0 +1,74 @@
+#include "SplashWindow.h"
+
+#include "Twips.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTimer>
+
+namespace kartoma {
+
+SplashWindow::SplashWindow(std::function<void()> showMainWindow, QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), showMainWindow_(std::move(showMainWindow)) {
+    setObjectName(QStringLiteral("frmSplash"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(twipsToPixels(this, 4290), twipsToPixels(this, 2280));
+    setStyleSheet(QStringLiteral("background-color: black;"));
+    if (const QScreen* screen = this->screen()) {
+        move(screen->geometry().center() - rect().center());
+    }
+
+    // picture2: the logo, 106 x 43, cut into tiles that lie on a grid of 135 x 50.
+    logo_ = QImage(QStringLiteral(":/artwork/logo.png")).convertToFormat(QImage::Format_RGB32);
+    const QRect drawing = twipsRect(this, 0, 0, 4215, 1755);
+    surface_ = QImage(drawing.size(), QImage::Format_RGB32);
+    surface_.fill(Qt::black);
+
+    notice_ = new QLabel(QStringLiteral("Kartoma %1").arg(QStringLiteral(KARTOMA_VERSION)), this);
+    notice_->setObjectName(QStringLiteral("lblLabel1"));
+    notice_->setAlignment(Qt::AlignCenter);
+    QFont font(QStringLiteral("Arial Narrow"));
+    font.setPointSizeF(9.75);
+    notice_->setFont(font);
+    notice_->setStyleSheet(QStringLiteral("color: white; background-color: black;"));
+    notice_->setGeometry(twipsRect(this, 1620, 1860, 1785, 240));
+    notice_->show();
+
+    // Form_Load: a fresh seed each start.
+    QRandomGenerator random(static_cast<quint32>(QRandomGenerator::system()->generate()));
+    animation_.scatter([&random] { return random.generateDouble(); });
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(1);
+    connect(timer_, &QTimer::timeout, this, &SplashWindow::tick);
+    timer_->start();
+}
+
+void SplashWindow::tick() {
+    if (finished_) {
+        if (!handedOver_) {
+            handedOver_ = true;
+            timer_->stop();
+            close();
+            showMainWindow_();
+        }
+        return;
+    }
+    animation_.drawFrame(surface_, logo_, stepCount_);
+    update();
+    ++stepCount_;
+    if (stepCount_ > SplashAnimation::kLastStep) {
+        timer_->setInterval(1000);
+        finished_ = true;
+    }
+}
+
+void SplashWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    painter.drawImage(0, 0, surface_);
+}
+
+} // namespace kartoma
