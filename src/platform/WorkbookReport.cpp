@@ -286,7 +286,7 @@ void WorkbookReport::openBook() {
 }
 
 void WorkbookReport::setStartOption(int option) {
-    require(State::Open, "StartOption");
+    require(State::Named, "StartOption");
     (void)option; // 0: fill the workbook as it is; there is no other start
 }
 

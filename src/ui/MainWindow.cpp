@@ -509,7 +509,7 @@ void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
         setWaitPointer();
         runListCommand();
         kartoma::setDefaultPointer();
-    } else if (key == QLatin1String("開く")) {
+    } else if (key == u"開く") {
         if (running_) {
             return;
         }
@@ -519,7 +519,7 @@ void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
         mnuFileOpen_Click();
     } else if (key == QLatin1String("option")) {
         mnuOPT_Click();
-    } else if (key == QLatin1String("ﾍﾙﾌﾟ")) {
+    } else if (key == u"ﾍﾙﾌﾟ") {
         mnuHelpAbout_Click();
     } else if (key == QLatin1String("bye")) {
         kartoma::setDefaultPointer();

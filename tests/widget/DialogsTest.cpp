@@ -1,0 +1,209 @@
+#include "AboutBox.h"
+#include "Fakes.h"
+#include "OptionsDialog.h"
+#include "Pointer.h"
+#include "SplashWindow.h"
+#include "VolumeLabelDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+namespace kartoma {
+namespace {
+
+using testing::RecordingStore;
+
+// --- the volume label dialog ---
+
+TEST(VolumeLabelDialog, OkCancelAndAnEmptyBox) {
+    struct Case {
+        std::function<void(VolumeLabelDialog&)> act;
+        QString expected;
+    };
+    const QString folder = QStringLiteral("/media/usb/写真");
+    const std::vector<Case> cases = {
+        {[](VolumeLabelDialog& d) { QTest::keyClick(d.textBox(), Qt::Key_Return); }, folder},
+        {[](VolumeLabelDialog& d) { QTest::keyClick(d.textBox(), Qt::Key_Escape); }, QString()},
+        {[](VolumeLabelDialog& d) {
+             d.textBox()->clear();
+             d.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+         },
+         QString()},
+        {[](VolumeLabelDialog& d) {
+             d.textBox()->setText(QStringLiteral("  spaced  "));
+             d.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+         },
+         QStringLiteral("  spaced  ")},
+        {[](VolumeLabelDialog& d) {
+             d.textBox()->setText(QStringLiteral("typed"));
+             d.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+         },
+         QString()},
+    };
+    for (const Case& c : cases) {
+        setWaitPointer();
+        QString label;
+        VolumeLabelDialog dialog(label);
+        // While it is open the pointer is the arrow, and the label already holds the box's text.
+        EXPECT_FALSE(isWaitPointer());
+        dialog.textBox()->setText(folder);
+        EXPECT_EQ(label, folder);
+        dialog.show();
+        c.act(dialog);
+        EXPECT_EQ(label, c.expected);
+        EXPECT_TRUE(isWaitPointer());
+        EXPECT_FALSE(dialog.isVisible());
+    }
+    setDefaultPointer();
+    EXPECT_EQ(VolumeLabelDialog::explanation().split(QStringLiteral("\r\n")).size(), 4);
+}
+
+// --- the options dialog ---
+
+TEST(OptionsDialog, OkSavesWhatTheBoxesShowAndCancelChangesNothing) {
+    Settings settings;
+    QString filter = QStringLiteral("*.*");
+    RecordingStore store;
+    {
+        OptionsDialog dialog(settings, filter, store);
+        dialog.show();
+        const auto box = [&](const char* name) { return dialog.findChild<QCheckBox*>(QString::fromLatin1(name)); };
+        EXPECT_TRUE(box("chkCheck0")->isChecked());
+        EXPECT_FALSE(box("chkCheck1")->isChecked());
+        EXPECT_TRUE(box("chkCheck2")->isChecked());
+        EXPECT_FALSE(box("chkCheck3")->isChecked());
+        box("chkCheck3")->click(); // CSV: keeps the first-page title with it
+        EXPECT_TRUE(box("chkCheck2")->isChecked());
+        box("chkCheck5")->click();
+        box("chkCheck0")->click();
+        dialog.findChild<QSpinBox*>(QStringLiteral("xNum1"))->setValue(99); // held to 69
+        dialog.findChild<QSpinBox*>(QStringLiteral("xNum2"))->setValue(3);
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtText1"))->setText(QStringLiteral("  *.JPG "));
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdOK1"))->click();
+    }
+    EXPECT_TRUE(settings.csv);
+    EXPECT_FALSE(settings.oneTitle);
+    EXPECT_FALSE(settings.allTitle);
+    EXPECT_FALSE(settings.folder);
+    EXPECT_FALSE(settings.splash);
+    EXPECT_EQ(settings.pageLN, 69);
+    EXPECT_EQ(settings.nest, 3);
+    EXPECT_EQ(filter, QStringLiteral("*.JPG"));
+    EXPECT_EQ(store.writes, (QStringList{QStringLiteral("Kartoma/option/splash=False"),
+                                         QStringLiteral("Kartoma/option/PageLN=69"), QStringLiteral("Kartoma/option/Nest=3"),
+                                         QStringLiteral("Kartoma/option/csv=True"), QStringLiteral("Kartoma/option/oneTitle=False"),
+                                         QStringLiteral("Kartoma/option/allTitle=False"), QStringLiteral("Kartoma/option/label=True"),
+                                         QStringLiteral("Kartoma/option/Folder=False")}));
+
+    // Opened again, it shows the CSV and the first-page boxes both checked; Cancel after clicks keeps all.
+    const Settings before = settings;
+    store.writes.clear();
+    {
+        OptionsDialog dialog(settings, filter, store);
+        dialog.show();
+        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck3"))->isChecked());
+        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck2"))->isChecked());
+        dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck1"))->click();
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtText1"))->setText(QStringLiteral("   "));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    }
+    EXPECT_EQ(settings, before);
+    EXPECT_EQ(filter, QStringLiteral("*.JPG"));
+    EXPECT_TRUE(store.writes.isEmpty());
+}
+
+// --- the version box ---
+
+TEST(AboutBox, ShowsTheSameTextsEveryTime) {
+    for (int i = 0; i < 2; ++i) {
+        AboutBox box;
+        box.show();
+        EXPECT_EQ(box.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Kartoma for Excel97"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Kartoma for Excel97"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
+                  QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
+        QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
+        EXPECT_FALSE(box.isVisible());
+    }
+}
+
+// --- the splash ---
+
+TEST(SplashAnimation, TilesSpiralHomeInTheLastOfFiftyOneFrames) {
+    SplashAnimation animation;
+    std::uint32_t seed = 1;
+    animation.scatter([&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) / double(1u << 24);
+    });
+    for (int i = 0; i < SplashAnimation::kColumns; ++i) {
+        for (int j = 0; j < SplashAnimation::kRows; ++j) {
+            EXPECT_GE(animation.radius(i, j), 0);
+            EXPECT_LT(animation.radius(i, j), 150);
+            EXPECT_LT(animation.angle(i, j), 360);
+            EXPECT_EQ(animation.tilePosition(i, j, 50), QPoint(5 * i + 80, 5 * j + 40));
+            // The first frame lies the full radius away from home.
+            const QPoint first = animation.tilePosition(i, j, 0) - QPoint(5 * i + 80, 5 * j + 40);
+            EXPECT_NEAR(std::hypot(first.x(), first.y()), animation.radius(i, j), 1.0);
+            for (int step = 0; step <= 50; ++step) {
+                const int a = animation.tileAngle(i, j, step);
+                EXPECT_TRUE(a >= 0 && a < 360);
+            }
+        }
+    }
+    // An angle of 355 turns to 5 in the first frame.
+    SplashAnimation fixed;
+    fixed.scatter([] { return 355.5 / 360; });
+    EXPECT_EQ(fixed.tileAngle(0, 0, 0), 5);
+    // radius floor(0.9875 * 150) = 148; frame 25 is half way: 74 pixels at 5 degrees.
+    EXPECT_EQ(fixed.radius(0, 0), 148);
+    EXPECT_EQ(fixed.tileAngle(0, 0, 24), 245);
+    EXPECT_EQ(fixed.tilePosition(0, 0, 24), QPoint(80 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::cos(245 * M_PI / 180))),
+                                                   40 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::sin(245 * M_PI / 180)))));
+
+    // The last frame shows the logo where it belongs.
+    QImage logo(106, 43, QImage::Format_RGB32);
+    logo.fill(Qt::white);
+    QImage surface(281, 117, QImage::Format_RGB32);
+    animation.drawFrame(surface, logo, 50);
+    EXPECT_EQ(surface.pixel(80, 40), qRgb(255, 255, 255));
+    EXPECT_EQ(surface.pixel(80 + 105, 40 + 42), qRgb(255, 255, 255));
+    EXPECT_EQ(surface.pixel(80 + 106, 40 + 20), qRgb(0, 0, 0)); // beyond the logo: black
+    EXPECT_EQ(surface.pixel(79, 40), qRgb(0, 0, 0));
+}
+
+TEST(SplashWindow, HandsOverOnceAfterTheHoldAndScattersFreshEachTime) {
+    int shown = 0;
+    auto* splash = new SplashWindow([&shown] { ++shown; });
+    splash->show();
+    for (int tick = 0; tick < 51; ++tick) {
+        EXPECT_FALSE(splash->finished());
+        splash->tick();
+    }
+    EXPECT_EQ(splash->stepCount(), 51);
+    EXPECT_TRUE(splash->finished());
+    EXPECT_EQ(shown, 0); // the hold
+    splash->tick();
+    EXPECT_EQ(shown, 1);
+    splash->tick();
+    EXPECT_EQ(shown, 1);
+
+    int differences = 0;
+    SplashWindow other([] {});
+    for (int i = 0; i < SplashAnimation::kColumns; ++i) {
+        for (int j = 0; j < SplashAnimation::kRows; ++j) {
+            differences += other.animation().radius(i, j) != splash->animation().radius(i, j);
+        }
+    }
+    EXPECT_GT(differences, 100);
+}
+
+} // namespace
+} // namespace kartoma

@@ -1,0 +1,345 @@
+#include "Fakes.h"
+#include "MainWindow.h"
+#include "Pointer.h"
+#include "ScriptedDialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+
+#include <memory>
+
+namespace kartoma {
+namespace {
+
+using testing::FixedLabels;
+using testing::RecordingLauncher;
+using testing::RecordingStore;
+using testing::ScriptedDialogs;
+using testing::whenDialogOpens;
+
+const QString kBuildDir = QStringLiteral(KARTOMA_BUILD_DIR);
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tree_.isValid());
+        ASSERT_TRUE(out_.isValid());
+        settings_.splash = false;
+    }
+    void TearDown() override { kartoma::setDefaultPointer(); }
+
+    void makeFiles(int count) {
+        for (int i = 0; i < count; ++i) {
+            QFile f(tree_.path() + QStringLiteral("/file%1.txt").arg(i, 5, 10, QLatin1Char('0')));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+    }
+
+    MainWindow& window(const QString& programFolder = kBuildDir) {
+        MainWindowServices services{dialogs_, launcher_, labels_, fileSystem_, store_, programFolder, out_.path(),
+                                    [] { return QDate(2026, 12, 8); }, 0};
+        window_ = std::make_unique<MainWindow>(settings_, std::move(services));
+        window_->setFolderPath(tree_.path());
+        window_->show();
+        return *window_;
+    }
+
+    QAction* action(const char* name) { return window_->findChild<QAction*>(QString::fromUtf8(name)); }
+    QProgressBar* progress() { return window_->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
+    QLabel* animation() { return window_->findChild<QLabel*>(QStringLiteral("Animation1")); }
+
+    QByteArray readAll(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir tree_;
+    QTemporaryDir out_;
+    Settings settings_;
+    ScriptedDialogs dialogs_;
+    RecordingLauncher launcher_;
+    FixedLabels labels_;
+    PosixFileSystem fileSystem_;
+    RecordingStore store_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
+    MainWindow& w = window();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Kartoma for Excel97"));
+    const QToolBar* toolbar = w.findChild<QToolBar*>(QStringLiteral("tbrToolbar1"));
+    ASSERT_NE(toolbar, nullptr);
+    QStringList keys;
+    QStringList tips;
+    for (QAction* a : toolbar->actions()) {
+        keys.append(a->isSeparator() ? QStringLiteral("|") : a->data().toString());
+        if (!a->isSeparator()) {
+            tips.append(a->toolTip());
+        }
+    }
+    EXPECT_EQ(keys, (QStringList{QStringLiteral("toExcel"), QStringLiteral("開く"), QStringLiteral("|"),
+                                 QStringLiteral("option"), QStringLiteral("|"), QStringLiteral("ﾍﾙﾌﾟ"),
+                                 QStringLiteral("|"), QStringLiteral("bye"), QStringLiteral("|"), QStringLiteral("stop")}));
+    EXPECT_EQ(tips, (QStringList{QStringLiteral("エクセルファイル作成"), QStringLiteral("エクセルファイル表示"),
+                                 QStringLiteral("オプション"), QStringLiteral("バージョン情報"), QStringLiteral("終了"),
+                                 QStringLiteral("中断")}));
+    EXPECT_FALSE(action("stop")->isVisible());
+    EXPECT_TRUE(action("bye")->isEnabled());
+    const std::pair<const char*, const char*> menus[] = {
+        {"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)"}, {"mnuFileExit", "終了(&X)"},
+        {"mnuOPT", "オプション(&S)"},         {"mnuHelpContents", "目次(&C)"},           {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}};
+    for (const auto& [name, caption] : menus) {
+        ASSERT_NE(action(name), nullptr) << name;
+        EXPECT_EQ(action(name)->text(), QString::fromUtf8(caption));
+    }
+    QStringList top;
+    for (QAction* a : w.menuBar()->actions()) {
+        top.append(a->text());
+    }
+    EXPECT_EQ(top, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("オプション(&S)"), QStringLiteral("ﾍﾙﾌﾟ(&H)"),
+                                QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)")}));
+    EXPECT_TRUE(w.statusText().isEmpty());
+    EXPECT_FALSE(progress()->isVisible());
+    EXPECT_FALSE(animation()->isVisible());
+    EXPECT_EQ(w.filterPattern(), QStringLiteral("*.*"));
+    EXPECT_EQ(w.folderPath(), tree_.path());
+}
+
+TEST_F(MainWindowTest, ToExcelWithTheCsvOptionSavesAndOpensTheFile) {
+    makeFiles(5);
+    settings_.csv = true;
+    settings_.label = false;
+    const QString out = out_.path() + QStringLiteral("/list.csv");
+    dialogs_.fileAnswers.push_back(out);
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    // The proposed name: the program's folder and today in the Japanese calendar.
+    ASSERT_EQ(dialogs_.requests.size(), 1u);
+    EXPECT_EQ(dialogs_.requests[0].fileName, QStringLiteral("R081208.csv"));
+    EXPECT_EQ(dialogs_.requests[0].initialFolder, kBuildDir + QLatin1Char('/'));
+    EXPECT_EQ(launcher_.opened, QStringList{out});
+    const QByteArray csv = readAll(out);
+    EXPECT_EQ(csv.count("\r\n"), 6);
+    // No label on the medium and the option off: the folder path stands in.
+    EXPECT_TRUE(csv.contains(",\"" + tree_.path().toUtf8() + "\",\"F\"\r\n"));
+    EXPECT_TRUE(dialogs_.labelFolders.isEmpty());
+    EXPECT_TRUE(w.statusText().isEmpty());
+    EXPECT_TRUE(w.session().listFileName.isEmpty());
+    EXPECT_FALSE(isWaitPointer());
+}
+
+TEST_F(MainWindowTest, CancellingTheSaveDialogEndsTheCommandAfterTheReset) {
+    makeFiles(3);
+    settings_.csv = true;
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    EXPECT_TRUE(launcher_.opened.isEmpty());
+    EXPECT_EQ(w.session().entries.count(), 0u);
+    EXPECT_TRUE(w.statusText().isEmpty());
+}
+
+TEST_F(MainWindowTest, TheLabelDialogDecidesTheVolumeColumn) {
+    makeFiles(2);
+    settings_.csv = true;
+    settings_.label = true;
+    const QString out = out_.path() + QStringLiteral("/l.csv");
+    dialogs_.fileAnswers = {out, out, out};
+    dialogs_.confirmations = {true, true};
+    dialogs_.labelAnswers = {std::nullopt, QStringLiteral("写真ディスク")};
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    // Cancel: the list is made all the same, with empty volume fields.
+    EXPECT_EQ(dialogs_.labelFolders, QStringList{tree_.path()});
+    EXPECT_TRUE(w.session().volumeLabel.isEmpty());
+    EXPECT_TRUE(readAll(out).contains(",\"\",\"F\"\r\n"));
+    action("toExcel")->trigger();
+    EXPECT_EQ(w.session().volumeLabel, QStringLiteral("写真ディスク"));
+    // A labelled medium never asks.
+    labels_.label = QStringLiteral("MEDIA");
+    action("toExcel")->trigger();
+    EXPECT_EQ(dialogs_.labelFolders.size(), 2);
+    EXPECT_EQ(w.session().volumeLabel, QStringLiteral("MEDIA"));
+}
+
+TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
+    makeFiles(700);
+    labels_.label = QStringLiteral("DISK");
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
+    EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
+    EXPECT_TRUE(w.statusText().isEmpty());
+    EXPECT_FALSE(action("stop")->isVisible());
+    EXPECT_TRUE(action("bye")->isEnabled());
+    EXPECT_FALSE(animation()->isVisible());
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+    EXPECT_EQ(w.session().entries.count(), 700u);
+}
+
+TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {
+    makeFiles(3000);
+    MainWindow& w = window();
+    bool stopped = false;
+    QTimer watcher;
+    watcher.setInterval(0);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (!stopped && action("stop")->isVisible() && progress()->value() > 500) {
+            stopped = true;
+            action("stop")->trigger();
+        }
+    });
+    watcher.start();
+    action("toExcel")->trigger();
+    watcher.stop();
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(w.statusText(), QStringLiteral("処理が中断されました。"));
+    EXPECT_TRUE(action("bye")->isEnabled());
+    EXPECT_FALSE(action("stop")->isVisible());
+    EXPECT_FALSE(action("stop")->isEnabled());
+    EXPECT_FALSE(progress()->isVisible());
+    EXPECT_FALSE(isWaitPointer());
+    EXPECT_TRUE(launcher_.opened.isEmpty());
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+    EXPECT_TRUE(w.isVisible());
+    // And the program goes on: the next list is made as usual.
+    action("toExcel")->trigger();
+    EXPECT_EQ(launcher_.opened.size(), 1);
+}
+
+TEST_F(MainWindowTest, ASecondListCommandIsRefusedWhileOneRuns) {
+    makeFiles(2000);
+    MainWindow& w = window();
+    int attempts = 0;
+    QTimer again;
+    again.setInterval(0);
+    QObject::connect(&again, &QTimer::timeout, [&] {
+        if (w.busy() && attempts < 3) {
+            ++attempts;
+            EXPECT_FALSE(action("toExcel")->isEnabled());
+            w.tbrToolbar1_ButtonClick(QStringLiteral("toExcel"));
+            w.mnuFileNew_Click();
+        }
+    });
+    again.start();
+    action("toExcel")->trigger();
+    again.stop();
+    EXPECT_GT(attempts, 0);
+    EXPECT_EQ(launcher_.opened.size(), 1);
+    EXPECT_TRUE(action("toExcel")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ARealFailureIsShownWithItsCause) {
+    makeFiles(3);
+    QTemporaryDir noTemplate;
+    MainWindow& w = window(noTemplate.path());
+    action("toExcel")->trigger();
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("ブックが見つかりません。")));
+    EXPECT_TRUE(dialogs_.messages[0].contains(noTemplate.path() + QStringLiteral("/Kartoma.xl_")));
+    EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|critical")));
+    EXPECT_TRUE(action("bye")->isEnabled());
+    EXPECT_FALSE(action("stop")->isVisible());
+    EXPECT_FALSE(isWaitPointer());
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, TheBusyAnimationPlaysOnlyForMoreThan600Entries) {
+    settings_.csv = true;
+    settings_.label = false;
+    const QString out = out_.path() + QStringLiteral("/b.csv");
+    dialogs_.fileAnswers = {out, out};
+    dialogs_.confirmations = {true};
+    makeFiles(600);
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    ASSERT_EQ(w.session().entries.count(), 600u);
+    w.showBusy(true);
+    EXPECT_FALSE(animation()->isVisible());
+    makeFiles(601);
+    action("toExcel")->trigger();
+    ASSERT_EQ(w.session().entries.count(), 601u);
+    w.showBusy(true);
+    EXPECT_TRUE(animation()->isVisible());
+    w.showBusy(false);
+    EXPECT_FALSE(animation()->isVisible());
+    EXPECT_TRUE(w.statusText().isEmpty());
+}
+
+TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
+    makeFiles(4);
+    settings_.csv = true;
+    dialogs_.fileAnswers = {out_.path() + QStringLiteral("/x.csv")};
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    ASSERT_EQ(w.session().entries.count(), 4u);
+
+    QString shown;
+    whenDialogOpens([&](QDialog* d) {
+        shown = d->objectName();
+        d->accept();
+    });
+    action("ﾍﾙﾌﾟ")->trigger();
+    EXPECT_EQ(shown, QStringLiteral("frmAbout"));
+
+    // The menu's open leaves the list; the toolbar's empties it first. Both cancelled here.
+    action("mnuFileOpen")->trigger();
+    EXPECT_EQ(w.session().entries.count(), 4u);
+    action("開く")->trigger();
+    EXPECT_EQ(w.session().entries.count(), 0u);
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
+    makeFiles(3);
+    MainWindow& w = window();
+    action("toExcel")->trigger();
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    const QString saved = launcher_.opened[0];
+
+    dialogs_.fileAnswers.push_back(saved);
+    action("mnuFileOpen")->trigger();
+    ASSERT_EQ(launcher_.opened.size(), 2) << dialogs_.messages.join(QStringLiteral(" / ")).toStdString() << w.statusText().toStdString();
+    EXPECT_NE(launcher_.opened[1], saved);
+    EXPECT_TRUE(w.isVisible()); // a successful open leaves the window open
+    EXPECT_TRUE(w.statusText().isEmpty());
+
+    const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a workbook");
+    f.close();
+    dialogs_.fileAnswers.push_back(junk);
+    action("mnuFileOpen")->trigger();
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
+    EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("\r\nプログラムを強制終了します。")));
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringAWalkEndsTheCommandThenTheWindow) {
+    makeFiles(3000);
+    settings_.csv = true;
+    dialogs_.fileAnswers = {out_.path() + QStringLiteral("/c.csv")};
+    MainWindow& w = window();
+    QTimer closer;
+    closer.setSingleShot(true);
+    closer.setInterval(0);
+    QObject::connect(&closer, &QTimer::timeout, [&] { w.close(); });
+    closer.start();
+    action("toExcel")->trigger();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.busy());
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+}
+
+} // namespace
+} // namespace kartoma
