@@ -64,6 +64,7 @@ AboutBox::AboutBox(QWidget* parent)
     description->setObjectName(QStringLiteral("lblDescription"));
     description->setWordWrap(true);
     description->setGeometry(twipsRect(this, 1050, 1365, 2655, 510));
+    fitHeight(description);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));

@@ -34,6 +34,7 @@ VolumeLabelDialog::VolumeLabelDialog(QString& volumeLabel, QWidget* parent)
     // The line ends are CR LF; a label shows LF as the line break.
     label1->setText(explanation().replace(QLatin1String("\r\n"), QLatin1String("\n")));
     label1->setWordWrap(false);
+    fitHeight(label1);
 
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);

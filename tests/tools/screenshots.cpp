@@ -1,0 +1,89 @@
+// Shows each window of the program as a user sees it and saves a picture of it, for review and for
+// the README. Usage: kartoma_screenshots OUTPUT_FOLDER
+
+#include "AboutBox.h"
+#include "FileSystem.h"
+#include "MainWindow.h"
+#include "OptionsDialog.h"
+#include "QtDialogs.h"
+#include "SettingsStore.h"
+#include "SplashWindow.h"
+#include "VolumeLabelDialog.h"
+#include "VolumeLabels.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void save(QWidget& widget, const QString& path) {
+    widget.show();
+    widget.raise();
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    if (!widget.grab().save(path)) {
+        std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(path));
+    }
+}
+
+/// A store that keeps nothing: the pictures never touch the user's options.
+class NoStore final : public kartoma::SettingsStore {
+public:
+    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override { return d; }
+    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kartoma_screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    const QString programFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+
+    kartoma::QtDialogs dialogs;
+    kartoma::DesktopLauncher launcher;
+    kartoma::SystemVolumeLabels labels;
+    kartoma::PosixFileSystem fileSystem;
+    NoStore store;
+    kartoma::Settings settings;
+    kartoma::MainWindowServices services{dialogs, launcher, labels, fileSystem, store, QDir(programFolder).absolutePath(),
+                                         QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    kartoma::MainWindow window(settings, services);
+    window.setFolderPath(QDir(programFolder + QStringLiteral("/..")).absolutePath());
+    save(window, out + QStringLiteral("/main-window.png"));
+
+    kartoma::OptionsDialog options(settings, const_cast<QString&>(window.filterPattern()), store);
+    save(options, out + QStringLiteral("/options.png"));
+
+    kartoma::AboutBox about;
+    save(about, out + QStringLiteral("/about.png"));
+
+    QString label;
+    kartoma::VolumeLabelDialog labelDialog(label);
+    labelDialog.textBox()->setText(QStringLiteral("/media/usb/写真"));
+    save(labelDialog, out + QStringLiteral("/volume-label.png"));
+
+    kartoma::SplashWindow splash([] {});
+    for (int i = 0; i < 20; ++i) {
+        splash.tick();
+    }
+    save(splash, out + QStringLiteral("/splash-middle.png"));
+    while (!splash.finished()) {
+        splash.tick();
+    }
+    save(splash, out + QStringLiteral("/splash-last.png"));
+    return 0;
+}
