@@ -1,6 +1,5 @@
 #include "EntryList.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace kartoma {
@@ -9,7 +8,6 @@ void EntryList::clear() {
     blocks_.clear();
     count_ = 0;
     nameBlocks_.clear();
-    longNames_.clear();
     nameBlockUsed_ = kNameBlockBytes;
     folders_.clear();
     volumeLabel_.clear();
@@ -21,14 +19,7 @@ std::uint32_t EntryList::addFolder(const QString& path) {
 }
 
 const char* EntryList::storeName(std::string_view name) {
-    if (name.size() > kNameBlockBytes / 4) {
-        // A name this long (only possible on unusual file systems) gets a block of its own, so it
-        // cannot waste the rest of a shared block.
-        longNames_.push_back(std::make_unique<char[]>(name.size()));
-        std::memcpy(longNames_.back().get(), name.data(), name.size());
-        return longNames_.back().get();
-    }
-    if (nameBlockUsed_ + name.size() > kNameBlockBytes) {
+    if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {
         nameBlocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
         nameBlockUsed_ = 0;
     }
@@ -43,9 +34,10 @@ void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t
     if (count_ % kBlockRecords == 0 && count_ / kBlockRecords == blocks_.size()) {
         blocks_.push_back(std::make_unique<Record[]>(kBlockRecords));
     }
+    // A name is at most 255 bytes on every Linux file system; the record holds up to 65,535.
+    name = name.substr(0, kMaxNameBytes);
     Record& slot = blocks_[count_ / kBlockRecords][count_ % kBlockRecords];
-    slot = Record{storeName(name), folder, static_cast<std::uint16_t>(std::min<std::size_t>(name.size(), 0xFFFF)),
-                  type, size, stamp};
+    slot = Record{storeName(name), folder, static_cast<std::uint16_t>(name.size()), type, size, stamp};
     ++count_;
 }
 

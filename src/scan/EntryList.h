@@ -61,6 +61,7 @@ public:
 private:
     static constexpr std::size_t kBlockRecords = 16384;
     static constexpr std::size_t kNameBlockBytes = 1 << 20;
+    static constexpr std::size_t kMaxNameBytes = 0xFFFF;
 
     const char* storeName(std::string_view name);
 
@@ -68,7 +69,6 @@ private:
     std::size_t count_ = 0;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;
     std::size_t nameBlockUsed_ = kNameBlockBytes;
-    std::vector<std::unique_ptr<char[]>> longNames_;
     std::vector<QString> folders_;
     QString volumeLabel_;
 };

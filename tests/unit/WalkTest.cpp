@@ -312,3 +312,26 @@ TEST_F(RealTree, SizesBeyondFourGigabytesAreKept) {
 
 } // namespace
 } // namespace kartoma
+
+namespace kartoma {
+namespace {
+
+TEST(EntryList, KeepsEveryNameWhateverItsLength) {
+    // An empty first name once read past the end of the name blocks (found by fuzzing).
+    EntryList list;
+    const std::uint32_t folder = list.addFolder(QStringLiteral("/x"));
+    list.append(folder, "", 0, LocalStamp{}, EntryType::File);
+    const std::string longName(65535, 'n');
+    list.append(folder, longName, 1, LocalStamp{}, EntryType::File);
+    for (int i = 0; i < 70000; ++i) {
+        list.append(folder, "name-" + std::to_string(i), i, LocalStamp{}, EntryType::File);
+    }
+    EXPECT_EQ(list.record(0).nameBytes(), "");
+    EXPECT_TRUE(list.record(1).nameBytes() == longName);
+    EXPECT_EQ(list.record(70001).nameBytes(), "name-69999");
+    EXPECT_EQ(list.record(70001).size, 69999);
+    EXPECT_EQ(list.count(), 70002u);
+}
+
+} // namespace
+} // namespace kartoma
