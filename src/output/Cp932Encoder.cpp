@@ -27,11 +27,14 @@ Cp932Encoder::Cp932Encoder() : table_(0x10000, kNone) {
             table_[text.front().unicode()] = code;
         }
     };
-    for (int b = 0x00; b <= 0xDF; ++b) {
-        if (b < 0x80 || b >= 0xA1) {
-            const char byte = static_cast<char>(b);
-            learn(&byte, 1, static_cast<std::uint16_t>(b));
-        }
+    // ASCII is itself. (The system's converter swaps three control characters, 0x1A, 0x1C and 0x7F,
+    // as IBM's tables do; Windows does not.)
+    for (int b = 0x00; b < 0x80; ++b) {
+        table_[static_cast<std::size_t>(b)] = static_cast<std::uint16_t>(b);
+    }
+    for (int b = 0xA1; b <= 0xDF; ++b) {
+        const char byte = static_cast<char>(b);
+        learn(&byte, 1, static_cast<std::uint16_t>(b));
     }
     // Lead bytes in the order in which Windows prefers them for characters that have several forms.
     constexpr std::array<std::pair<int, int>, 8> leadRanges{{{0x81, 0x84},

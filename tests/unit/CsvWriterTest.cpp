@@ -100,7 +100,10 @@ TEST(Cp932Encoder, EveryTableEntryDecodesBackToItsCharacter) {
     const Cp932Encoder& e = Cp932Encoder::instance();
     QStringDecoder decoder("windows-31j", QStringDecoder::Flag::Stateless);
     int checked = 0;
-    for (char32_t c = 1; c < 0x10000; ++c) {
+    for (char32_t c = 0; c < 0x80; ++c) {
+        EXPECT_EQ(e.codeOf(c), static_cast<int>(c)); // the control characters 0x1A, 0x1C, 0x7F too
+    }
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
         const int code = e.codeOf(c);
         if (code < 0) {
             continue;
