@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QUrl>
 
 namespace kartoma {
@@ -70,7 +71,12 @@ void QtDialogs::editVolumeLabel(QString& volumeLabel, const QString& folder) {
 }
 
 bool DesktopLauncher::openFile(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        return true;
+    }
+    // Without desktop services (a bare X server, no session): the desktop's opener, the path as
+    // its one argument.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
 } // namespace kartoma

@@ -24,8 +24,8 @@ private:
     QWidget* parent_;
 };
 
-/// The desktop's own applications, reached through QDesktopServices: the path goes over as a URL,
-/// never through a shell.
+/// The desktop's own applications, reached through QDesktopServices (else xdg-open): the path goes
+/// over as a URL or as one argument, never through a shell.
 class DesktopLauncher final : public Launcher {
 public:
     bool openFile(const QString& path) override;

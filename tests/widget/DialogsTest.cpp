@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QThread>
 
 namespace kartoma {
 namespace {
@@ -203,6 +204,59 @@ TEST(SplashWindow, HandsOverOnceAfterTheHoldAndScattersFreshEachTime) {
         }
     }
     EXPECT_GT(differences, 100);
+}
+
+} // namespace
+} // namespace kartoma
+
+#include "QtDialogs.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace kartoma {
+namespace {
+
+TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A stand-in opener that writes down the arguments it gets, one per line.
+    const QString opener = dir.path() + QStringLiteral("/xdg-open");
+    {
+        QFile script(opener);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n");
+    }
+    QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir.path()) + ":" + oldPath);
+    const QString name = dir.path() + QStringLiteral("/$(touch pwned) ; rm -rf keep `touch pwned2`.csv");
+    QFile keep(dir.path() + QStringLiteral("/keep"));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.close();
+
+    DesktopLauncher launcher;
+    const bool started = launcher.openFile(name);
+    qputenv("PATH", oldPath);
+    ASSERT_TRUE(started);
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFile::exists(opener + QStringLiteral(".args")) && clock.elapsed() < 10000) {
+        QThread::msleep(10);
+    }
+    QThread::msleep(100);
+    QFile args(opener + QStringLiteral(".args"));
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    const QString got = QString::fromUtf8(args.readAll()).trimmed();
+    // Either the path itself or its file URL, as one argument.
+    EXPECT_TRUE(got == name || got.startsWith(QStringLiteral("file://"))) << got.toStdString();
+    EXPECT_FALSE(got.contains(QLatin1Char('\n')));
+    EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/pwned")));
+    EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned2"))));
+    EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/keep")));
 }
 
 } // namespace
