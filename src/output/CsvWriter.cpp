@@ -6,6 +6,7 @@
 
 #include <QSaveFile>
 
+#include <cerrno>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -89,9 +90,12 @@ public:
         if (buffer_.empty()) {
             return;
         }
+        errno = 0;
         const qint64 written = device_.write(buffer_.data(), static_cast<qint64>(buffer_.size()));
         if (written != static_cast<qint64>(buffer_.size())) {
-            throw Failure(FailureCode::OutputWrite, path_, device_.errorString());
+            // The system's reason (a full disk, a file too large) says more than the device's.
+            const int err = errno;
+            throw Failure(FailureCode::OutputWrite, path_, err != 0 ? systemErrorText(err) : device_.errorString());
         }
         buffer_.clear();
     }

@@ -12,6 +12,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -619,9 +620,12 @@ void WorkbookReport::spillRows(bool force) {
     if (rowsBuffer_.empty() || (!force && rowsBuffer_.size() < kSpillBytes)) {
         return;
     }
+    errno = 0;
     const qint64 n = rowsFile_->write(rowsBuffer_.data(), static_cast<qint64>(rowsBuffer_.size()));
     if (n != static_cast<qint64>(rowsBuffer_.size())) {
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), rowsFile_->errorString());
+        // The rows wait in the temporary folder; that is where the room ran out.
+        const int err = errno;
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), err != 0 ? systemErrorText(err) : rowsFile_->errorString());
     }
     rowsBuffer_.clear();
 }
@@ -632,8 +636,10 @@ void WorkbookReport::closeSheet() {
     currentRow_ = kMaxRows; // nothing more may be written
     emitTemplateRowsBefore(kMaxRows);
     spillRows(true);
+    errno = 0;
     if (!rowsFile_->flush()) {
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), rowsFile_->errorString());
+        const int err = errno;
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), err != 0 ? systemErrorText(err) : rowsFile_->errorString());
     }
     state_ = State::SheetClosed;
 }
