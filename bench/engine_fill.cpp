@@ -3,6 +3,7 @@
 // Usage: engine_fill TEMPLATE OUTPUT ROWS
 
 #include "Failure.h"
+#include "Presenters.h"
 #include "WorkbookReport.h"
 
 #include <QString>
@@ -11,19 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-class SaveAt final : public kartoma::WorkbookPresenter {
-public:
-    explicit SaveAt(QString path) : path_(std::move(path)) {}
-    QString destinationFor(const QString&) override { return path_; }
-    void present(const QString&) override {}
-
-private:
-    QString path_;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -31,7 +19,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const long rows = std::strtol(argv[3], nullptr, 10);
-    SaveAt presenter(QString::fromLocal8Bit(argv[2]));
+    kartoma::SaveAtPresenter presenter(QString::fromLocal8Bit(argv[2]));
     kartoma::WorkbookReport report(presenter);
     try {
         report.setBookFile(QString::fromLocal8Bit(argv[1]));

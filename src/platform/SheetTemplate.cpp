@@ -1,6 +1,7 @@
 #include "SheetTemplate.h"
 
 #include "CellReference.h"
+#include "XmlText.h"
 
 #include <QXmlStreamReader>
 
@@ -215,21 +216,7 @@ std::string SheetTemplate::tail(const std::optional<QString>& footer) const {
     std::string element = "<headerFooter>" + utf8(oddHeader_) + "<oddFooter>";
     const QByteArray footerUtf8 = footer->toUtf8();
     std::string escaped;
-    for (const char c : footerUtf8) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
+    appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())), escaped);
     element += escaped + "</oddFooter></headerFooter>";
     if (footerStart_ >= 0) {
         return "</sheetData>" + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +

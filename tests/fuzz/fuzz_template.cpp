@@ -1,6 +1,7 @@
 // Arbitrary bytes as the template workbook: the engine either fills it or fails with a code and a
 // text; it never crashes, and a failed job leaves no output behind.
 #include "Failure.h"
+#include "Presenters.h"
 #include "WorkbookReport.h"
 #include "check.h"
 
@@ -10,19 +11,6 @@
 
 #include <cstdint>
 
-namespace {
-
-class SaveAt final : public kartoma::WorkbookPresenter {
-public:
-    explicit SaveAt(QString path) : path_(std::move(path)) {}
-    QString destinationFor(const QString&) override { return path_; }
-    void present(const QString&) override {}
-
-private:
-    QString path_;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;
@@ -36,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
-    SaveAt presenter(out);
+    kartoma::SaveAtPresenter presenter(out);
     kartoma::WorkbookReport report(presenter);
     try {
         report.setBookFile(book);

@@ -12,6 +12,7 @@
 namespace kartoma {
 namespace {
 
+using testing::RecordingLauncher;
 using testing::ScriptedDialogs;
 
 struct SplitCase {
@@ -107,16 +108,6 @@ TEST_F(FileDialogsTest, FileExistsOnlyForFilesThatCanBeRead) {
     EXPECT_FALSE(fileExists(path("b.csv")));
     EXPECT_FALSE(fileExists(dir_.path()));
 }
-
-class RecordingLauncher final : public Launcher {
-public:
-    bool openFile(const QString& path) override {
-        opened.append(path);
-        return works;
-    }
-    QStringList opened;
-    bool works = true;
-};
 
 TEST_F(FileDialogsTest, TheWindowsPresenterSavesNewFilesAndSaysWhereWhenNothingOpensThem) {
     RecordingLauncher launcher;

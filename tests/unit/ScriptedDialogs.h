@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "Launcher.h"
 
 #include <QStringList>
 
@@ -60,6 +61,17 @@ private:
         fileAnswers.pop_front();
         return answer;
     }
+};
+
+/// A launcher that remembers what it was asked to open, and can be told that nothing opens files.
+class RecordingLauncher final : public Launcher {
+public:
+    bool openFile(const QString& path) override {
+        opened.append(path);
+        return works;
+    }
+    QStringList opened;
+    bool works = true;
 };
 
 } // namespace kartoma::testing

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Launcher.h"
+#include "ScriptedDialogs.h"
 #include "SettingsStore.h"
 #include "VolumeLabels.h"
 
@@ -20,16 +20,6 @@ class FixedLabels final : public VolumeLabels {
 public:
     QString labelOf(const QString&) override { return label; }
     QString label;
-};
-
-class RecordingLauncher final : public Launcher {
-public:
-    bool openFile(const QString& path) override {
-        opened.append(path);
-        return works;
-    }
-    QStringList opened;
-    bool works = true;
 };
 
 /// A store that remembers every write, in order.
