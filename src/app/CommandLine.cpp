@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace kartoma {
@@ -53,9 +54,12 @@ public:
         if (live_ && (entries_ & 1023) == 0 && clock_.elapsed() - lastDraw_ >= 100) {
             lastDraw_ = clock_.elapsed();
             QString line = writing_ ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
-                                    : QStringLiteral("%1 entries  %2").arg(entries_).arg(folder_);
-            if (line.size() > 100) {
-                line = line.left(48) + QStringLiteral("…") + line.right(51);
+                                    : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
+            // One terminal line: a longer one would wrap, and the next \r would not clear it.
+            const int width = terminalWidth() - 1;
+            if (line.size() > width) {
+                const int half = (width - 1) / 2;
+                line = line.left(half) + QStringLiteral("…") + line.right(width - 1 - half);
             }
             print(err_, QStringLiteral("\r\x1b[K") + line);
             std::fflush(err_);
@@ -87,6 +91,14 @@ public:
             print(err_, QStringLiteral("\r\x1b[K"));
             drawn_ = false;
         }
+    }
+
+    int terminalWidth() const {
+        winsize size{};
+        if (ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
+            return size.ws_col;
+        }
+        return 80;
     }
 
     double seconds() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e9; }
