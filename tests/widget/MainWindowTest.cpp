@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QStorageInfo>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -323,6 +325,33 @@ TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
     EXPECT_TRUE(dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
     EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("\r\nプログラムを強制終了します。")));
     EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
+    MainWindow& w = window();
+    auto* drives = w.findChild<QComboBox*>(QStringLiteral("drvDrive1"));
+    ASSERT_NE(drives, nullptr);
+    drives->addItem(QStringLiteral("/no/such/medium"), QStringLiteral("/no/such/medium"));
+    drives->setCurrentIndex(drives->count() - 1);
+    Q_EMIT drives->activated(drives->count() - 1);
+    EXPECT_EQ(dialogs_.messages, QStringList{QStringLiteral("ドライブエラー|正しいドライブを選択してください|critical")});
+    EXPECT_EQ(drives->currentData().toString(), QStorageInfo(kBuildDir).rootPath());
+    EXPECT_TRUE(w.folderPath().startsWith(QStorageInfo(kBuildDir).rootPath()));
+}
+
+TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument) {
+    QTemporaryDir program;
+    ASSERT_TRUE(QFile::copy(kBuildDir + QStringLiteral("/Kartoma.xl_"), program.path() + QStringLiteral("/Kartoma.xl_")));
+    makeFiles(601);
+    MainWindow& w = window(program.path());
+    action("toExcel")->trigger();
+    EXPECT_EQ(launcher_.opened.size(), 1);
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+    w.showBusy(true);
+    EXPECT_FALSE(animation()->isVisible());
+
+    action("mnuHelpContents")->trigger();
+    EXPECT_EQ(launcher_.opened.last(), program.path() + QStringLiteral("/Kartoma.html"));
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowDuringAWalkEndsTheCommandThenTheWindow) {
