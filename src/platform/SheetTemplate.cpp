@@ -178,7 +178,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                 }
                 cell.xml = std::move(cellXml);
                 cellStart = -1;
-            } else if (depth == 3 && name == QLatin1String("row")) {
+            } else if (depth == 3 && row != nullptr && name == QLatin1String("row")) {
                 std::stable_sort(row->cells.begin(), row->cells.end(),
                                  [](const Cell& a, const Cell& b) { return a.column < b.column; });
                 row = nullptr;

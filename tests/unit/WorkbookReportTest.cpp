@@ -250,6 +250,19 @@ TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
     EXPECT_FALSE(QFile::exists(out()));
 }
 
+TEST_F(WorkbookReportTest, ARowOutsideTheSheetDataIsPassedOver) {
+    // Once a crash: a <row> anywhere but in <sheetData> (found by fuzzing).
+    const QByteArray odd =
+        partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</cols>", "<row r=\"1\"><c r=\"A1\"/></row></cols>");
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, templateWith(dir_, "xl/worksheets/sheet1.xml", odd));
+    report.cell(QStringLiteral("A2")).setValue(QStringLiteral("x"));
+    report.closeSheet();
+    report.finish();
+    EXPECT_EQ(cellValue(readBack(out()), "A2"), QStringLiteral("x"));
+}
+
 TEST_F(WorkbookReportTest, BadReferencesAndTooManyRowsAreRefused) {
     FolderPresenter presenter(out());
     WorkbookReport report(presenter);
