@@ -114,7 +114,7 @@ void MainWindow::buildWindow() {
     drives_->setStyleSheet(QStringLiteral("QComboBox { background-color: #E0E0E0; }"));
 
     folderModel_ = new QFileSystemModel(this);
-    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     folders_ = new QTreeView(client_);
     folders_->setObjectName(QStringLiteral("dir1"));
     folders_->setModel(folderModel_);
@@ -125,7 +125,7 @@ void MainWindow::buildWindow() {
     folders_->setStyleSheet(QStringLiteral("QTreeView { background-color: #E0E0E0; }"));
 
     fileModel_ = new QFileSystemModel(this);
-    fileModel_->setFilter(QDir::Files | QDir::Hidden | QDir::System);
+    fileModel_->setFilter(QDir::Files | QDir::System);
     files_ = new QListView(client_);
     files_->setObjectName(QStringLiteral("file1"));
     files_->setModel(fileModel_);

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QThread>
@@ -61,8 +62,17 @@ int main(int argc, char** argv) {
     kartoma::Settings settings;
     kartoma::MainWindowServices services{dialogs, launcher, labels, fileSystem, store, QDir(programFolder).absolutePath(),
                                          QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    // A small folder of the user's to show, made for the picture and removed after it.
+    const QString demo = QDir::homePath() + QStringLiteral("/Kartoma サンプル");
+    for (const char* sub : {"写真/2026", "資料", "音楽"}) {
+        QDir().mkpath(demo + QLatin1Char('/') + QString::fromUtf8(sub));
+    }
+    for (const char* file : {"目録メモ.txt", "見積書.xlsx", "議事録 12月.docx", "photo-0001.jpg", "README.txt"}) {
+        QFile f(demo + QLatin1Char('/') + QString::fromUtf8(file));
+        f.open(QIODevice::WriteOnly);
+    }
     kartoma::MainWindow window(settings, services);
-    window.setFolderPath(QDir(programFolder + QStringLiteral("/..")).absolutePath());
+    window.setFolderPath(demo);
     save(window, out + QStringLiteral("/main-window.png"));
 
     kartoma::OptionsDialog options(settings, const_cast<QString&>(window.filterPattern()), store);
@@ -85,5 +95,6 @@ int main(int argc, char** argv) {
         splash.tick();
     }
     save(splash, out + QStringLiteral("/splash-last.png"));
+    QDir(demo).removeRecursively();
     return 0;
 }
