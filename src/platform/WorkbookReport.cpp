@@ -338,8 +338,17 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
             stylesPart_ = resolveTarget(folderOf(workbookPart), r.target);
         }
     }
-    if (sheetPart_.empty()) {
+    if (sheetPart_.empty() || zip_name_locate(archive_->zip, sheetPart_.c_str(), 0) < 0) {
         fail(FailureCode::SheetMissing, name);
+    }
+    // The sheet is read when the first thing is written to it: a job that only opens a saved list
+    // and hands it over copies the sheet as it is, however large it is.
+    state_ = State::SheetSelected;
+}
+
+void WorkbookReport::loadSheet() {
+    if (sheet_) {
+        return;
     }
     QString error;
     sheet_ = SheetTemplate::parse(readPart(sheetPart_, true), error);
@@ -351,7 +360,6 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
         fail(FailureCode::WorkbookSave, rowsFile_->fileTemplate(), rowsFile_->errorString());
     }
     rowsBuffer_.reserve(kSpillBytes + 64 * 1024);
-    state_ = State::SheetSelected;
 }
 
 CellRange WorkbookReport::resolveReference(QStringView reference) {
@@ -413,6 +421,7 @@ WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
 
 void WorkbookReport::setText(const CellRange& range, std::string_view utf8) {
     require(State::SheetSelected, "Value");
+    loadSheet();
     for (int y = range.y1; y <= range.y2; ++y) {
         for (int x = range.x1; x <= range.x2; ++x) {
             WrittenCell& cell = cellAt(x, y);
@@ -426,6 +435,7 @@ void WorkbookReport::setText(const CellRange& range, std::string_view utf8) {
 
 void WorkbookReport::setNumber(const CellRange& range, std::int64_t number) {
     require(State::SheetSelected, "Value");
+    loadSheet();
     for (int y = range.y1; y <= range.y2; ++y) {
         for (int x = range.x1; x <= range.x2; ++x) {
             WrittenCell& cell = cellAt(x, y);
@@ -438,6 +448,7 @@ void WorkbookReport::setNumber(const CellRange& range, std::int64_t number) {
 
 void WorkbookReport::setRowHeight(const CellRange& range, double points) {
     require(State::SheetSelected, "RowHeight");
+    loadSheet();
     if (!(points >= 0 && points <= 409)) {
         fail(FailureCode::BadCellReference, QStringLiteral("RowHeight %1").arg(points));
     }
@@ -449,6 +460,7 @@ void WorkbookReport::setRowHeight(const CellRange& range, double points) {
 
 void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int value) {
     require(State::SheetSelected, "Attr");
+    loadSheet();
     const bool valid = member == AttrMember::A   ? value >= 1 && value <= 409
                        : member == AttrMember::B ? value >= 0 && value <= 15
                                                  : value == 0 || (value >= 8 && value <= 63);
@@ -473,6 +485,7 @@ void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int valu
 
 void WorkbookReport::setPageText(const QString& left, const QString& centre, const QString& right) {
     require(State::SheetSelected, "SetPageText");
+    loadSheet();
     QString footer;
     if (!left.isEmpty()) {
         footer += QStringLiteral("&L") + left;
@@ -632,6 +645,10 @@ void WorkbookReport::spillRows(bool force) {
 
 void WorkbookReport::closeSheet() {
     require(State::SheetSelected, "CloseSheet");
+    state_ = State::SheetClosed;
+    if (!sheet_) {
+        return; // nothing written: the sheet is copied as it is
+    }
     flushRow();
     currentRow_ = kMaxRows; // nothing more may be written
     emitTemplateRowsBefore(kMaxRows);
@@ -641,7 +658,6 @@ void WorkbookReport::closeSheet() {
         const int err = errno;
         fail(FailureCode::WorkbookSave, rowsFile_->fileName(), err != 0 ? systemErrorText(err) : rowsFile_->errorString());
     }
-    state_ = State::SheetClosed;
 }
 
 void WorkbookReport::setFinishOption(int option) {

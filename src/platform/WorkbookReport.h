@@ -27,7 +27,8 @@ namespace kartoma {
 ///
 /// Rows must be written in ascending order: only the current row is held, finished rows go to a
 /// temporary file, so memory does not grow with the number of rows. Texts are inline strings (never
-/// formulas); integers are numbers.
+/// formulas); integers are numbers. A sheet nothing is written to is copied as it is, so a saved
+/// list of any size can be opened and handed over again.
 class WorkbookReport final : public ReportComponent {
 public:
     /// `presenter` decides where finished workbooks go and how the user gets them; it must outlive
@@ -69,6 +70,7 @@ private:
     void require(State least, const char* operation);
     void dropJob();
     QByteArray readPart(const std::string& name, bool required);
+    void loadSheet();
     WrittenCell& cellAt(int column, int row);
     void moveToRow(int row);
     void flushRow();

@@ -237,12 +237,17 @@ TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
     for (const auto& [part, text, expected] :
          {std::tuple{"xl/workbook.xml", otherSheet, FailureCode::SheetMissing},
           std::tuple{"xl/worksheets/sheet1.xml", brokenSheet, FailureCode::TemplateInvalid},
-          std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::TemplateInvalid},
+          std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::SheetMissing},
           std::tuple{"xl/workbook.xml", QByteArray(), FailureCode::TemplateInvalid}}) {
         const QString book = templateWith(dir_, part, text);
         report.setBookFile(book);
         report.openBook();
-        EXPECT_EQ(failureOf([&] { report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999")); }), expected)
+        // A broken sheet shows when it is first written to.
+        EXPECT_EQ(failureOf([&] {
+                      report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
+                      report.cell(QStringLiteral("A2")).setValue(QStringLiteral("x"));
+                  }),
+                  expected)
             << part;
     }
     EXPECT_EQ(report.errorText(), QStringLiteral("ブックの形式が正しくありません。\r\n") + dir_.path() +
@@ -261,6 +266,33 @@ TEST_F(WorkbookReportTest, ARowOutsideTheSheetDataIsPassedOver) {
     report.closeSheet();
     report.finish();
     EXPECT_EQ(cellValue(readBack(out()), "A2"), QStringLiteral("x"));
+}
+
+TEST_F(WorkbookReportTest, ASheetNothingIsWrittenToIsCopiedAsItIs) {
+    // Opening a saved list hands it over without reading its rows, whatever their number.
+    const QString saved = dir_.path() + QStringLiteral("/saved.xlsx");
+    {
+        FolderPresenter presenter(saved);
+        WorkbookReport report(presenter);
+        open(report, kTemplate);
+        for (int row = 2; row < 2000; ++row) {
+            report.pos(0, row - 1).setValue(QStringLiteral("entry %1").arg(row));
+        }
+        report.closeSheet();
+        report.finish();
+    }
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    report.setBookFile(saved);
+    report.setStartOption(0);
+    report.openBook();
+    report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
+    report.closeSheet();
+    report.setFinishOption(-2);
+    report.finish();
+    EXPECT_EQ(report.errorCode(), 0);
+    EXPECT_EQ(partOf(out(), "xl/worksheets/sheet1.xml"), partOf(saved, "xl/worksheets/sheet1.xml"));
+    EXPECT_EQ(cellValue(readBack(out()), "A1999"), QStringLiteral("entry 1999"));
 }
 
 TEST_F(WorkbookReportTest, BadReferencesAndTooManyRowsAreRefused) {
