@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: engine_fill TEMPLATE OUTPUT ROWS\n");

@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
             const bool same = csvDigest == firstCsv && sheetDigest == firstSheet;
             identical = identical && same;
             std::printf("round %2d: %zu entries, resident %ld MiB, peak %ld MiB, %s\n", round, list.count(),
-                        statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024, same ? "same output" : "OUTPUT DIFFERS");
+                        statusKb("VmRSS:") / 1024, statusKb("VmHWM:") / 1024,
+                        same ? "same output" : "OUTPUT DIFFERS");
             std::fflush(stdout);
         }
     } catch (const kartoma::Failure& f) {

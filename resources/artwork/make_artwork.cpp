@@ -47,8 +47,8 @@ QImage toExcelIcon() {
     p.drawLine(QPointF(12.5, 4), QPointF(12.5, 28));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x21, 0x96, 0xf3));
-    p.drawPolygon(QPolygonF({QPointF(18, 16), QPointF(25, 16), QPointF(25, 12), QPointF(31, 19), QPointF(25, 26),
-                             QPointF(25, 22), QPointF(18, 22)}));
+    p.drawPolygon(QPolygonF({QPointF(18, 16), QPointF(25, 16), QPointF(25, 12), QPointF(31, 19),
+                             QPointF(25, 26), QPointF(25, 22), QPointF(18, 22)}));
     return img;
 }
 
@@ -58,8 +58,8 @@ QImage openIcon() {
     begin(p);
     p.setPen(QPen(QColor(0x9a, 0x6a, 0x00), 1.2));
     p.setBrush(QColor(0xf2, 0xc1, 0x4e));
-    p.drawPolygon(QPolygonF({QPointF(3, 8), QPointF(12, 8), QPointF(14, 11), QPointF(27, 11), QPointF(27, 26),
-                             QPointF(3, 26)}));
+    p.drawPolygon(QPolygonF(
+        {QPointF(3, 8), QPointF(12, 8), QPointF(14, 11), QPointF(27, 11), QPointF(27, 26), QPointF(3, 26)}));
     p.setBrush(QColor(0xfb, 0xdc, 0x8a));
     p.drawPolygon(QPolygonF({QPointF(7, 15), QPointF(31, 15), QPointF(27, 26), QPointF(3, 26)}));
     p.setPen(QPen(QColor(0x1d, 0x6f, 0x42), 1.5));
@@ -114,8 +114,8 @@ QImage byeIcon() {
     p.drawEllipse(QPointF(16, 16), 1.4, 1.4);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xe5, 0x39, 0x35));
-    p.drawPolygon(QPolygonF({QPointF(17, 14), QPointF(24, 14), QPointF(24, 10), QPointF(31, 16.5), QPointF(24, 23),
-                             QPointF(24, 19), QPointF(17, 19)}));
+    p.drawPolygon(QPolygonF({QPointF(17, 14), QPointF(24, 14), QPointF(24, 10), QPointF(31, 16.5),
+                             QPointF(24, 23), QPointF(24, 19), QPointF(17, 19)}));
     return img;
 }
 
@@ -191,7 +191,8 @@ QImage clockFrame(int step) {
     p.setPen(QPen(QColor(0x37, 0x47, 0x4f), 2));
     for (int i = 0; i < 12; ++i) {
         const double a = i * M_PI / 6;
-        p.drawLine(QPointF(32 + 22 * std::sin(a), 32 - 22 * std::cos(a)), QPointF(32 + 25 * std::sin(a), 32 - 25 * std::cos(a)));
+        p.drawLine(QPointF(32 + 22 * std::sin(a), 32 - 22 * std::cos(a)),
+                   QPointF(32 + 25 * std::sin(a), 32 - 25 * std::cos(a)));
     }
     const double minute = step * M_PI / 6;
     const double hour = step * M_PI / 72;
@@ -226,7 +227,8 @@ QByteArray gif(const std::vector<QImage>& frames, int delayCentiseconds) {
                     // Palette full: the nearest colour it has.
                     int best = INT_MAX;
                     for (std::size_t k = 0; k < palette.size(); ++k) {
-                        const int d = std::abs(qRed(c) - qRed(palette[k])) + std::abs(qGreen(c) - qGreen(palette[k])) +
+                        const int d = std::abs(qRed(c) - qRed(palette[k])) +
+                                      std::abs(qGreen(c) - qGreen(palette[k])) +
                                       std::abs(qBlue(c) - qBlue(palette[k]));
                         if (d < best) {
                             best = d;
@@ -253,7 +255,9 @@ QByteArray gif(const std::vector<QImage>& frames, int delayCentiseconds) {
     out.append('\0');
     out.append('\0');
     for (const QRgb c : palette) {
-        out.append(static_cast<char>(qRed(c))).append(static_cast<char>(qGreen(c))).append(static_cast<char>(qBlue(c)));
+        out.append(static_cast<char>(qRed(c)))
+            .append(static_cast<char>(qGreen(c)))
+            .append(static_cast<char>(qBlue(c)));
     }
     // Loop for ever.
     out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
@@ -308,10 +312,11 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
     const auto path = [&](const char* name) { return folder + QLatin1Char('/') + QLatin1String(name); };
-    bool ok = save(toExcelIcon(), path("toolbar-toExcel.png")) && save(openIcon(), path("toolbar-open.png")) &&
-              save(optionIcon(), path("toolbar-option.png")) && save(helpIcon(), path("toolbar-help.png")) &&
-              save(byeIcon(), path("toolbar-bye.png")) && save(stopIcon(), path("toolbar-stop.png")) &&
-              save(windowIcon(), path("kartoma.png")) && save(logo(), path("logo.png"));
+    bool ok = save(toExcelIcon(), path("toolbar-toExcel.png")) &&
+              save(openIcon(), path("toolbar-open.png")) && save(optionIcon(), path("toolbar-option.png")) &&
+              save(helpIcon(), path("toolbar-help.png")) && save(byeIcon(), path("toolbar-bye.png")) &&
+              save(stopIcon(), path("toolbar-stop.png")) && save(windowIcon(), path("kartoma.png")) &&
+              save(logo(), path("logo.png"));
     std::vector<QImage> frames;
     for (int i = 0; i < 12; ++i) {
         frames.push_back(clockFrame(i));

@@ -23,7 +23,8 @@ const char* const kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone
 std::string contentTypes() {
     return std::string(kHeader) +
            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-           "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+           "<Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
            "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
            "<Override PartName=\"/xl/workbook.xml\" "
            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
@@ -57,10 +58,12 @@ std::string workbook() {
     return std::string(kHeader) +
            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-           "<bookViews><workbookView xWindow=\"0\" yWindow=\"0\" windowWidth=\"28800\" windowHeight=\"15000\"/>"
+           "<bookViews><workbookView xWindow=\"0\" yWindow=\"0\" windowWidth=\"28800\" "
+           "windowHeight=\"15000\"/>"
            "</bookViews>"
            "<sheets><sheet name=\"Kartoma\" sheetId=\"1\" r:id=\"rId1\"/></sheets>"
-           "<definedNames><definedName name=\"_xlnm.Print_Titles\" localSheetId=\"0\">Kartoma!$1:$1</definedName>"
+           "<definedNames><definedName name=\"_xlnm.Print_Titles\" "
+           "localSheetId=\"0\">Kartoma!$1:$1</definedName>"
            "</definedNames>"
            "</workbook>";
 }
@@ -80,28 +83,36 @@ std::string workbookRelationships() {
 // Cell styles: 0 the list's text, 1 the size column (thousands separators, numFmt 3 "#,##0"),
 // 2 the title row (bold on light grey with thin borders), 3 centred text (date, time, type).
 std::string styles() {
-    const std::string font = "<sz val=\"10\"/><name val=\"ＭＳ Ｐゴシック\"/><family val=\"3\"/><charset val=\"128\"/>";
+    const std::string font =
+        "<sz val=\"10\"/><name val=\"ＭＳ Ｐゴシック\"/><family val=\"3\"/><charset val=\"128\"/>";
     const std::string thin = "<left style=\"thin\"><color indexed=\"64\"/></left>"
                              "<right style=\"thin\"><color indexed=\"64\"/></right>"
                              "<top style=\"thin\"><color indexed=\"64\"/></top>"
                              "<bottom style=\"thin\"><color indexed=\"64\"/></bottom><diagonal/>";
     return std::string(kHeader) +
            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-           "<fonts count=\"2\"><font>" + font + "</font><font><b/>" + font + "</font></fonts>"
+           "<fonts count=\"2\"><font>" +
+           font + "</font><font><b/>" + font +
+           "</font></fonts>"
            "<fills count=\"3\"><fill><patternFill patternType=\"none\"/></fill>"
            "<fill><patternFill patternType=\"gray125\"/></fill>"
            "<fill><patternFill patternType=\"solid\"><fgColor indexed=\"22\"/><bgColor indexed=\"64\"/>"
            "</patternFill></fill></fills>"
            "<borders count=\"2\"><border><left/><right/><top/><bottom/><diagonal/></border>"
-           "<border>" + thin + "</border></borders>"
+           "<border>" +
+           thin +
+           "</border></borders>"
            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\">"
            "<alignment vertical=\"center\"/></xf></cellStyleXfs>"
            "<cellXfs count=\"4\">"
-           "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"><alignment vertical=\"center\"/></xf>"
+           "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"><alignment "
+           "vertical=\"center\"/></xf>"
            "<xf numFmtId=\"3\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\">"
            "<alignment vertical=\"center\"/></xf>"
-           "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"2\" borderId=\"1\" xfId=\"0\" applyFont=\"1\" applyFill=\"1\" "
-           "applyBorder=\"1\" applyAlignment=\"1\"><alignment horizontal=\"center\" vertical=\"center\"/></xf>"
+           "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"2\" borderId=\"1\" xfId=\"0\" applyFont=\"1\" "
+           "applyFill=\"1\" "
+           "applyBorder=\"1\" applyAlignment=\"1\"><alignment horizontal=\"center\" "
+           "vertical=\"center\"/></xf>"
            "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyAlignment=\"1\">"
            "<alignment horizontal=\"center\" vertical=\"center\"/></xf>"
            "</cellXfs>"
@@ -110,7 +121,8 @@ std::string styles() {
 }
 
 std::string sheet() {
-    const char* const titles[] = {"ファイル名", "ディレクトリ", "サイズ", "日付", "時間", "ボリューム", "TYPE"};
+    const char* const titles[] = {"ファイル名", "ディレクトリ", "サイズ", "日付",
+                                  "時間",       "ボリューム",   "TYPE"};
     std::string row = "<row r=\"1\" ht=\"13.5\" customHeight=\"1\">";
     for (int c = 0; c < 7; ++c) {
         row += std::string("<c r=\"") + static_cast<char>('A' + c) + "1\" s=\"2\" t=\"inlineStr\"><is><t>" +
@@ -135,16 +147,20 @@ std::string sheet() {
            "<col min=\"6\" max=\"6\" width=\"16\" customWidth=\"1\"/>"
            "<col min=\"7\" max=\"7\" width=\"6\" style=\"3\" customWidth=\"1\"/>"
            "</cols>"
-           "<sheetData>" + row + "</sheetData>"
+           "<sheetData>" +
+           row +
+           "</sheetData>"
            "<printOptions horizontalCentered=\"1\"/>"
-           "<pageMargins left=\"0.4\" right=\"0.4\" top=\"0.6\" bottom=\"0.6\" header=\"0.3\" footer=\"0.3\"/>"
+           "<pageMargins left=\"0.4\" right=\"0.4\" top=\"0.6\" bottom=\"0.6\" header=\"0.3\" "
+           "footer=\"0.3\"/>"
            "<pageSetup paperSize=\"9\" orientation=\"landscape\" fitToWidth=\"1\" fitToHeight=\"0\"/>"
            "</worksheet>";
 }
 
 std::string coreProperties() {
     return std::string(kHeader) +
-           "<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
+           "<cp:coreProperties "
+           "xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
            "<dc:title>Kartoma</dc:title><dc:creator>Kartoma</dc:creator>"
@@ -181,7 +197,8 @@ int main(int argc, char** argv) {
                                      {"xl/worksheets/sheet1.xml", sheet()}};
     for (const Part& part : parts) {
         zip_source_t* source = zip_source_buffer(zip, part.text.data(), part.text.size(), 0);
-        const zip_int64_t index = source == nullptr ? -1 : zip_file_add(zip, part.name, source, ZIP_FL_ENC_UTF_8);
+        const zip_int64_t index =
+            source == nullptr ? -1 : zip_file_add(zip, part.name, source, ZIP_FL_ENC_UTF_8);
         if (index < 0) {
             std::fprintf(stderr, "make_template: %s\n", zip_strerror(zip));
             zip_source_free(source);

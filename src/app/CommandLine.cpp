@@ -53,8 +53,10 @@ public:
         // Looking at the clock once per 1024 entries keeps this off the walk's profile.
         if (live_ && (entries_ & 1023) == 0 && clock_.elapsed() - lastDraw_ >= 100) {
             lastDraw_ = clock_.elapsed();
-            QString line = writing_ ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
-                                    : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
+            QString line =
+                writing_
+                    ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
+                    : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
             // One terminal line: a longer one would wrap, and the next \r would not clear it.
             const int width = terminalWidth() - 1;
             if (line.size() > width) {
@@ -183,8 +185,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet, help,
-                       version});
+    parser.addOptions(
+        {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet, help, version});
 
     const auto usageError = [&parsed](const QString& message) {
         parsed.action = ParsedCommandLine::Action::UsageError;
@@ -203,7 +205,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         return parsed;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        return usageError(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return usageError(
+            QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
     }
     if (!parser.isSet(catalog) || !parser.isSet(out)) {
         return usageError(QStringLiteral("--catalog DIR and --out FILE are both needed"));
@@ -269,9 +272,10 @@ int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabe
     ConsoleProgress progress(err, request.quiet);
     try {
         const bool workbook = endsWithCaseless(request.output, ".xlsx");
-        const QString templatePath = !request.templatePath.isEmpty()
-                                         ? request.templatePath
-                                         : QCoreApplication::applicationDirPath() + QStringLiteral("/Kartoma.xl_");
+        const QString templatePath =
+            !request.templatePath.isEmpty()
+                ? request.templatePath
+                : QCoreApplication::applicationDirPath() + QStringLiteral("/Kartoma.xl_");
         const QFileInfo outputInfo(request.output);
         if (!outputInfo.absoluteDir().exists()) {
             throw Failure(FailureCode::OutputCreate, request.output, systemErrorText(ENOENT));
@@ -311,12 +315,14 @@ int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabe
         if (workbook) {
             SaveAtPresenter presenter(request.output);
             WorkbookReport report(presenter);
-            const bool made = request.layout == CatalogRequest::Layout::All
-                                  ? excelOutAllTitle(report, list, request.linesPerPage, templatePath, progress)
-                                  : excelOutOneTitle(report, list, templatePath, progress);
+            const bool made =
+                request.layout == CatalogRequest::Layout::All
+                    ? excelOutAllTitle(report, list, request.linesPerPage, templatePath, progress)
+                    : excelOutOneTitle(report, list, templatePath, progress);
             if (!made) {
                 progress.clearLine();
-                print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n").arg(folder));
+                print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")
+                               .arg(folder));
                 return 1;
             }
         } else {
@@ -325,9 +331,10 @@ int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabe
         progress.clearLine();
         if (!request.quiet) {
             if (written.replacedCharacters > 0) {
-                print(err, QStringLiteral("kartoma: %1 characters have no CP932 form and were written as \"?\" "
-                                          "(use --encoding utf-8 to keep them)\n")
-                               .arg(written.replacedCharacters));
+                print(err,
+                      QStringLiteral("kartoma: %1 characters have no CP932 form and were written as \"?\" "
+                                     "(use --encoding utf-8 to keep them)\n")
+                          .arg(written.replacedCharacters));
             }
             print(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
                            .arg(list.count())

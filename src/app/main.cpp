@@ -50,8 +50,9 @@ public:
 private:
     void showMain() {
         QString temporary = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-        kartoma::MainWindowServices services{desktop_.dialogs,    desktop_.launcher, desktop_.labels,
-                                             desktop_.fileSystem, desktop_.store,    QCoreApplication::applicationDirPath(),
+        kartoma::MainWindowServices services{desktop_.dialogs, desktop_.launcher,
+                                             desktop_.labels,  desktop_.fileSystem,
+                                             desktop_.store,   QCoreApplication::applicationDirPath(),
                                              temporary};
         desktop_.window = std::make_unique<kartoma::MainWindow>(desktop_.settings, std::move(services));
         desktop_.dialogs.setParent(desktop_.window.get());

@@ -76,7 +76,8 @@ int Cp932Encoder::codeOf(char32_t c) const {
     return code == kNone ? -1 : code;
 }
 
-void Cp932Encoder::append(QStringView text, std::string& out, std::uint64_t& replaced, bool doubleQuotes) const {
+void Cp932Encoder::append(QStringView text, std::string& out, std::uint64_t& replaced,
+                          bool doubleQuotes) const {
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = text[i].unicode();

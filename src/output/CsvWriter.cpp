@@ -95,7 +95,8 @@ public:
         if (written != static_cast<qint64>(buffer_.size())) {
             // The system's reason (a full disk, a file too large) says more than the device's.
             const int err = errno;
-            throw Failure(FailureCode::OutputWrite, path_, err != 0 ? systemErrorText(err) : device_.errorString());
+            throw Failure(FailureCode::OutputWrite, path_,
+                          err != 0 ? systemErrorText(err) : device_.errorString());
         }
         buffer_.clear();
     }
@@ -122,12 +123,14 @@ private:
 
 } // namespace
 
-CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out, const QString& pathForMessages) {
+CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
+                   const QString& pathForMessages) {
     CsvBuilder csv(encoding, out, pathForMessages);
     if (encoding == CsvEncoding::Utf8) {
         csv.raw("\xEF\xBB\xBF");
     }
-    const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付", u"時間", u"ボリューム", u"TYPE"};
+    const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
+                                   u"時間",       u"ボリューム",   u"TYPE"};
     for (std::size_t i = 0; i < std::size(headers); ++i) {
         if (i > 0) {
             csv.comma();

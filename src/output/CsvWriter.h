@@ -25,7 +25,8 @@ struct CsvResult {
 /// size is a bare decimal number; the sixth field is the list's volume label.
 ///
 /// Throws Failure(OutputWrite) when the device does not take the bytes.
-CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out, const QString& pathForMessages);
+CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
+                   const QString& pathForMessages);
 
 /// Writes the list to the file at `path` atomically: the file appears complete or not at all, and
 /// an existing file is replaced only once the new one is written. Throws Failure on any error.

@@ -12,11 +12,8 @@ struct Era {
 };
 
 // Newest first. The Meiji era counts from the start of 1868, as the calendar conversion tables do.
-constexpr std::array<Era, 5> kEras{{{'R', 2019, 5, 1},
-                                    {'H', 1989, 1, 8},
-                                    {'S', 1926, 12, 25},
-                                    {'T', 1912, 7, 30},
-                                    {'M', 1868, 1, 1}}};
+constexpr std::array<Era, 5> kEras{
+    {{'R', 2019, 5, 1}, {'H', 1989, 1, 8}, {'S', 1926, 12, 25}, {'T', 1912, 7, 30}, {'M', 1868, 1, 1}}};
 
 } // namespace
 

@@ -9,8 +9,8 @@ namespace kartoma {
 PathParts splitPath(const QString& path) {
     PathParts parts;
     const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
-    const bool hasDrive = path.size() >= 2 && path[0].unicode() < 0x80 && path[0].isLetter() &&
-                          path[1] == QLatin1Char(':');
+    const bool hasDrive =
+        path.size() >= 2 && path[0].unicode() < 0x80 && path[0].isLetter() && path[1] == QLatin1Char(':');
     if (hasDrive) {
         parts.drive = path.left(2);
     }
@@ -33,7 +33,8 @@ bool fileExists(const QString& path) {
 }
 
 QString overwriteQuestion(const QString& path) {
-    return QStringLiteral("同名のファイルが存在します。\r\n") + path + QStringLiteral("\r\n上書きしてよろしいですか？");
+    return QStringLiteral("同名のファイルが存在します。\r\n") + path +
+           QStringLiteral("\r\n上書きしてよろしいですか？");
 }
 
 bool askSaveName(Dialogs& dialogs, const QString& defaultPath, const QString& ext, QString& listFileName) {

@@ -87,7 +87,8 @@ ListOutcome runListCommand(const std::function<ListOptions()>& currentOptions, L
         made = excelOutOneTitle(services.report, session.entries, templatePath, window) || made;
     }
     if (options.allTitle) {
-        made = excelOutAllTitle(services.report, session.entries, options.pageLN, templatePath, window) || made;
+        made =
+            excelOutAllTitle(services.report, session.entries, options.pageLN, templatePath, window) || made;
     }
     window.setToolbarIdle();
     outcome.result = made ? ListOutcome::Result::Written : ListOutcome::Result::NothingToWrite;

@@ -55,8 +55,8 @@ struct ListServices {
     Dialogs& dialogs;
     Launcher& launcher;
     ReportComponent& report;
-    QString programFolder;          ///< where the template lies and CSV files are proposed
-    std::function<QDate()> today;   ///< the date that names a CSV file
+    QString programFolder;        ///< where the template lies and CSV files are proposed
+    std::function<QDate()> today; ///< the date that names a CSV file
 };
 
 /// How a list command ended.
@@ -73,7 +73,7 @@ struct ListOutcome {
 ///
 /// `options` is asked at the start and again after the walk: options changed while the walk ran (the
 /// window stays usable) decide the output; the walk itself keeps the depth and filter it started with.
-ListOutcome runListCommand(const std::function<ListOptions()>& options, ListSession& session, ListWindow& window,
-                           const ListServices& services);
+ListOutcome runListCommand(const std::function<ListOptions()>& options, ListSession& session,
+                           ListWindow& window, const ListServices& services);
 
 } // namespace kartoma

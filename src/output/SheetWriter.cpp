@@ -12,7 +12,8 @@ namespace kartoma {
 namespace {
 
 constexpr double kRowHeight = 13.5;
-const QStringView kTitles[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付", u"時間", u"ボリューム", u"TYPE"};
+const QStringView kTitles[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
+                               u"時間",       u"ボリューム",   u"TYPE"};
 
 std::string utf8(const QString& text) {
     const QByteArray bytes = text.toUtf8();

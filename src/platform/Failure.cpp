@@ -61,14 +61,16 @@ QString Failure::englishText() const {
         text = QStringLiteral("row %1 was already written").arg(path_);
         break;
     case FailureCode::TooManyRows:
-        text = QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead")
-                   .arg(path_);
+        text =
+            QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead")
+                .arg(path_);
         break;
     case FailureCode::WorkbookSave:
         text = QStringLiteral("cannot save workbook %1").arg(path_);
         break;
     case FailureCode::PresentFailed:
-        text = QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1").arg(path_);
+        text = QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1")
+                   .arg(path_);
         break;
     }
     return withDetail(text, detail_, QStringLiteral(": "));
@@ -128,7 +130,9 @@ QString Failure::japaneseText() const {
         text = QStringLiteral("ブックを保存できません。\r\n%1").arg(path_);
         break;
     case FailureCode::PresentFailed:
-        text = QStringLiteral("表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1").arg(path_);
+        text =
+            QStringLiteral("表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1")
+                .arg(path_);
         break;
     }
     return withDetail(text, detail_, QStringLiteral("\r\n"));

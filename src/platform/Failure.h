@@ -9,13 +9,13 @@ namespace kartoma {
 /// What went wrong, as one code per kind of failure. The front ends turn a code into a message in
 /// their own language (Japanese in the window, English on the command line).
 enum class FailureCode {
-    RootNotFound = 1,  ///< the folder to catalogue does not exist
-    RootNotFolder,     ///< the path names something that is not a folder
-    RootUnreadable,    ///< the folder exists but cannot be listed
-    OutputCreate,      ///< the output file cannot be created
-    OutputWrite,       ///< writing the output failed (disk full, I/O error)
-    OutputCommit,      ///< the finished output could not replace the target
-    Cancelled,         ///< the user closed the program while the command ran
+    RootNotFound = 1, ///< the folder to catalogue does not exist
+    RootNotFolder,    ///< the path names something that is not a folder
+    RootUnreadable,   ///< the folder exists but cannot be listed
+    OutputCreate,     ///< the output file cannot be created
+    OutputWrite,      ///< writing the output failed (disk full, I/O error)
+    OutputCommit,     ///< the finished output could not replace the target
+    Cancelled,        ///< the user closed the program while the command ran
     // The workbook engine's failures; their numbers are its ErrorCode values.
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)

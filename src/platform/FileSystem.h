@@ -19,8 +19,8 @@ public:
         std::uint32_t nameOffset;
         std::uint32_t nameLength;
         EntryKind kind;
-        std::int64_t size;      ///< bytes; 0 for folders
-        std::int64_t mtime;     ///< seconds since 1970-01-01 UTC
+        std::int64_t size;  ///< bytes; 0 for folders
+        std::int64_t mtime; ///< seconds since 1970-01-01 UTC
     };
 
     void clear() {

@@ -88,7 +88,9 @@ public:
     /// Pos(x, y): a cell by zero-based column and row.
     CellHandle pos(int x, int y) { return pos(x, y, x, y); }
     /// Pos(x1, y1, x2, y2): the range between two cells.
-    CellHandle pos(int x1, int y1, int x2, int y2) { return CellHandle(*this, resolvePosition(x1, y1, x2, y2)); }
+    CellHandle pos(int x1, int y1, int x2, int y2) {
+        return CellHandle(*this, resolvePosition(x1, y1, x2, y2));
+    }
 
     virtual void closeSheet() = 0;
     /// FinishOption: -2 hands the workbook over through the presenter (the only finish it knows).

@@ -12,9 +12,10 @@ namespace kartoma {
 namespace {
 
 /// Elements that follow <headerFooter> in a worksheet: a new one goes before the first of them.
-const char* const kAfterFooter[] = {"rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
-                                    "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF",
-                                    "picture", "oleObjects", "controls", "webPublishItems", "tableParts", "extLst"};
+const char* const kAfterFooter[] = {"rowBreaks",       "colBreaks",       "customProperties", "cellWatches",
+                                    "ignoredErrors",   "smartTags",       "drawing",          "legacyDrawing",
+                                    "legacyDrawingHF", "drawingHF",       "picture",          "oleObjects",
+                                    "controls",        "webPublishItems", "tableParts",       "extLst"};
 /// Elements that precede <dimension>.
 const char* const kBeforeDimension[] = {"sheetPr"};
 
@@ -57,7 +58,9 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
     t.text_ = QString::fromUtf8(xml);
     QXmlStreamReader reader(t.text_);
     // Where the element whose start tag was just read begins: its "<" is the last one before here.
-    const auto startOf = [&]() { return t.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1); };
+    const auto startOf = [&]() {
+        return t.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
+    };
 
     int depth = 0;
     bool inRows = false;
@@ -140,7 +143,8 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                 t.columns_.push_back(ColumnStyle{a.value(QLatin1String("min")).toInt() - 1,
                                                  a.value(QLatin1String("max")).toInt() - 1,
                                                  a.value(QLatin1String("style")).toInt()});
-            } else if (depth == 3 && t.footerStart_ >= 0 && t.footerEnd_ < 0 && name == QLatin1String("oddHeader")) {
+            } else if (depth == 3 && t.footerStart_ >= 0 && t.footerEnd_ < 0 &&
+                       name == QLatin1String("oddHeader")) {
                 const qsizetype start = startOf();
                 reader.readElementText(QXmlStreamReader::IncludeChildElements);
                 if (reader.hasError()) {
@@ -168,7 +172,8 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                     t.footerInsert_ = startOf();
                 }
             } else if (depth == 4 && cellStart >= 0 && row != nullptr) {
-                std::string cellXml = utf8(QStringView(t.text_).mid(cellStart, reader.characterOffset() - cellStart));
+                std::string cellXml =
+                    utf8(QStringView(t.text_).mid(cellStart, reader.characterOffset() - cellStart));
                 Cell& cell = row->cells.back();
                 if (!cellHasReference) {
                     // Written cells may stand between template cells: give this one its place.
@@ -187,7 +192,8 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
         }
     }
     if (reader.hasError()) {
-        error = QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        error =
+            QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
         return std::nullopt;
     }
     if (!sawRows) {
@@ -216,7 +222,8 @@ std::string SheetTemplate::tail(const std::optional<QString>& footer) const {
     std::string element = "<headerFooter>" + utf8(oddHeader_) + "<oddFooter>";
     const QByteArray footerUtf8 = footer->toUtf8();
     std::string escaped;
-    appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())), escaped);
+    appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())),
+                     escaped);
     element += escaped + "</oddFooter></headerFooter>";
     if (footerStart_ >= 0) {
         return "</sheetData>" + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +

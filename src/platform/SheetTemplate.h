@@ -14,13 +14,13 @@ class SheetTemplate {
 public:
     struct Cell {
         int column;
-        int style;        ///< its s attribute, 0 when none
-        std::string xml;  ///< the whole <c> element, as the template has it (with its reference)
+        int style;       ///< its s attribute, 0 when none
+        std::string xml; ///< the whole <c> element, as the template has it (with its reference)
     };
     struct Row {
-        int row;                       ///< zero-based
+        int row;                                             ///< zero-based
         std::vector<std::pair<QString, QString>> attributes; ///< all but r and spans, in order
-        std::vector<Cell> cells;       ///< in column order
+        std::vector<Cell> cells;                             ///< in column order
     };
 
     /// Takes the sheet apart. Nothing when the XML is not a well-formed worksheet; `error` says why.
@@ -39,11 +39,11 @@ public:
 private:
     QString text_;
     qsizetype dimensionStart_ = -1, dimensionEnd_ = -1; // the <dimension> element, if any
-    qsizetype dimensionInsert_ = -1;                     // where one goes when there is none
-    qsizetype rowsStart_ = 0, rowsEnd_ = 0;              // <sheetData>...</sheetData>, replaced whole
-    qsizetype footerStart_ = -1, footerEnd_ = -1;        // the <headerFooter> element, if any
-    qsizetype footerInsert_ = -1;                        // where one goes when there is none
-    QString oddHeader_;                                  // the template's own page header element
+    qsizetype dimensionInsert_ = -1;                    // where one goes when there is none
+    qsizetype rowsStart_ = 0, rowsEnd_ = 0;             // <sheetData>...</sheetData>, replaced whole
+    qsizetype footerStart_ = -1, footerEnd_ = -1;       // the <headerFooter> element, if any
+    qsizetype footerInsert_ = -1;                       // where one goes when there is none
+    QString oddHeader_;                                 // the template's own page header element
     struct ColumnStyle {
         int first, last, style;
     };

@@ -22,7 +22,8 @@ QString emptyElement(const QString& name, const std::vector<std::pair<QString, Q
     return out + QStringLiteral("/>");
 }
 
-void setAttribute(std::vector<std::pair<QString, QString>>& attributes, const QString& key, const QString& value) {
+void setAttribute(std::vector<std::pair<QString, QString>>& attributes, const QString& key,
+                  const QString& value) {
     for (auto& [k, v] : attributes) {
         if (k == key) {
             v = value;
@@ -53,7 +54,9 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
     StylePart part;
     part.text_ = QString::fromUtf8(xml);
     QXmlStreamReader reader(part.text_);
-    const auto tagStart = [&]() { return part.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1); };
+    const auto tagStart = [&]() {
+        return part.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
+    };
     const auto attributesOf = [&]() {
         Attributes list;
         for (const QXmlStreamAttribute& a : reader.attributes()) {
@@ -121,7 +124,8 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
         }
     }
     if (reader.hasError()) {
-        error = QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        error =
+            QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
         return std::nullopt;
     }
     if (part.fonts_.begin < 0 || part.fills_.begin < 0 || part.borders_.begin < 0 || part.xfs_.begin < 0 ||
@@ -188,10 +192,12 @@ int StylePart::derive(int base, const Look& look) {
     if (look.flags >= 0 && (look.flags & 8)) {
         QString border = QStringLiteral("<border>");
         for (const char* side : {"left", "right", "top", "bottom"}) {
-            border += QStringLiteral("<%1 style=\"thin\"><color indexed=\"64\"/></%1>").arg(QLatin1String(side));
+            border +=
+                QStringLiteral("<%1 style=\"thin\"><color indexed=\"64\"/></%1>").arg(QLatin1String(side));
         }
         borders_.added += border + QStringLiteral("<diagonal/></border>");
-        setAttribute(xf.attributes, QStringLiteral("borderId"), QString::number(borders_.count + addedBorders_++));
+        setAttribute(xf.attributes, QStringLiteral("borderId"),
+                     QString::number(borders_.count + addedBorders_++));
         setAttribute(xf.attributes, QStringLiteral("applyBorder"), QStringLiteral("1"));
     }
     xfs_.added += startTag(QStringLiteral("xf"), xf.attributes) + xf.inner + QStringLiteral("</xf>");
@@ -208,7 +214,8 @@ QByteArray StylePart::text() const {
         const Section* section;
         int added;
     };
-    Piece pieces[] = {{&fonts_, addedFonts_}, {&fills_, addedFills_}, {&borders_, addedBorders_}, {&xfs_, addedXfs_}};
+    Piece pieces[] = {
+        {&fonts_, addedFonts_}, {&fills_, addedFills_}, {&borders_, addedBorders_}, {&xfs_, addedXfs_}};
     std::sort(std::begin(pieces), std::end(pieces),
               [](const Piece& a, const Piece& b) { return a.section->begin < b.section->begin; });
     QString out;

@@ -44,10 +44,10 @@ private:
     struct Section {
         QString name;
         Attributes attributes;
-        qsizetype begin = -1;      ///< "<" of the start tag
+        qsizetype begin = -1; ///< "<" of the start tag
         qsizetype childrenBegin = -1;
         qsizetype childrenEnd = -1; ///< "<" of the end tag (== childrenBegin when self-closing)
-        qsizetype end = -1;        ///< after the end tag
+        qsizetype end = -1;         ///< after the end tag
         int count = 0;
         QString added;
     };

@@ -23,7 +23,8 @@ namespace kartoma {
 namespace {
 
 constexpr std::size_t kSpillBytes = 1 << 20;
-constexpr const char* kRelationshipsNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr const char* kRelationshipsNs =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 struct Relationship {
     QString id, type, target;
@@ -33,9 +34,11 @@ std::vector<Relationship> readRelationships(const QByteArray& xml) {
     std::vector<Relationship> list;
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("Relationship")) {
+        if (reader.readNext() == QXmlStreamReader::StartElement &&
+            reader.name() == QLatin1String("Relationship")) {
             const QXmlStreamAttributes a = reader.attributes();
-            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(), a.value(QLatin1String("Type")).toString(),
+            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(),
+                                        a.value(QLatin1String("Type")).toString(),
                                         a.value(QLatin1String("Target")).toString()});
         }
     }
@@ -103,8 +106,8 @@ private:
         case ZIP_SOURCE_FREE:
             return 0;
         case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                  ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
         default:
             zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
             return -1;
@@ -200,7 +203,8 @@ void WorkbookReport::require(State least, const char* operation) {
     }
     const auto rank = [](State s) { return static_cast<int>(s); };
     // Cells may be written only while the sheet is selected; the rest needs at least `least`.
-    const bool ok = least == State::SheetSelected ? state_ == State::SheetSelected : rank(state_) >= rank(least);
+    const bool ok =
+        least == State::SheetSelected ? state_ == State::SheetSelected : rank(state_) >= rank(least);
     if (!ok) {
         fail(FailureCode::JobNotOpen, QString::fromLatin1(operation));
     }
@@ -237,7 +241,8 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
     const zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), 0);
     if (index < 0) {
         if (required) {
-            fail(FailureCode::TemplateInvalid, bookFile_, QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
+            fail(FailureCode::TemplateInvalid, bookFile_,
+                 QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
         }
         return {};
     }
@@ -254,7 +259,8 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
     const zip_int64_t n = zip_fread(file, data.data(), st.size);
     zip_fclose(file);
     if (n != static_cast<zip_int64_t>(st.size)) {
-        fail(FailureCode::TemplateInvalid, bookFile_, QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
+        fail(FailureCode::TemplateInvalid, bookFile_,
+             QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
     }
     return data;
 }
@@ -278,7 +284,8 @@ void WorkbookReport::openBook() {
         zip_error_init_with_code(&e, error);
         const QString detail = QString::fromUtf8(zip_error_strerror(&e));
         zip_error_fini(&e);
-        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? FailureCode::TemplateMissing : FailureCode::TemplateInvalid,
+        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? FailureCode::TemplateMissing
+                                                           : FailureCode::TemplateInvalid,
              bookFile_, detail);
     }
     archive_ = std::make_unique<Archive>();
@@ -319,9 +326,12 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     {
         QXmlStreamReader reader(workbook);
         while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("sheet") &&
+            if (reader.readNext() == QXmlStreamReader::StartElement &&
+                reader.name() == QLatin1String("sheet") &&
                 reader.attributes().value(QLatin1String("name")).compare(name, Qt::CaseInsensitive) == 0) {
-                sheetId = reader.attributes().value(QLatin1String(kRelationshipsNs), QLatin1String("id")).toString();
+                sheetId = reader.attributes()
+                              .value(QLatin1String(kRelationshipsNs), QLatin1String("id"))
+                              .toString();
             }
         }
         if (reader.hasError()) {
@@ -353,9 +363,11 @@ void WorkbookReport::loadSheet() {
     QString error;
     sheet_ = SheetTemplate::parse(readPart(sheetPart_, true), error);
     if (!sheet_) {
-        fail(FailureCode::TemplateInvalid, bookFile_, QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
+        fail(FailureCode::TemplateInvalid, bookFile_,
+             QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
     }
-    rowsFile_ = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
+    rowsFile_ =
+        std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
     if (!rowsFile_->open()) {
         fail(FailureCode::WorkbookSave, rowsFile_->fileTemplate(), rowsFile_->errorString());
     }
@@ -383,7 +395,8 @@ CellRange WorkbookReport::resolvePosition(int x1, int y1, int x2, int y2) {
         fail(FailureCode::TooManyRows, QString::number(static_cast<qint64>(y2) + 1));
     }
     if (x1 < 0 || y1 < 0 || x2 >= kMaxColumns) {
-        fail(FailureCode::BadCellReference, QStringLiteral("Pos(%1, %2, %3, %4)").arg(x1).arg(y1).arg(x2).arg(y2));
+        fail(FailureCode::BadCellReference,
+             QStringLiteral("Pos(%1, %2, %3, %4)").arg(x1).arg(y1).arg(x2).arg(y2));
     }
     return CellRange{x1, y1, x2, y2};
 }
@@ -478,7 +491,9 @@ void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int valu
     for (int y = range.y1; y <= range.y2; ++y) {
         for (int x = range.x1; x <= range.x2; ++x) {
             StylePart::Look& look = cellAt(x, y).look;
-            (member == AttrMember::A ? look.fontSize : member == AttrMember::B ? look.flags : look.fill) = value;
+            (member == AttrMember::A   ? look.fontSize
+             : member == AttrMember::B ? look.flags
+                                       : look.fill) = value;
         }
     }
 }
@@ -623,7 +638,8 @@ void WorkbookReport::flushRow() {
         mine = &own[nextOwnRow_++];
     }
     const auto used = cells_.begin() + static_cast<std::ptrdiff_t>(usedCells_);
-    std::sort(cells_.begin(), used, [](const WrittenCell& a, const WrittenCell& b) { return a.column < b.column; });
+    std::sort(cells_.begin(), used,
+              [](const WrittenCell& a, const WrittenCell& b) { return a.column < b.column; });
     emitRow(currentRow_, mine, std::span<const WrittenCell>(cells_.data(), usedCells_), rowHeight_);
     usedCells_ = 0;
     rowHeight_.reset();
@@ -638,7 +654,8 @@ void WorkbookReport::spillRows(bool force) {
     if (n != static_cast<qint64>(rowsBuffer_.size())) {
         // The rows wait in the temporary folder; that is where the room ran out.
         const int err = errno;
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), err != 0 ? systemErrorText(err) : rowsFile_->errorString());
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(),
+             err != 0 ? systemErrorText(err) : rowsFile_->errorString());
     }
     rowsBuffer_.clear();
 }
@@ -656,7 +673,8 @@ void WorkbookReport::closeSheet() {
     errno = 0;
     if (!rowsFile_->flush()) {
         const int err = errno;
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(), err != 0 ? systemErrorText(err) : rowsFile_->errorString());
+        fail(FailureCode::WorkbookSave, rowsFile_->fileName(),
+             err != 0 ? systemErrorText(err) : rowsFile_->errorString());
     }
 }
 
@@ -714,9 +732,11 @@ void WorkbookReport::finish() {
         if (isSheet) {
             source = zip_source_function(out, &SheetStream::callback, stream.get());
         } else if (!stylesText.isEmpty() && stylesPart_ == name) {
-            source = zip_source_buffer(out, stylesText.constData(), static_cast<zip_uint64_t>(stylesText.size()), 0);
+            source = zip_source_buffer(out, stylesText.constData(),
+                                       static_cast<zip_uint64_t>(stylesText.size()), 0);
         } else {
-            source = zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
+            source =
+                zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
         }
         if (source == nullptr) {
             discard(QString::fromUtf8(zip_strerror(out)));

@@ -12,7 +12,8 @@ void EntryRecorder::beginFolder(const QString& dir) {
     folderAdded_ = false;
 }
 
-void EntryRecorder::offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) {
+void EntryRecorder::offer(std::string_view name, std::string_view upperName,
+                          const FolderListing::Item& item) {
     const EntryType type = item.kind == EntryKind::Folder ? EntryType::Folder : EntryType::File;
     if (type == EntryType::Folder) {
         if (leaveOutFolders_) {
@@ -25,7 +26,8 @@ void EntryRecorder::offer(std::string_view name, std::string_view upperName, con
         folderIndex_ = list_.addFolder(pendingFolder_);
         folderAdded_ = true;
     }
-    list_.append(folderIndex_, name, type == EntryType::Folder ? 0 : item.size, toLocalStamp(item.mtime), type);
+    list_.append(folderIndex_, name, type == EntryType::Folder ? 0 : item.size, toLocalStamp(item.mtime),
+                 type);
 }
 
 } // namespace kartoma

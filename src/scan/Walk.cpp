@@ -83,11 +83,12 @@ public:
         }
         for (const ListingProblem& problem : problems_) {
             ++stats_.unreadableEntries;
-            observer_.skipped(problem.name.empty()
-                                  ? display
-                                  : joinPath(display, QString::fromUtf8(problem.name.data(),
-                                                                        static_cast<qsizetype>(problem.name.size()))),
-                              problem.errnum);
+            observer_.skipped(
+                problem.name.empty()
+                    ? display
+                    : joinPath(display, QString::fromUtf8(problem.name.data(),
+                                                          static_cast<qsizetype>(problem.name.size()))),
+                problem.errnum);
         }
 
         sortListing();
@@ -98,9 +99,9 @@ public:
             const FolderListing::Item& item = listing_.item(i);
             const std::string_view name = listing_.name(i);
             if (item.kind == EntryKind::Folder && level < kMaxWalkDepth) {
-                pending.emplace_back(joinBytes(path, name),
-                                     joinPath(display, QString::fromUtf8(name.data(),
-                                                                         static_cast<qsizetype>(name.size()))));
+                pending.emplace_back(
+                    joinBytes(path, name),
+                    joinPath(display, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
             }
             sink_.offer(name, key(i), item);
             ++stats_.entriesSeen;

@@ -26,7 +26,8 @@ public:
     virtual void beginFolder(const QString& dir) = 0;
     /// One entry of the current folder: its name as the file system gives it, the same name
     /// upper-cased in UTF-8 (invalid bytes as U+FFFD), and its data.
-    virtual void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) = 0;
+    virtual void offer(std::string_view name, std::string_view upperName,
+                       const FolderListing::Item& item) = 0;
 };
 
 /// What the walk tells the one who started it.

@@ -32,7 +32,8 @@ QString AboutBox::versionText() {
 }
 
 AboutBox::AboutBox(QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent,
+              Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Kartoma for Excel97"));
     setFixedSize(twipsToPixels(this, 5775), twipsToPixels(this, 2325));
@@ -60,7 +61,8 @@ AboutBox::AboutBox(QWidget* parent)
     rule->setFrameShadow(QFrame::Sunken);
     rule->setGeometry(twipsRect(this, 120, 1140, 5552 - 120, 30));
 
-    auto* description = new QLabel(QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"), this);
+    auto* description =
+        new QLabel(QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"), this);
     description->setObjectName(QStringLiteral("lblDescription"));
     description->setWordWrap(true);
     description->setGeometry(twipsRect(this, 1050, 1365, 2655, 510));

@@ -45,10 +45,11 @@ QString rootOf(const QString& path) {
 } // namespace
 
 MainWindow::MainWindow(Settings& settings, MainWindowServices services, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                              Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
-      settings_(settings), services_(std::move(services)), presenter_(services_.launcher, services_.temporaryFolder),
-      report_(presenter_) {
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                              Qt::CustomizeWindowHint),
+      settings_(settings), services_(std::move(services)),
+      presenter_(services_.launcher, services_.temporaryFolder), report_(presenter_) {
     setObjectName(QStringLiteral("frmKartoma"));
     setWindowTitle(QStringLiteral("Kartoma for Excel97"));
     setWindowIcon(QIcon(QStringLiteral(":/artwork/kartoma.png")));
@@ -80,13 +81,15 @@ void MainWindow::buildWindow() {
         ->setObjectName(QStringLiteral("mnuFileOpen"));
     file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
         ->setObjectName(QStringLiteral("mnuFileExit"));
-    QAction* options = menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
+    QAction* options =
+        menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
     options->setObjectName(QStringLiteral("mnuOPT"));
     QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::mnuHelpContents_Click)
         ->setObjectName(QStringLiteral("mnuHelpContents"));
-    QAction* about = menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::mnuHelpAbout_Click);
+    QAction* about =
+        menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::mnuHelpAbout_Click);
     about->setObjectName(QStringLiteral("mnuHelpAbout"));
 
     client_ = new QWidget(this);
@@ -96,7 +99,8 @@ void MainWindow::buildWindow() {
     toolbar_->setObjectName(QStringLiteral("tbrToolbar1"));
     toolbar_->setIconSize(QSize(32, 32));
     toolbar_->setMovable(false);
-    toExcel_ = addButton(QStringLiteral("toExcel"), ":/artwork/toolbar-toExcel.png", QStringLiteral("エクセルファイル作成"));
+    toExcel_ = addButton(QStringLiteral("toExcel"), ":/artwork/toolbar-toExcel.png",
+                         QStringLiteral("エクセルファイル作成"));
     addButton(QStringLiteral("開く"), ":/artwork/toolbar-open.png", QStringLiteral("エクセルファイル表示"));
     toolbar_->addSeparator();
     addButton(QStringLiteral("option"), ":/artwork/toolbar-option.png", QStringLiteral("オプション"));
@@ -135,7 +139,8 @@ void MainWindow::buildWindow() {
     animation_ = new QLabel(client_);
     animation_->setObjectName(QStringLiteral("Animation1"));
     animation_->setAlignment(Qt::AlignCenter);
-    animation_->setStyleSheet(QStringLiteral("QLabel { background-color: white; border: 1px solid #A0A0A0; }"));
+    animation_->setStyleSheet(
+        QStringLiteral("QLabel { background-color: white; border: 1px solid #A0A0A0; }"));
     animation_->hide();
 
     statusBar_ = new QStatusBar(client_);
@@ -156,14 +161,16 @@ void MainWindow::buildWindow() {
     setTabOrder(files_, folders_);
 
     // The client area of the design; wide enough that the menu bar shows all of its commands.
-    const QSize client(std::max(twipsToPixels(this, 4800), menuBar()->sizeHint().width()), twipsToPixels(this, 3390));
+    const QSize client(std::max(twipsToPixels(this, 4800), menuBar()->sizeHint().width()),
+                       twipsToPixels(this, 3390));
     client_->setMinimumSize(client);
     resize(client.width(), client.height() + menuBar()->sizeHint().height());
     layOut();
 
     fillDrives();
     connect(drives_, &QComboBox::activated, this, [this](int) { drvDrive1_Change(); });
-    connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { dir1_Change(); });
+    connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { dir1_Change(); });
     // The model reads folders in the background: show the current one once its parent is read.
     connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
         // The model sorts what it read a moment later; scroll once it has.
@@ -384,7 +391,8 @@ void MainWindow::reportFailure(const Failure& failure) {
     if (report_.errorCode() != 0) {
         progress_->hide();
     }
-    const bool ownStop = (stopped_ && failure.code() == FailureCode::JobAborted) || failure.code() == FailureCode::Cancelled;
+    const bool ownStop =
+        (stopped_ && failure.code() == FailureCode::JobAborted) || failure.code() == FailureCode::Cancelled;
     if (!ownStop) {
         setToolbarIdle();
         showBusy(false);
@@ -404,16 +412,18 @@ void MainWindow::runListCommand() {
     emptiedCount_.reset();
     toExcel_->setEnabled(false);
     fileNew_->setEnabled(false);
-    const ListServices services{services_.fileSystem, services_.labels,  services_.dialogs,
-                                services_.launcher,   report_,            services_.programFolder,
+    const ListServices services{services_.fileSystem, services_.labels, services_.dialogs,
+                                services_.launcher,   report_,          services_.programFolder,
                                 services_.today};
     try {
-        const ListOutcome outcome = kartoma::runListCommand([this] { return listOptions(); }, session_, *this, services);
+        const ListOutcome outcome =
+            kartoma::runListCommand([this] { return listOptions(); }, session_, *this, services);
         if (outcome.replacedCharacters > 0) {
-            services_.dialogs.inform(QStringLiteral("Kartoma"),
-                                     QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
-                                         .arg(outcome.replacedCharacters),
-                                     false);
+            services_.dialogs.inform(
+                QStringLiteral("Kartoma"),
+                QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
+                    .arg(outcome.replacedCharacters),
+                false);
         }
     } catch (const Failure& failure) {
         reportFailure(failure);
@@ -434,8 +444,8 @@ void MainWindow::mnuFileOpen_Click() {
     if (running_) {
         return;
     }
-    if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"), QStringLiteral(".xlsx"),
-                     session_.listFileName)) {
+    if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"),
+                     QStringLiteral(".xlsx"), session_.listFileName)) {
         return;
     }
     try {

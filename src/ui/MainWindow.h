@@ -132,8 +132,8 @@ private:
     QString currentDrive_;
 
     bool running_ = false;
-    bool stopped_ = false;       ///< the user pressed stop during this command
-    bool quitRequested_ = false; ///< the window was closed while a command ran
+    bool stopped_ = false;                    ///< the user pressed stop during this command
+    bool quitRequested_ = false;              ///< the window was closed while a command ran
     std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
     QElapsedTimer sinceYield_;
     bool wasMinimised_ = false;

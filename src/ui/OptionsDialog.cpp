@@ -14,7 +14,8 @@ namespace kartoma {
 namespace {
 
 /// A numeric box with its caption drawn as part of it, bounded to its range.
-QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum, QRect where) {
+QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum,
+                    QRect where) {
     auto* label = new QLabel(caption, parent);
     auto* box = new QSpinBox(parent);
     box->setObjectName(QString::fromLatin1(name));
@@ -23,15 +24,18 @@ QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, i
     const int captionWidth = where.width() * 11 / 20;
     label->setGeometry(where.x(), where.y() - 2, captionWidth, where.height() + 4);
     label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Caption"));
-    box->setGeometry(where.x() + captionWidth, where.y() - 3, where.width() - captionWidth, where.height() + 6);
+    box->setGeometry(where.x() + captionWidth, where.y() - 3, where.width() - captionWidth,
+                     where.height() + 6);
     label->setBuddy(box);
     return box;
 }
 
 } // namespace
 
-OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store,
+                             QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       settings_(settings), filterPattern_(filterPattern), store_(store), form_(settings, filterPattern) {
     setObjectName(QStringLiteral("frmOPT"));
     setWindowTitle(QStringLiteral("オプション設定"));
@@ -47,7 +51,8 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
         {OptionsForm::Splash, "chkCheck0", "スプラッシュ画面を表示", 360, 120, 2295, 345},
         {OptionsForm::AllTitle, "chkCheck1", "ページ毎にタイトルを挿入", 360, 530, 2295, 345},
         {OptionsForm::OneTitle, "chkCheck2", "１ページだけタイトル表示", 360, 940, 2295, 255},
-        {OptionsForm::Label, "chkCheck4", "ボリュームラベルが設定されていない時ラベルの入力確認をする.", 360, 1320, 3375, 495},
+        {OptionsForm::Label, "chkCheck4", "ボリュームラベルが設定されていない時ラベルの入力確認をする.", 360,
+         1320, 3375, 495},
         {OptionsForm::Folder, "chkCheck5", "フォルダのみの時非表示", 3360, 120, 2295, 345},
         {OptionsForm::Csv, "chkCheck3", "CSV形式で、ファイル保存", 3360, 540, 2295, 255},
     };
@@ -76,10 +81,12 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     rule->setFrameShadow(QFrame::Sunken);
     rule->setGeometry(twipsRect(this, 360, 2040, 5280 - 360, 30));
 
-    pageLines_ = numberBox(this, "xNum1", QStringLiteral("ページ行数"), 51, 69, twipsRect(this, 360, 2280, 2175, 255));
+    pageLines_ =
+        numberBox(this, "xNum1", QStringLiteral("ページ行数"), 51, 69, twipsRect(this, 360, 2280, 2175, 255));
     auto* pageNote = new QLabel(QStringLiteral("( ５１行 ～ ６９行 )"), this);
     pageNote->setGeometry(twipsRect(this, 2880, 2340, 1775, 260));
-    depth_ = numberBox(this, "xNum2", QStringLiteral("検索階層"), 1, 8, twipsRect(this, 360, 2640, 2175, 255));
+    depth_ =
+        numberBox(this, "xNum2", QStringLiteral("検索階層"), 1, 8, twipsRect(this, 360, 2640, 2175, 255));
     auto* depthNote = new QLabel(QStringLiteral("( １ ～ ８ )"), this);
     depthNote->setGeometry(twipsRect(this, 2880, 2660, 1115, 260));
 

@@ -18,7 +18,8 @@ class SettingsStore;
 /// Cancel (or any other close) changes nothing.
 class OptionsDialog final : public QDialog {
 public:
-    OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store, QWidget* parent = nullptr);
+    OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store,
+                  QWidget* parent = nullptr);
 
 private:
     void showForm();

@@ -21,7 +21,8 @@ inline void setDefaultPointer() {
 }
 
 inline bool isWaitPointer() {
-    return QGuiApplication::overrideCursor() != nullptr && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    return QGuiApplication::overrideCursor() != nullptr &&
+           QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
 }
 
 } // namespace kartoma

@@ -18,7 +18,8 @@ QString displayed(QString text) {
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
-std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
+std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& request,
+                                     QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::AnyFile);
@@ -33,7 +34,7 @@ std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& r
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
     }
     dialog.setDefaultSuffix(request.defaultExt.startsWith(QLatin1Char('.')) ? request.defaultExt.mid(1)
-                                                                             : request.defaultExt);
+                                                                            : request.defaultExt);
     dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
@@ -52,8 +53,8 @@ std::optional<QString> QtDialogs::askOpenFileName(const FileDialogRequest& reque
 }
 
 bool QtDialogs::confirm(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Kartoma"), displayed(text), QMessageBox::Ok | QMessageBox::Cancel,
-                    parent_);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Kartoma"), displayed(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
 }

@@ -11,7 +11,8 @@
 namespace kartoma {
 
 SplashWindow::SplashWindow(std::function<void()> showMainWindow, QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), showMainWindow_(std::move(showMainWindow)) {
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint),
+      showMainWindow_(std::move(showMainWindow)) {
     setObjectName(QStringLiteral("frmSplash"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twipsToPixels(this, 4290), twipsToPixels(this, 2280));

@@ -18,7 +18,8 @@ QString VolumeLabelDialog::explanation() {
 }
 
 VolumeLabelDialog::VolumeLabelDialog(QString& volumeLabel, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
       volumeLabel_(volumeLabel) {
     setObjectName(QStringLiteral("frmVLabel"));
     setWindowTitle(QStringLiteral("ボリュームラベルの設定"));

@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const kartoma::CsvResult result = kartoma::writeCsv(list, kartoma::CsvEncoding::Cp932, buffer, QStringLiteral("x"));
+    const kartoma::CsvResult result =
+        kartoma::writeCsv(list, kartoma::CsvEncoding::Cp932, buffer, QStringLiteral("x"));
 
     const std::string text = bytes.toStdString();
     std::size_t at = 0;

@@ -114,9 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t split = std::min<std::size_t>(data[0], size - 1);
-    const QString pattern = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(split));
-    const QString name =
-        QString::fromUtf8(reinterpret_cast<const char*>(data + 1 + split), static_cast<qsizetype>(size - 1 - split));
+    const QString pattern =
+        QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(split));
+    const QString name = QString::fromUtf8(reinterpret_cast<const char*>(data + 1 + split),
+                                           static_cast<qsizetype>(size - 1 - split));
     const kartoma::LikePattern like(pattern);
     const bool got = like.matches(name);
     const bool want = reference(compile(codePoints(pattern.toUpper())), codePoints(name.toUpper()));

@@ -22,7 +22,8 @@ bool writePackage(const QString& path, int mode, const char* data, std::size_t s
     QFile::remove(path);
     if (mode == 0) {
         QFile f(path);
-        return f.open(QIODevice::WriteOnly) && f.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
+        return f.open(QIODevice::WriteOnly) &&
+               f.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
     }
     if (!QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), path)) {
         return false;
@@ -36,7 +37,8 @@ bool writePackage(const QString& path, int mode, const char* data, std::size_t s
     }
     const zip_int64_t index = zip_name_locate(zip, parts[mode - 1], 0);
     zip_source_t* source = zip_source_buffer(zip, data, size, 0);
-    if (index < 0 || source == nullptr || zip_file_replace(zip, static_cast<zip_uint64_t>(index), source, 0) != 0) {
+    if (index < 0 || source == nullptr ||
+        zip_file_replace(zip, static_cast<zip_uint64_t>(index), source, 0) != 0) {
         zip_source_free(source);
         zip_discard(zip);
         return false;

@@ -38,7 +38,9 @@ void save(QWidget& widget, const QString& path) {
 /// A store that keeps nothing: the pictures never touch the user's options.
 class NoStore final : public kartoma::SettingsStore {
 public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override { return d; }
+    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override {
+        return d;
+    }
     void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
 };
 
@@ -60,14 +62,20 @@ int main(int argc, char** argv) {
     kartoma::PosixFileSystem fileSystem;
     NoStore store;
     kartoma::Settings settings;
-    kartoma::MainWindowServices services{dialogs, launcher, labels, fileSystem, store, QDir(programFolder).absolutePath(),
+    kartoma::MainWindowServices services{dialogs,
+                                         launcher,
+                                         labels,
+                                         fileSystem,
+                                         store,
+                                         QDir(programFolder).absolutePath(),
                                          QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
     // A small folder of the user's to show, made for the picture and removed after it.
     const QString demo = QDir::homePath() + QStringLiteral("/Kartoma サンプル");
     for (const char* sub : {"写真/2026", "資料", "音楽"}) {
         QDir().mkpath(demo + QLatin1Char('/') + QString::fromUtf8(sub));
     }
-    for (const char* file : {"目録メモ.txt", "見積書.xlsx", "議事録 12月.docx", "photo-0001.jpg", "README.txt"}) {
+    for (const char* file :
+         {"目録メモ.txt", "見積書.xlsx", "議事録 12月.docx", "photo-0001.jpg", "README.txt"}) {
         QFile f(demo + QLatin1Char('/') + QString::fromUtf8(file));
         f.open(QIODevice::WriteOnly);
     }

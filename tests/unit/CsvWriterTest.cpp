@@ -1,5 +1,5 @@
-#include "Cp932Encoder.h"
 #include "CsvWriter.h"
+#include "Cp932Encoder.h"
 #include "Failure.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,8 @@ namespace {
 
 const LocalStamp kStamp{1999, 3, 5, 9, 5, 0};
 
-std::string csvOf(const EntryList& list, CsvEncoding encoding = CsvEncoding::Cp932, CsvResult* result = nullptr) {
+std::string csvOf(const EntryList& list, CsvEncoding encoding = CsvEncoding::Cp932,
+                  CsvResult* result = nullptr) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -32,7 +33,8 @@ std::string cp932(const QString& text) {
     return out;
 }
 
-const std::string kHeader = cp932(QStringLiteral("\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n"));
+const std::string kHeader = cp932(QStringLiteral(
+    "\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n"));
 
 TEST(CsvWriter, AnEmptyListIsTheHeaderAlone) {
     EntryList list;
@@ -48,9 +50,10 @@ TEST(CsvWriter, EntryLinesFollowTheFieldRules) {
     list.append(doc, "a.txt", 1234, kStamp, EntryType::File);
     list.append(doc, "sub", 0, LocalStamp{2026, 12, 8, 23, 59, 58}, EntryType::Folder);
     list.append(doc, "big.iso", 5LL << 30, kStamp, EntryType::File);
-    EXPECT_EQ(csvOf(list), kHeader + "\"a.txt\",\"/mnt/DOC\",1234,\"1999/03/05\",\"09:05:00\",\"DATA\",\"F\"\r\n"
-                                     "\"sub\",\"/mnt/DOC\",0,\"2026/12/08\",\"23:59:58\",\"DATA\",\"D\"\r\n"
-                                     "\"big.iso\",\"/mnt/DOC\",5368709120,\"1999/03/05\",\"09:05:00\",\"DATA\",\"F\"\r\n");
+    EXPECT_EQ(csvOf(list),
+              kHeader + "\"a.txt\",\"/mnt/DOC\",1234,\"1999/03/05\",\"09:05:00\",\"DATA\",\"F\"\r\n"
+                        "\"sub\",\"/mnt/DOC\",0,\"2026/12/08\",\"23:59:58\",\"DATA\",\"D\"\r\n"
+                        "\"big.iso\",\"/mnt/DOC\",5368709120,\"1999/03/05\",\"09:05:00\",\"DATA\",\"F\"\r\n");
 }
 
 TEST(CsvWriter, QuotesAreDoubledSoEveryNameReadsBackAsItself) {
@@ -60,8 +63,9 @@ TEST(CsvWriter, QuotesAreDoubledSoEveryNameReadsBackAsItself) {
     list.append(f, "\xe5\xbc\x95\xe7\x94\xa8\"\xe7\xac\xa6.txt", 2, kStamp, EntryType::File); // 引用"符.txt
     const std::string csv = csvOf(list);
     EXPECT_NE(csv.find("\"say \"\"hi\"\", twice\r\n.txt\",\"/a \"\"b\"\"\",1,"), std::string::npos);
-    EXPECT_NE(csv.find("\"" + cp932(QStringLiteral("引用")) + "\"\"" + cp932(QStringLiteral("符.txt")) + "\""),
-              std::string::npos);
+    EXPECT_NE(
+        csv.find("\"" + cp932(QStringLiteral("引用")) + "\"\"" + cp932(QStringLiteral("符.txt")) + "\""),
+        std::string::npos);
     // An empty label is written as "".
     EXPECT_NE(csv.find(",\"09:05:00\",\"\",\"F\"\r\n"), std::string::npos);
 }
@@ -116,9 +120,14 @@ TEST(Cp932Encoder, EveryTableEntryDecodesBackToItsCharacter) {
         }
         const QString back = decoder.decode(bytes);
         ASSERT_EQ(back.size(), 1) << std::hex << static_cast<unsigned>(c);
-        const char16_t expected = c == U'\u301C' ? u'\uFF5E' : c == U'\u2016' ? u'\u2225' : c == U'\u2212' ? u'\uFF0D'
-                                  : c == U'\u00A2' ? u'\uFFE0' : c == U'\u00A3' ? u'\uFFE1' : c == U'\u00AC' ? u'\uFFE2'
-                                  : c == U'\u2014' ? u'\u2015' : static_cast<char16_t>(c);
+        const char16_t expected = c == U'\u301C'   ? u'\uFF5E'
+                                  : c == U'\u2016' ? u'\u2225'
+                                  : c == U'\u2212' ? u'\uFF0D'
+                                  : c == U'\u00A2' ? u'\uFFE0'
+                                  : c == U'\u00A3' ? u'\uFFE1'
+                                  : c == U'\u00AC' ? u'\uFFE2'
+                                  : c == U'\u2014' ? u'\u2015'
+                                                   : static_cast<char16_t>(c);
         EXPECT_EQ(back.front().unicode(), expected) << std::hex << static_cast<unsigned>(c);
         ++checked;
     }
@@ -142,7 +151,9 @@ TEST(CsvWriter, UnmappableCharactersAreCountedAndUtf8KeepsThem) {
 
     const std::string utf8 = csvOf(list, CsvEncoding::Utf8, &result);
     EXPECT_EQ(utf8.substr(0, 3), "\xEF\xBB\xBF");
-    EXPECT_NE(utf8.find("\"caf\xc3\xa9 \xf0\x9f\x98\x80.txt\",\"/donn\xc3\xa9" "es\",1,"), std::string::npos);
+    EXPECT_NE(utf8.find("\"caf\xc3\xa9 \xf0\x9f\x98\x80.txt\",\"/donn\xc3\xa9"
+                        "es\",1,"),
+              std::string::npos);
     EXPECT_NE(utf8.find("\"bad\xef\xbf\xbd.txt\""), std::string::npos);
     EXPECT_NE(utf8.find(",\"\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab\",\"F\""), std::string::npos);
     EXPECT_EQ(result.replacedCharacters, 0u);
@@ -180,7 +191,8 @@ TEST(CsvWriter, AFullDiskIsAFailureWithItsCause) {
         FAIL() << "no failure";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.code(), FailureCode::OutputWrite);
-        EXPECT_EQ(failure.englishText(), QStringLiteral("cannot write output file /out/list.csv: No space left on device"));
+        EXPECT_EQ(failure.englishText(),
+                  QStringLiteral("cannot write output file /out/list.csv: No space left on device"));
     }
 }
 

@@ -39,8 +39,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, SplitPathTable,
                                            SplitCase{"C:/APP/R081208", "C:", "/APP/", "R081208"},
                                            SplitCase{"//server/share/x", "", "//server/share/", "x"},
                                            SplitCase{"/data/list.backup.csv", "", "/data/", "list"},
-                                           SplitCase{"plain", "", "", "plain"},
-                                           SplitCase{"/", "", "/", ""},
+                                           SplitCase{"plain", "", "", "plain"}, SplitCase{"/", "", "/", ""},
                                            SplitCase{"/フォルダ/日付.csv", "", "/フォルダ/", "日付"}));
 
 class FileDialogsTest : public ::testing::Test {
@@ -77,8 +76,8 @@ TEST_F(FileDialogsTest, OverwritingAnExistingFileIsConfirmedFirst) {
     dialogs_.confirmations = {true, false};
     EXPECT_TRUE(askSaveName(dialogs_, path("x"), QStringLiteral(".csv"), listFileName_));
     EXPECT_EQ(listFileName_, path("old.csv"));
-    EXPECT_EQ(dialogs_.questions.at(0),
-              QStringLiteral("同名のファイルが存在します。\r\n") + path("old.csv") + QStringLiteral("\r\n上書きしてよろしいですか？"));
+    EXPECT_EQ(dialogs_.questions.at(0), QStringLiteral("同名のファイルが存在します。\r\n") + path("old.csv") +
+                                            QStringLiteral("\r\n上書きしてよろしいですか？"));
     EXPECT_FALSE(askSaveName(dialogs_, path("x"), QStringLiteral(".csv"), listFileName_));
     EXPECT_TRUE(listFileName_.isEmpty());
 }
@@ -94,7 +93,8 @@ TEST_F(FileDialogsTest, CancelGivesFalse) {
 
 TEST_F(FileDialogsTest, OpenDialogFiltersWorkbooksAndTakesAnyName) {
     dialogs_.fileAnswers.push_back(path("not-there.xlsx"));
-    EXPECT_TRUE(askOpenName(dialogs_, QStringLiteral("/opt/kartoma/tmp"), QStringLiteral(".xlsx"), listFileName_));
+    EXPECT_TRUE(
+        askOpenName(dialogs_, QStringLiteral("/opt/kartoma/tmp"), QStringLiteral(".xlsx"), listFileName_));
     EXPECT_EQ(listFileName_, path("not-there.xlsx"));
     const FileDialogRequest& r = dialogs_.requests.at(0);
     EXPECT_EQ(r.filter, QStringLiteral("エクセルファイル (*.xlsx)|*.xlsx"));

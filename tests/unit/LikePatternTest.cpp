@@ -28,12 +28,13 @@ INSTANTIATE_TEST_SUITE_P(
         LikeCase{"*.*", "a.txt", true}, LikeCase{"*.*", "README", false}, LikeCase{"*.*", ".profile", true},
         LikeCase{"*.*", "", false}, LikeCase{"*", "README", true}, LikeCase{"*", "", true},
         // Letter case is ignored on both sides, for Japanese-page letters too.
-        LikeCase{"*.TXT", "a.txt", true}, LikeCase{"*.txt", "B.TXT", true}, LikeCase{"ｆｏｏ*", "ＦＯＯ.doc", true},
-        LikeCase{"straße", "STRASSE", true},
+        LikeCase{"*.TXT", "a.txt", true}, LikeCase{"*.txt", "B.TXT", true},
+        LikeCase{"ｆｏｏ*", "ＦＯＯ.doc", true}, LikeCase{"straße", "STRASSE", true},
         // ? and # take exactly one character; # only a digit.
-        LikeCase{"?.txt", "a.txt", true}, LikeCase{"?.txt", "ab.txt", false}, LikeCase{"?.txt", ".txt", false},
-        LikeCase{"IMG####.jpg", "img0042.JPG", true}, LikeCase{"IMG####.jpg", "img004x.jpg", false},
-        LikeCase{"?", "日", true}, LikeCase{"??", "😀", false}, LikeCase{"?", "😀", true},
+        LikeCase{"?.txt", "a.txt", true}, LikeCase{"?.txt", "ab.txt", false},
+        LikeCase{"?.txt", ".txt", false}, LikeCase{"IMG####.jpg", "img0042.JPG", true},
+        LikeCase{"IMG####.jpg", "img004x.jpg", false}, LikeCase{"?", "日", true}, LikeCase{"??", "😀", false},
+        LikeCase{"?", "😀", true},
         // Lists, ranges and negation.
         LikeCase{"[abc]*", "b1", true}, LikeCase{"[abc]*", "d1", false}, LikeCase{"[a-c]x", "Bx", true},
         LikeCase{"[!a-c]x", "bx", false}, LikeCase{"[!a-c]x", "dx", true}, LikeCase{"[a-cx-z]", "y", true},
@@ -64,8 +65,10 @@ TEST(LikePattern, ManyStarsAgainstALongNameDoNotBacktrackExponentially) {
 
 TEST(LikePattern, InvalidUtf8DecodesAsReplacementCharacters) {
     const LikePattern one(QStringLiteral("a?b"));
-    EXPECT_TRUE(one.matchesUpperUtf8("A\xFF" "B"));
-    EXPECT_FALSE(one.matchesUpperUtf8("A\xFF\xFE" "B"));
+    EXPECT_TRUE(one.matchesUpperUtf8("A\xFF"
+                                     "B"));
+    EXPECT_FALSE(one.matchesUpperUtf8("A\xFF\xFE"
+                                      "B"));
     EXPECT_TRUE(LikePattern(QStringLiteral("*")).matchesEverything());
     EXPECT_FALSE(LikePattern(QStringLiteral("*.*")).matchesEverything());
 }

@@ -1,5 +1,5 @@
-#include "EraDate.h"
 #include "OptionsForm.h"
+#include "EraDate.h"
 #include "SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -47,14 +47,19 @@ TEST_P(OutputBoxClicks, OneClickHasTheNetEffectOfTheTable) {
 }
 
 constexpr bool T = true, F = false;
-INSTANTIATE_TEST_SUITE_P(
-    NetEffect, OutputBoxClicks,
-    ::testing::Values(ClickCase{{T, F, F}, OptionsForm::AllTitle, {F, T, F}}, ClickCase{{T, F, F}, OptionsForm::OneTitle, {F, T, F}},
-                      ClickCase{{T, F, F}, OptionsForm::Csv, {F, T, T}}, ClickCase{{F, T, F}, OptionsForm::AllTitle, {T, F, F}},
-                      ClickCase{{F, T, F}, OptionsForm::OneTitle, {T, F, F}}, ClickCase{{F, T, F}, OptionsForm::Csv, {F, T, T}},
-                      ClickCase{{F, T, T}, OptionsForm::AllTitle, {T, F, F}}, ClickCase{{F, T, T}, OptionsForm::OneTitle, {T, F, F}},
-                      ClickCase{{F, T, T}, OptionsForm::Csv, {F, T, F}}, ClickCase{{F, F, F}, OptionsForm::AllTitle, {T, F, F}},
-                      ClickCase{{F, F, F}, OptionsForm::OneTitle, {F, T, F}}, ClickCase{{F, F, F}, OptionsForm::Csv, {F, T, T}}));
+INSTANTIATE_TEST_SUITE_P(NetEffect, OutputBoxClicks,
+                         ::testing::Values(ClickCase{{T, F, F}, OptionsForm::AllTitle, {F, T, F}},
+                                           ClickCase{{T, F, F}, OptionsForm::OneTitle, {F, T, F}},
+                                           ClickCase{{T, F, F}, OptionsForm::Csv, {F, T, T}},
+                                           ClickCase{{F, T, F}, OptionsForm::AllTitle, {T, F, F}},
+                                           ClickCase{{F, T, F}, OptionsForm::OneTitle, {T, F, F}},
+                                           ClickCase{{F, T, F}, OptionsForm::Csv, {F, T, T}},
+                                           ClickCase{{F, T, T}, OptionsForm::AllTitle, {T, F, F}},
+                                           ClickCase{{F, T, T}, OptionsForm::OneTitle, {T, F, F}},
+                                           ClickCase{{F, T, T}, OptionsForm::Csv, {F, T, F}},
+                                           ClickCase{{F, F, F}, OptionsForm::AllTitle, {T, F, F}},
+                                           ClickCase{{F, F, F}, OptionsForm::OneTitle, {F, T, F}},
+                                           ClickCase{{F, F, F}, OptionsForm::Csv, {F, T, T}}));
 
 struct LoadCase {
     bool allTitle, oneTitle, csv;
@@ -80,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(Table, LoadingShows,
 
 class WritesStore final : public SettingsStore {
 public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override { return d; }
+    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override {
+        return d;
+    }
     void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
         writes.append(key + QLatin1Char('=') + value);
     }
@@ -105,10 +112,10 @@ TEST(OptionsForm, OkAppliesTheFormAndWritesTheEightKeysInOrder) {
     EXPECT_FALSE(s.allTitle);
     EXPECT_EQ(s.pageLN, 60); // half to even
     EXPECT_EQ(s.nest, 2);
-    EXPECT_EQ(store.writes, (QStringList{QStringLiteral("splash=True"), QStringLiteral("PageLN=60"), QStringLiteral("Nest=2"),
-                                         QStringLiteral("csv=True"), QStringLiteral("oneTitle=False"),
-                                         QStringLiteral("allTitle=False"), QStringLiteral("label=True"),
-                                         QStringLiteral("Folder=True")}));
+    EXPECT_EQ(store.writes, (QStringList{QStringLiteral("splash=True"), QStringLiteral("PageLN=60"),
+                                         QStringLiteral("Nest=2"), QStringLiteral("csv=True"),
+                                         QStringLiteral("oneTitle=False"), QStringLiteral("allTitle=False"),
+                                         QStringLiteral("label=True"), QStringLiteral("Folder=True")}));
 
     // Blanks only: the default pattern. No output box checked: the three options stay as they were.
     Settings none;

@@ -30,14 +30,16 @@ public:
         return answer;
     }
     void inform(const QString& title, const QString& text, bool critical) override {
-        messages.append(title + QLatin1Char('|') + text + (critical ? QStringLiteral("|critical") : QString()));
+        messages.append(title + QLatin1Char('|') + text +
+                        (critical ? QStringLiteral("|critical") : QString()));
     }
 
     void editVolumeLabel(QString& volumeLabel, const QString& folder) override {
         labelFolders.append(folder);
         const QString before = volumeLabel;
         volumeLabel = folder; // the box is filled with the folder, and every edit is written through
-        const std::optional<QString> answer = labelAnswers.empty() ? std::optional<QString>(folder) : labelAnswers.front();
+        const std::optional<QString> answer =
+            labelAnswers.empty() ? std::optional<QString>(folder) : labelAnswers.front();
         if (!labelAnswers.empty()) {
             labelAnswers.pop_front();
         }

@@ -38,18 +38,23 @@ TEST(Settings, FirstRunGivesTheDefaultsAndReadsTheKeysInOrder) {
     EXPECT_EQ(s.pageLN, 60);
     EXPECT_EQ(s.nest, 8);
     EXPECT_TRUE(s.folder);
-    EXPECT_EQ(store.asked, (QStringList{QStringLiteral("Kartoma/option/splash"), QStringLiteral("Kartoma/option/allTitle"),
-                                        QStringLiteral("Kartoma/option/oneTitle"), QStringLiteral("Kartoma/option/label"),
-                                        QStringLiteral("Kartoma/option/csv"), QStringLiteral("Kartoma/option/PageLN"),
-                                        QStringLiteral("Kartoma/option/Nest"), QStringLiteral("Kartoma/option/Folder")}));
+    EXPECT_EQ(store.asked,
+              (QStringList{QStringLiteral("Kartoma/option/splash"), QStringLiteral("Kartoma/option/allTitle"),
+                           QStringLiteral("Kartoma/option/oneTitle"), QStringLiteral("Kartoma/option/label"),
+                           QStringLiteral("Kartoma/option/csv"), QStringLiteral("Kartoma/option/PageLN"),
+                           QStringLiteral("Kartoma/option/Nest"), QStringLiteral("Kartoma/option/Folder")}));
 }
 
 TEST(Settings, StoredValuesAreTakenAsStoredWithoutRangeChecks) {
     MemoryStore store;
-    store.values = {{QStringLiteral("splash"), QStringLiteral("False")}, {QStringLiteral("allTitle"), QStringLiteral("true")},
-                    {QStringLiteral("oneTitle"), QStringLiteral("TRUE")}, {QStringLiteral("label"), QStringLiteral("0")},
-                    {QStringLiteral("csv"), QStringLiteral("-1")},       {QStringLiteral("PageLN"), QStringLiteral("45")},
-                    {QStringLiteral("Nest"), QStringLiteral("0")},       {QStringLiteral("Folder"), QStringLiteral("False")}};
+    store.values = {{QStringLiteral("splash"), QStringLiteral("False")},
+                    {QStringLiteral("allTitle"), QStringLiteral("true")},
+                    {QStringLiteral("oneTitle"), QStringLiteral("TRUE")},
+                    {QStringLiteral("label"), QStringLiteral("0")},
+                    {QStringLiteral("csv"), QStringLiteral("-1")},
+                    {QStringLiteral("PageLN"), QStringLiteral("45")},
+                    {QStringLiteral("Nest"), QStringLiteral("0")},
+                    {QStringLiteral("Folder"), QStringLiteral("False")}};
     const Settings s = loadSettings(store);
     EXPECT_FALSE(s.splash);
     EXPECT_TRUE(s.allTitle);
@@ -63,9 +68,12 @@ TEST(Settings, StoredValuesAreTakenAsStoredWithoutRangeChecks) {
 
 TEST(Settings, TextsThatDoNotConvertTakeTheDefault) {
     MemoryStore store;
-    store.values = {{QStringLiteral("splash"), QStringLiteral("yes")},   {QStringLiteral("csv"), QString()},
-                    {QStringLiteral("PageLN"), QStringLiteral("40000")}, {QStringLiteral("Nest"), QStringLiteral("8x")},
-                    {QStringLiteral("Folder"), QStringLiteral("1e999")}, {QStringLiteral("label"), QStringLiteral("NaN")}};
+    store.values = {{QStringLiteral("splash"), QStringLiteral("yes")},
+                    {QStringLiteral("csv"), QString()},
+                    {QStringLiteral("PageLN"), QStringLiteral("40000")},
+                    {QStringLiteral("Nest"), QStringLiteral("8x")},
+                    {QStringLiteral("Folder"), QStringLiteral("1e999")},
+                    {QStringLiteral("label"), QStringLiteral("NaN")}};
     EXPECT_EQ(loadSettings(store), Settings{});
 }
 
@@ -131,12 +139,14 @@ TEST(QSettingsStore, KeepsOneTextPerKeyInTheUsersIniFile) {
     ASSERT_TRUE(home.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
     QSettingsStore store;
-    EXPECT_EQ(store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
-              QStringLiteral("60"));
+    EXPECT_EQ(
+        store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
+        QStringLiteral("60"));
     store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("55"));
     store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("Folder"), QStringLiteral("False"));
-    EXPECT_EQ(store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
-              QStringLiteral("55"));
+    EXPECT_EQ(
+        store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
+        QStringLiteral("55"));
     // Key names keep their letter case.
     EXPECT_EQ(store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("folder"), QStringLiteral("x")),
               QStringLiteral("x"));

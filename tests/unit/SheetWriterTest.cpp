@@ -1,5 +1,5 @@
-#include "Failure.h"
 #include "SheetWriter.h"
+#include "Failure.h"
 #include "WorkbookReport.h"
 #include "WriterDisplay.h"
 
@@ -35,7 +35,9 @@ public:
     void setText(const CellRange& r, std::string_view utf8) override {
         cells[key(r)] = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     }
-    void setNumber(const CellRange& r, std::int64_t number) override { cells[key(r)] = QStringLiteral("#%1").arg(number); }
+    void setNumber(const CellRange& r, std::int64_t number) override {
+        cells[key(r)] = QStringLiteral("#%1").arg(number);
+    }
     void setRowHeight(const CellRange& r, double points) override { heights[r.y1 + 1] = points; }
     void setAttr(const CellRange& r, AttrMember m, int value) override {
         attrs.append(QStringLiteral("%1 %2=%3").arg(key(r)).arg(static_cast<int>(m)).arg(value));
@@ -61,12 +63,16 @@ public:
 /// Records the window-facing steps; `onYield` runs at each yield (a stop is driven from there).
 class RecordingDisplay final : public WriterDisplay {
 public:
-    void setStatusText(const QString& text) override { steps.append(QStringLiteral("status '%1'").arg(text)); }
+    void setStatusText(const QString& text) override {
+        steps.append(QStringLiteral("status '%1'").arg(text));
+    }
     void setProgressRange(double minimum, double maximum) override {
         steps.append(QStringLiteral("range %1-%2").arg(minimum).arg(maximum));
     }
     void setProgressValue(double value) override { values.push_back(value); }
-    void setProgressVisible(bool visible) override { steps.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
+    void setProgressVisible(bool visible) override {
+        steps.append(visible ? QStringLiteral("show") : QStringLiteral("hide"));
+    }
     void showBusy(bool on) override { steps.append(QStringLiteral("busy %1").arg(on)); }
     void setToolbarIdle() override { steps.append(QStringLiteral("idle")); }
     void restoreIfMinimised() override { steps.append(QStringLiteral("restore")); }
@@ -90,7 +96,8 @@ EntryList makeList(int entries, const QString& label = QStringLiteral("VOL")) {
     const std::uint32_t folder = list.addFolder(QStringLiteral("/media/disk"));
     for (int i = 0; i < entries; ++i) {
         const std::string name = "file" + std::to_string(i) + ".txt";
-        list.append(folder, name, i, LocalStamp{2026, 12, 8, 9, 5, 0}, i % 5 == 0 ? EntryType::Folder : EntryType::File);
+        list.append(folder, name, i, LocalStamp{2026, 12, 8, 9, 5, 0},
+                    i % 5 == 0 ? EntryType::Folder : EntryType::File);
     }
     return list;
 }
@@ -115,10 +122,11 @@ TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     RecordingReport report;
     RecordingDisplay display;
     ASSERT_TRUE(excelOutAllTitle(report, list, 60, QStringLiteral("/opt/Kartoma.xl_"), display));
-    EXPECT_EQ(report.log, (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
-                                       QStringLiteral("StartOption 0"), QStringLiteral("SelectSheet Kartoma 1-99999"),
-                                       QStringLiteral("CloseSheet"), QStringLiteral("FinishOption -2"),
-                                       QStringLiteral("Finish")}));
+    EXPECT_EQ(report.log,
+              (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
+                           QStringLiteral("StartOption 0"), QStringLiteral("SelectSheet Kartoma 1-99999"),
+                           QStringLiteral("CloseSheet"), QStringLiteral("FinishOption -2"),
+                           QStringLiteral("Finish")}));
     // Page 1: title in row 1, entries 0..58 in rows 2..60; page 2: title in row 61, entry 59 in row 62.
     EXPECT_EQ(report.cells[QStringLiteral("A1")], QStringLiteral("ファイル名"));
     EXPECT_EQ(report.cells[QStringLiteral("G1")], QStringLiteral("TYPE"));
@@ -146,10 +154,11 @@ TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     EXPECT_EQ(display.values[1], 0);
     EXPECT_EQ(display.values.back(), 59);
     EXPECT_EQ(display.yields, 60);
-    EXPECT_EQ(display.steps, (QStringList{QStringLiteral("hide"), QStringLiteral("range 0-60"), QStringLiteral("show"),
-                                          QStringLiteral("hide"), QStringLiteral("restore"), QStringLiteral("busy 1"),
-                                          QStringLiteral("idle"), QStringLiteral("status 'エクセルシートを作成中です。'"),
-                                          QStringLiteral("busy 0"), QStringLiteral("status ''")}));
+    EXPECT_EQ(display.steps,
+              (QStringList{QStringLiteral("hide"), QStringLiteral("range 0-60"), QStringLiteral("show"),
+                           QStringLiteral("hide"), QStringLiteral("restore"), QStringLiteral("busy 1"),
+                           QStringLiteral("idle"), QStringLiteral("status 'エクセルシートを作成中です。'"),
+                           QStringLiteral("busy 0"), QStringLiteral("status ''")}));
 }
 
 TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
@@ -173,10 +182,11 @@ TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     RecordingReport report;
     RecordingDisplay display;
     ASSERT_TRUE(excelOutOneTitle(report, list, QStringLiteral("/opt/Kartoma.xl_"), display));
-    EXPECT_EQ(report.log, (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
-                                       QStringLiteral("SelectSheet Kartoma 1-9999"),
-                                       QStringLiteral("SetPageText '' '' '&P/&N'"), QStringLiteral("CloseSheet"),
-                                       QStringLiteral("FinishOption -2"), QStringLiteral("Finish")}));
+    EXPECT_EQ(report.log,
+              (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
+                           QStringLiteral("SelectSheet Kartoma 1-9999"),
+                           QStringLiteral("SetPageText '' '' '&P/&N'"), QStringLiteral("CloseSheet"),
+                           QStringLiteral("FinishOption -2"), QStringLiteral("Finish")}));
     EXPECT_EQ(report.cells.count(QStringLiteral("A1")), 0u);
     EXPECT_EQ(report.cells[QStringLiteral("A2")], QStringLiteral("file0.txt"));
     EXPECT_EQ(report.cells[QStringLiteral("A4")], QStringLiteral("file2.txt"));

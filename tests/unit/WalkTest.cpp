@@ -1,7 +1,7 @@
+#include "Walk.h"
 #include "EntryRecorder.h"
 #include "Failure.h"
 #include "FakeFileSystem.h"
-#include "Walk.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,8 @@ CatalogueOptions everything(int depth = 8) {
 /// A/B/C with a file at each level, entries given out of order.
 FakeFileSystem abcTree() {
     FakeFileSystem fs;
-    fs.folder("/A").entries = {{"b", EntryKind::Folder}, {"a1.txt", EntryKind::File, 10}, {"Z", EntryKind::File, 1}};
+    fs.folder("/A").entries = {
+        {"b", EntryKind::Folder}, {"a1.txt", EntryKind::File, 10}, {"Z", EntryKind::File, 1}};
     fs.folder("/A/b").entries = {{"C", EntryKind::Folder}, {"b1.txt", EntryKind::File, 20}};
     fs.folder("/A/b/C").entries = {{"c1.txt", EntryKind::File, 30}};
     return fs;
@@ -67,7 +68,8 @@ TEST(Walk, EntriesOfAFolderComeSortedBeforeItsSubfoldersWhichAreWalkedDepthFirst
     EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/A|a1.txt|F|10"), QStringLiteral("/A|b|D|0"),
                                         QStringLiteral("/A|Z|F|1"), QStringLiteral("/A/b|b1.txt|F|20"),
                                         QStringLiteral("/A/b|C|D|0"), QStringLiteral("/A/b/C|c1.txt|F|30")}));
-    EXPECT_EQ(observer.events, (QStringList{QStringLiteral("/A/bを検索中です。"), QStringLiteral("/A/b/Cを検索中です。")}));
+    EXPECT_EQ(observer.events,
+              (QStringList{QStringLiteral("/A/bを検索中です。"), QStringLiteral("/A/b/Cを検索中です。")}));
     EXPECT_EQ(observer.yields, 6);
     EXPECT_EQ(stats.entriesSeen, 6u);
     EXPECT_EQ(stats.skipped(), 0u);
@@ -138,7 +140,8 @@ TEST(Walk, RootPathIsJoinedWithoutADoubledSeparator) {
 
 TEST(Walk, UnreadableFoldersAndVanishedEntriesAreCountedAndTheWalkGoesOn) {
     FakeFileSystem fs;
-    fs.folder("/r").entries = {{"locked", EntryKind::Folder}, {"ok", EntryKind::Folder}, {"x.txt", EntryKind::File}};
+    fs.folder("/r").entries = {
+        {"locked", EntryKind::Folder}, {"ok", EntryKind::Folder}, {"x.txt", EntryKind::File}};
     fs.folder("/r").vanished = {"gone.txt"};
     fs.folder("/r/locked").openError = EACCES;
     fs.folder("/r/ok").entries = {{"y.txt", EntryKind::File}};
@@ -175,9 +178,15 @@ TEST(Walk, AnUnreadableRootIsAFailure) {
 
 TEST(Walk, SortsByUpperCasedNameInCodePointOrderWithTiesByBytes) {
     FakeFileSystem fs;
-    fs.folder("/s").entries = {{"b", EntryKind::File},      {"日本", EntryKind::File}, {"A", EntryKind::Folder},
-                               {"a", EntryKind::File},      {"_x", EntryKind::File},   {"Ä", EntryKind::File},
-                               {"\xF0\x9F\x98\x80", EntryKind::File}, {"ｱ", EntryKind::File}, {"B", EntryKind::File}};
+    fs.folder("/s").entries = {{"b", EntryKind::File},
+                               {"日本", EntryKind::File},
+                               {"A", EntryKind::Folder},
+                               {"a", EntryKind::File},
+                               {"_x", EntryKind::File},
+                               {"Ä", EntryKind::File},
+                               {"\xF0\x9F\x98\x80", EntryKind::File},
+                               {"ｱ", EntryKind::File},
+                               {"B", EntryKind::File}};
     Recorder observer;
     EntryList list;
     collectEntries(QStringLiteral("/s"), everything(), fs, observer, list);
@@ -185,15 +194,19 @@ TEST(Walk, SortsByUpperCasedNameInCodePointOrderWithTiesByBytes) {
     for (std::size_t i = 0; i < list.count(); ++i) {
         names.append(list.entry(i).name);
     }
-    EXPECT_EQ(names, (QStringList{QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("b"),
-                                  QStringLiteral("_x"), QStringLiteral("Ä"), QStringLiteral("日本"),
-                                  QStringLiteral("ｱ"), QString::fromUtf8("\xF0\x9F\x98\x80")}));
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("b"),
+                           QStringLiteral("_x"), QStringLiteral("Ä"), QStringLiteral("日本"),
+                           QStringLiteral("ｱ"), QString::fromUtf8("\xF0\x9F\x98\x80")}));
 }
 
 TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
     FakeFileSystem fs;
-    fs.folder("/f").entries = {{"README", EntryKind::File}, {"a.txt", EntryKind::File}, {"B.TXT", EntryKind::File},
-                               {"c.doc", EntryKind::File},  {"sub", EntryKind::Folder}};
+    fs.folder("/f").entries = {{"README", EntryKind::File},
+                               {"a.txt", EntryKind::File},
+                               {"B.TXT", EntryKind::File},
+                               {"c.doc", EntryKind::File},
+                               {"sub", EntryKind::Folder}};
     fs.folder("/f/sub").entries = {{"d.txt", EntryKind::File}, {"nodot", EntryKind::Folder}};
     Recorder observer;
     EntryList list;
@@ -208,14 +221,16 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
                                         QStringLiteral("/f/sub|d.txt|F|0")}));
     EXPECT_EQ(list.entry(0).volume, QStringLiteral("DATA"));
 
-    // Folders listed: every folder, whatever the pattern; files still filtered. The default "*.*" needs a dot.
+    // Folders listed: every folder, whatever the pattern; files still filtered. The default "*.*" needs a
+    // dot.
     options.record.filterPattern = QStringLiteral("*.*");
     options.record.leaveOutFolders = false;
     options.volumeLabel.clear();
     collectEntries(QStringLiteral("/f"), options, fs, observer, list);
-    EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
-                                        QStringLiteral("/f|c.doc|F|0"), QStringLiteral("/f|sub|D|0"),
-                                        QStringLiteral("/f/sub|d.txt|F|0"), QStringLiteral("/f/sub|nodot|D|0")}));
+    EXPECT_EQ(lines(list),
+              (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
+                           QStringLiteral("/f|c.doc|F|0"), QStringLiteral("/f|sub|D|0"),
+                           QStringLiteral("/f/sub|d.txt|F|0"), QStringLiteral("/f/sub|nodot|D|0")}));
     EXPECT_TRUE(list.entry(0).volume.isEmpty());
 }
 
@@ -262,15 +277,17 @@ TEST_F(RealTree, LinksAreListedAsFilesAndNeverFollowed) {
             EXPECT_EQ(e.size, 7); // the link's own size: the length of its target
         }
     }
-    EXPECT_EQ(names, (QStringList{QStringLiteral("d:D"), QStringLiteral("dangling:F"), QStringLiteral("loop:F"),
-                                  QStringLiteral("to-d:F"), QStringLiteral("to-root:F"), QStringLiteral("inner.txt:F"),
-                                  QStringLiteral("up:F")}));
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("d:D"), QStringLiteral("dangling:F"), QStringLiteral("loop:F"),
+                           QStringLiteral("to-d:F"), QStringLiteral("to-root:F"),
+                           QStringLiteral("inner.txt:F"), QStringLiteral("up:F")}));
     EXPECT_EQ(stats_.skipped(), 0u);
 }
 
 TEST_F(RealTree, OddNamesAreListedAsTheyAre) {
-    const std::vector<std::string> odd = {" leading blank", "trailing blank ", "q\"uote", "com,ma", "line\nbreak",
-                                          "car\rriage", "100%", "日本語ファイル.txt", "bad\xFF\xFEutf8", "tab\tx"};
+    const std::vector<std::string> odd = {
+        " leading blank", "trailing blank ",    "q\"uote",         "com,ma", "line\nbreak", "car\rriage",
+        "100%",           "日本語ファイル.txt", "bad\xFF\xFEutf8", "tab\tx"};
     for (const std::string& name : odd) {
         file(name, "x");
     }

@@ -1,5 +1,5 @@
-#include "Failure.h"
 #include "WorkbookReport.h"
+#include "Failure.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,12 @@ QJsonObject readBack(const QString& path) {
 }
 
 QString cellValue(const QJsonObject& book, const char* ref) {
-    return book[QStringLiteral("cells")].toObject()[QLatin1String(ref)].toArray().at(0).toVariant().toString();
+    return book[QStringLiteral("cells")]
+        .toObject()[QLatin1String(ref)]
+        .toArray()
+        .at(0)
+        .toVariant()
+        .toString();
 }
 QString cellType(const QJsonObject& book, const char* ref) {
     return book[QStringLiteral("cells")].toObject()[QLatin1String(ref)].toArray().at(1).toString();
@@ -76,7 +81,8 @@ QString templateWith(const QTemporaryDir& dir, const char* part, const QByteArra
     if (text.isEmpty()) {
         zip_delete(zip, static_cast<zip_uint64_t>(index));
     } else {
-        zip_source_t* source = zip_source_buffer(zip, text.constData(), static_cast<zip_uint64_t>(text.size()), 0);
+        zip_source_t* source =
+            zip_source_buffer(zip, text.constData(), static_cast<zip_uint64_t>(text.size()), 0);
         zip_file_replace(zip, static_cast<zip_uint64_t>(index), source, 0);
     }
     zip_close(zip);
@@ -114,10 +120,15 @@ TEST_F(WorkbookReportTest, FilledCellsReadBackWithTheTemplatesFormatting) {
     WorkbookReport report(presenter);
     open(report, kTemplate);
     report.pageSetup().setPageText(QString(), QString(), QStringLiteral("&P/&N"));
-    const QStringList names = {QStringLiteral("a <b> & \"c\".txt"), QStringLiteral("=SUM(A1)"), QStringLiteral("+1"),
-                               QStringLiteral("@x"), QStringLiteral(" lead and trail "),
-                               QStringLiteral("ctl\u0001\u001f_x0041_.txt"), QStringLiteral("cr\rlf\ntab\t.txt"),
-                               QStringLiteral("日本語のファイル名.txt"), QStringLiteral("😀")};
+    const QStringList names = {QStringLiteral("a <b> & \"c\".txt"),
+                               QStringLiteral("=SUM(A1)"),
+                               QStringLiteral("+1"),
+                               QStringLiteral("@x"),
+                               QStringLiteral(" lead and trail "),
+                               QStringLiteral("ctl\u0001\u001f_x0041_.txt"),
+                               QStringLiteral("cr\rlf\ntab\t.txt"),
+                               QStringLiteral("日本語のファイル名.txt"),
+                               QStringLiteral("😀")};
     for (int i = 0; i < names.size(); ++i) {
         const QString row = QString::number(i + 2);
         report.cell(QStringLiteral("A") + row).setValue(names[i]);
@@ -140,7 +151,10 @@ TEST_F(WorkbookReportTest, FilledCellsReadBackWithTheTemplatesFormatting) {
     // The template's title row is still there, with its look.
     EXPECT_EQ(cellValue(book, "A1"), QStringLiteral("ファイル名"));
     EXPECT_EQ(cellValue(book, "G1"), QStringLiteral("TYPE"));
-    EXPECT_TRUE(book[QStringLiteral("looks")].toObject()[QStringLiteral("A1")].toObject()[QStringLiteral("bold")].toBool());
+    EXPECT_TRUE(book[QStringLiteral("looks")]
+                    .toObject()[QStringLiteral("A1")]
+                    .toObject()[QStringLiteral("bold")]
+                    .toBool());
     for (int i = 0; i < names.size(); ++i) {
         const std::string row = std::to_string(i + 2);
         EXPECT_EQ(cellValue(book, ("A" + row).c_str()), names[i]) << i;
@@ -223,17 +237,20 @@ TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
         QString book;
         FailureCode expected;
     };
-    for (const Case& c : {Case{dir_.path() + QStringLiteral("/missing.xl_"), FailureCode::TemplateMissing},
-                          Case{notZip, FailureCode::TemplateInvalid}, Case{empty, FailureCode::TemplateInvalid},
-                          Case{truncated, FailureCode::TemplateInvalid}, Case{dir_.path(), FailureCode::TemplateInvalid}}) {
+    for (const Case& c :
+         {Case{dir_.path() + QStringLiteral("/missing.xl_"), FailureCode::TemplateMissing},
+          Case{notZip, FailureCode::TemplateInvalid}, Case{empty, FailureCode::TemplateInvalid},
+          Case{truncated, FailureCode::TemplateInvalid}, Case{dir_.path(), FailureCode::TemplateInvalid}}) {
         report.setBookFile(c.book);
         EXPECT_EQ(failureOf([&] { report.openBook(); }), c.expected) << c.book.toStdString();
         EXPECT_EQ(report.errorCode(), static_cast<int>(c.expected));
         EXPECT_FALSE(report.errorText().isEmpty());
     }
 
-    const QByteArray otherSheet = partOf(kTemplate, "xl/workbook.xml").replace("name=\"Kartoma\"", "name=\"Other\"");
-    const QByteArray brokenSheet = partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</sheetData>", "</sheetDat>");
+    const QByteArray otherSheet =
+        partOf(kTemplate, "xl/workbook.xml").replace("name=\"Kartoma\"", "name=\"Other\"");
+    const QByteArray brokenSheet =
+        partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</sheetData>", "</sheetDat>");
     for (const auto& [part, text, expected] :
          {std::tuple{"xl/workbook.xml", otherSheet, FailureCode::SheetMissing},
           std::tuple{"xl/worksheets/sheet1.xml", brokenSheet, FailureCode::TemplateInvalid},
@@ -257,8 +274,8 @@ TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
 
 TEST_F(WorkbookReportTest, ARowOutsideTheSheetDataIsPassedOver) {
     // Once a crash: a <row> anywhere but in <sheetData> (found by fuzzing).
-    const QByteArray odd =
-        partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</cols>", "<row r=\"1\"><c r=\"A1\"/></row></cols>");
+    const QByteArray odd = partOf(kTemplate, "xl/worksheets/sheet1.xml")
+                               .replace("</cols>", "<row r=\"1\"><c r=\"A1\"/></row></cols>");
     FolderPresenter presenter(out());
     WorkbookReport report(presenter);
     open(report, templateWith(dir_, "xl/worksheets/sheet1.xml", odd));
@@ -300,7 +317,8 @@ TEST_F(WorkbookReportTest, BadReferencesAndTooManyRowsAreRefused) {
     WorkbookReport report(presenter);
     open(report, kTemplate);
     for (const char* bad : {"A0", "2A", "A 2", "", "A", "XFE1", "A1048577", "Ａ1"}) {
-        EXPECT_EQ(failureOf([&] { report.cell(QString::fromUtf8(bad)); }), FailureCode::BadCellReference) << bad;
+        EXPECT_EQ(failureOf([&] { report.cell(QString::fromUtf8(bad)); }), FailureCode::BadCellReference)
+            << bad;
     }
     EXPECT_EQ(failureOf([&] { report.pos(0, kMaxRows); }), FailureCode::TooManyRows);
     EXPECT_EQ(failureOf([&] { report.pos(-1, 0); }), FailureCode::BadCellReference);

@@ -74,7 +74,9 @@ TEST(OptionsDialog, OkSavesWhatTheBoxesShowAndCancelChangesNothing) {
     {
         OptionsDialog dialog(settings, filter, store);
         dialog.show();
-        const auto box = [&](const char* name) { return dialog.findChild<QCheckBox*>(QString::fromLatin1(name)); };
+        const auto box = [&](const char* name) {
+            return dialog.findChild<QCheckBox*>(QString::fromLatin1(name));
+        };
         EXPECT_TRUE(box("chkCheck0")->isChecked());
         EXPECT_FALSE(box("chkCheck1")->isChecked());
         EXPECT_TRUE(box("chkCheck2")->isChecked());
@@ -96,11 +98,13 @@ TEST(OptionsDialog, OkSavesWhatTheBoxesShowAndCancelChangesNothing) {
     EXPECT_EQ(settings.pageLN, 69);
     EXPECT_EQ(settings.nest, 3);
     EXPECT_EQ(filter, QStringLiteral("*.JPG"));
-    EXPECT_EQ(store.writes, (QStringList{QStringLiteral("Kartoma/option/splash=False"),
-                                         QStringLiteral("Kartoma/option/PageLN=69"), QStringLiteral("Kartoma/option/Nest=3"),
-                                         QStringLiteral("Kartoma/option/csv=True"), QStringLiteral("Kartoma/option/oneTitle=False"),
-                                         QStringLiteral("Kartoma/option/allTitle=False"), QStringLiteral("Kartoma/option/label=True"),
-                                         QStringLiteral("Kartoma/option/Folder=False")}));
+    EXPECT_EQ(
+        store.writes,
+        (QStringList{
+            QStringLiteral("Kartoma/option/splash=False"), QStringLiteral("Kartoma/option/PageLN=69"),
+            QStringLiteral("Kartoma/option/Nest=3"), QStringLiteral("Kartoma/option/csv=True"),
+            QStringLiteral("Kartoma/option/oneTitle=False"), QStringLiteral("Kartoma/option/allTitle=False"),
+            QStringLiteral("Kartoma/option/label=True"), QStringLiteral("Kartoma/option/Folder=False")}));
 
     // Opened again, it shows the CSV and the first-page boxes both checked; Cancel after clicks keeps all.
     const Settings before = settings;
@@ -126,8 +130,10 @@ TEST(AboutBox, ShowsTheSameTextsEveryTime) {
         AboutBox box;
         box.show();
         EXPECT_EQ(box.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Kartoma for Excel97"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Kartoma for Excel97"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
+                  QStringLiteral("Kartoma for Excel97"));
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+                  QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
         EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
                   QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
         QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
@@ -166,8 +172,9 @@ TEST(SplashAnimation, TilesSpiralHomeInTheLastOfFiftyOneFrames) {
     // radius floor(0.9875 * 150) = 148; frame 25 is half way: 74 pixels at 5 degrees.
     EXPECT_EQ(fixed.radius(0, 0), 148);
     EXPECT_EQ(fixed.tileAngle(0, 0, 24), 245);
-    EXPECT_EQ(fixed.tilePosition(0, 0, 24), QPoint(80 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::cos(245 * M_PI / 180))),
-                                                   40 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::sin(245 * M_PI / 180)))));
+    EXPECT_EQ(fixed.tilePosition(0, 0, 24),
+              QPoint(80 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::cos(245 * M_PI / 180))),
+                     40 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::sin(245 * M_PI / 180)))));
 
     // The last frame shows the logo where it belongs.
     QImage logo(106, 43, QImage::Format_RGB32);

@@ -28,7 +28,8 @@ public:
     QString getSetting(const QString&, const QString&, const QString&, const QString& defaultValue) override {
         return defaultValue;
     }
-    void saveSetting(const QString& app, const QString& section, const QString& key, const QString& value) override {
+    void saveSetting(const QString& app, const QString& section, const QString& key,
+                     const QString& value) override {
         writes.append(app + QLatin1Char('/') + section + QLatin1Char('/') + key + QLatin1Char('=') + value);
     }
     QStringList writes;

@@ -1,5 +1,5 @@
-#include "Fakes.h"
 #include "MainWindow.h"
+#include "Fakes.h"
 #include "Pointer.h"
 #include "ScriptedDialogs.h"
 
@@ -8,11 +8,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QStorageInfo>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -46,8 +46,9 @@ protected:
     }
 
     MainWindow& window(const QString& programFolder = kBuildDir) {
-        MainWindowServices services{dialogs_, launcher_, labels_, fileSystem_, store_, programFolder, out_.path(),
-                                    [] { return QDate(2026, 12, 8); }, 0};
+        MainWindowServices services{dialogs_, launcher_,     labels_,     fileSystem_,
+                                    store_,   programFolder, out_.path(), [] { return QDate(2026, 12, 8); },
+                                    0};
         window_ = std::make_unique<MainWindow>(settings_, std::move(services));
         window_->setFolderPath(tree_.path());
         window_->show();
@@ -89,15 +90,18 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     }
     EXPECT_EQ(keys, (QStringList{QStringLiteral("toExcel"), QStringLiteral("開く"), QStringLiteral("|"),
                                  QStringLiteral("option"), QStringLiteral("|"), QStringLiteral("ﾍﾙﾌﾟ"),
-                                 QStringLiteral("|"), QStringLiteral("bye"), QStringLiteral("|"), QStringLiteral("stop")}));
-    EXPECT_EQ(tips, (QStringList{QStringLiteral("エクセルファイル作成"), QStringLiteral("エクセルファイル表示"),
-                                 QStringLiteral("オプション"), QStringLiteral("バージョン情報"), QStringLiteral("終了"),
-                                 QStringLiteral("中断")}));
+                                 QStringLiteral("|"), QStringLiteral("bye"), QStringLiteral("|"),
+                                 QStringLiteral("stop")}));
+    EXPECT_EQ(tips,
+              (QStringList{QStringLiteral("エクセルファイル作成"), QStringLiteral("エクセルファイル表示"),
+                           QStringLiteral("オプション"), QStringLiteral("バージョン情報"),
+                           QStringLiteral("終了"), QStringLiteral("中断")}));
     EXPECT_FALSE(action("stop")->isVisible());
     EXPECT_TRUE(action("bye")->isEnabled());
     const std::pair<const char*, const char*> menus[] = {
-        {"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)"}, {"mnuFileExit", "終了(&X)"},
-        {"mnuOPT", "オプション(&S)"},         {"mnuHelpContents", "目次(&C)"},           {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}};
+        {"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)"},
+        {"mnuFileExit", "終了(&X)"},        {"mnuOPT", "オプション(&S)"},
+        {"mnuHelpContents", "目次(&C)"},    {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}};
     for (const auto& [name, caption] : menus) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->text(), QString::fromUtf8(caption));
@@ -106,8 +110,8 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     for (QAction* a : w.menuBar()->actions()) {
         top.append(a->text());
     }
-    EXPECT_EQ(top, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("オプション(&S)"), QStringLiteral("ﾍﾙﾌﾟ(&H)"),
-                                QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)")}));
+    EXPECT_EQ(top, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("オプション(&S)"),
+                                QStringLiteral("ﾍﾙﾌﾟ(&H)"), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)")}));
     EXPECT_TRUE(w.statusText().isEmpty());
     EXPECT_FALSE(progress()->isVisible());
     EXPECT_FALSE(animation()->isVisible());
@@ -309,7 +313,8 @@ TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
 
     dialogs_.fileAnswers.push_back(saved);
     action("mnuFileOpen")->trigger();
-    ASSERT_EQ(launcher_.opened.size(), 2) << dialogs_.messages.join(QStringLiteral(" / ")).toStdString() << w.statusText().toStdString();
+    ASSERT_EQ(launcher_.opened.size(), 2)
+        << dialogs_.messages.join(QStringLiteral(" / ")).toStdString() << w.statusText().toStdString();
     EXPECT_NE(launcher_.opened[1], saved);
     EXPECT_TRUE(w.isVisible()); // a successful open leaves the window open
     EXPECT_TRUE(w.statusText().isEmpty());
@@ -322,7 +327,8 @@ TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
     dialogs_.fileAnswers.push_back(junk);
     action("mnuFileOpen")->trigger();
     ASSERT_EQ(dialogs_.messages.size(), 1);
-    EXPECT_TRUE(dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
+    EXPECT_TRUE(
+        dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
     EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("\r\nプログラムを強制終了します。")));
     EXPECT_FALSE(w.isVisible());
 }
@@ -334,14 +340,16 @@ TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
     drives->addItem(QStringLiteral("/no/such/medium"), QStringLiteral("/no/such/medium"));
     drives->setCurrentIndex(drives->count() - 1);
     Q_EMIT drives->activated(drives->count() - 1);
-    EXPECT_EQ(dialogs_.messages, QStringList{QStringLiteral("ドライブエラー|正しいドライブを選択してください|critical")});
+    EXPECT_EQ(dialogs_.messages,
+              QStringList{QStringLiteral("ドライブエラー|正しいドライブを選択してください|critical")});
     EXPECT_EQ(drives->currentData().toString(), QStorageInfo(kBuildDir).rootPath());
     EXPECT_TRUE(w.folderPath().startsWith(QStorageInfo(kBuildDir).rootPath()));
 }
 
 TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument) {
     QTemporaryDir program;
-    ASSERT_TRUE(QFile::copy(kBuildDir + QStringLiteral("/Kartoma.xl_"), program.path() + QStringLiteral("/Kartoma.xl_")));
+    ASSERT_TRUE(QFile::copy(kBuildDir + QStringLiteral("/Kartoma.xl_"),
+                            program.path() + QStringLiteral("/Kartoma.xl_")));
     makeFiles(601);
     MainWindow& w = window(program.path());
     action("toExcel")->trigger();
