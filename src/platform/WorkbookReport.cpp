@@ -432,31 +432,32 @@ WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
     return cell;
 }
 
-void WorkbookReport::setText(const CellRange& range, std::string_view utf8) {
-    require(State::SheetSelected, "Value");
+template <typename Write>
+void WorkbookReport::forEachCell(const CellRange& range, const char* operation, Write write) {
+    require(State::SheetSelected, operation);
     loadSheet();
     for (int y = range.y1; y <= range.y2; ++y) {
         for (int x = range.x1; x <= range.x2; ++x) {
-            WrittenCell& cell = cellAt(x, y);
-            cell.kind = WrittenCell::Kind::Text;
-            cell.value.clear();
-            appendXmlCellText(utf8, cell.value);
-            cell.preserveSpace = needsSpacePreserve(utf8);
+            write(cellAt(x, y));
         }
     }
 }
 
+void WorkbookReport::setText(const CellRange& range, std::string_view utf8) {
+    forEachCell(range, "Value", [&](WrittenCell& cell) {
+        cell.kind = WrittenCell::Kind::Text;
+        cell.value.clear();
+        appendXmlCellText(utf8, cell.value);
+        cell.preserveSpace = needsSpacePreserve(utf8);
+    });
+}
+
 void WorkbookReport::setNumber(const CellRange& range, std::int64_t number) {
-    require(State::SheetSelected, "Value");
-    loadSheet();
-    for (int y = range.y1; y <= range.y2; ++y) {
-        for (int x = range.x1; x <= range.x2; ++x) {
-            WrittenCell& cell = cellAt(x, y);
-            cell.kind = WrittenCell::Kind::Number;
-            cell.value.clear();
-            appendNumber(number, cell.value);
-        }
-    }
+    forEachCell(range, "Value", [&](WrittenCell& cell) {
+        cell.kind = WrittenCell::Kind::Number;
+        cell.value.clear();
+        appendNumber(number, cell.value);
+    });
 }
 
 void WorkbookReport::setRowHeight(const CellRange& range, double points) {
@@ -488,14 +489,10 @@ void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int valu
                  QStringLiteral("styles: %1").arg(error.isEmpty() ? QStringLiteral("missing") : error));
         }
     }
-    for (int y = range.y1; y <= range.y2; ++y) {
-        for (int x = range.x1; x <= range.x2; ++x) {
-            StylePart::Look& look = cellAt(x, y).look;
-            (member == AttrMember::A   ? look.fontSize
-             : member == AttrMember::B ? look.flags
-                                       : look.fill) = value;
-        }
-    }
+    forEachCell(range, "Attr", [&](WrittenCell& cell) {
+        StylePart::Look& look = cell.look;
+        (member == AttrMember::A ? look.fontSize : member == AttrMember::B ? look.flags : look.fill) = value;
+    });
 }
 
 void WorkbookReport::setPageText(const QString& left, const QString& centre, const QString& right) {

@@ -72,6 +72,8 @@ private:
     QByteArray readPart(const std::string& name, bool required);
     void loadSheet();
     WrittenCell& cellAt(int column, int row);
+    /// Runs `write` on each cell of `range`, row by row, once the sheet may be written.
+    template <typename Write> void forEachCell(const CellRange& range, const char* operation, Write write);
     void moveToRow(int row);
     void flushRow();
     void emitTemplateRowsBefore(int row);

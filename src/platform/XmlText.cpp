@@ -27,6 +27,23 @@ bool looksLikeEscape(std::string_view text, std::size_t i) {
            isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_';
 }
 
+/// Appends the entity of a character that markup reserves; false for any other character.
+bool appendEntity(char c, std::string& out) {
+    switch (c) {
+    case '&':
+        out += "&amp;";
+        return true;
+    case '<':
+        out += "&lt;";
+        return true;
+    case '>':
+        out += "&gt;";
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 void appendXmlCellText(std::string_view text, std::string& out) {
@@ -46,16 +63,10 @@ void appendXmlCellText(std::string_view text, std::string& out) {
             continue;
         }
         ++i;
+        if (appendEntity(static_cast<char>(b), out)) {
+            continue;
+        }
         switch (b) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
         case '\r':
             out += "&#13;";
             break;
@@ -82,20 +93,12 @@ void appendXmlCellText(std::string_view text, std::string& out) {
 
 void appendXmlEscaped(std::string_view text, std::string& out) {
     for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
+        if (appendEntity(c, out)) {
+            continue;
+        }
+        if (c == '"') {
             out += "&quot;";
-            break;
-        default:
+        } else {
             out += c;
         }
     }
