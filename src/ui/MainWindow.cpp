@@ -418,6 +418,14 @@ void MainWindow::runListCommand() {
     try {
         const ListOutcome outcome =
             kartoma::runListCommand([this] { return listOptions(); }, session_, *this, services);
+        if (outcome.stats.skipped() > 0) {
+            // What the walk could not read is not in the list; the user should know how much.
+            services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                     QStringLiteral("読み取れなかったフォルダまたはファイルが%1件あり、"
+                                                    "リストに含まれていません。")
+                                         .arg(outcome.stats.skipped()),
+                                     false);
+        }
         if (outcome.replacedCharacters > 0) {
             services_.dialogs.inform(
                 QStringLiteral("Kartoma"),

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "FakeFileSystem.h"
 #include "Fakes.h"
 #include "Pointer.h"
 #include "ScriptedDialogs.h"
@@ -331,6 +332,26 @@ TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
         dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
     EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("\r\nプログラムを強制終了します。")));
     EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
+    testing::FakeFileSystem fake;
+    fake.folder("/").entries = {{"locked", EntryKind::Folder}, {"a.txt", EntryKind::File, 3}};
+    fake.folder("/").vanished = {"gone.txt"};
+    fake.folder("/locked").openError = 13;
+    settings_.csv = true;
+    settings_.label = false;
+    dialogs_.fileAnswers = {out_.path() + QStringLiteral("/s.csv")};
+    MainWindowServices services{dialogs_, launcher_, labels_,     fake,
+                                store_,   kBuildDir, out_.path(), [] { return QDate(2026, 12, 8); },
+                                0};
+    MainWindow w(settings_, std::move(services));
+    w.setFolderPath(QStringLiteral("/"));
+    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    EXPECT_EQ(w.session().entries.count(), 1u);
+    EXPECT_EQ(dialogs_.messages,
+              QStringList{QStringLiteral(
+                  "Kartoma|読み取れなかったフォルダまたはファイルが2件あり、リストに含まれていません。")});
 }
 
 TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
