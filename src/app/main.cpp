@@ -62,6 +62,16 @@ private:
 };
 
 int runWindow(int argc, char* argv[]) {
+    // Without a display the window cannot open; say how to use the command line instead of letting
+    // the toolkit abort.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        printTo(stderr,
+                QStringLiteral("kartoma: no display to open the window on; the command line works without "
+                               "one:\n\n"));
+        printTo(stderr, kartoma::usageText());
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kartoma"));
     QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));

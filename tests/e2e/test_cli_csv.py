@@ -241,6 +241,13 @@ class BadInput(unittest.TestCase):
         self.assertEqual(run("--catalog", self.path("tree"), "--out", self.path("o.txt")).returncode, 2)
         self.assertFalse(os.path.exists(self.path("o.csv")))
 
+    def test_without_a_display_the_window_points_to_the_command_line(self):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        result = subprocess.run([KARTOMA], capture_output=True, timeout=60, env=env)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"no display", result.stderr)
+        self.assertIn(b"--catalog DIR --out FILE", result.stderr)
+
     def test_help_and_version(self):
         result = run("--help")
         self.assertEqual(result.returncode, 0)
