@@ -58,9 +58,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
     t.text_ = QString::fromUtf8(xml);
     QXmlStreamReader reader(t.text_);
     // Where the element whose start tag was just read begins: its "<" is the last one before here.
-    const auto startOf = [&]() {
-        return t.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
-    };
+    const auto startOf = [&]() { return kartoma::tagStart(t.text_, reader); };
 
     int depth = 0;
     bool inRows = false;
@@ -192,8 +190,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
         }
     }
     if (reader.hasError()) {
-        error =
-            QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        error = xmlErrorText(reader);
         return std::nullopt;
     }
     if (!sawRows) {

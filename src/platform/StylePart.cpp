@@ -1,5 +1,7 @@
 #include "StylePart.h"
 
+#include "XmlText.h"
+
 #include <QXmlStreamReader>
 
 namespace kartoma {
@@ -54,9 +56,7 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
     StylePart part;
     part.text_ = QString::fromUtf8(xml);
     QXmlStreamReader reader(part.text_);
-    const auto tagStart = [&]() {
-        return part.text_.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
-    };
+    const auto startOf = [&]() { return kartoma::tagStart(part.text_, reader); };
     const auto attributesOf = [&]() {
         Attributes list;
         for (const QXmlStreamAttribute& a : reader.attributes()) {
@@ -87,7 +87,7 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
                 if (section != nullptr) {
                     section->name = reader.qualifiedName().toString();
                     section->attributes = attributesOf();
-                    section->begin = tagStart();
+                    section->begin = startOf();
                     section->childrenBegin = reader.characterOffset();
                 }
             } else if (depth == 3 && section != nullptr) {
@@ -106,13 +106,13 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
         } else if (token == QXmlStreamReader::EndElement) {
             if (depth == 2 && section != nullptr) {
                 section->end = reader.characterOffset();
-                const qsizetype closing = tagStart();
+                const qsizetype closing = startOf();
                 // A self-closing section has no end tag of its own.
                 section->childrenEnd = closing < section->childrenBegin ? section->childrenBegin : closing;
                 section = nullptr;
             } else if (depth == 3) {
                 if (xf != nullptr) {
-                    const qsizetype closing = tagStart();
+                    const qsizetype closing = startOf();
                     if (closing >= xfInner) {
                         xf->inner = part.text_.mid(xfInner, closing - xfInner);
                     }
@@ -124,8 +124,7 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
         }
     }
     if (reader.hasError()) {
-        error =
-            QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
+        error = xmlErrorText(reader);
         return std::nullopt;
     }
     if (part.fonts_.begin < 0 || part.fills_.begin < 0 || part.borders_.begin < 0 || part.xfs_.begin < 0 ||

@@ -53,6 +53,15 @@ std::string resolveTarget(const std::string& sourceFolder, const QString& target
     return QDir::cleanPath(QString::fromStdString(sourceFolder) + target).toStdString();
 }
 
+/// libzip's text for one of its error codes.
+QString zipErrorText(int code) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&e));
+    zip_error_fini(&e);
+    return text;
+}
+
 std::string folderOf(const std::string& part) {
     const std::size_t slash = part.rfind('/');
     return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
@@ -280,13 +289,9 @@ void WorkbookReport::openBook() {
     int error = 0;
     zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (zip == nullptr) {
-        zip_error_t e;
-        zip_error_init_with_code(&e, error);
-        const QString detail = QString::fromUtf8(zip_error_strerror(&e));
-        zip_error_fini(&e);
         fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? FailureCode::TemplateMissing
                                                            : FailureCode::TemplateInvalid,
-             bookFile_, detail);
+             bookFile_, zipErrorText(error));
     }
     archive_ = std::make_unique<Archive>();
     archive_->zip = zip;
@@ -689,11 +694,7 @@ void WorkbookReport::finish() {
     int error = 0;
     zip_t* out = zip_open(QFile::encodeName(destination).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (out == nullptr) {
-        zip_error_t e;
-        zip_error_init_with_code(&e, error);
-        const QString detail = QString::fromUtf8(zip_error_strerror(&e));
-        zip_error_fini(&e);
-        fail(FailureCode::WorkbookSave, destination, detail);
+        fail(FailureCode::WorkbookSave, destination, zipErrorText(error));
     }
     const auto discard = [&](const QString& detail) {
         zip_discard(out);

@@ -2,6 +2,8 @@
 
 #include "Utf8.h"
 
+#include <QXmlStreamReader>
+
 namespace kartoma {
 
 namespace {
@@ -110,6 +112,14 @@ bool needsSpacePreserve(std::string_view text) {
     }
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     return blank(text.front()) || blank(text.back());
+}
+
+qsizetype tagStart(const QString& text, const QXmlStreamReader& reader) {
+    return text.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
+}
+
+QString xmlErrorText(const QXmlStreamReader& reader) {
+    return QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
 }
 
 } // namespace kartoma

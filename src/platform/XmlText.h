@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QString>
+
 #include <string>
 #include <string_view>
+
+class QXmlStreamReader;
 
 namespace kartoma {
 
@@ -17,5 +21,12 @@ void appendXmlEscaped(std::string_view text, std::string& out);
 
 /// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
 bool needsSpacePreserve(std::string_view utf8);
+
+/// Where the element whose start (or end) tag `reader` just read begins in `text`, the document it
+/// reads: the last "<" before the reader's position (a tag holds no other "<").
+qsizetype tagStart(const QString& text, const QXmlStreamReader& reader);
+
+/// The reader's error as "broken XML at line N: reason".
+QString xmlErrorText(const QXmlStreamReader& reader);
 
 } // namespace kartoma
