@@ -2,7 +2,6 @@
 // workbook engine and saves the workbook: the engine's side of bench/engine.
 // Usage: engine_fill TEMPLATE OUTPUT ROWS
 
-#include "Failure.h"
 #include "Presenters.h"
 #include "WorkbookReport.h"
 
@@ -48,8 +47,9 @@ int main(int argc, char** argv) {
         report.closeSheet();
         report.setFinishOption(-2);
         report.finish();
-    } catch (const kartoma::Failure& f) {
-        std::fprintf(stderr, "engine_fill: %s\n", f.englishText().toLocal8Bit().constData());
+    } catch (const kartoma::WorkbookError& e) {
+        std::fprintf(stderr, "engine_fill: error %d: %s\n", static_cast<int>(e.code()),
+                     e.diagnostic().toLocal8Bit().constData());
         return 1;
     }
     return 0;

@@ -3,13 +3,11 @@
 // bytes (the CSV file whole; the workbook's sheet part, which holds every cell).
 // Usage: repeat_catalog TREE TEMPLATE OUTPUT_FOLDER ROUNDS
 
-#include "CsvWriter.h"
-#include "EntryRecorder.h"
+#include "Catalogue.h"
 #include "Failure.h"
 #include "Presenters.h"
-#include "SheetWriter.h"
+#include "VolumeLabels.h"
 #include "WorkbookReport.h"
-#include "WriterDisplay.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -23,7 +21,7 @@
 
 namespace {
 
-class Quiet final : public kartoma::WalkObserver, public kartoma::WriterDisplay {
+class Quiet final : public kartoma::CatalogueHost {
 public:
     void searching(const QString&) override {}
     void yieldNow() override {}
@@ -37,6 +35,8 @@ public:
     void restoreIfMinimised() override {}
     void setDefaultPointer() override {}
     void refresh() override {}
+    QString askVolumeLabel(const QString&) override { return {}; }
+    void setToolbarWriting() override {}
 };
 
 long statusKb(const char* field) {
@@ -89,22 +89,26 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromLocal8Bit(argv[3]);
     const int rounds = std::atoi(argv[4]);
     kartoma::PosixFileSystem fileSystem;
+    kartoma::SystemVolumeLabels labels;
     Quiet quiet;
     QByteArray firstCsv, firstSheet;
     bool identical = true;
     try {
         for (int round = 1; round <= rounds; ++round) {
-            kartoma::CatalogueOptions options;
-            options.record.filterPattern = QStringLiteral("*");
-            options.volumeLabel = QStringLiteral("BENCH");
-            kartoma::EntryList list;
-            kartoma::collectEntries(tree, options, fileSystem, quiet, list);
             const QString csv = folder + QStringLiteral("/repeat.csv");
             const QString book = folder + QStringLiteral("/repeat.xlsx");
-            kartoma::saveCsv(list, kartoma::CsvEncoding::Cp932, csv);
+            kartoma::CatalogueRequest request;
+            request.folder = tree;
+            request.scan.record.filterPattern = QStringLiteral("*");
+            request.scan.volumeLabel = QStringLiteral("BENCH");
+            request.labelPolicy = kartoma::LabelPolicy::Given;
             kartoma::SaveAtPresenter presenter(book);
             kartoma::WorkbookReport report(presenter);
-            kartoma::excelOutOneTitle(report, list, templatePath, quiet);
+            kartoma::EntryList list;
+            request.output = kartoma::CsvTarget{csv, kartoma::CsvEncoding::Cp932};
+            kartoma::runCatalogue(request, {fileSystem, labels, report}, quiet, list);
+            request.output = kartoma::WorkbookTarget{templatePath, true, false, 60, book};
+            kartoma::runCatalogue(request, {fileSystem, labels, report}, quiet, list);
             const QByteArray csvDigest = digestOfFile(csv);
             const QByteArray sheetDigest = digestOfSheet(book);
             if (round == 1) {
@@ -119,7 +123,8 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     } catch (const kartoma::Failure& f) {
-        std::fprintf(stderr, "repeat_catalog: %s\n", qPrintable(f.englishText()));
+        std::fprintf(stderr, "repeat_catalog: failure %d: %s\n", static_cast<int>(f.code()),
+                     qPrintable(f.worded(QStringLiteral("%1"), QStringLiteral(": "))));
         return 1;
     }
     std::printf(identical ? "every round wrote the same CSV bytes and the same cells\n" : "outputs differ\n");

@@ -1,21 +1,14 @@
 #include "CommandLine.h"
 
-#include "EntryRecorder.h"
+#include "EnglishMessages.h"
 #include "Failure.h"
 #include "Presenters.h"
-#include "SheetWriter.h"
-#include "VolumeLabels.h"
-#include "Walk.h"
 #include "WorkbookReport.h"
-#include "WriterDisplay.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 
-#include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -35,7 +28,7 @@ std::optional<int> wholeNumber(const QString& text) {
 }
 
 /// Progress and problems on standard error while the walk and the workbook writer run.
-class ConsoleProgress final : public WalkObserver, public WriterDisplay {
+class ConsoleProgress final : public CatalogueHost {
 public:
     ConsoleProgress(std::FILE* err, bool quiet)
         : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
@@ -87,6 +80,9 @@ public:
     void restoreIfMinimised() override {}
     void setDefaultPointer() override {}
     void refresh() override {}
+    // No questions on the command line: a label is given or falls back to the folder's path.
+    QString askVolumeLabel(const QString&) override { return {}; }
+    void setToolbarWriting() override {}
 
     void clearLine() {
         if (drawn_) {
@@ -118,19 +114,6 @@ private:
     double value_ = 0;
     double maximum_ = 0;
 };
-
-/// Opens the template and its sheet and drops the job again, so a missing or broken template is
-/// reported before a long walk, not after it.
-void checkTemplate(const QString& path) {
-    SaveAtPresenter nowhere{QString()};
-    WorkbookReport report(nowhere);
-    report.setBookFile(path);
-    report.openBook();
-    report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-    // The sheet is read at its first write; setting the page texts is one, and reads it now.
-    report.pageSetup().setPageText(QString(), QString(), QString());
-    report.abort();
-}
 
 bool endsWithCaseless(const QString& text, const char* suffix) {
     return text.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
@@ -212,10 +195,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         return usageError(QStringLiteral("--catalog DIR and --out FILE are both needed"));
     }
 
-    CatalogRequest& r = parsed.request;
+    CatalogueRequest& r = parsed.request;
     r.folder = parser.value(catalog);
-    r.output = parser.value(out);
-    if (r.folder.isEmpty() || r.output.isEmpty()) {
+    const QString output = parser.value(out);
+    if (r.folder.isEmpty() || output.isEmpty()) {
         return usageError(QStringLiteral("--catalog and --out need a path"));
     }
     if (parser.isSet(depth)) {
@@ -223,21 +206,27 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         if (!n || *n < 1 || *n > 8) {
             return usageError(QStringLiteral("--depth takes a whole number from 1 to 8"));
         }
-        r.depth = *n;
+        r.scan.walk.depth = *n;
     }
     if (parser.isSet(filter)) {
-        r.filter = parser.value(filter);
+        r.scan.record.filterPattern = parser.value(filter);
     }
-    r.listFolders = parser.isSet(folders);
+    r.scan.record.listFolders = parser.isSet(folders);
+    r.labelPolicy = LabelPolicy::FolderWhenMissing;
     if (parser.isSet(label)) {
-        r.label = parser.value(label);
+        r.labelPolicy = LabelPolicy::Given;
+        r.scan.volumeLabel = parser.value(label);
     }
+    WorkbookTarget workbook;
+    workbook.savePath = output;
+    workbook.templatePath = parser.value(templ);
     if (parser.isSet(layout)) {
         const QString value = parser.value(layout);
         if (value == QLatin1String("one")) {
-            r.layout = CatalogRequest::Layout::One;
+            workbook.oneTitle = true;
         } else if (value == QLatin1String("all")) {
-            r.layout = CatalogRequest::Layout::All;
+            workbook.oneTitle = false;
+            workbook.allTitle = true;
         } else {
             return usageError(QStringLiteral("--layout takes one or all"));
         }
@@ -247,105 +236,72 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         if (!n || *n < 2 || *n > 32767) {
             return usageError(QStringLiteral("--lines takes a whole number from 2 to 32767"));
         }
-        r.linesPerPage = *n;
+        workbook.linesPerPage = *n;
     }
-    r.templatePath = parser.value(templ);
+    CsvTarget csv{output, CsvEncoding::Cp932};
     if (parser.isSet(encoding)) {
         const QString value = parser.value(encoding).toLower();
         if (value == QLatin1String("cp932")) {
-            r.encoding = CsvEncoding::Cp932;
+            csv.encoding = CsvEncoding::Cp932;
         } else if (value == QLatin1String("utf-8") || value == QLatin1String("utf8")) {
-            r.encoding = CsvEncoding::Utf8;
+            csv.encoding = CsvEncoding::Utf8;
         } else {
             return usageError(QStringLiteral("--encoding takes cp932 or utf-8"));
         }
     }
-    r.quiet = parser.isSet(quiet);
-    if (!endsWithCaseless(r.output, ".csv") && !endsWithCaseless(r.output, ".xlsx")) {
+    parsed.quiet = parser.isSet(quiet);
+    if (endsWithCaseless(output, ".csv")) {
+        r.output = csv;
+    } else if (endsWithCaseless(output, ".xlsx")) {
+        r.output = workbook;
+    } else {
         return usageError(QStringLiteral("--out FILE must end in .csv or .xlsx"));
     }
     parsed.action = ParsedCommandLine::Action::Catalog;
     return parsed;
 }
 
-int runCatalog(const CatalogRequest& request, FileSystem& fileSystem, VolumeLabels& labels, std::FILE* err) {
-    ConsoleProgress progress(err, request.quiet);
+int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSystem, VolumeLabels& labels,
+                   std::FILE* err) {
+    ConsoleProgress progress(err, quiet);
+    CatalogueRequest request = given;
+    QString outputPath;
+    if (auto* workbook = std::get_if<WorkbookTarget>(&request.output)) {
+        if (workbook->templatePath.isEmpty()) {
+            workbook->templatePath = defaultTemplatePath(QCoreApplication::applicationDirPath());
+        }
+        outputPath = workbook->savePath;
+    } else {
+        outputPath = std::get<CsvTarget>(request.output).path;
+    }
     try {
-        const bool workbook = endsWithCaseless(request.output, ".xlsx");
-        const QString templatePath =
-            !request.templatePath.isEmpty()
-                ? request.templatePath
-                : QCoreApplication::applicationDirPath() + QStringLiteral("/Kartoma.xl_");
-        const QFileInfo outputInfo(request.output);
-        if (!outputInfo.absoluteDir().exists()) {
-            throw Failure(FailureCode::OutputCreate, request.output, systemErrorText(ENOENT));
-        }
-        if (outputInfo.isDir()) {
-            throw Failure(FailureCode::OutputCreate, request.output, systemErrorText(EISDIR));
-        }
-        if (workbook) {
-            checkTemplate(templatePath);
-        }
-        // The folder as an absolute path: the catalogue says where its entries were found.
-        const QString folder = QDir::cleanPath(QDir(request.folder).absolutePath());
-        const QFileInfo info(folder);
-        if (!info.exists() && !info.isSymLink()) {
-            throw Failure(FailureCode::RootNotFound, folder);
-        }
-        if (!info.isDir()) {
-            throw Failure(FailureCode::RootNotFolder, folder);
-        }
-
-        CatalogueOptions options;
-        options.walk.depth = request.depth;
-        options.record.leaveOutFolders = !request.listFolders;
-        options.record.filterPattern = request.filter;
-        if (request.label) {
-            options.volumeLabel = *request.label;
-        } else {
-            options.volumeLabel = labels.labelOf(folder);
-            if (options.volumeLabel.isEmpty()) {
-                options.volumeLabel = folder;
-            }
-        }
-
+        SaveAtPresenter presenter(outputPath);
+        WorkbookReport report(presenter);
         EntryList list;
-        const WalkStats stats = collectEntries(folder, options, fileSystem, progress, list);
-        CsvResult written;
-        if (workbook) {
-            SaveAtPresenter presenter(request.output);
-            WorkbookReport report(presenter);
-            const bool made =
-                request.layout == CatalogRequest::Layout::All
-                    ? excelOutAllTitle(report, list, request.linesPerPage, templatePath, progress)
-                    : excelOutOneTitle(report, list, templatePath, progress);
-            if (!made) {
-                progress.clearLine();
-                print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")
-                               .arg(folder));
-                return 1;
-            }
-        } else {
-            written = saveCsv(list, request.encoding, request.output);
-        }
+        const CatalogueOutcome outcome = runCatalogue(request, {fileSystem, labels, report}, progress, list);
         progress.clearLine();
-        if (!request.quiet) {
-            if (written.replacedCharacters > 0) {
+        if (outcome.result == CatalogueOutcome::Result::NothingToWrite) {
+            print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")
+                           .arg(outcome.folder));
+            return 1;
+        }
+        if (!quiet) {
+            if (outcome.replacedCharacters > 0) {
                 print(err,
                       QStringLiteral("kartoma: %1 characters have no CP932 form and were written as \"?\" "
                                      "(use --encoding utf-8 to keep them)\n")
-                          .arg(written.replacedCharacters));
+                          .arg(outcome.replacedCharacters));
             }
             print(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
                            .arg(list.count())
-                           .arg(stats.skipped())
+                           .arg(outcome.stats.skipped())
                            .arg(progress.seconds(), 0, 'f', 2)
-                           .arg(request.output));
+                           .arg(outputPath));
         }
         return 0;
     } catch (const Failure& failure) {
         progress.clearLine();
-        print(err, QStringLiteral("kartoma: %1\n").arg(failure.englishText()));
+        print(err, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
         return 1;
     }
 }

@@ -109,7 +109,7 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         kartoma::PosixFileSystem fileSystem;
         kartoma::SystemVolumeLabels labels;
-        return kartoma::runCatalog(parsed.request, fileSystem, labels, stderr);
+        return kartoma::runCommandLine(parsed.request, parsed.quiet, fileSystem, labels, stderr);
     }
     }
     return 2;

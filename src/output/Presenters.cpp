@@ -1,6 +1,5 @@
 #include "Presenters.h"
 
-#include "Failure.h"
 #include "Launcher.h"
 
 #include <QDateTime>
@@ -26,10 +25,8 @@ QString OpenInApplicationPresenter::destinationFor(const QString& bookFile) {
     return candidate;
 }
 
-void OpenInApplicationPresenter::present(const QString& savedPath) {
-    if (!launcher_.openFile(savedPath)) {
-        throw Failure(FailureCode::PresentFailed, savedPath);
-    }
+bool OpenInApplicationPresenter::present(const QString& savedPath) {
+    return launcher_.openFile(savedPath);
 }
 
 } // namespace kartoma

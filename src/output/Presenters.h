@@ -13,21 +13,21 @@ class SaveAtPresenter final : public WorkbookPresenter {
 public:
     explicit SaveAtPresenter(QString path) : path_(std::move(path)) {}
     QString destinationFor(const QString&) override { return path_; }
-    void present(const QString&) override {}
+    bool present(const QString&) override { return true; }
 
 private:
     QString path_;
 };
 
 /// The window's presenter: each workbook is saved as a new file in the user's temporary folder and
-/// opened in the desktop's spreadsheet application. When none can be started, present() fails with
-/// the file's path, so the user is told where it is; the file stays.
+/// opened in the desktop's spreadsheet application. When none can be started, present() says so and
+/// the engine fails with the file's path, so the user is told where it is; the file stays.
 class OpenInApplicationPresenter final : public WorkbookPresenter {
 public:
     /// `folder` is where the files go (the user's temporary folder in the program).
     OpenInApplicationPresenter(Launcher& launcher, QString folder);
     QString destinationFor(const QString& bookFile) override;
-    void present(const QString& savedPath) override;
+    bool present(const QString& savedPath) override;
 
 private:
     Launcher& launcher_;

@@ -7,7 +7,7 @@
 namespace kartoma {
 
 /// What went wrong, as one code per kind of failure. The front ends turn a code into a message in
-/// their own language (Japanese in the window, English on the command line).
+/// their own language, each from one table (Japanese in the window, English on the command line).
 enum class FailureCode {
     RootNotFound = 1, ///< the folder to catalogue does not exist
     RootNotFolder,    ///< the path names something that is not a folder
@@ -15,8 +15,8 @@ enum class FailureCode {
     OutputCreate,     ///< the output file cannot be created
     OutputWrite,      ///< writing the output failed (disk full, I/O error)
     OutputCommit,     ///< the finished output could not replace the target
-    Cancelled,        ///< the user closed the program while the command ran
-    // The workbook engine's failures; their numbers are its ErrorCode values.
+    Cancelled,        ///< the user stopped the command or closed the program while it ran
+    // The workbook engine's failures; their numbers are its error codes (WorkbookErrorCode).
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)
     SheetMissing,          ///< the workbook has no sheet of the requested name
@@ -26,7 +26,7 @@ enum class FailureCode {
     RowOutOfOrder,         ///< a cell written above a row that was already finished
     TooManyRows,           ///< a list that needs more rows than a sheet holds
     WorkbookSave,          ///< the finished workbook could not be saved
-    PresentFailed,         ///< the finished workbook was saved but could not be shown
+    PresentFailed,         ///< the finished file was saved but could not be shown
 };
 
 /// The one exception type that carries a failure inside a command up to the command's boundary,
@@ -40,11 +40,9 @@ public:
     FailureCode code() const noexcept { return code_; }
     const QString& path() const noexcept { return path_; }
     const QString& detail() const noexcept { return detail_; }
-
-    /// English text for the command line: "cannot create output file FILE: reason".
-    QString englishText() const;
-    /// Japanese text for the window.
-    QString japaneseText() const;
+    /// A front end's message for this failure: `message` with "%1" (if it has one) replaced by the
+    /// path, then the detail after `separator`.
+    QString worded(const QString& message, const QString& separator) const;
 
     const char* what() const noexcept override { return "kartoma::Failure"; }
 

@@ -3,7 +3,7 @@
 namespace kartoma {
 
 EntryRecorder::EntryRecorder(const RecorderOptions& options, EntryList& list)
-    : leaveOutFolders_(options.leaveOutFolders), pattern_(options.filterPattern), list_(list) {}
+    : listFolders_(options.listFolders), pattern_(options.filterPattern), list_(list) {}
 
 void EntryRecorder::beginFolder(const QString& dir) {
     // The folder goes into the list's table only once one of its entries is recorded, so that
@@ -16,7 +16,7 @@ void EntryRecorder::offer(std::string_view name, std::string_view upperName,
                           const FolderListing::Item& item) {
     const EntryType type = item.kind == EntryKind::Folder ? EntryType::Folder : EntryType::File;
     if (type == EntryType::Folder) {
-        if (leaveOutFolders_) {
+        if (!listFolders_) {
             return;
         }
     } else if (!pattern_.matchesUpperUtf8(upperName)) {

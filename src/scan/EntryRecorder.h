@@ -7,8 +7,8 @@
 namespace kartoma {
 
 struct RecorderOptions {
-    /// Leave folders out of the list, so that only files are recorded.
-    bool leaveOutFolders = true;
+    /// List folders too; without it only files are recorded.
+    bool listFolders = false;
     /// The pattern file names must match (letter case ignored); folders are never filtered by it.
     QString filterPattern = QStringLiteral("*.*");
 };
@@ -22,7 +22,7 @@ public:
     void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) override;
 
 private:
-    bool leaveOutFolders_;
+    bool listFolders_;
     LikePattern pattern_;
     EntryList& list_;
     QString pendingFolder_;

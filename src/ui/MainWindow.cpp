@@ -3,7 +3,7 @@
 #include "AboutBox.h"
 #include "Dialogs.h"
 #include "Failure.h"
-#include "FileDialogs.h"
+#include "JapaneseMessages.h"
 #include "Launcher.h"
 #include "OptionsDialog.h"
 #include "Pointer.h"
@@ -33,7 +33,6 @@ namespace kartoma {
 
 namespace {
 
-constexpr int kBusyThreshold = 600;
 const QString kDriveErrorText = QStringLiteral("正しいドライブを選択してください");
 const QString kDriveErrorTitle = QStringLiteral("ドライブエラー");
 
@@ -42,22 +41,44 @@ QString rootOf(const QString& path) {
     return storage.isValid() ? storage.rootPath() : QStringLiteral("/");
 }
 
+ControllerServices controllerServices(const MainWindowServices& s) {
+    return ControllerServices{s.fileSystem,      s.labels,          s.dialogs, s.launcher,
+                              s.programFolder,   s.temporaryFolder, s.today,   s.yieldIntervalMs};
+}
+
 } // namespace
+
+CatalogueRequest requestFromOptions(const Settings& settings, const QString& filterPattern,
+                                    const QString& folder, const QString& programFolder) {
+    CatalogueRequest request;
+    request.folder = folder;
+    request.scan.walk.depth = settings.nest;
+    // The stored key "Folder" means: leave folders out.
+    request.scan.record.listFolders = !settings.folder;
+    request.scan.record.filterPattern = filterPattern;
+    request.labelPolicy = settings.label ? LabelPolicy::AskWhenMissing : LabelPolicy::FolderWhenMissing;
+    if (settings.csv) {
+        request.output = CsvTarget{};
+    } else {
+        WorkbookTarget workbook;
+        workbook.templatePath = defaultTemplatePath(programFolder);
+        workbook.oneTitle = settings.oneTitle;
+        workbook.allTitle = settings.allTitle;
+        workbook.linesPerPage = settings.pageLN;
+        request.output = workbook;
+    }
+    return request;
+}
 
 MainWindow::MainWindow(Settings& settings, MainWindowServices services, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                               Qt::CustomizeWindowHint),
-      settings_(settings), services_(std::move(services)),
-      presenter_(services_.launcher, services_.temporaryFolder), report_(presenter_) {
+      settings_(settings), services_(std::move(services)), controller_(*this, controllerServices(services_)) {
     setObjectName(QStringLiteral("frmKartoma"));
     setWindowTitle(QStringLiteral("Kartoma for Excel97"));
     setWindowIcon(QIcon(QStringLiteral(":/artwork/kartoma.png")));
     buildWindow();
-    // Form_Load: no file name yet, the filter every run starts with, the status bar's one text.
-    session_.listFileName.clear();
-    filterPattern_ = QStringLiteral("*.*");
-    sinceYield_.start();
 }
 
 MainWindow::~MainWindow() = default;
@@ -298,16 +319,24 @@ void MainWindow::setProgressVisible(bool visible) {
     }
 }
 
-void MainWindow::setToolbarIdle() {
-    bye_->setEnabled(true);
-    stop_->setVisible(false);
-    stop_->setEnabled(false);
+void MainWindow::setToolbarMode(ToolbarMode mode) {
+    const bool writing = mode == ToolbarMode::Writing;
+    bye_->setEnabled(!writing);
+    stop_->setVisible(writing);
+    stop_->setEnabled(writing);
 }
 
-void MainWindow::setToolbarWriting() {
-    bye_->setEnabled(false);
-    stop_->setVisible(true);
-    stop_->setEnabled(true);
+void MainWindow::setListCommandsEnabled(bool enabled) {
+    toExcel_->setEnabled(enabled);
+    fileNew_->setEnabled(enabled);
+}
+
+void MainWindow::setWaitPointer(bool wait) {
+    if (wait) {
+        kartoma::setWaitPointer();
+    } else {
+        kartoma::setDefaultPointer();
+    }
 }
 
 void MainWindow::restoreIfMinimised() {
@@ -318,35 +347,16 @@ void MainWindow::restoreIfMinimised() {
     }
 }
 
-void MainWindow::setDefaultPointer() {
-    kartoma::setDefaultPointer();
-}
-
 void MainWindow::refresh() {
     repaint();
 }
 
-void MainWindow::yieldNow() {
-    // Let the window repaint and take a click (the stop button, above all) at most every few
-    // milliseconds, not once per entry: a million entries would otherwise cost more than the walk.
-    if (sinceYield_.elapsed() >= services_.yieldIntervalMs) {
-        QCoreApplication::processEvents();
-        sinceYield_.restart();
-    }
-    if (quitRequested_) {
-        throw Failure(FailureCode::Cancelled, QString());
-    }
+void MainWindow::processEvents() {
+    QCoreApplication::processEvents();
 }
 
-std::size_t MainWindow::entryCount() const {
-    return emptiedCount_ ? *emptiedCount_ : session_.entries.count();
-}
-
-void MainWindow::showBusy(bool on) {
+void MainWindow::showBusyAnimation(bool on) {
     if (on) {
-        if (entryCount() <= kBusyThreshold) {
-            return;
-        }
         const QString clip = services_.programFolder + QStringLiteral("/clock.gif");
         // Without its clip the busy display is simply left out.
         if (!QFileInfo(clip).isReadable()) {
@@ -369,116 +379,50 @@ void MainWindow::showBusy(bool on) {
         movie_->stop();
     }
     animation_->hide();
-    setStatusText(QString());
 }
 
-ListOptions MainWindow::listOptions() const {
-    ListOptions o;
-    o.csv = settings_.csv;
-    o.label = settings_.label;
-    o.oneTitle = settings_.oneTitle;
-    o.allTitle = settings_.allTitle;
-    o.pageLN = settings_.pageLN;
-    o.nest = settings_.nest;
-    o.leaveOutFolders = settings_.folder;
-    o.filterPattern = filterPattern_;
-    return o;
+CatalogueRequest MainWindow::currentRequest() {
+    return requestFromOptions(settings_, controller_.filterPattern(), folderPath(), services_.programFolder);
 }
 
-void MainWindow::reportFailure(const Failure& failure) {
-    // The user's own stop (or closing the window) ends a command quietly; anything else is told,
-    // with its cause.
-    if (report_.errorCode() != 0) {
-        progress_->hide();
+void MainWindow::showFailure(const Failure& failure) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"), japaneseText(failure), true);
+}
+
+void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
+    if (outcome.stats.skipped() > 0) {
+        // What the walk could not read is not in the list; the user should know how much.
+        services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                 QStringLiteral("読み取れなかったフォルダまたはファイルが%1件あり、"
+                                                "リストに含まれていません。")
+                                     .arg(outcome.stats.skipped()),
+                                 false);
     }
-    const bool ownStop =
-        (stopped_ && failure.code() == FailureCode::JobAborted) || failure.code() == FailureCode::Cancelled;
-    if (!ownStop) {
-        setToolbarIdle();
-        showBusy(false);
-        progress_->hide();
-        kartoma::setDefaultPointer();
-        services_.dialogs.inform(QStringLiteral("Kartoma"), failure.japaneseText(), true);
+    if (outcome.replacedCharacters > 0) {
+        services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                 QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
+                                     .arg(outcome.replacedCharacters),
+                                 false);
     }
 }
 
-void MainWindow::runListCommand() {
-    // One list command at a time: a second one is refused while the first runs.
-    if (running_) {
-        return;
-    }
-    running_ = true;
-    stopped_ = false;
-    emptiedCount_.reset();
-    toExcel_->setEnabled(false);
-    fileNew_->setEnabled(false);
-    const ListServices services{services_.fileSystem, services_.labels, services_.dialogs,
-                                services_.launcher,   report_,          services_.programFolder,
-                                services_.today};
-    try {
-        const ListOutcome outcome =
-            kartoma::runListCommand([this] { return listOptions(); }, session_, *this, services);
-        if (outcome.stats.skipped() > 0) {
-            // What the walk could not read is not in the list; the user should know how much.
-            services_.dialogs.inform(QStringLiteral("Kartoma"),
-                                     QStringLiteral("読み取れなかったフォルダまたはファイルが%1件あり、"
-                                                    "リストに含まれていません。")
-                                         .arg(outcome.stats.skipped()),
-                                     false);
-        }
-        if (outcome.replacedCharacters > 0) {
-            services_.dialogs.inform(
-                QStringLiteral("Kartoma"),
-                QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
-                    .arg(outcome.replacedCharacters),
-                false);
-        }
-    } catch (const Failure& failure) {
-        reportFailure(failure);
-    }
-    toExcel_->setEnabled(true);
-    fileNew_->setEnabled(true);
-    running_ = false;
-    if (quitRequested_) {
-        quitApp();
-    }
+void MainWindow::showOpenFailure(const Failure& failure) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"),
+                             QStringLiteral("Err") + japaneseText(failure) +
+                                 QStringLiteral("\r\nプログラムを強制終了します。"),
+                             true);
+}
+
+void MainWindow::closeWindow() {
+    quitApp();
 }
 
 void MainWindow::mnuFileNew_Click() {
-    runListCommand();
+    controller_.createList();
 }
 
 void MainWindow::mnuFileOpen_Click() {
-    if (running_) {
-        return;
-    }
-    if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"),
-                     QStringLiteral(".xlsx"), session_.listFileName)) {
-        return;
-    }
-    try {
-        showBusy(true);
-        setStatusText(QLatin1Char('<') + session_.listFileName + QLatin1Char('>'));
-        report_.setBookFile(session_.listFileName);
-        report_.setStartOption(0);
-        report_.openBook();
-        report_.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-        report_.closeSheet();
-        report_.setFinishOption(-2);
-        report_.finish();
-        setStatusText(QString());
-        showBusy(false);
-    } catch (const Failure&) {
-        // The engine's message, then the program ends, as it always has on a failed open.
-        if (report_.errorCode() != 0) {
-            services_.dialogs.inform(QStringLiteral("Kartoma"),
-                                     QStringLiteral("Err") + report_.errorText() +
-                                         QStringLiteral("\r\nプログラムを強制終了します。"),
-                                     true);
-            showBusy(false);
-        }
-        quitApp();
-    }
+    controller_.openSavedList();
 }
 
 void MainWindow::mnuFileExit_Click() {
@@ -486,7 +430,7 @@ void MainWindow::mnuFileExit_Click() {
 }
 
 void MainWindow::mnuOPT_Click() {
-    OptionsDialog dialog(settings_, filterPattern_, services_.store);
+    OptionsDialog dialog(settings_, controller_.filterPatternRef(), services_.store);
     dialog.exec();
 }
 
@@ -500,41 +444,16 @@ void MainWindow::mnuHelpAbout_Click() {
     box.exec();
 }
 
-void MainWindow::stopSteps() {
-    stopped_ = true;
-    // The stop works through the report: its job ends, and the writer's next operation fails.
-    const auto quietly = [](const std::function<void()>& step) {
-        try {
-            step();
-        } catch (const Failure&) {
-        }
-    };
-    quietly([this] { report_.closeSheet(); });
-    quietly([this] { report_.setFinishOption(-2); });
-    report_.abort();
-    setStatusText(QStringLiteral("処理が中断されました。"));
-    bye_->setEnabled(true);
-    stop_->setVisible(false);
-    stop_->setEnabled(false);
-    progress_->hide();
-}
-
 void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
     if (key == QLatin1String("toExcel")) {
-        if (running_) {
+        if (controller_.busy()) {
             return;
         }
-        setWaitPointer();
-        runListCommand();
+        kartoma::setWaitPointer();
+        controller_.createList();
         kartoma::setDefaultPointer();
     } else if (key == u"開く") {
-        if (running_) {
-            return;
-        }
-        const std::size_t count = session_.entries.count();
-        session_.entries.clear();
-        emptiedCount_ = count;
-        mnuFileOpen_Click();
+        controller_.emptyListAndOpen();
     } else if (key == QLatin1String("option")) {
         mnuOPT_Click();
     } else if (key == u"ﾍﾙﾌﾟ") {
@@ -543,7 +462,7 @@ void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
         kartoma::setDefaultPointer();
         quitApp();
     } else if (key == QLatin1String("stop")) {
-        stopSteps();
+        controller_.stop();
     }
 }
 
@@ -552,13 +471,8 @@ void MainWindow::quitApp() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (running_) {
-        // A command is under way further down the stack: let it end first (a writer through the stop
-        // steps, the walk at its next yield), then the window closes.
-        quitRequested_ = true;
-        if (stop_->isVisible()) {
-            stopSteps();
-        }
+    if (!controller_.requestQuit()) {
+        // A command is under way further down the stack: it ends first, then the window closes.
         event->ignore();
         return;
     }

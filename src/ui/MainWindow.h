@@ -1,16 +1,12 @@
 #pragma once
 
-#include "ListCommand.h"
-#include "Presenters.h"
+#include "CatalogueController.h"
 #include "Settings.h"
-#include "WorkbookReport.h"
 
 #include <QDate>
-#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <functional>
-#include <optional>
 
 class QAction;
 class QComboBox;
@@ -44,10 +40,15 @@ struct MainWindowServices {
     int yieldIntervalMs = 15; ///< how often the long commands let the window repaint
 };
 
+/// The request the stored options, the filter and the folder make: CSV (its file name still to be
+/// asked) or the workbook layouts chosen, from the template beside the program.
+CatalogueRequest requestFromOptions(const Settings& settings, const QString& filterPattern,
+                                    const QString& folder, const QString& programFolder);
+
 /// frmKartoma: pick a drive and a folder, make its catalogue, open a saved one, change the options.
-/// The commands themselves live outside (list command, writers, engine); the window shows their
-/// progress, offers the stop, and turns their failures into messages.
-class MainWindow final : public QMainWindow, private ListWindow {
+/// The commands run in the controller; the window shows their progress, offers the stop, and turns
+/// their failures into messages.
+class MainWindow final : public QMainWindow, private CatalogueView {
 public:
     MainWindow(Settings& settings, MainWindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -62,19 +63,19 @@ public:
     void tbrToolbar1_ButtonClick(const QString& key);
 
     /// Starts (true) or stops the busy animation; it plays only for lists of more than 600 entries.
-    void showBusy(bool on) override;
+    void showBusy(bool on) { controller_.showBusy(on); }
     /// Closes the window and ends the program.
     void quitApp();
 
     QString statusText() const;
     /// Moves the folder list (and with it the file list) to `path`.
     void setFolderPath(const QString& path);
-    QString folderPath() override;
-    const ListSession& session() const { return session_; }
-    const QString& filterPattern() const { return filterPattern_; }
-    void setFilterPattern(const QString& pattern) { filterPattern_ = pattern; }
+    QString folderPath();
+    const CatalogueController& controller() const { return controller_; }
+    const QString& filterPattern() const { return controller_.filterPattern(); }
+    void setFilterPattern(const QString& pattern) { controller_.setFilterPattern(pattern); }
     /// Whether a list command is running.
-    bool busy() const { return running_; }
+    bool busy() const { return controller_.busy(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,17 +83,23 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // ListWindow / WriterDisplay: what the commands drive.
+    // CatalogueView: what the controller drives.
+    CatalogueRequest currentRequest() override;
     void setStatusText(const QString& text) override;
     void setProgressRange(double minimum, double maximum) override;
     void setProgressValue(double value) override;
     void setProgressVisible(bool visible) override;
-    void setToolbarIdle() override;
-    void setToolbarWriting() override;
+    void showBusyAnimation(bool on) override;
+    void setToolbarMode(ToolbarMode mode) override;
+    void setListCommandsEnabled(bool enabled) override;
+    void setWaitPointer(bool wait) override;
     void restoreIfMinimised() override;
-    void setDefaultPointer() override;
     void refresh() override;
-    void yieldNow() override;
+    void processEvents() override;
+    void showFailure(const Failure& failure) override;
+    void showOutcome(const CatalogueOutcome& outcome) override;
+    void showOpenFailure(const Failure& failure) override;
+    void closeWindow() override;
 
     void buildWindow();
     void layOut();
@@ -100,18 +107,10 @@ private:
     void drvDrive1_Change();
     void dir1_Change();
     void fillDrives();
-    void runListCommand();
-    void stopSteps();
-    void reportFailure(const Failure& failure);
-    ListOptions listOptions() const;
-    std::size_t entryCount() const;
 
     Settings& settings_;
     MainWindowServices services_;
-    OpenInApplicationPresenter presenter_;
-    WorkbookReport report_; // XlsRpt1
-    ListSession session_;
-    QString filterPattern_ = QStringLiteral("*.*");
+    CatalogueController controller_;
 
     QWidget* client_ = nullptr;
     QToolBar* toolbar_ = nullptr;
@@ -131,11 +130,6 @@ private:
     QProgressBar* progress_ = nullptr;
     QString currentDrive_;
 
-    bool running_ = false;
-    bool stopped_ = false;                    ///< the user pressed stop during this command
-    bool quitRequested_ = false;              ///< the window was closed while a command ran
-    std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
-    QElapsedTimer sinceYield_;
     bool wasMinimised_ = false;
 };
 

@@ -1,4 +1,5 @@
 #include "CsvWriter.h"
+#include "EnglishMessages.h"
 #include "Cp932Encoder.h"
 #include "Failure.h"
 
@@ -191,7 +192,7 @@ TEST(CsvWriter, AFullDiskIsAFailureWithItsCause) {
         FAIL() << "no failure";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.code(), FailureCode::OutputWrite);
-        EXPECT_EQ(failure.englishText(),
+        EXPECT_EQ(englishText(failure),
                   QStringLiteral("cannot write output file /out/list.csv: No space left on device"));
     }
 }

@@ -45,7 +45,7 @@ QStringList lines(const EntryList& list) {
 CatalogueOptions everything(int depth = 8) {
     CatalogueOptions options;
     options.walk.depth = depth;
-    options.record.leaveOutFolders = false;
+    options.record.listFolders = true;
     options.record.filterPattern = QStringLiteral("*");
     return options;
 }
@@ -213,7 +213,7 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
 
     CatalogueOptions options;
     options.record.filterPattern = QStringLiteral("*.txt");
-    options.record.leaveOutFolders = true;
+    options.record.listFolders = false;
     options.volumeLabel = QStringLiteral("DATA");
     collectEntries(QStringLiteral("/f"), options, fs, observer, list);
     // Folders are left out but still opened; the filter ignores letter case.
@@ -224,7 +224,7 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
     // Folders listed: every folder, whatever the pattern; files still filtered. The default "*.*" needs a
     // dot.
     options.record.filterPattern = QStringLiteral("*.*");
-    options.record.leaveOutFolders = false;
+    options.record.listFolders = true;
     options.volumeLabel.clear();
     collectEntries(QStringLiteral("/f"), options, fs, observer, list);
     EXPECT_EQ(lines(list),

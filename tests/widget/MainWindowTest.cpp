@@ -120,62 +120,6 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     EXPECT_EQ(w.folderPath(), tree_.path());
 }
 
-TEST_F(MainWindowTest, ToExcelWithTheCsvOptionSavesAndOpensTheFile) {
-    makeFiles(5);
-    settings_.csv = true;
-    settings_.label = false;
-    const QString out = out_.path() + QStringLiteral("/list.csv");
-    dialogs_.fileAnswers.push_back(out);
-    MainWindow& w = window();
-    action("toExcel")->trigger();
-    // The proposed name: the program's folder and today in the Japanese calendar.
-    ASSERT_EQ(dialogs_.requests.size(), 1u);
-    EXPECT_EQ(dialogs_.requests[0].fileName, QStringLiteral("R081208.csv"));
-    EXPECT_EQ(dialogs_.requests[0].initialFolder, kBuildDir + QLatin1Char('/'));
-    EXPECT_EQ(launcher_.opened, QStringList{out});
-    const QByteArray csv = readAll(out);
-    EXPECT_EQ(csv.count("\r\n"), 6);
-    // No label on the medium and the option off: the folder path stands in.
-    EXPECT_TRUE(csv.contains(",\"" + tree_.path().toUtf8() + "\",\"F\"\r\n"));
-    EXPECT_TRUE(dialogs_.labelFolders.isEmpty());
-    EXPECT_TRUE(w.statusText().isEmpty());
-    EXPECT_TRUE(w.session().listFileName.isEmpty());
-    EXPECT_FALSE(isWaitPointer());
-}
-
-TEST_F(MainWindowTest, CancellingTheSaveDialogEndsTheCommandAfterTheReset) {
-    makeFiles(3);
-    settings_.csv = true;
-    MainWindow& w = window();
-    action("toExcel")->trigger();
-    EXPECT_TRUE(launcher_.opened.isEmpty());
-    EXPECT_EQ(w.session().entries.count(), 0u);
-    EXPECT_TRUE(w.statusText().isEmpty());
-}
-
-TEST_F(MainWindowTest, TheLabelDialogDecidesTheVolumeColumn) {
-    makeFiles(2);
-    settings_.csv = true;
-    settings_.label = true;
-    const QString out = out_.path() + QStringLiteral("/l.csv");
-    dialogs_.fileAnswers = {out, out, out};
-    dialogs_.confirmations = {true, true};
-    dialogs_.labelAnswers = {std::nullopt, QStringLiteral("写真ディスク")};
-    MainWindow& w = window();
-    action("toExcel")->trigger();
-    // Cancel: the list is made all the same, with empty volume fields.
-    EXPECT_EQ(dialogs_.labelFolders, QStringList{tree_.path()});
-    EXPECT_TRUE(w.session().volumeLabel.isEmpty());
-    EXPECT_TRUE(readAll(out).contains(",\"\",\"F\"\r\n"));
-    action("toExcel")->trigger();
-    EXPECT_EQ(w.session().volumeLabel, QStringLiteral("写真ディスク"));
-    // A labelled medium never asks.
-    labels_.label = QStringLiteral("MEDIA");
-    action("toExcel")->trigger();
-    EXPECT_EQ(dialogs_.labelFolders.size(), 2);
-    EXPECT_EQ(w.session().volumeLabel, QStringLiteral("MEDIA"));
-}
-
 TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     makeFiles(700);
     labels_.label = QStringLiteral("DISK");
@@ -189,7 +133,7 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     EXPECT_TRUE(action("bye")->isEnabled());
     EXPECT_FALSE(animation()->isVisible());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
-    EXPECT_EQ(w.session().entries.count(), 700u);
+    EXPECT_EQ(w.controller().entries().count(), 700u);
 }
 
 TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {
@@ -222,28 +166,6 @@ TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {
     EXPECT_EQ(launcher_.opened.size(), 1);
 }
 
-TEST_F(MainWindowTest, ASecondListCommandIsRefusedWhileOneRuns) {
-    makeFiles(2000);
-    MainWindow& w = window();
-    int attempts = 0;
-    QTimer again;
-    again.setInterval(0);
-    QObject::connect(&again, &QTimer::timeout, [&] {
-        if (w.busy() && attempts < 3) {
-            ++attempts;
-            EXPECT_FALSE(action("toExcel")->isEnabled());
-            w.tbrToolbar1_ButtonClick(QStringLiteral("toExcel"));
-            w.mnuFileNew_Click();
-        }
-    });
-    again.start();
-    action("toExcel")->trigger();
-    again.stop();
-    EXPECT_GT(attempts, 0);
-    EXPECT_EQ(launcher_.opened.size(), 1);
-    EXPECT_TRUE(action("toExcel")->isEnabled());
-}
-
 TEST_F(MainWindowTest, ARealFailureIsShownWithItsCause) {
     makeFiles(3);
     QTemporaryDir noTemplate;
@@ -259,35 +181,13 @@ TEST_F(MainWindowTest, ARealFailureIsShownWithItsCause) {
     EXPECT_TRUE(w.isVisible());
 }
 
-TEST_F(MainWindowTest, TheBusyAnimationPlaysOnlyForMoreThan600Entries) {
-    settings_.csv = true;
-    settings_.label = false;
-    const QString out = out_.path() + QStringLiteral("/b.csv");
-    dialogs_.fileAnswers = {out, out};
-    dialogs_.confirmations = {true};
-    makeFiles(600);
-    MainWindow& w = window();
-    action("toExcel")->trigger();
-    ASSERT_EQ(w.session().entries.count(), 600u);
-    w.showBusy(true);
-    EXPECT_FALSE(animation()->isVisible());
-    makeFiles(601);
-    action("toExcel")->trigger();
-    ASSERT_EQ(w.session().entries.count(), 601u);
-    w.showBusy(true);
-    EXPECT_TRUE(animation()->isVisible());
-    w.showBusy(false);
-    EXPECT_FALSE(animation()->isVisible());
-    EXPECT_TRUE(w.statusText().isEmpty());
-}
-
 TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
     makeFiles(4);
     settings_.csv = true;
     dialogs_.fileAnswers = {out_.path() + QStringLiteral("/x.csv")};
     MainWindow& w = window();
     action("toExcel")->trigger();
-    ASSERT_EQ(w.session().entries.count(), 4u);
+    ASSERT_EQ(w.controller().entries().count(), 4u);
 
     QString shown;
     whenDialogOpens([&](QDialog* d) {
@@ -299,39 +199,10 @@ TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
 
     // The menu's open leaves the list; the toolbar's empties it first. Both cancelled here.
     action("mnuFileOpen")->trigger();
-    EXPECT_EQ(w.session().entries.count(), 4u);
+    EXPECT_EQ(w.controller().entries().count(), 4u);
     action("開く")->trigger();
-    EXPECT_EQ(w.session().entries.count(), 0u);
+    EXPECT_EQ(w.controller().entries().count(), 0u);
     EXPECT_TRUE(w.isVisible());
-}
-
-TEST_F(MainWindowTest, OpeningASavedListHandsItOverOrEndsTheProgramOnFailure) {
-    makeFiles(3);
-    MainWindow& w = window();
-    action("toExcel")->trigger();
-    ASSERT_EQ(launcher_.opened.size(), 1);
-    const QString saved = launcher_.opened[0];
-
-    dialogs_.fileAnswers.push_back(saved);
-    action("mnuFileOpen")->trigger();
-    ASSERT_EQ(launcher_.opened.size(), 2)
-        << dialogs_.messages.join(QStringLiteral(" / ")).toStdString() << w.statusText().toStdString();
-    EXPECT_NE(launcher_.opened[1], saved);
-    EXPECT_TRUE(w.isVisible()); // a successful open leaves the window open
-    EXPECT_TRUE(w.statusText().isEmpty());
-
-    const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
-    QFile f(junk);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("not a workbook");
-    f.close();
-    dialogs_.fileAnswers.push_back(junk);
-    action("mnuFileOpen")->trigger();
-    ASSERT_EQ(dialogs_.messages.size(), 1);
-    EXPECT_TRUE(
-        dialogs_.messages[0].startsWith(QStringLiteral("Kartoma|Errブックの形式が正しくありません。")));
-    EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("\r\nプログラムを強制終了します。")));
-    EXPECT_FALSE(w.isVisible());
 }
 
 TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
@@ -348,7 +219,7 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
     MainWindow w(settings_, std::move(services));
     w.setFolderPath(QStringLiteral("/"));
     w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
-    EXPECT_EQ(w.session().entries.count(), 1u);
+    EXPECT_EQ(w.controller().entries().count(), 1u);
     EXPECT_EQ(dialogs_.messages,
               QStringList{QStringLiteral(
                   "Kartoma|読み取れなかったフォルダまたはファイルが2件あり、リストに含まれていません。")});

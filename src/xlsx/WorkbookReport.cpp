@@ -1,6 +1,6 @@
 #include "WorkbookReport.h"
 
-#include "Failure.h"
+#include "WorkbookError.h"
 #include "XmlText.h"
 
 #include <QDir>
@@ -199,23 +199,26 @@ WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presen
 
 WorkbookReport::~WorkbookReport() = default;
 
-void WorkbookReport::fail(FailureCode code, const QString& subject, const QString& detail) {
-    const Failure failure(code, subject, detail);
+void WorkbookReport::fail(WorkbookErrorCode code, const QString& subject, const QString& detail) {
+    const WorkbookError error(code, subject, detail);
     errorCode_ = static_cast<int>(code);
-    errorText_ = failure.japaneseText();
-    throw failure;
+    errorText_ = error.diagnostic();
+    if (errorText_.isEmpty()) {
+        errorText_ = QStringLiteral("error %1").arg(errorCode_);
+    }
+    throw error;
 }
 
 void WorkbookReport::require(State least, const char* operation) {
     if (state_ == State::Aborted) {
-        fail(FailureCode::JobAborted, QString());
+        fail(WorkbookErrorCode::JobAborted, QString());
     }
     const auto rank = [](State s) { return static_cast<int>(s); };
     // Cells may be written only while the sheet is selected; the rest needs at least `least`.
     const bool ok =
         least == State::SheetSelected ? state_ == State::SheetSelected : rank(state_) >= rank(least);
     if (!ok) {
-        fail(FailureCode::JobNotOpen, QString::fromLatin1(operation));
+        fail(WorkbookErrorCode::JobNotOpen, QString::fromLatin1(operation));
     }
 }
 
@@ -250,7 +253,7 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
     const zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), 0);
     if (index < 0) {
         if (required) {
-            fail(FailureCode::TemplateInvalid, bookFile_,
+            fail(WorkbookErrorCode::BookInvalid, bookFile_,
                  QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
         }
         return {};
@@ -262,13 +265,13 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
         if (file != nullptr) {
             zip_fclose(file);
         }
-        fail(FailureCode::TemplateInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
+        fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
     }
     QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
     const zip_int64_t n = zip_fread(file, data.data(), st.size);
     zip_fclose(file);
     if (n != static_cast<zip_int64_t>(st.size)) {
-        fail(FailureCode::TemplateInvalid, bookFile_,
+        fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
     }
     return data;
@@ -277,20 +280,20 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
 void WorkbookReport::openBook() {
     require(State::Named, "OpenBook");
     if (state_ != State::Named) {
-        fail(FailureCode::JobNotOpen, QStringLiteral("OpenBook"));
+        fail(WorkbookErrorCode::JobNotOpen, QStringLiteral("OpenBook"));
     }
     const QFileInfo info(bookFile_);
     if (bookFile_.isEmpty() || !info.exists()) {
-        fail(FailureCode::TemplateMissing, bookFile_);
+        fail(WorkbookErrorCode::BookMissing, bookFile_);
     }
     if (!info.isFile()) {
-        fail(FailureCode::TemplateInvalid, bookFile_);
+        fail(WorkbookErrorCode::BookInvalid, bookFile_);
     }
     int error = 0;
     zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (zip == nullptr) {
-        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? FailureCode::TemplateMissing
-                                                           : FailureCode::TemplateInvalid,
+        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? WorkbookErrorCode::BookMissing
+                                                           : WorkbookErrorCode::BookInvalid,
              bookFile_, zipErrorText(error));
     }
     archive_ = std::make_unique<Archive>();
@@ -306,7 +309,7 @@ void WorkbookReport::setStartOption(int option) {
 void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     require(State::Open, "SelectSheet");
     if (state_ != State::Open) {
-        fail(FailureCode::JobNotOpen, QStringLiteral("SelectSheet"));
+        fail(WorkbookErrorCode::JobNotOpen, QStringLiteral("SelectSheet"));
     }
     // The range: "first-last", both sheet row numbers.
     const QStringList bounds = range.split(QLatin1Char('-'));
@@ -314,7 +317,7 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     const int first = bounds.size() == 2 ? bounds[0].trimmed().toInt(&okFirst) : 0;
     const int last = bounds.size() == 2 ? bounds[1].trimmed().toInt(&okLast) : 0;
     if (!okFirst || !okLast || first < 1 || last < first) {
-        fail(FailureCode::BadCellReference, range);
+        fail(WorkbookErrorCode::BadCellReference, range);
     }
     keepFirst_ = first - 1;
     keepLast_ = std::min(last, kMaxRows) - 1;
@@ -340,11 +343,11 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
             }
         }
         if (reader.hasError()) {
-            fail(FailureCode::TemplateInvalid, bookFile_, reader.errorString());
+            fail(WorkbookErrorCode::BookInvalid, bookFile_, reader.errorString());
         }
     }
     if (sheetId.isEmpty()) {
-        fail(FailureCode::SheetMissing, name);
+        fail(WorkbookErrorCode::SheetMissing, name);
     }
     for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart), true))) {
         if (r.id == sheetId) {
@@ -354,7 +357,7 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
         }
     }
     if (sheetPart_.empty() || zip_name_locate(archive_->zip, sheetPart_.c_str(), 0) < 0) {
-        fail(FailureCode::SheetMissing, name);
+        fail(WorkbookErrorCode::SheetMissing, name);
     }
     // The sheet is read when the first thing is written to it: a job that only opens a saved list
     // and hands it over copies the sheet as it is, however large it is.
@@ -368,22 +371,47 @@ void WorkbookReport::loadSheet() {
     QString error;
     sheet_ = SheetTemplate::parse(readPart(sheetPart_, true), error);
     if (!sheet_) {
-        fail(FailureCode::TemplateInvalid, bookFile_,
+        fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
     }
     rowsFile_ =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
     if (!rowsFile_->open()) {
-        fail(FailureCode::WorkbookSave, rowsFile_->fileTemplate(), rowsFile_->errorString());
+        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileTemplate(), rowsFile_->errorString());
     }
     rowsBuffer_.reserve(kSpillBytes + 64 * 1024);
+}
+
+void WorkbookReport::loadStyles() {
+    if (styles_) {
+        return;
+    }
+    QString error;
+    styles_ = stylesPart_.empty() ? std::nullopt : StylePart::parse(readPart(stylesPart_, true), error);
+    if (!styles_) {
+        fail(WorkbookErrorCode::BookInvalid, bookFile_,
+             QStringLiteral("styles: %1").arg(error.isEmpty() ? QStringLiteral("missing") : error));
+    }
+}
+
+void WorkbookReport::checkBook(const QString& path, const QString& sheetName) {
+    setBookFile(path);
+    openBook();
+    selectSheet(sheetName, QStringLiteral("1-9999"));
+    // Everything a fill reads, read now: the sheet, its spill file and the style part.
+    loadSheet();
+    if (!stylesPart_.empty()) {
+        loadStyles();
+    }
+    dropJob();
+    state_ = State::Idle;
 }
 
 CellRange WorkbookReport::resolveReference(QStringView reference) {
     require(State::SheetSelected, "Cell");
     const std::optional<CellRange> cell = parseCellReference(reference);
     if (!cell) {
-        fail(FailureCode::BadCellReference, reference.toString());
+        fail(WorkbookErrorCode::BadCellReference, reference.toString());
     }
     return *cell;
 }
@@ -397,10 +425,10 @@ CellRange WorkbookReport::resolvePosition(int x1, int y1, int x2, int y2) {
         std::swap(y1, y2);
     }
     if (y2 >= kMaxRows) {
-        fail(FailureCode::TooManyRows, QString::number(static_cast<qint64>(y2) + 1));
+        fail(WorkbookErrorCode::TooManyRows, QString::number(static_cast<qint64>(y2) + 1));
     }
     if (x1 < 0 || y1 < 0 || x2 >= kMaxColumns) {
-        fail(FailureCode::BadCellReference,
+        fail(WorkbookErrorCode::BadCellReference,
              QStringLiteral("Pos(%1, %2, %3, %4)").arg(x1).arg(y1).arg(x2).arg(y2));
     }
     return CellRange{x1, y1, x2, y2};
@@ -411,7 +439,7 @@ void WorkbookReport::moveToRow(int row) {
         return;
     }
     if (row < currentRow_) {
-        fail(FailureCode::RowOutOfOrder, QString::number(row + 1));
+        fail(WorkbookErrorCode::RowOutOfOrder, QString::number(row + 1));
     }
     flushRow();
     currentRow_ = row;
@@ -469,7 +497,7 @@ void WorkbookReport::setRowHeight(const CellRange& range, double points) {
     require(State::SheetSelected, "RowHeight");
     loadSheet();
     if (!(points >= 0 && points <= 409)) {
-        fail(FailureCode::BadCellReference, QStringLiteral("RowHeight %1").arg(points));
+        fail(WorkbookErrorCode::BadCellReference, QStringLiteral("RowHeight %1").arg(points));
     }
     for (int y = range.y1; y <= range.y2; ++y) {
         moveToRow(y);
@@ -484,16 +512,9 @@ void WorkbookReport::setAttr(const CellRange& range, AttrMember member, int valu
                        : member == AttrMember::B ? value >= 0 && value <= 15
                                                  : value == 0 || (value >= 8 && value <= 63);
     if (!valid) {
-        fail(FailureCode::BadCellReference, QStringLiteral("Attr %1").arg(value));
+        fail(WorkbookErrorCode::BadCellReference, QStringLiteral("Attr %1").arg(value));
     }
-    if (!styles_) {
-        QString error;
-        styles_ = stylesPart_.empty() ? std::nullopt : StylePart::parse(readPart(stylesPart_, true), error);
-        if (!styles_) {
-            fail(FailureCode::TemplateInvalid, bookFile_,
-                 QStringLiteral("styles: %1").arg(error.isEmpty() ? QStringLiteral("missing") : error));
-        }
-    }
+    loadStyles();
     forEachCell(range, "Attr", [&](WrittenCell& cell) {
         StylePart::Look& look = cell.look;
         (member == AttrMember::A ? look.fontSize : member == AttrMember::B ? look.flags : look.fill) = value;
@@ -656,8 +677,8 @@ void WorkbookReport::spillRows(bool force) {
     if (n != static_cast<qint64>(rowsBuffer_.size())) {
         // The rows wait in the temporary folder; that is where the room ran out.
         const int err = errno;
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(),
-             err != 0 ? systemErrorText(err) : rowsFile_->errorString());
+        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileName(),
+             err != 0 ? qt_error_string(err) : rowsFile_->errorString());
     }
     rowsBuffer_.clear();
 }
@@ -675,8 +696,8 @@ void WorkbookReport::closeSheet() {
     errno = 0;
     if (!rowsFile_->flush()) {
         const int err = errno;
-        fail(FailureCode::WorkbookSave, rowsFile_->fileName(),
-             err != 0 ? systemErrorText(err) : rowsFile_->errorString());
+        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileName(),
+             err != 0 ? qt_error_string(err) : rowsFile_->errorString());
     }
 }
 
@@ -694,11 +715,11 @@ void WorkbookReport::finish() {
     int error = 0;
     zip_t* out = zip_open(QFile::encodeName(destination).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (out == nullptr) {
-        fail(FailureCode::WorkbookSave, destination, zipErrorText(error));
+        fail(WorkbookErrorCode::SaveFailed, destination, zipErrorText(error));
     }
     const auto discard = [&](const QString& detail) {
         zip_discard(out);
-        fail(FailureCode::WorkbookSave, destination, detail);
+        fail(WorkbookErrorCode::SaveFailed, destination, detail);
     };
 
     std::unique_ptr<SheetStream> stream;
@@ -756,12 +777,8 @@ void WorkbookReport::finish() {
     }
     dropJob();
     state_ = State::Idle;
-    try {
-        presenter_.present(destination);
-    } catch (const Failure& failure) {
-        errorCode_ = static_cast<int>(failure.code());
-        errorText_ = failure.japaneseText();
-        throw;
+    if (!presenter_.present(destination)) {
+        fail(WorkbookErrorCode::PresentFailed, destination);
     }
 }
 

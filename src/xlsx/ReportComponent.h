@@ -66,9 +66,9 @@ private:
 /// sheet and hands the result over.
 ///
 /// A job runs setBookFile, openBook, (setStartOption), selectSheet, cell operations, closeSheet,
-/// setFinishOption, finish. Any operation may fail: it then throws Failure, and errorCode() is
-/// non-zero with errorText() saying why (in Japanese). abort() drops the job; every later operation
-/// of it fails until setBookFile starts a new one.
+/// setFinishOption, finish. Any operation may fail: it then throws WorkbookError, and errorCode() is
+/// its code with errorText() its diagnostic (not meant for users: the caller words the failure).
+/// abort() drops the job; every later operation of it fails until setBookFile starts a new one.
 class ReportComponent {
 public:
     virtual ~ReportComponent() = default;
@@ -98,6 +98,10 @@ public:
     /// Saves the workbook and hands it over; the job is then over.
     virtual void finish() = 0;
     virtual void abort() = 0;
+    /// Reads the workbook at `path` and its sheet `sheetName` as completely as a fill would (the
+    /// package, the sheet part, the style part), writes nothing and leaves no job behind. Throws
+    /// WorkbookError when a fill of it would fail for what it holds.
+    virtual void checkBook(const QString& path, const QString& sheetName) = 0;
 
     virtual int errorCode() const = 0;
     virtual QString errorText() const = 0;
@@ -118,8 +122,9 @@ public:
     virtual ~WorkbookPresenter() = default;
     /// The path the finished workbook is saved at.
     virtual QString destinationFor(const QString& bookFile) = 0;
-    /// Hands the saved workbook to the user; throws Failure(PresentFailed) when that cannot be done.
-    virtual void present(const QString& savedPath) = 0;
+    /// Hands the saved workbook to the user; false when that cannot be done (the engine then fails
+    /// with PresentFailed naming the saved file, which stays).
+    virtual bool present(const QString& savedPath) = 0;
 };
 
 } // namespace kartoma

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Failure.h"
+#include "WorkbookError.h"
 #include "ReportComponent.h"
 #include "SheetTemplate.h"
 #include "StylePart.h"
@@ -44,6 +44,7 @@ public:
     void setFinishOption(int option) override;
     void finish() override;
     void abort() override;
+    void checkBook(const QString& path, const QString& sheetName) override;
     int errorCode() const override { return errorCode_; }
     QString errorText() const override { return errorText_; }
 
@@ -66,11 +67,12 @@ private:
     };
     struct Archive;
 
-    [[noreturn]] void fail(FailureCode code, const QString& subject, const QString& detail = {});
+    [[noreturn]] void fail(WorkbookErrorCode code, const QString& subject, const QString& detail = {});
     void require(State least, const char* operation);
     void dropJob();
     QByteArray readPart(const std::string& name, bool required);
     void loadSheet();
+    void loadStyles();
     WrittenCell& cellAt(int column, int row);
     /// Runs `write` on each cell of `range`, row by row, once the sheet may be written.
     template <typename Write> void forEachCell(const CellRange& range, const char* operation, Write write);

@@ -1,0 +1,56 @@
+#include "EnglishMessages.h"
+
+#include "Failure.h"
+
+namespace kartoma {
+
+namespace {
+
+/// The message of each failure; "%1" is the file, folder or value concerned.
+QString messageOf(FailureCode code) {
+    switch (code) {
+    case FailureCode::RootNotFound:
+        return QStringLiteral("folder not found: %1");
+    case FailureCode::RootNotFolder:
+        return QStringLiteral("not a folder: %1");
+    case FailureCode::RootUnreadable:
+        return QStringLiteral("cannot read folder %1");
+    case FailureCode::OutputCreate:
+        return QStringLiteral("cannot create output file %1");
+    case FailureCode::OutputWrite:
+        return QStringLiteral("cannot write output file %1");
+    case FailureCode::OutputCommit:
+        return QStringLiteral("cannot save output file %1");
+    case FailureCode::Cancelled:
+        return QStringLiteral("cancelled");
+    case FailureCode::TemplateMissing:
+        return QStringLiteral("workbook not found: %1");
+    case FailureCode::TemplateInvalid:
+        return QStringLiteral("not a usable workbook: %1");
+    case FailureCode::SheetMissing:
+        return QStringLiteral("the workbook has no sheet \"%1\"");
+    case FailureCode::BadCellReference:
+        return QStringLiteral("not a cell of the sheet: %1");
+    case FailureCode::JobNotOpen:
+        return QStringLiteral("workbook operation out of order: %1");
+    case FailureCode::JobAborted:
+        return QStringLiteral("the workbook job was stopped");
+    case FailureCode::RowOutOfOrder:
+        return QStringLiteral("row %1 was already written");
+    case FailureCode::TooManyRows:
+        return QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead");
+    case FailureCode::WorkbookSave:
+        return QStringLiteral("cannot save workbook %1");
+    case FailureCode::PresentFailed:
+        return QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1");
+    }
+    return QStringLiteral("failure %1");
+}
+
+} // namespace
+
+QString englishText(const Failure& failure) {
+    return failure.worded(messageOf(failure.code()), QStringLiteral(": "));
+}
+
+} // namespace kartoma

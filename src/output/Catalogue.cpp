@@ -1,0 +1,122 @@
+#include "Catalogue.h"
+
+#include "Failure.h"
+#include "ReportComponent.h"
+#include "SheetWriter.h"
+#include "VolumeLabels.h"
+#include "WorkbookFailure.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+
+namespace kartoma {
+
+namespace {
+
+const QString kSheetName = QStringLiteral("Kartoma");
+
+/// A file can be made at `path`: its folder exists and it does not name a folder.
+void checkOutputPath(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists()) {
+        throw Failure(FailureCode::OutputCreate, path, systemErrorText(ENOENT));
+    }
+    if (info.isDir()) {
+        throw Failure(FailureCode::OutputCreate, path, systemErrorText(EISDIR));
+    }
+}
+
+void checkFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.exists() && !info.isSymLink()) {
+        throw Failure(FailureCode::RootNotFound, folder);
+    }
+    if (!info.isDir()) {
+        throw Failure(FailureCode::RootNotFolder, folder);
+    }
+}
+
+QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, VolumeLabels& labels,
+                       CatalogueHost& host) {
+    if (request.labelPolicy == LabelPolicy::Given) {
+        return request.scan.volumeLabel;
+    }
+    const QString label = labels.labelOf(folder);
+    if (!label.isEmpty()) {
+        return label;
+    }
+    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? folder : host.askVolumeLabel(folder);
+}
+
+void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host, CatalogueOutcome& outcome) {
+    host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
+    outcome.replacedCharacters = saveCsv(list, target.encoding, target.path).replacedCharacters;
+    if (!host.deliverCsv(target.path)) {
+        throw Failure(FailureCode::PresentFailed, target.path);
+    }
+    host.setStatusText(QString());
+}
+
+bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, ReportComponent& report,
+                    CatalogueHost& host) {
+    host.setToolbarWriting();
+    bool made = false;
+    translatingWorkbookErrors([&] {
+        if (target.oneTitle) {
+            made = excelOutOneTitle(report, list, target.templatePath, host) || made;
+        }
+        if (target.allTitle) {
+            made = excelOutAllTitle(report, list, target.linesPerPage, target.templatePath, host) || made;
+        }
+    });
+    host.setToolbarIdle();
+    return made;
+}
+
+} // namespace
+
+QString defaultTemplatePath(const QString& programFolder) {
+    return programFolder + QStringLiteral("/Kartoma.xl_");
+}
+
+CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueServices& services,
+                              CatalogueHost& host, EntryList& list) {
+    CatalogueOutcome outcome;
+    list.clear();
+    host.setStatusText(QStringLiteral("ファイルリストを作成中です。"));
+
+    // Everything that can be known to fail is checked before a walk that may take long.
+    if (const auto* csv = std::get_if<CsvTarget>(&request.output)) {
+        checkOutputPath(csv->path);
+    } else {
+        const auto& workbook = std::get<WorkbookTarget>(request.output);
+        if (!workbook.savePath.isEmpty()) {
+            checkOutputPath(workbook.savePath);
+        }
+        translatingWorkbookErrors([&] { services.report.checkBook(workbook.templatePath, kSheetName); });
+    }
+    // The folder as an absolute path: the catalogue says where its entries were found.
+    outcome.folder = QDir::cleanPath(QDir(request.folder).absolutePath());
+    checkFolder(outcome.folder);
+
+    CatalogueOptions scan = request.scan;
+    scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, host);
+    outcome.stats = collectEntries(outcome.folder, scan, services.fileSystem, host, list);
+    host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
+
+    // The file name of a CSV list was asked for at the start; the list goes where the user said.
+    const OutputTarget output =
+        std::holds_alternative<CsvTarget>(request.output) ? request.output : host.outputAfterWalk(request.output);
+    if (const auto* csv = std::get_if<CsvTarget>(&output)) {
+        writeCsv(*csv, list, host, outcome);
+        return outcome;
+    }
+    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, services.report, host)) {
+        outcome.result = CatalogueOutcome::Result::NothingToWrite;
+    }
+    return outcome;
+}
+
+} // namespace kartoma

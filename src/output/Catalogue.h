@@ -1,0 +1,105 @@
+#pragma once
+
+#include "CsvWriter.h"
+#include "EntryList.h"
+#include "EntryRecorder.h"
+#include "Walk.h"
+#include "WriterDisplay.h"
+
+#include <QString>
+
+#include <variant>
+
+namespace kartoma {
+
+class FileSystem;
+class ReportComponent;
+class VolumeLabels;
+
+/// Where the volume label written into every row comes from.
+enum class LabelPolicy {
+    Given,             ///< the request's own text, even when it is empty
+    AskWhenMissing,    ///< the medium's label; when it has none, the user is asked
+    FolderWhenMissing, ///< the medium's label; when it has none, the folder's path
+};
+
+/// A CSV file at `path`.
+struct CsvTarget {
+    QString path;
+    CsvEncoding encoding = CsvEncoding::Cp932;
+};
+
+/// One or two workbooks filled from a template: the one-title layout, the all-titles layout, or both.
+struct WorkbookTarget {
+    QString templatePath;
+    bool oneTitle = true;
+    bool allTitle = false;
+    int linesPerPage = 60; ///< the all-titles layout's page length, its title row included
+    /// Where the workbook is saved, when the caller names it (the command line). It is checked
+    /// before the walk; the engine's presenter puts the file there. Empty: the presenter chooses.
+    QString savePath;
+};
+
+using OutputTarget = std::variant<CsvTarget, WorkbookTarget>;
+
+/// Everything one catalogue is made of: which folder, how deep and which entries, which label, and
+/// where the list goes. The window builds it from its options, the command line from its arguments.
+struct CatalogueRequest {
+    QString folder;
+    /// Depth, filter and whether folders are listed; `scan.volumeLabel` is the label for
+    /// LabelPolicy::Given and is otherwise decided by the command.
+    CatalogueOptions scan;
+    LabelPolicy labelPolicy = LabelPolicy::FolderWhenMissing;
+    OutputTarget output = WorkbookTarget{};
+};
+
+/// The template beside the program.
+QString defaultTemplatePath(const QString& programFolder);
+
+/// The front end as the command sees it: the walk's reports, the writers' display, and the few
+/// questions only a front end can answer.
+class CatalogueHost : public WalkObserver, public WriterDisplay {
+public:
+    /// LabelPolicy::AskWhenMissing on a medium without a label: the label to use (may be empty).
+    virtual QString askVolumeLabel(const QString& folder) = 0;
+    /// The walk is over and workbooks are written next: exit refused, stop offered.
+    virtual void setToolbarWriting() = 0;
+    /// Asked once after the walk: the output as it should be now (the window's options may have
+    /// changed during the walk). The command line keeps what it started with.
+    virtual OutputTarget outputAfterWalk(const OutputTarget& asStarted) { return asStarted; }
+    /// The saved CSV file is handed to the user (the window opens the text viewer); false when that
+    /// could not be done.
+    virtual bool deliverCsv(const QString& path) {
+        (void)path;
+        return true;
+    }
+};
+
+/// The system a catalogue is made with.
+struct CatalogueServices {
+    FileSystem& fileSystem;
+    VolumeLabels& labels;
+    /// Fills the workbooks; its presenter decides where they go and how the user gets them.
+    ReportComponent& report;
+};
+
+/// How a catalogue ended, when it did not fail.
+struct CatalogueOutcome {
+    enum class Result { Written, NothingToWrite } result = Result::Written;
+    QString folder; ///< the folder walked, as an absolute path
+    WalkStats stats;
+    std::uint64_t replacedCharacters = 0; ///< CSV: characters written as "?"
+};
+
+/// The list-creation command, the one both front ends run. In order: checks the output's folder and
+/// (for workbooks) the whole template, checks the folder, decides the volume label by the policy,
+/// walks the folder into `list`, then writes the list as CSV or as the workbook(s) the output
+/// target asks for, as `host.outputAfterWalk` has it.
+///
+/// An empty list gives no workbook (Result::NothingToWrite, status "ファイルはありません。") and an
+/// empty CSV file. Throws Failure on any failure, the user's stop (Cancelled, raised by the host at a
+/// yield) included; nothing half-written is left behind.
+CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueServices& services,
+                              CatalogueHost& host, EntryList& list);
+
+} // namespace kartoma

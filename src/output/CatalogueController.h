@@ -1,0 +1,148 @@
+#pragma once
+
+#include "Catalogue.h"
+#include "EntryList.h"
+#include "Presenters.h"
+#include "WorkbookReport.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace kartoma {
+
+class Dialogs;
+class Failure;
+class Launcher;
+
+/// The window as the controller drives it: what it shows, nothing it decides.
+class CatalogueView {
+public:
+    virtual ~CatalogueView() = default;
+    enum class ToolbarMode {
+        Idle,    ///< exit enabled, stop hidden
+        Writing, ///< exit disabled, stop shown and enabled
+    };
+
+    /// The request the window's options, filter and folder make now. Asked when a list is started
+    /// and again after its walk (for the output: options may change while the walk runs).
+    virtual CatalogueRequest currentRequest() = 0;
+
+    virtual void setStatusText(const QString& text) = 0;
+    virtual void setProgressRange(double minimum, double maximum) = 0;
+    virtual void setProgressValue(double value) = 0;
+    virtual void setProgressVisible(bool visible) = 0;
+    /// The busy animation beside the lists (left out when its clip is missing).
+    virtual void showBusyAnimation(bool on) = 0;
+    virtual void setToolbarMode(ToolbarMode mode) = 0;
+    /// The commands that start a list: disabled while one runs.
+    virtual void setListCommandsEnabled(bool enabled) = 0;
+    /// The wait pointer (true) or the default arrow.
+    virtual void setWaitPointer(bool wait) = 0;
+    /// A minimised window is restored, repainted and the system beeps.
+    virtual void restoreIfMinimised() = 0;
+    virtual void refresh() = 0;
+    /// Runs the window's pending events (a click on stop among them).
+    virtual void processEvents() = 0;
+
+    /// A list command failed for a reason that is not the user's own stop.
+    virtual void showFailure(const Failure& failure) = 0;
+    /// A list was made: the window tells what the walk skipped and what the CSV could not hold.
+    virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
+    /// Opening a saved list failed; the program ends after the message.
+    virtual void showOpenFailure(const Failure& failure) = 0;
+    /// Closes the window and ends the program.
+    virtual void closeWindow() = 0;
+};
+
+/// What the controller works with; tests give fakes.
+struct ControllerServices {
+    FileSystem& fileSystem;
+    VolumeLabels& labels;
+    Dialogs& dialogs;
+    Launcher& launcher;
+    QString programFolder;   ///< where the template lies and CSV files are proposed
+    QString temporaryFolder; ///< where finished workbooks are saved before they are opened
+    std::function<QDate()> today = [] { return QDate::currentDate(); };
+    int yieldIntervalMs = 15; ///< how often the long commands let the window repaint
+};
+
+/// The window's commands without the window: owns the running command, the workbook engine and its
+/// presenter, the session (list, label, file name) and the one cancellation token that every yield
+/// checks. The window forwards its menu and toolbar commands here and shows what it is told.
+class CatalogueController final : private CatalogueHost {
+public:
+    CatalogueController(CatalogueView& view, ControllerServices services);
+    ~CatalogueController() override;
+
+    /// ｴｸｾﾙﾌｧｲﾙ作成: makes a list (refused quietly while one runs). For CSV the file name is asked
+    /// first; cancelling that ends the command. A failure is shown, the user's stop is not.
+    void createList();
+    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook. A failure is
+    /// shown and ends the program, as the command always has.
+    void openSavedList();
+    /// The stop steps: the sheet is closed, the job dropped, "処理が中断されました。" shown; the
+    /// command ends at its next yield.
+    void stop();
+    /// The window asks to close. True when it may close now; while a command runs it is stopped,
+    /// and the window is closed once the command has ended.
+    bool requestQuit();
+    bool busy() const { return running_; }
+
+    /// Starts (true) or stops the busy display; it plays only for lists of more than 600 entries.
+    /// Stopping also blanks the status text.
+    void showBusy(bool on) override;
+    /// The toolbar's "開く": the list is emptied (its count still decides the busy display), then
+    /// the saved list is opened.
+    void emptyListAndOpen();
+
+    const EntryList& entries() const { return entries_; }
+    const QString& listFileName() const { return listFileName_; }
+    const QString& filterPattern() const { return filterPattern_; }
+    void setFilterPattern(const QString& pattern) { filterPattern_ = pattern; }
+    QString& filterPatternRef() { return filterPattern_; }
+    const ControllerServices& services() const { return services_; }
+
+private:
+    enum class Cancel { None, Stop, Quit };
+
+    // CatalogueHost: what the running command reports.
+    void searching(const QString& folder) override;
+    void skipped(const QString& path, int errnum) override;
+    void yieldNow() override;
+    QString askVolumeLabel(const QString& folder) override;
+    void setToolbarWriting() override;
+    OutputTarget outputAfterWalk(const OutputTarget& asStarted) override;
+    bool deliverCsv(const QString& path) override;
+    void setStatusText(const QString& text) override;
+    void setProgressRange(double minimum, double maximum) override;
+    void setProgressValue(double value) override;
+    void setProgressVisible(bool visible) override;
+    void setToolbarIdle() override;
+    void restoreIfMinimised() override;
+    void setDefaultPointer() override;
+    void refresh() override;
+
+    void endCommand();
+    void reportFailure(const Failure& failure);
+    std::size_t entryCount() const;
+
+    CatalogueView& view_;
+    ControllerServices services_;
+    OpenInApplicationPresenter presenter_;
+    WorkbookReport report_;
+    EntryList entries_;
+    QString listFileName_;
+    QString filterPattern_ = QStringLiteral("*.*");
+
+    bool running_ = false;
+    bool writing_ = false; ///< the stop button is offered
+    Cancel cancel_ = Cancel::None;
+    std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
+    QElapsedTimer sinceYield_;
+};
+
+} // namespace kartoma

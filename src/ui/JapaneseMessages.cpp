@@ -1,0 +1,56 @@
+#include "JapaneseMessages.h"
+
+#include "Failure.h"
+
+namespace kartoma {
+
+namespace {
+
+/// The message of each failure; "%1" is the file, folder or value concerned.
+QString messageOf(FailureCode code) {
+    switch (code) {
+    case FailureCode::RootNotFound:
+        return QStringLiteral("フォルダが見つかりません。\r\n%1");
+    case FailureCode::RootNotFolder:
+        return QStringLiteral("フォルダではありません。\r\n%1");
+    case FailureCode::RootUnreadable:
+        return QStringLiteral("フォルダを読み取れません。\r\n%1");
+    case FailureCode::OutputCreate:
+        return QStringLiteral("ファイルを作成できません。\r\n%1");
+    case FailureCode::OutputWrite:
+        return QStringLiteral("ファイルに書き込めません。\r\n%1");
+    case FailureCode::OutputCommit:
+        return QStringLiteral("ファイルを保存できません。\r\n%1");
+    case FailureCode::Cancelled:
+    case FailureCode::JobAborted:
+        return QStringLiteral("処理が中断されました。");
+    case FailureCode::TemplateMissing:
+        return QStringLiteral("ブックが見つかりません。\r\n%1");
+    case FailureCode::TemplateInvalid:
+        return QStringLiteral("ブックの形式が正しくありません。\r\n%1");
+    case FailureCode::SheetMissing:
+        return QStringLiteral("シート「%1」がありません。");
+    case FailureCode::BadCellReference:
+        return QStringLiteral("セルの指定が正しくありません。\r\n%1");
+    case FailureCode::JobNotOpen:
+        return QStringLiteral("ブックが開かれていません。\r\n%1");
+    case FailureCode::RowOutOfOrder:
+        return QStringLiteral("%1行目は書き込み済みです。");
+    case FailureCode::TooManyRows:
+        return QStringLiteral("リストに%1行が必要で、シートの最大行数（1,048,576行）を超えます。\r\n"
+                              "CSV形式で出力してください。");
+    case FailureCode::WorkbookSave:
+        return QStringLiteral("ブックを保存できません。\r\n%1");
+    case FailureCode::PresentFailed:
+        return QStringLiteral("表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1");
+    }
+    return QStringLiteral("エラー %1");
+}
+
+} // namespace
+
+QString japaneseText(const Failure& failure) {
+    return failure.worded(messageOf(failure.code()), QStringLiteral("\r\n"));
+}
+
+} // namespace kartoma

@@ -1,0 +1,325 @@
+#include "CatalogueController.h"
+#include "FakeFileSystem.h"
+#include "Failure.h"
+#include "ScriptedDialogs.h"
+#include "VolumeLabels.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace kartoma {
+namespace {
+
+using testing::RecordingLauncher;
+using testing::ScriptedDialogs;
+
+class FixedLabels final : public VolumeLabels {
+public:
+    QString labelOf(const QString&) override { return label; }
+    QString label;
+};
+
+/// The window as the controller sees it: records what it is told; `onEvents` runs where the window
+/// would take a click (stop, close, an options change), `onRefresh` where it repaints.
+class FakeView final : public CatalogueView {
+public:
+    CatalogueRequest currentRequest() override { return request; }
+    void setStatusText(const QString& text) override { status = text; }
+    void setProgressRange(double, double) override {}
+    void setProgressValue(double) override {}
+    void setProgressVisible(bool visible) override { progress = visible; }
+    void showBusyAnimation(bool on) override { busy = on; }
+    void setToolbarMode(ToolbarMode m) override {
+        mode = m;
+        wroteSheet = wroteSheet || m == ToolbarMode::Writing;
+    }
+    void setListCommandsEnabled(bool enabled) override { commandsEnabled = enabled; }
+    void setWaitPointer(bool on) override { wait = on; }
+    void restoreIfMinimised() override {}
+    void refresh() override {
+        if (onRefresh) {
+            onRefresh();
+        }
+    }
+    void processEvents() override {
+        if (onEvents) {
+            onEvents();
+        }
+    }
+    void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
+    void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
+    void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
+    void closeWindow() override { closed = true; }
+
+    CatalogueRequest request;
+    std::function<void()> onEvents, onRefresh;
+    QString status;
+    bool progress = false, busy = false, commandsEnabled = true, wait = false, closed = false;
+    bool wroteSheet = false; ///< the walk is over and the writers run
+    ToolbarMode mode = ToolbarMode::Idle;
+    std::vector<FailureCode> failures, openFailures;
+    int outcomes = 0;
+};
+
+class CatalogueControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), templatePath()));
+        makeFiles(50);
+        view_.request.folder = tree_.path();
+        view_.request.labelPolicy = LabelPolicy::FolderWhenMissing;
+        view_.request.output = WorkbookTarget{templatePath(), true, false, 60, {}};
+    }
+
+    QString templatePath() const { return program_.path() + QStringLiteral("/Kartoma.xl_"); }
+
+    void makeFiles(int count) {
+        for (int i = 0; i < count; ++i) {
+            QFile f(tree_.path() + QStringLiteral("/file%1.txt").arg(i, 5, 10, QLatin1Char('0')));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+    }
+
+    CatalogueController& controller(FileSystem* fileSystem = nullptr) {
+        ControllerServices services{fileSystem != nullptr ? *fileSystem : fileSystem_,
+                                    labels_,
+                                    dialogs_,
+                                    launcher_,
+                                    program_.path(),
+                                    out_.path(),
+                                    [] { return QDate(2026, 12, 8); },
+                                    0};
+        controller_ = std::make_unique<CatalogueController>(view_, std::move(services));
+        return *controller_;
+    }
+
+    /// Where a stop, a close or a failure is injected: during the walk, while the sheet is written,
+    /// or in the closing steps.
+    enum class Phase { Walk, Writing, Finish };
+    void at(Phase phase, std::function<void()> act) {
+        auto once = std::make_shared<bool>(false);
+        auto fire = [this, once, act](bool now) {
+            if (now && !*once) {
+                *once = true;
+                act();
+            }
+        };
+        view_.onEvents = [this, phase, fire] {
+            fire(phase == Phase::Walk ? !view_.wroteSheet : phase == Phase::Writing && view_.progress);
+        };
+        view_.onRefresh = [fire, phase] { fire(phase == Phase::Finish); };
+    }
+
+    QTemporaryDir tree_, out_, program_;
+    FakeView view_;
+    ScriptedDialogs dialogs_;
+    RecordingLauncher launcher_;
+    FixedLabels labels_;
+    PosixFileSystem fileSystem_;
+    std::unique_ptr<CatalogueController> controller_;
+};
+
+TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
+    view_.request.output = CsvTarget{};
+    const QString out = out_.path() + QStringLiteral("/list.csv");
+    dialogs_.fileAnswers = {out, std::nullopt};
+    CatalogueController& c = controller();
+    c.createList();
+    // The proposed name: the program's folder and today in the Japanese calendar.
+    ASSERT_EQ(dialogs_.requests.size(), 1u);
+    EXPECT_EQ(dialogs_.requests[0].fileName, QStringLiteral("R081208.csv"));
+    EXPECT_EQ(dialogs_.requests[0].initialFolder, program_.path() + QLatin1Char('/'));
+    EXPECT_EQ(launcher_.opened, QStringList{out});
+    EXPECT_EQ(c.entries().count(), 50u);
+    EXPECT_TRUE(c.listFileName().isEmpty());
+    EXPECT_TRUE(view_.status.isEmpty());
+    EXPECT_EQ(view_.outcomes, 1);
+    // Cancelling the dialog ends the command after the list was emptied.
+    c.createList();
+    EXPECT_EQ(launcher_.opened.size(), 1);
+    EXPECT_EQ(c.entries().count(), 0u);
+    EXPECT_TRUE(view_.commandsEnabled);
+}
+
+TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
+    struct Case {
+        LabelPolicy policy;
+        QString mediumLabel;
+        std::optional<QString> answer; ///< what the label dialog is answered (nothing: Cancel)
+        QString expected;              ///< "<folder>" for the folder's path
+        bool asked;
+    };
+    const Case cases[] = {
+        {LabelPolicy::AskWhenMissing, {}, std::nullopt, {}, true},
+        {LabelPolicy::AskWhenMissing, {}, QStringLiteral("写真ディスク"), QStringLiteral("写真ディスク"), true},
+        {LabelPolicy::AskWhenMissing, QStringLiteral("MEDIA"), {}, QStringLiteral("MEDIA"), false},
+        {LabelPolicy::FolderWhenMissing, {}, {}, QStringLiteral("<folder>"), false},
+        {LabelPolicy::Given, QStringLiteral("MEDIA"), {}, QStringLiteral("GIVEN"), false},
+    };
+    for (const Case& k : cases) {
+        view_.request.labelPolicy = k.policy;
+        view_.request.scan.volumeLabel = QStringLiteral("GIVEN");
+        labels_.label = k.mediumLabel;
+        dialogs_.labelAnswers = {k.answer};
+        dialogs_.labelFolders.clear();
+        CatalogueController& c = controller();
+        c.createList();
+        const QString expected = k.expected == u"<folder>" ? tree_.path() : k.expected;
+        EXPECT_EQ(c.entries().volumeLabel(), expected) << k.expected.toStdString();
+        EXPECT_EQ(dialogs_.labelFolders.size(), k.asked ? 1 : 0);
+    }
+}
+
+TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
+    CatalogueController& c = controller();
+    c.createList();
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
+    EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
+    EXPECT_TRUE(view_.wroteSheet);
+    EXPECT_TRUE(view_.failures.empty());
+    EXPECT_TRUE(view_.status.isEmpty());
+    EXPECT_FALSE(c.busy());
+}
+
+TEST_F(CatalogueControllerTest, AStopInAnyPhaseEndsTheCommandQuietly) {
+    makeFiles(1000);
+    for (const Phase phase : {Phase::Walk, Phase::Writing, Phase::Finish}) {
+        launcher_.opened.clear();
+        view_.wroteSheet = false;
+        CatalogueController& c = controller();
+        at(phase, [&c] { c.stop(); });
+        c.createList();
+        EXPECT_TRUE(launcher_.opened.isEmpty()) << static_cast<int>(phase);
+        EXPECT_TRUE(view_.failures.empty());
+        EXPECT_EQ(view_.status, QStringLiteral("処理が中断されました。"));
+        EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
+        EXPECT_FALSE(view_.progress);
+        EXPECT_FALSE(view_.closed);
+        // The program goes on: the next list is made as usual.
+        view_.onEvents = view_.onRefresh = nullptr;
+        c.createList();
+        EXPECT_EQ(launcher_.opened.size(), 1);
+    }
+}
+
+TEST_F(CatalogueControllerTest, AQuitRequestEndsTheCommandThenClosesTheWindow) {
+    makeFiles(1000);
+    for (const Phase phase : {Phase::Walk, Phase::Writing, Phase::Finish}) {
+        launcher_.opened.clear();
+        view_.closed = false;
+        view_.wroteSheet = false;
+        CatalogueController& c = controller();
+        EXPECT_TRUE(c.requestQuit()); // nothing runs: the window may close at once
+        bool refused = false;
+        at(phase, [&] { refused = !c.requestQuit(); });
+        c.createList();
+        EXPECT_TRUE(refused);
+        EXPECT_TRUE(view_.closed);
+        EXPECT_TRUE(view_.failures.empty());
+        // The closing steps have no way back: a workbook that reached them is still delivered.
+        EXPECT_EQ(launcher_.opened.size(), phase == Phase::Finish ? 1 : 0) << static_cast<int>(phase);
+    }
+}
+
+TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
+    testing::FakeFileSystem locked;
+    locked.folder(tree_.path().toStdString()).openError = 13;
+    struct Case {
+        Phase phase;
+        FailureCode expected;
+    };
+    for (const Case& k : {Case{Phase::Walk, FailureCode::RootUnreadable},
+                          Case{Phase::Writing, FailureCode::TemplateMissing},
+                          Case{Phase::Finish, FailureCode::PresentFailed}}) {
+        view_.failures.clear();
+        QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), templatePath());
+        launcher_.works = k.phase != Phase::Finish;
+        CatalogueController& c = controller(k.phase == Phase::Walk ? &locked : nullptr);
+        // The template was checked before the walk; it goes while the walk runs.
+        view_.onEvents = [this, k] {
+            if (k.phase == Phase::Writing) {
+                QFile::remove(templatePath());
+            }
+        };
+        c.createList();
+        EXPECT_EQ(view_.failures, std::vector<FailureCode>{k.expected});
+        EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
+        EXPECT_FALSE(view_.progress);
+        EXPECT_FALSE(view_.wait);
+        EXPECT_FALSE(view_.closed);
+        EXPECT_TRUE(view_.commandsEnabled);
+    }
+}
+
+TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheWorkbooks) {
+    CatalogueController& c = controller();
+    view_.onEvents = [this] { std::get<WorkbookTarget>(view_.request.output).allTitle = true; };
+    c.createList();
+    EXPECT_EQ(launcher_.opened.size(), 2);
+}
+
+TEST_F(CatalogueControllerTest, ASecondListIsRefusedWhileOneRuns) {
+    CatalogueController& c = controller();
+    int attempts = 0;
+    view_.onEvents = [&] {
+        EXPECT_FALSE(view_.commandsEnabled);
+        ++attempts;
+        c.createList();
+        c.openSavedList();
+    };
+    c.createList();
+    EXPECT_GT(attempts, 0);
+    EXPECT_EQ(launcher_.opened.size(), 1);
+    EXPECT_TRUE(dialogs_.requests.empty());
+}
+
+TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram) {
+    CatalogueController& c = controller();
+    c.createList();
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    dialogs_.fileAnswers = {launcher_.opened[0]};
+    c.openSavedList();
+    ASSERT_EQ(launcher_.opened.size(), 2);
+    EXPECT_FALSE(view_.closed); // a successful open leaves the window open
+    EXPECT_TRUE(view_.status.isEmpty());
+
+    const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a workbook");
+    f.close();
+    dialogs_.fileAnswers = {junk};
+    c.openSavedList();
+    EXPECT_EQ(view_.openFailures, std::vector<FailureCode>{FailureCode::TemplateInvalid});
+    EXPECT_TRUE(view_.closed);
+}
+
+TEST_F(CatalogueControllerTest, TheBusyDisplayPlaysOnlyForMoreThan600Entries) {
+    makeFiles(600);
+    CatalogueController& c = controller();
+    c.createList();
+    ASSERT_EQ(c.entries().count(), 600u);
+    c.showBusy(true);
+    EXPECT_FALSE(view_.busy);
+    makeFiles(601);
+    c.createList();
+    c.showBusy(true);
+    EXPECT_TRUE(view_.busy);
+    view_.status = QStringLiteral("x");
+    c.showBusy(false);
+    EXPECT_FALSE(view_.busy);
+    EXPECT_TRUE(view_.status.isEmpty());
+    // The toolbar's open empties the list, but its count still decides the display.
+    c.emptyListAndOpen();
+    EXPECT_EQ(c.entries().count(), 0u);
+    c.showBusy(true);
+    EXPECT_TRUE(view_.busy);
+}
+
+} // namespace
+} // namespace kartoma
