@@ -49,27 +49,44 @@ struct ListingProblem {
     int errnum;
 };
 
+/// An open folder, as the file system hands it out; the walk descends from it by name only.
+using FolderHandle = int;
+
 /// Directory enumeration: the one place the walk touches the file system.
+///
+/// Subfolders are reached from their parent's open handle, one name at a time, never by a path: a
+/// folder swapped for a link while the walk runs is refused rather than followed, and no path length
+/// limit applies however deep the tree.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    /// Reads every entry of the folder at `path` (raw bytes) except "." and "..", with each entry's
-    /// kind, size and modification time taken from the entry itself (symbolic links are never
-    /// followed). Entries that cannot be examined are left out of `out` and reported in `problems`.
-    /// Returns 0 on success, or the errno value when the folder itself cannot be opened; the folder is
-    /// closed again before the call returns, whatever happens. `path` itself is followed when it is a
-    /// link only if `followLink` is true (the folder the user chose may be reached through a link;
-    /// folders found by the walk never are).
-    virtual int listFolder(const std::string& path, bool followLink, FolderListing& out,
+    /// Opens the folder the user chose, at `path` (raw bytes); a link there is followed. Returns 0
+    /// with `folder` set, or the errno value.
+    virtual int openRoot(const std::string& path, FolderHandle& folder) = 0;
+
+    /// Opens the subfolder `name` of the open `parent`; a link there is never followed. Returns 0
+    /// with `folder` set, or the errno value.
+    virtual int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) = 0;
+
+    /// Reads every entry of the open `folder` except "." and "..", with each entry's kind, size and
+    /// modification time taken from the entry itself (symbolic links are never followed). Entries
+    /// that cannot be examined are left out of `out` and reported in `problems`. Returns 0, or the
+    /// errno value when the folder cannot be read at all.
+    virtual int listFolder(FolderHandle folder, FolderListing& out,
                            std::vector<ListingProblem>& problems) = 0;
+
+    /// Gives back a handle from openRoot or openChild.
+    virtual void closeFolder(FolderHandle folder) = 0;
 };
 
-/// The real file system, over opendir/readdir and fstatat on the folder's own descriptor.
+/// The real file system: open handles are descriptors, subfolders are opened with openat.
 class PosixFileSystem final : public FileSystem {
 public:
-    int listFolder(const std::string& path, bool followLink, FolderListing& out,
-                   std::vector<ListingProblem>& problems) override;
+    int openRoot(const std::string& path, FolderHandle& folder) override;
+    int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override;
+    int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override;
+    void closeFolder(FolderHandle folder) override;
 };
 
 } // namespace kartoma

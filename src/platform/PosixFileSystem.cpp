@@ -32,13 +32,37 @@ bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+int openFolderAt(int parent, const char* name, int extraFlags, FolderHandle& folder) {
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
+    if (fd < 0) {
+        return errno;
+    }
+    folder = fd;
+    return 0;
+}
+
 } // namespace
 
-int PosixFileSystem::listFolder(const std::string& path, bool followLink, FolderListing& out,
-                                std::vector<ListingProblem>& problems) {
+int PosixFileSystem::openRoot(const std::string& path, FolderHandle& folder) {
+    return openFolderAt(AT_FDCWD, path.c_str(), 0, folder);
+}
+
+int PosixFileSystem::openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) {
     // O_NOFOLLOW: the walk only descends into what it saw as a real folder; if that was replaced by a
-    // link in the meantime, the link is not followed.
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+    // link in the meantime, the link is not followed. Being relative to the parent's descriptor, no
+    // other component of the way there can be swapped either.
+    return openFolderAt(parent, std::string(name).c_str(), O_NOFOLLOW, folder);
+}
+
+void PosixFileSystem::closeFolder(FolderHandle folder) {
+    close(folder);
+}
+
+int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
+                                std::vector<ListingProblem>& problems) {
+    // The directory stream takes its descriptor with it when closed; the handle stays open for the
+    // subfolders, so the stream reads through a copy.
+    const int fd = fcntl(folder, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
         return errno;
     }

@@ -5,7 +5,7 @@ namespace kartoma {
 EntryRecorder::EntryRecorder(const RecorderOptions& options, EntryList& list)
     : listFolders_(options.listFolders), pattern_(options.filterPattern), list_(list) {}
 
-void EntryRecorder::beginFolder(const QString& dir) {
+void EntryRecorder::beginFolder(int, std::string_view, const QString& dir) {
     // The folder goes into the list's table only once one of its entries is recorded, so that
     // filtered-out folders cost nothing.
     pendingFolder_ = dir;

@@ -25,17 +25,6 @@ QString joinPath(const QString& folder, const QString& name) {
 
 namespace {
 
-std::string joinBytes(const std::string& folder, std::string_view name) {
-    std::string path;
-    path.reserve(folder.size() + 1 + name.size());
-    path = folder;
-    if (path.empty() || path.back() != '/') {
-        path += '/';
-    }
-    path.append(name);
-    return path;
-}
-
 /// Appends the upper-cased UTF-8 form of `name` to `out`.
 void appendUpperKey(std::string_view name, std::string& out) {
     if (isAscii(name)) {
@@ -66,56 +55,98 @@ public:
         : depth_(std::min(options.depth, kMaxWalkDepth)), fileSystem_(fileSystem), sink_(sink),
           observer_(observer) {}
 
-    void walkFolder(const std::string& path, const QString& display, int level) {
-        if (depth_ < level) {
+    void walkRoot(const std::string& path, const QString& display) {
+        if (depth_ < 1) {
             return;
         }
+        FolderHandle folder = 0;
+        const int err = fileSystem_.openRoot(path, folder);
+        if (err != 0) {
+            throw Failure(rootFailureCode(err), display, systemErrorText(err));
+        }
+        walkFolder(folder, std::string_view(), display, 1);
+    }
+
+    /// Lists the open `folder` (which it closes) and walks its subfolders, each opened from it.
+    void walkFolder(FolderHandle folder, std::string_view name, const QString& display, int level) {
+        const OpenFolder open(fileSystem_, folder);
         listing_.clear();
         problems_.clear();
-        const int err = fileSystem_.listFolder(path, level == 1, listing_, problems_);
+        const int err = fileSystem_.listFolder(folder, listing_, problems_);
         if (err != 0) {
             if (level == 1) {
                 throw Failure(rootFailureCode(err), display, systemErrorText(err));
             }
-            ++stats_.unreadableFolders;
-            observer_.skipped(display, err);
+            skipFolder(display, err);
             return;
         }
         for (const ListingProblem& problem : problems_) {
             ++stats_.unreadableEntries;
-            observer_.skipped(
-                problem.name.empty()
-                    ? display
-                    : joinPath(display, QString::fromUtf8(problem.name.data(),
-                                                          static_cast<qsizetype>(problem.name.size()))),
-                problem.errnum);
+            observer_.skipped(problem.name.empty() ? display : joinPath(display, displayName(problem.name)),
+                              problem.errnum);
         }
 
         sortListing();
-        std::vector<std::pair<std::string, QString>> pending;
-        sink_.beginFolder(display);
+        // Only the subfolders' own names wait here; their paths are made when they are searched.
+        std::string pendingNames;
+        std::vector<std::uint32_t> pendingEnds;
+        sink_.beginFolder(level, name, display);
         for (const std::uint32_t i : order_) {
             observer_.yieldNow();
             const FolderListing::Item& item = listing_.item(i);
-            const std::string_view name = listing_.name(i);
+            const std::string_view entryName = listing_.name(i);
             if (item.kind == EntryKind::Folder && level < kMaxWalkDepth) {
-                pending.emplace_back(
-                    joinBytes(path, name),
-                    joinPath(display, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
+                pendingNames.append(entryName);
+                pendingEnds.push_back(static_cast<std::uint32_t>(pendingNames.size()));
             }
-            sink_.offer(name, key(i), item);
+            sink_.offer(entryName, key(i), item);
             ++stats_.entriesSeen;
         }
         // listing_ is reused by the levels below; nothing of it is needed past this point.
-        for (const auto& [subPath, subDisplay] : pending) {
+        std::uint32_t begin = 0;
+        for (const std::uint32_t end : pendingEnds) {
+            const std::string_view subName = std::string_view(pendingNames).substr(begin, end - begin);
+            begin = end;
+            const QString subDisplay = joinPath(display, displayName(subName));
             observer_.searching(subDisplay);
-            walkFolder(subPath, subDisplay, level + 1);
+            if (depth_ <= level) {
+                continue;
+            }
+            FolderHandle sub = 0;
+            const int openErr = fileSystem_.openChild(folder, subName, sub);
+            if (openErr != 0) {
+                skipFolder(subDisplay, openErr);
+                continue;
+            }
+            walkFolder(sub, subName, subDisplay, level + 1);
         }
     }
 
     const WalkStats& stats() const { return stats_; }
 
 private:
+    /// Closes a folder handle on every way out of a level.
+    class OpenFolder {
+    public:
+        OpenFolder(FileSystem& fileSystem, FolderHandle folder) : fileSystem_(fileSystem), folder_(folder) {}
+        ~OpenFolder() { fileSystem_.closeFolder(folder_); }
+        OpenFolder(const OpenFolder&) = delete;
+        OpenFolder& operator=(const OpenFolder&) = delete;
+
+    private:
+        FileSystem& fileSystem_;
+        FolderHandle folder_;
+    };
+
+    static QString displayName(std::string_view name) {
+        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    }
+
+    void skipFolder(const QString& display, int err) {
+        ++stats_.unreadableFolders;
+        observer_.skipped(display, err);
+    }
+
     std::string_view key(std::uint32_t i) const {
         return std::string_view(keys_).substr(keyOffsets_[i], keyOffsets_[i + 1] - keyOffsets_[i]);
     }
@@ -161,7 +192,7 @@ private:
 WalkStats walkTree(const QString& root, const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink,
                    WalkObserver& observer) {
     Walker walker(options, fileSystem, sink, observer);
-    walker.walkFolder(QFile::encodeName(root).toStdString(), root, 1);
+    walker.walkRoot(QFile::encodeName(root).toStdString(), root);
     return walker.stats();
 }
 

@@ -22,8 +22,10 @@ struct WalkOptions {
 class EntrySink {
 public:
     virtual ~EntrySink() = default;
-    /// The entries offered next lie in `dir` (the folder path as the walk reached it).
-    virtual void beginFolder(const QString& dir) = 0;
+    /// The entries offered next lie in the folder at `level` (1: the chosen one) whose own name is
+    /// `name` (empty for the chosen folder) and whose path, as the walk reached it, is `display`. The
+    /// folders of the levels above are those last begun there.
+    virtual void beginFolder(int level, std::string_view name, const QString& display) = 0;
     /// One entry of the current folder: its name as the file system gives it, the same name
     /// upper-cased in UTF-8 (invalid bytes as U+FFFD), and its data.
     virtual void offer(std::string_view name, std::string_view upperName,
@@ -55,8 +57,9 @@ QString searchingText(const QString& folder);
 /// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
 QString joinPath(const QString& folder, const QString& name);
 
-/// Walks `root` and its subfolders down to `options.depth` levels. Each folder is read completely and
-/// closed before anything below it is searched, so one folder is open at a time; its entries are
+/// Walks `root` and its subfolders down to `options.depth` levels. Each folder is read completely
+/// before anything below it is searched, and stays open (one handle per level) only so that its
+/// subfolders are opened from it; its entries are
 /// offered sorted by upper-cased name (code-point order, files and folders mixed), then its
 /// subfolders are walked one after another in that order, each completely.
 ///

@@ -26,8 +26,35 @@ public:
 
     Folder& folder(const std::string& path) { return folders_[path]; }
 
-    int listFolder(const std::string& path, bool, FolderListing& out,
-                   std::vector<ListingProblem>& problems) override {
+    int openRoot(const std::string& path, FolderHandle& folder) override { return open(path, folder); }
+
+    int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override {
+        std::string path = handles_.at(static_cast<std::size_t>(parent));
+        if (path.back() != '/') {
+            path += '/';
+        }
+        return open(path.append(name), folder);
+    }
+
+    int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override {
+        const Folder& f = folders_.at(handles_.at(static_cast<std::size_t>(folder)));
+        for (const Entry& e : f.entries) {
+            out.add(e.name, e.kind, e.size, e.mtime);
+        }
+        for (const std::string& name : f.vanished) {
+            problems.push_back(ListingProblem{name, 2});
+        }
+        return 0;
+    }
+
+    void closeFolder(FolderHandle folder) override { ++closed.at(static_cast<std::size_t>(folder)); }
+
+    /// Every folder path opened, in order; closed[i] counts how often the i-th handle was given back.
+    std::vector<std::string> opened;
+    std::vector<int> closed;
+
+private:
+    int open(const std::string& path, FolderHandle& folder) {
         opened.push_back(path);
         const auto it = folders_.find(path);
         if (it == folders_.end()) {
@@ -36,18 +63,13 @@ public:
         if (it->second.openError != 0) {
             return it->second.openError;
         }
-        for (const Entry& e : it->second.entries) {
-            out.add(e.name, e.kind, e.size, e.mtime);
-        }
-        for (const std::string& name : it->second.vanished) {
-            problems.push_back(ListingProblem{name, 2});
-        }
+        folder = static_cast<FolderHandle>(handles_.size());
+        handles_.push_back(path);
+        closed.push_back(0);
         return 0;
     }
 
-    std::vector<std::string> opened;
-
-private:
+    std::vector<std::string> handles_;
     std::map<std::string, Folder> folders_;
 };
 

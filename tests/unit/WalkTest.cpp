@@ -10,9 +10,14 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kartoma {
@@ -73,6 +78,9 @@ TEST(Walk, EntriesOfAFolderComeSortedBeforeItsSubfoldersWhichAreWalkedDepthFirst
     EXPECT_EQ(observer.yields, 6);
     EXPECT_EQ(stats.entriesSeen, 6u);
     EXPECT_EQ(stats.skipped(), 0u);
+    // Subfolders are opened from their parent's handle, and every handle is given back once.
+    EXPECT_EQ(fs.opened, (std::vector<std::string>{"/A", "/A/b", "/A/b/C"}));
+    EXPECT_EQ(fs.closed, (std::vector<int>{1, 1, 1}));
 }
 
 TEST(Walk, DepthLimitsTheLevelsListed) {
@@ -325,6 +333,85 @@ TEST_F(RealTree, SizesBeyondFourGigabytesAreKept) {
     const EntryList list = walk();
     ASSERT_EQ(list.count(), 1u);
     EXPECT_EQ(list.record(0).size, size);
+}
+
+TEST_F(RealTree, PathsBeyondTheSystemLimitAreWalked) {
+    // The chosen folder lies 2,500 bytes deep and eight levels of long names go further, well past
+    // the 4,096 bytes a path may have.
+    const std::string longName(250, 'n');
+    std::string rootRel;
+    for (int i = 0; i < 10; ++i) {
+        rootRel += (i == 0 ? "" : "/") + longName;
+        folder(rootRel);
+    }
+    int fd = open((root() + "/" + rootRel).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int level = 2; level <= 8; ++level) {
+        ASSERT_EQ(mkdirat(fd, longName.c_str(), 0755), 0);
+        const int next = openat(fd, longName.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int leaf = openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(leaf, 0);
+    close(leaf);
+    close(fd);
+    PosixFileSystem fs;
+    Recorder observer;
+    EntryList list;
+    CatalogueOptions options = everything();
+    options.record.listFolders = false;
+    const WalkStats stats = collectEntries(dir_.path() + QLatin1Char('/') + QString::fromStdString(rootRel),
+                                           options, fs, observer, list);
+    EXPECT_EQ(stats.skipped(), 0u);
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.entry(0).name, QStringLiteral("deep.txt"));
+    EXPECT_GT(list.entry(0).dir.size(), 4096);
+}
+
+TEST_F(RealTree, AFolderSwappedForALinkDuringTheWalkIsNeverFollowed) {
+    // Someone who owns part of the tree keeps exchanging a folder with a link to a folder outside it
+    // whose layout is the same; whatever the timing, nothing of the outside may be listed.
+    QTemporaryDir outside;
+    ASSERT_TRUE(outside.isValid());
+    const std::string out = QFile::encodeName(outside.path()).toStdString();
+    folder("x");
+    std::string inner = "x";
+    for (const char* level : {"/s1", "/s2", "/s3"}) {
+        inner += level;
+        folder(inner);
+        ASSERT_EQ(mkdir((out + "/" + inner.substr(2)).c_str(), 0755), 0);
+    }
+    file(inner + "/inside.txt");
+    const int secret = open((out + "/s1/s2/s3/secret.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(secret, 0);
+    close(secret);
+    link(out, "y");
+    const std::string x = root() + "/x";
+    const std::string y = root() + "/y";
+    if (renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE) != 0) {
+        GTEST_SKIP() << "this file system cannot exchange names: " << std::strerror(errno);
+    }
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop.load()) {
+            renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
+        }
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    int walks = 0;
+    bool leaked = false;
+    while (!leaked && std::chrono::steady_clock::now() < until) {
+        const EntryList list = walk();
+        ++walks;
+        for (std::size_t i = 0; i < list.count(); ++i) {
+            leaked = leaked || list.record(i).nameBytes() == "secret.txt";
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_FALSE(leaked) << "after " << walks << " walks";
 }
 
 } // namespace
