@@ -150,7 +150,7 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
     for (std::size_t i = 0; i < count; ++i) {
         const EntryList::Record& r = list.record(i);
         if (!haveFolder || r.folder != cachedFolder) {
-            folder = csv.encodedText(list.folder(r.folder));
+            folder = csv.encodedText(list.folderPath(r.folder));
             cachedFolder = r.folder;
             haveFolder = true;
         }

@@ -77,7 +77,7 @@ void SheetLayout::cellValue(char column, std::int64_t row) {
 void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
     const EntryList::Record& r = list_.record(slot);
     if (r.folder != cachedFolder_) {
-        folder_ = utf8(list_.folder(r.folder));
+        folder_ = utf8(list_.folderPath(r.folder));
         cachedFolder_ = r.folder;
     }
     const auto cell = [&](char column) {

@@ -1,5 +1,7 @@
 #include "EntryList.h"
 
+#include "Walk.h"
+
 #include <cstring>
 
 namespace kartoma {
@@ -10,12 +12,34 @@ void EntryList::clear() {
     nameBlocks_.clear();
     nameBlockUsed_ = kNameBlockBytes;
     folders_.clear();
+    startPaths_.clear();
     volumeLabel_.clear();
 }
 
 std::uint32_t EntryList::addFolder(const QString& path) {
-    folders_.push_back(path);
+    startPaths_.push_back(path);
+    folders_.push_back(Folder{nullptr, kNoParent, static_cast<std::uint32_t>(startPaths_.size() - 1)});
     return static_cast<std::uint32_t>(folders_.size() - 1);
+}
+
+std::uint32_t EntryList::addFolder(std::uint32_t parent, std::string_view name) {
+    name = name.substr(0, kMaxNameBytes);
+    folders_.push_back(Folder{storeName(name), parent, static_cast<std::uint32_t>(name.size())});
+    return static_cast<std::uint32_t>(folders_.size() - 1);
+}
+
+QString EntryList::folderPath(std::uint32_t index) const {
+    std::vector<std::uint32_t> chain;
+    while (folders_[index].parent != kNoParent) {
+        chain.push_back(index);
+        index = folders_[index].parent;
+    }
+    QString path = startPaths_[folders_[index].nameLength];
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const Folder& f = folders_[*it];
+        path = joinPath(path, QString::fromUtf8(f.name, static_cast<qsizetype>(f.nameLength)));
+    }
+    return path;
 }
 
 const char* EntryList::storeName(std::string_view name) {
@@ -43,7 +67,7 @@ void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t
 
 FileEntry EntryList::entry(std::size_t i) const {
     const Record& r = record(i);
-    return FileEntry{folders_[r.folder],
+    return FileEntry{folderPath(r.folder),
                      QString::fromUtf8(r.name, static_cast<qsizetype>(r.nameLength)),
                      r.size,
                      dateText(r.stamp),

@@ -15,8 +15,10 @@ namespace kartoma {
 /// The recorded entries of one catalogue, in recording order.
 ///
 /// Built to hold a million entries in little memory: each record is 32 bytes; names are kept as the
-/// file system's bytes in large blocks; every entry of a folder shares one folder path. Nothing is
-/// ever moved once stored, so growing the list never needs twice its memory.
+/// file system's bytes in large blocks; every entry of a folder shares one folder, and a folder is
+/// kept as its parent and its own name, so the table grows with the names, not with the depth of the
+/// paths. A folder's path is made only when a row is written. Nothing is ever moved once stored, so
+/// growing the list never needs twice its memory.
 class EntryList {
 public:
     struct Record {
@@ -40,9 +42,13 @@ public:
     /// Empties the list, its folder table and its volume label.
     void clear();
 
-    /// Adds a folder path to the folder table; entries refer to it by the returned index.
+    /// Adds a folder to the folder table by its whole path (the folder a walk starts from); entries
+    /// and other folders refer to it by the returned index.
     std::uint32_t addFolder(const QString& path);
-    const QString& folder(std::uint32_t index) const { return folders_[index]; }
+    /// Adds the folder `name` (raw bytes) inside the folder at index `parent`.
+    std::uint32_t addFolder(std::uint32_t parent, std::string_view name);
+    /// The path of the folder at `index`, its names joined with "/": the text of the folder column.
+    QString folderPath(std::uint32_t index) const;
     std::size_t folderCount() const { return folders_.size(); }
 
     void append(std::uint32_t folder, std::string_view name, std::int64_t size, const LocalStamp& stamp,
@@ -69,7 +75,16 @@ private:
     std::size_t count_ = 0;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;
     std::size_t nameBlockUsed_ = kNameBlockBytes;
-    std::vector<QString> folders_;
+    /// A folder of the table: a start folder has no parent and its path in startPaths_.
+    struct Folder {
+        const char* name;
+        std::uint32_t parent; ///< kNoParent for a start folder
+        std::uint32_t nameLength;
+    };
+    static constexpr std::uint32_t kNoParent = 0xFFFFFFFF;
+
+    std::vector<Folder> folders_;
+    std::vector<QString> startPaths_;
     QString volumeLabel_;
 };
 

@@ -4,6 +4,9 @@
 #include "LikePattern.h"
 #include "Walk.h"
 
+#include <string>
+#include <vector>
+
 namespace kartoma {
 
 struct RecorderOptions {
@@ -25,9 +28,12 @@ private:
     bool listFolders_;
     LikePattern pattern_;
     EntryList& list_;
-    QString pendingFolder_;
-    bool folderAdded_ = false;
-    std::uint32_t folderIndex_ = 0;
+    /// The folder being offered and its ancestors: the chosen folder's path, then one name per
+    /// level; added_ holds the table indexes of the levels already in the list, from the top.
+    QString start_;
+    std::vector<std::string> names_;
+    int level_ = 0;
+    std::vector<std::uint32_t> added_;
 };
 
 } // namespace kartoma
