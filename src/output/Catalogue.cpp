@@ -1,15 +1,15 @@
 #include "Catalogue.h"
 
 #include "Failure.h"
+#include "OutputFile.h"
 #include "ReportComponent.h"
 #include "SheetWriter.h"
 #include "VolumeLabels.h"
 #include "WorkbookFailure.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-
-#include <cerrno>
 
 namespace kartoma {
 
@@ -17,14 +17,10 @@ namespace {
 
 const QString kSheetName = QStringLiteral("Kartoma");
 
-/// A file can be made at `path`: its folder exists and it does not name a folder.
+/// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.absoluteDir().exists()) {
-        throw Failure(FailureCode::OutputCreate, path, systemErrorText(ENOENT));
-    }
-    if (info.isDir()) {
-        throw Failure(FailureCode::OutputCreate, path, systemErrorText(EISDIR));
+    if (const int err = checkOutputFile(QFile::encodeName(path).toStdString()); err != 0) {
+        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
 }
 
@@ -50,7 +46,8 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
     return request.labelPolicy == LabelPolicy::FolderWhenMissing ? folder : host.askVolumeLabel(folder);
 }
 
-void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host, CatalogueOutcome& outcome) {
+void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host,
+              CatalogueOutcome& outcome) {
     host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
     outcome.replacedCharacters = saveCsv(list, target.encoding, target.path).replacedCharacters;
     if (!host.deliverCsv(target.path)) {
@@ -107,8 +104,9 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
 
     // The file name of a CSV list was asked for at the start; the list goes where the user said.
-    const OutputTarget output =
-        std::holds_alternative<CsvTarget>(request.output) ? request.output : host.outputAfterWalk(request.output);
+    const OutputTarget output = std::holds_alternative<CsvTarget>(request.output)
+                                    ? request.output
+                                    : host.outputAfterWalk(request.output);
     if (const auto* csv = std::get_if<CsvTarget>(&output)) {
         writeCsv(*csv, list, host, outcome);
         return outcome;

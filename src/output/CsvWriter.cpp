@@ -2,9 +2,10 @@
 
 #include "Cp932Encoder.h"
 #include "Failure.h"
+#include "OutputFile.h"
 #include "Utf8.h"
 
-#include <QSaveFile>
+#include <QFile>
 
 #include <cerrno>
 #include <charconv>
@@ -182,13 +183,21 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
 }
 
 CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    OutputFile output;
+    if (const int err = output.open(QFile::encodeName(path).toStdString()); err != 0) {
+        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
+    }
+    QFile file(QFile::decodeName(output.workPath().c_str()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         throw Failure(FailureCode::OutputCreate, path, file.errorString());
     }
     const CsvResult result = writeCsv(list, encoding, file, path);
-    if (!file.commit()) {
-        throw Failure(FailureCode::OutputCommit, path, file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        throw Failure(FailureCode::OutputWrite, path, file.errorString());
+    }
+    if (const int err = output.commit(); err != 0) {
+        throw Failure(FailureCode::OutputCommit, path, outputErrorText(err));
     }
     return result;
 }

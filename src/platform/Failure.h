@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SystemError.h"
+
 #include <QString>
 
 #include <exception>
@@ -51,8 +53,5 @@ private:
     QString path_;
     QString detail_;
 };
-
-/// The system's text for an errno value.
-QString systemErrorText(int errnum);
 
 } // namespace kartoma

@@ -1,5 +1,6 @@
 #include "WorkbookReport.h"
 
+#include "OutputFile.h"
 #include "WorkbookError.h"
 #include "XmlText.h"
 
@@ -712,8 +713,12 @@ void WorkbookReport::finish() {
         closeSheet();
     }
     const QString destination = presenter_.destinationFor(bookFile_);
+    OutputFile output;
+    if (const int err = output.open(QFile::encodeName(destination).toStdString()); err != 0) {
+        fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
+    }
     int error = 0;
-    zip_t* out = zip_open(QFile::encodeName(destination).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    zip_t* out = zip_open(output.workPath().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (out == nullptr) {
         fail(WorkbookErrorCode::SaveFailed, destination, zipErrorText(error));
     }
@@ -770,10 +775,13 @@ void WorkbookReport::finish() {
             zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
         }
     }
-    // libzip writes the package to a temporary file beside the destination and renames it into place,
-    // so a failure leaves no half-written workbook and an existing file intact.
+    // The package is made apart and replaces the destination only when complete: a failure leaves no
+    // half-written workbook and an existing file intact.
     if (zip_close(out) != 0) {
         discard(QString::fromUtf8(zip_strerror(out)));
+    }
+    if (const int err = output.commit(); err != 0) {
+        fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
     }
     dropJob();
     state_ = State::Idle;

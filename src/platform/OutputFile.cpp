@@ -1,0 +1,216 @@
+#include "OutputFile.h"
+
+#include "SystemError.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace kartoma {
+
+namespace {
+
+constexpr int kMaxLinks = 40;
+constexpr int kSlots = 8;
+
+/// The private folders of outputs being written, for the signal handler to remove. Plain atomics of
+/// pointers: the handler may run at any moment and can only read what is already complete.
+std::atomic<const char*> gPending[kSlots];
+
+/// Empties and removes a folder the program made, using only calls that are safe in a signal
+/// handler (no directory stream, no allocation). The folder holds files only.
+void removeFolder(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buffer[4096];
+        for (;;) {
+            const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            for (long at = 0; at < n;) {
+                // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+                std::uint16_t length = 0;
+                std::memcpy(&length, buffer + at + 16, sizeof length);
+                const char* name = buffer + at + 19;
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+                    unlinkat(fd, name, 0);
+                }
+                at += length;
+            }
+        }
+        close(fd);
+    }
+    rmdir(path);
+}
+
+void removePendingAndDie(int sig) {
+    for (std::atomic<const char*>& slot : gPending) {
+        if (const char* path = slot.exchange(nullptr)) {
+            removeFolder(path);
+        }
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+/// Takes over the signals that end the program, unless something else already handles or ignores
+/// them (a hang-up ignored by nohup stays ignored).
+void installHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+                struct sigaction action {};
+                action.sa_handler = removePendingAndDie;
+                sigemptyset(&action.sa_mask);
+                sigaction(sig, &action, nullptr);
+            }
+        }
+    });
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+/// Follows symbolic links at `path` to the file they lead to (which need not exist).
+int resolveLinks(std::string& path) {
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return 0;
+        }
+        std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return errno;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        path = (target.empty() || target[0] == '/') ? target : folderOf(path) + "/" + target;
+    }
+    return ELOOP;
+}
+
+/// Checks the resolved target; `mode` gets its permissions when it exists.
+int checkTarget(const std::string& target, bool& exists, unsigned& mode) {
+    struct stat st;
+    exists = false;
+    if (lstat(target.c_str(), &st) != 0) {
+        return errno == ENOENT ? 0 : errno;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return EISDIR;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return kNotRegularFile;
+    }
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        return errno;
+    }
+    exists = true;
+    mode = st.st_mode & 07777;
+    return 0;
+}
+
+} // namespace
+
+QString outputErrorText(int error) {
+    return error == kNotRegularFile ? QStringLiteral("not a regular file") : systemErrorText(error);
+}
+
+int checkOutputFile(const std::string& path) {
+    std::string target = path;
+    bool exists = false;
+    unsigned mode = 0;
+    if (const int err = resolveLinks(target); err != 0) {
+        return err;
+    }
+    if (const int err = checkTarget(target, exists, mode); err != 0) {
+        return err;
+    }
+    // A new file needs a folder to go in.
+    struct stat st;
+    if (!exists && stat(folderOf(target).c_str(), &st) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+OutputFile::~OutputFile() {
+    discard();
+}
+
+int OutputFile::open(const std::string& path) {
+    discard();
+    target_ = path;
+    if (const int err = resolveLinks(target_); err != 0) {
+        return err;
+    }
+    if (const int err = checkTarget(target_, replaces_, keptMode_); err != 0) {
+        return err;
+    }
+    installHandlers();
+    // The slot names the folder before it exists, so that no moment is left in which a signal would
+    // miss it.
+    folder_ = folderOf(target_) + "/.kartoma-XXXXXX";
+    for (int slot = 0; slot < kSlots && slot_ < 0; ++slot) {
+        const char* expected = nullptr;
+        if (gPending[slot].compare_exchange_strong(expected, folder_.c_str())) {
+            slot_ = slot;
+        }
+    }
+    if (slot_ < 0) {
+        return EMFILE;
+    }
+    if (mkdtemp(folder_.data()) == nullptr) {
+        const int err = errno;
+        gPending[slot_] = nullptr;
+        slot_ = -1;
+        return err;
+    }
+    workPath_ = folder_ + "/new";
+    return 0;
+}
+
+int OutputFile::commit() {
+    // The data reaches the disk before the name does, so a crash cannot leave an empty file in place
+    // of the old one.
+    const int fd = ::open(workPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int err = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    if (err == 0 && replaces_ && chmod(workPath_.c_str(), keptMode_) != 0) {
+        err = errno;
+    }
+    if (err == 0 && rename(workPath_.c_str(), target_.c_str()) != 0) {
+        err = errno;
+    }
+    discard();
+    return err;
+}
+
+void OutputFile::discard() {
+    if (slot_ >= 0) {
+        gPending[slot_] = nullptr;
+        removeFolder(folder_.c_str());
+        slot_ = -1;
+    }
+}
+
+} // namespace kartoma

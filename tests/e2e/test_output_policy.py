@@ -1,0 +1,101 @@
+"""One policy for every output file, CSV and workbook alike: what is refused, what is written through,
+and that nothing is left behind when the program is stopped by a signal."""
+
+import os
+import signal
+import stat
+import subprocess
+import tempfile
+import time
+import unittest
+
+from test_cli_csv import KARTOMA
+
+FORMATS = ["list.csv", "list.xlsx"]
+NOBODY = 65534
+
+
+def looks_written(path):
+    with open(path, "rb") as f:
+        head = f.read(5)
+    return head.startswith(b"PK\x03\x04") if path.endswith(".xlsx") else head == b"\"\x83t\x83@"
+
+
+class OutputPolicy(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        os.chmod(self.tmp.name, 0o777)
+        os.mkdir(self.path("tree"))
+        open(self.path("tree", "a.txt"), "w").close()
+
+    def path(self, *parts):
+        return os.path.join(self.tmp.name, *parts)
+
+    def run_as_user(self, out):
+        """Runs a catalogue as an unprivileged user: as nobody when the suite runs as root."""
+        argv = [KARTOMA, "--catalog", self.path("tree"), "--out", out]
+        if os.geteuid() == 0:
+            argv = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *argv]
+        return subprocess.run(argv, capture_output=True, timeout=60)
+
+    def leftovers(self):
+        return [n for n in os.listdir(self.tmp.name) if n.startswith(".kartoma-")]
+
+    def test_protected_files_fifos_and_devices_are_refused_and_kept(self):
+        os.mkfifo(self.path("fifo"))
+        with open(self.path("protected"), "wb") as f:
+            f.write(b"precious")
+        os.chmod(self.path("protected"), 0o444)
+        cases = [("fifo", b"not a regular file"), ("/dev/null", b"not a regular file"),
+                 ("protected", b"Permission denied")]
+        for name in FORMATS:
+            for target, detail in cases:
+                out = self.path(target) + "." + name.split(".")[1]
+                os.symlink(self.path(target) if not target.startswith("/") else target, out)
+                result = self.run_as_user(out)
+                self.assertEqual(result.returncode, 1, (name, target, result.stderr))
+                self.assertIn(detail, result.stderr, (name, target))
+                os.unlink(out)
+        self.assertTrue(stat.S_ISFIFO(os.stat(self.path("fifo")).st_mode))
+        with open(self.path("protected"), "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_link_is_written_through_to_its_target(self):
+        os.mkdir(self.path("real"))
+        for name in FORMATS:
+            with open(self.path("real", name), "wb") as f:
+                f.write(b"old")
+            os.chmod(self.path("real", name), 0o640)
+            os.symlink(os.path.join("real", name), self.path(name))
+            result = subprocess.run([KARTOMA, "--catalog", self.path("tree"), "--out", self.path(name)],
+                                    capture_output=True, timeout=60)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertTrue(os.path.islink(self.path(name)), name)
+            self.assertTrue(looks_written(self.path("real", name)), name)
+            self.assertEqual(stat.S_IMODE(os.stat(self.path("real", name)).st_mode), 0o640, name)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_signal_while_writing_removes_the_unfinished_file(self):
+        for i in range(40000):
+            os.close(os.open(self.path("tree", f"file-with-a-longer-name-{i:05}.txt"), os.O_CREAT, 0o644))
+        for name, sig in [("list.csv", signal.SIGINT), ("list.xlsx", signal.SIGTERM), ("list.xlsx", signal.SIGHUP)]:
+            with open(self.path(name), "wb") as f:
+                f.write(b"old")
+            proc = subprocess.Popen([KARTOMA, "--catalog", self.path("tree"), "--out", self.path(name), "--quiet"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 60
+            while not self.leftovers() and proc.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.001)
+            caught = bool(self.leftovers())
+            proc.send_signal(sig)
+            self.assertEqual(proc.wait(timeout=60), -sig, (name, sig))
+            self.assertTrue(caught, "the write ended before the signal could be sent")
+            self.assertEqual(self.leftovers(), [], (name, sig))
+            with open(self.path(name), "rb") as f:
+                self.assertEqual(f.read(), b"old", (name, sig))
+
+
+if __name__ == "__main__":
+    unittest.main()
