@@ -3,9 +3,11 @@
 #include "CellReference.h"
 #include "XmlText.h"
 
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cstring>
 
 namespace kartoma {
 
@@ -54,11 +56,57 @@ int SheetTemplate::columnStyle(int column) const {
 }
 
 std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString& error) {
+    qsizetype at = 0;
+    return parse(
+        [&](char* data, qint64 size) {
+            const qint64 n = std::min<qint64>(size, xml.size() - at);
+            std::memcpy(data, xml.constData() + at, static_cast<std::size_t>(n));
+            at += n;
+            return n;
+        },
+        error);
+}
+
+std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QString& error) {
     SheetTemplate t;
-    t.text_ = QString::fromUtf8(xml);
-    QXmlStreamReader reader(t.text_);
+    QXmlStreamReader reader;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    std::vector<char> chunk(kChunkBytes);
+    bool ended = false;
+    // The text of the part is kept but for the rows already taken apart: only the head and tail of
+    // the sheet are written back, so the rows between are dropped as the reading goes (`dropped`
+    // characters from where <sheetData> begins), and memory stays bounded whatever the rows hold.
+    qsizetype dropped = 0;
+    std::size_t keptBytes = 0;
+    const auto toIndex = [&](qsizetype at) { return at >= t.rowsStart_ + dropped ? at - dropped : at; };
+    const auto toOffset = [&](qsizetype index) {
+        return dropped > 0 && index >= t.rowsStart_ ? index + dropped : index;
+    };
+    const auto textOf = [&](qsizetype from, qsizetype to) {
+        return QStringView(t.text_).mid(toIndex(from), to - from);
+    };
     // Where the element whose start tag was just read begins: its "<" is the last one before here.
-    const auto startOf = [&]() { return kartoma::tagStart(t.text_, reader); };
+    const auto startOf = [&]() {
+        return toOffset(t.text_.lastIndexOf(QLatin1Char('<'), toIndex(reader.characterOffset()) - 1));
+    };
+    const auto feed = [&]() {
+        const qint64 n = read(chunk.data(), static_cast<qint64>(chunk.size()));
+        if (n < 0) {
+            error = QStringLiteral("cannot be read");
+            return false;
+        }
+        ended = n == 0;
+        const QString text = decoder(QByteArrayView(chunk.data(), static_cast<qsizetype>(n)));
+        if (t.text_.size() + text.size() > kMaxKeptCharacters) {
+            error = QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptCharacters >> 20);
+            return false;
+        }
+        t.text_ += text;
+        reader.addData(text);
+        return true;
+    };
+    bool cellKept = false;
+    qsizetype headerStart = -1;
 
     int depth = 0;
     bool inRows = false;
@@ -68,14 +116,31 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
     Row* row = nullptr;
     int nextRow = 0;
     int nextColumn = 0;
-    while (!reader.atEnd()) {
+    for (;;) {
         const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::Invalid &&
+            reader.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended) {
+            if (!feed()) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (token == QXmlStreamReader::Invalid || token == QXmlStreamReader::EndDocument) {
+            break;
+        }
         if (token == QXmlStreamReader::StartElement) {
             ++depth;
             const QStringView name = reader.name();
             if (depth == 1) {
                 if (name != QLatin1String("worksheet")) {
                     error = QStringLiteral("not a worksheet");
+                    return std::nullopt;
+                }
+                if (!reader.prefix().isEmpty()) {
+                    // The rows written in would be in no namespace, and nothing would show them.
+                    error = QStringLiteral("the worksheet's elements carry a namespace prefix (%1:), "
+                                           "which templates may not use")
+                                .arg(reader.prefix());
                     return std::nullopt;
                 }
                 t.dimensionInsert_ = reader.characterOffset();
@@ -112,6 +177,10 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                         r.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
                     }
                 }
+                if (r.row >= kMaxRows) {
+                    error = QStringLiteral("bad row number");
+                    return std::nullopt;
+                }
                 if (!t.rows_.empty() && r.row <= t.rows_.back().row) {
                     error = numbered ? QStringLiteral("rows out of order") : QStringLiteral("bad row number");
                     return std::nullopt;
@@ -134,7 +203,10 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                     cell.column = *column;
                 }
                 cell.style = reader.attributes().value(QLatin1String("s")).toInt();
-                nextColumn = cell.column + 1;
+                // A cell with nothing but its place shows nothing: it is not kept.
+                cellKept = reader.attributes().size() > (cellHasReference ? 1 : 0);
+
+                nextColumn = std::min(cell.column + 1, kMaxColumns);
                 row->cells.push_back(std::move(cell));
             } else if (depth == 3 && name == QLatin1String("col")) {
                 const QXmlStreamAttributes a = reader.attributes();
@@ -143,13 +215,9 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                                                  a.value(QLatin1String("style")).toInt()});
             } else if (depth == 3 && t.footerStart_ >= 0 && t.footerEnd_ < 0 &&
                        name == QLatin1String("oddHeader")) {
-                const qsizetype start = startOf();
-                reader.readElementText(QXmlStreamReader::IncludeChildElements);
-                if (reader.hasError()) {
-                    break;
-                }
-                t.oddHeader_ = t.text_.mid(start, reader.characterOffset() - start);
-                --depth;
+                headerStart = startOf();
+            } else if (depth >= 5 && cellStart >= 0) {
+                cellKept = true;
             }
         } else if (token == QXmlStreamReader::EndElement) {
             const QStringView name = reader.name();
@@ -169,9 +237,18 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                 if (t.footerInsert_ < 0) {
                     t.footerInsert_ = startOf();
                 }
+            } else if (depth == 3 && headerStart >= 0 && name == QLatin1String("oddHeader")) {
+                t.oddHeader_ = textOf(headerStart, reader.characterOffset()).toString();
+                headerStart = -1;
+            } else if (depth == 4 && cellStart >= 0 && row != nullptr && !cellKept) {
+                row->cells.pop_back();
+                cellStart = -1;
             } else if (depth == 4 && cellStart >= 0 && row != nullptr) {
-                std::string cellXml =
-                    utf8(QStringView(t.text_).mid(cellStart, reader.characterOffset() - cellStart));
+                if (row->cells.back().column >= kMaxColumns) {
+                    error = QStringLiteral("bad cell reference");
+                    return std::nullopt;
+                }
+                std::string cellXml = utf8(textOf(cellStart, reader.characterOffset()));
                 Cell& cell = row->cells.back();
                 if (!cellHasReference) {
                     // Written cells may stand between template cells: give this one its place.
@@ -179,14 +256,26 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
                     appendCellReference(cell.column, row->row, ref);
                     cellXml.insert(2, " r=\"" + ref + "\"");
                 }
+                keptBytes += cellXml.size() + sizeof(Cell);
                 cell.xml = std::move(cellXml);
                 cellStart = -1;
             } else if (depth == 3 && row != nullptr && name == QLatin1String("row")) {
                 std::stable_sort(row->cells.begin(), row->cells.end(),
                                  [](const Cell& a, const Cell& b) { return a.column < b.column; });
+                keptBytes += sizeof(Row);
                 row = nullptr;
             }
             --depth;
+            if (keptBytes > kMaxKeptRowBytes) {
+                error = QStringLiteral("its own rows hold more than %1 MB").arg(kMaxKeptRowBytes >> 20);
+                return std::nullopt;
+            }
+            // Between cells of the rows, what was read is no longer needed.
+            const qsizetype readTo = toIndex(reader.characterOffset());
+            if (inRows && cellStart < 0 && readTo - t.rowsStart_ > kDropCharacters) {
+                t.text_.remove(t.rowsStart_, readTo - t.rowsStart_);
+                dropped += readTo - t.rowsStart_;
+            }
         }
     }
     if (reader.hasError()) {
@@ -197,6 +286,13 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
         error = QStringLiteral("no sheetData");
         return std::nullopt;
     }
+    // From here on the offsets past the rows index the text as it was kept.
+    for (qsizetype* at : {&t.rowsEnd_, &t.footerStart_, &t.footerEnd_, &t.footerInsert_}) {
+        if (*at >= 0) {
+            *at = toIndex(*at);
+        }
+    }
+    t.text_.squeeze();
     return t;
 }
 

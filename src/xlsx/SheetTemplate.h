@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +24,13 @@ public:
         std::vector<Cell> cells;                             ///< in column order
     };
 
-    /// Takes the sheet apart. Nothing when the XML is not a well-formed worksheet; `error` says why.
+    /// Reads up to `size` bytes of the part into `data`: the count, 0 at its end, -1 on failure.
+    using PartReader = std::function<qint64(char* data, qint64 size)>;
+
+    /// Takes the sheet apart as it is read, never holding the whole part: the rows between its head
+    /// and tail are dropped once taken apart, and what is kept is capped. Nothing when the XML is not
+    /// a well-formed worksheet or exceeds the caps; `error` says why.
+    static std::optional<SheetTemplate> parse(const PartReader& read, QString& error);
     static std::optional<SheetTemplate> parse(const QByteArray& xml, QString& error);
 
     const std::vector<Row>& rows() const { return rows_; }
@@ -37,6 +44,11 @@ public:
     std::string tail(const std::optional<QString>& footer) const;
 
 private:
+    static constexpr qint64 kChunkBytes = 64 * 1024;
+    static constexpr qsizetype kDropCharacters = 1 << 20;
+    static constexpr qsizetype kMaxKeptCharacters = 32 << 20;
+    static constexpr std::size_t kMaxKeptRowBytes = 64u << 20;
+
     QString text_;
     qsizetype dimensionStart_ = -1, dimensionEnd_ = -1; // the <dimension> element, if any
     qsizetype dimensionInsert_ = -1;                    // where one goes when there is none

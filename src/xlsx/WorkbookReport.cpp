@@ -261,12 +261,18 @@ QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
     }
     zip_stat_t st;
     zip_file_t* file = zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr || zip_stat_index(archive_->zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
-        st.size > (256u << 20)) {
+    if (file == nullptr || zip_stat_index(archive_->zip, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
         if (file != nullptr) {
             zip_fclose(file);
         }
         fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
+    }
+    if (st.size > kMaxPartBytes) {
+        zip_fclose(file);
+        fail(WorkbookErrorCode::BookInvalid, bookFile_,
+             QStringLiteral("%1 is larger than %2 MB")
+                 .arg(QString::fromStdString(name))
+                 .arg(kMaxPartBytes >> 20));
     }
     QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
     const zip_int64_t n = zip_fread(file, data.data(), st.size);
@@ -370,7 +376,20 @@ void WorkbookReport::loadSheet() {
         return;
     }
     QString error;
-    sheet_ = SheetTemplate::parse(readPart(sheetPart_, true), error);
+    // The sheet is read as it inflates, never whole: its size says nothing of what a fill needs.
+    const zip_int64_t index = zip_name_locate(archive_->zip, sheetPart_.c_str(), 0);
+    zip_file_t* file =
+        index < 0 ? nullptr : zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
+    if (file == nullptr) {
+        fail(WorkbookErrorCode::BookInvalid, bookFile_,
+             QStringLiteral("%1 missing").arg(QString::fromStdString(sheetPart_)));
+    }
+    sheet_ = SheetTemplate::parse(
+        [file](char* data, qint64 size) {
+            return static_cast<qint64>(zip_fread(file, data, static_cast<zip_uint64_t>(size)));
+        },
+        error);
+    zip_fclose(file);
     if (!sheet_) {
         fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
@@ -401,9 +420,7 @@ void WorkbookReport::checkBook(const QString& path, const QString& sheetName) {
     selectSheet(sheetName, QStringLiteral("1-9999"));
     // Everything a fill reads, read now: the sheet, its spill file and the style part.
     loadSheet();
-    if (!stylesPart_.empty()) {
-        loadStyles();
-    }
+    loadStyles();
     dropJob();
     state_ = State::Idle;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "WorkbookError.h"
 #include "ReportComponent.h"
 #include "SheetTemplate.h"
 #include "StylePart.h"
+#include "WorkbookError.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -57,6 +58,8 @@ public:
     void setPageText(const QString& left, const QString& centre, const QString& right) override;
 
 private:
+    /// The largest part other than the sheet that is read whole into memory.
+    static constexpr std::uint64_t kMaxPartBytes = 256u << 20;
     enum class State { Idle, Named, Open, SheetSelected, SheetClosed, Aborted };
     struct WrittenCell {
         int column;

@@ -1,6 +1,7 @@
 """The command line writes workbooks in both layouts that an independent reader takes back as the tree."""
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -125,31 +126,60 @@ class WorkbookFailures(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.tmp.name, name)
 
+    def variant(self, name, change):
+        """A copy of the template with each part passed through change(part, data) (None drops it)."""
+        with zipfile.ZipFile(self.path(name), "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z, \
+                zipfile.ZipFile(TEMPLATE) as t:
+            for part in t.namelist():
+                data = change(part, t.read(part))
+                if data is not None:
+                    z.writestr(part, data)
+
     def test_bad_templates_fail_and_leave_no_output(self):
         with open(TEMPLATE, "rb") as f:
             good = f.read()
         cases = {"missing.xl_": None, "empty.xl_": b"", "text.xl_": b"not a zip", "cut.xl_": good[:len(good) // 2]}
-        with zipfile.ZipFile(self.path("nosheet.xl_"), "w") as z, zipfile.ZipFile(TEMPLATE) as t:
-            for name in t.namelist():
-                data = t.read(name)
-                z.writestr(name, data.replace(b'name="Kartoma"', b'name="Other"') if name == "xl/workbook.xml" else data)
-        with zipfile.ZipFile(self.path("broken.xl_"), "w") as z, zipfile.ZipFile(TEMPLATE) as t:
-            for name in t.namelist():
-                data = t.read(name)
-                z.writestr(name, data[:-20] if name == "xl/worksheets/sheet1.xml" else data)
+        sheet = "xl/worksheets/sheet1.xml"
+        self.variant("nosheet.xl_", lambda part, data: data.replace(b'name="Kartoma"', b'name="Other"')
+                     if part == "xl/workbook.xml" else data)
+        self.variant("broken.xl_", lambda part, data: data[:-20] if part == sheet else data)
+        # As code-generated workbooks write it: every element of the sheet with a prefix.
+        self.variant("prefixed.xl_", lambda part, data: re.sub(rb"<(/?)(?=[a-zA-Z])", rb"<\1x:", data).replace(
+            b'xmlns="', b'xmlns:x="') if part == sheet else data)
+        self.variant("nostyles.xl_", lambda part, data: None if part == "xl/styles.xml" else re.sub(
+            rb"<Relationship [^>]*styles[^>]*/>", b"", data))
+        self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (257 << 20) + b"</workbook>")
+                     if part == "xl/workbook.xml" else data)
         for name, data in cases.items():
             if data is not None:
                 with open(self.path(name), "wb") as f:
                     f.write(data)
         messages = {"missing.xl_": b"workbook not found", "empty.xl_": b"not a usable workbook",
                     "text.xl_": b"not a usable workbook", "cut.xl_": b"not a usable workbook",
-                    "nosheet.xl_": b'no sheet "Kartoma"', "broken.xl_": b"not a usable workbook"}
+                    "nosheet.xl_": b'no sheet "Kartoma"', "broken.xl_": b"not a usable workbook",
+                    "prefixed.xl_": b"namespace prefix", "nostyles.xl_": b"styles: missing",
+                    "hugepart.xl_": b"xl/workbook.xml is larger than 256 MB"}
         for name, message in messages.items():
             out = self.path("out.xlsx")
             result = run("--catalog", self.path("tree"), "--out", out, "--template", self.path(name))
             self.assertEqual(result.returncode, 1, name)
             self.assertIn(message, result.stderr, name)
             self.assertFalse(os.path.exists(out), name)
+        # The template is judged before the walk: a missing folder is not even looked at.
+        result = run("--catalog", self.path("no such folder"), "--out", self.path("out.xlsx"),
+                     "--template", self.path("nostyles.xl_"))
+        self.assertIn(b"styles: missing", result.stderr)
+
+    def test_a_sheet_of_millions_of_empty_cells_is_filled(self):
+        # Empty cells show nothing and are not kept: the sheet is read as it inflates.
+        self.variant("cells.xl_", lambda part, data: data.replace(
+            b"</sheetData>", b'<row r="3">' + b"<c/>" * 5_000_000 + b"</row></sheetData>")
+            if part == "xl/worksheets/sheet1.xml" else data)
+        out = self.path("out.xlsx")
+        result = run("--catalog", self.path("tree"), "--out", out, "--template", self.path("cells.xl_"), "--filter", "*")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        _, _, rows = rows_of(out)
+        self.assertEqual([r[0] for r in rows], ["ファイル名", "a.txt"])
 
     def test_empty_folder_writes_no_workbook(self):
         os.mkdir(self.path("empty"))

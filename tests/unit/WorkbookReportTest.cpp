@@ -11,6 +11,9 @@
 
 #include <zip.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace kartoma {
 namespace {
 
@@ -242,7 +245,8 @@ TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
     for (const Case& c :
          {Case{dir_.path() + QStringLiteral("/missing.xl_"), WorkbookErrorCode::BookMissing},
           Case{notZip, WorkbookErrorCode::BookInvalid}, Case{empty, WorkbookErrorCode::BookInvalid},
-          Case{truncated, WorkbookErrorCode::BookInvalid}, Case{dir_.path(), WorkbookErrorCode::BookInvalid}}) {
+          Case{truncated, WorkbookErrorCode::BookInvalid},
+          Case{dir_.path(), WorkbookErrorCode::BookInvalid}}) {
         report.setBookFile(c.book);
         EXPECT_EQ(failureOf([&] { report.openBook(); }), c.expected) << c.book.toStdString();
         EXPECT_EQ(report.errorCode(), static_cast<int>(c.expected));
@@ -320,7 +324,8 @@ TEST_F(WorkbookReportTest, BadReferencesAndTooManyRowsAreRefused) {
     WorkbookReport report(presenter);
     open(report, kTemplate);
     for (const char* bad : {"A0", "2A", "A 2", "", "A", "XFE1", "A1048577", "Ａ1"}) {
-        EXPECT_EQ(failureOf([&] { report.cell(QString::fromUtf8(bad)); }), WorkbookErrorCode::BadCellReference)
+        EXPECT_EQ(failureOf([&] { report.cell(QString::fromUtf8(bad)); }),
+                  WorkbookErrorCode::BadCellReference)
             << bad;
     }
     EXPECT_EQ(failureOf([&] { report.pos(0, kMaxRows); }), WorkbookErrorCode::TooManyRows);
@@ -429,6 +434,57 @@ TEST_F(WorkbookReportTest, ASmallFilledSheetMatchesTheGoldenParts) {
     report.finish();
     compareWithGolden(readable(partOf(out(), "xl/worksheets/sheet1.xml")), "small-sheet.xml");
     compareWithGolden(readable(partOf(out(), "xl/styles.xml")), "small-styles.xml");
+}
+
+} // namespace
+} // namespace kartoma
+
+namespace kartoma {
+namespace {
+
+TEST(SheetTemplate, ReadInPiecesOfAnySizeItIsTakenApartTheSame) {
+    // Enough rows that the part is dropped behind the reading, and text whose characters straddle
+    // the pieces.
+    std::string rows;
+    for (int r = 2; r <= 60000; ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\"><c/><c r=\"C" + std::to_string(r) +
+                "\" s=\"1\"/><c r=\"D" + std::to_string(r) + "\"/></row>";
+    }
+    const std::string xml =
+        "<?xml version=\"1.0\"?><worksheet xmlns=\"m\"><dimension ref=\"A1\"/>"
+        "<cols><col min=\"2\" max=\"3\" style=\"4\"/></cols><sheetData><row r=\"1\"><c r=\"A1\" "
+        "t=\"inlineStr\"><is><t>ファイル名</t></is></c></row>" +
+        rows +
+        "</sheetData><headerFooter><oddHeader>見出し</oddHeader></headerFooter>"
+        "<drawing/></worksheet>";
+    QString error;
+    const std::optional<SheetTemplate> whole =
+        SheetTemplate::parse(QByteArray(xml.data(), static_cast<qsizetype>(xml.size())), error);
+    ASSERT_TRUE(whole) << error.toStdString();
+    std::size_t at = 0;
+    const std::optional<SheetTemplate> pieces = SheetTemplate::parse(
+        [&](char* data, qint64 size) {
+            const std::size_t n = std::min<std::size_t>({static_cast<std::size_t>(size), 7, xml.size() - at});
+            std::memcpy(data, xml.data() + at, n);
+            at += n;
+            return static_cast<qint64>(n);
+        },
+        error);
+    ASSERT_TRUE(pieces) << error.toStdString();
+    for (const SheetTemplate* t : {&*whole, &*pieces}) {
+        EXPECT_EQ(t->head("A1:G9"), "<?xml version=\"1.0\"?><worksheet xmlns=\"m\"><dimension ref=\"A1:G9\"/>"
+                                    "<cols><col min=\"2\" max=\"3\" style=\"4\"/></cols><sheetData>");
+        EXPECT_EQ(t->tail(QStringLiteral("p&P")),
+                  "</sheetData><headerFooter><oddHeader>見出し</oddHeader>"
+                  "<oddFooter>p&amp;P</oddFooter></headerFooter><drawing/></worksheet>");
+        ASSERT_EQ(t->rows().size(), 60000u);
+        // Cells with nothing but their place are not kept; the styled one is, in its place.
+        const SheetTemplate::Row& last = t->rows().back();
+        ASSERT_EQ(last.cells.size(), 1u);
+        EXPECT_EQ(last.cells[0].column, 2);
+        EXPECT_EQ(last.cells[0].xml, "<c r=\"C60000\" s=\"1\"/>");
+        EXPECT_EQ(t->columnStyle(2), 4);
+    }
 }
 
 } // namespace
