@@ -16,9 +16,30 @@ namespace kartoma {
 
 namespace {
 
+/// Writes a message; control characters in it (names may hold escape sequences) are shown as \xNN
+/// rather than acting on the terminal. A final line break is the message's own.
 void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
+    const bool line = text.endsWith(QLatin1Char('\n'));
+    QString safe;
+    safe.reserve(text.size() + 1);
+    for (const QChar c : QStringView(text).chopped(line ? 1 : 0)) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+            safe += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        } else {
+            safe += c;
+        }
+    }
+    if (line) {
+        safe += QLatin1Char('\n');
+    }
+    const QByteArray bytes = safe.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+/// Moves to the start of the progress line and clears it.
+void clearTerminalLine(std::FILE* stream) {
+    std::fputs("\r\x1b[K", stream);
 }
 
 std::optional<int> wholeNumber(const QString& text) {
@@ -56,7 +77,8 @@ public:
                 const int half = (width - 1) / 2;
                 line = line.left(half) + QStringLiteral("…") + line.right(width - 1 - half);
             }
-            print(err_, QStringLiteral("\r\x1b[K") + line);
+            clearTerminalLine(err_);
+            print(err_, line);
             std::fflush(err_);
             drawn_ = true;
         }
@@ -86,7 +108,7 @@ public:
 
     void clearLine() {
         if (drawn_) {
-            print(err_, QStringLiteral("\r\x1b[K"));
+            clearTerminalLine(err_);
             drawn_ = false;
         }
     }

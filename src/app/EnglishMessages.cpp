@@ -38,11 +38,14 @@ QString messageOf(FailureCode code) {
     case FailureCode::RowOutOfOrder:
         return QStringLiteral("row %1 was already written");
     case FailureCode::TooManyRows:
-        return QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead");
+        return QStringLiteral(
+            "the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead");
     case FailureCode::WorkbookSave:
         return QStringLiteral("cannot save workbook %1");
     case FailureCode::PresentFailed:
         return QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1");
+    case FailureCode::CsvPresentFailed:
+        return QStringLiteral("no application could be started to show the CSV file; it is saved at %1");
     }
     return QStringLiteral("failure %1");
 }

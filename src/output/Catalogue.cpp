@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <climits>
+#include <cstdlib>
+
 namespace kartoma {
 
 namespace {
@@ -22,6 +25,26 @@ void checkOutputPath(const QString& path) {
     if (const int err = checkOutputFile(QFile::encodeName(path).toStdString()); err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
+}
+
+/// The folder as an absolute path, meaning what the system means by it: ".." after a link leads to
+/// the parent of the link's target, so the path up to its last ".." is resolved by the system; the
+/// rest keeps the user's spelling (links included).
+QString absoluteFolder(const QString& folder) {
+    const QString absolute =
+        folder.startsWith(QLatin1Char('/')) ? folder : QDir::currentPath() + QLatin1Char('/') + folder;
+    const QStringList parts = absolute.split(QLatin1Char('/'));
+    const qsizetype last = parts.lastIndexOf(QStringLiteral(".."));
+    if (last < 0) {
+        return QDir::cleanPath(absolute);
+    }
+    char resolved[PATH_MAX];
+    if (realpath(QFile::encodeName(parts.mid(0, last + 1).join(QLatin1Char('/'))).constData(), resolved) ==
+        nullptr) {
+        return QDir::cleanPath(absolute); // it is not there: the check that follows says so
+    }
+    return QDir::cleanPath(QFile::decodeName(resolved) + QLatin1Char('/') +
+                           parts.mid(last + 1).join(QLatin1Char('/')));
 }
 
 void checkFolder(const QString& folder) {
@@ -51,7 +74,7 @@ void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& hos
     host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
     outcome.replacedCharacters = saveCsv(list, target.encoding, target.path).replacedCharacters;
     if (!host.deliverCsv(target.path)) {
-        throw Failure(FailureCode::PresentFailed, target.path);
+        throw Failure(FailureCode::CsvPresentFailed, target.path);
     }
     host.setStatusText(QString());
 }
@@ -95,7 +118,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         translatingWorkbookErrors([&] { services.report.checkBook(workbook.templatePath, kSheetName); });
     }
     // The folder as an absolute path: the catalogue says where its entries were found.
-    outcome.folder = QDir::cleanPath(QDir(request.folder).absolutePath());
+    outcome.folder = absoluteFolder(request.folder);
     checkFolder(outcome.folder);
 
     CatalogueOptions scan = request.scan;

@@ -18,6 +18,7 @@ enum class FailureCode {
     OutputWrite,      ///< writing the output failed (disk full, I/O error)
     OutputCommit,     ///< the finished output could not replace the target
     Cancelled,        ///< the user stopped the command or closed the program while it ran
+    CsvPresentFailed, ///< the CSV file was saved but no program could be started to show it
     // The workbook engine's failures; their numbers are its error codes (WorkbookErrorCode).
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)

@@ -6,8 +6,16 @@
 
 namespace kartoma {
 
+QString upperCased(QStringView text) {
+    QList<uint> chars = text.toUcs4();
+    for (uint& c : chars) {
+        c = QChar::toUpper(c);
+    }
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.constData()), chars.size());
+}
+
 LikePattern::LikePattern(const QString& pattern) {
-    const QList<uint> chars = pattern.toUpper().toUcs4();
+    const QList<uint> chars = upperCased(pattern).toUcs4();
     const std::size_t n = chars.size();
     for (std::size_t i = 0; i < n; ++i) {
         const char32_t c = chars[i];
@@ -125,7 +133,7 @@ bool LikePattern::matchesUpperUtf8(std::string_view name) const {
 }
 
 bool LikePattern::matches(const QString& name) const {
-    const QByteArray upper = name.toUpper().toUtf8();
+    const QByteArray upper = upperCased(name).toUtf8();
     return matchesUpperUtf8(std::string_view(upper.constData(), static_cast<std::size_t>(upper.size())));
 }
 

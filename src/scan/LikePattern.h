@@ -10,6 +10,10 @@
 
 namespace kartoma {
 
+/// `text` with each character upper-cased on its own (ß stays ß rather than becoming SS), so that a
+/// name and its key have the same characters one for one: "?" stands for one character in both.
+QString upperCased(QStringView text);
+
 /// A file-name pattern with the rules of the filter box, compiled once and matched against many names:
 ///
 ///   ?        any single character          #        any single digit 0-9

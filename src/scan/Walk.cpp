@@ -1,6 +1,7 @@
 #include "Walk.h"
 
 #include "Failure.h"
+#include "LikePattern.h"
 #include "Utf8.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ void appendUpperKey(std::string_view name, std::string& out) {
         return;
     }
     const QByteArray upper =
-        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper().toUtf8();
+        upperCased(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))).toUtf8();
     out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
 }
 

@@ -1,6 +1,7 @@
 #include "WorkbookReport.h"
 
 #include "OutputFile.h"
+#include "SystemError.h"
 #include "WorkbookError.h"
 #include "XmlText.h"
 
@@ -294,13 +295,13 @@ void WorkbookReport::openBook() {
         fail(WorkbookErrorCode::BookMissing, bookFile_);
     }
     if (!info.isFile()) {
-        fail(WorkbookErrorCode::BookInvalid, bookFile_);
+        fail(WorkbookErrorCode::BookInvalid, bookFile_, systemErrorText(info.isDir() ? EISDIR : EINVAL));
     }
     int error = 0;
     zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (zip == nullptr) {
-        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? WorkbookErrorCode::BookMissing
-                                                           : WorkbookErrorCode::BookInvalid,
+        // A file that is there but cannot be opened is not "missing": its detail says why.
+        fail(error == ZIP_ER_NOENT ? WorkbookErrorCode::BookMissing : WorkbookErrorCode::BookInvalid,
              bookFile_, zipErrorText(error));
     }
     archive_ = std::make_unique<Archive>();

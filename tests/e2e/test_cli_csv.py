@@ -221,6 +221,25 @@ class BadInput(unittest.TestCase):
             with open(self.path("keep.csv"), "rb") as f:
                 self.assertEqual(f.read(), b"precious")
 
+    def test_dot_dot_after_a_link_leads_where_the_system_says(self):
+        os.makedirs(self.path("elsewhere/target"))
+        open(self.path("elsewhere/beside-target.txt"), "w").close()
+        os.makedirs(self.path("sp"))
+        open(self.path("sp/in-sp.txt"), "w").close()
+        os.symlink(self.path("elsewhere/target"), self.path("sp/lnk"))
+        result = run("--catalog", self.path("sp/lnk/.."), "--out", self.path("list.csv"), "--encoding", "utf-8")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        _, rows = read_csv(self.path("list.csv"), "utf-8-sig")
+        self.assertEqual([(r[0], r[1]) for r in rows[1:]],
+                         [("beside-target.txt", os.path.realpath(self.path("elsewhere")))])
+
+    def test_control_characters_in_names_are_escaped_on_standard_error(self):
+        result = run("--catalog", self.path("\x1b[31mred\x07"), "--out", self.path("list.csv"))
+        self.assertEqual(result.returncode, 1)
+        self.assertNotIn(b"\x1b", result.stderr)
+        self.assertNotIn(b"\x07", result.stderr)
+        self.assertIn(b"\\x1b[31mred\\x07", result.stderr)
+
     def test_unwritable_output_fails_and_leaves_nothing(self):
         os.mkdir(self.path("tree"))
         open(self.path("tree/a.txt"), "w").close()

@@ -150,6 +150,7 @@ class WorkbookFailures(unittest.TestCase):
             rb"<Relationship [^>]*styles[^>]*/>", b"", data))
         self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (257 << 20) + b"</workbook>")
                      if part == "xl/workbook.xml" else data)
+        os.mkdir(self.path("folder.xl_"))
         for name, data in cases.items():
             if data is not None:
                 with open(self.path(name), "wb") as f:
@@ -158,7 +159,8 @@ class WorkbookFailures(unittest.TestCase):
                     "text.xl_": b"not a usable workbook", "cut.xl_": b"not a usable workbook",
                     "nosheet.xl_": b'no sheet "Kartoma"', "broken.xl_": b"not a usable workbook",
                     "prefixed.xl_": b"namespace prefix", "nostyles.xl_": b"styles: missing",
-                    "hugepart.xl_": b"xl/workbook.xml is larger than 256 MB"}
+                    "hugepart.xl_": b"xl/workbook.xml is larger than 256 MB",
+                    "folder.xl_": b"not a usable workbook: %s: Is a directory" % self.path("folder.xl_").encode()}
         for name, message in messages.items():
             out = self.path("out.xlsx")
             result = run("--catalog", self.path("tree"), "--out", out, "--template", self.path(name))

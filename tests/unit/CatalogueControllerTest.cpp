@@ -1,6 +1,6 @@
 #include "CatalogueController.h"
-#include "FakeFileSystem.h"
 #include "Failure.h"
+#include "FakeFileSystem.h"
 #include "ScriptedDialogs.h"
 #include "VolumeLabels.h"
 
@@ -143,6 +143,12 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     EXPECT_EQ(launcher_.opened.size(), 1);
     EXPECT_EQ(c.entries().count(), 0u);
     EXPECT_TRUE(view_.commandsEnabled);
+    // Without a program to show it, the user learns where the CSV file (not a workbook) is.
+    launcher_.works = false;
+    dialogs_.fileAnswers = {out};
+    dialogs_.confirmations = {true}; // the list of before is replaced
+    c.createList();
+    EXPECT_EQ(view_.failures, std::vector<FailureCode>{FailureCode::CsvPresentFailed});
 }
 
 TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
@@ -155,7 +161,11 @@ TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
     };
     const Case cases[] = {
         {LabelPolicy::AskWhenMissing, {}, std::nullopt, {}, true},
-        {LabelPolicy::AskWhenMissing, {}, QStringLiteral("写真ディスク"), QStringLiteral("写真ディスク"), true},
+        {LabelPolicy::AskWhenMissing,
+         {},
+         QStringLiteral("写真ディスク"),
+         QStringLiteral("写真ディスク"),
+         true},
         {LabelPolicy::AskWhenMissing, QStringLiteral("MEDIA"), {}, QStringLiteral("MEDIA"), false},
         {LabelPolicy::FolderWhenMissing, {}, {}, QStringLiteral("<folder>"), false},
         {LabelPolicy::Given, QStringLiteral("MEDIA"), {}, QStringLiteral("GIVEN"), false},
@@ -233,9 +243,9 @@ TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
         Phase phase;
         FailureCode expected;
     };
-    for (const Case& k : {Case{Phase::Walk, FailureCode::RootUnreadable},
-                          Case{Phase::Writing, FailureCode::TemplateMissing},
-                          Case{Phase::Finish, FailureCode::PresentFailed}}) {
+    for (const Case& k :
+         {Case{Phase::Walk, FailureCode::RootUnreadable}, Case{Phase::Writing, FailureCode::TemplateMissing},
+          Case{Phase::Finish, FailureCode::PresentFailed}}) {
         view_.failures.clear();
         QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), templatePath());
         launcher_.works = k.phase != Phase::Finish;

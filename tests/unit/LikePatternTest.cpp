@@ -29,7 +29,10 @@ INSTANTIATE_TEST_SUITE_P(
         LikeCase{"*.*", "", false}, LikeCase{"*", "README", true}, LikeCase{"*", "", true},
         // Letter case is ignored on both sides, for Japanese-page letters too.
         LikeCase{"*.TXT", "a.txt", true}, LikeCase{"*.txt", "B.TXT", true},
-        LikeCase{"ｆｏｏ*", "ＦＯＯ.doc", true}, LikeCase{"straße", "STRASSE", true},
+        LikeCase{"ｆｏｏ*", "ＦＯＯ.doc", true},
+        // One character upper-cases to one: ß stays itself, so ? and [..] still take it.
+        LikeCase{"STRAßE", "straße", true}, LikeCase{"straße", "STRASSE", false},
+        LikeCase{"?.txt", "ß.txt", true}, LikeCase{"[ß]?", "ßx", true},
         // ? and # take exactly one character; # only a digit.
         LikeCase{"?.txt", "a.txt", true}, LikeCase{"?.txt", "ab.txt", false},
         LikeCase{"?.txt", ".txt", false}, LikeCase{"IMG####.jpg", "img0042.JPG", true},
