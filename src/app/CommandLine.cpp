@@ -314,6 +314,11 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
                                      "(use --encoding utf-8 to keep them)\n")
                           .arg(outcome.replacedCharacters));
             }
+            if (outcome.undecodableNames > 0) {
+                print(err, QStringLiteral("kartoma: %1 names are neither UTF-8 nor CP932; their other bytes "
+                                          "were written as U+FFFD (\"?\" in CP932)\n")
+                               .arg(outcome.undecodableNames));
+            }
             print(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
                            .arg(list.count())
                            .arg(outcome.stats.skipped())

@@ -124,6 +124,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     CatalogueOptions scan = request.scan;
     scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, host);
     outcome.stats = collectEntries(outcome.folder, scan, services.fileSystem, host, list);
+    outcome.undecodableNames = list.undecodableNames();
     host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
 
     // The file name of a CSV list was asked for at the start; the list goes where the user said.

@@ -89,6 +89,7 @@ struct CatalogueOutcome {
     QString folder; ///< the folder walked, as an absolute path
     WalkStats stats;
     std::uint64_t replacedCharacters = 0; ///< CSV: characters written as "?"
+    std::uint64_t undecodableNames = 0;   ///< names neither UTF-8 nor CP932 (EntryList::undecodableNames)
 };
 
 /// The list-creation command, the one both front ends run. In order: checks the output's folder and

@@ -16,8 +16,8 @@ constexpr std::size_t kBusyThreshold = 600;
 } // namespace
 
 CatalogueController::CatalogueController(CatalogueView& view, ControllerServices services)
-    : view_(view), services_(std::move(services)),
-      presenter_(services_.launcher, services_.temporaryFolder), report_(presenter_) {
+    : view_(view), services_(std::move(services)), presenter_(services_.launcher, services_.temporaryFolder),
+      report_(presenter_) {
     sinceYield_.start();
 }
 

@@ -2,6 +2,7 @@
 
 #include "Cp932Encoder.h"
 #include "Failure.h"
+#include "NameText.h"
 #include "OutputFile.h"
 #include "Utf8.h"
 
@@ -37,16 +38,18 @@ public:
         buffer_ += '"';
     }
 
-    /// A text field given as UTF-8 bytes (names straight from the file system).
-    void utf8Text(std::string_view value) {
-        if (isAscii(value)) {
-            // ASCII is the same in both encodings.
+    /// A text field given as a name's bytes, straight from the file system.
+    void nameField(std::string_view value) {
+        // ASCII is the same in both encodings, and a CP932 name is already what a CP932 file holds
+        // (a double quote is never part of a CP932 double-byte character).
+        if (isAscii(value) ||
+            (encoding_ == CsvEncoding::Cp932 && nameEncoding(value) == NameEncoding::Cp932)) {
             buffer_ += '"';
             appendDoubled(value);
             buffer_ += '"';
             return;
         }
-        text(QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+        text(nameText(value));
     }
 
     /// A field that was encoded once and is written again as it is.
@@ -155,7 +158,7 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
             cachedFolder = r.folder;
             haveFolder = true;
         }
-        csv.utf8Text(r.nameBytes());
+        csv.nameField(r.nameBytes());
         csv.comma();
         csv.encoded(folder);
         csv.comma();

@@ -2,6 +2,7 @@
 
 #include "CellReference.h"
 #include "Failure.h"
+#include "NameText.h"
 #include "ReportComponent.h"
 #include "WriterDisplay.h"
 
@@ -88,7 +89,11 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
     char time[8];
     writeDateText(r.stamp, date);
     writeTimeText(r.stamp, time);
-    cell('A').setValueUtf8(r.nameBytes());
+    if (nameEncoding(r.nameBytes()) == NameEncoding::Utf8) {
+        cell('A').setValueUtf8(r.nameBytes());
+    } else {
+        cell('A').setValueUtf8(utf8(nameText(r.nameBytes())));
+    }
     cell('B').setValueUtf8(folder_);
     cell('C').setValue(r.size);
     cell('D').setValueUtf8(std::string_view(date, 10));

@@ -1,5 +1,6 @@
 #include "EntryList.h"
 
+#include "NameText.h"
 #include "Walk.h"
 
 #include <cstring>
@@ -9,6 +10,7 @@ namespace kartoma {
 void EntryList::clear() {
     blocks_.clear();
     count_ = 0;
+    undecodableNames_ = 0;
     nameBlocks_.clear();
     nameBlockUsed_ = kNameBlockBytes;
     folders_.clear();
@@ -37,12 +39,15 @@ QString EntryList::folderPath(std::uint32_t index) const {
     QString path = startPaths_[folders_[index].nameLength];
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const Folder& f = folders_[*it];
-        path = joinPath(path, QString::fromUtf8(f.name, static_cast<qsizetype>(f.nameLength)));
+        path = joinPath(path, nameText(std::string_view(f.name, f.nameLength)));
     }
     return path;
 }
 
 const char* EntryList::storeName(std::string_view name) {
+    if (nameEncoding(name) == NameEncoding::Neither) {
+        ++undecodableNames_;
+    }
     if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {
         nameBlocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
         nameBlockUsed_ = 0;
@@ -68,7 +73,7 @@ void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t
 FileEntry EntryList::entry(std::size_t i) const {
     const Record& r = record(i);
     return FileEntry{folderPath(r.folder),
-                     QString::fromUtf8(r.name, static_cast<qsizetype>(r.nameLength)),
+                     nameText(r.nameBytes()),
                      r.size,
                      dateText(r.stamp),
                      timeText(r.stamp),

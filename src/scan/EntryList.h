@@ -55,6 +55,9 @@ public:
                 EntryType type);
 
     std::size_t count() const { return count_; }
+    /// How many names in the list (entries' and folders') are neither UTF-8 nor CP932: their bytes
+    /// that are not text show as U+FFFD, or "?" in CP932.
+    std::uint64_t undecodableNames() const { return undecodableNames_; }
     const Record& record(std::size_t i) const { return blocks_[i / kBlockRecords][i % kBlockRecords]; }
 
     /// The volume label written into every entry of the list (empty: none).
@@ -73,6 +76,7 @@ private:
 
     std::vector<std::unique_ptr<Record[]>> blocks_;
     std::size_t count_ = 0;
+    std::uint64_t undecodableNames_ = 0;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;
     std::size_t nameBlockUsed_ = kNameBlockBytes;
     /// A folder of the table: a start folder has no parent and its path in startPaths_.

@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "LikePattern.h"
+#include "NameText.h"
 #include "Utf8.h"
 
 #include <QFile>
@@ -34,8 +35,7 @@ void appendUpperKey(std::string_view name, std::string& out) {
         }
         return;
     }
-    const QByteArray upper =
-        upperCased(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))).toUtf8();
+    const QByteArray upper = upperCased(nameText(name)).toUtf8();
     out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
 }
 
@@ -139,9 +139,7 @@ private:
         FolderHandle folder_;
     };
 
-    static QString displayName(std::string_view name) {
-        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    }
+    static QString displayName(std::string_view name) { return nameText(name); }
 
     void skipFolder(const QString& display, int err) {
         ++stats_.unreadableFolders;

@@ -42,8 +42,8 @@ QString rootOf(const QString& path) {
 }
 
 ControllerServices controllerServices(const MainWindowServices& s) {
-    return ControllerServices{s.fileSystem,      s.labels,          s.dialogs, s.launcher,
-                              s.programFolder,   s.temporaryFolder, s.today,   s.yieldIntervalMs};
+    return ControllerServices{s.fileSystem,    s.labels,          s.dialogs, s.launcher,
+                              s.programFolder, s.temporaryFolder, s.today,   s.yieldIntervalMs};
 }
 
 } // namespace
@@ -396,6 +396,13 @@ void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
                                  QStringLiteral("読み取れなかったフォルダまたはファイルが%1件あり、"
                                                 "リストに含まれていません。")
                                      .arg(outcome.stats.skipped()),
+                                 false);
+    }
+    if (outcome.undecodableNames > 0) {
+        services_.dialogs.inform(QStringLiteral("Kartoma"),
+                                 QStringLiteral("文字として読めない名前が%1件あり、読めない部分を「?"
+                                                "」（ブックとUTF-8では「\uFFFD」）で出力しました。")
+                                     .arg(outcome.undecodableNames),
                                  false);
     }
     if (outcome.replacedCharacters > 0) {

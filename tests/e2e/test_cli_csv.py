@@ -120,18 +120,27 @@ class CsvCatalogue(unittest.TestCase):
         self.assertFalse(os.path.exists(self.tree.path("sub dir", "x")))
         self.assertNotIn(b"?", result.stderr)
 
-    def test_invalid_utf8_and_unmappable_names_are_listed_with_question_marks(self):
+    def test_names_in_cp932_are_read_as_such_and_other_bytes_are_counted(self):
         self.tree.file(b"bad\xff\xfename.txt")
         self.tree.file("café.txt")
         self.tree.file("emoji😀.txt")
+        # As old Japanese media carry them: "ファイル.txt" in a folder "日本", in CP932 bytes.
+        self.tree.file(b"\x93\xfa\x96{/\x83t\x83@\x83C\x83\x8b.txt")
         out, result = self.catalogue()
+        with open(out, "rb") as f:
+            self.assertIn(b'"\x83t\x83@\x83C\x83\x8b.txt","' + self.tree.root.encode() + b'/\x93\xfa\x96{"', f.read())
         _, rows = read_csv(out)
-        self.assertEqual(sorted(r[0] for r in rows[1:]), ["bad??name.txt", "caf?.txt", "emoji?.txt"])
+        self.assertEqual(sorted(r[0] for r in rows[1:]),
+                         ["bad??name.txt", "caf?.txt", "emoji?.txt", "ファイル.txt"])
         self.assertIn(b"4 characters have no CP932 form", result.stderr)
+        self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
 
-        out8, _ = self.catalogue("--encoding", "utf-8", out=self.out("u.csv"))
+        out8, result = self.catalogue("--encoding", "utf-8", out=self.out("u.csv"))
         _, rows = read_csv(out8, "utf-8-sig")
-        self.assertEqual(sorted(r[0] for r in rows[1:]), ["bad\ufffd\ufffdname.txt", "café.txt", "emoji😀.txt"])
+        self.assertEqual(sorted((r[0], r[1]) for r in rows[1:]),
+                         [("bad\ufffd\ufffdname.txt", self.tree.root), ("café.txt", self.tree.root),
+                          ("emoji😀.txt", self.tree.root), ("ファイル.txt", self.tree.root + "/日本")])
+        self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
 
     def test_the_list_is_what_find_sees(self):
         # A mixed tree eleven levels deep: the default depth lists eight of them.
