@@ -2,6 +2,7 @@
 // name as CP932 can hold it, and every "?" put in for a character it cannot hold is counted.
 #include "Cp932Encoder.h"
 #include "CsvWriter.h"
+#include "NameText.h"
 #include "check.h"
 
 #include <QBuffer>
@@ -71,11 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(at == text.size());
     FUZZ_CHECK(fields[2] == "42" && fields[6] == "F");
 
-    // What the name should read back as: each character as CP932 holds it, or "?".
-    const QString original = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    // What the name should read back as: a CP932 name as its own bytes; any other each character as
+    // CP932 holds it, or "?".
+    const QString original = kartoma::nameText(name);
     std::string expected;
     std::uint64_t replaced = 0;
-    kartoma::Cp932Encoder::instance().append(original, expected, replaced, false);
+    if (kartoma::nameEncoding(name) == kartoma::NameEncoding::Cp932) {
+        expected = name;
+    } else {
+        kartoma::Cp932Encoder::instance().append(original, expected, replaced, false);
+    }
     FUZZ_CHECK(fields[0] == expected);
     FUZZ_CHECK(result.replacedCharacters == replaced);
     QStringDecoder decoder("windows-31j", QStringDecoder::Flag::Stateless);
