@@ -87,6 +87,11 @@ public:
     int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override;
     int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override;
     void closeFolder(FolderHandle folder) override;
+
+private:
+    int openAt(int parent, const char* name, int extraFlags, FolderHandle& folder);
+
+    std::vector<void*> streams_; ///< the directory stream (DIR*) of each open handle, by descriptor
 };
 
 } // namespace kartoma

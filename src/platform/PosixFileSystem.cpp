@@ -11,69 +11,53 @@ namespace kartoma {
 
 namespace {
 
-/// Closes the directory stream on every path out of the listing.
-class DirHandle {
-public:
-    explicit DirHandle(DIR* dir) : dir_(dir) {}
-    ~DirHandle() {
-        if (dir_ != nullptr) {
-            closedir(dir_);
-        }
-    }
-    DirHandle(const DirHandle&) = delete;
-    DirHandle& operator=(const DirHandle&) = delete;
-    DIR* get() const { return dir_; }
-
-private:
-    DIR* dir_;
-};
-
 bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-int openFolderAt(int parent, const char* name, int extraFlags, FolderHandle& folder) {
+} // namespace
+
+int PosixFileSystem::openAt(int parent, const char* name, int extraFlags, FolderHandle& folder) {
     const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
     if (fd < 0) {
         return errno;
     }
-    folder = fd;
-    return 0;
-}
-
-} // namespace
-
-int PosixFileSystem::openRoot(const std::string& path, FolderHandle& folder) {
-    return openFolderAt(AT_FDCWD, path.c_str(), 0, folder);
-}
-
-int PosixFileSystem::openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) {
-    // O_NOFOLLOW: the walk only descends into what it saw as a real folder; if that was replaced by a
-    // link in the meantime, the link is not followed. Being relative to the parent's descriptor, no
-    // other component of the way there can be swapped either.
-    return openFolderAt(parent, std::string(name).c_str(), O_NOFOLLOW, folder);
-}
-
-void PosixFileSystem::closeFolder(FolderHandle folder) {
-    close(folder);
-}
-
-int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
-                                std::vector<ListingProblem>& problems) {
-    // The directory stream takes its descriptor with it when closed; the handle stays open for the
-    // subfolders, so the stream reads through a copy.
-    const int fd = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
-        return errno;
-    }
+    // The stream is kept with its descriptor: the folder is read through it, and its subfolders are
+    // opened from the same descriptor, with no copy to make and close.
     DIR* stream = fdopendir(fd);
     if (stream == nullptr) {
         const int err = errno;
         close(fd);
         return err;
     }
-    DirHandle dir(stream);
-    const int dirFd = dirfd(stream);
+    if (streams_.size() <= static_cast<std::size_t>(fd)) {
+        streams_.resize(static_cast<std::size_t>(fd) + 1, nullptr);
+    }
+    streams_[static_cast<std::size_t>(fd)] = stream;
+    folder = fd;
+    return 0;
+}
+
+int PosixFileSystem::openRoot(const std::string& path, FolderHandle& folder) {
+    return openAt(AT_FDCWD, path.c_str(), 0, folder);
+}
+
+int PosixFileSystem::openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) {
+    // O_NOFOLLOW: the walk only descends into what it saw as a real folder; if that was replaced by a
+    // link in the meantime, the link is not followed. Being relative to the parent's descriptor, no
+    // other component of the way there can be swapped either.
+    return openAt(parent, std::string(name).c_str(), O_NOFOLLOW, folder);
+}
+
+void PosixFileSystem::closeFolder(FolderHandle folder) {
+    closedir(static_cast<DIR*>(streams_[static_cast<std::size_t>(folder)]));
+    streams_[static_cast<std::size_t>(folder)] = nullptr;
+}
+
+int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
+                                std::vector<ListingProblem>& problems) {
+    DIR* stream = static_cast<DIR*>(streams_[static_cast<std::size_t>(folder)]);
+    const int dirFd = folder;
 
     for (;;) {
         errno = 0;
@@ -93,9 +77,9 @@ int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
             problems.push_back(ListingProblem{std::string(entry->d_name), errno});
             continue;
         }
-        const bool folder = S_ISDIR(st.st_mode);
-        out.add(std::string_view(entry->d_name), folder ? EntryKind::Folder : EntryKind::File,
-                folder ? 0 : static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtime));
+        const bool isFolder = S_ISDIR(st.st_mode);
+        out.add(std::string_view(entry->d_name), isFolder ? EntryKind::Folder : EntryKind::File,
+                isFolder ? 0 : static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtime));
     }
     return 0;
 }
