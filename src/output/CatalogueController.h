@@ -104,7 +104,6 @@ public:
     const QString& filterPattern() const { return filterPattern_; }
     void setFilterPattern(const QString& pattern) { filterPattern_ = pattern; }
     QString& filterPatternRef() { return filterPattern_; }
-    const ControllerServices& services() const { return services_; }
 
 private:
     enum class Cancel { None, Stop, Quit };
