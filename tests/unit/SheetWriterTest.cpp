@@ -49,6 +49,8 @@ public:
     void setPageText(const QString& a, const QString& b, const QString& c) override {
         log.append(QStringLiteral("SetPageText '%1' '%2' '%3'").arg(a, b, c));
     }
+    void setTitleLook(const CellRange& r) override { attrs.append(key(r) + QStringLiteral(" title look")); }
+    void addRowBreak(int row) override { breaks.push_back(row); }
 
     static QString key(const CellRange& r) {
         QString k = QString::fromStdString(columnLetters(r.x1)) + QString::number(r.y1 + 1);
@@ -62,6 +64,7 @@ public:
     QStringList attrs;
     std::map<QString, QString> cells;
     std::map<int, double> heights;
+    std::vector<int> breaks;
 };
 
 /// Records the window-facing steps; `onYield` runs at each yield (a stop is driven from there).
