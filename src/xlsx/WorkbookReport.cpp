@@ -1,5 +1,6 @@
 #include "WorkbookReport.h"
 
+#include "PrintParts.h"
 #include "WorkbookError.h"
 #include "XmlText.h"
 
@@ -232,11 +233,14 @@ void WorkbookReport::dropJob() {
     usedCells_ = 0;
     rowHeight_.reset();
     footer_.reset();
+    titleStyles_.clear();
+    rowBreaks_.clear();
     currentRow_ = -1;
     nextOwnRow_ = 0;
     keepFirst_ = 0;
     keepLast_ = kMaxRows - 1;
     minColumn_ = maxColumn_ = minRow_ = maxRow_ = -1;
+    workbookPart_.clear();
     sheetPart_.clear();
     stylesPart_.clear();
 }
@@ -323,13 +327,13 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     keepLast_ = std::min(last, kMaxRows) - 1;
 
     // The package's main part, then its sheet of that name.
-    std::string workbookPart = "xl/workbook.xml";
+    workbookPart_ = "xl/workbook.xml";
     for (const Relationship& r : readRelationships(readPart("_rels/.rels", false))) {
         if (r.type.endsWith(QLatin1String("/officeDocument"))) {
-            workbookPart = resolveTarget("", r.target);
+            workbookPart_ = resolveTarget("", r.target);
         }
     }
-    const QByteArray workbook = readPart(workbookPart, true);
+    const QByteArray workbook = readPart(workbookPart_, true);
     QString sheetId;
     {
         QXmlStreamReader reader(workbook);
@@ -349,11 +353,11 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     if (sheetId.isEmpty()) {
         fail(WorkbookErrorCode::SheetMissing, name);
     }
-    for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart), true))) {
+    for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart_), true))) {
         if (r.id == sheetId) {
-            sheetPart_ = resolveTarget(folderOf(workbookPart), r.target);
+            sheetPart_ = resolveTarget(folderOf(workbookPart_), r.target);
         } else if (r.type.endsWith(QLatin1String("/styles"))) {
-            stylesPart_ = resolveTarget(folderOf(workbookPart), r.target);
+            stylesPart_ = resolveTarget(folderOf(workbookPart_), r.target);
         }
     }
     if (sheetPart_.empty() || zip_name_locate(archive_->zip, sheetPart_.c_str(), 0) < 0) {
@@ -373,6 +377,13 @@ void WorkbookReport::loadSheet() {
     if (!sheet_) {
         fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
+    }
+    // Later title rows look like the first: its cell styles are kept (one row's worth).
+    const std::vector<SheetTemplate::Row>& own = sheet_->rows();
+    if (!own.empty() && own.front().row == 0) {
+        for (const SheetTemplate::Cell& c : own.front().cells) {
+            titleStyles_.emplace_back(c.column, c.style);
+        }
     }
     rowsFile_ =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
@@ -461,6 +472,7 @@ WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
     cell.kind = WrittenCell::Kind::None;
     cell.value.clear();
     cell.preserveSpace = false;
+    cell.titleLook = false;
     cell.look = StylePart::Look{};
     return cell;
 }
@@ -537,6 +549,43 @@ void WorkbookReport::setPageText(const QString& left, const QString& centre, con
     footer_ = footer;
 }
 
+void WorkbookReport::setTitleLook(const CellRange& range) {
+    forEachCell(range, "TitleLook", [](WrittenCell& cell) { cell.titleLook = true; });
+}
+
+void WorkbookReport::addRowBreak(int row) {
+    require(State::SheetSelected, "PageBreak");
+    loadSheet();
+    if (row <= 0 || row >= kMaxRows) {
+        fail(WorkbookErrorCode::BadCellReference, QStringLiteral("PageBreak %1").arg(row));
+    }
+    // Breaks come in ascending order; beyond what a sheet may carry they are not kept.
+    if (rowBreaks_.empty() || row > rowBreaks_.back()) {
+        if (rowBreaks_.size() < static_cast<std::size_t>(kMaxRowBreaks)) {
+            rowBreaks_.push_back(row);
+        }
+        return;
+    }
+    const auto at = std::lower_bound(rowBreaks_.begin(), rowBreaks_.end(), row);
+    if (*at != row) {
+        rowBreaks_.insert(at, row);
+        if (rowBreaks_.size() > static_cast<std::size_t>(kMaxRowBreaks)) {
+            rowBreaks_.pop_back();
+        }
+    }
+}
+
+int WorkbookReport::baseStyle(const WrittenCell& cell) const {
+    if (cell.titleLook) {
+        for (const auto& [column, style] : titleStyles_) {
+            if (column == cell.column) {
+                return style;
+            }
+        }
+    }
+    return sheet_->columnStyle(cell.column);
+}
+
 int WorkbookReport::styleFor(int base, const StylePart::Look& look) {
     if (look.plain() || !styles_) {
         return base;
@@ -596,7 +645,7 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
             continue;
         }
         const bool replacesOwn = mine != nullptr && mine->column == cell->column;
-        const int base = replacesOwn ? mine->style : sheet_->columnStyle(cell->column);
+        const int base = replacesOwn ? mine->style : baseStyle(*cell);
         const int style = styleFor(base, cell->look);
         noteUsed(cell->column, row);
         if (cell->kind == WrittenCell::Kind::None) {
@@ -711,6 +760,36 @@ void WorkbookReport::finish() {
     if (state_ == State::SheetSelected) {
         closeSheet();
     }
+    std::unique_ptr<SheetStream> stream;
+    QByteArray stylesText;
+    QByteArray workbookText;
+    if (sheet_) {
+        std::string dimension = "A1";
+        if (minRow_ >= 0) {
+            dimension.clear();
+            appendCellReference(minColumn_, minRow_, dimension);
+            if (maxRow_ != minRow_ || maxColumn_ != minColumn_) {
+                dimension += ':';
+                appendCellReference(maxColumn_, maxRow_, dimension);
+            }
+        }
+        std::string head = sheet_->head(dimension);
+        std::string tail = sheet_->tail(footer_);
+        if (!rowBreaks_.empty()) {
+            std::optional<std::string> withBreaks = tailWithRowBreaks(head, tail, rowBreaks_);
+            if (!withBreaks) {
+                fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(sheetPart_));
+            }
+            tail = std::move(*withBreaks);
+        }
+        stream = std::make_unique<SheetStream>(std::move(head), *rowsFile_, std::move(tail));
+        // Formulas of the template (a count, a sum) describe the filled rows only once recalculated.
+        const std::optional<QByteArray> recalculating = workbookWithFullCalcOnLoad(readPart(workbookPart_, true));
+        if (!recalculating) {
+            fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(workbookPart_));
+        }
+        workbookText = *recalculating;
+    }
     const QString destination = presenter_.destinationFor(bookFile_);
     int error = 0;
     zip_t* out = zip_open(QFile::encodeName(destination).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -722,20 +801,6 @@ void WorkbookReport::finish() {
         fail(WorkbookErrorCode::SaveFailed, destination, detail);
     };
 
-    std::unique_ptr<SheetStream> stream;
-    QByteArray stylesText;
-    if (sheet_) {
-        std::string dimension = "A1";
-        if (minRow_ >= 0) {
-            dimension.clear();
-            appendCellReference(minColumn_, minRow_, dimension);
-            if (maxRow_ != minRow_ || maxColumn_ != minColumn_) {
-                dimension += ':';
-                appendCellReference(maxColumn_, maxRow_, dimension);
-            }
-        }
-        stream = std::make_unique<SheetStream>(sheet_->head(dimension), *rowsFile_, sheet_->tail(footer_));
-    }
     if (styles_ && styles_->changed()) {
         stylesText = styles_->text();
     }
@@ -753,6 +818,9 @@ void WorkbookReport::finish() {
         } else if (!stylesText.isEmpty() && stylesPart_ == name) {
             source = zip_source_buffer(out, stylesText.constData(),
                                        static_cast<zip_uint64_t>(stylesText.size()), 0);
+        } else if (!workbookText.isEmpty() && workbookPart_ == name) {
+            source = zip_source_buffer(out, workbookText.constData(),
+                                       static_cast<zip_uint64_t>(workbookText.size()), 0);
         } else {
             source =
                 zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);

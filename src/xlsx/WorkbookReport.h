@@ -2,6 +2,7 @@
 
 #include "WorkbookError.h"
 #include "ReportComponent.h"
+#include "PrintParts.h"
 #include "SheetTemplate.h"
 #include "StylePart.h"
 
@@ -55,6 +56,8 @@ public:
     void setRowHeight(const CellRange& range, double points) override;
     void setAttr(const CellRange& range, AttrMember member, int value) override;
     void setPageText(const QString& left, const QString& centre, const QString& right) override;
+    void setTitleLook(const CellRange& range) override;
+    void addRowBreak(int row) override;
 
 private:
     enum class State { Idle, Named, Open, SheetSelected, SheetClosed, Aborted };
@@ -63,6 +66,7 @@ private:
         enum class Kind { None, Text, Number } kind = Kind::None;
         std::string value; ///< escaped text or the number's digits
         bool preserveSpace = false;
+        bool titleLook = false; ///< based on the title row's style, not the column's
         StylePart::Look look;
     };
     struct Archive;
@@ -81,6 +85,7 @@ private:
     void emitTemplateRowsBefore(int row);
     void emitRow(int row, const SheetTemplate::Row* own, std::span<const WrittenCell> written,
                  std::optional<double> height);
+    int baseStyle(const WrittenCell& cell) const;
     int styleFor(int base, const StylePart::Look& look);
     void spillRows(bool force);
     void noteUsed(int column, int row);
@@ -91,12 +96,15 @@ private:
     QString errorText_;
     QString bookFile_;
     std::unique_ptr<Archive> archive_;
+    std::string workbookPart_;
     std::string sheetPart_;
     std::string stylesPart_;
     std::optional<SheetTemplate> sheet_;
     std::optional<StylePart> styles_;
     int keepFirst_ = 0, keepLast_ = kMaxRows - 1;
     std::optional<QString> footer_;
+    std::vector<std::pair<int, int>> titleStyles_; ///< (column, style) of the sheet's own first row
+    std::vector<int> rowBreaks_;                   ///< ascending, at most kMaxRowBreaks
 
     // The row being written, and the template's rows not yet passed.
     int currentRow_ = -1;
