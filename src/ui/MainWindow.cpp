@@ -4,7 +4,6 @@
 #include "Dialogs.h"
 #include "Failure.h"
 #include "JapaneseMessages.h"
-#include "Launcher.h"
 #include "OptionsDialog.h"
 #include "Pointer.h"
 #include "Twips.h"
@@ -413,6 +412,11 @@ void MainWindow::showOpenFailure(const Failure& failure) {
                              true);
 }
 
+void MainWindow::showHelpNotOpened(const QString& path) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"),
+                             QStringLiteral("ヘルプを開けませんでした。\r\n%1").arg(path), true);
+}
+
 void MainWindow::closeWindow() {
     quitApp();
 }
@@ -435,8 +439,7 @@ void MainWindow::mnuOPT_Click() {
 }
 
 void MainWindow::mnuHelpContents_Click() {
-    // The help document beside the program, joined as it always was: folder, then the file's name.
-    services_.launcher.openFile(services_.programFolder + QStringLiteral("/Kartoma.html"));
+    controller_.openHelp();
 }
 
 void MainWindow::mnuHelpAbout_Click() {

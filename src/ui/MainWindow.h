@@ -99,6 +99,7 @@ private:
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
     void showOpenFailure(const Failure& failure) override;
+    void showHelpNotOpened(const QString& path) override;
     void closeWindow() override;
 
     void buildWindow();

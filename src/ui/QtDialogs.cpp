@@ -4,11 +4,17 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
+#include <QTimer>
 #include <QUrl>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace kartoma {
 
@@ -71,13 +77,39 @@ void QtDialogs::editVolumeLabel(QString& volumeLabel, const QString& folder) {
     dialog.exec();
 }
 
-bool DesktopLauncher::openFile(const QString& path) {
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        return true;
+DesktopLauncher::DesktopLauncher(QString opener) : opener_(std::move(opener)) {}
+
+// Openers still running are left to themselves: they belong to the desktop, not to this program.
+DesktopLauncher::~DesktopLauncher() = default;
+
+bool DesktopLauncher::openFile(const QString& path, Failed failed) {
+    QByteArray program = QFile::encodeName(opener_);
+    QByteArray argument = QFile::encodeName(path);
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0) {
+        // No opener here: the desktop services, which can only say whether something started.
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }
-    // Without desktop services (a bare X server, no session): the desktop's opener, the path as
-    // its one argument.
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    // The opener exits with an error when no application takes the file, and in some desktops only
+    // once the application has ended: look for its exit now and then, never wait for it.
+    auto* timer = new QTimer(&watchers_);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, path, failed = std::move(failed)] {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == 0) {
+            return;
+        }
+        timer->deleteLater();
+        timer->stop();
+        const bool success = done == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!success && done == pid && failed) {
+            failed(path);
+        }
+    });
+    timer->start();
+    return true;
 }
 
 } // namespace kartoma

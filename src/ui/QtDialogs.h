@@ -3,6 +3,8 @@
 #include "Dialogs.h"
 #include "Launcher.h"
 
+#include <QObject>
+
 class QWidget;
 
 namespace kartoma {
@@ -24,11 +26,19 @@ private:
     QWidget* parent_;
 };
 
-/// The desktop's own applications, reached through QDesktopServices (else xdg-open): the path goes
-/// over as a URL or as one argument, never through a shell.
+/// The desktop's own applications, reached through the desktop's opener (xdg-open), which this
+/// launcher runs itself so that its exit status is seen; the path goes over as one argument, never
+/// through a shell. Without an opener on the system, QDesktopServices is asked instead.
 class DesktopLauncher final : public Launcher {
 public:
-    bool openFile(const QString& path) override;
+    /// `opener` is the program that opens a file given as its one argument.
+    explicit DesktopLauncher(QString opener = QStringLiteral("xdg-open"));
+    ~DesktopLauncher() override;
+    bool openFile(const QString& path, Failed failed) override;
+
+private:
+    QString opener_;
+    QObject watchers_; ///< parent of the timers that look for the openers' exit
 };
 
 } // namespace kartoma

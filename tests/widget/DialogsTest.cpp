@@ -245,7 +245,7 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     keep.close();
 
     DesktopLauncher launcher;
-    const bool started = launcher.openFile(name);
+    const bool started = launcher.openFile(name, {});
     qputenv("PATH", oldPath);
     ASSERT_TRUE(started);
     QElapsedTimer clock;
@@ -264,6 +264,21 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/pwned")));
     EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned2"))));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/keep")));
+}
+
+TEST(DesktopLauncher, TellsWhenTheOpenerExitsWithAnError) {
+    for (const auto& [opener, fails] : {std::pair{"false", true}, std::pair{"true", false}}) {
+        DesktopLauncher launcher{QString::fromLatin1(opener)};
+        QStringList told;
+        ASSERT_TRUE(launcher.openFile(QStringLiteral("/tmp/a b.xlsx"), [&](const QString& p) { told.append(p); }));
+        EXPECT_TRUE(told.isEmpty()) << "never during the call";
+        QElapsedTimer clock;
+        clock.start();
+        while (told.isEmpty() && clock.elapsed() < (fails ? 10000 : 500)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(told, fails ? QStringList{QStringLiteral("/tmp/a b.xlsx")} : QStringList{}) << opener;
+    }
 }
 
 } // namespace

@@ -128,12 +128,33 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     ASSERT_EQ(launcher_.opened.size(), 1);
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
-    EXPECT_TRUE(w.statusText().isEmpty());
+    EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + launcher_.opened[0]);
     EXPECT_FALSE(action("stop")->isVisible());
     EXPECT_TRUE(action("bye")->isEnabled());
     EXPECT_FALSE(animation()->isVisible());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
     EXPECT_EQ(w.controller().entries().count(), 700u);
+    // The opener gives up (no application for the file): a message names the file.
+    launcher_.failLater();
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains(launcher_.opened[0]));
+    EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|critical")));
+}
+
+TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
+    makeFiles(50);
+    const QString csv = out_.path() + QStringLiteral("/late.csv");
+    dialogs_.fileAnswers = {csv};
+    MainWindow& w = window();
+    QTimer::singleShot(0, [this] {
+        EXPECT_TRUE(window_->busy());
+        settings_.csv = true;
+    });
+    action("toExcel")->trigger();
+    ASSERT_EQ(dialogs_.requests.size(), 1u);
+    EXPECT_EQ(launcher_.opened, QStringList{csv});
+    EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + csv);
+    EXPECT_TRUE(readAll(csv).startsWith("\"")) << readAll(csv).left(20).toStdString();
 }
 
 TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {
