@@ -108,6 +108,7 @@ private:
     void drvDrive1_Change();
     void dir1_Change();
     void fillDrives();
+    void showStatusText();
 
     Settings& settings_;
     MainWindowServices services_;
@@ -128,6 +129,7 @@ private:
     QMovie* movie_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QString statusFull_; ///< the status text before it is shortened to fit
     QProgressBar* progress_ = nullptr;
     QString currentDrive_;
 
