@@ -6,9 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 #include <spawn.h>
@@ -49,6 +52,16 @@ std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& r
 }
 
 } // namespace
+
+std::unique_ptr<QTranslator> qtTranslatorFor(const QLocale& locale) {
+    auto translator = std::make_unique<QTranslator>();
+    // load() walks the locale's fallbacks itself (ja_JP, then ja).
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return nullptr;
+    }
+    return translator;
+}
 
 std::optional<QString> QtDialogs::askSaveFileName(const FileDialogRequest& request) {
     return runFileDialog(parent_, request, QFileDialog::AcceptSave);

@@ -5,9 +5,17 @@
 
 #include <QObject>
 
+#include <memory>
+
+class QLocale;
+class QTranslator;
 class QWidget;
 
 namespace kartoma {
+
+/// Qt's own translations for `locale` (its standard dialogs and buttons), from Qt's translations
+/// folder; null when there are none for it (the untranslated texts are English).
+std::unique_ptr<QTranslator> qtTranslatorFor(const QLocale& locale);
 
 /// The real dialogs: Qt's file dialogs and message boxes, and the volume label dialog.
 class QtDialogs final : public Dialogs {

@@ -222,6 +222,7 @@ TEST(SplashWindow, HandsOverOnceAfterTheHoldAndScattersFreshEachTime) {
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 namespace kartoma {
 namespace {
@@ -264,6 +265,14 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/pwned")));
     EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned2"))));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/keep")));
+}
+
+TEST(QtTranslations, StandardDialogsSpeakTheUsersLanguage) {
+    const std::unique_ptr<QTranslator> japanese = qtTranslatorFor(QLocale(QLocale::Japanese, QLocale::Japan));
+    ASSERT_NE(japanese, nullptr) << "qt6-translations-l10n is missing";
+    EXPECT_EQ(japanese->translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_FALSE(japanese->translate("QFileDialog", "File &name:").isEmpty());
+    EXPECT_EQ(qtTranslatorFor(QLocale::c()), nullptr);
 }
 
 TEST(DesktopLauncher, TellsWhenTheOpenerExitsWithAnError) {
