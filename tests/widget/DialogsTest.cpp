@@ -134,10 +134,33 @@ TEST(AboutBox, ShowsTheSameTextsEveryTime) {
                   QStringLiteral("Kartoma for Excel97"));
         EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
                   QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text().remove(QLatin1Char('\n')),
                   QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
         QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
         EXPECT_FALSE(box.isVisible());
+    }
+}
+
+TEST(Dialogs, TextsKeepClearOfTheControlsBelowThemUnderALargerFont) {
+    const QFont before = QApplication::font();
+    QFont large(QStringLiteral("DejaVu Sans"));
+    large.setPointSize(15);
+    QApplication::setFont(large);
+    QString label;
+    VolumeLabelDialog volume(label);
+    AboutBox about;
+    QApplication::setFont(before);
+    for (QDialog* dialog : {static_cast<QDialog*>(&volume), static_cast<QDialog*>(&about)}) {
+        const QList<QLabel*> texts = dialog->findChildren<QLabel*>();
+        for (const QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            EXPECT_LE(child->geometry().bottom(), dialog->height()) << child->objectName().toStdString();
+            for (const QLabel* text : texts) {
+                if (text->text().contains(QLatin1Char('\n')) && child != text) {
+                    EXPECT_FALSE(text->geometry().intersects(child->geometry()))
+                        << text->objectName().toStdString() << " covers " << child->metaObject()->className();
+                }
+            }
+        }
     }
 }
 
