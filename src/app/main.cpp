@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -75,6 +77,11 @@ int runWindow(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kartoma"));
     QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
+    // The standard dialogs (file dialogs, message-box buttons) speak the user's language.
+    const std::unique_ptr<QTranslator> qtTexts = kartoma::qtTranslatorFor(QLocale());
+    if (qtTexts) {
+        QCoreApplication::installTranslator(qtTexts.get());
+    }
     Desktop desktop;
     WindowStartup startup(desktop);
     kartoma::startUp(desktop.store, startup);

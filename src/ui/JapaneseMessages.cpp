@@ -42,7 +42,7 @@ QString messageOf(FailureCode code) {
     case FailureCode::WorkbookSave:
         return QStringLiteral("ブックを保存できません。\r\n%1");
     case FailureCode::PresentFailed:
-        return QStringLiteral("表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1");
+        return QStringLiteral("このファイルを開けるアプリケーションがありませんでした。ファイルは次の場所に保存されています。\r\n%1");
     }
     return QStringLiteral("エラー %1");
 }

@@ -4,7 +4,6 @@
 #include "Dialogs.h"
 #include "Failure.h"
 #include "JapaneseMessages.h"
-#include "Launcher.h"
 #include "OptionsDialog.h"
 #include "Pointer.h"
 #include "Twips.h"
@@ -18,12 +17,14 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
 #include <QMovie>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStorageInfo>
 #include <QTimer>
 #include <QToolBar>
@@ -170,6 +171,8 @@ void MainWindow::buildWindow() {
     // The simple style: one text, kept until a command sets the next.
     statusLabel_ = new QLabel(statusBar_);
     statusLabel_->setObjectName(QStringLiteral("sbrStatusBar1Text"));
+    // The label takes the room the bar gives it; a longer text is shortened to fit (showStatusText).
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar_->addWidget(statusLabel_, 1);
 
     progress_ = new QProgressBar(client_);
@@ -219,6 +222,7 @@ void MainWindow::layOut() {
     bar.moveTop(bottom - twipsToPixels(this, 3390 - 3120));
     progress_->setGeometry(bar);
     progress_->raise();
+    showStatusText();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -297,11 +301,21 @@ void MainWindow::dir1_Change() {
 }
 
 QString MainWindow::statusText() const {
-    return statusLabel_->text();
+    return statusFull_;
+}
+
+void MainWindow::showStatusText() {
+    // A long path is shortened in its middle, so that the end of the text (what is being done, the
+    // file's name) stays readable; the whole text is the tooltip.
+    const int room = std::max(0, statusBar_->contentsRect().width() - 2 * statusBar_->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) - 8);
+    const QString shown = statusLabel_->fontMetrics().elidedText(statusFull_, Qt::ElideMiddle, room);
+    statusLabel_->setText(shown);
+    statusLabel_->setToolTip(shown == statusFull_ ? QString() : statusFull_);
 }
 
 void MainWindow::setStatusText(const QString& text) {
-    statusLabel_->setText(text);
+    statusFull_ = text;
+    showStatusText();
 }
 
 void MainWindow::setProgressRange(double minimum, double maximum) {
@@ -324,6 +338,9 @@ void MainWindow::setToolbarMode(ToolbarMode mode) {
     bye_->setEnabled(!writing);
     stop_->setVisible(writing);
     stop_->setEnabled(writing);
+    // The toolbar would lay its buttons out at its next event; the closing steps repaint before
+    // that, and the stop button must be gone by then.
+    toolbar_->layout()->activate();
 }
 
 void MainWindow::setListCommandsEnabled(bool enabled) {
@@ -400,7 +417,7 @@ void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
     }
     if (outcome.replacedCharacters > 0) {
         services_.dialogs.inform(QStringLiteral("Kartoma"),
-                                 QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
+                                 QStringLiteral("Shift-JIS（CP932）で表せない文字が%1文字あり、「?」で出力しました。")
                                      .arg(outcome.replacedCharacters),
                                  false);
     }
@@ -411,6 +428,11 @@ void MainWindow::showOpenFailure(const Failure& failure) {
                              QStringLiteral("Err") + japaneseText(failure) +
                                  QStringLiteral("\r\nプログラムを強制終了します。"),
                              true);
+}
+
+void MainWindow::showHelpNotOpened(const QString& path) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"),
+                             QStringLiteral("ヘルプを開けませんでした。\r\n%1").arg(path), true);
 }
 
 void MainWindow::closeWindow() {
@@ -435,8 +457,7 @@ void MainWindow::mnuOPT_Click() {
 }
 
 void MainWindow::mnuHelpContents_Click() {
-    // The help document beside the program, joined as it always was: folder, then the file's name.
-    services_.launcher.openFile(services_.programFolder + QStringLiteral("/Kartoma.html"));
+    controller_.openHelp();
 }
 
 void MainWindow::mnuHelpAbout_Click() {

@@ -99,6 +99,7 @@ private:
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
     void showOpenFailure(const Failure& failure) override;
+    void showHelpNotOpened(const QString& path) override;
     void closeWindow() override;
 
     void buildWindow();
@@ -107,6 +108,7 @@ private:
     void drvDrive1_Change();
     void dir1_Change();
     void fillDrives();
+    void showStatusText();
 
     Settings& settings_;
     MainWindowServices services_;
@@ -127,6 +129,7 @@ private:
     QMovie* movie_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QString statusFull_; ///< the status text before it is shortened to fit
     QProgressBar* progress_ = nullptr;
     QString currentDrive_;
 

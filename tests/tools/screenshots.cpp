@@ -1,7 +1,8 @@
 // Shows each window of the program as a user sees it and saves a picture of it, for review and for
-// the README. Usage: kartoma_screenshots OUTPUT_FOLDER
+// the README, in the user's locale (LANG). Usage: kartoma_screenshots OUTPUT_FOLDER
 
 #include "AboutBox.h"
+#include "FileDialogs.h"
 #include "FileSystem.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
@@ -15,11 +16,17 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -35,6 +42,36 @@ void save(QWidget& widget, const QString& path) {
     }
 }
 
+/// Saves a picture of each modal dialog that opens, once it has settled, then answers it with
+/// `answer`; stops after `count` dialogs.
+void grabModals(const QStringList& paths, std::function<void(QWidget*)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(50);
+    auto seen = std::make_shared<int>(0);
+    auto settled = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            *settled = 0;
+            return;
+        }
+        // The file dialog reads its folder in the background: let it show what it found.
+        if (++*settled < 10) {
+            return;
+        }
+        *settled = 0;
+        if (!modal->grab().save(paths[*seen])) {
+            std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(paths[*seen]));
+        }
+        if (++*seen == paths.size()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+        answer(modal);
+    });
+    timer->start();
+}
+
 /// A store that keeps nothing: the pictures never touch the user's options.
 class NoStore final : public kartoma::SettingsStore {
 public:
@@ -48,6 +85,10 @@ public:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    const std::unique_ptr<QTranslator> qtTexts = kartoma::qtTranslatorFor(QLocale());
+    if (qtTexts) {
+        QCoreApplication::installTranslator(qtTexts.get());
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: kartoma_screenshots OUTPUT_FOLDER\n");
         return 2;
@@ -82,6 +123,21 @@ int main(int argc, char** argv) {
     kartoma::MainWindow window(settings, services);
     window.setFolderPath(demo);
     save(window, out + QStringLiteral("/main-window.png"));
+
+    // The CSV file's name, proposed where a list of that name already lies: the save dialog, then the
+    // overwrite question (answered with Cancel).
+    QFile(demo + QStringLiteral("/R081208.csv")).open(QIODevice::WriteOnly);
+    dialogs.setParent(&window);
+    grabModals({out + QStringLiteral("/save-dialog.png"), out + QStringLiteral("/overwrite.png")},
+               [](QWidget* modal) {
+                   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                       box->button(QMessageBox::Cancel)->click();
+                   } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                       dialog->accept();
+                   }
+               });
+    QString chosen;
+    kartoma::askSaveName(dialogs, demo + QStringLiteral("/R081208"), QStringLiteral(".csv"), chosen);
 
     kartoma::OptionsDialog options(settings, const_cast<QString&>(window.filterPattern()), store);
     save(options, out + QStringLiteral("/options.png"));
