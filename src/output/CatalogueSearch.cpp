@@ -318,6 +318,10 @@ SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& quer
             if (!info.exists()) {
                 throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(ENOENT));
             }
+            if (!info.isFile()) {
+                // A pipe or device would never end, or block the search for good.
+                throw Failure(FailureCode::CatalogueUnreadable, path, QStringLiteral("not a regular file"));
+            }
             bool stopped = false;
             if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
                 searchCsv(path, matcher, stopped);

@@ -166,6 +166,7 @@ public:
     /// The next tag; the text before it is appended (entities undone) to `text` when `keep` is set.
     /// False at the end of the part.
     bool next(Tag& tag, bool keep, std::string& text) {
+        const std::size_t textBefore = text.size();
         for (;;) {
             const char* data = buffer_.data();
             const std::size_t size = buffer_.size();
@@ -180,6 +181,9 @@ public:
                             : size;
                     appendText(pos_, end, text);
                     pos_ = end;
+                    if (text.size() - textBefore > kMaxPending) {
+                        broken("a tag or text too long");
+                    }
                 } else {
                     pos_ = size;
                 }
@@ -218,6 +222,9 @@ public:
                 continue;
             }
             std::string_view inside(data + lt + 1, gt - lt - 1);
+            if (inside.empty() || inside == "/") {
+                broken("an empty tag");
+            }
             tag.kind = Kind::Start;
             if (inside.front() == '/') {
                 tag.kind = Kind::End;
