@@ -98,10 +98,12 @@ class SearchAcrossMedia(unittest.TestCase):
             f.write("date,amount\n2024/01/01,300\n")
         with open(os.path.join(stray, "broken.xlsx"), "wb") as f:
             f.write(b"PK\x03\x04 not really")
-        result = run("--search", "*", stray, os.path.join(self.work.name, "missing.csv"))
+        pipe = os.path.join(self.work.name, "pipe.csv")
+        os.mkfifo(pipe)  # never opened: it would block the search for good
+        result = run("--search", "*", stray, os.path.join(self.work.name, "missing.csv"), pipe)
         self.assertEqual(result.returncode, 1)
         err = result.stderr.decode()
-        for name in ("expenses.csv", "broken.xlsx", "missing.csv"):
+        for name in ("expenses.csv", "broken.xlsx", "missing.csv", "pipe.csv"):
             self.assertIn(name, err)
         self.assertIn("not a catalogue", err)
         self.assertEqual({h[0] for h in hits_of(result)[1]}, {"USB \"D\""})
