@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     save(splash, out + QStringLiteral("/splash-last.png"));
 
     // Three media's catalogues to search, written as the CSV writer writes them (UTF-8).
-    const QString books = demo + QStringLiteral("/カタログ");
+    const QString books = QDir::tempPath() + QStringLiteral("/カタログ");
     QDir().mkpath(books);
     const char* media[][2] = {{"写真DVD-2019", "/media/dvd/2019/夏"},
                               {"BACKUP-USB", "/media/usb/写真/旅行"},
@@ -137,5 +137,6 @@ int main(int argc, char** argv) {
     save(search, out + QStringLiteral("/search.png"));
 
     QDir(demo).removeRecursively();
+    QDir(books).removeRecursively();
     return 0;
 }
