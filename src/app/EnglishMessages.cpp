@@ -23,6 +23,10 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("cannot save output file %1");
     case FailureCode::Cancelled:
         return QStringLiteral("cancelled");
+    case FailureCode::CatalogueUnreadable:
+        return QStringLiteral("cannot read catalogue %1");
+    case FailureCode::NotACatalogue:
+        return QStringLiteral("not a catalogue (no title row with ファイル名 and ディレクトリ): %1");
     case FailureCode::TemplateMissing:
         return QStringLiteral("workbook not found: %1");
     case FailureCode::TemplateInvalid:
@@ -38,7 +42,8 @@ QString messageOf(FailureCode code) {
     case FailureCode::RowOutOfOrder:
         return QStringLiteral("row %1 was already written");
     case FailureCode::TooManyRows:
-        return QStringLiteral("the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead");
+        return QStringLiteral(
+            "the list needs %1 rows, more than a sheet holds (1,048,576); write CSV instead");
     case FailureCode::WorkbookSave:
         return QStringLiteral("cannot save workbook %1");
     case FailureCode::PresentFailed:

@@ -111,6 +111,10 @@ int main(int argc, char* argv[]) {
         printTo(stderr, QStringLiteral("kartoma: %1\n\n").arg(parsed.error));
         printTo(stderr, kartoma::usageText());
         return 2;
+    case kartoma::ParsedCommandLine::Action::Search: {
+        QCoreApplication app(argc, argv);
+        return kartoma::runSearch(parsed.query, parsed.catalogues, parsed.quiet, stdout, stderr);
+    }
     case kartoma::ParsedCommandLine::Action::Catalog: {
         // No window: the command line needs no GUI, nor a display.
         QCoreApplication app(argc, argv);

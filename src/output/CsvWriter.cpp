@@ -26,23 +26,22 @@ public:
     }
 
     void text(QStringView value) {
-        buffer_ += '"';
         if (encoding_ == CsvEncoding::Cp932) {
+            buffer_ += '"';
             encoder_.append(value, buffer_, replaced_, true);
+            buffer_ += '"';
         } else {
             const QByteArray utf8 = value.toUtf8();
-            appendDoubled(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+            appendQuotedField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+                              buffer_);
         }
-        buffer_ += '"';
     }
 
     /// A text field given as UTF-8 bytes (names straight from the file system).
     void utf8Text(std::string_view value) {
         if (isAscii(value)) {
             // ASCII is the same in both encodings.
-            buffer_ += '"';
-            appendDoubled(value);
-            buffer_ += '"';
+            appendQuotedField(value, buffer_);
             return;
         }
         text(QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
@@ -104,15 +103,6 @@ public:
     std::uint64_t replaced() const { return replaced_; }
 
 private:
-    void appendDoubled(std::string_view value) {
-        for (const char c : value) {
-            if (c == '"') {
-                buffer_ += '"';
-            }
-            buffer_ += c;
-        }
-    }
-
     CsvEncoding encoding_;
     const Cp932Encoder& encoder_;
     QIODevice& device_;
@@ -122,6 +112,17 @@ private:
 };
 
 } // namespace
+
+void appendQuotedField(std::string_view utf8, std::string& out) {
+    out += '"';
+    for (const char c : utf8) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+}
 
 CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
                    const QString& pathForMessages) {

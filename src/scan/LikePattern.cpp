@@ -6,6 +6,18 @@
 
 namespace kartoma {
 
+void appendUpperUtf8(std::string_view name, std::string& out) {
+    if (isAscii(name)) {
+        for (const char c : name) {
+            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        return;
+    }
+    const QByteArray upper =
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper().toUtf8();
+    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
+}
+
 LikePattern::LikePattern(const QString& pattern) {
     const QList<uint> chars = pattern.toUpper().toUcs4();
     const std::size_t n = chars.size();

@@ -10,6 +10,10 @@
 
 namespace kartoma {
 
+/// Appends `name` (UTF-8) upper-cased, as the pattern compares it, to `out`: ASCII by a table, the
+/// rest by Qt's one-to-one upper-casing (invalid bytes become U+FFFD).
+void appendUpperUtf8(std::string_view name, std::string& out);
+
 /// A file-name pattern with the rules of the filter box, compiled once and matched against many names:
 ///
 ///   ?        any single character          #        any single digit 0-9

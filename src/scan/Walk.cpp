@@ -1,6 +1,7 @@
 #include "Walk.h"
 
 #include "Failure.h"
+#include "LikePattern.h"
 #include "Utf8.h"
 
 #include <QFile>
@@ -23,9 +24,7 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-namespace {
-
-std::string joinBytes(const std::string& folder, std::string_view name) {
+std::string joinPathBytes(const std::string& folder, std::string_view name) {
     std::string path;
     path.reserve(folder.size() + 1 + name.size());
     path = folder;
@@ -36,18 +35,7 @@ std::string joinBytes(const std::string& folder, std::string_view name) {
     return path;
 }
 
-/// Appends the upper-cased UTF-8 form of `name` to `out`.
-void appendUpperKey(std::string_view name, std::string& out) {
-    if (isAscii(name)) {
-        for (const char c : name) {
-            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-        }
-        return;
-    }
-    const QByteArray upper =
-        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper().toUtf8();
-    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
-}
+namespace {
 
 FailureCode rootFailureCode(int errnum) {
     switch (errnum) {
@@ -100,7 +88,7 @@ public:
             const std::string_view name = listing_.name(i);
             if (item.kind == EntryKind::Folder && level < kMaxWalkDepth) {
                 pending.emplace_back(
-                    joinBytes(path, name),
+                    joinPathBytes(path, name),
                     joinPath(display, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
             }
             sink_.offer(name, key(i), item);
@@ -125,7 +113,7 @@ private:
         keys_.clear();
         keyOffsets_.assign(1, 0);
         for (std::size_t i = 0; i < n; ++i) {
-            appendUpperKey(listing_.name(i), keys_);
+            appendUpperUtf8(listing_.name(i), keys_);
             keyOffsets_.push_back(static_cast<std::uint32_t>(keys_.size()));
         }
         order_.resize(n);

@@ -21,6 +21,11 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("ファイルに書き込めません。\r\n%1");
     case FailureCode::OutputCommit:
         return QStringLiteral("ファイルを保存できません。\r\n%1");
+    case FailureCode::CatalogueUnreadable:
+        return QStringLiteral("カタログ %1 を読めません。");
+    case FailureCode::NotACatalogue:
+        return QStringLiteral(
+            "%1 はカタログではありません（ファイル名とディレクトリの見出しがありません）。");
     case FailureCode::Cancelled:
     case FailureCode::JobAborted:
         return QStringLiteral("処理が中断されました。");

@@ -6,6 +6,7 @@
 #include "JapaneseMessages.h"
 #include "OptionsDialog.h"
 #include "Pointer.h"
+#include "SearchWindow.h"
 #include "Twips.h"
 #include "VolumeLabels.h"
 
@@ -43,8 +44,8 @@ QString rootOf(const QString& path) {
 }
 
 ControllerServices controllerServices(const MainWindowServices& s) {
-    return ControllerServices{s.fileSystem,      s.labels,          s.dialogs, s.launcher,
-                              s.programFolder,   s.temporaryFolder, s.today,   s.yieldIntervalMs};
+    return ControllerServices{s.fileSystem,    s.labels,          s.dialogs, s.launcher,
+                              s.programFolder, s.temporaryFolder, s.today,   s.yieldIntervalMs};
 }
 
 } // namespace
@@ -103,6 +104,8 @@ void MainWindow::buildWindow() {
         ->setObjectName(QStringLiteral("mnuFileOpen"));
     file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
         ->setObjectName(QStringLiteral("mnuFileExit"));
+    file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click)
+        ->setObjectName(QStringLiteral("mnuFileSearch"));
     QAction* options =
         menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
     options->setObjectName(QStringLiteral("mnuOPT"));
@@ -447,6 +450,16 @@ void MainWindow::mnuFileOpen_Click() {
     controller_.openSavedList();
 }
 
+void MainWindow::mnuFileSearch_Click() {
+    if (search_ == nullptr) {
+        search_ = new SearchWindow(
+            {services_.dialogs, services_.launcher, services_.store, services_.yieldIntervalMs}, this);
+    }
+    search_->show();
+    search_->raise();
+    search_->activateWindow();
+}
+
 void MainWindow::mnuFileExit_Click() {
     close();
 }
@@ -492,6 +505,13 @@ void MainWindow::quitApp() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (search_ != nullptr && search_->searching()) {
+        // The search runs further down the stack: stop it, and close once it has returned.
+        search_->cmdStop_Click();
+        event->ignore();
+        QTimer::singleShot(50, this, &QWidget::close);
+        return;
+    }
     if (!controller_.requestQuit()) {
         // A command is under way further down the stack: it ends first, then the window closes.
         event->ignore();

@@ -24,6 +24,7 @@ namespace kartoma {
 class Dialogs;
 class FileSystem;
 class Launcher;
+class SearchWindow;
 class SettingsStore;
 class VolumeLabels;
 
@@ -57,6 +58,10 @@ public:
     void mnuFileNew_Click();
     void mnuFileOpen_Click();
     void mnuFileExit_Click();
+    /// Opens the search window (カタログ検索).
+    void mnuFileSearch_Click();
+    /// The search window, once it was opened.
+    SearchWindow* searchWindow() const { return search_; }
     void mnuOPT_Click();
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
@@ -133,6 +138,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QString currentDrive_;
 
+    SearchWindow* search_ = nullptr;
     bool wasMinimised_ = false;
 };
 

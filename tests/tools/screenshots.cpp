@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "OptionsDialog.h"
 #include "QtDialogs.h"
+#include "SearchWindow.h"
 #include "SettingsStore.h"
 #include "SplashWindow.h"
 #include "VolumeLabelDialog.h"
@@ -159,6 +160,38 @@ int main(int argc, char** argv) {
         splash.tick();
     }
     save(splash, out + QStringLiteral("/splash-last.png"));
+
+    // Three media's catalogues to search, written as the CSV writer writes them (UTF-8).
+    const QString books = QDir::tempPath() + QStringLiteral("/カタログ");
+    QDir().mkpath(books);
+    const char* media[][2] = {{"写真DVD-2019", "/media/dvd/2019/夏"},
+                              {"BACKUP-USB", "/media/usb/写真/旅行"},
+                              {"資料ディスク", "/media/cd/資料/画像"}};
+    for (int m = 0; m < 3; ++m) {
+        QFile f(books + QStringLiteral("/medium%1.csv").arg(m + 1));
+        f.open(QIODevice::WriteOnly);
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (int i = 1; i <= 4; ++i) {
+            text +=
+                QStringLiteral("\"IMG_%1%2.jpg\",\"%3\",%4,\"20%5/08/1%2\",\"10:2%2:00\",\"%6\",\"F\"\r\n")
+                    .arg(m + 1)
+                    .arg(i)
+                    .arg(QString::fromUtf8(media[m][1]))
+                    .arg(1843200 + 104729 * (i + 4 * m))
+                    .arg(19 + m)
+                    .arg(QString::fromUtf8(media[m][0]));
+        }
+        f.write(text.toUtf8());
+    }
+    kartoma::SearchWindow search({dialogs, launcher, store});
+    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_*.jpg"));
+    search.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(books);
+    search.show();
+    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    save(search, out + QStringLiteral("/search.png"));
+
     QDir(demo).removeRecursively();
+    QDir(books).removeRecursively();
     return 0;
 }
