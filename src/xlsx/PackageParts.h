@@ -3,8 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+struct zip;
 
 namespace kartoma {
 
@@ -32,5 +35,42 @@ std::string relsPartOf(const std::string& part);
 
 /// libzip's text for one of its error codes.
 QString zipErrorText(int code);
+
+/// A workbook package open for reading, closed with the object. Failures throw WorkbookError with
+/// the package's path as subject.
+class Package {
+public:
+    /// Opens the package at `path`: BookMissing when there is no such file, BookInvalid when it is
+    /// not a file or not a zip package. `checkConsistency` asks libzip to check the whole directory.
+    Package(const QString& path, bool checkConsistency);
+    ~Package();
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+
+    zip* handle() const { return zip_; }
+    const QString& path() const { return path_; }
+    bool contains(const std::string& part) const;
+    /// A part read whole, at most `cap` bytes. Nothing when it is missing and not `required`;
+    /// BookInvalid when it is missing and required, larger than `cap` or unreadable.
+    QByteArray readPart(const std::string& part, bool required, std::uint64_t cap) const;
+
+private:
+    QString path_;
+    zip* zip_ = nullptr;
+};
+
+/// Where a sheet and the parts beside it lie in a package.
+struct SheetLocation {
+    QString sheetName;         ///< as the workbook names it
+    std::string workbookPart;  ///< the package's main part
+    std::string sheetPart;
+    std::string stylesPart;    ///< empty when the workbook has none
+    std::string sharedStrings; ///< empty when the workbook has none
+};
+
+/// Finds the sheet named `name` (letter case ignored) through the package's relationships; with
+/// `orFirst`, the first sheet when none has that name. SheetMissing (subject: the sheet's name, or
+/// the package's path with `orFirst`) when there is none; BookInvalid when the parts are broken.
+SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap);
 
 } // namespace kartoma

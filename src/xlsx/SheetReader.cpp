@@ -3,9 +3,6 @@
 #include "PackageParts.h"
 #include "WorkbookError.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QXmlStreamReader>
 
 #include <zip.h>
 
@@ -130,15 +127,6 @@ std::int64_t wholeNumber(std::string_view text, std::int64_t fallback) {
 
 } // namespace
 
-/// The open package.
-struct SheetReader::Package {
-    zip_t* zip = nullptr;
-    ~Package() {
-        if (zip != nullptr) {
-            zip_discard(zip);
-        }
-    }
-};
 
 /// Scans one part of the package tag by tag, inflating it in pieces. It knows just enough XML for
 /// what spreadsheet applications write: tags, text with entities, comments, CDATA, processing
@@ -397,103 +385,16 @@ std::string_view SheetRow::cell(int column) const {
 
 namespace {
 
-QByteArray readSmallPart(zip_t* zip, const std::string& name, const QString& book, bool required) {
-    zip_stat_t st;
-    if (zip_stat(zip, name.c_str(), 0, &st) != 0) {
-        if (required) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, book,
-                                QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
-        }
-        return {};
-    }
-    zip_file_t* file = zip_fopen(zip, name.c_str(), 0);
-    if (file == nullptr || st.size > kMaxSmallPart) {
-        if (file != nullptr) {
-            zip_fclose(file);
-        }
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, book,
-                            QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
-    }
-    QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
-    const zip_int64_t n = zip_fread(file, data.data(), st.size);
-    zip_fclose(file);
-    if (n != static_cast<zip_int64_t>(st.size)) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, book,
-                            QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
-    }
-    return data;
-}
-
 } // namespace
 
 SheetReader::SheetReader(const QString& path, const QString& preferredSheet) : path_(path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
-        throw WorkbookError(WorkbookErrorCode::BookMissing, path);
+    package_ = std::make_unique<Package>(path, false);
+    const SheetLocation where = locateSheet(*package_, preferredSheet, true, kMaxSmallPart);
+    sheetName_ = where.sheetName;
+    if (!where.sharedStrings.empty()) {
+        readSharedStrings(where.sharedStrings);
     }
-    int error = 0;
-    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
-    if (zip == nullptr) {
-        throw WorkbookError(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? WorkbookErrorCode::BookMissing
-                                                                          : WorkbookErrorCode::BookInvalid,
-                            path, zipErrorText(error));
-    }
-    package_ = std::make_unique<Package>();
-    package_->zip = zip;
-
-    std::string workbookPart = "xl/workbook.xml";
-    for (const Relationship& r : readRelationships(readSmallPart(zip, "_rels/.rels", path, false))) {
-        if (r.type.endsWith(QLatin1String("/officeDocument"))) {
-            workbookPart = resolveTarget("", r.target);
-        }
-    }
-    QString sheetId;
-    QString firstId, firstName;
-    {
-        QXmlStreamReader reader(readSmallPart(zip, workbookPart, path, true));
-        while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement &&
-                reader.name() == QLatin1String("sheet")) {
-                const QXmlStreamAttributes a = reader.attributes();
-                const QString id = a.value(QLatin1String(kRelationshipsNs), QLatin1String("id")).toString();
-                const QString name = a.value(QLatin1String("name")).toString();
-                if (firstId.isEmpty()) {
-                    firstId = id;
-                    firstName = name;
-                }
-                if (sheetId.isEmpty() && name.compare(preferredSheet, Qt::CaseInsensitive) == 0) {
-                    sheetId = id;
-                    sheetName_ = name;
-                }
-            }
-        }
-        if (reader.hasError()) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, path, reader.errorString());
-        }
-    }
-    if (sheetId.isEmpty()) {
-        sheetId = firstId;
-        sheetName_ = firstName;
-    }
-    if (sheetId.isEmpty()) {
-        throw WorkbookError(WorkbookErrorCode::SheetMissing, path);
-    }
-    std::string sheetPart, sharedPart;
-    for (const Relationship& r :
-         readRelationships(readSmallPart(zip, relsPartOf(workbookPart), path, true))) {
-        if (r.id == sheetId) {
-            sheetPart = resolveTarget(folderOf(workbookPart), r.target);
-        } else if (r.type.endsWith(QLatin1String("/sharedStrings"))) {
-            sharedPart = resolveTarget(folderOf(workbookPart), r.target);
-        }
-    }
-    if (sheetPart.empty()) {
-        throw WorkbookError(WorkbookErrorCode::SheetMissing, path);
-    }
-    if (!sharedPart.empty()) {
-        readSharedStrings(sharedPart);
-    }
-    sheet_ = std::make_unique<Scanner>(zip, sheetPart, path_);
+    sheet_ = std::make_unique<Scanner>(package_->handle(), where.sheetPart, path_);
 }
 
 SheetReader::~SheetReader() {
@@ -506,7 +407,7 @@ std::uint64_t SheetReader::bytesRead() const {
 }
 
 void SheetReader::readSharedStrings(const std::string& part) {
-    Scanner scanner(package_->zip, part, path_);
+    Scanner scanner(package_->handle(), part, path_);
     Scanner::Tag tag;
     bool inItem = false;
     bool phonetic = false;

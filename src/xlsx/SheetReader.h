@@ -10,6 +10,8 @@
 
 namespace kartoma {
 
+class Package;
+
 /// One row of a sheet as SheetReader gives it: the values of its cells that hold something, by column.
 class SheetRow {
 public:
@@ -62,7 +64,6 @@ public:
     std::uint64_t bytesRead() const;
 
 private:
-    struct Package;
     class Scanner;
     void readSharedStrings(const std::string& part);
     void finishCell(SheetRow& row);

@@ -7,9 +7,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryFile>
-#include <QXmlStreamReader>
 
 #include <zip.h>
 
@@ -25,6 +23,8 @@ namespace kartoma {
 namespace {
 
 constexpr std::size_t kSpillBytes = 1 << 20;
+/// The largest part read whole (the sheet, the styles, the workbook).
+constexpr std::uint64_t kMaxPartBytes = 256u << 20;
 
 /// Reads the sheet part to libzip: the head, the spilled rows, the tail.
 class SheetStream {
@@ -140,15 +140,6 @@ std::string withStyle(const std::string& cellXml, int style) {
 
 } // namespace
 
-/// The open template package.
-struct WorkbookReport::Archive {
-    zip_t* zip = nullptr;
-    ~Archive() {
-        if (zip != nullptr) {
-            zip_discard(zip);
-        }
-    }
-};
 
 WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presenter) {}
 
@@ -178,7 +169,7 @@ void WorkbookReport::require(State least, const char* operation) {
 }
 
 void WorkbookReport::dropJob() {
-    archive_.reset();
+    package_.reset();
     sheet_.reset();
     styles_.reset();
     rowsFile_.reset();
@@ -207,32 +198,16 @@ void WorkbookReport::setBookFile(const QString& path) {
     state_ = State::Named;
 }
 
+template <typename Step> auto WorkbookReport::recorded(Step&& step) {
+    try {
+        return step();
+    } catch (const WorkbookError& error) {
+        fail(error.code(), error.subject(), error.detail());
+    }
+}
+
 QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
-    const zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), 0);
-    if (index < 0) {
-        if (required) {
-            fail(WorkbookErrorCode::BookInvalid, bookFile_,
-                 QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
-        }
-        return {};
-    }
-    zip_stat_t st;
-    zip_file_t* file = zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr || zip_stat_index(archive_->zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
-        st.size > (256u << 20)) {
-        if (file != nullptr) {
-            zip_fclose(file);
-        }
-        fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
-    }
-    QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
-    const zip_int64_t n = zip_fread(file, data.data(), st.size);
-    zip_fclose(file);
-    if (n != static_cast<zip_int64_t>(st.size)) {
-        fail(WorkbookErrorCode::BookInvalid, bookFile_,
-             QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
-    }
-    return data;
+    return recorded([&] { return package_->readPart(name, required, kMaxPartBytes); });
 }
 
 void WorkbookReport::openBook() {
@@ -240,22 +215,7 @@ void WorkbookReport::openBook() {
     if (state_ != State::Named) {
         fail(WorkbookErrorCode::JobNotOpen, QStringLiteral("OpenBook"));
     }
-    const QFileInfo info(bookFile_);
-    if (bookFile_.isEmpty() || !info.exists()) {
-        fail(WorkbookErrorCode::BookMissing, bookFile_);
-    }
-    if (!info.isFile()) {
-        fail(WorkbookErrorCode::BookInvalid, bookFile_);
-    }
-    int error = 0;
-    zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (zip == nullptr) {
-        fail(error == ZIP_ER_NOENT || error == ZIP_ER_OPEN ? WorkbookErrorCode::BookMissing
-                                                           : WorkbookErrorCode::BookInvalid,
-             bookFile_, zipErrorText(error));
-    }
-    archive_ = std::make_unique<Archive>();
-    archive_->zip = zip;
+    package_ = recorded([&] { return std::make_unique<Package>(bookFile_, true); });
     state_ = State::Open;
 }
 
@@ -280,43 +240,10 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     keepFirst_ = first - 1;
     keepLast_ = std::min(last, kMaxRows) - 1;
 
-    // The package's main part, then its sheet of that name.
-    workbookPart_ = "xl/workbook.xml";
-    for (const Relationship& r : readRelationships(readPart("_rels/.rels", false))) {
-        if (r.type.endsWith(QLatin1String("/officeDocument"))) {
-            workbookPart_ = resolveTarget("", r.target);
-        }
-    }
-    const QByteArray workbook = readPart(workbookPart_, true);
-    QString sheetId;
-    {
-        QXmlStreamReader reader(workbook);
-        while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement &&
-                reader.name() == QLatin1String("sheet") &&
-                reader.attributes().value(QLatin1String("name")).compare(name, Qt::CaseInsensitive) == 0) {
-                sheetId = reader.attributes()
-                              .value(QLatin1String(kRelationshipsNs), QLatin1String("id"))
-                              .toString();
-            }
-        }
-        if (reader.hasError()) {
-            fail(WorkbookErrorCode::BookInvalid, bookFile_, reader.errorString());
-        }
-    }
-    if (sheetId.isEmpty()) {
-        fail(WorkbookErrorCode::SheetMissing, name);
-    }
-    for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart_), true))) {
-        if (r.id == sheetId) {
-            sheetPart_ = resolveTarget(folderOf(workbookPart_), r.target);
-        } else if (r.type.endsWith(QLatin1String("/styles"))) {
-            stylesPart_ = resolveTarget(folderOf(workbookPart_), r.target);
-        }
-    }
-    if (sheetPart_.empty() || zip_name_locate(archive_->zip, sheetPart_.c_str(), 0) < 0) {
-        fail(WorkbookErrorCode::SheetMissing, name);
-    }
+    const SheetLocation where = recorded([&] { return locateSheet(*package_, name, false, kMaxPartBytes); });
+    workbookPart_ = where.workbookPart;
+    sheetPart_ = where.sheetPart;
+    stylesPart_ = where.stylesPart;
     // The sheet is read when the first thing is written to it: a job that only opens a saved list
     // and hands it over copies the sheet as it is, however large it is.
     state_ = State::SheetSelected;
@@ -759,11 +686,11 @@ void WorkbookReport::finish() {
         stylesText = styles_->text();
     }
 
-    const zip_int64_t count = zip_get_num_entries(archive_->zip, 0);
+    const zip_int64_t count = zip_get_num_entries(package_->handle(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        const char* name = zip_get_name(package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         if (name == nullptr) {
-            discard(QString::fromUtf8(zip_strerror(archive_->zip)));
+            discard(QString::fromUtf8(zip_strerror(package_->handle())));
         }
         zip_source_t* source = nullptr;
         const bool isSheet = stream && sheetPart_ == name;
@@ -777,7 +704,7 @@ void WorkbookReport::finish() {
                                        static_cast<zip_uint64_t>(workbookText.size()), 0);
         } else {
             source =
-                zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
+                zip_source_zip(out, package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
         }
         if (source == nullptr) {
             discard(QString::fromUtf8(zip_strerror(out)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WorkbookError.h"
+#include "PackageParts.h"
 #include "ReportComponent.h"
 #include "PrintParts.h"
 #include "SheetTemplate.h"
@@ -69,11 +70,12 @@ private:
         bool titleLook = false; ///< based on the title row's style, not the column's
         StylePart::Look look;
     };
-    struct Archive;
 
     [[noreturn]] void fail(WorkbookErrorCode code, const QString& subject, const QString& detail = {});
     void require(State least, const char* operation);
     void dropJob();
+    /// Runs `step`; a WorkbookError it throws becomes this job's error.
+    template <typename Step> auto recorded(Step&& step);
     QByteArray readPart(const std::string& name, bool required);
     void loadSheet();
     void loadStyles();
@@ -95,7 +97,7 @@ private:
     int errorCode_ = 0;
     QString errorText_;
     QString bookFile_;
-    std::unique_ptr<Archive> archive_;
+    std::unique_ptr<Package> package_;
     std::string workbookPart_;
     std::string sheetPart_;
     std::string stylesPart_;
