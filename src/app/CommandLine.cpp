@@ -28,7 +28,7 @@ std::optional<int> wholeNumber(const QString& text) {
 }
 
 /// Progress and problems on standard error while the walk and the workbook writer run.
-class ConsoleProgress final : public CatalogueHost {
+class ConsoleProgress final : public SilentHost {
 public:
     ConsoleProgress(std::FILE* err, bool quiet)
         : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
@@ -70,19 +70,11 @@ public:
         print(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
     }
 
-    // The writer's display: a progress line, nothing else has a meaning here.
-    void setStatusText(const QString&) override {}
+    // The writer's display: a progress line, nothing else has a meaning here; no questions either
+    // (a label is given or falls back to the folder's path).
     void setProgressRange(double, double maximum) override { maximum_ = maximum; }
     void setProgressValue(double value) override { value_ = value; }
     void setProgressVisible(bool visible) override { writing_ = visible; }
-    void showBusy(bool) override {}
-    void setToolbarIdle() override {}
-    void restoreIfMinimised() override {}
-    void setDefaultPointer() override {}
-    void refresh() override {}
-    // No questions on the command line: a label is given or falls back to the folder's path.
-    QString askVolumeLabel(const QString&) override { return {}; }
-    void setToolbarWriting() override {}
 
     void clearLine() {
         if (drawn_) {
