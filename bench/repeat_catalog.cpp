@@ -21,23 +21,6 @@
 
 namespace {
 
-class Quiet final : public kartoma::CatalogueHost {
-public:
-    void searching(const QString&) override {}
-    void yieldNow() override {}
-    void skipped(const QString&, int) override {}
-    void setStatusText(const QString&) override {}
-    void setProgressRange(double, double) override {}
-    void setProgressValue(double) override {}
-    void setProgressVisible(bool) override {}
-    void showBusy(bool) override {}
-    void setToolbarIdle() override {}
-    void restoreIfMinimised() override {}
-    void setDefaultPointer() override {}
-    void refresh() override {}
-    QString askVolumeLabel(const QString&) override { return {}; }
-    void setToolbarWriting() override {}
-};
 
 long statusKb(const char* field) {
     std::ifstream in("/proc/self/status");
@@ -90,7 +73,7 @@ int main(int argc, char** argv) {
     const int rounds = std::atoi(argv[4]);
     kartoma::PosixFileSystem fileSystem;
     kartoma::SystemVolumeLabels labels;
-    Quiet quiet;
+    kartoma::SilentHost quiet;
     QByteArray firstCsv, firstSheet;
     bool identical = true;
     try {

@@ -49,7 +49,7 @@ std::optional<int> wholeNumber(const QString& text) {
 }
 
 /// Progress and problems on standard error while the walk and the workbook writer run.
-class ConsoleProgress final : public CatalogueHost {
+class ConsoleProgress final : public SilentHost {
 public:
     ConsoleProgress(std::FILE* err, bool quiet)
         : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
@@ -92,19 +92,11 @@ public:
         print(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
     }
 
-    // The writer's display: a progress line, nothing else has a meaning here.
-    void setStatusText(const QString&) override {}
+    // The writer's display: a progress line, nothing else has a meaning here; no questions either
+    // (a label is given or falls back to the folder's path).
     void setProgressRange(double, double maximum) override { maximum_ = maximum; }
     void setProgressValue(double value) override { value_ = value; }
     void setProgressVisible(bool visible) override { writing_ = visible; }
-    void showBusy(bool) override {}
-    void setToolbarIdle() override {}
-    void restoreIfMinimised() override {}
-    void setDefaultPointer() override {}
-    void refresh() override {}
-    // No questions on the command line: a label is given or falls back to the folder's path.
-    QString askVolumeLabel(const QString&) override { return {}; }
-    void setToolbarWriting() override {}
 
     void clearLine() {
         if (drawn_) {
@@ -147,6 +139,7 @@ QString usageText() {
     return QStringLiteral(
         "Usage: kartoma                      open the window\n"
         "       kartoma --catalog DIR --out FILE [options]\n"
+        "       kartoma --search PATTERN [--path] CATALOGUE...\n"
         "\n"
         "Makes a catalogue of the folder DIR and its subfolders: one line per file (and folder) with\n"
         "name, folder, size, date, time, volume label and type. FILE ending in .csv gets a CSV file,\n"
@@ -164,6 +157,11 @@ QString usageText() {
         "  --lines N          workbook: lines per page (default 60)\n"
         "  --template PATH    workbook: the template to fill (default: Kartoma.xl_ beside the program)\n"
         "  --quiet            no progress, no summary\n"
+        "\n"
+        "--search looks through saved catalogues (workbooks, CSV files, or folders holding them) for\n"
+        "entries whose name matches PATTERN (the --filter rules), or with --path whose folder and name\n"
+        "do; it prints a CSV line per hit: volume, folder, name, size, date, time, catalogue.\n"
+        "\n"
         "  --help             this text\n"
         "  --version          the program's version\n"
         "\n"
@@ -190,8 +188,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet, help, version});
+    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("PATTERN"));
+    const QCommandLineOption path(QStringLiteral("path"));
+    parser.addOptions({catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet,
+                       help, version, search, path});
 
     const auto usageError = [&parsed](const QString& message) {
         parsed.action = ParsedCommandLine::Action::UsageError;
@@ -208,6 +208,27 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(version)) {
         parsed.action = ParsedCommandLine::Action::Version;
         return parsed;
+    }
+    if (parser.isSet(search)) {
+        for (const QCommandLineOption& other :
+             {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding}) {
+            if (parser.isSet(other)) {
+                return usageError(
+                    QStringLiteral("--%1 does not go with --search").arg(other.names().first()));
+            }
+        }
+        parsed.query.pattern = parser.value(search);
+        parsed.query.matchPath = parser.isSet(path);
+        parsed.catalogues = parser.positionalArguments();
+        parsed.quiet = parser.isSet(quiet);
+        if (parsed.query.pattern.isEmpty() || parsed.catalogues.isEmpty()) {
+            return usageError(QStringLiteral("--search needs a PATTERN and at least one CATALOGUE"));
+        }
+        parsed.action = ParsedCommandLine::Action::Search;
+        return parsed;
+    }
+    if (parser.isSet(path)) {
+        return usageError(QStringLiteral("--path goes with --search only"));
     }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(
@@ -331,6 +352,49 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
         print(err, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
         return 1;
     }
+}
+
+namespace {
+
+/// Hits to standard output as they come; unreadable catalogues to standard error.
+class ConsoleSearch final : public SearchSink {
+public:
+    ConsoleSearch(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+    void hit(const SearchHit& hit) override {
+        const std::string line = searchHitLine(hit);
+        std::fwrite(line.data(), 1, line.size(), out_);
+    }
+    void unreadable(const Failure& failure) override {
+        print(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
+    }
+    bool keepGoing(const QString&, std::uint64_t) override { return true; }
+
+private:
+    std::FILE* out_;
+    std::FILE* err_;
+};
+
+} // namespace
+
+int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quiet, std::FILE* out,
+              std::FILE* err) {
+    QElapsedTimer clock;
+    clock.start();
+    const std::string header = searchHeaderLine();
+    std::fwrite(header.data(), 1, header.size(), out);
+    ConsoleSearch sink(out, err);
+    const SearchSummary summary = searchCatalogues(catalogues, query, sink);
+    std::fflush(out);
+    if (!quiet) {
+        print(err, QStringLiteral("kartoma: %1 hits in %2 catalogues, %3 rows read, %4 unreadable, %5 s\n")
+                       .arg(summary.hits)
+                       .arg(summary.catalogues)
+                       .arg(summary.rows)
+                       .arg(summary.unreadable)
+                       .arg(static_cast<double>(clock.nsecsElapsed()) / 1e9, 0, 'f', 2));
+    }
+    return summary.unreadable > 0 ? 1 : 0;
 }
 
 } // namespace kartoma

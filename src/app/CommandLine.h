@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "CatalogueSearch.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,10 +17,13 @@ class VolumeLabels;
 /// options: every file of "*.*", no folders, depth 8, the volume's label or else the folder's path,
 /// the one-title layout of 60 lines, the template beside the program, CP932.
 struct ParsedCommandLine {
-    enum class Action { Window, Catalog, Help, Version, UsageError } action = Action::Window;
+    enum class Action { Window, Catalog, Search, Help, Version, UsageError } action = Action::Window;
     /// For Catalog: the request, its output named by --out (a CSV target or a workbook target with
     /// its save path); an empty template path means the template beside the program.
     CatalogueRequest request;
+    /// For Search: what to look for, and the catalogue files and folders to look in.
+    SearchQuery query;
+    QStringList catalogues;
     bool quiet = false; ///< no progress line, no summary
     QString error;      ///< for UsageError: what was wrong
 };
@@ -36,5 +40,12 @@ QString usageText();
 /// list gives no workbook, and that is a failure here: the user asked for a file and gets none.
 int runCommandLine(const CatalogueRequest& request, bool quiet, FileSystem& fileSystem, VolumeLabels& labels,
                    std::FILE* err);
+
+/// Searches saved catalogues: a UTF-8 CSV header line and one line per hit to `out`, a line naming
+/// each catalogue that cannot be read and a closing summary (unless `quiet`) to `err`. Returns the
+/// exit status: 0 whether or not anything matched, 1 when a catalogue could not be read (the others
+/// are searched all the same).
+int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quiet, std::FILE* out,
+              std::FILE* err);
 
 } // namespace kartoma

@@ -23,6 +23,10 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("cannot save output file %1");
     case FailureCode::Cancelled:
         return QStringLiteral("cancelled");
+    case FailureCode::CatalogueUnreadable:
+        return QStringLiteral("cannot read catalogue %1");
+    case FailureCode::NotACatalogue:
+        return QStringLiteral("not a catalogue (no title row with ファイル名 and ディレクトリ): %1");
     case FailureCode::TemplateMissing:
         return QStringLiteral("workbook not found: %1");
     case FailureCode::TemplateInvalid:

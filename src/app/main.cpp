@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -75,6 +77,11 @@ int runWindow(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kartoma"));
     QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
+    // The standard dialogs (file dialogs, message-box buttons) speak the user's language.
+    const std::unique_ptr<QTranslator> qtTexts = kartoma::qtTranslatorFor(QLocale());
+    if (qtTexts) {
+        QCoreApplication::installTranslator(qtTexts.get());
+    }
     Desktop desktop;
     WindowStartup startup(desktop);
     kartoma::startUp(desktop.store, startup);
@@ -104,6 +111,10 @@ int main(int argc, char* argv[]) {
         printTo(stderr, QStringLiteral("kartoma: %1\n\n").arg(parsed.error));
         printTo(stderr, kartoma::usageText());
         return 2;
+    case kartoma::ParsedCommandLine::Action::Search: {
+        QCoreApplication app(argc, argv);
+        return kartoma::runSearch(parsed.query, parsed.catalogues, parsed.quiet, stdout, stderr);
+    }
     case kartoma::ParsedCommandLine::Action::Catalog: {
         // No window: the command line needs no GUI, nor a display.
         QCoreApplication app(argc, argv);

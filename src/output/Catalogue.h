@@ -75,6 +75,25 @@ public:
     }
 };
 
+/// A host that shows nothing and asks nothing: the base of hosts without a window.
+class SilentHost : public CatalogueHost {
+public:
+    void searching(const QString&) override {}
+    void yieldNow() override {}
+    void skipped(const QString&, int) override {}
+    void setStatusText(const QString&) override {}
+    void setProgressRange(double, double) override {}
+    void setProgressValue(double) override {}
+    void setProgressVisible(bool) override {}
+    void showBusy(bool) override {}
+    void setToolbarIdle() override {}
+    void restoreIfMinimised() override {}
+    void setDefaultPointer() override {}
+    void refresh() override {}
+    QString askVolumeLabel(const QString&) override { return {}; }
+    void setToolbarWriting() override {}
+};
+
 /// The system a catalogue is made with.
 struct CatalogueServices {
     FileSystem& fileSystem;

@@ -13,10 +13,15 @@ namespace {
 
 constexpr std::size_t kBusyThreshold = 600;
 
+void showListNotOpened(CatalogueView& view, const QString& path) {
+    view.showFailure(Failure(FailureCode::PresentFailed, path));
+}
+
 } // namespace
 
 CatalogueController::CatalogueController(CatalogueView& view, ControllerServices services)
-    : view_(view), services_(std::move(services)), presenter_(services_.launcher, services_.temporaryFolder),
+    : view_(view), services_(std::move(services)),
+      presenter_(services_.launcher, services_.temporaryFolder, whenNotOpened(showListNotOpened)),
       report_(presenter_) {
     sinceYield_.start();
 }
@@ -30,6 +35,9 @@ void CatalogueController::createList() {
     }
     running_ = true;
     cancel_ = Cancel::None;
+    nameRefused_ = false;
+    csvDelivered_.clear();
+    presenter_.takePresented();
     emptiedCount_.reset();
     view_.setListCommandsEnabled(false);
     try {
@@ -38,23 +46,46 @@ void CatalogueController::createList() {
         CatalogueRequest request = view_.currentRequest();
         bool go = true;
         if (auto* csv = std::get_if<CsvTarget>(&request.output)) {
-            const QString defaultName =
-                services_.programFolder + QLatin1Char('/') + eraDateText(services_.today());
-            go = askSaveName(services_.dialogs, defaultName, QStringLiteral(".csv"), listFileName_);
-            csv->path = listFileName_;
+            go = askCsvName(csv->path);
         }
         if (go) {
             const CatalogueServices services{services_.fileSystem, services_.labels, report_};
             const CatalogueOutcome outcome = runCatalogue(request, services, *this, entries_);
-            if (std::holds_alternative<CsvTarget>(request.output)) {
+            if (!csvDelivered_.isEmpty()) {
                 listFileName_.clear();
             }
+            showDelivered(csvDelivered_.isEmpty() ? presenter_.takePresented() : QStringList{csvDelivered_});
             view_.showOutcome(outcome);
         }
     } catch (const Failure& failure) {
         reportFailure(failure);
+        if (nameRefused_) {
+            setStatusText(QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。"));
+        }
     }
     endCommand();
+}
+
+bool CatalogueController::askCsvName(QString& path) {
+    const QString defaultName = services_.programFolder + QLatin1Char('/') + eraDateText(services_.today());
+    const bool named = askSaveName(services_.dialogs, defaultName, QStringLiteral(".csv"), listFileName_);
+    path = listFileName_;
+    return named;
+}
+
+Launcher::Failed CatalogueController::whenNotOpened(std::function<void(CatalogueView&, const QString&)> show) {
+    return [alive = std::weak_ptr<int>(alive_), view = &view_, show = std::move(show)](const QString& path) {
+        if (!alive.expired()) {
+            show(*view, path);
+        }
+    };
+}
+
+void CatalogueController::showDelivered(const QStringList& files) {
+    // Whatever the desktop makes of them, the user can find the files again.
+    if (!files.isEmpty()) {
+        setStatusText(QStringLiteral("保存しました：") + files.join(QStringLiteral("、")));
+    }
 }
 
 void CatalogueController::endCommand() {
@@ -96,9 +127,10 @@ void CatalogueController::openSavedList() {
         report_.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
         report_.closeSheet();
         report_.setFinishOption(-2);
+        presenter_.takePresented();
         report_.finish();
-        setStatusText(QString());
         showBusy(false);
+        showDelivered(presenter_.takePresented());
     } catch (const WorkbookError& error) {
         // The engine's message, then the program ends, as it always has on a failed open.
         view_.showOpenFailure(failureOf(error));
@@ -134,6 +166,15 @@ void CatalogueController::stop() {
     setStatusText(QStringLiteral("処理が中断されました。"));
     setToolbarIdle();
     view_.setProgressVisible(false);
+}
+
+void CatalogueController::openHelp() {
+    // The help document beside the program, joined as it always was: folder, then the file's name.
+    const QString path = services_.programFolder + QStringLiteral("/Kartoma.html");
+    const auto notOpened = [](CatalogueView& view, const QString& file) { view.showHelpNotOpened(file); };
+    if (!services_.launcher.openFile(path, whenNotOpened(notOpened))) {
+        view_.showHelpNotOpened(path);
+    }
 }
 
 bool CatalogueController::requestQuit() {
@@ -202,19 +243,25 @@ void CatalogueController::setToolbarIdle() {
 }
 
 OutputTarget CatalogueController::outputAfterWalk(const OutputTarget& asStarted) {
-    const OutputTarget now = view_.currentRequest().output;
-    if (const auto* workbook = std::get_if<WorkbookTarget>(&now)) {
-        return *workbook;
+    if (std::holds_alternative<CsvTarget>(asStarted)) {
+        return asStarted; // named at the start: the list goes where the user said
     }
-    // Switched to CSV during the walk: no file name was asked for, and no workbook layout is chosen.
-    WorkbookTarget none = std::get<WorkbookTarget>(asStarted);
-    none.oneTitle = false;
-    none.allTitle = false;
-    return none;
+    OutputTarget now = view_.currentRequest().output;
+    auto* csv = std::get_if<CsvTarget>(&now);
+    if (csv == nullptr) {
+        return now;
+    }
+    // Switched to CSV during the walk: the list is not dropped, its file name is asked now.
+    if (!askCsvName(csv->path)) {
+        nameRefused_ = true;
+        throw Failure(FailureCode::Cancelled, QString());
+    }
+    return now;
 }
 
 bool CatalogueController::deliverCsv(const QString& path) {
-    return services_.launcher.openFile(path);
+    csvDelivered_ = path;
+    return services_.launcher.openFile(path, whenNotOpened(showListNotOpened));
 }
 
 void CatalogueController::setStatusText(const QString& text) {

@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "EntryList.h"
+#include "Launcher.h"
 #include "Presenters.h"
 #include "WorkbookReport.h"
 
@@ -10,13 +11,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace kartoma {
 
 class Dialogs;
 class Failure;
-class Launcher;
 
 /// The window as the controller drives it: what it shows, nothing it decides.
 class CatalogueView {
@@ -54,6 +55,8 @@ public:
     virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
     /// Opening a saved list failed; the program ends after the message.
     virtual void showOpenFailure(const Failure& failure) = 0;
+    /// The help document at `path` could not be opened.
+    virtual void showHelpNotOpened(const QString& path) = 0;
     /// Closes the window and ends the program.
     virtual void closeWindow() = 0;
 };
@@ -79,7 +82,10 @@ public:
     ~CatalogueController() override;
 
     /// ｴｸｾﾙﾌｧｲﾙ作成: makes a list (refused quietly while one runs). For CSV the file name is asked
-    /// first; cancelling that ends the command. A failure is shown, the user's stop is not.
+    /// first; cancelling that ends the command. When the options were switched to CSV during the
+    /// walk, the name is asked after it; cancelling then ends the command with a status text saying
+    /// nothing was saved. A failure is shown, the user's stop is not. The status text then names the
+    /// files delivered; an opener that gives up later is shown as a failure naming the file.
     void createList();
     /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook. A failure is
     /// shown and ends the program, as the command always has.
@@ -87,6 +93,9 @@ public:
     /// The stop steps: the sheet is closed, the job dropped, "処理が中断されました。" shown; the
     /// command ends at its next yield.
     void stop();
+    /// ﾍﾙﾌﾟ → 目次: the help document beside the program in the desktop's viewer; when it cannot be
+    /// opened (now or when the viewer gives up) the user is told its path.
+    void openHelp();
     /// The window asks to close. True when it may close now; while a command runs it is stopped,
     /// and the window is closed once the command has ended.
     bool requestQuit();
@@ -104,7 +113,6 @@ public:
     const QString& filterPattern() const { return filterPattern_; }
     void setFilterPattern(const QString& pattern) { filterPattern_ = pattern; }
     QString& filterPatternRef() { return filterPattern_; }
-    const ControllerServices& services() const { return services_; }
 
 private:
     enum class Cancel { None, Stop, Quit };
@@ -127,11 +135,17 @@ private:
     void refresh() override;
 
     void endCommand();
+    bool askCsvName(QString& path);
+    /// Tells the user about files the opener gave up on, as long as this controller lives.
+    Launcher::Failed whenNotOpened(std::function<void(CatalogueView&, const QString&)> show);
+    void showDelivered(const QStringList& files);
     void reportFailure(const Failure& failure);
     std::size_t entryCount() const;
 
     CatalogueView& view_;
     ControllerServices services_;
+    /// Watched by the openers' late reports, which may come after this controller is gone.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     OpenInApplicationPresenter presenter_;
     WorkbookReport report_;
     EntryList entries_;
@@ -143,6 +157,8 @@ private:
     Cancel cancel_ = Cancel::None;
     std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
     QElapsedTimer sinceYield_;
+    QString csvDelivered_;               ///< the CSV file handed to the viewer by this command
+    bool nameRefused_ = false;           ///< the CSV name asked after the walk was cancelled
 };
 
 } // namespace kartoma

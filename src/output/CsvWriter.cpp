@@ -28,14 +28,15 @@ public:
     }
 
     void text(QStringView value) {
-        buffer_ += '"';
         if (encoding_ == CsvEncoding::Cp932) {
+            buffer_ += '"';
             encoder_.append(value, buffer_, replaced_, true);
+            buffer_ += '"';
         } else {
             const QByteArray utf8 = value.toUtf8();
-            appendDoubled(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+            appendQuotedField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+                              buffer_);
         }
-        buffer_ += '"';
     }
 
     /// A text field given as a name's bytes, straight from the file system.
@@ -44,9 +45,7 @@ public:
         // (a double quote is never part of a CP932 double-byte character).
         if (isAscii(value) ||
             (encoding_ == CsvEncoding::Cp932 && nameEncoding(value) == NameEncoding::Cp932)) {
-            buffer_ += '"';
-            appendDoubled(value);
-            buffer_ += '"';
+            appendQuotedField(value, buffer_);
             return;
         }
         text(nameText(value));
@@ -108,15 +107,6 @@ public:
     std::uint64_t replaced() const { return replaced_; }
 
 private:
-    void appendDoubled(std::string_view value) {
-        for (const char c : value) {
-            if (c == '"') {
-                buffer_ += '"';
-            }
-            buffer_ += c;
-        }
-    }
-
     CsvEncoding encoding_;
     const Cp932Encoder& encoder_;
     QIODevice& device_;
@@ -126,6 +116,17 @@ private:
 };
 
 } // namespace
+
+void appendQuotedField(std::string_view utf8, std::string& out) {
+    out += '"';
+    for (const char c : utf8) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+}
 
 CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
                    const QString& pathForMessages) {

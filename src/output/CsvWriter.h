@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 class QIODevice;
 
@@ -19,6 +21,9 @@ struct CsvResult {
     std::uint64_t lines = 0;              ///< entry lines written, the header not counted
     std::uint64_t replacedCharacters = 0; ///< characters written as "?" because CP932 cannot hold them
 };
+
+/// Appends `utf8` as a quoted CSV text field: in double quotes, inner quotes doubled.
+void appendQuotedField(std::string_view utf8, std::string& out);
 
 /// Writes the list as CSV: the header line, then one line per entry in list order, each ending in
 /// CR LF. Text fields are quoted with inner quotes doubled, so any name reads back as itself; the

@@ -8,8 +8,9 @@
 
 namespace kartoma {
 
-OpenInApplicationPresenter::OpenInApplicationPresenter(Launcher& launcher, QString folder)
-    : launcher_(launcher), folder_(std::move(folder)) {}
+OpenInApplicationPresenter::OpenInApplicationPresenter(Launcher& launcher, QString folder,
+                                                       std::function<void(const QString&)> failed)
+    : launcher_(launcher), folder_(std::move(folder)), failed_(std::move(failed)) {}
 
 QString OpenInApplicationPresenter::destinationFor(const QString& bookFile) {
     // A saved list keeps its own name; a list made from the template is named after the moment.
@@ -26,7 +27,9 @@ QString OpenInApplicationPresenter::destinationFor(const QString& bookFile) {
 }
 
 bool OpenInApplicationPresenter::present(const QString& savedPath) {
-    return launcher_.openFile(savedPath);
+    // The file is there whatever the opener makes of it: the user is told where.
+    presented_.append(savedPath);
+    return launcher_.openFile(savedPath, failed_);
 }
 
 } // namespace kartoma

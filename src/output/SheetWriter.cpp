@@ -107,6 +107,8 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
 
 void SheetLayout::writeTitleRow(std::int64_t page) {
     const int d = static_cast<int>((page - 1) * pageLN_);
+    // Every title row looks like the template's own, whatever the columns below it look like.
+    report_.pos(0, d, 6, d).setTitleLook();
     report_.pos(0, d, 6, d).attr().setAttrA(12);
     report_.pos(0, d, 6, d).attr().setAttrB(9);
     report_.pos(0, d, 6, d).attr().setAttrC(22);
@@ -151,7 +153,12 @@ bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN
     display.setProgressVisible(true);
     SheetLayout layout(report, list, pageLN, display);
     const std::int64_t pages = pageCount(list.count(), pageLN);
+    const int lines = usablePageLines(pageLN);
     for (std::int64_t page = 1; page <= pages; ++page) {
+        // The printed pages are the list's pages: each begins with its title row.
+        if (page > 1) {
+            report.pageSetup().addRowBreak(static_cast<int>((page - 1) * lines));
+        }
         layout.writePage(page);
     }
     display.setProgressVisible(false);

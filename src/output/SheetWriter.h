@@ -32,8 +32,9 @@ public:
     /// Entry `slot` into sheet row `row` (from 2): A name, B folder, C size (a number), D date,
     /// E time, G type, the row 13.5 points high, then F the volume label when there is one.
     void writeEntryRow(std::size_t slot, std::int64_t row);
-    /// The title row of page `page` (from 1), at sheet row (page - 1) * pageLN + 1: the header look
-    /// (AttrA 12, AttrB 9, AttrC 22) over A to G, the seven titles, 13.5 points high.
+    /// The title row of page `page` (from 1), at sheet row (page - 1) * pageLN + 1: the template's
+    /// title-row look with the header attributes (AttrA 12, AttrB 9, AttrC 22) over A to G, the seven
+    /// titles, 13.5 points high.
     void writeTitleRow(std::int64_t page);
     /// Page `page`: its title row, then up to pageLN - 1 entries from slot (page - 1) * (pageLN - 1).
     void writePage(std::int64_t page);
@@ -52,7 +53,8 @@ private:
     qsizetype referenceLength_ = 0;
 };
 
-/// The workbook with a title row at the top of every page. Returns false (with the status text
+/// The workbook with a title row at the top of every page, and a page break above each title row
+/// but the first, so that every printed page is one page of the list. Returns false (with the status text
 /// "ファイルはありません。") when the list is empty and no workbook was made. Throws Failure when the
 /// report component fails, a stop included.
 bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN, const QString& templatePath,

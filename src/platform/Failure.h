@@ -11,14 +11,16 @@ namespace kartoma {
 /// What went wrong, as one code per kind of failure. The front ends turn a code into a message in
 /// their own language, each from one table (Japanese in the window, English on the command line).
 enum class FailureCode {
-    RootNotFound = 1, ///< the folder to catalogue does not exist
-    RootNotFolder,    ///< the path names something that is not a folder
-    RootUnreadable,   ///< the folder exists but cannot be listed
-    OutputCreate,     ///< the output file cannot be created
-    OutputWrite,      ///< writing the output failed (disk full, I/O error)
-    OutputCommit,     ///< the finished output could not replace the target
-    Cancelled,        ///< the user stopped the command or closed the program while it ran
-    CsvPresentFailed, ///< the CSV file was saved but no program could be started to show it
+    RootNotFound = 1,    ///< the folder to catalogue does not exist
+    RootNotFolder,       ///< the path names something that is not a folder
+    RootUnreadable,      ///< the folder exists but cannot be listed
+    OutputCreate,        ///< the output file cannot be created
+    OutputWrite,         ///< writing the output failed (disk full, I/O error)
+    OutputCommit,        ///< the finished output could not replace the target
+    Cancelled,           ///< the user stopped the command or closed the program while it ran
+    CsvPresentFailed,    ///< the CSV file was saved but no program could be started to show it
+    CatalogueUnreadable, ///< a saved catalogue to search cannot be opened or read
+    NotACatalogue,       ///< a file to search is no catalogue (no title row names its columns)
     // The workbook engine's failures; their numbers are its error codes (WorkbookErrorCode).
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)

@@ -1,5 +1,7 @@
 #include "LikePattern.h"
 
+#include "NameText.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -12,6 +14,18 @@ QString upperCased(QStringView text) {
         c = QChar::toUpper(c);
     }
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.constData()), chars.size());
+}
+
+void appendUpperUtf8(std::string_view name, std::string& out) {
+    if (isAscii(name)) {
+        for (const char c : name) {
+            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        return;
+    }
+    const QByteArray upper =
+        upperCased(nameText(name)).toUtf8();
+    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
 }
 
 LikePattern::LikePattern(const QString& pattern) {

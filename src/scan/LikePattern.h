@@ -14,6 +14,10 @@ namespace kartoma {
 /// name and its key have the same characters one for one: "?" stands for one character in both.
 QString upperCased(QStringView text);
 
+/// Appends `name` (UTF-8) upper-cased, as the pattern compares it, to `out`: ASCII by a table, the
+/// rest by `upperCased` of the name's text (`nameText`).
+void appendUpperUtf8(std::string_view name, std::string& out);
+
 /// A file-name pattern with the rules of the filter box, compiled once and matched against many names:
 ///
 ///   ?        any single character          #        any single digit 0-9

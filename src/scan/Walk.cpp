@@ -25,19 +25,18 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-namespace {
-
-/// Appends the upper-cased UTF-8 form of `name` to `out`.
-void appendUpperKey(std::string_view name, std::string& out) {
-    if (isAscii(name)) {
-        for (const char c : name) {
-            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-        }
-        return;
+std::string joinPathBytes(const std::string& folder, std::string_view name) {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path = folder;
+    if (path.empty() || path.back() != '/') {
+        path += '/';
     }
-    const QByteArray upper = upperCased(nameText(name)).toUtf8();
-    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
+    path.append(name);
+    return path;
 }
+
+namespace {
 
 FailureCode rootFailureCode(int errnum) {
     switch (errnum) {
@@ -155,7 +154,7 @@ private:
         keys_.clear();
         keyOffsets_.assign(1, 0);
         for (std::size_t i = 0; i < n; ++i) {
-            appendUpperKey(listing_.name(i), keys_);
+            appendUpperUtf8(listing_.name(i), keys_);
             keyOffsets_.push_back(static_cast<std::uint32_t>(keys_.size()));
         }
         order_.resize(n);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kartoma {
@@ -56,6 +57,8 @@ QString searchingText(const QString& folder);
 
 /// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
 QString joinPath(const QString& folder, const QString& name);
+/// The same join for names held as UTF-8 (or other) bytes.
+std::string joinPathBytes(const std::string& folder, std::string_view name);
 
 /// Walks `root` and its subfolders down to `options.depth` levels. Each folder is read completely
 /// before anything below it is searched, and stays open (one handle per level) only so that its

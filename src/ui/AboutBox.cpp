@@ -31,6 +31,10 @@ QString AboutBox::versionText() {
     return QStringLiteral("ﾊﾞｰｼﾞｮﾝ %1.%2.%3").arg(kMajor).arg(kMinor).arg(kRevision);
 }
 
+QString AboutBox::descriptionText() {
+    return QStringLiteral("指定したフォルダの\r\nファイルリストを\r\nエクセルファイルに\r\n出力します。");
+}
+
 AboutBox::AboutBox(QWidget* parent)
     : QDialog(parent,
               Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
@@ -61,12 +65,13 @@ AboutBox::AboutBox(QWidget* parent)
     rule->setFrameShadow(QFrame::Sunken);
     rule->setGeometry(twipsRect(this, 120, 1140, 5552 - 120, 30));
 
-    auto* description =
-        new QLabel(QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"), this);
+    // Broken by hand between words: left to wrap by itself, a font a little wider than the one the
+    // box was drawn for breaks it inside them.
+    auto* description = new QLabel(descriptionText().replace(QLatin1String("\r\n"), QLatin1String("\n")), this);
     description->setObjectName(QStringLiteral("lblDescription"));
-    description->setWordWrap(true);
+    description->setWordWrap(false);
     description->setGeometry(twipsRect(this, 1050, 1365, 2655, 510));
-    fitHeight(description);
+    fitHeightMovingDown(description, twipsToPixels(this, 120));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));

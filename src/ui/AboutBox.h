@@ -11,6 +11,8 @@ public:
 
     static QString titleText();   ///< "Kartoma for Excel97"
     static QString versionText(); ///< "ﾊﾞｰｼﾞｮﾝ 1.0.0"
+    /// What the program does, in lines broken between words (CR LF).
+    static QString descriptionText();
 };
 
 } // namespace kartoma

@@ -24,6 +24,11 @@ QString messageOf(FailureCode code) {
     case FailureCode::CsvPresentFailed:
         return QStringLiteral("CSVファイルを表示するアプリケーションを起動できませんでした。"
                               "ファイルは次の場所に保存されています。\r\n%1");
+    case FailureCode::CatalogueUnreadable:
+        return QStringLiteral("カタログ %1 を読めません。");
+    case FailureCode::NotACatalogue:
+        return QStringLiteral(
+            "%1 はカタログではありません（ファイル名とディレクトリの見出しがありません）。");
     case FailureCode::Cancelled:
     case FailureCode::JobAborted:
         return QStringLiteral("処理が中断されました。");
@@ -45,8 +50,7 @@ QString messageOf(FailureCode code) {
     case FailureCode::WorkbookSave:
         return QStringLiteral("ブックを保存できません。\r\n%1");
     case FailureCode::PresentFailed:
-        return QStringLiteral(
-            "表計算ソフトを起動できませんでした。ブックは次の場所に保存されています。\r\n%1");
+        return QStringLiteral("このファイルを開けるアプリケーションがありませんでした。ファイルは次の場所に保存されています。\r\n%1");
     }
     return QStringLiteral("エラー %1");
 }

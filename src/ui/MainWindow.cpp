@@ -4,9 +4,9 @@
 #include "Dialogs.h"
 #include "Failure.h"
 #include "JapaneseMessages.h"
-#include "Launcher.h"
 #include "OptionsDialog.h"
 #include "Pointer.h"
+#include "SearchWindow.h"
 #include "Twips.h"
 #include "VolumeLabels.h"
 
@@ -18,12 +18,14 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
 #include <QMovie>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStorageInfo>
 #include <QTimer>
 #include <QToolBar>
@@ -102,6 +104,8 @@ void MainWindow::buildWindow() {
         ->setObjectName(QStringLiteral("mnuFileOpen"));
     file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
         ->setObjectName(QStringLiteral("mnuFileExit"));
+    file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click)
+        ->setObjectName(QStringLiteral("mnuFileSearch"));
     QAction* options =
         menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
     options->setObjectName(QStringLiteral("mnuOPT"));
@@ -170,6 +174,8 @@ void MainWindow::buildWindow() {
     // The simple style: one text, kept until a command sets the next.
     statusLabel_ = new QLabel(statusBar_);
     statusLabel_->setObjectName(QStringLiteral("sbrStatusBar1Text"));
+    // The label takes the room the bar gives it; a longer text is shortened to fit (showStatusText).
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar_->addWidget(statusLabel_, 1);
 
     progress_ = new QProgressBar(client_);
@@ -219,6 +225,7 @@ void MainWindow::layOut() {
     bar.moveTop(bottom - twipsToPixels(this, 3390 - 3120));
     progress_->setGeometry(bar);
     progress_->raise();
+    showStatusText();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -297,11 +304,21 @@ void MainWindow::dir1_Change() {
 }
 
 QString MainWindow::statusText() const {
-    return statusLabel_->text();
+    return statusFull_;
+}
+
+void MainWindow::showStatusText() {
+    // A long path is shortened in its middle, so that the end of the text (what is being done, the
+    // file's name) stays readable; the whole text is the tooltip.
+    const int room = std::max(0, statusBar_->contentsRect().width() - 2 * statusBar_->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) - 8);
+    const QString shown = statusLabel_->fontMetrics().elidedText(statusFull_, Qt::ElideMiddle, room);
+    statusLabel_->setText(shown);
+    statusLabel_->setToolTip(shown == statusFull_ ? QString() : statusFull_);
 }
 
 void MainWindow::setStatusText(const QString& text) {
-    statusLabel_->setText(text);
+    statusFull_ = text;
+    showStatusText();
 }
 
 void MainWindow::setProgressRange(double minimum, double maximum) {
@@ -324,6 +341,9 @@ void MainWindow::setToolbarMode(ToolbarMode mode) {
     bye_->setEnabled(!writing);
     stop_->setVisible(writing);
     stop_->setEnabled(writing);
+    // The toolbar would lay its buttons out at its next event; the closing steps repaint before
+    // that, and the stop button must be gone by then.
+    toolbar_->layout()->activate();
 }
 
 void MainWindow::setListCommandsEnabled(bool enabled) {
@@ -407,7 +427,7 @@ void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
     }
     if (outcome.replacedCharacters > 0) {
         services_.dialogs.inform(QStringLiteral("Kartoma"),
-                                 QStringLiteral("CSV形式で表せない文字が%1文字あり、「?」で出力しました。")
+                                 QStringLiteral("Shift-JIS（CP932）で表せない文字が%1文字あり、「?」で出力しました。")
                                      .arg(outcome.replacedCharacters),
                                  false);
     }
@@ -418,6 +438,11 @@ void MainWindow::showOpenFailure(const Failure& failure) {
                              QStringLiteral("Err") + japaneseText(failure) +
                                  QStringLiteral("\r\nプログラムを強制終了します。"),
                              true);
+}
+
+void MainWindow::showHelpNotOpened(const QString& path) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"),
+                             QStringLiteral("ヘルプを開けませんでした。\r\n%1").arg(path), true);
 }
 
 void MainWindow::closeWindow() {
@@ -432,6 +457,16 @@ void MainWindow::mnuFileOpen_Click() {
     controller_.openSavedList();
 }
 
+void MainWindow::mnuFileSearch_Click() {
+    if (search_ == nullptr) {
+        search_ = new SearchWindow(
+            {services_.dialogs, services_.launcher, services_.store, services_.yieldIntervalMs}, this);
+    }
+    search_->show();
+    search_->raise();
+    search_->activateWindow();
+}
+
 void MainWindow::mnuFileExit_Click() {
     close();
 }
@@ -442,8 +477,7 @@ void MainWindow::mnuOPT_Click() {
 }
 
 void MainWindow::mnuHelpContents_Click() {
-    // The help document beside the program, joined as it always was: folder, then the file's name.
-    services_.launcher.openFile(services_.programFolder + QStringLiteral("/Kartoma.html"));
+    controller_.openHelp();
 }
 
 void MainWindow::mnuHelpAbout_Click() {
@@ -478,6 +512,13 @@ void MainWindow::quitApp() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (search_ != nullptr && search_->searching()) {
+        // The search runs further down the stack: stop it, and close once it has returned.
+        search_->cmdStop_Click();
+        event->ignore();
+        QTimer::singleShot(50, this, &QWidget::close);
+        return;
+    }
     if (!controller_.requestQuit()) {
         // A command is under way further down the stack: it ends first, then the window closes.
         event->ignore();

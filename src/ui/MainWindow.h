@@ -24,6 +24,7 @@ namespace kartoma {
 class Dialogs;
 class FileSystem;
 class Launcher;
+class SearchWindow;
 class SettingsStore;
 class VolumeLabels;
 
@@ -57,6 +58,10 @@ public:
     void mnuFileNew_Click();
     void mnuFileOpen_Click();
     void mnuFileExit_Click();
+    /// Opens the search window (カタログ検索).
+    void mnuFileSearch_Click();
+    /// The search window, once it was opened.
+    SearchWindow* searchWindow() const { return search_; }
     void mnuOPT_Click();
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
@@ -99,6 +104,7 @@ private:
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
     void showOpenFailure(const Failure& failure) override;
+    void showHelpNotOpened(const QString& path) override;
     void closeWindow() override;
 
     void buildWindow();
@@ -107,6 +113,7 @@ private:
     void drvDrive1_Change();
     void dir1_Change();
     void fillDrives();
+    void showStatusText();
 
     Settings& settings_;
     MainWindowServices services_;
@@ -127,9 +134,11 @@ private:
     QMovie* movie_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QString statusFull_; ///< the status text before it is shortened to fit
     QProgressBar* progress_ = nullptr;
     QString currentDrive_;
 
+    SearchWindow* search_ = nullptr;
     bool wasMinimised_ = false;
 };
 

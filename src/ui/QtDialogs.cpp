@@ -4,11 +4,20 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
-#include <QProcess>
+#include <QTimer>
+#include <QTranslator>
 #include <QUrl>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace kartoma {
 
@@ -44,6 +53,16 @@ std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& r
 
 } // namespace
 
+std::unique_ptr<QTranslator> qtTranslatorFor(const QLocale& locale) {
+    auto translator = std::make_unique<QTranslator>();
+    // load() walks the locale's fallbacks itself (ja_JP, then ja).
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return nullptr;
+    }
+    return translator;
+}
+
 std::optional<QString> QtDialogs::askSaveFileName(const FileDialogRequest& request) {
     return runFileDialog(parent_, request, QFileDialog::AcceptSave);
 }
@@ -71,13 +90,39 @@ void QtDialogs::editVolumeLabel(QString& volumeLabel, const QString& folder) {
     dialog.exec();
 }
 
-bool DesktopLauncher::openFile(const QString& path) {
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        return true;
+DesktopLauncher::DesktopLauncher(QString opener) : opener_(std::move(opener)) {}
+
+// Openers still running are left to themselves: they belong to the desktop, not to this program.
+DesktopLauncher::~DesktopLauncher() = default;
+
+bool DesktopLauncher::openFile(const QString& path, Failed failed) {
+    QByteArray program = QFile::encodeName(opener_);
+    QByteArray argument = QFile::encodeName(path);
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0) {
+        // No opener here: the desktop services, which can only say whether something started.
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }
-    // Without desktop services (a bare X server, no session): the desktop's opener, the path as
-    // its one argument.
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    // The opener exits with an error when no application takes the file, and in some desktops only
+    // once the application has ended: look for its exit now and then, never wait for it.
+    auto* timer = new QTimer(&watchers_);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, path, failed = std::move(failed)] {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == 0) {
+            return;
+        }
+        timer->deleteLater();
+        timer->stop();
+        const bool success = done == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!success && done == pid && failed) {
+            failed(path);
+        }
+    });
+    timer->start();
+    return true;
 }
 
 } // namespace kartoma

@@ -3,9 +3,19 @@
 #include "Dialogs.h"
 #include "Launcher.h"
 
+#include <QObject>
+
+#include <memory>
+
+class QLocale;
+class QTranslator;
 class QWidget;
 
 namespace kartoma {
+
+/// Qt's own translations for `locale` (its standard dialogs and buttons), from Qt's translations
+/// folder; null when there are none for it (the untranslated texts are English).
+std::unique_ptr<QTranslator> qtTranslatorFor(const QLocale& locale);
 
 /// The real dialogs: Qt's file dialogs and message boxes, and the volume label dialog.
 class QtDialogs final : public Dialogs {
@@ -24,11 +34,19 @@ private:
     QWidget* parent_;
 };
 
-/// The desktop's own applications, reached through QDesktopServices (else xdg-open): the path goes
-/// over as a URL or as one argument, never through a shell.
+/// The desktop's own applications, reached through the desktop's opener (xdg-open), which this
+/// launcher runs itself so that its exit status is seen; the path goes over as one argument, never
+/// through a shell. Without an opener on the system, QDesktopServices is asked instead.
 class DesktopLauncher final : public Launcher {
 public:
-    bool openFile(const QString& path) override;
+    /// `opener` is the program that opens a file given as its one argument.
+    explicit DesktopLauncher(QString opener = QStringLiteral("xdg-open"));
+    ~DesktopLauncher() override;
+    bool openFile(const QString& path, Failed failed) override;
+
+private:
+    QString opener_;
+    QObject watchers_; ///< parent of the timers that look for the openers' exit
 };
 
 } // namespace kartoma

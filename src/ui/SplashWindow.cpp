@@ -41,8 +41,12 @@ SplashWindow::SplashWindow(std::function<void()> showMainWindow, QWidget* parent
     QRandomGenerator random(static_cast<quint32>(QRandomGenerator::system()->generate()));
     animation_.scatter([&random] { return random.generateDouble(); });
 
+    // The spiral was paced by the smallest timer interval, which ticked at the system timer's
+    // resolution of about 15.6 ms; a 1 ms timer here really ticks every millisecond and the spiral
+    // would be over before it is seen, so the frames keep that pace.
     timer_ = new QTimer(this);
-    timer_->setInterval(1);
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setInterval(16);
     connect(timer_, &QTimer::timeout, this, &SplashWindow::tick);
     timer_->start();
 }

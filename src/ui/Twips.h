@@ -47,3 +47,34 @@ inline void fitHeight(QLabel* label) {
 }
 
 } // namespace kartoma
+
+namespace kartoma {
+
+/// fitHeight for a label with controls below it in a fixed-size window: what lies below the label
+/// moves down by as much as the label grew into it, and the window grows to hold everything, so a
+/// font larger than the one the window was drawn for neither covers nor cuts a line.
+inline void fitHeightMovingDown(QLabel* label, int gap) {
+    const int oldBottom = label->geometry().bottom();
+    fitHeight(label);
+    QWidget* window = label->parentWidget();
+    const QList<QWidget*> children = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int firstBelow = window->height();
+    for (const QWidget* child : children) {
+        if (child != label && child->y() > oldBottom) {
+            firstBelow = std::min(firstBelow, child->y());
+        }
+    }
+    const int overlap = std::max(0, label->geometry().bottom() + gap - firstBelow);
+    int lowest = 0;
+    for (QWidget* child : children) {
+        if (child != label && child->y() > oldBottom) {
+            child->move(child->x(), child->y() + overlap);
+        }
+        lowest = std::max(lowest, child->geometry().bottom());
+    }
+    if (lowest + gap > window->height()) {
+        window->setFixedSize(window->width(), lowest + gap);
+    }
+}
+
+} // namespace kartoma

@@ -35,7 +35,6 @@ VolumeLabelDialog::VolumeLabelDialog(QString& volumeLabel, QWidget* parent)
     // The line ends are CR LF; a label shows LF as the line break.
     label1->setText(explanation().replace(QLatin1String("\r\n"), QLatin1String("\n")));
     label1->setWordWrap(false);
-    fitHeight(label1);
 
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
@@ -63,6 +62,8 @@ VolumeLabelDialog::VolumeLabelDialog(QString& volumeLabel, QWidget* parent)
     cancel->setObjectName(QStringLiteral("cmdCancel"));
     cancel->setGeometry(twipsRect(this, 3840, 1770, 1095, 345));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    fitHeightMovingDown(label1, twipsToPixels(this, 120));
 
     setTabOrder(text_, ok);
     setTabOrder(ok, cancel);

@@ -26,6 +26,14 @@ void CellHandle::setRowHeight(double points) {
     report_.setRowHeight(range_, points);
 }
 
+void CellHandle::setTitleLook() {
+    report_.setTitleLook(range_);
+}
+
+void PageSetupHandle::addRowBreak(int row) {
+    report_.addRowBreak(row);
+}
+
 void PageSetupHandle::setPageText(const QString& left, const QString& centre, const QString& right) {
     report_.setPageText(left, centre, right);
 }

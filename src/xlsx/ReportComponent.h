@@ -44,6 +44,9 @@ public:
     /// The height of the cell's row, in points.
     void setRowHeight(double points);
     RangeAttr attr() { return RangeAttr(report_, range_); }
+    /// The cells take the look of the sheet's title row (its own first row) in their column, instead
+    /// of their column's; attributes then apply over it.
+    void setTitleLook();
     const CellRange& range() const { return range_; }
 
 private:
@@ -57,6 +60,9 @@ public:
     explicit PageSetupHandle(ReportComponent& report) : report_(report) {}
     /// The left, centre and right footer texts. "&P" prints the page number, "&N" the page count.
     void setPageText(const QString& left, const QString& centre, const QString& right);
+    /// A manual page break above zero-based row `row`: that row begins a printed page. Added to the
+    /// sheet's own breaks; every other print setting of the sheet stays as it is.
+    void addRowBreak(int row);
 
 private:
     ReportComponent& report_;
@@ -114,6 +120,8 @@ public:
     virtual void setRowHeight(const CellRange& range, double points) = 0;
     virtual void setAttr(const CellRange& range, AttrMember member, int value) = 0;
     virtual void setPageText(const QString& left, const QString& centre, const QString& right) = 0;
+    virtual void setTitleLook(const CellRange& range) = 0;
+    virtual void addRowBreak(int row) = 0;
 };
 
 /// Where a finished workbook goes, and how the user gets it.

@@ -2,14 +2,14 @@
 
 #include "OutputFile.h"
 #include "SystemError.h"
+#include "PackageParts.h"
+#include "PrintParts.h"
 #include "WorkbookError.h"
 #include "XmlText.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryFile>
-#include <QXmlStreamReader>
 
 #include <zip.h>
 
@@ -25,53 +25,8 @@ namespace kartoma {
 namespace {
 
 constexpr std::size_t kSpillBytes = 1 << 20;
-constexpr const char* kRelationshipsNs =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-
-struct Relationship {
-    QString id, type, target;
-};
-
-std::vector<Relationship> readRelationships(const QByteArray& xml) {
-    std::vector<Relationship> list;
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement &&
-            reader.name() == QLatin1String("Relationship")) {
-            const QXmlStreamAttributes a = reader.attributes();
-            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(),
-                                        a.value(QLatin1String("Type")).toString(),
-                                        a.value(QLatin1String("Target")).toString()});
-        }
-    }
-    return list;
-}
-
-/// The part a relationship target names, relative to the folder of the part that holds it.
-std::string resolveTarget(const std::string& sourceFolder, const QString& target) {
-    if (target.startsWith(QLatin1Char('/'))) {
-        return target.mid(1).toStdString();
-    }
-    return QDir::cleanPath(QString::fromStdString(sourceFolder) + target).toStdString();
-}
-
-/// libzip's text for one of its error codes.
-QString zipErrorText(int code) {
-    zip_error_t e;
-    zip_error_init_with_code(&e, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&e));
-    zip_error_fini(&e);
-    return text;
-}
-
-std::string folderOf(const std::string& part) {
-    const std::size_t slash = part.rfind('/');
-    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
-}
-
-std::string relsPartOf(const std::string& part) {
-    return folderOf(part) + "_rels/" + part.substr(folderOf(part).size()) + ".rels";
-}
+/// The largest part read whole (the styles, the workbook); the sheet is streamed.
+constexpr std::uint64_t kMaxPartBytes = 256u << 20;
 
 /// Reads the sheet part to libzip: the head, the spilled rows, the tail.
 class SheetStream {
@@ -187,15 +142,6 @@ std::string withStyle(const std::string& cellXml, int style) {
 
 } // namespace
 
-/// The open template package.
-struct WorkbookReport::Archive {
-    zip_t* zip = nullptr;
-    ~Archive() {
-        if (zip != nullptr) {
-            zip_discard(zip);
-        }
-    }
-};
 
 WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presenter) {}
 
@@ -225,7 +171,7 @@ void WorkbookReport::require(State least, const char* operation) {
 }
 
 void WorkbookReport::dropJob() {
-    archive_.reset();
+    package_.reset();
     sheet_.reset();
     styles_.reset();
     rowsFile_.reset();
@@ -234,11 +180,14 @@ void WorkbookReport::dropJob() {
     usedCells_ = 0;
     rowHeight_.reset();
     footer_.reset();
+    titleStyles_.clear();
+    rowBreaks_.clear();
     currentRow_ = -1;
     nextOwnRow_ = 0;
     keepFirst_ = 0;
     keepLast_ = kMaxRows - 1;
     minColumn_ = maxColumn_ = minRow_ = maxRow_ = -1;
+    workbookPart_.clear();
     sheetPart_.clear();
     stylesPart_.clear();
 }
@@ -251,38 +200,16 @@ void WorkbookReport::setBookFile(const QString& path) {
     state_ = State::Named;
 }
 
+template <typename Step> auto WorkbookReport::recorded(Step&& step) {
+    try {
+        return step();
+    } catch (const WorkbookError& error) {
+        fail(error.code(), error.subject(), error.detail());
+    }
+}
+
 QByteArray WorkbookReport::readPart(const std::string& name, bool required) {
-    const zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), 0);
-    if (index < 0) {
-        if (required) {
-            fail(WorkbookErrorCode::BookInvalid, bookFile_,
-                 QStringLiteral("%1 missing").arg(QString::fromStdString(name)));
-        }
-        return {};
-    }
-    zip_stat_t st;
-    zip_file_t* file = zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr || zip_stat_index(archive_->zip, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
-        if (file != nullptr) {
-            zip_fclose(file);
-        }
-        fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromUtf8(zip_strerror(archive_->zip)));
-    }
-    if (st.size > kMaxPartBytes) {
-        zip_fclose(file);
-        fail(WorkbookErrorCode::BookInvalid, bookFile_,
-             QStringLiteral("%1 is larger than %2 MB")
-                 .arg(QString::fromStdString(name))
-                 .arg(kMaxPartBytes >> 20));
-    }
-    QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
-    const zip_int64_t n = zip_fread(file, data.data(), st.size);
-    zip_fclose(file);
-    if (n != static_cast<zip_int64_t>(st.size)) {
-        fail(WorkbookErrorCode::BookInvalid, bookFile_,
-             QStringLiteral("%1 cannot be read").arg(QString::fromStdString(name)));
-    }
-    return data;
+    return recorded([&] { return package_->readPart(name, required, kMaxPartBytes); });
 }
 
 void WorkbookReport::openBook() {
@@ -290,22 +217,7 @@ void WorkbookReport::openBook() {
     if (state_ != State::Named) {
         fail(WorkbookErrorCode::JobNotOpen, QStringLiteral("OpenBook"));
     }
-    const QFileInfo info(bookFile_);
-    if (bookFile_.isEmpty() || !info.exists()) {
-        fail(WorkbookErrorCode::BookMissing, bookFile_);
-    }
-    if (!info.isFile()) {
-        fail(WorkbookErrorCode::BookInvalid, bookFile_, systemErrorText(info.isDir() ? EISDIR : EINVAL));
-    }
-    int error = 0;
-    zip_t* zip = zip_open(QFile::encodeName(bookFile_).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (zip == nullptr) {
-        // A file that is there but cannot be opened is not "missing": its detail says why.
-        fail(error == ZIP_ER_NOENT ? WorkbookErrorCode::BookMissing : WorkbookErrorCode::BookInvalid,
-             bookFile_, zipErrorText(error));
-    }
-    archive_ = std::make_unique<Archive>();
-    archive_->zip = zip;
+    package_ = recorded([&] { return std::make_unique<Package>(bookFile_, true); });
     state_ = State::Open;
 }
 
@@ -330,43 +242,10 @@ void WorkbookReport::selectSheet(const QString& name, const QString& range) {
     keepFirst_ = first - 1;
     keepLast_ = std::min(last, kMaxRows) - 1;
 
-    // The package's main part, then its sheet of that name.
-    std::string workbookPart = "xl/workbook.xml";
-    for (const Relationship& r : readRelationships(readPart("_rels/.rels", false))) {
-        if (r.type.endsWith(QLatin1String("/officeDocument"))) {
-            workbookPart = resolveTarget("", r.target);
-        }
-    }
-    const QByteArray workbook = readPart(workbookPart, true);
-    QString sheetId;
-    {
-        QXmlStreamReader reader(workbook);
-        while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement &&
-                reader.name() == QLatin1String("sheet") &&
-                reader.attributes().value(QLatin1String("name")).compare(name, Qt::CaseInsensitive) == 0) {
-                sheetId = reader.attributes()
-                              .value(QLatin1String(kRelationshipsNs), QLatin1String("id"))
-                              .toString();
-            }
-        }
-        if (reader.hasError()) {
-            fail(WorkbookErrorCode::BookInvalid, bookFile_, reader.errorString());
-        }
-    }
-    if (sheetId.isEmpty()) {
-        fail(WorkbookErrorCode::SheetMissing, name);
-    }
-    for (const Relationship& r : readRelationships(readPart(relsPartOf(workbookPart), true))) {
-        if (r.id == sheetId) {
-            sheetPart_ = resolveTarget(folderOf(workbookPart), r.target);
-        } else if (r.type.endsWith(QLatin1String("/styles"))) {
-            stylesPart_ = resolveTarget(folderOf(workbookPart), r.target);
-        }
-    }
-    if (sheetPart_.empty() || zip_name_locate(archive_->zip, sheetPart_.c_str(), 0) < 0) {
-        fail(WorkbookErrorCode::SheetMissing, name);
-    }
+    const SheetLocation where = recorded([&] { return locateSheet(*package_, name, false, kMaxPartBytes); });
+    workbookPart_ = where.workbookPart;
+    sheetPart_ = where.sheetPart;
+    stylesPart_ = where.stylesPart;
     // The sheet is read when the first thing is written to it: a job that only opens a saved list
     // and hands it over copies the sheet as it is, however large it is.
     state_ = State::SheetSelected;
@@ -378,9 +257,9 @@ void WorkbookReport::loadSheet() {
     }
     QString error;
     // The sheet is read as it inflates, never whole: its size says nothing of what a fill needs.
-    const zip_int64_t index = zip_name_locate(archive_->zip, sheetPart_.c_str(), 0);
+    const zip_int64_t index = zip_name_locate(package_->handle(), sheetPart_.c_str(), 0);
     zip_file_t* file =
-        index < 0 ? nullptr : zip_fopen_index(archive_->zip, static_cast<zip_uint64_t>(index), 0);
+        index < 0 ? nullptr : zip_fopen_index(package_->handle(), static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
         fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QStringLiteral("%1 missing").arg(QString::fromStdString(sheetPart_)));
@@ -394,6 +273,13 @@ void WorkbookReport::loadSheet() {
     if (!sheet_) {
         fail(WorkbookErrorCode::BookInvalid, bookFile_,
              QString::fromStdString(sheetPart_) + QStringLiteral(": ") + error);
+    }
+    // Later title rows look like the first: its cell styles are kept (one row's worth).
+    const std::vector<SheetTemplate::Row>& own = sheet_->rows();
+    if (!own.empty() && own.front().row == 0) {
+        for (const SheetTemplate::Cell& c : own.front().cells) {
+            titleStyles_.emplace_back(c.column, c.style);
+        }
     }
     rowsFile_ =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
@@ -480,6 +366,7 @@ WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
     cell.kind = WrittenCell::Kind::None;
     cell.value.clear();
     cell.preserveSpace = false;
+    cell.titleLook = false;
     cell.look = StylePart::Look{};
     return cell;
 }
@@ -556,6 +443,43 @@ void WorkbookReport::setPageText(const QString& left, const QString& centre, con
     footer_ = footer;
 }
 
+void WorkbookReport::setTitleLook(const CellRange& range) {
+    forEachCell(range, "TitleLook", [](WrittenCell& cell) { cell.titleLook = true; });
+}
+
+void WorkbookReport::addRowBreak(int row) {
+    require(State::SheetSelected, "PageBreak");
+    loadSheet();
+    if (row <= 0 || row >= kMaxRows) {
+        fail(WorkbookErrorCode::BadCellReference, QStringLiteral("PageBreak %1").arg(row));
+    }
+    // Breaks come in ascending order; beyond what a sheet may carry they are not kept.
+    if (rowBreaks_.empty() || row > rowBreaks_.back()) {
+        if (rowBreaks_.size() < static_cast<std::size_t>(kMaxRowBreaks)) {
+            rowBreaks_.push_back(row);
+        }
+        return;
+    }
+    const auto at = std::lower_bound(rowBreaks_.begin(), rowBreaks_.end(), row);
+    if (*at != row) {
+        rowBreaks_.insert(at, row);
+        if (rowBreaks_.size() > static_cast<std::size_t>(kMaxRowBreaks)) {
+            rowBreaks_.pop_back();
+        }
+    }
+}
+
+int WorkbookReport::baseStyle(const WrittenCell& cell) const {
+    if (cell.titleLook) {
+        for (const auto& [column, style] : titleStyles_) {
+            if (column == cell.column) {
+                return style;
+            }
+        }
+    }
+    return sheet_->columnStyle(cell.column);
+}
+
 int WorkbookReport::styleFor(int base, const StylePart::Look& look) {
     if (look.plain() || !styles_) {
         return base;
@@ -615,7 +539,7 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
             continue;
         }
         const bool replacesOwn = mine != nullptr && mine->column == cell->column;
-        const int base = replacesOwn ? mine->style : sheet_->columnStyle(cell->column);
+        const int base = replacesOwn ? mine->style : baseStyle(*cell);
         const int style = styleFor(base, cell->look);
         noteUsed(cell->column, row);
         if (cell->kind == WrittenCell::Kind::None) {
@@ -730,6 +654,36 @@ void WorkbookReport::finish() {
     if (state_ == State::SheetSelected) {
         closeSheet();
     }
+    std::unique_ptr<SheetStream> stream;
+    QByteArray stylesText;
+    QByteArray workbookText;
+    if (sheet_) {
+        std::string dimension = "A1";
+        if (minRow_ >= 0) {
+            dimension.clear();
+            appendCellReference(minColumn_, minRow_, dimension);
+            if (maxRow_ != minRow_ || maxColumn_ != minColumn_) {
+                dimension += ':';
+                appendCellReference(maxColumn_, maxRow_, dimension);
+            }
+        }
+        std::string head = sheet_->head(dimension);
+        std::string tail = sheet_->tail(footer_);
+        if (!rowBreaks_.empty()) {
+            std::optional<std::string> withBreaks = tailWithRowBreaks(head, tail, rowBreaks_);
+            if (!withBreaks) {
+                fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(sheetPart_));
+            }
+            tail = std::move(*withBreaks);
+        }
+        stream = std::make_unique<SheetStream>(std::move(head), *rowsFile_, std::move(tail));
+        // Formulas of the template (a count, a sum) describe the filled rows only once recalculated.
+        const std::optional<QByteArray> recalculating = workbookWithFullCalcOnLoad(readPart(workbookPart_, true));
+        if (!recalculating) {
+            fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(workbookPart_));
+        }
+        workbookText = *recalculating;
+    }
     const QString destination = presenter_.destinationFor(bookFile_);
     OutputFile output;
     if (const int err = output.open(QFile::encodeName(destination).toStdString()); err != 0) {
@@ -745,29 +699,15 @@ void WorkbookReport::finish() {
         fail(WorkbookErrorCode::SaveFailed, destination, detail);
     };
 
-    std::unique_ptr<SheetStream> stream;
-    QByteArray stylesText;
-    if (sheet_) {
-        std::string dimension = "A1";
-        if (minRow_ >= 0) {
-            dimension.clear();
-            appendCellReference(minColumn_, minRow_, dimension);
-            if (maxRow_ != minRow_ || maxColumn_ != minColumn_) {
-                dimension += ':';
-                appendCellReference(maxColumn_, maxRow_, dimension);
-            }
-        }
-        stream = std::make_unique<SheetStream>(sheet_->head(dimension), *rowsFile_, sheet_->tail(footer_));
-    }
     if (styles_ && styles_->changed()) {
         stylesText = styles_->text();
     }
 
-    const zip_int64_t count = zip_get_num_entries(archive_->zip, 0);
+    const zip_int64_t count = zip_get_num_entries(package_->handle(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        const char* name = zip_get_name(package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         if (name == nullptr) {
-            discard(QString::fromUtf8(zip_strerror(archive_->zip)));
+            discard(QString::fromUtf8(zip_strerror(package_->handle())));
         }
         zip_source_t* source = nullptr;
         const bool isSheet = stream && sheetPart_ == name;
@@ -776,9 +716,12 @@ void WorkbookReport::finish() {
         } else if (!stylesText.isEmpty() && stylesPart_ == name) {
             source = zip_source_buffer(out, stylesText.constData(),
                                        static_cast<zip_uint64_t>(stylesText.size()), 0);
+        } else if (!workbookText.isEmpty() && workbookPart_ == name) {
+            source = zip_source_buffer(out, workbookText.constData(),
+                                       static_cast<zip_uint64_t>(workbookText.size()), 0);
         } else {
             source =
-                zip_source_zip(out, archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
+                zip_source_zip(out, package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
         }
         if (source == nullptr) {
             discard(QString::fromUtf8(zip_strerror(out)));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "PackageParts.h"
 #include "ReportComponent.h"
+#include "PrintParts.h"
 #include "SheetTemplate.h"
 #include "StylePart.h"
 #include "WorkbookError.h"
@@ -56,23 +58,25 @@ public:
     void setRowHeight(const CellRange& range, double points) override;
     void setAttr(const CellRange& range, AttrMember member, int value) override;
     void setPageText(const QString& left, const QString& centre, const QString& right) override;
+    void setTitleLook(const CellRange& range) override;
+    void addRowBreak(int row) override;
 
 private:
-    /// The largest part other than the sheet that is read whole into memory.
-    static constexpr std::uint64_t kMaxPartBytes = 256u << 20;
     enum class State { Idle, Named, Open, SheetSelected, SheetClosed, Aborted };
     struct WrittenCell {
         int column;
         enum class Kind { None, Text, Number } kind = Kind::None;
         std::string value; ///< escaped text or the number's digits
         bool preserveSpace = false;
+        bool titleLook = false; ///< based on the title row's style, not the column's
         StylePart::Look look;
     };
-    struct Archive;
 
     [[noreturn]] void fail(WorkbookErrorCode code, const QString& subject, const QString& detail = {});
     void require(State least, const char* operation);
     void dropJob();
+    /// Runs `step`; a WorkbookError it throws becomes this job's error.
+    template <typename Step> auto recorded(Step&& step);
     QByteArray readPart(const std::string& name, bool required);
     void loadSheet();
     void loadStyles();
@@ -84,6 +88,7 @@ private:
     void emitTemplateRowsBefore(int row);
     void emitRow(int row, const SheetTemplate::Row* own, std::span<const WrittenCell> written,
                  std::optional<double> height);
+    int baseStyle(const WrittenCell& cell) const;
     int styleFor(int base, const StylePart::Look& look);
     void spillRows(bool force);
     void noteUsed(int column, int row);
@@ -93,13 +98,16 @@ private:
     int errorCode_ = 0;
     QString errorText_;
     QString bookFile_;
-    std::unique_ptr<Archive> archive_;
+    std::unique_ptr<Package> package_;
+    std::string workbookPart_;
     std::string sheetPart_;
     std::string stylesPart_;
     std::optional<SheetTemplate> sheet_;
     std::optional<StylePart> styles_;
     int keepFirst_ = 0, keepLast_ = kMaxRows - 1;
     std::optional<QString> footer_;
+    std::vector<std::pair<int, int>> titleStyles_; ///< (column, style) of the sheet's own first row
+    std::vector<int> rowBreaks_;                   ///< ascending, at most kMaxRowBreaks
 
     // The row being written, and the template's rows not yet passed.
     int currentRow_ = -1;

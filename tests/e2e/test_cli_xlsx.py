@@ -109,8 +109,11 @@ class WorkbookCatalogue(unittest.TestCase):
         with zipfile.ZipFile(TEMPLATE) as t, zipfile.ZipFile(path) as w:
             self.assertEqual(t.namelist(), w.namelist())
             for name in t.namelist():
-                if name != "xl/worksheets/sheet1.xml":
+                if name not in ("xl/worksheets/sheet1.xml", "xl/workbook.xml"):
                     self.assertEqual(t.read(name), w.read(name), name)
+            # The workbook part only asks for the template's formulas to be recalculated on opening.
+            self.assertEqual(w.read("xl/workbook.xml").replace(b'<calcPr fullCalcOnLoad="1"/>', b""),
+                             t.read("xl/workbook.xml"))
             sheet = w.read("xl/worksheets/sheet1.xml").decode()
         self.assertIn('<dimension ref="A1:G', sheet)
         self.assertNotIn("<f>", sheet)

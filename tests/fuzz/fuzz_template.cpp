@@ -3,6 +3,7 @@
 //
 // The first byte chooses what the rest is: 0 the whole file; 1, 2 or 3 the sheet, style or workbook
 // part inside the real template (so the XML readers are reached, not only the zip reader).
+#include "Presenters.h"
 #include "WorkbookReport.h"
 #include "check.h"
 
@@ -44,16 +45,6 @@ bool writePackage(const QString& path, int mode, const char* data, std::size_t s
     return zip_close(zip) == 0;
 }
 
-class SaveAt final : public kartoma::WorkbookPresenter {
-public:
-    explicit SaveAt(QString path) : path_(std::move(path)) {}
-    QString destinationFor(const QString&) override { return path_; }
-    bool present(const QString&) override { return true; }
-
-private:
-    QString path_;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -67,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!writePackage(book, data[0] % 4, reinterpret_cast<const char*>(data + 1), size - 1)) {
         return 0;
     }
-    SaveAt presenter(out);
+    kartoma::SaveAtPresenter presenter(out);
     kartoma::WorkbookReport report(presenter);
     try {
         report.setBookFile(book);

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a workbook with openpyxl (a reader this project did not write) and prints what a test needs
-as JSON: per sheet the cells (value and type), row heights, the look of styled cells, the footer and
-the used range. Usage: read_xlsx.py FILE [SHEET]"""
+as JSON: per sheet the cells (value and type), row heights, the look of styled cells, the footer, the used range, the
+page breaks and the calculation setting. Usage: read_xlsx.py FILE [SHEET]"""
 
 import json
 import sys
@@ -40,6 +40,8 @@ def main():
         "dimension": ws.calculate_dimension(),
         "widths": {k: v.width for k, v in ws.column_dimensions.items()},
         "max_row": ws.max_row,
+        "row_breaks": [b.id for b in ws.row_breaks.brk],
+        "full_calc_on_load": bool(wb.calculation.fullCalcOnLoad),
     }, ensure_ascii=False))
 
 

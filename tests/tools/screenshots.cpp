@@ -1,11 +1,13 @@
 // Shows each window of the program as a user sees it and saves a picture of it, for review and for
-// the README. Usage: kartoma_screenshots OUTPUT_FOLDER
+// the README, in the user's locale (LANG). Usage: kartoma_screenshots OUTPUT_FOLDER
 
 #include "AboutBox.h"
+#include "FileDialogs.h"
 #include "FileSystem.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
 #include "QtDialogs.h"
+#include "SearchWindow.h"
 #include "SettingsStore.h"
 #include "SplashWindow.h"
 #include "VolumeLabelDialog.h"
@@ -15,11 +17,17 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -35,6 +43,36 @@ void save(QWidget& widget, const QString& path) {
     }
 }
 
+/// Saves a picture of each modal dialog that opens, once it has settled, then answers it with
+/// `answer`; stops after `count` dialogs.
+void grabModals(const QStringList& paths, std::function<void(QWidget*)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(50);
+    auto seen = std::make_shared<int>(0);
+    auto settled = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            *settled = 0;
+            return;
+        }
+        // The file dialog reads its folder in the background: let it show what it found.
+        if (++*settled < 10) {
+            return;
+        }
+        *settled = 0;
+        if (!modal->grab().save(paths[*seen])) {
+            std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(paths[*seen]));
+        }
+        if (++*seen == paths.size()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+        answer(modal);
+    });
+    timer->start();
+}
+
 /// A store that keeps nothing: the pictures never touch the user's options.
 class NoStore final : public kartoma::SettingsStore {
 public:
@@ -48,6 +86,10 @@ public:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    const std::unique_ptr<QTranslator> qtTexts = kartoma::qtTranslatorFor(QLocale());
+    if (qtTexts) {
+        QCoreApplication::installTranslator(qtTexts.get());
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: kartoma_screenshots OUTPUT_FOLDER\n");
         return 2;
@@ -83,6 +125,21 @@ int main(int argc, char** argv) {
     window.setFolderPath(demo);
     save(window, out + QStringLiteral("/main-window.png"));
 
+    // The CSV file's name, proposed where a list of that name already lies: the save dialog, then the
+    // overwrite question (answered with Cancel).
+    QFile(demo + QStringLiteral("/R081208.csv")).open(QIODevice::WriteOnly);
+    dialogs.setParent(&window);
+    grabModals({out + QStringLiteral("/save-dialog.png"), out + QStringLiteral("/overwrite.png")},
+               [](QWidget* modal) {
+                   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                       box->button(QMessageBox::Cancel)->click();
+                   } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                       dialog->accept();
+                   }
+               });
+    QString chosen;
+    kartoma::askSaveName(dialogs, demo + QStringLiteral("/R081208"), QStringLiteral(".csv"), chosen);
+
     kartoma::OptionsDialog options(settings, const_cast<QString&>(window.filterPattern()), store);
     save(options, out + QStringLiteral("/options.png"));
 
@@ -103,6 +160,38 @@ int main(int argc, char** argv) {
         splash.tick();
     }
     save(splash, out + QStringLiteral("/splash-last.png"));
+
+    // Three media's catalogues to search, written as the CSV writer writes them (UTF-8).
+    const QString books = QDir::tempPath() + QStringLiteral("/カタログ");
+    QDir().mkpath(books);
+    const char* media[][2] = {{"写真DVD-2019", "/media/dvd/2019/夏"},
+                              {"BACKUP-USB", "/media/usb/写真/旅行"},
+                              {"資料ディスク", "/media/cd/資料/画像"}};
+    for (int m = 0; m < 3; ++m) {
+        QFile f(books + QStringLiteral("/medium%1.csv").arg(m + 1));
+        f.open(QIODevice::WriteOnly);
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (int i = 1; i <= 4; ++i) {
+            text +=
+                QStringLiteral("\"IMG_%1%2.jpg\",\"%3\",%4,\"20%5/08/1%2\",\"10:2%2:00\",\"%6\",\"F\"\r\n")
+                    .arg(m + 1)
+                    .arg(i)
+                    .arg(QString::fromUtf8(media[m][1]))
+                    .arg(1843200 + 104729 * (i + 4 * m))
+                    .arg(19 + m)
+                    .arg(QString::fromUtf8(media[m][0]));
+        }
+        f.write(text.toUtf8());
+    }
+    kartoma::SearchWindow search({dialogs, launcher, store});
+    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_*.jpg"));
+    search.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(books);
+    search.show();
+    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    save(search, out + QStringLiteral("/search.png"));
+
     QDir(demo).removeRecursively();
+    QDir(books).removeRecursively();
     return 0;
 }

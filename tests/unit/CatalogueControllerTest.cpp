@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
 
 namespace kartoma {
 namespace {
@@ -53,6 +54,7 @@ public:
     void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
     void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
+    void showHelpNotOpened(const QString& path) override { helpNotOpened.append(path); }
     void closeWindow() override { closed = true; }
 
     CatalogueRequest request;
@@ -62,6 +64,7 @@ public:
     bool wroteSheet = false; ///< the walk is over and the writers run
     ToolbarMode mode = ToolbarMode::Idle;
     std::vector<FailureCode> failures, openFailures;
+    QStringList helpNotOpened;
     int outcomes = 0;
 };
 
@@ -136,7 +139,7 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     EXPECT_EQ(launcher_.opened, QStringList{out});
     EXPECT_EQ(c.entries().count(), 50u);
     EXPECT_TRUE(c.listFileName().isEmpty());
-    EXPECT_TRUE(view_.status.isEmpty());
+    EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + out);
     EXPECT_EQ(view_.outcomes, 1);
     // Cancelling the dialog ends the command after the list was emptied.
     c.createList();
@@ -192,8 +195,26 @@ TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
     EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
     EXPECT_TRUE(view_.wroteSheet);
     EXPECT_TRUE(view_.failures.empty());
-    EXPECT_TRUE(view_.status.isEmpty());
+    EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[0]);
     EXPECT_FALSE(c.busy());
+    // The opener gives up later: told once, while the window lives.
+    launcher_.failLater();
+    EXPECT_EQ(view_.failures, std::vector<FailureCode>{FailureCode::PresentFailed});
+    c.createList();
+    controller_.reset();
+    launcher_.failLater();
+    EXPECT_EQ(view_.failures.size(), 1u);
+}
+
+TEST_F(CatalogueControllerTest, HelpThatCannotBeOpenedIsToldWithItsPath) {
+    CatalogueController& c = controller();
+    const QString help = program_.path() + QStringLiteral("/Kartoma.html");
+    c.openHelp();
+    launcher_.failLater();
+    launcher_.works = false;
+    c.openHelp();
+    EXPECT_EQ(launcher_.opened, (QStringList{help, help}));
+    EXPECT_EQ(view_.helpNotOpened, (QStringList{help, help}));
 }
 
 TEST_F(CatalogueControllerTest, AStopInAnyPhaseEndsTheCommandQuietly) {
@@ -266,11 +287,42 @@ TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
     }
 }
 
-TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheWorkbooks) {
-    CatalogueController& c = controller();
-    view_.onEvents = [this] { std::get<WorkbookTarget>(view_.request.output).allTitle = true; };
-    c.createList();
-    EXPECT_EQ(launcher_.opened.size(), 2);
+TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheOutput) {
+    const QString csv = out_.path() + QStringLiteral("/late.csv");
+    struct Case {
+        bool toCsv;
+        std::optional<QString> name; ///< the answer to the file dialog after the walk
+        int opened;
+        QString status;
+    } cases[] = {
+        {false, {}, 2, {}},
+        {true, csv, 1, QStringLiteral("保存しました：") + csv},
+        {true, std::nullopt, 0, QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。")},
+    };
+    for (const Case& k : cases) {
+        view_.request.output = WorkbookTarget{templatePath(), true, false, 60, {}};
+        launcher_.opened.clear();
+        dialogs_.requests.clear();
+        dialogs_.fileAnswers = {k.name};
+        CatalogueController& c = controller();
+        view_.onEvents = [this, &k] {
+            if (k.toCsv) {
+                view_.request.output = CsvTarget{};
+            } else {
+                std::get<WorkbookTarget>(view_.request.output).allTitle = true;
+            }
+        };
+        c.createList();
+        EXPECT_EQ(launcher_.opened.size(), static_cast<std::size_t>(k.opened)) << k.toCsv;
+        EXPECT_EQ(dialogs_.requests.size(), k.toCsv ? 1u : 0u);
+        EXPECT_EQ(QFile::exists(csv), k.toCsv && k.name.has_value()) << k.toCsv;
+        if (!k.status.isEmpty()) {
+            EXPECT_EQ(view_.status, k.status);
+        }
+        EXPECT_TRUE(view_.failures.empty());
+        EXPECT_TRUE(view_.commandsEnabled);
+        QFile::remove(csv);
+    }
 }
 
 TEST_F(CatalogueControllerTest, ASecondListIsRefusedWhileOneRuns) {
@@ -296,7 +348,7 @@ TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram
     c.openSavedList();
     ASSERT_EQ(launcher_.opened.size(), 2);
     EXPECT_FALSE(view_.closed); // a successful open leaves the window open
-    EXPECT_TRUE(view_.status.isEmpty());
+    EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[1]);
 
     const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
     QFile f(junk);

@@ -111,7 +111,7 @@ TEST_F(FileDialogsTest, FileExistsOnlyForFilesThatCanBeRead) {
 
 TEST_F(FileDialogsTest, TheWindowsPresenterSavesNewFilesAndSaysWhereWhenNothingOpensThem) {
     RecordingLauncher launcher;
-    OpenInApplicationPresenter presenter(launcher, dir_.path());
+    OpenInApplicationPresenter presenter(launcher, dir_.path(), {});
     const QString first = presenter.destinationFor(QStringLiteral("/opt/kartoma/Kartoma.xl_"));
     EXPECT_TRUE(first.startsWith(dir_.path() + QStringLiteral("/Kartoma-")));
     EXPECT_TRUE(first.endsWith(QStringLiteral(".xlsx")));

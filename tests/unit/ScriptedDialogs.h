@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace kartoma::testing {
@@ -65,15 +66,30 @@ private:
     }
 };
 
-/// A launcher that remembers what it was asked to open, and can be told that nothing opens files.
+/// A launcher that remembers what it was asked to open, and can be told that nothing opens files
+/// (`works`) or that the opener gives up later (`failLater`).
 class RecordingLauncher final : public Launcher {
 public:
-    bool openFile(const QString& path) override {
+    bool openFile(const QString& path, Failed failed) override {
         opened.append(path);
+        pending.emplace_back(path, std::move(failed));
+        if (onOpen) {
+            onOpen();
+        }
         return works;
+    }
+    /// Every opener started so far exits with an error.
+    void failLater() {
+        auto started = std::move(pending);
+        pending.clear();
+        for (auto& [path, failed] : started) {
+            failed(path);
+        }
     }
     QStringList opened;
     bool works = true;
+    std::vector<std::pair<QString, Failed>> pending;
+    std::function<void()> onOpen; ///< runs as the opener is started
 };
 
 } // namespace kartoma::testing

@@ -49,6 +49,8 @@ public:
     void setPageText(const QString& a, const QString& b, const QString& c) override {
         log.append(QStringLiteral("SetPageText '%1' '%2' '%3'").arg(a, b, c));
     }
+    void setTitleLook(const CellRange& r) override { attrs.append(key(r) + QStringLiteral(" title look")); }
+    void addRowBreak(int row) override { breaks.push_back(row); }
 
     static QString key(const CellRange& r) {
         QString k = QString::fromStdString(columnLetters(r.x1)) + QString::number(r.y1 + 1);
@@ -62,6 +64,7 @@ public:
     QStringList attrs;
     std::map<QString, QString> cells;
     std::map<int, double> heights;
+    std::vector<int> breaks;
 };
 
 /// Records the window-facing steps; `onYield` runs at each yield (a stop is driven from there).
@@ -139,9 +142,13 @@ TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     EXPECT_EQ(report.cells[QStringLiteral("F61")], QStringLiteral("ボリューム"));
     EXPECT_EQ(report.cells[QStringLiteral("A62")], QStringLiteral("file59.txt"));
     EXPECT_EQ(report.cells.count(QStringLiteral("A63")), 0u);
-    EXPECT_EQ(report.attrs, (QStringList{QStringLiteral("A1:G1 0=12"), QStringLiteral("A1:G1 1=9"),
-                                         QStringLiteral("A1:G1 2=22"), QStringLiteral("A61:G61 0=12"),
-                                         QStringLiteral("A61:G61 1=9"), QStringLiteral("A61:G61 2=22")}));
+    EXPECT_EQ(report.attrs,
+              (QStringList{QStringLiteral("A1:G1 title look"), QStringLiteral("A1:G1 0=12"),
+                           QStringLiteral("A1:G1 1=9"), QStringLiteral("A1:G1 2=22"),
+                           QStringLiteral("A61:G61 title look"), QStringLiteral("A61:G61 0=12"),
+                           QStringLiteral("A61:G61 1=9"), QStringLiteral("A61:G61 2=22")}));
+    // The second page is printed on a page of its own: a break above its title row.
+    EXPECT_EQ(report.breaks, std::vector<int>{60});
     // Entry rows: size as a number (0 too), folder, date, time, label, type; every row 13.5 high.
     EXPECT_EQ(report.cells[QStringLiteral("C2")], QStringLiteral("#0"));
     EXPECT_EQ(report.cells[QStringLiteral("B2")], QStringLiteral("/media/disk"));
@@ -174,7 +181,9 @@ TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
     EXPECT_EQ(report.cells[QStringLiteral("A7321")], QStringLiteral("ファイル名"));
     EXPECT_EQ(report.cells[QStringLiteral("A7322")], QStringLiteral("file7198.txt"));
     EXPECT_EQ(report.cells.count(QStringLiteral("A7323")), 0u);
-    EXPECT_EQ(report.attrs.size(), 123 * 3);
+    EXPECT_EQ(report.attrs.size(), 123 * 4);
+    ASSERT_EQ(report.breaks.size(), 122u);
+    EXPECT_EQ(report.breaks.back(), 122 * 60);
     // A page length below 2 uses the default instead of looping.
     RecordingReport small;
     excelOutAllTitle(small, makeList(61), 1, QStringLiteral("t"), display);
@@ -197,6 +206,7 @@ TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     // No label: column F is left as the template has it.
     EXPECT_EQ(report.cells.count(QStringLiteral("F2")), 0u);
     EXPECT_TRUE(report.attrs.isEmpty());
+    EXPECT_TRUE(report.breaks.empty());
     EXPECT_EQ(display.values, (std::vector<double>{0, 1, 2, 3}));
     EXPECT_EQ(display.steps.first(), QStringLiteral("status ''"));
     EXPECT_EQ(display.steps.at(1), QStringLiteral("pointer"));

@@ -219,6 +219,30 @@ TEST_F(WorkbookReportTest, AttributesMakeATableHeaderAndRowsMergeWithTheTemplate
     EXPECT_EQ(book[QStringLiteral("dimension")].toString(), QStringLiteral("A1:I61"));
 }
 
+TEST_F(WorkbookReportTest, TitleRowsLookLikeTheFirstAndPagesBreakAboveThem) {
+    FolderPresenter presenter(out());
+    WorkbookReport report(presenter);
+    open(report, kTemplate);
+    for (const int row : {0, 60}) {
+        if (row > 0) {
+            report.pageSetup().addRowBreak(row);
+        }
+        report.pos(0, row, 6, row).setTitleLook();
+        report.pos(0, row, 6, row).attr().setAttrA(12);
+        report.pos(2, row).setValue(QStringLiteral("サイズ"));
+    }
+    report.closeSheet();
+    report.finish();
+
+    const QJsonObject book = readBack(out());
+    const QJsonObject looks = book[QStringLiteral("looks")].toObject();
+    // Not the size column's look (its thousands separators): the title row's, on every page.
+    EXPECT_EQ(looks[QStringLiteral("C61")], looks[QStringLiteral("C1")]);
+    EXPECT_EQ(looks[QStringLiteral("C61")].toObject()[QStringLiteral("format")].toString(), QStringLiteral("General"));
+    EXPECT_EQ(book[QStringLiteral("row_breaks")].toArray(), QJsonArray{60});
+    EXPECT_TRUE(book[QStringLiteral("full_calc_on_load")].toBool());
+}
+
 TEST_F(WorkbookReportTest, BadTemplatesFailWithACodeAndAJapaneseText) {
     const QString notZip = dir_.path() + QStringLiteral("/text.xlsx");
     QFile f(notZip);

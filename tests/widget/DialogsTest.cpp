@@ -134,10 +134,33 @@ TEST(AboutBox, ShowsTheSameTextsEveryTime) {
                   QStringLiteral("Kartoma for Excel97"));
         EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
                   QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text(),
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text().remove(QLatin1Char('\n')),
                   QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
         QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
         EXPECT_FALSE(box.isVisible());
+    }
+}
+
+TEST(Dialogs, TextsKeepClearOfTheControlsBelowThemUnderALargerFont) {
+    const QFont before = QApplication::font();
+    QFont large(QStringLiteral("DejaVu Sans"));
+    large.setPointSize(15);
+    QApplication::setFont(large);
+    QString label;
+    VolumeLabelDialog volume(label);
+    AboutBox about;
+    QApplication::setFont(before);
+    for (QDialog* dialog : {static_cast<QDialog*>(&volume), static_cast<QDialog*>(&about)}) {
+        const QList<QLabel*> texts = dialog->findChildren<QLabel*>();
+        for (const QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            EXPECT_LE(child->geometry().bottom(), dialog->height()) << child->objectName().toStdString();
+            for (const QLabel* text : texts) {
+                if (text->text().contains(QLatin1Char('\n')) && child != text) {
+                    EXPECT_FALSE(text->geometry().intersects(child->geometry()))
+                        << text->objectName().toStdString() << " covers " << child->metaObject()->className();
+                }
+            }
+        }
     }
 }
 
@@ -222,6 +245,7 @@ TEST(SplashWindow, HandsOverOnceAfterTheHoldAndScattersFreshEachTime) {
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTranslator>
 
 namespace kartoma {
 namespace {
@@ -245,7 +269,7 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     keep.close();
 
     DesktopLauncher launcher;
-    const bool started = launcher.openFile(name);
+    const bool started = launcher.openFile(name, {});
     qputenv("PATH", oldPath);
     ASSERT_TRUE(started);
     QElapsedTimer clock;
@@ -264,6 +288,29 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/pwned")));
     EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned2"))));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/keep")));
+}
+
+TEST(QtTranslations, StandardDialogsSpeakTheUsersLanguage) {
+    const std::unique_ptr<QTranslator> japanese = qtTranslatorFor(QLocale(QLocale::Japanese, QLocale::Japan));
+    ASSERT_NE(japanese, nullptr) << "qt6-translations-l10n is missing";
+    EXPECT_EQ(japanese->translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_FALSE(japanese->translate("QFileDialog", "File &name:").isEmpty());
+    EXPECT_EQ(qtTranslatorFor(QLocale::c()), nullptr);
+}
+
+TEST(DesktopLauncher, TellsWhenTheOpenerExitsWithAnError) {
+    for (const auto& [opener, fails] : {std::pair{"false", true}, std::pair{"true", false}}) {
+        DesktopLauncher launcher{QString::fromLatin1(opener)};
+        QStringList told;
+        ASSERT_TRUE(launcher.openFile(QStringLiteral("/tmp/a b.xlsx"), [&](const QString& p) { told.append(p); }));
+        EXPECT_TRUE(told.isEmpty()) << "never during the call";
+        QElapsedTimer clock;
+        clock.start();
+        while (told.isEmpty() && clock.elapsed() < (fails ? 10000 : 500)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(told, fails ? QStringList{QStringLiteral("/tmp/a b.xlsx")} : QStringList{}) << opener;
+    }
 }
 
 } // namespace

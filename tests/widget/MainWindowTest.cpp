@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -124,16 +125,63 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     makeFiles(700);
     labels_.label = QStringLiteral("DISK");
     MainWindow& w = window();
+    // The closing steps: the stop button is gone from the screen before the writing text shows.
+    QString statusAtOpen;
+    bool stopShownAtOpen = true;
+    launcher_.onOpen = [&] {
+        statusAtOpen = w.statusText();
+        stopShownAtOpen = w.findChild<QToolBar*>()->widgetForAction(action("stop"))->isVisible();
+    };
     action("toExcel")->trigger();
     ASSERT_EQ(launcher_.opened.size(), 1);
+    EXPECT_EQ(statusAtOpen, QStringLiteral("エクセルシートを作成中です。"));
+    EXPECT_FALSE(stopShownAtOpen);
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
-    EXPECT_TRUE(w.statusText().isEmpty());
+    EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + launcher_.opened[0]);
     EXPECT_FALSE(action("stop")->isVisible());
     EXPECT_TRUE(action("bye")->isEnabled());
     EXPECT_FALSE(animation()->isVisible());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
     EXPECT_EQ(w.controller().entries().count(), 700u);
+    // The opener gives up (no application for the file): a message names the file.
+    launcher_.failLater();
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains(launcher_.opened[0]));
+    EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|critical")));
+}
+
+TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
+    // A folder whose path is far wider than the status bar.
+    const QString name = QStringLiteral("長いフォルダの名前").repeated(8);
+    const QString deep = tree_.path() + QLatin1Char('/') + name + QLatin1Char('/') + name;
+    ASSERT_TRUE(QDir().mkpath(deep));
+    for (int i = 0; i < 50; ++i) {
+        QFile(deep + QStringLiteral("/%1.txt").arg(i)).open(QIODevice::WriteOnly);
+    }
+    const QString csv = out_.path() + QStringLiteral("/late.csv");
+    dialogs_.fileAnswers = {csv};
+    MainWindow& w = window();
+    w.setFolderPath(tree_.path() + QLatin1Char('/') + name);
+    QString shown;
+    QTimer walk;
+    walk.setInterval(0);
+    QObject::connect(&walk, &QTimer::timeout, [&] {
+        if (w.busy() && w.statusText().endsWith(QStringLiteral("を検索中です。"))) {
+            walk.stop();
+            settings_.csv = true;
+            shown = w.findChild<QLabel*>(QStringLiteral("sbrStatusBar1Text"))->text();
+        }
+    });
+    walk.start();
+    action("toExcel")->trigger();
+    ASSERT_EQ(dialogs_.requests.size(), 1u);
+    EXPECT_EQ(launcher_.opened, QStringList{csv});
+    EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + csv);
+    EXPECT_TRUE(readAll(csv).startsWith("\"")) << readAll(csv).left(20).toStdString();
+    // The path gave way in its middle; what was being done stayed readable.
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("を検索中です。"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
 }
 
 TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <string>
+
+namespace kartoma {
+
+class Failure;
+
+/// What to look for: a pattern with the rules of the filter box (letter case ignored), matched
+/// against each entry's name, or with `matchPath` against its folder and name joined.
+struct SearchQuery {
+    QString pattern;
+    bool matchPath = false;
+};
+
+/// One line of a catalogue that matched.
+struct SearchHit {
+    QString label;     ///< the volume label the line carries
+    QString folder;    ///< the entry's folder
+    QString name;      ///< the entry's name
+    QString size;      ///< the size as digits (empty when the catalogue has none)
+    QString date;      ///< as the catalogue gives it
+    QString time;      ///< as the catalogue gives it
+    QString catalogue; ///< the catalogue file it came from
+};
+
+/// What a search reports while it runs.
+class SearchSink {
+public:
+    virtual ~SearchSink() = default;
+    /// A matching line, in catalogue order.
+    virtual void hit(const SearchHit& hit) = 0;
+    /// A catalogue that cannot be read, or a file that is no catalogue (Failure CatalogueUnreadable
+    /// or NotACatalogue naming it). The search goes on with the next catalogue.
+    virtual void unreadable(const Failure& failure) = 0;
+    /// Called when a catalogue is started and every few thousand lines; returning false stops the
+    /// search there. `rowsRead` counts the lines of all catalogues so far.
+    virtual bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) = 0;
+};
+
+struct SearchSummary {
+    std::uint64_t hits = 0;
+    std::uint64_t catalogues = 0; ///< catalogue files searched to their end
+    std::uint64_t unreadable = 0; ///< files named to the sink as unreadable or no catalogue
+    std::uint64_t rows = 0;       ///< lines read, title lines included
+    bool stopped = false;         ///< keepGoing returned false
+};
+
+/// The catalogue files `paths` name, in search order: a file as it is given, a folder as the .xlsx
+/// and .csv files beneath it (subfolders too, links to folders not followed), sorted by path.
+QStringList catalogueFiles(const QStringList& paths);
+
+/// Searches the catalogues `paths` name (see catalogueFiles) for entries matching `query`.
+///
+/// A catalogue is a workbook (its sheet "Kartoma", else its first sheet) or a CSV file in CP932, or
+/// in UTF-8 with a byte-order mark. Its title row (ファイル名, ディレクトリ, サイズ, 日付, 時間, ボリューム,
+/// TYPE, in any order, other columns allowed; ファイル名 and ディレクトリ needed) is looked for among its
+/// first lines and tells where each column is; further title rows (one per page) are skipped. A file
+/// without one is reported as no catalogue. Memory does not grow with a catalogue's size.
+SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink);
+
+/// The CSV header line of search results, UTF-8, CR LF: ボリューム, ディレクトリ, ファイル名, サイズ, 日付,
+/// 時間, カタログ.
+std::string searchHeaderLine();
+/// One hit as a CSV line in the header's order, quoted as the CSV writer quotes (the size bare).
+std::string searchHitLine(const SearchHit& hit);
+
+} // namespace kartoma

@@ -1,0 +1,163 @@
+#include "PackageParts.h"
+
+#include "SystemError.h"
+#include "WorkbookError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QXmlStreamReader>
+
+#include <zip.h>
+
+#include <cerrno>
+
+namespace kartoma {
+
+std::vector<Relationship> readRelationships(const QByteArray& xml) {
+    std::vector<Relationship> list;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement &&
+            reader.name() == QLatin1String("Relationship")) {
+            const QXmlStreamAttributes a = reader.attributes();
+            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(),
+                                        a.value(QLatin1String("Type")).toString(),
+                                        a.value(QLatin1String("Target")).toString()});
+        }
+    }
+    return list;
+}
+
+std::string resolveTarget(const std::string& sourceFolder, const QString& target) {
+    if (target.startsWith(QLatin1Char('/'))) {
+        return target.mid(1).toStdString();
+    }
+    return QDir::cleanPath(QString::fromStdString(sourceFolder) + target).toStdString();
+}
+
+std::string folderOf(const std::string& part) {
+    const std::size_t slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+std::string relsPartOf(const std::string& part) {
+    return folderOf(part) + "_rels/" + part.substr(folderOf(part).size()) + ".rels";
+}
+
+QString zipErrorText(int code) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&e));
+    zip_error_fini(&e);
+    return text;
+}
+
+Package::Package(const QString& path, bool checkConsistency) : path_(path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        throw WorkbookError(WorkbookErrorCode::BookMissing, path);
+    }
+    if (!info.isFile()) {
+        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, systemErrorText(info.isDir() ? EISDIR : EINVAL));
+    }
+    int error = 0;
+    zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
+                    &error);
+    if (zip_ == nullptr) {
+        // A file that is there but cannot be opened is not "missing": its detail says why.
+        throw WorkbookError(error == ZIP_ER_NOENT ? WorkbookErrorCode::BookMissing : WorkbookErrorCode::BookInvalid,
+                            path, zipErrorText(error));
+    }
+}
+
+Package::~Package() {
+    zip_discard(zip_);
+}
+
+bool Package::contains(const std::string& part) const {
+    return zip_name_locate(zip_, part.c_str(), 0) >= 0;
+}
+
+QByteArray Package::readPart(const std::string& part, bool required, std::uint64_t cap) const {
+    const QString name = QString::fromStdString(part);
+    zip_stat_t st;
+    if (zip_stat(zip_, part.c_str(), 0, &st) != 0) {
+        if (required) {
+            throw WorkbookError(WorkbookErrorCode::BookInvalid, path_, QStringLiteral("%1 missing").arg(name));
+        }
+        return {};
+    }
+    if (st.size > cap) {
+        throw WorkbookError(WorkbookErrorCode::BookInvalid, path_,
+                            QStringLiteral("%1 is larger than %2 MB").arg(name).arg(cap >> 20));
+    }
+    zip_file_t* file = zip_fopen(zip_, part.c_str(), 0);
+    QByteArray data;
+    if (file != nullptr) {
+        data.resize(static_cast<qsizetype>(st.size));
+        const zip_int64_t n = zip_fread(file, data.data(), st.size);
+        zip_fclose(file);
+        if (n == static_cast<zip_int64_t>(st.size)) {
+            return data;
+        }
+    }
+    throw WorkbookError(WorkbookErrorCode::BookInvalid, path_, QStringLiteral("%1 cannot be read").arg(name));
+}
+
+SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap) {
+    SheetLocation where;
+    where.workbookPart = "xl/workbook.xml";
+    for (const Relationship& r : readRelationships(package.readPart("_rels/.rels", false, cap))) {
+        if (r.type.endsWith(QLatin1String("/officeDocument"))) {
+            where.workbookPart = resolveTarget("", r.target);
+        }
+    }
+    QString sheetId, firstId, firstName;
+    {
+        QXmlStreamReader reader(package.readPart(where.workbookPart, true, cap));
+        while (!reader.atEnd()) {
+            if (reader.readNext() != QXmlStreamReader::StartElement || reader.name() != QLatin1String("sheet")) {
+                continue;
+            }
+            const QXmlStreamAttributes a = reader.attributes();
+            const QString id = a.value(QLatin1String(kRelationshipsNs), QLatin1String("id")).toString();
+            const QString sheet = a.value(QLatin1String("name")).toString();
+            if (firstId.isEmpty()) {
+                firstId = id;
+                firstName = sheet;
+            }
+            if (sheetId.isEmpty() && sheet.compare(name, Qt::CaseInsensitive) == 0) {
+                sheetId = id;
+                where.sheetName = sheet;
+            }
+        }
+        if (reader.hasError()) {
+            throw WorkbookError(WorkbookErrorCode::BookInvalid, package.path(), reader.errorString());
+        }
+    }
+    if (sheetId.isEmpty() && orFirst) {
+        sheetId = firstId;
+        where.sheetName = firstName;
+    }
+    const QString missing = orFirst ? package.path() : name;
+    if (sheetId.isEmpty()) {
+        throw WorkbookError(WorkbookErrorCode::SheetMissing, missing);
+    }
+    const std::string folder = folderOf(where.workbookPart);
+    for (const Relationship& r : readRelationships(package.readPart(relsPartOf(where.workbookPart), true, cap))) {
+        if (r.id == sheetId) {
+            where.sheetPart = resolveTarget(folder, r.target);
+        } else if (r.type.endsWith(QLatin1String("/styles"))) {
+            where.stylesPart = resolveTarget(folder, r.target);
+        } else if (r.type.endsWith(QLatin1String("/sharedStrings"))) {
+            where.sharedStrings = resolveTarget(folder, r.target);
+        }
+    }
+    if (where.sheetPart.empty() || !package.contains(where.sheetPart)) {
+        throw WorkbookError(WorkbookErrorCode::SheetMissing, missing);
+    }
+    return where;
+}
+
+} // namespace kartoma

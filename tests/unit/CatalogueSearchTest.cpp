@@ -1,0 +1,219 @@
+#include "CatalogueSearch.h"
+#include "Failure.h"
+#include "SheetReader.h"
+#include "WorkbookError.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <zip.h>
+
+#include <map>
+#include <string>
+
+namespace kartoma {
+namespace {
+
+/// Writes a package of the given parts.
+void writePackage(const QString& path, const std::map<std::string, std::string>& parts) {
+    int error = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(zip, nullptr);
+    for (const auto& [name, text] : parts) {
+        zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
+        ASSERT_GE(zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
+    }
+    ASSERT_EQ(zip_close(zip), 0);
+}
+
+/// A workbook whose sheets are given by name and XML, with a shared-string table when one is given.
+void writeWorkbook(const QString& path, const std::vector<std::pair<std::string, std::string>>& sheets,
+                   const std::string& shared = {}) {
+    std::string book =
+        R"(<workbook xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)";
+    std::string rels = "<Relationships>";
+    std::map<std::string, std::string> parts;
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        book += "<sheet name=\"" + sheets[i].first + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
+        rels += "<Relationship Id=\"rId" + n + "\" Type=\"x/worksheet\" Target=\"worksheets/sheet" + n +
+                ".xml\"/>";
+        parts["xl/worksheets/sheet" + n + ".xml"] =
+            "<worksheet><sheetData>" + sheets[i].second + "</sheetData></worksheet>";
+    }
+    if (!shared.empty()) {
+        rels += R"(<Relationship Id="rS" Type="x/sharedStrings" Target="sharedStrings.xml"/>)";
+        parts["xl/sharedStrings.xml"] = "<?xml version=\"1.0\"?><sst>" + shared + "</sst>";
+    }
+    parts["xl/workbook.xml"] = book + "</sheets></workbook>";
+    parts["xl/_rels/workbook.xml.rels"] = rels + "</Relationships>";
+    writePackage(path, parts);
+}
+
+std::string inlineRow(int row, const std::vector<std::string>& values) {
+    std::string xml = "<row r=\"" + std::to_string(row) + "\">";
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        if (!values[c].empty()) {
+            xml += "<c r=\"" + std::string(1, static_cast<char>('A' + c)) + std::to_string(row) +
+                   "\" t=\"inlineStr\"><is><t>" + values[c] + "</t></is></c>";
+        }
+    }
+    return xml + "</row>";
+}
+
+class Recorder final : public SearchSink {
+public:
+    void hit(const SearchHit& h) override { hits.push_back(h); }
+    void unreadable(const Failure& failure) override {
+        failures.emplace_back(failure.code(), failure.path());
+    }
+    bool keepGoing(const QString&, std::uint64_t) override { return ++calls <= allowedCalls; }
+    std::vector<SearchHit> hits;
+    std::vector<std::pair<FailureCode, QString>> failures;
+    int calls = 0;
+    int allowedCalls = 1 << 30;
+};
+
+TEST(SheetReader, ReadsTheKartomaSheetWithSharedStringsEscapesAndNumbers) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("book.xlsx"));
+    // Shared strings as a spreadsheet application saves them: rich-text runs, a reading aid that is
+    // no part of the text, entities, a package escape.
+    const std::string shared =
+        R"(<si><t>ファイル名</t></si><si><r><t>a&amp;</t></r><r><t xml:space="preserve">b </t></r><rPh><t>ヨミ</t></rPh></si><si><t>x_x005F_y_x0009_</t></si>)";
+    const std::string sheet =
+        R"(<x:row r="3" xmlns:x="ns"><x:c r="B3" t="s"><x:v>0</x:v></x:c><x:c t="s"><x:v>1</x:v></x:c></x:row>)"
+        R"(<row r="4"><c r="A4"><f>1+1</f><v>3221225472</v></c><c r="C4" t="s"><v>2</v></c><c r="D4"/>)"
+        R"(<c r="E4" t="inlineStr"><is><t>&lt;&#x41;&#66;&gt;</t></is></c></row><row r="5"/>)";
+    writeWorkbook(path, {{"Other", inlineRow(1, {"no"})}, {"KARTOMA", sheet}}, shared);
+
+    SheetReader reader(path, QStringLiteral("Kartoma"));
+    EXPECT_EQ(reader.sheetName(), QStringLiteral("KARTOMA"));
+    SheetRow row;
+    ASSERT_TRUE(reader.next(row));
+    EXPECT_EQ(row.number(), 3);
+    EXPECT_EQ(row.cell(1), "ファイル名");
+    EXPECT_EQ(row.cell(2), "a&b ");
+    ASSERT_TRUE(reader.next(row));
+    EXPECT_EQ(row.number(), 4);
+    EXPECT_EQ(row.cell(0), "3221225472");
+    EXPECT_EQ(row.cell(2), "x_y\t");
+    EXPECT_EQ(row.cell(3), "");
+    EXPECT_EQ(row.cell(4), "<AB>");
+    EXPECT_FALSE(reader.next(row)); // row 5 holds nothing
+
+    // Without a "Kartoma" sheet the first one is read.
+    SheetReader first(path, QStringLiteral("Missing"));
+    EXPECT_EQ(first.sheetName(), QStringLiteral("Other"));
+}
+
+TEST(SheetReader, RefusesWhatIsNoWorkbookOrBrokenXml) {
+    QTemporaryDir dir;
+    const QString text = dir.filePath(QStringLiteral("text.xlsx"));
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("plain text");
+    file.close();
+    const QString broken = dir.filePath(QStringLiteral("broken.xlsx"));
+    writeWorkbook(broken, {{"Kartoma", R"(<row r="1"><c r="A1" t="s"><v>7</v></c></row>)"}},
+                  "<si><t>a</t></si>");
+    const auto codeOf = [](const QString& path) {
+        try {
+            SheetReader reader(path, QStringLiteral("Kartoma"));
+            SheetRow row;
+            while (reader.next(row)) {
+            }
+        } catch (const WorkbookError& error) {
+            return error.code();
+        }
+        return WorkbookErrorCode::None;
+    };
+    EXPECT_EQ(codeOf(dir.filePath(QStringLiteral("none.xlsx"))), WorkbookErrorCode::BookMissing);
+    EXPECT_EQ(codeOf(text), WorkbookErrorCode::BookInvalid);
+    EXPECT_EQ(codeOf(broken), WorkbookErrorCode::BookInvalid); // a shared string the table lacks
+}
+
+TEST(CatalogueSearch, FindsColumnsByTheirTitlesInEveryFormAndRefusesOtherFiles) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("books"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/deeper")));
+    const std::vector<std::string> titles = {"ファイル名", "ディレクトリ", "サイズ", "日付",
+                                             "時間",       "ボリューム",   "TYPE"};
+    // Every page titled; a row of notes above the first title; the entries in the usual columns.
+    writeWorkbook(
+        folder + QStringLiteral("/a.xlsx"),
+        {{"Kartoma", inlineRow(1, {"notes"}) + inlineRow(2, titles) +
+                         inlineRow(3, {"hit1.txt", "/m/a", "", "2024/01/02", "03:04:05", "A", "F"}) +
+                         inlineRow(4, titles) + inlineRow(5, {"miss.doc", "/m/a", "", "", "", "A", "F"}) +
+                         inlineRow(6, {"HIT2.TXT", "/m/a/sub", "", "", "", "A", "F"})}});
+    // Columns moved and one added by a user.
+    writeWorkbook(folder + QStringLiteral("/deeper/b.xlsx"),
+                  {{"Kartoma", inlineRow(1, {"メモ", "ボリューム", "ディレクトリ", "ファイル名"}) +
+                                   inlineRow(2, {"x", "B", "/m/b", "hit3.txt"})}});
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    QStringEncoder cp932("windows-31j");
+    writeFile(folder + QStringLiteral("/c.csv"),
+              cp932.encode(
+                  QStringLiteral("\"ディレクトリ\",\"ファイル名\",\"ボリューム\",\"サイズ\"\r\n"
+                                 "\"/m/c\",\"hit4.txt\",\"写真\",12\r\n\"/m/c\",\"x.txt\",\"写真\",1\r\n")));
+    writeFile(folder + QStringLiteral("/d.csv"),
+              QStringLiteral("\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"ボリューム\"\r\n"
+                             "\"hit\"\"5\"\".txt\",\"/m/d\",3.2E+9,\"U\"\r\n")
+                  .toUtf8());
+    writeFile(folder + QStringLiteral("/expenses.csv"), "date,amount\n2024/01/01,300\n");
+    writeWorkbook(folder + QStringLiteral("/other.xlsx"), {{"Sheet1", inlineRow(1, {"a", "b"})}});
+
+    Recorder sink;
+    const SearchSummary summary = searchCatalogues({folder}, SearchQuery{QStringLiteral("hit*.txt")}, sink);
+    std::vector<std::pair<QString, QString>> got;
+    for (const SearchHit& h : sink.hits) {
+        got.emplace_back(h.label, h.name);
+    }
+    const std::vector<std::pair<QString, QString>> expected = {
+        {QStringLiteral("A"), QStringLiteral("hit1.txt")},
+        {QStringLiteral("A"), QStringLiteral("HIT2.TXT")},
+        {QStringLiteral("写真"), QStringLiteral("hit4.txt")},
+        {QStringLiteral("U"), QStringLiteral("hit\"5\".txt")},
+        {QStringLiteral("B"), QStringLiteral("hit3.txt")}};
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(sink.hits[0].date, QStringLiteral("2024/01/02"));
+    EXPECT_EQ(sink.hits[2].size, QStringLiteral("12"));
+    EXPECT_EQ(sink.hits[3].size, QStringLiteral("3200000000"));
+    EXPECT_EQ(sink.hits[4].catalogue, folder + QStringLiteral("/deeper/b.xlsx"));
+    ASSERT_EQ(sink.failures.size(), 2u);
+    EXPECT_EQ(sink.failures[0],
+              std::make_pair(FailureCode::NotACatalogue, folder + QStringLiteral("/expenses.csv")));
+    EXPECT_EQ(sink.failures[1],
+              std::make_pair(FailureCode::NotACatalogue, folder + QStringLiteral("/other.xlsx")));
+    EXPECT_EQ(summary.catalogues, 4u);
+    EXPECT_EQ(summary.hits, 5u);
+
+    // Folder and name together.
+    Recorder byPath;
+    searchCatalogues({folder}, SearchQuery{QStringLiteral("*/SUB/*"), true}, byPath);
+    ASSERT_EQ(byPath.hits.size(), 1u);
+    EXPECT_EQ(byPath.hits[0].name, QStringLiteral("HIT2.TXT"));
+
+    // A stop ends the search at once.
+    Recorder stopper;
+    stopper.allowedCalls = 1;
+    EXPECT_TRUE(searchCatalogues({folder}, SearchQuery{QStringLiteral("*")}, stopper).stopped);
+    EXPECT_LE(stopper.hits.size(), 3u);
+}
+
+TEST(CatalogueSearch, HitLinesAreQuotedAsTheCsvWriterQuotes) {
+    EXPECT_EQ(searchHitLine(SearchHit{QStringLiteral("L"), QStringLiteral("/a,b"), QStringLiteral("q\"x"),
+                                      QStringLiteral("5"), QStringLiteral("2024/01/02"),
+                                      QStringLiteral("03:04:05"), QStringLiteral("c.xlsx")}),
+              "\"L\",\"/a,b\",\"q\"\"x\",5,\"2024/01/02\",\"03:04:05\",\"c.xlsx\"\r\n");
+}
+
+} // namespace
+} // namespace kartoma
