@@ -106,6 +106,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
         return true;
     };
     bool cellKept = false;
+    std::uint64_t cells = 0;
     qsizetype headerStart = -1;
 
     int depth = 0;
@@ -137,11 +138,8 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
                     return std::nullopt;
                 }
                 if (!reader.prefix().isEmpty()) {
-                    // The rows written in would be in no namespace, and nothing would show them.
-                    error = QStringLiteral("the worksheet's elements carry a namespace prefix (%1:), "
-                                           "which templates may not use")
-                                .arg(reader.prefix());
-                    return std::nullopt;
+                    // Rows written in without it would be in no namespace, and nothing would show them.
+                    t.prefix_ = utf8(reader.prefix()) + ':';
                 }
                 t.dimensionInsert_ = reader.characterOffset();
             } else if (depth == 2) {
@@ -190,6 +188,10 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
                 t.rows_.push_back(std::move(r));
                 row = &t.rows_.back();
             } else if (depth == 4 && row != nullptr && name == QLatin1String("c")) {
+                if (++cells > kMaxCells) {
+                    error = QStringLiteral("more than %1 cells").arg(kMaxCells);
+                    return std::nullopt;
+                }
                 cellStart = startOf();
                 Cell cell{nextColumn, 0, {}};
                 const QStringView ref = reader.attributes().value(QLatin1String("r"));
@@ -254,7 +256,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
                     // Written cells may stand between template cells: give this one its place.
                     std::string ref;
                     appendCellReference(cell.column, row->row, ref);
-                    cellXml.insert(2, " r=\"" + ref + "\"");
+                    insertAttribute(cellXml, " r=\"" + ref + "\"");
                 }
                 keptBytes += cellXml.size() + sizeof(Cell);
                 cell.xml = std::move(cellXml);
@@ -297,32 +299,33 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
 }
 
 std::string SheetTemplate::head(const std::string& dimension) const {
-    const std::string element = "<dimension ref=\"" + dimension + "\"/>";
+    const std::string element = "<" + prefix_ + "dimension ref=\"" + dimension + "\"/>";
     const QStringView text(text_);
     if (dimensionStart_ >= 0) {
         return utf8(text.left(dimensionStart_)) + element +
-               utf8(text.mid(dimensionEnd_, rowsStart_ - dimensionEnd_)) + "<sheetData>";
+               utf8(text.mid(dimensionEnd_, rowsStart_ - dimensionEnd_)) + "<" + prefix_ + "sheetData>";
     }
     return utf8(text.left(dimensionInsert_)) + element +
-           utf8(text.mid(dimensionInsert_, rowsStart_ - dimensionInsert_)) + "<sheetData>";
+           utf8(text.mid(dimensionInsert_, rowsStart_ - dimensionInsert_)) + "<" + prefix_ + "sheetData>";
 }
 
 std::string SheetTemplate::tail(const std::optional<QString>& footer) const {
     const QStringView text(text_);
+    const std::string rowsEnd = "</" + prefix_ + "sheetData>";
     if (!footer) {
-        return "</sheetData>" + utf8(text.mid(rowsEnd_));
+        return rowsEnd + utf8(text.mid(rowsEnd_));
     }
-    std::string element = "<headerFooter>" + utf8(oddHeader_) + "<oddFooter>";
+    std::string element = "<" + prefix_ + "headerFooter>" + utf8(oddHeader_) + "<" + prefix_ + "oddFooter>";
     const QByteArray footerUtf8 = footer->toUtf8();
     std::string escaped;
     appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())),
                      escaped);
-    element += escaped + "</oddFooter></headerFooter>";
+    element += escaped + "</" + prefix_ + "oddFooter></" + prefix_ + "headerFooter>";
     if (footerStart_ >= 0) {
-        return "</sheetData>" + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +
+        return rowsEnd + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +
                utf8(text.mid(footerEnd_));
     }
-    return "</sheetData>" + utf8(text.mid(rowsEnd_, footerInsert_ - rowsEnd_)) + element +
+    return rowsEnd + utf8(text.mid(rowsEnd_, footerInsert_ - rowsEnd_)) + element +
            utf8(text.mid(footerInsert_));
 }
 

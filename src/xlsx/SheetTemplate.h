@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ public:
     /// The default style of a zero-based column (from <cols>), 0 when it has none.
     int columnStyle(int column) const;
 
+    /// The prefix of the worksheet's elements with its colon ("x:"), empty when the sheet uses the
+    /// default namespace: every element written into the sheet carries it.
+    const std::string& elementPrefix() const { return prefix_; }
+
     /// The XML before the rows, with the used range set to `dimension` ("A1:G100").
     std::string head(const std::string& dimension) const;
     /// The XML after the rows; with `footer` set, the page footer becomes it (in the package's form,
@@ -48,8 +53,12 @@ private:
     static constexpr qsizetype kDropCharacters = 1 << 20;
     static constexpr qsizetype kMaxKeptCharacters = 32 << 20;
     static constexpr std::size_t kMaxKeptRowBytes = 64u << 20;
+    /// A template is a page or two of titles and looks; more cells than this (empty ones included,
+    /// which cost reading time though nothing is kept of them) is not one.
+    static constexpr std::uint64_t kMaxCells = 2'000'000;
 
     QString text_;
+    std::string prefix_;
     qsizetype dimensionStart_ = -1, dimensionEnd_ = -1; // the <dimension> element, if any
     qsizetype dimensionInsert_ = -1;                    // where one goes when there is none
     qsizetype rowsStart_ = 0, rowsEnd_ = 0;             // <sheetData>...</sheetData>, replaced whole

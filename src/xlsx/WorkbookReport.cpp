@@ -14,6 +14,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -127,6 +128,16 @@ void appendRowHeight(double points, std::string& out) {
     out.append(digits, std::to_chars(digits, digits + sizeof digits, points).ptr);
 }
 
+/// Appends the end tags of `names`, in order, each with the sheet's element prefix.
+void appendEndTags(const std::string& prefix, std::initializer_list<const char*> names, std::string& out) {
+    for (const char* name : names) {
+        out += "</";
+        out += prefix;
+        out += name;
+        out += '>';
+    }
+}
+
 std::string withStyle(const std::string& cellXml, int style) {
     const std::size_t tagEnd = cellXml.find('>');
     const std::size_t s = cellXml.find(" s=\"");
@@ -135,7 +146,7 @@ std::string withStyle(const std::string& cellXml, int style) {
         const std::size_t close = out.find('"', s + 4);
         out.replace(s + 4, close - (s + 4), std::to_string(style));
     } else {
-        out.insert(2, " s=\"" + std::to_string(style) + "\"");
+        insertAttribute(out, " s=\"" + std::to_string(style) + "\"");
     }
     return out;
 }
@@ -502,7 +513,11 @@ void WorkbookReport::noteUsed(int column, int row) {
 void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<const WrittenCell> newCells,
                              std::optional<double> height) {
     std::string& out = rowsBuffer_;
-    out += "<row r=\"";
+    // A template whose elements carry a prefix gets the written ones with it too.
+    const std::string& p = sheet_->elementPrefix();
+    out += '<';
+    out += p;
+    out += "row r=\"";
     appendNumber(row + 1, out);
     out += '"';
     if (own != nullptr) {
@@ -546,14 +561,18 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
             if (replacesOwn) {
                 out += style == base ? mine->xml : withStyle(mine->xml, style);
             } else {
-                out += "<c r=\"";
+                out += '<';
+                out += p;
+                out += "c r=\"";
                 appendCellReference(cell->column, row, out);
                 out += "\" s=\"";
                 appendNumber(style, out);
                 out += "\"/>";
             }
         } else {
-            out += "<c r=\"";
+            out += '<';
+            out += p;
+            out += "c r=\"";
             appendCellReference(cell->column, row, out);
             out += '"';
             if (style != 0) {
@@ -562,20 +581,25 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
                 out += '"';
             }
             if (cell->kind == WrittenCell::Kind::Text) {
-                out += cell->preserveSpace ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                                           : " t=\"inlineStr\"><is><t>";
+                out += " t=\"inlineStr\"><";
+                out += p;
+                out += "is><";
+                out += p;
+                out += cell->preserveSpace ? "t xml:space=\"preserve\">" : "t>";
                 out += cell->value;
-                out += "</t></is></c>";
+                appendEndTags(p, {"t", "is", "c"}, out);
             } else {
-                out += "><v>";
+                out += "><";
+                out += p;
+                out += "v>";
                 out += cell->value;
-                out += "</v></c>";
+                appendEndTags(p, {"v", "c"}, out);
             }
         }
         a += replacesOwn ? 1 : 0;
         ++b;
     }
-    out += "</row>";
+    appendEndTags(p, {"row"}, out);
     if (own == nullptr && newCells.empty()) {
         // A row that only got a height still counts as used.
         noteUsed(0, row);

@@ -106,6 +106,11 @@ void appendXmlEscaped(std::string_view text, std::string& out) {
     }
 }
 
+void insertAttribute(std::string& element, std::string_view attribute) {
+    const std::size_t nameEnd = element.find_first_of(" \t\r\n/>", 1);
+    element.insert(nameEnd == std::string::npos ? element.size() : nameEnd, attribute);
+}
+
 bool needsSpacePreserve(std::string_view text) {
     if (text.empty()) {
         return false;

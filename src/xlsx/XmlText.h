@@ -19,6 +19,10 @@ void appendXmlCellText(std::string_view utf8, std::string& out);
 /// Appends `text` escaped for an attribute value or element content (& < > " only).
 void appendXmlEscaped(std::string_view text, std::string& out);
 
+/// Inserts ` name="value"` (`attribute`, with its leading blank) after the tag name of the element that
+/// `element` starts with, whatever prefix the name carries.
+void insertAttribute(std::string& element, std::string_view attribute);
+
 /// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
 bool needsSpacePreserve(std::string_view utf8);
 
