@@ -69,6 +69,7 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
     Xf* xf = nullptr;
     qsizetype xfInner = -1;
     int depth = 0;
+    std::size_t kept = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
@@ -90,7 +91,15 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
                     section->begin = startOf();
                     section->childrenBegin = reader.characterOffset();
                 }
-            } else if (depth == 3 && section != nullptr) {
+            } else if ((depth == 3 && section != nullptr) || (depth == 4 && font != nullptr)) {
+                if (++kept > kMaxKeptElements) {
+                    // Spreadsheet applications stop at some 65,000 cell styles; a part beyond them
+                    // would only cost memory.
+                    error = QStringLiteral("more than %1 style entries").arg(kMaxKeptElements);
+                    return std::nullopt;
+                }
+            }
+            if (depth == 3 && section != nullptr) {
                 ++section->count;
                 if (section == &part.fonts_) {
                     part.fontChildren_.emplace_back();

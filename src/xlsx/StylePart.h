@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <compare>
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <utility>
@@ -36,6 +37,9 @@ public:
     QByteArray text() const;
 
 private:
+    /// The most fonts, font properties and cell styles one part may hold.
+    static constexpr std::size_t kMaxKeptElements = 1u << 18;
+
     using Attributes = std::vector<std::pair<QString, QString>>;
     struct Element {
         QString name;

@@ -149,9 +149,11 @@ class WorkbookFailures(unittest.TestCase):
         # Millions of empty cells compress to almost nothing but would take long to read.
         self.variant("cells.xl_", lambda part, data: data.replace(
             b"</sheetData>", b'<row r="3">' + b"<c/>" * 5_000_000 + b"</row></sheetData>") if part == sheet else data)
+        self.variant("styles.xl_", lambda part, data: data.replace(b"</cellXfs>", b'<xf numFmtId="0"/>' * 300_000
+                                                                   + b"</cellXfs>") if part == "xl/styles.xml" else data)
         self.variant("nostyles.xl_", lambda part, data: None if part == "xl/styles.xml" else re.sub(
             rb"<Relationship [^>]*styles[^>]*/>", b"", data))
-        self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (257 << 20) + b"</workbook>")
+        self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (33 << 20) + b"</workbook>")
                      if part == "xl/workbook.xml" else data)
         os.mkdir(self.path("folder.xl_"))
         for name, data in cases.items():
@@ -161,8 +163,9 @@ class WorkbookFailures(unittest.TestCase):
         messages = {"missing.xl_": b"workbook not found", "empty.xl_": b"not a usable workbook",
                     "text.xl_": b"not a usable workbook", "cut.xl_": b"not a usable workbook",
                     "nosheet.xl_": b'no sheet "Kartoma"', "broken.xl_": b"not a usable workbook",
-                    "cells.xl_": b"more than 2000000 cells", "nostyles.xl_": b"styles: missing",
-                    "hugepart.xl_": b"xl/workbook.xml is larger than 256 MB",
+                    "cells.xl_": b"more than 2000000 cells", "styles.xl_": b"more than 262144 style entries",
+                    "nostyles.xl_": b"styles: missing",
+                    "hugepart.xl_": b"xl/workbook.xml is larger than 32 MB",
                     "folder.xl_": b"not a usable workbook: %s: Is a directory" % self.path("folder.xl_").encode()}
         for name, message in messages.items():
             out = self.path("out.xlsx")
