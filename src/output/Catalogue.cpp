@@ -51,7 +51,8 @@ QString absoluteFolder(const QString& folder) {
     if (realpath(toNativePath(parts.mid(0, last + 1).join(QLatin1Char('/'))).c_str(), resolved) == nullptr) {
         return QDir::cleanPath(absolute); // it is not there: the check that follows says so
     }
-    return QDir::cleanPath(fromNativePath(resolved) + QLatin1Char('/') + parts.mid(last + 1).join(QLatin1Char('/')));
+    return QDir::cleanPath(fromNativePath(resolved) + QLatin1Char('/') +
+                           parts.mid(last + 1).join(QLatin1Char('/')));
 }
 
 void checkFolder(const QString& folder) {
@@ -61,7 +62,8 @@ void checkFolder(const QString& folder) {
         return;
     }
     // A link that leads nowhere is there, but is no folder.
-    throw Failure(lstat(path.c_str(), &st) == 0 ? FailureCode::RootNotFolder : FailureCode::RootNotFound, folder);
+    throw Failure(lstat(path.c_str(), &st) == 0 ? FailureCode::RootNotFolder : FailureCode::RootNotFound,
+                  folder);
 }
 
 QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, VolumeLabels& labels,

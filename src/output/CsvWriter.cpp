@@ -68,7 +68,8 @@ public:
         buffer_ += '"';
         for (std::size_t begin = 0;;) {
             const std::size_t slash = value.find('/', begin);
-            const std::string_view name = value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
+            const std::string_view name =
+                value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
             if (isAscii(name) || nameEncoding(name) == NameEncoding::Cp932) {
                 appendQuotesDoubled(name, buffer_);
             } else {

@@ -56,7 +56,8 @@ std::string toNativePath(QStringView path) {
     bytes.reserve(static_cast<std::size_t>(path.size()));
     for (qsizetype i = 0; i < path.size(); ++i) {
         const char16_t c = path[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < path.size() && QChar::isLowSurrogate(path[i + 1].unicode())) {
+        if (QChar::isHighSurrogate(c) && i + 1 < path.size() &&
+            QChar::isLowSurrogate(path[i + 1].unicode())) {
             appendUtf8(QChar::surrogateToUcs4(c, path[i + 1].unicode()), bytes);
             ++i;
         } else if (isEscape(c)) {

@@ -2,8 +2,8 @@
 
 #include "Failure.h"
 #include "LikePattern.h"
-#include "NativePath.h"
 #include "NameText.h"
+#include "NativePath.h"
 #include "Utf8.h"
 
 #include <algorithm>

@@ -61,11 +61,11 @@ QString joinPath(const QString& folder, const QString& name);
 /// The same join for names held as UTF-8 (or other) bytes.
 std::string joinPathBytes(const std::string& folder, std::string_view name);
 
-/// Walks `root` (a path as NativePath.h holds it) and its subfolders down to `options.depth` levels. Each folder is read completely
-/// before anything below it is searched, and stays open (one handle per level) only so that its
-/// subfolders are opened from it; its entries are
-/// offered sorted by upper-cased name (code-point order, files and folders mixed), then its
-/// subfolders are walked one after another in that order, each completely.
+/// Walks `root` (a path as NativePath.h holds it) and its subfolders down to `options.depth` levels. Each
+/// folder is read completely before anything below it is searched, and stays open (one handle per level) only
+/// so that its subfolders are opened from it; its entries are offered sorted by upper-cased name (code-point
+/// order, files and folders mixed), then its subfolders are walked one after another in that order, each
+/// completely.
 ///
 /// Throws Failure when `root` itself cannot be listed; anything below it that cannot be read is
 /// reported to `observer.skipped` and counted, and the walk goes on.

@@ -1,5 +1,5 @@
-#include "NameText.h"
 #include "NativePath.h"
+#include "NameText.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +19,20 @@ std::string allBytes() {
 
 TEST(NativePath, EveryByteStringComesBackExactly) {
     const std::vector<std::string> inputs = {
-        "", "/", "/home/user/list.csv", "caf\xC3\xA9", "emoji\xF0\x9F\x98\x80",
-        "caf\xE9",                 // Latin-1
-        "\x93\xFA\x96{/\x83\x65",  // CP932
-        "bad\xFF\xFE",             // neither
-        "\xED\xB2\x80",            // U+DC80 written as UTF-8: not UTF-8, must not pass for an escape
-        "\xC0\xAF",                // overlong "/"
-        "\xE3\x81",                // a character cut short
-        "\xF0\x9F\x98\x80\x80",    // a whole character, then a stray continuation byte
-        "\xF4\x90\x80\x80",        // above U+10FFFF
-        "\xEF\xBF\xBD",            // U+FFFD itself stays one character
+        "",
+        "/",
+        "/home/user/list.csv",
+        "caf\xC3\xA9",
+        "emoji\xF0\x9F\x98\x80",
+        "caf\xE9",                // Latin-1
+        "\x93\xFA\x96{/\x83\x65", // CP932
+        "bad\xFF\xFE",            // neither
+        "\xED\xB2\x80",           // U+DC80 written as UTF-8: not UTF-8, must not pass for an escape
+        "\xC0\xAF",               // overlong "/"
+        "\xE3\x81",               // a character cut short
+        "\xF0\x9F\x98\x80\x80",   // a whole character, then a stray continuation byte
+        "\xF4\x90\x80\x80",       // above U+10FFFF
+        "\xEF\xBF\xBD",           // U+FFFD itself stays one character
         allBytes(),
     };
     for (const std::string& bytes : inputs) {
