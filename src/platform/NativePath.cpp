@@ -12,24 +12,6 @@ bool isEscape(char16_t c) {
     return c >= 0xDC80 && c <= 0xDCFF;
 }
 
-void appendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 } // namespace
 
 QString fromNativePath(std::string_view bytes) {
@@ -58,14 +40,14 @@ std::string toNativePath(QStringView path) {
         const char16_t c = path[i].unicode();
         if (QChar::isHighSurrogate(c) && i + 1 < path.size() &&
             QChar::isLowSurrogate(path[i + 1].unicode())) {
-            appendUtf8(QChar::surrogateToUcs4(c, path[i + 1].unicode()), bytes);
+            encodeUtf8(QChar::surrogateToUcs4(c, path[i + 1].unicode()), bytes);
             ++i;
         } else if (isEscape(c)) {
             bytes += static_cast<char>(c - kEscapeBase);
         } else if (QChar::isSurrogate(c)) {
-            appendUtf8(0xFFFD, bytes);
+            encodeUtf8(0xFFFD, bytes);
         } else {
-            appendUtf8(c, bytes);
+            encodeUtf8(c, bytes);
         }
     }
     return bytes;
