@@ -2,6 +2,7 @@
 
 #include "EnglishMessages.h"
 #include "Failure.h"
+#include "NameText.h"
 #include "Presenters.h"
 #include "WorkbookReport.h"
 
@@ -17,8 +18,10 @@ namespace kartoma {
 namespace {
 
 /// Writes a message; control characters in it (names may hold escape sequences) are shown as \xNN
-/// rather than acting on the terminal. A final line break is the message's own.
-void print(std::FILE* stream, const QString& text) {
+/// rather than acting on the terminal, and the bytes of a path that are not text as nameText shows
+/// them. A final line break is the message's own.
+void print(std::FILE* stream, const QString& message) {
+    const QString text = readablePath(message);
     const bool line = text.endsWith(QLatin1Char('\n'));
     QString safe;
     safe.reserve(text.size() + 1);
@@ -169,6 +172,8 @@ QString usageText() {
 }
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments) {
+    // The arguments keep their bytes (NativePath.h) so that paths reach the system unchanged; a
+    // value that is text for a person (a pattern, a label) is read as a name is (readablePath).
     ParsedCommandLine parsed;
     if (arguments.size() <= 1) {
         return parsed;
@@ -217,7 +222,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
                     QStringLiteral("--%1 does not go with --search").arg(other.names().first()));
             }
         }
-        parsed.query.pattern = parser.value(search);
+        parsed.query.pattern = readablePath(parser.value(search));
         parsed.query.matchPath = parser.isSet(path);
         parsed.catalogues = parser.positionalArguments();
         parsed.quiet = parser.isSet(quiet);
@@ -252,13 +257,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         r.scan.walk.depth = *n;
     }
     if (parser.isSet(filter)) {
-        r.scan.record.filterPattern = parser.value(filter);
+        r.scan.record.filterPattern = readablePath(parser.value(filter));
     }
     r.scan.record.listFolders = parser.isSet(folders);
     r.labelPolicy = LabelPolicy::FolderWhenMissing;
     if (parser.isSet(label)) {
         r.labelPolicy = LabelPolicy::Given;
-        r.scan.volumeLabel = parser.value(label);
+        r.scan.volumeLabel = readablePath(parser.value(label));
     }
     WorkbookTarget workbook;
     workbook.savePath = output;

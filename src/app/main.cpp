@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "FileSystem.h"
 #include "MainWindow.h"
+#include "NativePath.h"
 #include "QtDialogs.h"
 #include "SettingsStore.h"
 #include "SplashWindow.h"
@@ -93,9 +94,11 @@ int runWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Paths among the arguments keep their bytes, whatever they are; the parser makes the other
+    // values text.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(kartoma::fromNativePath(argv[i]));
     }
     const kartoma::ParsedCommandLine parsed = kartoma::parseCommandLine(arguments);
     switch (parsed.action) {

@@ -1,6 +1,8 @@
 #include "Catalogue.h"
 
 #include "Failure.h"
+#include "NameText.h"
+#include "NativePath.h"
 #include "OutputFile.h"
 #include "ReportComponent.h"
 #include "SheetWriter.h"
@@ -8,11 +10,12 @@
 #include "WorkbookFailure.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <climits>
 #include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kartoma {
 
@@ -22,7 +25,7 @@ const QString kSheetName = QStringLiteral("Kartoma");
 
 /// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
-    if (const int err = checkOutputFile(QFile::encodeName(path).toStdString()); err != 0) {
+    if (const int err = checkOutputFile(toNativePath(path)); err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
 }
@@ -31,30 +34,36 @@ void checkOutputPath(const QString& path) {
 /// the parent of the link's target, so the path up to its last ".." is resolved by the system; the
 /// rest keeps the user's spelling (links included).
 QString absoluteFolder(const QString& folder) {
-    const QString absolute =
-        folder.startsWith(QLatin1Char('/')) ? folder : QDir::currentPath() + QLatin1Char('/') + folder;
+    QString absolute = folder;
+    if (!folder.startsWith(QLatin1Char('/'))) {
+        // The working folder's name need not be text either.
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) != nullptr) {
+            absolute = fromNativePath(cwd) + QLatin1Char('/') + folder;
+        }
+    }
     const QStringList parts = absolute.split(QLatin1Char('/'));
     const qsizetype last = parts.lastIndexOf(QStringLiteral(".."));
     if (last < 0) {
         return QDir::cleanPath(absolute);
     }
     char resolved[PATH_MAX];
-    if (realpath(QFile::encodeName(parts.mid(0, last + 1).join(QLatin1Char('/'))).constData(), resolved) ==
-        nullptr) {
+    if (realpath(toNativePath(parts.mid(0, last + 1).join(QLatin1Char('/'))).c_str(), resolved) == nullptr) {
         return QDir::cleanPath(absolute); // it is not there: the check that follows says so
     }
-    return QDir::cleanPath(QFile::decodeName(resolved) + QLatin1Char('/') +
+    return QDir::cleanPath(fromNativePath(resolved) + QLatin1Char('/') +
                            parts.mid(last + 1).join(QLatin1Char('/')));
 }
 
 void checkFolder(const QString& folder) {
-    const QFileInfo info(folder);
-    if (!info.exists() && !info.isSymLink()) {
-        throw Failure(FailureCode::RootNotFound, folder);
+    const std::string path = toNativePath(folder);
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return;
     }
-    if (!info.isDir()) {
-        throw Failure(FailureCode::RootNotFolder, folder);
-    }
+    // A link that leads nowhere is there, but is no folder.
+    throw Failure(lstat(path.c_str(), &st) == 0 ? FailureCode::RootNotFolder : FailureCode::RootNotFound,
+                  folder);
 }
 
 QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, VolumeLabels& labels,
@@ -66,7 +75,9 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
     if (!label.isEmpty()) {
         return label;
     }
-    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? folder : host.askVolumeLabel(folder);
+    // The label is text for a person: a folder name that is not text is shown as nameText shows it.
+    const QString readable = readablePath(folder);
+    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? readable : host.askVolumeLabel(readable);
 }
 
 void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host,

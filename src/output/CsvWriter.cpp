@@ -3,6 +3,7 @@
 #include "Cp932Encoder.h"
 #include "Failure.h"
 #include "NameText.h"
+#include "NativePath.h"
 #include "OutputFile.h"
 #include "Utf8.h"
 
@@ -13,11 +14,23 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace kartoma {
 
 namespace {
 
 constexpr std::size_t kFlushBytes = 1 << 20;
+
+void appendQuotesDoubled(std::string_view bytes, std::string& out) {
+    for (const char c : bytes) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+}
 
 /// Builds the file's bytes field by field, and hands them to the device in large pieces.
 class CsvBuilder {
@@ -39,16 +52,36 @@ public:
         }
     }
 
-    /// A text field given as a name's bytes, straight from the file system.
-    void nameField(std::string_view value) {
-        // ASCII is the same in both encodings, and a CP932 name is already what a CP932 file holds
-        // (a double quote is never part of a CP932 double-byte character).
-        if (isAscii(value) ||
-            (encoding_ == CsvEncoding::Cp932 && nameEncoding(value) == NameEncoding::Cp932)) {
+    /// A text field given as the bytes of a name or a path, straight from the file system.
+    void bytesField(std::string_view value) {
+        // ASCII is the same in both encodings.
+        if (isAscii(value)) {
             appendQuotedField(value, buffer_);
             return;
         }
-        text(nameText(value));
+        if (encoding_ == CsvEncoding::Utf8) {
+            text(pathText(value));
+            return;
+        }
+        // A CP932 name is already what a CP932 file holds (a double quote is never part of a CP932
+        // double-byte character); a path may join such names with UTF-8 ones, so each is looked at.
+        buffer_ += '"';
+        for (std::size_t begin = 0;;) {
+            const std::size_t slash = value.find('/', begin);
+            const std::string_view name =
+                value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
+            if (isAscii(name) || nameEncoding(name) == NameEncoding::Cp932) {
+                appendQuotesDoubled(name, buffer_);
+            } else {
+                encoder_.append(nameText(name), buffer_, replaced_, true);
+            }
+            if (slash == std::string_view::npos) {
+                break;
+            }
+            buffer_ += '/';
+            begin = slash + 1;
+        }
+        buffer_ += '"';
     }
 
     /// A field that was encoded once and is written again as it is.
@@ -60,14 +93,11 @@ public:
         std::uint64_t replaced = 0;
     };
     Encoded encodedText(QStringView value) {
-        Encoded field;
-        field.bytes.swap(buffer_);
-        const std::uint64_t before = replaced_;
-        text(value);
-        field.bytes.swap(buffer_);
-        field.replaced = replaced_ - before;
-        replaced_ = before;
-        return field;
+        return encodedField([&] { text(value); });
+    }
+    /// A field of bytesField encoded once.
+    Encoded encodedBytes(std::string_view value) {
+        return encodedField([&] { bytesField(value); });
     }
     /// Writes a field encoded by encodedText; its replaced characters count once per line written.
     void encoded(const Encoded& field) {
@@ -107,6 +137,17 @@ public:
     std::uint64_t replaced() const { return replaced_; }
 
 private:
+    template <typename Write> Encoded encodedField(Write&& write) {
+        Encoded field;
+        field.bytes.swap(buffer_);
+        const std::uint64_t before = replaced_;
+        write();
+        field.bytes.swap(buffer_);
+        field.replaced = replaced_ - before;
+        replaced_ = before;
+        return field;
+    }
+
     CsvEncoding encoding_;
     const Cp932Encoder& encoder_;
     QIODevice& device_;
@@ -119,12 +160,7 @@ private:
 
 void appendQuotedField(std::string_view utf8, std::string& out) {
     out += '"';
-    for (const char c : utf8) {
-        if (c == '"') {
-            out += '"';
-        }
-        out += c;
-    }
+    appendQuotesDoubled(utf8, out);
     out += '"';
 }
 
@@ -155,11 +191,11 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
     for (std::size_t i = 0; i < count; ++i) {
         const EntryList::Record& r = list.record(i);
         if (!haveFolder || r.folder != cachedFolder) {
-            folder = csv.encodedText(list.folderPath(r.folder));
+            folder = csv.encodedBytes(list.folderBytes(r.folder));
             cachedFolder = r.folder;
             haveFolder = true;
         }
-        csv.nameField(r.nameBytes());
+        csv.bytesField(r.nameBytes());
         csv.comma();
         csv.encoded(folder);
         csv.comma();
@@ -188,11 +224,17 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
 
 CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path) {
     OutputFile output;
-    if (const int err = output.open(QFile::encodeName(path).toStdString()); err != 0) {
+    if (const int err = output.open(toNativePath(path)); err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
-    QFile file(QFile::decodeName(output.workPath().c_str()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    // Opened by its bytes: the path of the new version need not be text.
+    const int fd = ::open(output.workPath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        throw Failure(FailureCode::OutputCreate, path, systemErrorText(errno));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw Failure(FailureCode::OutputCreate, path, file.errorString());
     }
     const CsvResult result = writeCsv(list, encoding, file, path);

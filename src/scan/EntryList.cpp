@@ -18,8 +18,9 @@ void EntryList::clear() {
     volumeLabel_.clear();
 }
 
-std::uint32_t EntryList::addFolder(const QString& path) {
-    startPaths_.push_back(path);
+std::uint32_t EntryList::addFolder(std::string_view path) {
+    undecodableNames_ += undecodableNamesIn(path);
+    startPaths_.emplace_back(path);
     folders_.push_back(Folder{nullptr, kNoParent, static_cast<std::uint32_t>(startPaths_.size() - 1)});
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
@@ -30,18 +31,22 @@ std::uint32_t EntryList::addFolder(std::uint32_t parent, std::string_view name) 
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
-QString EntryList::folderPath(std::uint32_t index) const {
+std::string EntryList::folderBytes(std::uint32_t index) const {
     std::vector<std::uint32_t> chain;
     while (folders_[index].parent != kNoParent) {
         chain.push_back(index);
         index = folders_[index].parent;
     }
-    QString path = startPaths_[folders_[index].nameLength];
+    std::string path = startPaths_[folders_[index].nameLength];
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const Folder& f = folders_[*it];
-        path = joinPath(path, nameText(std::string_view(f.name, f.nameLength)));
+        path = joinPathBytes(path, std::string_view(f.name, f.nameLength));
     }
     return path;
+}
+
+QString EntryList::folderPath(std::uint32_t index) const {
+    return pathText(folderBytes(index));
 }
 
 const char* EntryList::storeName(std::string_view name) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,20 +43,24 @@ public:
     /// Empties the list, its folder table and its volume label.
     void clear();
 
-    /// Adds a folder to the folder table by its whole path (the folder a walk starts from); entries
-    /// and other folders refer to it by the returned index.
-    std::uint32_t addFolder(const QString& path);
+    /// Adds a folder to the folder table by its whole path as the system's bytes (the folder a walk
+    /// starts from); entries and other folders refer to it by the returned index. Its names that are
+    /// neither UTF-8 nor CP932 count with undecodableNames.
+    std::uint32_t addFolder(std::string_view path);
     /// Adds the folder `name` (raw bytes) inside the folder at index `parent`.
     std::uint32_t addFolder(std::uint32_t parent, std::string_view name);
     /// The path of the folder at `index`, its names joined with "/": the text of the folder column.
     QString folderPath(std::uint32_t index) const;
+    /// The same path as the system's bytes, for writers that keep a name's own bytes.
+    std::string folderBytes(std::uint32_t index) const;
     std::size_t folderCount() const { return folders_.size(); }
 
     void append(std::uint32_t folder, std::string_view name, std::int64_t size, const LocalStamp& stamp,
                 EntryType type);
 
     std::size_t count() const { return count_; }
-    /// How many names in the list (entries' and folders') are neither UTF-8 nor CP932: their bytes
+    /// How many names in the list (entries', folders' and those of a start folder's path) are neither
+    /// UTF-8 nor CP932: their bytes
     /// that are not text show as U+FFFD, or "?" in CP932.
     std::uint64_t undecodableNames() const { return undecodableNames_; }
     const Record& record(std::size_t i) const { return blocks_[i / kBlockRecords][i % kBlockRecords]; }
@@ -79,7 +84,7 @@ private:
     std::uint64_t undecodableNames_ = 0;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;
     std::size_t nameBlockUsed_ = kNameBlockBytes;
-    /// A folder of the table: a start folder has no parent and its path in startPaths_.
+    /// A folder of the table: a start folder has no parent and its path (bytes) in startPaths_.
     struct Folder {
         const char* name;
         std::uint32_t parent; ///< kNoParent for a start folder
@@ -88,7 +93,7 @@ private:
     static constexpr std::uint32_t kNoParent = 0xFFFFFFFF;
 
     std::vector<Folder> folders_;
-    std::vector<QString> startPaths_;
+    std::vector<std::string> startPaths_;
     QString volumeLabel_;
 };
 

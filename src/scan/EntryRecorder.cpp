@@ -5,18 +5,14 @@ namespace kartoma {
 EntryRecorder::EntryRecorder(const RecorderOptions& options, EntryList& list)
     : listFolders_(options.listFolders), pattern_(options.filterPattern), list_(list) {}
 
-void EntryRecorder::beginFolder(int level, std::string_view name, const QString& display) {
+void EntryRecorder::beginFolder(int level, std::string_view name, const QString&) {
     // The folder (and the ancestors it needs) goes into the list's table only once one of its
     // entries is recorded, so that filtered-out folders cost nothing. The walk goes depth first: the
     // levels above this one are still the ones recorded for the folder before.
-    if (level == 1) {
-        start_ = display;
-    } else {
-        if (names_.size() < static_cast<std::size_t>(level)) {
-            names_.resize(static_cast<std::size_t>(level));
-        }
-        names_[static_cast<std::size_t>(level - 1)].assign(name);
+    if (names_.size() < static_cast<std::size_t>(level)) {
+        names_.resize(static_cast<std::size_t>(level));
     }
+    names_[static_cast<std::size_t>(level - 1)].assign(name);
     level_ = level;
     if (added_.size() >= static_cast<std::size_t>(level)) {
         added_.resize(static_cast<std::size_t>(level - 1));
@@ -34,7 +30,7 @@ void EntryRecorder::offer(std::string_view name, std::string_view upperName,
         return;
     }
     while (added_.size() < static_cast<std::size_t>(level_)) {
-        added_.push_back(added_.empty() ? list_.addFolder(start_)
+        added_.push_back(added_.empty() ? list_.addFolder(names_.front())
                                         : list_.addFolder(added_.back(), names_[added_.size()]));
     }
     list_.append(added_.back(), name, type == EntryType::Folder ? 0 : item.size, toLocalStamp(item.mtime),

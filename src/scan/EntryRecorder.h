@@ -29,8 +29,7 @@ private:
     LikePattern pattern_;
     EntryList& list_;
     /// The folder being offered and its ancestors: the chosen folder's path, then one name per
-    /// level; added_ holds the table indexes of the levels already in the list, from the top.
-    QString start_;
+    /// level (bytes); added_ holds the table indexes of the levels already in the list, from the top.
     std::vector<std::string> names_;
     int level_ = 0;
     std::vector<std::uint32_t> added_;

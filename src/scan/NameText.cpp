@@ -1,5 +1,6 @@
 #include "NameText.h"
 
+#include "NativePath.h"
 #include "Utf8.h"
 
 #include <QStringDecoder>
@@ -47,6 +48,52 @@ QString nameText(std::string_view bytes) {
         return text;
     }
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+namespace {
+
+/// Calls `each` with every name of the path `bytes` (the empty ones around a "/" included) and with
+/// whether a "/" follows it.
+template <typename Each> void forEachName(std::string_view bytes, Each&& each) {
+    for (std::size_t begin = 0;;) {
+        const std::size_t slash = bytes.find('/', begin);
+        if (slash == std::string_view::npos) {
+            each(bytes.substr(begin), false);
+            return;
+        }
+        each(bytes.substr(begin, slash - begin), true);
+        begin = slash + 1;
+    }
+}
+
+} // namespace
+
+QString pathText(std::string_view bytes) {
+    if (isUtf8(bytes)) {
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    QString text;
+    forEachName(bytes, [&text](std::string_view name, bool slash) {
+        text += nameText(name);
+        if (slash) {
+            text += QLatin1Char('/');
+        }
+    });
+    return text;
+}
+
+QString readablePath(const QString& path) {
+    return hasEscapedBytes(path) ? pathText(toNativePath(path)) : path;
+}
+
+std::uint64_t undecodableNamesIn(std::string_view bytes) {
+    std::uint64_t count = 0;
+    if (!isUtf8(bytes)) {
+        forEachName(bytes, [&count](std::string_view name, bool) {
+            count += nameEncoding(name) == NameEncoding::Neither ? 1 : 0;
+        });
+    }
+    return count;
 }
 
 } // namespace kartoma

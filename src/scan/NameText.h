@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <string_view>
 
 namespace kartoma {
@@ -17,5 +18,16 @@ NameEncoding nameEncoding(std::string_view bytes);
 /// The text of a name: UTF-8 as it is, CP932 decoded, and anything else with U+FFFD in place of
 /// each byte that is not text.
 QString nameText(std::string_view bytes);
+
+/// The text of a path: each of its names between "/" read as nameText reads it (a path may join
+/// UTF-8 names and CP932 ones).
+QString pathText(std::string_view bytes);
+
+/// The text a person reads for a path held with escaped bytes (NativePath.h): `path` itself when
+/// it has none, else pathText of its bytes.
+QString readablePath(const QString& path);
+
+/// How many names of the path `bytes` are neither UTF-8 nor CP932.
+std::uint64_t undecodableNamesIn(std::string_view bytes);
 
 } // namespace kartoma

@@ -3,9 +3,8 @@
 #include "Failure.h"
 #include "LikePattern.h"
 #include "NameText.h"
+#include "NativePath.h"
 #include "Utf8.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,7 +63,7 @@ public:
         if (err != 0) {
             throw Failure(rootFailureCode(err), display, systemErrorText(err));
         }
-        walkFolder(folder, std::string_view(), display, 1);
+        walkFolder(folder, path, display, 1);
     }
 
     /// Lists the open `folder` (which it closes) and walks its subfolders, each opened from it.
@@ -190,7 +189,7 @@ private:
 WalkStats walkTree(const QString& root, const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink,
                    WalkObserver& observer) {
     Walker walker(options, fileSystem, sink, observer);
-    walker.walkRoot(QFile::encodeName(root).toStdString(), root);
+    walker.walkRoot(toNativePath(root), readablePath(root));
     return walker.stats();
 }
 

@@ -24,8 +24,9 @@ class EntrySink {
 public:
     virtual ~EntrySink() = default;
     /// The entries offered next lie in the folder at `level` (1: the chosen one) whose own name is
-    /// `name` (empty for the chosen folder) and whose path, as the walk reached it, is `display`. The
-    /// folders of the levels above are those last begun there.
+    /// `name` (for the chosen folder: its whole path as the system's bytes) and whose path, as the
+    /// walk reached it and as a person reads it, is `display`. The folders of the levels above are
+    /// those last begun there.
     virtual void beginFolder(int level, std::string_view name, const QString& display) = 0;
     /// One entry of the current folder: its name as the file system gives it, the same name
     /// upper-cased in UTF-8 (invalid bytes as U+FFFD), and its data.
@@ -60,11 +61,11 @@ QString joinPath(const QString& folder, const QString& name);
 /// The same join for names held as UTF-8 (or other) bytes.
 std::string joinPathBytes(const std::string& folder, std::string_view name);
 
-/// Walks `root` and its subfolders down to `options.depth` levels. Each folder is read completely
-/// before anything below it is searched, and stays open (one handle per level) only so that its
-/// subfolders are opened from it; its entries are
-/// offered sorted by upper-cased name (code-point order, files and folders mixed), then its
-/// subfolders are walked one after another in that order, each completely.
+/// Walks `root` (a path as NativePath.h holds it) and its subfolders down to `options.depth` levels. Each
+/// folder is read completely before anything below it is searched, and stays open (one handle per level) only
+/// so that its subfolders are opened from it; its entries are offered sorted by upper-cased name (code-point
+/// order, files and folders mixed), then its subfolders are walked one after another in that order, each
+/// completely.
 ///
 /// Throws Failure when `root` itself cannot be listed; anything below it that cannot be read is
 /// reported to `observer.skipped` and counted, and the walk goes on.

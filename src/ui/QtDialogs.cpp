@@ -1,10 +1,10 @@
 #include "QtDialogs.h"
 
+#include "NativePath.h"
 #include "VolumeLabelDialog.h"
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -96,11 +96,11 @@ DesktopLauncher::DesktopLauncher(QString opener) : opener_(std::move(opener)) {}
 DesktopLauncher::~DesktopLauncher() = default;
 
 bool DesktopLauncher::openFile(const QString& path, Failed failed) {
-    QByteArray program = QFile::encodeName(opener_);
-    QByteArray argument = QFile::encodeName(path);
+    std::string program = toNativePath(opener_);
+    std::string argument = toNativePath(path);
     char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0) {
+    if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
         // No opener here: the desktop services, which can only say whether something started.
         return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }

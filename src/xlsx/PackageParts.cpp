@@ -1,5 +1,6 @@
 #include "PackageParts.h"
 
+#include "NativePath.h"
 #include "SystemError.h"
 #include "WorkbookError.h"
 
@@ -62,7 +63,7 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
         throw WorkbookError(WorkbookErrorCode::BookInvalid, path, systemErrorText(info.isDir() ? EISDIR : EINVAL));
     }
     int error = 0;
-    zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
+    zip_ = zip_open(toNativePath(path).c_str(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
                     &error);
     if (zip_ == nullptr) {
         // A file that is there but cannot be opened is not "missing": its detail says why.

@@ -1,5 +1,6 @@
 #include "WorkbookReport.h"
 
+#include "NativePath.h"
 #include "OutputFile.h"
 #include "SystemError.h"
 #include "PackageParts.h"
@@ -711,7 +712,7 @@ void WorkbookReport::finish() {
     }
     const QString destination = presenter_.destinationFor(bookFile_);
     OutputFile output;
-    if (const int err = output.open(QFile::encodeName(destination).toStdString()); err != 0) {
+    if (const int err = output.open(toNativePath(destination)); err != 0) {
         fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
     }
     int error = 0;

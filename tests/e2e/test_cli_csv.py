@@ -142,6 +142,39 @@ class CsvCatalogue(unittest.TestCase):
                           ("emoji😀.txt", self.tree.root), ("ファイル.txt", self.tree.root + "/日本")])
         self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
 
+    def test_a_folder_and_an_output_named_with_bytes_that_are_not_utf8_keep_them(self):
+        from test_cli_xlsx import rows_of
+        # (folder name, its text, its bytes in a CP932 CSV, counted as neither UTF-8 nor CP932)
+        cases = [(b"caf\xe9", "caf\ufffd", b"caf?", True),
+                 (b"\x93\xfa\x96{", "日本", b"\x93\xfa\x96{", False),
+                 (b"bad\xff\xfe", "bad\ufffd\ufffd", b"bad??", True)]
+        root, out_dir = os.fsencode(self.tree.root), os.fsencode(self.out_dir.name)
+        for name, text, cp932, counted in cases:
+            self.tree.file(name + b"/sub/a.txt")
+            for suffix, encoding in [(b".csv", "cp932"), (b".csv", "utf-8"), (b".xlsx", None)]:
+                with self.subTest(name=name, suffix=suffix, encoding=encoding):
+                    out = out_dir + b"/" + name + b"-" + (encoding or "book").encode() + suffix
+                    extra = ["--encoding", encoding] if encoding else []
+                    result = run("--catalog", root + b"/" + name, "--out", out, *extra)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertTrue(os.path.isfile(out), os.listdir(out_dir))
+                    self.assertEqual(b"1 names are neither UTF-8 nor CP932" in result.stderr, counted)
+                    folder = f"{self.tree.root}/{text}/sub"
+                    if encoding == "cp932":
+                        with open(out, "rb") as f:
+                            data = f.read()
+                        self.assertIn(b'"a.txt","' + root + b"/" + cp932 + b'/sub",', data)
+                        # The label falls back to the folder's path, shown as text.
+                        self.assertTrue(data.endswith(b',"' + root + b"/" + cp932 + b'","F"\r\n'), data)
+                    elif encoding == "utf-8":
+                        _, rows = read_csv(out, "utf-8-sig")
+                        self.assertEqual([(r[0], r[1]) for r in rows[1:]], [("a.txt", folder)])
+                    else:
+                        self.assertEqual([(r[0], r[1]) for r in rows_of(out)[2][1:]], [("a.txt", folder)])
+                    # The summary names the output as text: no escaped byte leaks.
+                    self.assertIn(b"-> " + out_dir + b"/" + text.encode() + b"-", result.stderr)
+        self.assertEqual(len(os.listdir(out_dir)), 9)
+
     def test_the_list_is_what_find_sees(self):
         # A mixed tree eleven levels deep: the default depth lists eight of them.
         t = self.tree

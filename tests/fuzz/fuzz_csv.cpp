@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name(reinterpret_cast<const char*>(data), size);
     kartoma::EntryList list;
     list.setVolumeLabel(QStringLiteral("ラベル"));
-    list.append(list.addFolder(QStringLiteral("/d")), name, 42, kartoma::LocalStamp{2026, 12, 8, 1, 2, 3},
+    list.append(list.addFolder("/d"), name, 42, kartoma::LocalStamp{2026, 12, 8, 1, 2, 3},
                 kartoma::EntryType::File);
     QByteArray bytes;
     QBuffer buffer(&bytes);

@@ -1,6 +1,7 @@
 #include "CatalogueController.h"
 #include "Failure.h"
 #include "FakeFileSystem.h"
+#include "NativePath.h"
 #include "ScriptedDialogs.h"
 #include "VolumeLabels.h"
 
@@ -11,6 +12,10 @@
 
 #include <functional>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kartoma {
 namespace {
@@ -185,6 +190,24 @@ TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
         EXPECT_EQ(c.entries().volumeLabel(), expected) << k.expected.toStdString();
         EXPECT_EQ(dialogs_.labelFolders.size(), k.asked ? 1 : 0);
     }
+}
+
+TEST_F(CatalogueControllerTest, FoldersNamedWithBytesThatAreNotTextAreCatalogued) {
+    // A root named in Latin-1 holding a folder named in CP932 ("日本"), as old media carry them.
+    const std::string root = toNativePath(tree_.path()) + "/caf\xE9";
+    ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((root + "/\x93\xFA\x96{").c_str(), 0700), 0);
+    ::close(::creat((root + "/\x93\xFA\x96{/a.txt").c_str(), 0600));
+    view_.request.folder = fromNativePath(root);
+    labels_.label.clear();
+    CatalogueController& c = controller();
+    c.createList();
+    EXPECT_TRUE(view_.failures.empty());
+    ASSERT_EQ(c.entries().count(), 1u);
+    const QString shown = tree_.path() + QStringLiteral("/caf\uFFFD");
+    EXPECT_EQ(c.entries().folderPath(c.entries().record(0).folder), shown + QStringLiteral("/日本"));
+    EXPECT_EQ(c.entries().volumeLabel(), shown);
+    EXPECT_EQ(c.entries().undecodableNames(), 1u);
 }
 
 TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {

@@ -47,7 +47,7 @@ TEST(CsvWriter, AnEmptyListIsTheHeaderAlone) {
 TEST(CsvWriter, EntryLinesFollowTheFieldRules) {
     EntryList list;
     list.setVolumeLabel(QStringLiteral("DATA"));
-    const std::uint32_t doc = list.addFolder(QStringLiteral("/mnt/DOC"));
+    const std::uint32_t doc = list.addFolder("/mnt/DOC");
     list.append(doc, "a.txt", 1234, kStamp, EntryType::File);
     list.append(doc, "sub", 0, LocalStamp{2026, 12, 8, 23, 59, 58}, EntryType::Folder);
     list.append(doc, "big.iso", 5LL << 30, kStamp, EntryType::File);
@@ -59,7 +59,7 @@ TEST(CsvWriter, EntryLinesFollowTheFieldRules) {
 
 TEST(CsvWriter, QuotesAreDoubledSoEveryNameReadsBackAsItself) {
     EntryList list;
-    const std::uint32_t f = list.addFolder(QStringLiteral("/a \"b\""));
+    const std::uint32_t f = list.addFolder("/a \"b\"");
     list.append(f, "say \"hi\", twice\r\n.txt", 1, kStamp, EntryType::File);
     list.append(f, "\xe5\xbc\x95\xe7\x94\xa8\"\xe7\xac\xa6.txt", 2, kStamp, EntryType::File); // 引用"符.txt
     const std::string csv = csvOf(list);
@@ -139,7 +139,7 @@ TEST(Cp932Encoder, EveryTableEntryDecodesBackToItsCharacter) {
 TEST(CsvWriter, UnmappableCharactersAreCountedAndUtf8KeepsThem) {
     EntryList list;
     list.setVolumeLabel(QStringLiteral("ラベル"));
-    const std::uint32_t f = list.addFolder(QStringLiteral("/données"));
+    const std::uint32_t f = list.addFolder("/données");
     list.append(f, "caf\xc3\xa9 \xf0\x9f\x98\x80.txt", 1, kStamp, EntryType::File); // café 😀.txt
     list.append(f, "bad\xff.txt", 1, kStamp, EntryType::File);
     CsvResult result;
@@ -182,7 +182,7 @@ private:
 
 TEST(CsvWriter, AFullDiskIsAFailureWithItsCause) {
     EntryList list;
-    const std::uint32_t f = list.addFolder(QStringLiteral("/x"));
+    const std::uint32_t f = list.addFolder("/x");
     for (int i = 0; i < 40000; ++i) {
         list.append(f, "some-file-name.txt", i, kStamp, EntryType::File);
     }

@@ -100,7 +100,7 @@ public:
 EntryList makeList(int entries, const QString& label = QStringLiteral("VOL")) {
     EntryList list;
     list.setVolumeLabel(label);
-    const std::uint32_t folder = list.addFolder(QStringLiteral("/media/disk"));
+    const std::uint32_t folder = list.addFolder("/media/disk");
     for (int i = 0; i < entries; ++i) {
         const std::string name = "file" + std::to_string(i) + ".txt";
         list.append(folder, name, i, LocalStamp{2026, 12, 8, 9, 5, 0},
@@ -225,7 +225,7 @@ TEST(SheetWriter, AnEmptyListMakesNoWorkbook) {
 
 TEST(SheetWriter, AListLongerThanASheetIsRefusedBeforeWriting) {
     EntryList list;
-    const std::uint32_t folder = list.addFolder(QStringLiteral("/"));
+    const std::uint32_t folder = list.addFolder("/");
     for (int i = 0; i < kMaxRows; ++i) {
         list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
     }

@@ -423,7 +423,7 @@ namespace {
 TEST(EntryList, KeepsEveryNameWhateverItsLength) {
     // An empty first name once read past the end of the name blocks (found by fuzzing).
     EntryList list;
-    const std::uint32_t folder = list.addFolder(QStringLiteral("/x"));
+    const std::uint32_t folder = list.addFolder("/x");
     list.append(folder, "", 0, LocalStamp{}, EntryType::File);
     const std::string longName(65535, 'n');
     list.append(folder, longName, 1, LocalStamp{}, EntryType::File);
