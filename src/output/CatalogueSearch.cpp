@@ -3,14 +3,13 @@
 #include "CsvWriter.h"
 #include "Failure.h"
 #include "LikePattern.h"
+#include "NativePath.h"
 #include "SheetReader.h"
 #include "Utf8.h"
 #include "Walk.h"
 #include "WorkbookError.h"
 
-#include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -19,6 +18,11 @@
 #include <cmath>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kartoma {
 
@@ -220,9 +224,14 @@ void searchWorkbook(const QString& path, LineMatcher& matcher, bool& stopped) {
 }
 
 void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw Failure(FailureCode::CatalogueUnreadable, path, file.errorString());
+    const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const int err = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(err));
     }
     CsvRecords records(file);
     std::vector<std::string> fields;
@@ -284,21 +293,42 @@ void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
 
 } // namespace
 
+namespace {
+
+/// The catalogues found by the running catalogueFiles (nftw's callback takes no state of its own).
+thread_local QStringList* foundCatalogues = nullptr;
+
+int noteCatalogue(const char* path, const struct stat*, int kind, struct FTW*) {
+    // Links are not followed into folders; a link to a file is taken like the file.
+    struct stat target;
+    if (kind == FTW_F || (kind == FTW_SL && ::stat(path, &target) == 0 && S_ISREG(target.st_mode))) {
+        const QString file = fromNativePath(path);
+        if (isCatalogueName(file)) {
+            foundCatalogues->append(file);
+        }
+    }
+    return 0;
+}
+
+bool isFolder(const QString& path) {
+    struct stat st;
+    return ::stat(toNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
 QStringList catalogueFiles(const QStringList& paths) {
     QStringList files;
     for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
+        if (!isFolder(path)) {
             files.append(path);
             continue;
         }
+        // Paths are walked as bytes, so a catalogue named in another code page is found and opened.
         QStringList found;
-        QDirIterator it(path, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString file = it.next();
-            if (isCatalogueName(file)) {
-                found.append(file);
-            }
-        }
+        foundCatalogues = &found;
+        ::nftw(toNativePath(path).c_str(), noteCatalogue, 64, FTW_PHYS);
+        foundCatalogues = nullptr;
         found.sort();
         files.append(found);
     }
@@ -314,11 +344,11 @@ SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& quer
             break;
         }
         try {
-            const QFileInfo info(path);
-            if (!info.exists()) {
-                throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(ENOENT));
+            struct stat st;
+            if (::stat(toNativePath(path).c_str(), &st) != 0) {
+                throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(errno));
             }
-            if (!info.isFile()) {
+            if (!S_ISREG(st.st_mode)) {
                 // A pipe or device would never end, or block the search for good.
                 throw Failure(FailureCode::CatalogueUnreadable, path, QStringLiteral("not a regular file"));
             }
@@ -369,9 +399,8 @@ std::string searchHitLine(const SearchHit& hit) {
     line += ',';
     text(hit.date);
     text(hit.time);
-    const QByteArray catalogue = hit.catalogue.toUtf8();
-    appendQuotedField(std::string_view(catalogue.constData(), static_cast<std::size_t>(catalogue.size())),
-                      line);
+    // The catalogue's path as the system has it, so that the line names a file that can be opened.
+    appendQuotedField(toNativePath(hit.catalogue), line);
     line += "\r\n";
     return line;
 }

@@ -5,7 +5,7 @@ namespace kartoma {
 EntryRecorder::EntryRecorder(const RecorderOptions& options, EntryList& list)
     : listFolders_(options.listFolders), pattern_(options.filterPattern), list_(list) {}
 
-void EntryRecorder::beginFolder(int level, std::string_view name, const QString&) {
+void EntryRecorder::beginFolder(int level, std::string_view name) {
     // The folder (and the ancestors it needs) goes into the list's table only once one of its
     // entries is recorded, so that filtered-out folders cost nothing. The walk goes depth first: the
     // levels above this one are still the ones recorded for the folder before.

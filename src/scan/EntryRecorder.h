@@ -21,7 +21,7 @@ class EntryRecorder final : public EntrySink {
 public:
     EntryRecorder(const RecorderOptions& options, EntryList& list);
 
-    void beginFolder(int level, std::string_view name, const QString& display) override;
+    void beginFolder(int level, std::string_view name) override;
     void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) override;
 
 private:

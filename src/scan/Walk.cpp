@@ -89,7 +89,7 @@ public:
         // Only the subfolders' own names wait here; their paths are made when they are searched.
         std::string pendingNames;
         std::vector<std::uint32_t> pendingEnds;
-        sink_.beginFolder(level, name, display);
+        sink_.beginFolder(level, name);
         for (const std::uint32_t i : order_) {
             observer_.yieldNow();
             const FolderListing::Item& item = listing_.item(i);

@@ -24,10 +24,9 @@ class EntrySink {
 public:
     virtual ~EntrySink() = default;
     /// The entries offered next lie in the folder at `level` (1: the chosen one) whose own name is
-    /// `name` (for the chosen folder: its whole path as the system's bytes) and whose path, as the
-    /// walk reached it and as a person reads it, is `display`. The folders of the levels above are
-    /// those last begun there.
-    virtual void beginFolder(int level, std::string_view name, const QString& display) = 0;
+    /// `name` (for the chosen folder: its whole path as the system's bytes). The folders of the
+    /// levels above are those last begun there.
+    virtual void beginFolder(int level, std::string_view name) = 0;
     /// One entry of the current folder: its name as the file system gives it, the same name
     /// upper-cased in UTF-8 (invalid bytes as U+FFFD), and its data.
     virtual void offer(std::string_view name, std::string_view upperName,

@@ -6,12 +6,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <zip.h>
 
 #include <cerrno>
+
+#include <sys/stat.h>
 
 namespace kartoma {
 
@@ -55,15 +56,16 @@ QString zipErrorText(int code) {
 }
 
 Package::Package(const QString& path, bool checkConsistency) : path_(path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
+    const std::string native = toNativePath(path);
+    struct stat st;
+    if (path.isEmpty() || ::stat(native.c_str(), &st) != 0) {
         throw WorkbookError(WorkbookErrorCode::BookMissing, path);
     }
-    if (!info.isFile()) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, systemErrorText(info.isDir() ? EISDIR : EINVAL));
+    if (!S_ISREG(st.st_mode)) {
+        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
     }
     int error = 0;
-    zip_ = zip_open(toNativePath(path).c_str(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
+    zip_ = zip_open(native.c_str(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
                     &error);
     if (zip_ == nullptr) {
         // A file that is there but cannot be opened is not "missing": its detail says why.

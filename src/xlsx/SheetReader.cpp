@@ -1,6 +1,7 @@
 #include "SheetReader.h"
 
 #include "PackageParts.h"
+#include "Utf8.h"
 #include "WorkbookError.h"
 
 
@@ -22,24 +23,6 @@ bool isHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-void appendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 /// Undoes the package's "_xHHHH_" escapes of a text value in place.
 void undoCellEscapes(std::string& text, std::size_t from) {
     if (text.find("_x", from) == std::string::npos) {
@@ -49,7 +32,7 @@ void undoCellEscapes(std::string& text, std::size_t from) {
     for (std::size_t i = from; i < text.size();) {
         if (text[i] == '_' && i + 7 <= text.size() && text[i + 1] == 'x' && isHex(text[i + 2]) &&
             isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_') {
-            appendUtf8(static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)), out);
+            encodeUtf8(static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)), out);
             i += 7;
         } else {
             out += text[i++];
@@ -357,7 +340,7 @@ private:
                 if (digits.empty() || *end != '\0' || c == 0 || c > 0x10FFFF) {
                     broken("a character reference that names no character");
                 }
-                appendUtf8(static_cast<char32_t>(c), text);
+                encodeUtf8(static_cast<char32_t>(c), text);
             } else {
                 broken("an unknown entity");
             }
