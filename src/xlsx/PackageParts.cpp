@@ -3,6 +3,7 @@
 #include "NativePath.h"
 #include "SystemError.h"
 #include "WorkbookError.h"
+#include "XmlText.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +19,7 @@ namespace kartoma {
 
 std::vector<Relationship> readRelationships(const QByteArray& xml) {
     std::vector<Relationship> list;
-    QXmlStreamReader reader(xml);
+    XmlReader reader(xml);
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement &&
             reader.name() == QLatin1String("Relationship")) {
@@ -118,7 +119,7 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
     }
     QString sheetId, firstId, firstName;
     {
-        QXmlStreamReader reader(package.readPart(where.workbookPart, true, cap));
+        XmlReader reader(package.readPart(where.workbookPart, true, cap));
         while (!reader.atEnd()) {
             if (reader.readNext() != QXmlStreamReader::StartElement || reader.name() != QLatin1String("sheet")) {
                 continue;

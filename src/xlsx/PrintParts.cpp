@@ -36,7 +36,7 @@ struct Outline {
 
 std::optional<Outline> outline(const QString& text) {
     Outline o;
-    QXmlStreamReader reader(text);
+    XmlReader reader(text);
     int depth = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
@@ -98,7 +98,7 @@ struct Break {
 std::vector<Break> breaksIn(QStringView element) {
     std::vector<Break> list;
     const QString text = element.toString();
-    QXmlStreamReader reader(text);
+    XmlReader reader(text);
     // The element is read out of its document, so its prefix is not declared here.
     reader.setNamespaceProcessing(false);
     while (!reader.atEnd()) {
@@ -192,7 +192,7 @@ std::optional<QByteArray> workbookWithFullCalcOnLoad(const QByteArray& workbook)
     }
     // The element rebuilt from what a reader sees of it: its name, namespace declarations and settings.
     const QString element = text.mid(own->begin, own->end - own->begin);
-    QXmlStreamReader reader(element);
+    XmlReader reader(element);
     reader.setNamespaceProcessing(false);
     while (reader.readNext() != QXmlStreamReader::StartElement && !reader.atEnd()) {
     }

@@ -69,7 +69,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
 
 std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QString& error) {
     SheetTemplate t;
-    QXmlStreamReader reader;
+    XmlReader reader;
     QStringDecoder decoder(QStringDecoder::Utf8);
     std::vector<char> chunk(kChunkBytes);
     bool ended = false;
@@ -78,6 +78,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
     // characters from where <sheetData> begins), and memory stays bounded whatever the rows hold.
     qsizetype dropped = 0;
     std::size_t keptBytes = 0;
+    qsizetype tokenEnd = 0; // where the last whole token read ends
     const auto toIndex = [&](qsizetype at) { return at >= t.rowsStart_ + dropped ? at - dropped : at; };
     const auto toOffset = [&](qsizetype index) {
         return dropped > 0 && index >= t.rowsStart_ ? index + dropped : index;
@@ -96,6 +97,12 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
             return false;
         }
         ended = n == 0;
+        // The reader goes over an unfinished token again with every piece that comes: one token that
+        // never ends (a comment, a text of megabytes) would take time that grows with its square.
+        if (dropped + t.text_.size() - tokenEnd > kMaxTokenCharacters) {
+            error = QStringLiteral("one XML token longer than %1 MB").arg(kMaxTokenCharacters >> 20);
+            return false;
+        }
         const QString text = decoder(QByteArrayView(chunk.data(), static_cast<qsizetype>(n)));
         if (t.text_.size() + text.size() > kMaxKeptCharacters) {
             error = QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptCharacters >> 20);
@@ -129,6 +136,7 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
         if (token == QXmlStreamReader::Invalid || token == QXmlStreamReader::EndDocument) {
             break;
         }
+        tokenEnd = reader.characterOffset();
         if (token == QXmlStreamReader::StartElement) {
             ++depth;
             const QStringView name = reader.name();

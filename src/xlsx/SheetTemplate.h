@@ -53,6 +53,7 @@ private:
     static constexpr qsizetype kDropCharacters = 1 << 20;
     static constexpr qsizetype kMaxKeptCharacters = 32 << 20;
     static constexpr std::size_t kMaxKeptRowBytes = 64u << 20;
+    static constexpr qsizetype kMaxTokenCharacters = 2 << 20;
     /// A template is a page or two of titles and looks; more cells than this (empty ones included,
     /// which cost reading time though nothing is kept of them) is not one.
     static constexpr std::uint64_t kMaxCells = 2'000'000;

@@ -55,7 +55,7 @@ QString StylePart::startTag(const QString& name, const Attributes& attributes) {
 std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error) {
     StylePart part;
     part.text_ = QString::fromUtf8(xml);
-    QXmlStreamReader reader(part.text_);
+    XmlReader reader(part.text_);
     const auto startOf = [&]() { return kartoma::tagStart(part.text_, reader); };
     const auto attributesOf = [&]() {
         Attributes list;

@@ -29,7 +29,7 @@ namespace {
 constexpr std::size_t kSpillBytes = 1 << 20;
 /// The largest part read whole (the styles, the workbook); the sheet is streamed. Real ones hold a
 /// few megabytes at most; the bound keeps what a template can cost in memory small.
-constexpr std::uint64_t kMaxPartBytes = 32u << 20;
+constexpr std::uint64_t kMaxPartBytes = 16u << 20;
 
 /// Reads the sheet part to libzip: the head, the spilled rows, the tail.
 class SheetStream {

@@ -2,7 +2,6 @@
 
 #include "Utf8.h"
 
-#include <QXmlStreamReader>
 
 namespace kartoma {
 
@@ -121,6 +120,22 @@ bool needsSpacePreserve(std::string_view text) {
 
 qsizetype tagStart(const QString& text, const QXmlStreamReader& reader) {
     return text.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
+}
+
+QXmlStreamReader::TokenType XmlReader::readNext() {
+    const TokenType token = QXmlStreamReader::readNext();
+    if (token == DTD) {
+        raiseError(QStringLiteral("a document type declaration, which workbook parts do not have"));
+        return Invalid;
+    }
+    if (token == StartElement && ++depth_ > kMaxDepth) {
+        raiseError(QStringLiteral("elements nested more than %1 deep").arg(kMaxDepth));
+        return Invalid;
+    }
+    if (token == EndElement) {
+        --depth_;
+    }
+    return token;
 }
 
 QString xmlErrorText(const QXmlStreamReader& reader) {

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QXmlStreamReader>
 
 #include <string>
 #include <string_view>
-
-class QXmlStreamReader;
 
 namespace kartoma {
 
@@ -29,6 +28,20 @@ bool needsSpacePreserve(std::string_view utf8);
 /// Where the element whose start (or end) tag `reader` just read begins in `text`, the document it
 /// reads: the last "<" before the reader's position (a tag holds no other "<").
 qsizetype tagStart(const QString& text, const QXmlStreamReader& reader);
+
+/// The reader every part of a package is read with. Parts are written by programs and never need a
+/// document type: one is refused, since its entities could make a small part expand and other
+/// applications would not read what is filled from it. Nesting deeper than any real part would only
+/// cost memory, so it is refused too.
+class XmlReader : public QXmlStreamReader {
+public:
+    using QXmlStreamReader::QXmlStreamReader;
+    static constexpr int kMaxDepth = 256;
+    TokenType readNext();
+
+private:
+    int depth_ = 0;
+};
 
 /// The reader's error as "broken XML at line N: reason".
 QString xmlErrorText(const QXmlStreamReader& reader);

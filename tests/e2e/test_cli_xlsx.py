@@ -151,9 +151,14 @@ class WorkbookFailures(unittest.TestCase):
             b"</sheetData>", b'<row r="3">' + b"<c/>" * 5_000_000 + b"</row></sheetData>") if part == sheet else data)
         self.variant("styles.xl_", lambda part, data: data.replace(b"</cellXfs>", b'<xf numFmtId="0"/>' * 300_000
                                                                    + b"</cellXfs>") if part == "xl/styles.xml" else data)
+        # Small parts that would cost memory or time out of all proportion, or read differently elsewhere.
+        for name, change in [("dtd.xl_", lambda d: d.replace(b"<worksheet", b'<!DOCTYPE x [<!ENTITY e "e">]><worksheet', 1)),
+                             ("nested.xl_", lambda d: d.replace(b"</sheetData>", b"</sheetData>" + b"<a>" * 300)),
+                             ("comment.xl_", lambda d: d.replace(b"</sheetData>", b"</sheetData><!--" + b"x" * (3 << 20) + b"-->"))]:
+            self.variant(name, lambda part, data, change=change: change(data) if part == sheet else data)
         self.variant("nostyles.xl_", lambda part, data: None if part == "xl/styles.xml" else re.sub(
             rb"<Relationship [^>]*styles[^>]*/>", b"", data))
-        self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (33 << 20) + b"</workbook>")
+        self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (17 << 20) + b"</workbook>")
                      if part == "xl/workbook.xml" else data)
         os.mkdir(self.path("folder.xl_"))
         for name, data in cases.items():
@@ -164,8 +169,10 @@ class WorkbookFailures(unittest.TestCase):
                     "text.xl_": b"not a usable workbook", "cut.xl_": b"not a usable workbook",
                     "nosheet.xl_": b'no sheet "Kartoma"', "broken.xl_": b"not a usable workbook",
                     "cells.xl_": b"more than 2000000 cells", "styles.xl_": b"more than 262144 style entries",
+                    "dtd.xl_": b"a document type declaration", "nested.xl_": b"nested more than 256 deep",
+                    "comment.xl_": b"one XML token longer than 2 MB",
                     "nostyles.xl_": b"styles: missing",
-                    "hugepart.xl_": b"xl/workbook.xml is larger than 32 MB",
+                    "hugepart.xl_": b"xl/workbook.xml is larger than 16 MB",
                     "folder.xl_": b"not a usable workbook: %s: Is a directory" % self.path("folder.xl_").encode()}
         for name, message in messages.items():
             out = self.path("out.xlsx")
