@@ -15,12 +15,10 @@
 
 namespace kartoma {
 
-namespace {
-
 /// Writes a message; control characters in it (names may hold escape sequences) are shown as \xNN
 /// rather than acting on the terminal, and the bytes of a path that are not text as nameText shows
 /// them. A final line break is the message's own.
-void print(std::FILE* stream, const QString& message) {
+void printMessage(std::FILE* stream, const QString& message) {
     const QString text = readablePath(message);
     const bool line = text.endsWith(QLatin1Char('\n'));
     QString safe;
@@ -39,6 +37,8 @@ void print(std::FILE* stream, const QString& message) {
     const QByteArray bytes = safe.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
 }
+
+namespace {
 
 /// Moves to the start of the progress line and clears it.
 void clearTerminalLine(std::FILE* stream) {
@@ -81,7 +81,7 @@ public:
                 line = line.left(half) + QStringLiteral("…") + line.right(width - 1 - half);
             }
             clearTerminalLine(err_);
-            print(err_, line);
+            printMessage(err_, line);
             std::fflush(err_);
             drawn_ = true;
         }
@@ -92,7 +92,7 @@ public:
             return;
         }
         clearLine();
-        print(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
+        printMessage(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
     }
 
     // The writer's display: a progress line, nothing else has a meaning here; no questions either
@@ -329,23 +329,23 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
         const CatalogueOutcome outcome = runCatalogue(request, {fileSystem, labels, report}, progress, list);
         progress.clearLine();
         if (outcome.result == CatalogueOutcome::Result::NothingToWrite) {
-            print(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")
+            printMessage(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")
                            .arg(outcome.folder));
             return 1;
         }
         if (!quiet) {
             if (outcome.replacedCharacters > 0) {
-                print(err,
+                printMessage(err,
                       QStringLiteral("kartoma: %1 characters have no CP932 form and were written as \"?\" "
                                      "(use --encoding utf-8 to keep them)\n")
                           .arg(outcome.replacedCharacters));
             }
             if (outcome.undecodableNames > 0) {
-                print(err, QStringLiteral("kartoma: %1 names are neither UTF-8 nor CP932; their other bytes "
+                printMessage(err, QStringLiteral("kartoma: %1 names are neither UTF-8 nor CP932; their other bytes "
                                           "were written as U+FFFD (\"?\" in CP932)\n")
                                .arg(outcome.undecodableNames));
             }
-            print(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
+            printMessage(err, QStringLiteral("kartoma: %1 entries, %2 skipped, %3 s -> %4\n")
                            .arg(list.count())
                            .arg(outcome.stats.skipped())
                            .arg(progress.seconds(), 0, 'f', 2)
@@ -354,7 +354,7 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
         return 0;
     } catch (const Failure& failure) {
         progress.clearLine();
-        print(err, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
+        printMessage(err, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
         return 1;
     }
 }
@@ -371,7 +371,7 @@ public:
         std::fwrite(line.data(), 1, line.size(), out_);
     }
     void unreadable(const Failure& failure) override {
-        print(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
+        printMessage(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
     }
     bool keepGoing(const QString&, std::uint64_t) override { return true; }
 
@@ -392,7 +392,7 @@ int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quie
     const SearchSummary summary = searchCatalogues(catalogues, query, sink);
     std::fflush(out);
     if (!quiet) {
-        print(err, QStringLiteral("kartoma: %1 hits in %2 catalogues, %3 rows read, %4 unreadable, %5 s\n")
+        printMessage(err, QStringLiteral("kartoma: %1 hits in %2 catalogues, %3 rows read, %4 unreadable, %5 s\n")
                        .arg(summary.hits)
                        .arg(summary.catalogues)
                        .arg(summary.rows)

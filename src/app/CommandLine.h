@@ -34,6 +34,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments);
 /// The usage text printed by --help and after a usage error.
 QString usageText();
 
+/// Writes a message to standard error or output: control characters in it (names may hold escape
+/// sequences) are shown as \xNN rather than acting on the terminal, and the bytes of a path that are
+/// not text as a name's text. A final line break is the message's own.
+void printMessage(std::FILE* stream, const QString& message);
+
 /// Runs the catalogue command without a window; the workbook is saved at its save path.
 /// Messages go to `err`; a progress line too when `err` is a terminal and `quiet` is off.
 /// Returns the exit status: 0 success, 1 failure (nothing half-written is left behind). An empty

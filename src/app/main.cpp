@@ -111,8 +111,9 @@ int main(int argc, char* argv[]) {
         printTo(stdout, QStringLiteral("kartoma %1\n").arg(QStringLiteral(KARTOMA_VERSION)));
         return 0;
     case kartoma::ParsedCommandLine::Action::UsageError:
-        printTo(stderr, QStringLiteral("kartoma: %1\n\n").arg(parsed.error));
-        printTo(stderr, kartoma::usageText());
+        // The error quotes what was typed, which may hold anything.
+        kartoma::printMessage(stderr, QStringLiteral("kartoma: %1\n").arg(parsed.error));
+        printTo(stderr, QLatin1Char('\n') + kartoma::usageText());
         return 2;
     case kartoma::ParsedCommandLine::Action::Search: {
         QCoreApplication app(argc, argv);

@@ -276,11 +276,14 @@ class BadInput(unittest.TestCase):
                          [("beside-target.txt", os.path.realpath(self.path("elsewhere")))])
 
     def test_control_characters_in_names_are_escaped_on_standard_error(self):
-        result = run("--catalog", self.path("\x1b[31mred\x07"), "--out", self.path("list.csv"))
-        self.assertEqual(result.returncode, 1)
-        self.assertNotIn(b"\x1b", result.stderr)
-        self.assertNotIn(b"\x07", result.stderr)
-        self.assertIn(b"\\x1b[31mred\\x07", result.stderr)
+        # A folder not found, and a stray argument in a usage error.
+        for args, status in [(["--catalog", self.path("\x1b[31mred\x07"), "--out", self.path("list.csv")], 1),
+                             (["--catalog", self.tmp.name, "--out", self.path("list.csv"), "\x1b[31mred\x07"], 2)]:
+            result = run(*args)
+            self.assertEqual(result.returncode, status)
+            self.assertNotIn(b"\x1b", result.stderr)
+            self.assertNotIn(b"\x07", result.stderr)
+            self.assertIn(b"\\x1b[31mred\\x07", result.stderr)
 
     def test_unwritable_output_fails_and_leaves_nothing(self):
         os.mkdir(self.path("tree"))
