@@ -43,7 +43,7 @@ public:
     void text(QStringView value) {
         if (encoding_ == CsvEncoding::Cp932) {
             buffer_ += '"';
-            encoder_.append(value, buffer_, replaced_, true);
+            appendCp932(value);
             buffer_ += '"';
         } else {
             const QByteArray utf8 = value.toUtf8();
@@ -73,7 +73,7 @@ public:
             if (isAscii(name) || nameEncoding(name) == NameEncoding::Cp932) {
                 appendQuotesDoubled(name, buffer_);
             } else {
-                encoder_.append(nameText(name), buffer_, replaced_, true);
+                appendCp932(nameText(name));
             }
             if (slash == std::string_view::npos) {
                 break;
@@ -82,6 +82,18 @@ public:
             begin = slash + 1;
         }
         buffer_ += '"';
+    }
+
+    /// Appends `text` in CP932, counting the characters it lacks. U+FFFD is not one of them: it stands
+    /// for bytes that were no text before they reached the list (those are counted with the names),
+    /// and UTF-8 output would not bring them back either.
+    void appendCp932(QStringView text) {
+        std::uint64_t replaced = 0;
+        encoder_.append(text, buffer_, replaced, true);
+        if (replaced > 0) {
+            replaced -= static_cast<std::uint64_t>(text.count(QChar::ReplacementCharacter));
+        }
+        replaced_ += replaced;
     }
 
     /// A field that was encoded once and is written again as it is.
