@@ -12,6 +12,7 @@
 #include <zip.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include <sys/stat.h>
 
@@ -72,6 +73,18 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
         // A file that is there but cannot be opened is not "missing": its detail says why.
         throw WorkbookError(error == ZIP_ER_NOENT ? WorkbookErrorCode::BookMissing : WorkbookErrorCode::BookInvalid,
                             path, zipErrorText(error));
+    }
+    // Parts are copied into filled workbooks: one named outside the package would be unpacked there.
+    const zip_int64_t count = zip_get_num_entries(zip_, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        const std::string_view part = name != nullptr ? name : "";
+        if (part.starts_with('/') || part == ".." || part.starts_with("../") || part.find("/../") != part.npos ||
+            part.ends_with("/..")) {
+            const QString detail = QStringLiteral("a part named outside the package: %1").arg(QString::fromUtf8(name));
+            zip_discard(zip_);
+            throw WorkbookError(WorkbookErrorCode::BookInvalid, path, detail);
+        }
     }
 }
 
