@@ -27,7 +27,9 @@ const QString kSheetName = QStringLiteral("Kartoma");
 
 /// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
-    if (const int err = checkOutputFile(toNativePath(path)); err != 0) {
+    if (const int err = checkOutputFile(toNativePath(path)); err == kForeignLink) {
+        throw Failure(FailureCode::OutputLinkRefused, path);
+    } else if (err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
 }
