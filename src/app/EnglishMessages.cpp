@@ -17,6 +17,8 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("cannot read folder %1");
     case FailureCode::OutputCreate:
         return QStringLiteral("cannot create output file %1");
+    case FailureCode::OutputLinkRefused:
+        return QStringLiteral("refusing to follow a link owned by another user in a shared folder: %1");
     case FailureCode::OutputWrite:
         return QStringLiteral("cannot write output file %1");
     case FailureCode::OutputCommit:

@@ -1,6 +1,7 @@
 #include "Catalogue.h"
 
 #include "Failure.h"
+#include "FileSystem.h"
 #include "NameText.h"
 #include "NativePath.h"
 #include "OutputFile.h"
@@ -11,8 +12,9 @@
 
 #include <QDir>
 
-#include <climits>
+#include <cerrno>
 #include <cstdlib>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,45 +27,96 @@ const QString kSheetName = QStringLiteral("Kartoma");
 
 /// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
-    if (const int err = checkOutputFile(toNativePath(path)); err != 0) {
+    if (const int err = checkOutputFile(toNativePath(path)); err == kForeignLink) {
+        throw Failure(FailureCode::OutputLinkRefused, path);
+    } else if (err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
+}
+
+/// The chosen folder, opened before anything else looks at it, and handed to the walk in place of
+/// opening it again: the check and the walk see one folder, and the walk names it by its absolute
+/// path while the system opens it as the user spelled it (a working folder whose whole path is longer
+/// than the system takes at once still opens).
+class ChosenFolder final : public FileSystem {
+public:
+    /// Opens `spelling` as the system means it; throws Failure with the system's cause.
+    ChosenFolder(FileSystem& system, const QString& spelling) : system_(system) {
+        const std::string path = toNativePath(spelling);
+        const int err = system_.openRoot(path, root_);
+        if (err == 0) {
+            open_ = true;
+            return;
+        }
+        // A link that leads nowhere is there, but is no folder.
+        struct stat st;
+        const bool dangling = err == ENOENT && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        throw Failure(dangling ? FailureCode::RootNotFolder : rootFailureCode(err), spelling,
+                      systemErrorText(err));
+    }
+    ~ChosenFolder() override {
+        if (open_) {
+            system_.closeFolder(root_);
+        }
+    }
+    ChosenFolder(const ChosenFolder&) = delete;
+    ChosenFolder& operator=(const ChosenFolder&) = delete;
+
+    int openRoot(const std::string&, FolderHandle& folder) override {
+        if (!open_) {
+            return EBADF;
+        }
+        open_ = false;
+        folder = root_;
+        return 0;
+    }
+    int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override {
+        return system_.openChild(parent, name, folder);
+    }
+    int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override {
+        return system_.listFolder(folder, out, problems);
+    }
+    void closeFolder(FolderHandle folder) override { system_.closeFolder(folder); }
+
+private:
+    FileSystem& system_;
+    FolderHandle root_ = 0;
+    bool open_ = false;
+};
+
+/// Where the working folder is; throws Failure with the system's cause when it has no name (it was
+/// removed, or an ancestor cannot be read). Never "/" in place of an unknown folder.
+QString workingFolder(const QString& spelling) {
+    // glibc finds a path longer than PATH_MAX when it allocates the buffer itself.
+    const std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
+    if (cwd == nullptr) {
+        const int err = errno;
+        throw Failure(rootFailureCode(err), spelling, systemErrorText(err));
+    }
+    return fromNativePath(cwd.get());
 }
 
 /// The folder as an absolute path, meaning what the system means by it: ".." after a link leads to
 /// the parent of the link's target, so the path up to its last ".." is resolved by the system; the
 /// rest keeps the user's spelling (links included).
 QString absoluteFolder(const QString& folder) {
-    QString absolute = folder;
-    if (!folder.startsWith(QLatin1Char('/'))) {
-        // The working folder's name need not be text either.
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) != nullptr) {
-            absolute = fromNativePath(cwd) + QLatin1Char('/') + folder;
-        }
-    }
+    const QString absolute =
+        folder.startsWith(QLatin1Char('/')) ? folder : workingFolder(folder) + QLatin1Char('/') + folder;
     const QStringList parts = absolute.split(QLatin1Char('/'));
     const qsizetype last = parts.lastIndexOf(QStringLiteral(".."));
     if (last < 0) {
         return QDir::cleanPath(absolute);
     }
-    char resolved[PATH_MAX];
-    if (realpath(toNativePath(parts.mid(0, last + 1).join(QLatin1Char('/'))).c_str(), resolved) == nullptr) {
-        return QDir::cleanPath(absolute); // it is not there: the check that follows says so
+    // What the system answers is what the folder means: a link to a file or to nothing before ".."
+    // is an error, never a shortening of the text.
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        realpath(toNativePath(parts.mid(0, last + 1).join(QLatin1Char('/'))).c_str(), nullptr), &std::free);
+    if (resolved == nullptr) {
+        const int err = errno;
+        throw Failure(rootFailureCode(err), folder, systemErrorText(err));
     }
-    return QDir::cleanPath(fromNativePath(resolved) + QLatin1Char('/') +
+    return QDir::cleanPath(fromNativePath(resolved.get()) + QLatin1Char('/') +
                            parts.mid(last + 1).join(QLatin1Char('/')));
-}
-
-void checkFolder(const QString& folder) {
-    const std::string path = toNativePath(folder);
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        return;
-    }
-    // A link that leads nowhere is there, but is no folder.
-    throw Failure(lstat(path.c_str(), &st) == 0 ? FailureCode::RootNotFolder : FailureCode::RootNotFound,
-                  folder);
 }
 
 QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, VolumeLabels& labels,
@@ -128,13 +181,13 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         }
         translatingWorkbookErrors([&] { services.report.checkBook(workbook.templatePath, kSheetName); });
     }
+    ChosenFolder folder(services.fileSystem, request.folder);
     // The folder as an absolute path: the catalogue says where its entries were found.
     outcome.folder = absoluteFolder(request.folder);
-    checkFolder(outcome.folder);
 
     CatalogueOptions scan = request.scan;
     scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, host);
-    outcome.stats = collectEntries(outcome.folder, scan, services.fileSystem, host, list);
+    outcome.stats = collectEntries(outcome.folder, scan, folder, host, list);
     outcome.undecodableNames = list.undecodableNames();
     host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
 

@@ -15,6 +15,7 @@ enum class FailureCode {
     RootNotFolder,       ///< the path names something that is not a folder
     RootUnreadable,      ///< the folder exists but cannot be listed
     OutputCreate,        ///< the output file cannot be created
+    OutputLinkRefused,   ///< the output is a link another user planted in a shared folder
     OutputWrite,         ///< writing the output failed (disk full, I/O error)
     OutputCommit,        ///< the finished output could not replace the target
     Cancelled,           ///< the user stopped the command or closed the program while it ran

@@ -87,12 +87,26 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+/// Whether the system would refuse to follow the link `st` at `path`: the rule it applies to links
+/// in sticky folders anyone may write to. Following a link by hand must not be a way around it.
+bool isForeignLink(const std::string& path, const struct stat& link) {
+    struct stat folder;
+    if (stat(folderOf(path).c_str(), &folder) != 0) {
+        return false; // the link was just read from there; what follows reports the folder's fault
+    }
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return shared && link.st_uid != folder.st_uid && link.st_uid != geteuid();
+}
+
 /// Follows symbolic links at `path` to the file they lead to (which need not exist).
 int resolveLinks(std::string& path) {
     for (int hop = 0; hop < kMaxLinks; ++hop) {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return 0;
+        }
+        if (isForeignLink(path, st)) {
+            return kForeignLink;
         }
         std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
         const ssize_t n = readlink(path.c_str(), target.data(), target.size());
@@ -105,49 +119,60 @@ int resolveLinks(std::string& path) {
     return ELOOP;
 }
 
-/// Checks the resolved target; `mode` gets its permissions when it exists.
-int checkTarget(const std::string& target, bool& exists, unsigned& mode) {
+/// What an existing target that may be replaced is like.
+struct Replaced {
+    bool exists = false;
+    unsigned mode = 0;
+    unsigned owner = 0;
+    unsigned group = 0;
+};
+
+/// Checks the resolved target and the folder the new version is made in.
+int checkTarget(const std::string& target, Replaced& replaced) {
     struct stat st;
-    exists = false;
-    if (lstat(target.c_str(), &st) != 0) {
-        return errno == ENOENT ? 0 : errno;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return EISDIR;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return kNotRegularFile;
-    }
-    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    replaced = Replaced{};
+    if (lstat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            return EISDIR;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return kNotRegularFile;
+        }
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return errno;
+        }
+        replaced = Replaced{true, st.st_mode & 07777U, st.st_uid, st.st_gid};
+    } else if (errno != ENOENT) {
         return errno;
     }
-    exists = true;
-    mode = st.st_mode & 07777;
+    // The new version is made beside the target: a folder that takes no new file is found before a
+    // walk that may take long, not after it.
+    if (faccessat(AT_FDCWD, folderOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return errno;
+    }
     return 0;
 }
 
 } // namespace
 
 QString outputErrorText(int error) {
-    return error == kNotRegularFile ? QStringLiteral("not a regular file") : systemErrorText(error);
+    switch (error) {
+    case kNotRegularFile:
+        return QStringLiteral("not a regular file");
+    case kForeignLink:
+        return QStringLiteral("refusing to follow a link owned by another user in a shared folder");
+    default:
+        return systemErrorText(error);
+    }
 }
 
 int checkOutputFile(const std::string& path) {
     std::string target = path;
-    bool exists = false;
-    unsigned mode = 0;
+    Replaced replaced;
     if (const int err = resolveLinks(target); err != 0) {
         return err;
     }
-    if (const int err = checkTarget(target, exists, mode); err != 0) {
-        return err;
-    }
-    // A new file needs a folder to go in.
-    struct stat st;
-    if (!exists && stat(folderOf(target).c_str(), &st) != 0) {
-        return errno;
-    }
-    return 0;
+    return checkTarget(target, replaced);
 }
 
 OutputFile::~OutputFile() {
@@ -160,9 +185,14 @@ int OutputFile::open(const std::string& path) {
     if (const int err = resolveLinks(target_); err != 0) {
         return err;
     }
-    if (const int err = checkTarget(target_, replaces_, keptMode_); err != 0) {
+    Replaced replaced;
+    if (const int err = checkTarget(target_, replaced); err != 0) {
         return err;
     }
+    replaces_ = replaced.exists;
+    keptMode_ = replaced.mode;
+    keptOwner_ = replaced.owner;
+    keptGroup_ = replaced.group;
     installHandlers();
     // The slot names the folder before it exists, so that no moment is left in which a signal would
     // miss it.
@@ -194,10 +224,15 @@ int OutputFile::commit() {
         return errno;
     }
     int err = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    if (err == 0 && replaces_ && chmod(workPath_.c_str(), keptMode_) != 0) {
+    // The owner goes first: changing it clears set-user-ID bits that the mode then restores. A user
+    // who may not give files away keeps the new version as their own.
+    if (err == 0 && replaces_ && fchown(fd, keptOwner_, keptGroup_) != 0 && errno != EPERM) {
         err = errno;
     }
+    if (err == 0 && replaces_ && fchmod(fd, keptMode_) != 0) {
+        err = errno;
+    }
+    close(fd);
     if (err == 0 && rename(workPath_.c_str(), target_.c_str()) != 0) {
         err = errno;
     }

@@ -35,8 +35,6 @@ std::string joinPathBytes(const std::string& folder, std::string_view name) {
     return path;
 }
 
-namespace {
-
 FailureCode rootFailureCode(int errnum) {
     switch (errnum) {
     case ENOENT:
@@ -47,6 +45,8 @@ FailureCode rootFailureCode(int errnum) {
         return FailureCode::RootUnreadable;
     }
 }
+
+namespace {
 
 class Walker {
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Failure.h"
 #include "FileSystem.h"
 
 #include <QString>
@@ -59,6 +60,9 @@ QString searchingText(const QString& folder);
 QString joinPath(const QString& folder, const QString& name);
 /// The same join for names held as UTF-8 (or other) bytes.
 std::string joinPathBytes(const std::string& folder, std::string_view name);
+
+/// The failure for a chosen folder that cannot be opened or listed, by the system's error value.
+FailureCode rootFailureCode(int errnum);
 
 /// Walks `root` (a path as NativePath.h holds it) and its subfolders down to `options.depth` levels. Each
 /// folder is read completely before anything below it is searched, and stays open (one handle per level) only

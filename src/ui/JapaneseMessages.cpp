@@ -17,6 +17,8 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("フォルダを読み取れません。\r\n%1");
     case FailureCode::OutputCreate:
         return QStringLiteral("ファイルを作成できません。\r\n%1");
+    case FailureCode::OutputLinkRefused:
+        return QStringLiteral("他のユーザーが共有フォルダに置いたリンクはたどれません。\r\n%1");
     case FailureCode::OutputWrite:
         return QStringLiteral("ファイルに書き込めません。\r\n%1");
     case FailureCode::OutputCommit:

@@ -271,11 +271,47 @@ class BadInput(unittest.TestCase):
         os.makedirs(self.path("sp"))
         open(self.path("sp/in-sp.txt"), "w").close()
         os.symlink(self.path("elsewhere/target"), self.path("sp/lnk"))
-        result = run("--catalog", self.path("sp/lnk/.."), "--out", self.path("list.csv"), "--encoding", "utf-8")
+        os.symlink(self.path("nowhere"), self.path("sp/dang"))
+        os.symlink(self.path("sp/in-sp.txt"), self.path("sp/flnk"))
+        for folder, expected in [("sp/lnk/..", [("beside-target.txt", os.path.realpath(self.path("elsewhere")))]),
+                                 ("sp/dang/..", b"folder not found: %s: No such file or directory"),
+                                 ("sp/flnk/..", b"not a folder: %s: Not a directory")]:
+            result = run("--catalog", self.path(folder), "--out", self.path("list.csv"), "--encoding", "utf-8")
+            if isinstance(expected, bytes):
+                self.assertEqual(result.returncode, 1, folder)
+                self.assertIn(expected % self.path(folder).encode(), result.stderr)
+                self.assertFalse(os.path.exists(self.path("list.csv")), folder)
+                continue
+            self.assertEqual(result.returncode, 0, result.stderr)
+            _, rows = read_csv(self.path("list.csv"), "utf-8-sig")
+            self.assertEqual([(r[0], r[1]) for r in rows[1:]], expected)
+            os.unlink(self.path("list.csv"))
+
+    def test_a_relative_folder_is_the_working_folder_or_the_systems_reason_why_not(self):
+        # The working folder was removed: its name is gone, and nothing else stands in for it.
+        os.mkdir(self.path("gone"))
+        result = subprocess.run(["sh", "-c", 'cd "$1" && rmdir "$1" && exec "$2" --catalog . --out "$3"', "sh",
+                                 self.path("gone"), os.path.abspath(KARTOMA), self.path("list.csv")],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"folder not found: .: No such file or directory", result.stderr)
+        self.assertEqual(os.listdir(self.tmp.name), [])
+        # The working folder's path is longer than the system takes at once: it is still walked.
+        kartoma, home = os.path.abspath(KARTOMA), os.getcwd()
+        self.addCleanup(os.chdir, home)
+        os.chdir(self.tmp.name)
+        for _ in range(25):
+            os.mkdir("d" * 200)
+            os.chdir("d" * 200)
+        open("deep.txt", "w").close()
+        deep = os.getcwd()
+        self.assertGreater(len(deep), 4096)
+        result = subprocess.run([kartoma, "--catalog", ".", "--out", self.path("list.csv"), "--encoding", "utf-8"],
+                                capture_output=True, timeout=60)
+        os.chdir(home)
         self.assertEqual(result.returncode, 0, result.stderr)
         _, rows = read_csv(self.path("list.csv"), "utf-8-sig")
-        self.assertEqual([(r[0], r[1]) for r in rows[1:]],
-                         [("beside-target.txt", os.path.realpath(self.path("elsewhere")))])
+        self.assertEqual([(r[0], r[1]) for r in rows[1:]], [("deep.txt", deep)])
 
     def test_control_characters_in_names_are_escaped_on_standard_error(self):
         # A folder not found, and a stray argument in a usage error.

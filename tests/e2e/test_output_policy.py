@@ -32,9 +32,9 @@ class OutputPolicy(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.tmp.name, *parts)
 
-    def run_as_user(self, out):
+    def run_as_user(self, out, folder="tree"):
         """Runs a catalogue as an unprivileged user: as nobody when the suite runs as root."""
-        argv = [KARTOMA, "--catalog", self.path("tree"), "--out", out]
+        argv = [KARTOMA, "--catalog", self.path(folder), "--out", out]
         if os.geteuid() == 0:
             argv = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *argv]
         return subprocess.run(argv, capture_output=True, timeout=60)
@@ -47,26 +47,32 @@ class OutputPolicy(unittest.TestCase):
         with open(self.path("protected"), "wb") as f:
             f.write(b"precious")
         os.chmod(self.path("protected"), 0o444)
+        os.mkdir(self.path("locked"), 0o555)
+        # A folder that takes no new file is refused before the walk: the missing DIR is never reached.
         cases = [("fifo", b"not a regular file"), ("/dev/null", b"not a regular file"),
-                 ("protected", b"Permission denied")]
+                 ("protected", b"Permission denied"), ("locked/new", b"Permission denied")]
         for name in FORMATS:
             for target, detail in cases:
-                out = self.path(target) + "." + name.split(".")[1]
+                out = self.path(target.replace("/", "-")) + "." + name.split(".")[1]
                 os.symlink(self.path(target) if not target.startswith("/") else target, out)
-                result = self.run_as_user(out)
+                result = self.run_as_user(out, folder="missing")
                 self.assertEqual(result.returncode, 1, (name, target, result.stderr))
+                self.assertIn(b"cannot create output file", result.stderr, (name, target))
                 self.assertIn(detail, result.stderr, (name, target))
                 os.unlink(out)
+        self.assertEqual(os.listdir(self.path("locked")), [])
         self.assertTrue(stat.S_ISFIFO(os.stat(self.path("fifo")).st_mode))
         with open(self.path("protected"), "rb") as f:
             self.assertEqual(f.read(), b"precious")
         self.assertEqual(self.leftovers(), [])
 
-    def test_a_link_is_written_through_to_its_target(self):
+    def test_a_link_is_written_through_to_its_target_which_keeps_its_owner_and_mode(self):
         os.mkdir(self.path("real"))
+        owner = NOBODY if os.geteuid() == 0 else os.geteuid()
         for name in FORMATS:
             with open(self.path("real", name), "wb") as f:
                 f.write(b"old")
+            os.chown(self.path("real", name), owner, owner if os.geteuid() == 0 else -1)
             os.chmod(self.path("real", name), 0o640)
             os.symlink(os.path.join("real", name), self.path(name))
             result = subprocess.run([KARTOMA, "--catalog", self.path("tree"), "--out", self.path(name)],
@@ -75,7 +81,32 @@ class OutputPolicy(unittest.TestCase):
             self.assertTrue(os.path.islink(self.path(name)), name)
             self.assertTrue(looks_written(self.path("real", name)), name)
             self.assertEqual(stat.S_IMODE(os.stat(self.path("real", name)).st_mode), 0o640, name)
+            self.assertEqual(os.stat(self.path("real", name)).st_uid, owner, name)
         self.assertEqual(self.leftovers(), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "only root can give a link to another user")
+    def test_a_link_another_user_planted_in_a_shared_folder_is_not_followed(self):
+        os.mkdir(self.path("shared"))
+        os.chmod(self.path("shared"), 0o1777)
+        for name in FORMATS:
+            victim = self.path("victim-" + name)
+            with open(victim, "wb") as f:
+                f.write(b"precious")
+            for link_owner, refused in [(NOBODY, True), (0, False)]:
+                out = self.path("shared", name)
+                os.symlink(victim, out)
+                os.lchown(out, link_owner, link_owner)
+                result = subprocess.run([KARTOMA, "--catalog", self.path("tree"), "--out", out],
+                                        capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, 1 if refused else 0, (name, link_owner, result.stderr))
+                if refused:
+                    self.assertIn(b"refusing to follow a link owned by another user in a shared folder",
+                                  result.stderr)
+                    with open(victim, "rb") as f:
+                        self.assertEqual(f.read(), b"precious")
+                else:
+                    self.assertTrue(looks_written(victim), name)
+                os.unlink(out)
 
     def test_a_signal_while_writing_removes_the_unfinished_file(self):
         for i in range(40000):
