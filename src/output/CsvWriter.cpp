@@ -70,10 +70,13 @@ public:
             const std::size_t slash = value.find('/', begin);
             const std::string_view name =
                 value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
-            if (isAscii(name) || nameEncoding(name) == NameEncoding::Cp932) {
+            const NameEncoding encoding = isAscii(name) ? NameEncoding::Cp932 : nameEncoding(name);
+            if (encoding == NameEncoding::Cp932) {
                 appendQuotesDoubled(name, buffer_);
             } else {
-                appendCp932(nameText(name));
+                appendCp932(encoding == NameEncoding::Utf8
+                                ? QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
+                                : nameText(name));
             }
             if (slash == std::string_view::npos) {
                 break;

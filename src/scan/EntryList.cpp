@@ -1,6 +1,7 @@
 #include "EntryList.h"
 
 #include "NameText.h"
+#include "Utf8.h"
 #include "Walk.h"
 
 #include <cstring>
@@ -50,7 +51,7 @@ QString EntryList::folderPath(std::uint32_t index) const {
 }
 
 const char* EntryList::storeName(std::string_view name) {
-    if (nameEncoding(name) == NameEncoding::Neither) {
+    if (!isAscii(name) && nameEncoding(name) == NameEncoding::Neither) {
         ++undecodableNames_;
     }
     if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {
