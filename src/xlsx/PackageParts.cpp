@@ -18,7 +18,7 @@
 
 namespace kartoma {
 
-std::vector<Relationship> readRelationships(const QByteArray& xml) {
+std::vector<Relationship> readRelationships(const QByteArray& xml, QString* error) {
     std::vector<Relationship> list;
     XmlReader reader(xml);
     while (!reader.atEnd()) {
@@ -30,8 +30,27 @@ std::vector<Relationship> readRelationships(const QByteArray& xml) {
                                         a.value(QLatin1String("Target")).toString()});
         }
     }
+    if (error != nullptr && reader.hasError() && !xml.isEmpty()) {
+        *error = xmlErrorText(reader);
+    }
     return list;
 }
+
+namespace {
+
+/// The relationships of `part`; a part that is there but cannot be read is a broken package.
+std::vector<Relationship> relationshipsOf(const Package& package, const std::string& part, bool required,
+                                          std::uint64_t cap) {
+    QString error;
+    std::vector<Relationship> list = readRelationships(package.readPart(part, required, cap), &error);
+    if (!error.isEmpty()) {
+        throw WorkbookError(WorkbookErrorCode::BookInvalid, package.path(),
+                            QString::fromStdString(part) + QStringLiteral(": ") + error);
+    }
+    return list;
+}
+
+} // namespace
 
 std::string resolveTarget(const std::string& sourceFolder, const QString& target) {
     if (target.startsWith(QLatin1Char('/'))) {
@@ -50,6 +69,10 @@ std::string relsPartOf(const std::string& part) {
 }
 
 QString zipErrorText(int code) {
+    if (code == ZIP_ER_EXISTS) {
+        // What the consistency check finds when two entries carry one name.
+        return QStringLiteral("two parts have the same name");
+    }
     zip_error_t e;
     zip_error_init_with_code(&e, code);
     const QString text = QString::fromUtf8(zip_error_strerror(&e));
@@ -64,7 +87,7 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
         throw WorkbookError(WorkbookErrorCode::BookMissing, path);
     }
     if (!S_ISREG(st.st_mode)) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : QStringLiteral("not a regular file"));
     }
     int error = 0;
     zip_ = zip_open(native.c_str(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
@@ -79,8 +102,10 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         const std::string_view part = name != nullptr ? name : "";
+        // Some unpackers take a backslash for a separator and "C:" for a drive: those lead outside too.
+        const bool drive = part.size() >= 2 && part[1] == ':';
         if (part.starts_with('/') || part == ".." || part.starts_with("../") || part.find("/../") != part.npos ||
-            part.ends_with("/..")) {
+            part.ends_with("/..") || part.find('\\') != part.npos || drive) {
             const QString detail = QStringLiteral("a part named outside the package: %1").arg(QString::fromUtf8(name));
             zip_discard(zip_);
             throw WorkbookError(WorkbookErrorCode::BookInvalid, path, detail);
@@ -125,7 +150,7 @@ QByteArray Package::readPart(const std::string& part, bool required, std::uint64
 SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap) {
     SheetLocation where;
     where.workbookPart = "xl/workbook.xml";
-    for (const Relationship& r : readRelationships(package.readPart("_rels/.rels", false, cap))) {
+    for (const Relationship& r : relationshipsOf(package, "_rels/.rels", false, cap)) {
         if (r.type.endsWith(QLatin1String("/officeDocument"))) {
             where.workbookPart = resolveTarget("", r.target);
         }
@@ -162,7 +187,7 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
         throw WorkbookError(WorkbookErrorCode::SheetMissing, missing);
     }
     const std::string folder = folderOf(where.workbookPart);
-    for (const Relationship& r : readRelationships(package.readPart(relsPartOf(where.workbookPart), true, cap))) {
+    for (const Relationship& r : relationshipsOf(package, relsPartOf(where.workbookPart), true, cap)) {
         if (r.id == sheetId) {
             where.sheetPart = resolveTarget(folder, r.target);
         } else if (r.type.endsWith(QLatin1String("/styles"))) {

@@ -32,15 +32,34 @@ qsizetype tagStart(const QString& text, const QXmlStreamReader& reader);
 /// The reader every part of a package is read with. Parts are written by programs and never need a
 /// document type: one is refused, since its entities could make a small part expand and other
 /// applications would not read what is filled from it. Nesting deeper than any real part would only
-/// cost memory, so it is refused too.
+/// cost memory, and an element with thousands of attributes time (each is compared with the ones
+/// before it), so both are refused too.
 class XmlReader : public QXmlStreamReader {
 public:
-    using QXmlStreamReader::QXmlStreamReader;
     static constexpr int kMaxDepth = 256;
+    static constexpr int kMaxAttributes = 1024;
+
+    XmlReader() = default;
+    explicit XmlReader(const QByteArray& data);
+    explicit XmlReader(const QString& data);
+    /// Hands the reader more of the document.
+    void addData(const QString& data);
     TokenType readNext();
 
 private:
+    /// Counts the attributes of the tags in `text`, carrying over what a piece leaves open.
+    template <typename Char> void scan(const Char* text, qsizetype size);
+
+    /// Where the scan is: in text, just after "<", in a tag, after "<!", or in a comment, a CDATA
+    /// section, a processing instruction or a declaration (which hold no attributes).
+    enum class Scan { Text, Open, Tag, Bang, Comment, CData, Instruction, Declaration };
+
     int depth_ = 0;
+    Scan scan_ = Scan::Text;
+    char16_t quote_ = 0;
+    char16_t last_[2] = {0, 0}; // the two characters before, to see where a comment or section ends
+    int attributes_ = 0;
+    bool tooManyAttributes_ = false;
 };
 
 /// The reader's error as "broken XML at line N: reason".

@@ -154,12 +154,15 @@ class WorkbookFailures(unittest.TestCase):
         # Small parts that would cost memory or time out of all proportion, or read differently elsewhere.
         for name, change in [("dtd.xl_", lambda d: d.replace(b"<worksheet", b'<!DOCTYPE x [<!ENTITY e "e">]><worksheet', 1)),
                              ("nested.xl_", lambda d: d.replace(b"</sheetData>", b"</sheetData>" + b"<a>" * 300)),
-                             ("comment.xl_", lambda d: d.replace(b"</sheetData>", b"</sheetData><!--" + b"x" * (3 << 20) + b"-->"))]:
+                             ("comment.xl_", lambda d: d.replace(b"</sheetData>", b"</sheetData><!--" + b"x" * (3 << 20) + b"-->")),
+                             ("attributes.xl_", lambda d: d.replace(b"<sheetData>", b"<sheetData><row r=\"9\"" + b"".join(
+                                 b' z%d=""' % i for i in range(1100)) + b"/>"))]:
             self.variant(name, lambda part, data, change=change: change(data) if part == sheet else data)
-        with zipfile.ZipFile(TEMPLATE) as t, zipfile.ZipFile(self.path("escape.xl_"), "w") as z:
-            for part in t.namelist():
-                z.writestr(part, t.read(part))
-            z.writestr("../outside.txt", b"x")
+        for name, outside in [("escape.xl_", "../outside.txt"), ("backslash.xl_", "..\\outside.txt")]:
+            with zipfile.ZipFile(TEMPLATE) as t, zipfile.ZipFile(self.path(name), "w") as z:
+                for part in t.namelist():
+                    z.writestr(part, t.read(part))
+                z.writestr(outside, b"x")
         self.variant("nostyles.xl_", lambda part, data: None if part == "xl/styles.xml" else re.sub(
             rb"<Relationship [^>]*styles[^>]*/>", b"", data))
         self.variant("hugepart.xl_", lambda part, data: data.replace(b"</workbook>", b" " * (17 << 20) + b"</workbook>")
@@ -175,6 +178,8 @@ class WorkbookFailures(unittest.TestCase):
                     "cells.xl_": b"more than 2000000 cells", "styles.xl_": b"more than 262144 style entries",
                     "dtd.xl_": b"a document type declaration", "nested.xl_": b"nested more than 256 deep",
                     "comment.xl_": b"one XML token longer than 2 MB", "escape.xl_": b"a part named outside the package: ../outside.txt",
+                    "backslash.xl_": b"a part named outside the package: ..\\outside.txt",
+                    "attributes.xl_": b"an element with more than 1024 attributes",
                     "nostyles.xl_": b"styles: missing",
                     "hugepart.xl_": b"xl/workbook.xml is larger than 16 MB",
                     "folder.xl_": b"not a usable workbook: %s: Is a directory" % self.path("folder.xl_").encode()}
