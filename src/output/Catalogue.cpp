@@ -128,9 +128,10 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
     if (!label.isEmpty()) {
         return label;
     }
-    // The label is text for a person: a folder name that is not text is shown as nameText shows it.
-    const QString readable = readablePath(folder);
-    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? readable : host.askVolumeLabel(readable);
+    // The folder's path stands for the label as the folder column has it: with its bytes, which each
+    // writer shows as it shows the folder. Asked, the user starts from its readable text.
+    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? folder
+                                                                  : host.askVolumeLabel(readablePath(folder));
 }
 
 void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host,

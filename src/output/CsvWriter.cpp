@@ -73,10 +73,14 @@ public:
             const NameEncoding encoding = isAscii(name) ? NameEncoding::Cp932 : nameEncoding(name);
             if (encoding == NameEncoding::Cp932) {
                 appendQuotesDoubled(name, buffer_);
+            } else if (encoding == NameEncoding::Utf8) {
+                appendCp932(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
             } else {
-                appendCp932(encoding == NameEncoding::Utf8
-                                ? QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
-                                : nameText(name));
+                // The bytes that are no text are counted with the names, not again as characters
+                // CP932 lacks (UTF-8 output would not bring them back either).
+                const QString text = nameText(name);
+                appendCp932(text);
+                replaced_ -= static_cast<std::uint64_t>(text.count(QChar::ReplacementCharacter));
             }
             if (slash == std::string_view::npos) {
                 break;
@@ -87,17 +91,8 @@ public:
         buffer_ += '"';
     }
 
-    /// Appends `text` in CP932, counting the characters it lacks. U+FFFD is not one of them: it stands
-    /// for bytes that were no text before they reached the list (those are counted with the names),
-    /// and UTF-8 output would not bring them back either.
-    void appendCp932(QStringView text) {
-        std::uint64_t replaced = 0;
-        encoder_.append(text, buffer_, replaced, true);
-        if (replaced > 0) {
-            replaced -= static_cast<std::uint64_t>(text.count(QChar::ReplacementCharacter));
-        }
-        replaced_ += replaced;
-    }
+    /// Appends `text` in CP932, counting the characters it lacks.
+    void appendCp932(QStringView text) { encoder_.append(text, buffer_, replaced_, true); }
 
     /// A field that was encoded once and is written again as it is.
     void raw(std::string_view bytes) { buffer_.append(bytes); }
@@ -195,7 +190,10 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
     }
     csv.endLine();
 
-    const CsvBuilder::Encoded volume = csv.encodedText(list.volumeLabel());
+    // A label that is a folder's path keeps that path's bytes, as the folder column does.
+    const QString& label = list.volumeLabel();
+    const CsvBuilder::Encoded volume =
+        hasEscapedBytes(label) ? csv.encodedBytes(toNativePath(label)) : csv.encodedText(label);
     const CsvBuilder::Encoded fileType = csv.encodedText(u"F");
     const CsvBuilder::Encoded folderType = csv.encodedText(u"D");
     std::uint32_t cachedFolder = 0;

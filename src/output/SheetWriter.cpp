@@ -62,7 +62,7 @@ std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN) {
 
 SheetLayout::SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, WriterDisplay& display)
     : report_(report), list_(list), pageLN_(usablePageLines(pageLN)), display_(display),
-      volume_(utf8(list.volumeLabel())) {}
+      volume_(utf8(readablePath(list.volumeLabel()))) {}
 
 void SheetLayout::cellValue(char column, std::int64_t row) {
     // "A2" built in place: a million rows make seven million references.

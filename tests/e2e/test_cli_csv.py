@@ -124,6 +124,7 @@ class CsvCatalogue(unittest.TestCase):
         self.tree.file(b"bad\xff\xfename.txt")
         self.tree.file("café.txt")
         self.tree.file("emoji😀.txt")
+        self.tree.file("lost\ufffd.txt")  # a replacement character that is the name's own
         # As old Japanese media carry them: "ファイル.txt" in a folder "日本", in CP932 bytes.
         self.tree.file(b"\x93\xfa\x96{/\x83t\x83@\x83C\x83\x8b.txt")
         out, result = self.catalogue()
@@ -131,15 +132,16 @@ class CsvCatalogue(unittest.TestCase):
             self.assertIn(b'"\x83t\x83@\x83C\x83\x8b.txt","' + self.tree.root.encode() + b'/\x93\xfa\x96{"', f.read())
         _, rows = read_csv(out)
         self.assertEqual(sorted(r[0] for r in rows[1:]),
-                         ["bad??name.txt", "caf?.txt", "emoji?.txt", "ファイル.txt"])
-        self.assertIn(b"2 characters have no CP932 form", result.stderr)
+                         ["bad??name.txt", "caf?.txt", "emoji?.txt", "lost?.txt", "ファイル.txt"])
+        self.assertIn(b"3 characters have no CP932 form", result.stderr)
         self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
 
         out8, result = self.catalogue("--encoding", "utf-8", out=self.out("u.csv"))
         _, rows = read_csv(out8, "utf-8-sig")
         self.assertEqual(sorted((r[0], r[1]) for r in rows[1:]),
                          [("bad\ufffd\ufffdname.txt", self.tree.root), ("café.txt", self.tree.root),
-                          ("emoji😀.txt", self.tree.root), ("ファイル.txt", self.tree.root + "/日本")])
+                          ("emoji😀.txt", self.tree.root), ("lost\ufffd.txt", self.tree.root),
+                          ("ファイル.txt", self.tree.root + "/日本")])
         self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
 
     def test_a_folder_and_an_output_named_with_bytes_that_are_not_utf8_keep_them(self):

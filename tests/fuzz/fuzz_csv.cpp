@@ -81,8 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected = name;
     } else {
         kartoma::Cp932Encoder::instance().append(original, expected, replaced, false);
-        // U+FFFD stands for bytes that were no text: those are counted with the names instead.
-        replaced -= static_cast<std::uint64_t>(original.count(QChar::ReplacementCharacter));
+        // U+FFFD for bytes that were no text: those are counted with the names instead.
+        if (kartoma::nameEncoding(name) == kartoma::NameEncoding::Neither) {
+            replaced -= static_cast<std::uint64_t>(original.count(QChar::ReplacementCharacter));
+        }
     }
     FUZZ_CHECK(fields[0] == expected);
     FUZZ_CHECK(result.replacedCharacters == replaced);
