@@ -26,9 +26,9 @@ std::uint32_t EntryList::addFolder(std::string_view path) {
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
-std::uint32_t EntryList::addFolder(std::uint32_t parent, std::string_view name) {
+std::uint32_t EntryList::addFolder(std::uint32_t parent, std::string_view name, bool listed) {
     name = name.substr(0, kMaxNameBytes);
-    folders_.push_back(Folder{storeName(name), parent, static_cast<std::uint32_t>(name.size())});
+    folders_.push_back(Folder{storeName(name, !listed), parent, static_cast<std::uint32_t>(name.size())});
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
@@ -50,8 +50,8 @@ QString EntryList::folderPath(std::uint32_t index) const {
     return pathText(folderBytes(index));
 }
 
-const char* EntryList::storeName(std::string_view name) {
-    if (!isAscii(name) && nameEncoding(name) == NameEncoding::Neither) {
+const char* EntryList::storeName(std::string_view name, bool counted) {
+    if (counted && !isAscii(name) && nameEncoding(name) == NameEncoding::Neither) {
         ++undecodableNames_;
     }
     if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {

@@ -47,8 +47,10 @@ public:
     /// starts from); entries and other folders refer to it by the returned index. Its names that are
     /// neither UTF-8 nor CP932 count with undecodableNames.
     std::uint32_t addFolder(std::string_view path);
-    /// Adds the folder `name` (raw bytes) inside the folder at index `parent`.
-    std::uint32_t addFolder(std::uint32_t parent, std::string_view name);
+    /// Adds the folder `name` (raw bytes) inside the folder at index `parent`. A name neither UTF-8
+    /// nor CP932 counts with undecodableNames unless the folder is `listed` as an entry too, where it
+    /// counts already.
+    std::uint32_t addFolder(std::uint32_t parent, std::string_view name, bool listed = false);
     /// The path of the folder at `index`, its names joined with "/": the text of the folder column.
     QString folderPath(std::uint32_t index) const;
     /// The same path as the system's bytes, for writers that keep a name's own bytes.
@@ -77,7 +79,7 @@ private:
     static constexpr std::size_t kNameBlockBytes = 1 << 20;
     static constexpr std::size_t kMaxNameBytes = 0xFFFF;
 
-    const char* storeName(std::string_view name);
+    const char* storeName(std::string_view name, bool counted = true);
 
     std::vector<std::unique_ptr<Record[]>> blocks_;
     std::size_t count_ = 0;

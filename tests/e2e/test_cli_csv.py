@@ -135,14 +135,19 @@ class CsvCatalogue(unittest.TestCase):
                          ["bad??name.txt", "caf?.txt", "emoji?.txt", "lost?.txt", "ファイル.txt"])
         self.assertIn(b"3 characters have no CP932 form", result.stderr)
         self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
+        # A folder so named counts once, whether it is listed as an entry too or not.
+        self.tree.file(b"dir\xfe/in.txt")
+        for extra in [(), ("--folders",)]:
+            _, result = self.catalogue(*extra, out=self.out("d.csv"))
+            self.assertIn(b"2 names are neither UTF-8 nor CP932", result.stderr, extra)
 
         out8, result = self.catalogue("--encoding", "utf-8", out=self.out("u.csv"))
         _, rows = read_csv(out8, "utf-8-sig")
         self.assertEqual(sorted((r[0], r[1]) for r in rows[1:]),
                          [("bad\ufffd\ufffdname.txt", self.tree.root), ("café.txt", self.tree.root),
-                          ("emoji😀.txt", self.tree.root), ("lost\ufffd.txt", self.tree.root),
-                          ("ファイル.txt", self.tree.root + "/日本")])
-        self.assertIn(b"1 names are neither UTF-8 nor CP932", result.stderr)
+                          ("emoji😀.txt", self.tree.root), ("in.txt", self.tree.root + "/dir\ufffd"),
+                          ("lost\ufffd.txt", self.tree.root), ("ファイル.txt", self.tree.root + "/日本")])
+        self.assertIn(b"2 names are neither UTF-8 nor CP932", result.stderr)
 
     def test_a_folder_and_an_output_named_with_bytes_that_are_not_utf8_keep_them(self):
         from test_cli_xlsx import rows_of
