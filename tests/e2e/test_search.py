@@ -108,6 +108,27 @@ class SearchAcrossMedia(unittest.TestCase):
         self.assertIn("not a catalogue", err)
         self.assertEqual({h[0] for h in hits_of(result)[1]}, {"USB \"D\""})
 
+    def test_escape_sequences_in_names_are_shown_not_obeyed_on_a_terminal(self):
+        import pty
+        from test_cli_csv import KARTOMA
+        book = os.path.join(self.work.name, "esc.csv")
+        with open(book, "w", encoding="utf-8-sig", newline="") as f:
+            f.write('"ファイル名","ディレクトリ","サイズ","日付","時間","ボリューム","TYPE"\r\n'
+                    '"red\x1b[31m.txt","/m",1,"2024/01/01","00:00:00","V","F"\r\n')
+        self.assertIn(b"red\x1b[31m.txt", run("--search", "red*", book).stdout)  # a pipe gets the text as it is
+        main, terminal = pty.openpty()
+        subprocess.run([KARTOMA, "--search", "red*", book], stdout=terminal, stderr=subprocess.DEVNULL, timeout=60)
+        os.close(terminal)
+        shown = b""
+        try:
+            while chunk := os.read(main, 4096):
+                shown += chunk
+        except OSError:  # the terminal's other end is closed
+            pass
+        os.close(main)
+        self.assertIn(b"red\\x1b[31m.txt", shown)
+        self.assertNotIn(b"\x1b", shown)
+
     def test_usage(self):
         for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"]):
             self.assertEqual(run(*args).returncode, 2, args)
