@@ -67,7 +67,9 @@ void removePendingAndDie(int sig) {
 void installHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
-        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // Every signal whose default ends the program, a file grown past its limit included.
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXFSZ,
+                              SIGXCPU, SIGVTALRM, SIGPROF}) {
             struct sigaction old {};
             if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
                 struct sigaction action {};

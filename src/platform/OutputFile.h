@@ -26,8 +26,9 @@ int checkOutputFile(const std::string& path);
 
 /// One policy for every output the program writes: the new version is written apart and takes the
 /// old one's place only when complete, so a failure (or the user's stop) never leaves a truncated
-/// file and never destroys the existing one; an interrupt, termination or hang-up signal while it is
-/// written removes what was written.
+/// file and never destroys the existing one; a signal that ends the program while it is written (an
+/// interrupt, a termination, a hang-up, a file size limit ...) removes what was written. Only a kill
+/// that cannot be caught leaves the private folder behind.
 ///
 /// The new version is made inside a private folder beside the target, so whatever a writer (or a
 /// library under it) creates there goes with that folder.

@@ -111,7 +111,8 @@ class OutputPolicy(unittest.TestCase):
     def test_a_signal_while_writing_removes_the_unfinished_file(self):
         for i in range(40000):
             os.close(os.open(self.path("tree", f"file-with-a-longer-name-{i:05}.txt"), os.O_CREAT, 0o644))
-        for name, sig in [("list.csv", signal.SIGINT), ("list.xlsx", signal.SIGTERM), ("list.xlsx", signal.SIGHUP)]:
+        for name, sig in [("list.csv", signal.SIGINT), ("list.xlsx", signal.SIGTERM), ("list.xlsx", signal.SIGHUP),
+                          ("list.csv", signal.SIGUSR1)]:
             with open(self.path(name), "wb") as f:
                 f.write(b"old")
             proc = subprocess.Popen([KARTOMA, "--catalog", self.path("tree"), "--out", self.path(name), "--quiet"],
