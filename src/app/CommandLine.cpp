@@ -10,20 +10,24 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
+#include <vector>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace kartoma {
 
-/// Writes a message; control characters in it (names may hold escape sequences) are shown as \xNN
+namespace {
+
+/// `text` as a terminal may show it: control characters (names may hold escape sequences) as \xNN
 /// rather than acting on the terminal, and the bytes of a path that are not text as nameText shows
-/// them. A final line break is the message's own.
-void printMessage(std::FILE* stream, const QString& message) {
-    const QString text = readablePath(message);
-    const bool line = text.endsWith(QLatin1Char('\n'));
+/// them.
+QString visibleText(const QString& text) {
+    const QString readable = readablePath(text);
     QString safe;
-    safe.reserve(text.size() + 1);
-    for (const QChar c : QStringView(text).chopped(line ? 1 : 0)) {
+    safe.reserve(readable.size());
+    for (const QChar c : readable) {
         const char16_t u = c.unicode();
         if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
             safe += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
@@ -31,11 +35,61 @@ void printMessage(std::FILE* stream, const QString& message) {
             safe += c;
         }
     }
-    if (line) {
-        safe += QLatin1Char('\n');
-    }
-    const QByteArray bytes = safe.toLocal8Bit();
+    return safe;
+}
+
+void write(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+/// The columns a terminal gives a character: two for the wide ones of East Asian scripts (kana,
+/// kanji, full-width forms, and most beyond the first plane), one for the rest.
+int columnsOf(char32_t c) {
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x1F300;
+    return wide ? 2 : 1;
+}
+
+} // namespace
+
+QString fitToColumns(const QString& text, int width) {
+    const QList<uint> chars = text.toUcs4();
+    std::vector<int> columns;
+    columns.reserve(static_cast<std::size_t>(chars.size()));
+    int total = 0;
+    for (const uint c : chars) {
+        columns.push_back(columnsOf(c));
+        total += columns.back();
+    }
+    if (total <= width) {
+        return text;
+    }
+    // The middle gives way: the start and the end of a path say most about it.
+    const int room = std::max(width - 1, 0);
+    qsizetype head = 0;
+    for (int used = 0; head < chars.size() && used + columns[static_cast<std::size_t>(head)] <= room / 2; ++head) {
+        used += columns[static_cast<std::size_t>(head)];
+    }
+    int used = 0;
+    for (qsizetype i = 0; i < head; ++i) {
+        used += columns[static_cast<std::size_t>(i)];
+    }
+    qsizetype tail = chars.size();
+    while (tail > head && used + columns[static_cast<std::size_t>(tail - 1)] <= room) {
+        --tail;
+        used += columns[static_cast<std::size_t>(tail)];
+    }
+    const auto* data = reinterpret_cast<const char32_t*>(chars.constData());
+    return QString::fromUcs4(data, head) + QStringLiteral("…") + QString::fromUcs4(data + tail, chars.size() - tail);
+}
+
+void printMessage(std::FILE* stream, const QString& message) {
+    // A final line break is the message's own; any other is shown as \x0a.
+    const bool line = message.endsWith(QLatin1Char('\n'));
+    write(stream, visibleText(line ? message.chopped(1) : message) + (line ? QStringLiteral("\n") : QString()));
 }
 
 namespace {
@@ -74,14 +128,10 @@ public:
                 writing_
                     ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
                     : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
-            // One terminal line: a longer one would wrap, and the next \r would not clear it.
-            const int width = terminalWidth() - 1;
-            if (line.size() > width) {
-                const int half = (width - 1) / 2;
-                line = line.left(half) + QStringLiteral("…") + line.right(width - 1 - half);
-            }
+            // One terminal line, as it shows: a longer one would wrap, and the next \r would not clear
+            // it.
             clearTerminalLine(err_);
-            printMessage(err_, line);
+            write(err_, fitToColumns(visibleText(line), terminalWidth() - 1));
             std::fflush(err_);
             drawn_ = true;
         }

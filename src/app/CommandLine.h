@@ -39,6 +39,10 @@ QString usageText();
 /// not text as a name's text. A final line break is the message's own.
 void printMessage(std::FILE* stream, const QString& message);
 
+/// `text` cut in its middle (with "…") to take at most `width` terminal columns, kana and kanji
+/// taking two.
+QString fitToColumns(const QString& text, int width);
+
 /// Runs the catalogue command without a window; the workbook is saved at its save path.
 /// Messages go to `err`; a progress line too when `err` is a terminal and `quiet` is off.
 /// Returns the exit status: 0 success, 1 failure (nothing half-written is left behind). An empty
