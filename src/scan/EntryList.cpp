@@ -1,7 +1,6 @@
 #include "EntryList.h"
 
 #include "NameText.h"
-#include "Utf8.h"
 #include "Walk.h"
 
 #include <cstring>
@@ -51,7 +50,7 @@ QString EntryList::folderPath(std::uint32_t index) const {
 }
 
 const char* EntryList::storeName(std::string_view name, bool counted) {
-    if (counted && !isAscii(name) && nameEncoding(name) == NameEncoding::Neither) {
+    if (counted && nameEncoding(name) == NameEncoding::Neither) {
         ++undecodableNames_;
     }
     if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {

@@ -11,6 +11,10 @@ namespace {
 
 bool isUtf8(std::string_view bytes) {
     for (std::size_t pos = 0; pos < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
+            ++pos; // most names are ASCII, and ASCII is UTF-8
+            continue;
+        }
         const std::size_t at = pos;
         // A replacement character that takes one byte stands for a byte that is not UTF-8.
         if (decodeUtf8(bytes, pos) == 0xFFFD && pos == at + 1) {

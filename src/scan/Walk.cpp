@@ -81,7 +81,7 @@ public:
         }
         for (const ListingProblem& problem : problems_) {
             ++stats_.unreadableEntries;
-            observer_.skipped(problem.name.empty() ? display : joinPath(display, displayName(problem.name)),
+            observer_.skipped(problem.name.empty() ? display : joinPath(display, nameText(problem.name)),
                               problem.errnum);
         }
 
@@ -106,7 +106,7 @@ public:
         for (const std::uint32_t end : pendingEnds) {
             const std::string_view subName = std::string_view(pendingNames).substr(begin, end - begin);
             begin = end;
-            const QString subDisplay = joinPath(display, displayName(subName));
+            const QString subDisplay = joinPath(display, nameText(subName));
             observer_.searching(subDisplay);
             if (depth_ <= level) {
                 continue;
@@ -137,7 +137,6 @@ private:
         FolderHandle folder_;
     };
 
-    static QString displayName(std::string_view name) { return nameText(name); }
 
     void skipFolder(const QString& display, int err) {
         ++stats_.unreadableFolders;

@@ -18,7 +18,7 @@
 
 namespace kartoma {
 
-std::vector<Relationship> readRelationships(const QByteArray& xml, QString* error) {
+std::vector<Relationship> readRelationships(const QByteArray& xml, QString& error) {
     std::vector<Relationship> list;
     XmlReader reader(xml);
     while (!reader.atEnd()) {
@@ -30,8 +30,8 @@ std::vector<Relationship> readRelationships(const QByteArray& xml, QString* erro
                                         a.value(QLatin1String("Target")).toString()});
         }
     }
-    if (error != nullptr && reader.hasError() && !xml.isEmpty()) {
-        *error = xmlErrorText(reader);
+    if (reader.hasError() && !xml.isEmpty()) {
+        error = xmlErrorText(reader);
     }
     return list;
 }
@@ -42,7 +42,7 @@ namespace {
 std::vector<Relationship> relationshipsOf(const Package& package, const std::string& part, bool required,
                                           std::uint64_t cap) {
     QString error;
-    std::vector<Relationship> list = readRelationships(package.readPart(part, required, cap), &error);
+    std::vector<Relationship> list = readRelationships(package.readPart(part, required, cap), error);
     if (!error.isEmpty()) {
         throw WorkbookError(WorkbookErrorCode::BookInvalid, package.path(),
                             QString::fromStdString(part) + QStringLiteral(": ") + error);

@@ -20,9 +20,9 @@ struct Relationship {
     QString id, type, target;
 };
 
-/// The relationships a ".rels" part lists; none when the part is empty or broken (and then, with
-/// `error` given, the reader's error in it unless the part is empty).
-std::vector<Relationship> readRelationships(const QByteArray& xml, QString* error = nullptr);
+/// The relationships a ".rels" part lists; none when the part is empty or broken, and then `error`
+/// says why (unless the part is empty).
+std::vector<Relationship> readRelationships(const QByteArray& xml, QString& error);
 
 /// The part a relationship target names, relative to `sourceFolder` (the folder of the part that
 /// holds the relationship, with its trailing "/"; empty for the package root).

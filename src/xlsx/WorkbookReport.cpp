@@ -130,6 +130,13 @@ void appendRowHeight(double points, std::string& out) {
     out.append(digits, std::to_chars(digits, digits + sizeof digits, points).ptr);
 }
 
+/// Appends "<" and `name` with the sheet's element prefix: the start of a tag, its attributes to follow.
+void appendTagOpen(const std::string& prefix, const char* name, std::string& out) {
+    out += '<';
+    out += prefix;
+    out += name;
+}
+
 /// Appends the end tags of `names`, in order, each with the sheet's element prefix.
 void appendEndTags(const std::string& prefix, std::initializer_list<const char*> names, std::string& out) {
     for (const char* name : names) {
@@ -517,9 +524,8 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
     std::string& out = rowsBuffer_;
     // A template whose elements carry a prefix gets the written ones with it too.
     const std::string& p = sheet_->elementPrefix();
-    out += '<';
-    out += p;
-    out += "row r=\"";
+    appendTagOpen(p, "row", out);
+    out += " r=\"";
     appendNumber(row + 1, out);
     out += '"';
     if (own != nullptr) {
@@ -559,43 +565,39 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
         const int base = replacesOwn ? mine->style : baseStyle(*cell);
         const int style = styleFor(base, cell->look);
         noteUsed(cell->column, row);
-        if (cell->kind == WrittenCell::Kind::None) {
-            if (replacesOwn) {
-                out += style == base ? mine->xml : withStyle(mine->xml, style);
-            } else {
-                out += '<';
-                out += p;
-                out += "c r=\"";
-                appendCellReference(cell->column, row, out);
-                out += "\" s=\"";
-                appendNumber(style, out);
-                out += "\"/>";
-            }
+        if (cell->kind == WrittenCell::Kind::None && replacesOwn) {
+            out += style == base ? mine->xml : withStyle(mine->xml, style);
         } else {
-            out += '<';
-            out += p;
-            out += "c r=\"";
+            appendTagOpen(p, "c", out);
+            out += " r=\"";
             appendCellReference(cell->column, row, out);
             out += '"';
-            if (style != 0) {
+            if (cell->kind == WrittenCell::Kind::None) {
+                // A look without a value: the style is written even when it is the default one.
                 out += " s=\"";
                 appendNumber(style, out);
-                out += '"';
-            }
-            if (cell->kind == WrittenCell::Kind::Text) {
-                out += " t=\"inlineStr\"><";
-                out += p;
-                out += "is><";
-                out += p;
-                out += cell->preserveSpace ? "t xml:space=\"preserve\">" : "t>";
-                out += cell->value;
-                appendEndTags(p, {"t", "is", "c"}, out);
+                out += "\"/>";
             } else {
-                out += "><";
-                out += p;
-                out += "v>";
-                out += cell->value;
-                appendEndTags(p, {"v", "c"}, out);
+                if (style != 0) {
+                    out += " s=\"";
+                    appendNumber(style, out);
+                    out += '"';
+                }
+                if (cell->kind == WrittenCell::Kind::Text) {
+                    out += " t=\"inlineStr\">";
+                    appendTagOpen(p, "is", out);
+                    out += '>';
+                    appendTagOpen(p, "t", out);
+                    out += cell->preserveSpace ? " xml:space=\"preserve\">" : ">";
+                    out += cell->value;
+                    appendEndTags(p, {"t", "is", "c"}, out);
+                } else {
+                    out += '>';
+                    appendTagOpen(p, "v", out);
+                    out += '>';
+                    out += cell->value;
+                    appendEndTags(p, {"v", "c"}, out);
+                }
             }
         }
         a += replacesOwn ? 1 : 0;
