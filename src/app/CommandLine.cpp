@@ -3,6 +3,7 @@
 #include "EnglishMessages.h"
 #include "Failure.h"
 #include "NameText.h"
+#include "NativePath.h"
 #include "Presenters.h"
 #include "WorkbookReport.h"
 
@@ -417,11 +418,13 @@ public:
     ConsoleSearch(std::FILE* out, std::FILE* err) : out_(out), err_(err), terminal_(isatty(fileno(out)) != 0) {}
 
     void hit(const SearchHit& hit) override {
-        std::string line = searchHitLine(hit);
+        const std::string line = searchHitLine(hit);
         if (terminal_) {
             // Names may hold escape sequences: on a terminal they are shown, not obeyed. A file or
             // a pipe gets the catalogue's text as it is.
-            line = withVisibleControls(line);
+            write(out_, visibleText(fromNativePath(std::string_view(line).substr(0, line.size() - 2))) +
+                            QStringLiteral("\r\n"));
+            return;
         }
         std::fwrite(line.data(), 1, line.size(), out_);
     }
@@ -431,27 +434,6 @@ public:
     bool keepGoing(const QString&, std::uint64_t) override { return true; }
 
 private:
-    /// `line` (UTF-8, ending in CR LF) with its control characters, C1 ones included, as \xNN.
-    static std::string withVisibleControls(std::string_view line) {
-        std::string out;
-        const std::string_view body = line.substr(0, line.size() - 2);
-        for (std::size_t i = 0; i < body.size(); ++i) {
-            const auto c = static_cast<unsigned char>(body[i]);
-            const bool c1 = c == 0xC2 && i + 1 < body.size() && static_cast<unsigned char>(body[i + 1]) < 0xA0 &&
-                            static_cast<unsigned char>(body[i + 1]) >= 0x80;
-            if (c < 0x20 || c == 0x7F || c1) {
-                const unsigned code = c1 ? static_cast<unsigned char>(body[++i]) : c;
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", code);
-                out += hex;
-            } else {
-                out += body[i];
-            }
-        }
-        out += line.substr(body.size());
-        return out;
-    }
-
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;
