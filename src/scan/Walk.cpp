@@ -137,7 +137,6 @@ private:
         FolderHandle folder_;
     };
 
-
     void skipFolder(const QString& display, int err) {
         ++stats_.unreadableFolders;
         observer_.skipped(display, err);
