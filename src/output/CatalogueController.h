@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "Dialogs.h"
 #include "EntryList.h"
 #include "Launcher.h"
 #include "Presenters.h"
@@ -16,7 +17,6 @@
 
 namespace kartoma {
 
-class Dialogs;
 class Failure;
 
 /// The window as the controller drives it: what it shows, nothing it decides.
@@ -55,6 +55,11 @@ public:
     virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
     /// Opening a saved list failed; the program ends after the message.
     virtual void showOpenFailure(const Failure& failure) = 0;
+    /// A saved list that no application opened (the failure names it): the user is offered to open
+    /// its folder or to copy its path, and the choice is returned.
+    virtual Dialogs::FileChoice offerSavedFile(const Failure& failure) = 0;
+    /// Puts `text` on the clipboard.
+    virtual void copyToClipboard(const QString& text) = 0;
     /// The help document at `path` could not be opened.
     virtual void showHelpNotOpened(const QString& path) = 0;
     /// Closes the window and ends the program.
@@ -138,8 +143,12 @@ private:
     bool askCsvName(QString& path);
     /// Tells the user about files the opener gave up on, as long as this controller lives.
     Launcher::Failed whenNotOpened(std::function<void(CatalogueView&, const QString&)> show);
+    /// A finished list the opener gave up on is offered to the user (offerSavedFile).
+    Launcher::Failed whenListNotOpened();
     void showDelivered(const QStringList& files);
     void reportFailure(const Failure& failure);
+    /// A saved file no application opened: the folder opened or the path copied, as the user chooses.
+    void offerSavedFile(const Failure& failure);
     std::size_t entryCount() const;
 
     CatalogueView& view_;
