@@ -129,7 +129,7 @@ void CatalogueController::reportFailure(const Failure& failure) {
     showBusy(false);
     view_.setWaitPointer(false);
     if (failure.code() == FailureCode::PresentFailed || failure.code() == FailureCode::CsvPresentFailed) {
-        // Saved, only not shown: nothing failed that the user must mend.
+        // Saved, only not shown: nothing failed that the user must put right.
         showDelivered({failure.path()});
         offerSavedFile(failure);
         return;

@@ -89,11 +89,13 @@ public:
     /// ｴｸｾﾙﾌｧｲﾙ作成: makes a list (refused quietly while one runs). For CSV the file name is asked
     /// first; cancelling that ends the command. When the options were switched to CSV during the
     /// walk, the name is asked after it; cancelling then ends the command with a status text saying
-    /// nothing was saved. A failure is shown, the user's stop is not. The status text then names the
-    /// files delivered; an opener that gives up later is shown as a failure naming the file.
+    /// nothing was saved. A failure is shown, the user's stop is not. The status text is blanked at
+    /// the start and then names the files delivered; a file no application opened (at once or when the
+    /// opener gives up later) is offered to the user (offerSavedFile).
     void createList();
-    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook. A failure is
-    /// shown and ends the program, as the command always has.
+    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook (cancelling the
+    /// question blanks the status text). A failure is shown and ends the program, as the command
+    /// always has.
     void openSavedList();
     /// The stop steps: the sheet is closed, the job dropped, "処理が中断されました。" shown; the
     /// command ends at its next yield.
