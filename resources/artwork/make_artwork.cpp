@@ -137,24 +137,50 @@ QImage stopIcon() {
     return img;
 }
 
-QImage windowIcon() {
-    QImage img = canvas(64, 64);
+// The program's icon, drawn on a 64-unit square: a card with five list lines, each behind a box.
+// The same shapes make the pictures of every size and the scalable icon.
+constexpr double kCardX = 8, kCardY = 6, kCardW = 48, kCardH = 52, kCardRadius = 5;
+constexpr double kLineStep = 8.5, kFirstLine = 16, kLineFrom = 24, kLineTo = 48, kBoxX = 14, kBoxSize = 6;
+const QColor kCardEdge(0x0d, 0x47, 0xa1), kCardFill(0xe3, 0xf2, 0xfd), kLineColour(0x1d, 0x6f, 0x42),
+    kBoxColour(0xf2, 0xa9, 0x00);
+
+QImage windowIcon(int size = 64) {
+    QImage img = canvas(size, size);
     QPainter p(&img);
     begin(p);
-    p.setPen(QPen(QColor(0x0d, 0x47, 0xa1), 2));
-    p.setBrush(QColor(0xe3, 0xf2, 0xfd));
-    p.drawRoundedRect(QRectF(8, 6, 48, 52), 5, 5);
-    p.setPen(QPen(QColor(0x1d, 0x6f, 0x42), 3, Qt::SolidLine, Qt::RoundCap));
+    p.scale(size / 64.0, size / 64.0);
+    p.setPen(QPen(kCardEdge, 2));
+    p.setBrush(kCardFill);
+    p.drawRoundedRect(QRectF(kCardX, kCardY, kCardW, kCardH), kCardRadius, kCardRadius);
+    p.setPen(QPen(kLineColour, 3, Qt::SolidLine, Qt::RoundCap));
     for (int i = 0; i < 5; ++i) {
-        const double y = 16 + i * 8.5;
-        p.drawLine(QPointF(24, y), QPointF(48, y));
+        const double y = kFirstLine + i * kLineStep;
+        p.drawLine(QPointF(kLineFrom, y), QPointF(kLineTo, y));
     }
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xf2, 0xa9, 0x00));
+    p.setBrush(kBoxColour);
     for (int i = 0; i < 5; ++i) {
-        p.drawRect(QRectF(14, 13 + i * 8.5, 6, 6));
+        p.drawRect(QRectF(kBoxX, kFirstLine - 3 + i * kLineStep, kBoxSize, kBoxSize));
     }
     return img;
+}
+
+QByteArray windowIconSvg() {
+    QByteArray svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" viewBox=\"0 0 64 64\">\n";
+    svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" fill=\"%6\" "
+                          "stroke=\"%7\" stroke-width=\"2\"/>\n")
+               .arg(kCardX).arg(kCardY).arg(kCardW).arg(kCardH).arg(kCardRadius)
+               .arg(kCardFill.name(), kCardEdge.name()).toLatin1();
+    for (int i = 0; i < 5; ++i) {
+        const double y = kFirstLine + i * kLineStep;
+        svg += QStringLiteral("<line x1=\"%1\" y1=\"%2\" x2=\"%3\" y2=\"%2\" stroke=\"%4\" stroke-width=\"3\" "
+                              "stroke-linecap=\"round\"/>\n")
+                   .arg(kLineFrom).arg(y).arg(kLineTo).arg(kLineColour.name()).toLatin1();
+        svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%3\" fill=\"%4\"/>\n")
+                   .arg(kBoxX).arg(kFirstLine - 3 + i * kLineStep).arg(kBoxSize).arg(kBoxColour.name()).toLatin1();
+    }
+    return svg + "</svg>\n";
 }
 
 QImage logo() {
@@ -323,5 +349,12 @@ int main(int argc, char** argv) {
     }
     QFile clock(path("clock.gif"));
     ok = ok && clock.open(QIODevice::WriteOnly) && clock.write(gif(frames, 10)) > 0;
+    // The icon for the desktop's menus, in the theme's sizes and scalable.
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sized = path("icons/") + QStringLiteral("%1x%1").arg(size);
+        ok = ok && QDir().mkpath(sized) && save(windowIcon(size), sized + QStringLiteral("/kartoma.png"));
+    }
+    QFile svg(path("icons/kartoma.svg"));
+    ok = ok && svg.open(QIODevice::WriteOnly) && svg.write(windowIconSvg()) > 0;
     return ok ? 0 : 1;
 }

@@ -7,21 +7,19 @@
 #include "Launcher.h"
 #include "WorkbookFailure.h"
 
+#include <QFileInfo>
+
 namespace kartoma {
 
 namespace {
 
 constexpr std::size_t kBusyThreshold = 600;
 
-void showListNotOpened(CatalogueView& view, const QString& path) {
-    view.showFailure(Failure(FailureCode::PresentFailed, path));
-}
-
 } // namespace
 
 CatalogueController::CatalogueController(CatalogueView& view, ControllerServices services)
     : view_(view), services_(std::move(services)),
-      presenter_(services_.launcher, services_.temporaryFolder, whenNotOpened(showListNotOpened)),
+      presenter_(services_.launcher, services_.temporaryFolder, whenListNotOpened()),
       report_(presenter_) {
     sinceYield_.start();
 }
@@ -34,6 +32,8 @@ void CatalogueController::createList() {
         return;
     }
     running_ = true;
+    // Whatever the command ends with, the file of an earlier one is no longer what the line names.
+    setStatusText(QString());
     cancel_ = Cancel::None;
     nameRefused_ = false;
     csvDelivered_.clear();
@@ -81,6 +81,27 @@ Launcher::Failed CatalogueController::whenNotOpened(std::function<void(Catalogue
     };
 }
 
+Launcher::Failed CatalogueController::whenListNotOpened() {
+    return whenNotOpened([this](CatalogueView&, const QString& path) {
+        offerSavedFile(Failure(FailureCode::PresentFailed, path));
+    });
+}
+
+void CatalogueController::offerSavedFile(const Failure& failure) {
+    const QString path = failure.path();
+    switch (view_.offerSavedFile(failure)) {
+    case Dialogs::FileChoice::OpenFolder:
+        // The file manager shows the folder; if even that fails, the message named the path already.
+        services_.launcher.openFile(QFileInfo(path).absolutePath(), [](const QString&) {});
+        break;
+    case Dialogs::FileChoice::CopyPath:
+        view_.copyToClipboard(path);
+        break;
+    case Dialogs::FileChoice::Dismiss:
+        break;
+    }
+}
+
 void CatalogueController::showDelivered(const QStringList& files) {
     // Whatever the desktop makes of them, the user can find the files again.
     if (!files.isEmpty()) {
@@ -107,6 +128,12 @@ void CatalogueController::reportFailure(const Failure& failure) {
     setToolbarIdle();
     showBusy(false);
     view_.setWaitPointer(false);
+    if (failure.code() == FailureCode::PresentFailed || failure.code() == FailureCode::CsvPresentFailed) {
+        // Saved, only not shown: nothing failed that the user must put right.
+        showDelivered({failure.path()});
+        offerSavedFile(failure);
+        return;
+    }
     view_.showFailure(failure);
 }
 
@@ -116,6 +143,7 @@ void CatalogueController::openSavedList() {
     }
     if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"),
                      QStringLiteral(".xlsx"), listFileName_)) {
+        setStatusText(QString());
         return;
     }
     try {
@@ -261,7 +289,7 @@ OutputTarget CatalogueController::outputAfterWalk(const OutputTarget& asStarted)
 
 bool CatalogueController::deliverCsv(const QString& path) {
     csvDelivered_ = path;
-    return services_.launcher.openFile(path, whenNotOpened(showListNotOpened));
+    return services_.launcher.openFile(path, whenListNotOpened());
 }
 
 void CatalogueController::setStatusText(const QString& text) {

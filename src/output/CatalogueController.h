@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "Dialogs.h"
 #include "EntryList.h"
 #include "Launcher.h"
 #include "Presenters.h"
@@ -16,7 +17,6 @@
 
 namespace kartoma {
 
-class Dialogs;
 class Failure;
 
 /// The window as the controller drives it: what it shows, nothing it decides.
@@ -55,6 +55,11 @@ public:
     virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
     /// Opening a saved list failed; the program ends after the message.
     virtual void showOpenFailure(const Failure& failure) = 0;
+    /// A saved list that no application opened (the failure names it): the user is offered to open
+    /// its folder or to copy its path, and the choice is returned.
+    virtual Dialogs::FileChoice offerSavedFile(const Failure& failure) = 0;
+    /// Puts `text` on the clipboard.
+    virtual void copyToClipboard(const QString& text) = 0;
     /// The help document at `path` could not be opened.
     virtual void showHelpNotOpened(const QString& path) = 0;
     /// Closes the window and ends the program.
@@ -84,11 +89,13 @@ public:
     /// ｴｸｾﾙﾌｧｲﾙ作成: makes a list (refused quietly while one runs). For CSV the file name is asked
     /// first; cancelling that ends the command. When the options were switched to CSV during the
     /// walk, the name is asked after it; cancelling then ends the command with a status text saying
-    /// nothing was saved. A failure is shown, the user's stop is not. The status text then names the
-    /// files delivered; an opener that gives up later is shown as a failure naming the file.
+    /// nothing was saved. A failure is shown, the user's stop is not. The status text is blanked at
+    /// the start and then names the files delivered; a file no application opened (at once or when the
+    /// opener gives up later) is offered to the user (offerSavedFile).
     void createList();
-    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook. A failure is
-    /// shown and ends the program, as the command always has.
+    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook (cancelling the
+    /// question blanks the status text). A failure is shown and ends the program, as the command
+    /// always has.
     void openSavedList();
     /// The stop steps: the sheet is closed, the job dropped, "処理が中断されました。" shown; the
     /// command ends at its next yield.
@@ -138,8 +145,12 @@ private:
     bool askCsvName(QString& path);
     /// Tells the user about files the opener gave up on, as long as this controller lives.
     Launcher::Failed whenNotOpened(std::function<void(CatalogueView&, const QString&)> show);
+    /// A finished list the opener gave up on is offered to the user (offerSavedFile).
+    Launcher::Failed whenListNotOpened();
     void showDelivered(const QStringList& files);
     void reportFailure(const Failure& failure);
+    /// A saved file no application opened: the folder opened or the path copied, as the user chooses.
+    void offerSavedFile(const Failure& failure);
     std::size_t entryCount() const;
 
     CatalogueView& view_;

@@ -31,6 +31,14 @@ public:
     virtual bool confirm(const QString& text) = 0;
     /// A message with an OK button; `critical` shows the stop icon, otherwise the information icon.
     virtual void inform(const QString& title, const QString& text, bool critical) = 0;
+    /// What the user chose in the message about a saved file that no application opened.
+    enum class FileChoice {
+        OpenFolder, ///< フォルダを開く: show the folder holding the file
+        CopyPath,   ///< パスをコピー: put the file's path on the clipboard
+        Dismiss,    ///< the message was closed without a choice
+    };
+    /// A message with the information icon and the buttons フォルダを開く and パスをコピー.
+    virtual FileChoice offerSavedFile(const QString& title, const QString& text) = 0;
     /// The volume label dialog for an unlabelled medium, its box filled with `folder`. It writes
     /// `volumeLabel` as the user edits; OK leaves the typed text, Cancel the value from before.
     virtual void editVolumeLabel(QString& volumeLabel, const QString& folder) = 0;

@@ -12,10 +12,22 @@ QString fullKey(const QString& section, const QString& key) {
 
 } // namespace
 
+QSettingsStore::QSettingsStore() = default;
+QSettingsStore::~QSettingsStore() = default;
+
+QSettings& QSettingsStore::file(const QString& app) {
+    // Opening parses the whole file: a large one (a hand-edited file, a runaway writer) would
+    // otherwise be read again for every value.
+    std::unique_ptr<QSettings>& settings = files_[app];
+    if (!settings) {
+        settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, app, app);
+    }
+    return *settings;
+}
+
 QString QSettingsStore::getSetting(const QString& app, const QString& section, const QString& key,
                                    const QString& defaultValue) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, app, app);
-    const QVariant value = settings.value(fullKey(section, key));
+    const QVariant value = file(app).value(fullKey(section, key));
     if (!value.isValid()) {
         return defaultValue;
     }
@@ -28,7 +40,7 @@ QString QSettingsStore::getSetting(const QString& app, const QString& section, c
 
 void QSettingsStore::saveSetting(const QString& app, const QString& section, const QString& key,
                                  const QString& value) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, app, app);
+    QSettings& settings = file(app);
     settings.setValue(fullKey(section, key), value);
     settings.sync();
 }

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -100,10 +101,14 @@ void MainWindow::buildWindow() {
     file->setObjectName(QStringLiteral("mnuFile"));
     fileNew_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::mnuFileNew_Click);
     fileNew_->setObjectName(QStringLiteral("mnuFileNew"));
-    file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click)
-        ->setObjectName(QStringLiteral("mnuFileOpen"));
-    file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
-        ->setObjectName(QStringLiteral("mnuFileExit"));
+    // The keys named outright: the platform's standard bindings leave Quit without one on some.
+    fileNew_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* open = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click);
+    open->setObjectName(QStringLiteral("mnuFileOpen"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* exit = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click);
+    exit->setObjectName(QStringLiteral("mnuFileExit"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click)
         ->setObjectName(QStringLiteral("mnuFileSearch"));
     QAction* options =
@@ -111,8 +116,9 @@ void MainWindow::buildWindow() {
     options->setObjectName(QStringLiteral("mnuOPT"));
     QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::mnuHelpContents_Click)
-        ->setObjectName(QStringLiteral("mnuHelpContents"));
+    QAction* contents = help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::mnuHelpContents_Click);
+    contents->setObjectName(QStringLiteral("mnuHelpContents"));
+    contents->setShortcut(QKeySequence(Qt::Key_F1));
     QAction* about =
         menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::mnuHelpAbout_Click);
     about->setObjectName(QStringLiteral("mnuHelpAbout"));
@@ -438,6 +444,14 @@ void MainWindow::showOpenFailure(const Failure& failure) {
                              QStringLiteral("Err") + japaneseText(failure) +
                                  QStringLiteral("\r\nプログラムを強制終了します。"),
                              true);
+}
+
+Dialogs::FileChoice MainWindow::offerSavedFile(const Failure& failure) {
+    return services_.dialogs.offerSavedFile(QStringLiteral("Kartoma"), japaneseText(failure));
+}
+
+void MainWindow::copyToClipboard(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
 }
 
 void MainWindow::showHelpNotOpened(const QString& path) {

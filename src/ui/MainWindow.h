@@ -104,6 +104,8 @@ private:
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
     void showOpenFailure(const Failure& failure) override;
+    Dialogs::FileChoice offerSavedFile(const Failure& failure) override;
+    void copyToClipboard(const QString& text) override;
     void showHelpNotOpened(const QString& path) override;
     void closeWindow() override;
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
@@ -82,6 +83,23 @@ void QtDialogs::inform(const QString& title, const QString& text, bool critical)
     QMessageBox box(critical ? QMessageBox::Critical : QMessageBox::Information, title, displayed(text),
                     QMessageBox::Ok, parent_);
     box.exec();
+}
+
+Dialogs::FileChoice QtDialogs::offerSavedFile(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Information, title, displayed(text), QMessageBox::NoButton, parent_);
+    QPushButton* folder = box.addButton(QStringLiteral("フォルダを開く"), QMessageBox::AcceptRole);
+    QPushButton* copy = box.addButton(QStringLiteral("パスをコピー"), QMessageBox::ActionRole);
+    // Esc and the title bar's close button leave the message without acting; a message box without
+    // an escape button could not be closed at all.
+    QPushButton* close = box.addButton(QMessageBox::Close);
+    close->hide();
+    box.setEscapeButton(close);
+    box.setDefaultButton(folder);
+    box.exec();
+    if (box.clickedButton() == folder) {
+        return FileChoice::OpenFolder;
+    }
+    return box.clickedButton() == copy ? FileChoice::CopyPath : FileChoice::Dismiss;
 }
 
 void QtDialogs::editVolumeLabel(QString& volumeLabel, const QString& folder) {

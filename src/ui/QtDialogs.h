@@ -28,6 +28,7 @@ public:
     std::optional<QString> askOpenFileName(const FileDialogRequest& request) override;
     bool confirm(const QString& text) override;
     void inform(const QString& title, const QString& text, bool critical) override;
+    FileChoice offerSavedFile(const QString& title, const QString& text) override;
     void editVolumeLabel(QString& volumeLabel, const QString& folder) override;
 
 private:

@@ -1,7 +1,8 @@
 """Workbooks printed through a spreadsheet application: the printed pages are the list's pages.
 
 Every workbook is converted to PDF in one LibreOffice run (its start is slow), then each printed
-page is read back with pdftotext."""
+page is read back with pdftotext. The run sees the system's fonts as the installed package leaves
+them: with the alias it ships for the template's font."""
 
 import os
 import re
@@ -18,6 +19,8 @@ ENTRIES = 141  # at 51, 60 and 69 lines a page: three pages, the last one partly
 NAME = re.compile(r"\bf(\d{3})\.txt\b")
 FOOTER = re.compile(r"^\s*(\d+)/(\d+)\s*$")
 LETTER_LANDSCAPE = "792 x 612 pts (letter)"
+FONT_ALIAS = os.path.join(os.path.dirname(__file__), "..", "..", "resources", "package",
+                          "65-kartoma-template-font.conf")
 USER_PAGE_SETUP = '<pageSetup paperSize="1" orientation="landscape" fitToWidth="1" fitToHeight="0"/>'
 
 
@@ -38,10 +41,28 @@ def user_template(path):
             z.writestr(name, data)
 
 
+def fonts_with_alias(d):
+    """The system's fontconfig set-up with the package's alias among its rules, in the place the package
+    links it; the environment that makes fontconfig read it."""
+    conf_d = os.path.join(d, "fonts", "conf.d")
+    os.makedirs(conf_d)
+    for name in os.listdir("/etc/fonts/conf.d"):
+        os.symlink(os.path.join("/etc/fonts/conf.d", name), os.path.join(conf_d, name))
+    os.symlink(os.path.abspath(FONT_ALIAS), os.path.join(conf_d, os.path.basename(FONT_ALIAS)))
+    shutil.copy("/etc/fonts/fonts.conf", os.path.join(d, "fonts"))
+    return {"FONTCONFIG_PATH": os.path.join(d, "fonts"), "FONTCONFIG_FILE": os.path.join(d, "fonts", "fonts.conf")}
+
+
+def font_families(pdf):
+    """The font families a PDF uses: pdffonts' names without the subset tag and the style."""
+    lines = subprocess.run(["pdffonts", pdf], capture_output=True, check=True, text=True).stdout.splitlines()[2:]
+    return {re.sub(r"^[A-Z]{6}\+", "", line.split()[0]).split("-")[0] for line in lines}
+
+
 class PrintedPages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        missing = [tool for tool in ("soffice", "pdftotext", "pdfinfo") if shutil.which(tool) is None]
+        missing = [tool for tool in ("soffice", "pdftotext", "pdfinfo", "pdffonts") if shutil.which(tool) is None]
         if missing:
             raise unittest.SkipTest(f"needs {' and '.join(missing)} (scripts/setup --test installs them)")
         cls.tree = Tree()
@@ -61,7 +82,8 @@ class PrintedPages(unittest.TestCase):
             assert result.returncode == 0, result.stderr.decode()
         books = [os.path.join(d, name + ".xlsx") for name in cls.jobs]
         subprocess.run(["soffice", "--headless", f"-env:UserInstallation=file://{d}/profile", "--convert-to", "pdf",
-                        "--outdir", d, *books], capture_output=True, timeout=600, check=True)
+                        "--outdir", d, *books], capture_output=True, timeout=600, check=True,
+                       env={**os.environ, **fonts_with_alias(d)})
 
     @classmethod
     def tearDownClass(cls):
@@ -114,6 +136,11 @@ class PrintedPages(unittest.TestCase):
             self.assertIsNotNone(footer, f"page {n + 1} ends with {page[-1]!r}")
             self.assertEqual((int(footer.group(1)), int(footer.group(2))), (n + 1, len(pages)))
         self.assertEqual([e for page in pages for e in self.entries_of(page)], list(range(ENTRIES)))
+
+    def test_the_printed_catalogue_uses_one_japanese_font(self):
+        for name in self.jobs:
+            with self.subTest(name=name):
+                self.assertEqual(font_families(self.pdf(name)), {"NotoSansCJKjp"})
 
     def test_a_users_template_keeps_its_print_settings(self):
         with zipfile.ZipFile(os.path.join(self.dir.name, "user.xlsx")) as z:

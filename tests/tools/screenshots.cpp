@@ -3,7 +3,9 @@
 
 #include "AboutBox.h"
 #include "FileDialogs.h"
+#include "Failure.h"
 #include "FileSystem.h"
+#include "JapaneseMessages.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
 #include "QtDialogs.h"
@@ -139,6 +141,12 @@ int main(int argc, char** argv) {
                });
     QString chosen;
     kartoma::askSaveName(dialogs, demo + QStringLiteral("/R081208"), QStringLiteral(".csv"), chosen);
+
+    // A finished workbook that no application opened: its folder or its path offered.
+    grabModals({out + QStringLiteral("/saved-file.png")}, [](QWidget* modal) { modal->close(); });
+    dialogs.offerSavedFile(QStringLiteral("Kartoma"),
+                           kartoma::japaneseText(kartoma::Failure(kartoma::FailureCode::PresentFailed,
+                                                                  demo + QStringLiteral("/DISK01_20261208-101500.xlsx"))));
 
     kartoma::OptionsDialog options(settings, const_cast<QString&>(window.filterPattern()), store);
     save(options, out + QStringLiteral("/options.png"));

@@ -60,6 +60,11 @@ public:
     void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
     void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
+    Dialogs::FileChoice offerSavedFile(const Failure& failure) override {
+        offered.append(failure.path());
+        return choice;
+    }
+    void copyToClipboard(const QString& text) override { clipboard = text; }
     void showHelpNotOpened(const QString& path) override { helpNotOpened.append(path); }
     void closeWindow() override { closed = true; }
 
@@ -70,7 +75,9 @@ public:
     bool wroteSheet = false; ///< the walk is over and the writers run
     ToolbarMode mode = ToolbarMode::Idle;
     std::vector<FailureCode> failures, openFailures;
-    QStringList helpNotOpened;
+    QStringList helpNotOpened, offered;
+    Dialogs::FileChoice choice = Dialogs::FileChoice::Dismiss;
+    QString clipboard;
     int outcomes = 0;
 };
 
@@ -147,17 +154,26 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     EXPECT_TRUE(c.listFileName().isEmpty());
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + out);
     EXPECT_EQ(view_.outcomes, 1);
-    // Cancelling the dialog ends the command after the list was emptied.
-    c.createList();
-    EXPECT_EQ(launcher_.opened.size(), 1);
-    EXPECT_EQ(c.entries().count(), 0u);
-    EXPECT_TRUE(view_.commandsEnabled);
-    // Without a program to show it, the user learns where the CSV file (not a workbook) is.
+    // Cancelling the dialog, or declining to replace the file, ends the command after the list was
+    // emptied; the status line no longer names the file of before.
+    for (const bool replace : {true, false}) {
+        dialogs_.fileAnswers = {replace ? std::optional<QString>(out) : std::nullopt};
+        dialogs_.confirmations = {false};
+        view_.status = QStringLiteral("保存しました：") + out;
+        c.createList();
+        EXPECT_EQ(launcher_.opened.size(), 1);
+        EXPECT_EQ(c.entries().count(), 0u);
+        EXPECT_TRUE(view_.commandsEnabled);
+        EXPECT_TRUE(view_.status.isEmpty()) << view_.status.toStdString();
+    }
+    // Without a program to show it, the file is saved all the same: the user is offered its place.
     launcher_.works = false;
     dialogs_.fileAnswers = {out};
     dialogs_.confirmations = {true}; // the list of before is replaced
     c.createList();
-    EXPECT_EQ(view_.failures, std::vector<FailureCode>{FailureCode::CsvPresentFailed});
+    EXPECT_TRUE(view_.failures.empty());
+    EXPECT_EQ(view_.offered, QStringList{out});
+    EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + out);
 }
 
 TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
@@ -222,13 +238,34 @@ TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
     EXPECT_TRUE(view_.failures.empty());
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[0]);
     EXPECT_FALSE(c.busy());
-    // The opener gives up later: told once, while the window lives.
+    // The opener gives up later: the user is offered the file's folder or its path, while the
+    // window lives.
     launcher_.failLater();
-    EXPECT_EQ(view_.failures, std::vector<FailureCode>{FailureCode::PresentFailed});
+    EXPECT_EQ(view_.offered, QStringList{launcher_.opened[0]});
+    const struct {
+        Dialogs::FileChoice choice;
+        bool folderOpened;
+        bool pathCopied;
+    } choices[] = {{Dialogs::FileChoice::OpenFolder, true, false},
+                   {Dialogs::FileChoice::CopyPath, false, true},
+                   {Dialogs::FileChoice::Dismiss, false, false}};
+    for (const auto& k : choices) {
+        view_.choice = k.choice;
+        view_.clipboard.clear();
+        launcher_.opened.clear();
+        c.createList();
+        const QString book = launcher_.opened.takeFirst();
+        launcher_.failLater();
+        EXPECT_EQ(view_.offered.last(), book);
+        EXPECT_EQ(launcher_.opened, k.folderOpened ? QStringList{out_.path()} : QStringList{});
+        EXPECT_EQ(view_.clipboard, k.pathCopied ? book : QString());
+    }
+    EXPECT_TRUE(view_.failures.empty());
+    EXPECT_EQ(view_.offered.size(), 4);
     c.createList();
     controller_.reset();
     launcher_.failLater();
-    EXPECT_EQ(view_.failures.size(), 1u);
+    EXPECT_EQ(view_.offered.size(), 4);
 }
 
 TEST_F(CatalogueControllerTest, HelpThatCannotBeOpenedIsToldWithItsPath) {
@@ -287,12 +324,13 @@ TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
     locked.folder(tree_.path().toStdString()).openError = 13;
     struct Case {
         Phase phase;
-        FailureCode expected;
+        std::optional<FailureCode> expected; ///< nothing: the saved file is offered, no failure shown
     };
     for (const Case& k :
          {Case{Phase::Walk, FailureCode::RootUnreadable}, Case{Phase::Writing, FailureCode::TemplateMissing},
-          Case{Phase::Finish, FailureCode::PresentFailed}}) {
+          Case{Phase::Finish, std::nullopt}}) {
         view_.failures.clear();
+        view_.offered.clear();
         QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), templatePath());
         launcher_.works = k.phase != Phase::Finish;
         CatalogueController& c = controller(k.phase == Phase::Walk ? &locked : nullptr);
@@ -303,7 +341,8 @@ TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
             }
         };
         c.createList();
-        EXPECT_EQ(view_.failures, std::vector<FailureCode>{k.expected});
+        EXPECT_EQ(view_.failures, k.expected ? std::vector<FailureCode>{*k.expected} : std::vector<FailureCode>{});
+        EXPECT_EQ(view_.offered.size(), k.expected ? 0 : 1);
         EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
         EXPECT_FALSE(view_.progress);
         EXPECT_FALSE(view_.wait);
@@ -374,6 +413,8 @@ TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram
     ASSERT_EQ(launcher_.opened.size(), 2);
     EXPECT_FALSE(view_.closed); // a successful open leaves the window open
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[1]);
+    c.openSavedList(); // cancelled: the line names no file
+    EXPECT_TRUE(view_.status.isEmpty());
 
     const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
     QFile f(junk);

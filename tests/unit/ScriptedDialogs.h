@@ -34,6 +34,10 @@ public:
         messages.append(title + QLatin1Char('|') + text +
                         (critical ? QStringLiteral("|critical") : QString()));
     }
+    FileChoice offerSavedFile(const QString& title, const QString& text) override {
+        messages.append(title + QLatin1Char('|') + text + QStringLiteral("|offered"));
+        return fileChoice;
+    }
 
     void editVolumeLabel(QString& volumeLabel, const QString& folder) override {
         labelFolders.append(folder);
@@ -51,6 +55,7 @@ public:
     std::deque<std::optional<QString>> labelAnswers; ///< the text confirmed with OK; nothing = Cancel
     QStringList labelFolders;
     std::deque<bool> confirmations;
+    FileChoice fileChoice = FileChoice::Dismiss; ///< the answer to every offer of a saved file
     std::vector<FileDialogRequest> requests;
     QStringList questions;
     QStringList messages;

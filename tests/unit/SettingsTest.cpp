@@ -157,6 +157,17 @@ TEST(QSettingsStore, KeepsOneTextPerKeyInTheUsersIniFile) {
     EXPECT_TRUE(text.contains("[option]"));
     EXPECT_TRUE(text.contains("Folder=False"));
     EXPECT_TRUE(text.contains("PageLN=55"));
+
+    // A store reads its file once: every later value comes from that reading, not from the disk.
+    QSettingsStore started;
+    EXPECT_EQ(started.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), {}),
+              QStringLiteral("55"));
+    ini.close();
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write("[option]\nPageLN=99\nFolder=True\n");
+    ini.close();
+    EXPECT_EQ(started.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("Folder"), {}),
+              QStringLiteral("False"));
 }
 
 } // namespace

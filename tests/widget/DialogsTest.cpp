@@ -244,6 +244,7 @@ TEST(SplashWindow, HandsOverOnceAfterTheHoldAndScattersFreshEachTime) {
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -288,6 +289,37 @@ TEST(DesktopLauncher, HandsTheNameOverWholeAndNeverToAShell) {
     EXPECT_FALSE(QFile::exists(dir.path() + QStringLiteral("/pwned")));
     EXPECT_FALSE(QFile::exists(QDir::current().filePath(QStringLiteral("pwned2"))));
     EXPECT_TRUE(QFile::exists(dir.path() + QStringLiteral("/keep")));
+}
+
+TEST(QtDialogs, ASavedFileIsOfferedWithTwoButtons) {
+    using Choice = Dialogs::FileChoice;
+    const struct {
+        const char* button; ///< the caption clicked; none: Esc
+        Choice expected;
+    } cases[] = {{"フォルダを開く", Choice::OpenFolder}, {"パスをコピー", Choice::CopyPath}, {nullptr, Choice::Dismiss}};
+    for (const auto& k : cases) {
+        QStringList captions;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        testing::whenDialogOpens([&](QDialog* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            icon = box->icon();
+            QPushButton* clicked = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->isVisible()) {
+                    captions.append(b->text());
+                }
+                if (k.button != nullptr && b->text() == QString::fromUtf8(k.button)) {
+                    clicked = qobject_cast<QPushButton*>(b);
+                }
+            }
+            clicked != nullptr ? clicked->click() : QTest::keyClick(box, Qt::Key_Escape);
+        });
+        QtDialogs dialogs;
+        EXPECT_EQ(dialogs.offerSavedFile(QStringLiteral("Kartoma"), QStringLiteral("保存されています。")), k.expected);
+        EXPECT_EQ(icon, QMessageBox::Information);
+        captions.sort();
+        EXPECT_EQ(captions, (QStringList{QStringLiteral("パスをコピー"), QStringLiteral("フォルダを開く")}));
+    }
 }
 
 TEST(QtTranslations, StandardDialogsSpeakTheUsersLanguage) {

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QProgressBar>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 
 #include <memory>
@@ -100,14 +102,23 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
                            QStringLiteral("終了"), QStringLiteral("中断")}));
     EXPECT_FALSE(action("stop")->isVisible());
     EXPECT_TRUE(action("bye")->isEnabled());
-    const std::pair<const char*, const char*> menus[] = {
-        {"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)"},
-        {"mnuFileExit", "終了(&X)"},        {"mnuOPT", "オプション(&S)"},
-        {"mnuHelpContents", "目次(&C)"},    {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}};
-    for (const auto& [name, caption] : menus) {
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* keys;
+    } menus[] = {{"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)", "Ctrl+N"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)", "Ctrl+O"},
+                 {"mnuFileExit", "終了(&X)", "Ctrl+Q"},        {"mnuOPT", "オプション(&S)", ""},
+                 {"mnuHelpContents", "目次(&C)", "F1"},       {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)", ""}};
+    for (const auto& [name, caption, keys] : menus) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->text(), QString::fromUtf8(caption));
+        EXPECT_EQ(action(name)->shortcut(), QKeySequence::fromString(QString::fromLatin1(keys))) << name;
     }
+    // A key reaches its command: F1 opens the help document.
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    EXPECT_EQ(launcher_.opened, QStringList{kBuildDir + QStringLiteral("/Kartoma.html")});
     QStringList top;
     for (QAction* a : w.menuBar()->actions()) {
         top.append(a->text());
@@ -144,11 +155,14 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     EXPECT_FALSE(animation()->isVisible());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
     EXPECT_EQ(w.controller().entries().count(), 700u);
-    // The opener gives up (no application for the file): a message names the file.
+    // The opener gives up (no application for the file): a message names the file and offers its
+    // path for the clipboard.
+    dialogs_.fileChoice = Dialogs::FileChoice::CopyPath;
     launcher_.failLater();
     ASSERT_EQ(dialogs_.messages.size(), 1);
     EXPECT_TRUE(dialogs_.messages[0].contains(launcher_.opened[0]));
-    EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|critical")));
+    EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|offered")));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), launcher_.opened[0]);
 }
 
 TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
