@@ -196,6 +196,8 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     const OutputTarget output = std::holds_alternative<CsvTarget>(request.output)
                                     ? request.output
                                     : host.outputAfterWalk(request.output);
+    // A stop that came with the walk's end is taken before anything is written.
+    static_cast<WalkObserver&>(host).yieldNow();
     if (const auto* csv = std::get_if<CsvTarget>(&output)) {
         writeCsv(*csv, list, host, outcome);
         return outcome;
