@@ -41,6 +41,7 @@ public:
             throw Failure(FailureCode::Cancelled, QString());
         }
     }
+    void checkStopped() override { yieldNow(); }
     QString askVolumeLabel(const QString& folder) override {
         return c_.onWindowThread<QString>([this, folder] {
             QString label;
@@ -148,6 +149,9 @@ void CatalogueController::createList() {
         return;
     }
     view_.setToolbarMode(CatalogueView::ToolbarMode::Running);
+    if (worker_.joinable()) {
+        worker_.join();
+    }
     worker_ = std::thread([this, request = std::move(request)]() mutable { work(std::move(request)); });
 }
 
@@ -235,7 +239,8 @@ template <typename T> T CatalogueController::onWindowThread(std::function<T()> q
 }
 
 void CatalogueController::commandEnded(const Ending& ending) {
-    worker_.join();
+    // The worker has nothing left to do but to end; it is joined when the next command starts (or
+    // the controller goes), so that the window never waits for it to be scheduled.
     if (ending.outcome) {
         if (!csvDelivered_.isEmpty()) {
             listFileName_.clear();
