@@ -137,7 +137,8 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
 void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host,
               CatalogueOutcome& outcome) {
     host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
-    outcome.replacedCharacters = saveCsv(list, target.encoding, target.path).replacedCharacters;
+    outcome.replacedCharacters =
+        saveCsv(list, target.encoding, target.path, [&host] { host.checkStopped(); }).replacedCharacters;
     if (!host.deliverCsv(target.path)) {
         throw Failure(FailureCode::CsvPresentFailed, target.path);
     }
@@ -196,6 +197,8 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     const OutputTarget output = std::holds_alternative<CsvTarget>(request.output)
                                     ? request.output
                                     : host.outputAfterWalk(request.output);
+    // A stop that came with the walk's end is taken before anything is written.
+    host.checkStopped();
     if (const auto* csv = std::get_if<CsvTarget>(&output)) {
         writeCsv(*csv, list, host, outcome);
         return outcome;

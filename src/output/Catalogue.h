@@ -73,6 +73,10 @@ public:
         (void)path;
         return true;
     }
+    /// The cancellation point between the walk and the writing, and every few thousand lines of a
+    /// CSV file: throws the stop's failure when the command was stopped. Hosts without a stop leave
+    /// it empty.
+    virtual void checkStopped() {}
 };
 
 /// A host that shows nothing and asks nothing: the base of hosts without a window.

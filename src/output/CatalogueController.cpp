@@ -8,23 +8,122 @@
 #include "WorkbookFailure.h"
 
 #include <QFileInfo>
+#include <QThread>
+#include <QTimer>
 
 namespace kartoma {
 
 namespace {
 
 constexpr std::size_t kBusyThreshold = 600;
+/// The screen's pace: the worker's steps are shown at most this often.
+constexpr qint64 kFrameMs = 33;
 
 } // namespace
 
+/// The command's front end on the worker: the walk's and the writers' reports become steps for the
+/// window's thread; questions wait for the window's answer; a stop is taken at every yield.
+class CatalogueController::WorkerHost final : public CatalogueHost {
+public:
+    explicit WorkerHost(CatalogueController& c) : c_(c) {}
+
+    void searching(const QString& folder) override {
+        c_.post(Step::Kind::Searching, [this, text = searchingText(folder)] { c_.view_.setStatusText(text); });
+    }
+    void skipped(const QString&, int) override {
+        // Counted by the walk; the window tells the total at the end.
+    }
+    void yieldNow() override {
+        if (c_.stopRequested_.load(std::memory_order_relaxed)) {
+            throw Failure(FailureCode::Cancelled, QString());
+        }
+    }
+    void checkStopped() override { yieldNow(); }
+    QString askVolumeLabel(const QString& folder) override {
+        return c_.onWindowThread<QString>([this, folder] {
+            QString label;
+            c_.services_.dialogs.editVolumeLabel(label, folder);
+            return label;
+        });
+    }
+    OutputTarget outputAfterWalk(const OutputTarget& asStarted) override {
+        return c_.onWindowThread<OutputTarget>([this, asStarted] { return c_.outputAfterWalk(asStarted); });
+    }
+    bool deliverCsv(const QString& path) override {
+        return c_.onWindowThread<bool>([this, path] { return c_.deliverCsv(path); });
+    }
+    void setStatusText(const QString& text) override {
+        kept([this, text] { c_.view_.setStatusText(text); });
+    }
+    void setProgressRange(double minimum, double maximum) override {
+        kept([this, minimum, maximum] { c_.view_.setProgressRange(minimum, maximum); });
+    }
+    void setProgressValue(double value) override {
+        c_.post(Step::Kind::Progress, [this, value] { c_.view_.setProgressValue(value); });
+    }
+    void setProgressVisible(bool visible) override {
+        kept([this, visible] { c_.view_.setProgressVisible(visible); });
+    }
+    void showBusy(bool on) override {
+        kept([this, on, count = c_.entries_.count()] { c_.showBusyFor(on, count); });
+    }
+    // The stop button stays offered and exit refused from the command's start to its end.
+    void setToolbarWriting() override {}
+    void setToolbarIdle() override {}
+    void restoreIfMinimised() override {
+        kept([this] { c_.view_.restoreIfMinimised(); });
+    }
+    void setDefaultPointer() override {
+        kept([this] { c_.view_.setWaitPointer(false); });
+    }
+    void refresh() override {
+        kept([this] { c_.view_.refresh(); });
+    }
+
+private:
+    void kept(std::function<void()> run) { c_.post(Step::Kind::Kept, std::move(run)); }
+
+    CatalogueController& c_;
+};
+
+/// The desktop's opener as the engine's presenter reaches it from the worker: it is started from the
+/// window's thread, where its watch of the opener lives.
+class CatalogueController::WindowLauncher final : public Launcher {
+public:
+    explicit WindowLauncher(CatalogueController& c) : c_(c) {}
+    bool openFile(const QString& path, Failed failed) override {
+        return c_.onWindowThread<bool>([this, path, failed] { return c_.services_.launcher.openFile(path, failed); });
+    }
+
+private:
+    CatalogueController& c_;
+};
+
 CatalogueController::CatalogueController(CatalogueView& view, ControllerServices services)
-    : view_(view), services_(std::move(services)),
-      presenter_(services_.launcher, services_.temporaryFolder, whenListNotOpened()),
-      report_(presenter_) {
-    sinceYield_.start();
+    : view_(view), services_(std::move(services)), launcher_(std::make_unique<WindowLauncher>(*this)),
+      presenter_(*launcher_, services_.temporaryFolder, whenListNotOpened()),
+      host_(std::make_unique<WorkerHost>(*this)) {
+    if (services_.engine) {
+        report_ = services_.engine(presenter_, stopRequested_);
+    } else {
+        auto engine = std::make_unique<WorkbookReport>(presenter_);
+        engine->setCancelFlag(&stopRequested_);
+        report_ = std::move(engine);
+    }
+    sinceShown_.start();
 }
 
-CatalogueController::~CatalogueController() = default;
+CatalogueController::~CatalogueController() {
+    if (worker_.joinable()) {
+        stopRequested_ = true;
+        {
+            const std::lock_guard lock(mutex_);
+            abandoned_ = true;
+        }
+        answered_.notify_all();
+        worker_.join();
+    }
+}
 
 void CatalogueController::createList() {
     // One list command at a time: a second one is refused while the first runs.
@@ -33,34 +132,128 @@ void CatalogueController::createList() {
     }
     running_ = true;
     // Whatever the command ends with, the file of an earlier one is no longer what the line names.
-    setStatusText(QString());
+    view_.setStatusText(QString());
     cancel_ = Cancel::None;
+    stopRequested_ = false;
     nameRefused_ = false;
     csvDelivered_.clear();
     presenter_.takePresented();
     emptiedCount_.reset();
     view_.setListCommandsEnabled(false);
+    entries_.clear();
+    listFileName_.clear();
+    CatalogueRequest request = view_.currentRequest();
+    if (auto* csv = std::get_if<CsvTarget>(&request.output); csv != nullptr && !askCsvName(csv->path)) {
+        endCommand();
+        return;
+    }
+    view_.setToolbarMode(CatalogueView::ToolbarMode::Running);
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    worker_ = std::thread([this, request = std::move(request)]() mutable { work(std::move(request)); });
+}
+
+void CatalogueController::work(CatalogueRequest request) {
+    Ending ending;
     try {
-        entries_.clear();
-        listFileName_.clear();
-        CatalogueRequest request = view_.currentRequest();
-        bool go = true;
-        if (auto* csv = std::get_if<CsvTarget>(&request.output)) {
-            go = askCsvName(csv->path);
-        }
-        if (go) {
-            const CatalogueServices services{services_.fileSystem, services_.labels, report_};
-            const CatalogueOutcome outcome = runCatalogue(request, services, *this, entries_);
-            if (!csvDelivered_.isEmpty()) {
-                listFileName_.clear();
-            }
-            showDelivered(csvDelivered_.isEmpty() ? presenter_.takePresented() : QStringList{csvDelivered_});
-            view_.showOutcome(outcome);
-        }
+        const CatalogueServices services{services_.fileSystem, services_.labels, *report_};
+        ending.outcome = runCatalogue(request, services, *host_, entries_);
     } catch (const Failure& failure) {
-        reportFailure(failure);
-        if (nameRefused_) {
-            setStatusText(QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。"));
+        ending.failure = failure;
+    } catch (const std::exception& error) {
+        // Nothing may escape the worker: the program would end without a word.
+        ending.failure = Failure(FailureCode::OutputWrite, QString(), QString::fromLocal8Bit(error.what()));
+    }
+    if (stopRequested_) {
+        // The job ends here, whatever step it had reached: no half-made workbook stays.
+        report_->abort();
+    }
+    post(Step::Kind::Kept, [this, ending] { commandEnded(ending); });
+}
+
+void CatalogueController::post(Step::Kind kind, std::function<void()> run) {
+    const std::lock_guard lock(mutex_);
+    if (kind != Step::Kind::Kept && !steps_.empty() && steps_.back().kind == kind) {
+        steps_.back().run = std::move(run);
+    } else {
+        steps_.push_back(Step{kind, std::move(run)});
+    }
+    if (!showScheduled_) {
+        showScheduled_ = true;
+        QMetaObject::invokeMethod(&context_, [this] { scheduleShow(); }, Qt::QueuedConnection);
+    }
+}
+
+void CatalogueController::scheduleShow() {
+    const qint64 wait = kFrameMs - sinceShown_.elapsed();
+    if (wait > 0) {
+        QTimer::singleShot(static_cast<int>(wait), &context_, [this] { showSteps(); });
+    } else {
+        showSteps();
+    }
+}
+
+void CatalogueController::showSteps() {
+    std::deque<Step> steps;
+    {
+        const std::lock_guard lock(mutex_);
+        steps.swap(steps_);
+        showScheduled_ = false;
+    }
+    sinceShown_.restart();
+    for (Step& step : steps) {
+        step.run();
+    }
+}
+
+template <typename T> T CatalogueController::onWindowThread(std::function<T()> question) {
+    if (QThread::currentThread() == context_.thread()) {
+        return question();
+    }
+    std::optional<T> answer;
+    std::exception_ptr thrown;
+    bool done = false;
+    post(Step::Kind::Kept, [&] {
+        try {
+            answer = question();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            done = true;
+        }
+        answered_.notify_all();
+    });
+    std::unique_lock lock(mutex_);
+    answered_.wait(lock, [&] { return done || abandoned_; });
+    if (!done) {
+        throw Failure(FailureCode::Cancelled, QString());
+    }
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
+    return std::move(*answer);
+}
+
+void CatalogueController::commandEnded(const Ending& ending) {
+    // The worker has nothing left to do but to end; it is joined when the next command starts (or
+    // the controller goes), so that the window never waits for it to be scheduled.
+    if (ending.outcome) {
+        if (!csvDelivered_.isEmpty()) {
+            listFileName_.clear();
+        }
+        showDelivered(csvDelivered_.isEmpty() ? presenter_.takePresented() : QStringList{csvDelivered_});
+        view_.showOutcome(*ending.outcome);
+    } else {
+        reportFailure(*ending.failure);
+        if (cancel_ != Cancel::None) {
+            // What the writers' stop always showed, now in every phase.
+            view_.showBusyAnimation(false);
+            view_.setStatusText(QStringLiteral("処理が中断されました。"));
+        } else if (nameRefused_) {
+            view_.setStatusText(QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。"));
         }
     }
     endCommand();
@@ -105,14 +298,17 @@ void CatalogueController::offerSavedFile(const Failure& failure) {
 void CatalogueController::showDelivered(const QStringList& files) {
     // Whatever the desktop makes of them, the user can find the files again.
     if (!files.isEmpty()) {
-        setStatusText(QStringLiteral("保存しました：") + files.join(QStringLiteral("、")));
+        view_.setStatusText(QStringLiteral("保存しました：") + files.join(QStringLiteral("、")));
     }
 }
 
 void CatalogueController::endCommand() {
+    view_.setToolbarMode(CatalogueView::ToolbarMode::Idle);
+    view_.setProgressVisible(false);
+    view_.setWaitPointer(false);
     view_.setListCommandsEnabled(true);
     running_ = false;
-    writing_ = false;
+    stopRequested_ = false;
     if (cancel_ == Cancel::Quit) {
         view_.closeWindow();
     }
@@ -125,7 +321,7 @@ void CatalogueController::reportFailure(const Failure& failure) {
     if (cancel_ != Cancel::None || failure.code() == FailureCode::Cancelled) {
         return;
     }
-    setToolbarIdle();
+    view_.setToolbarMode(CatalogueView::ToolbarMode::Idle);
     showBusy(false);
     view_.setWaitPointer(false);
     if (failure.code() == FailureCode::PresentFailed || failure.code() == FailureCode::CsvPresentFailed) {
@@ -143,20 +339,20 @@ void CatalogueController::openSavedList() {
     }
     if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"),
                      QStringLiteral(".xlsx"), listFileName_)) {
-        setStatusText(QString());
+        view_.setStatusText(QString());
         return;
     }
     try {
         showBusy(true);
-        setStatusText(QLatin1Char('<') + listFileName_ + QLatin1Char('>'));
-        report_.setBookFile(listFileName_);
-        report_.setStartOption(0);
-        report_.openBook();
-        report_.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-        report_.closeSheet();
-        report_.setFinishOption(-2);
+        view_.setStatusText(QLatin1Char('<') + listFileName_ + QLatin1Char('>'));
+        report_->setBookFile(listFileName_);
+        report_->setStartOption(0);
+        report_->openBook();
+        report_->selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
+        report_->closeSheet();
+        report_->setFinishOption(-2);
         presenter_.takePresented();
-        report_.finish();
+        report_->finish();
         showBusy(false);
         showDelivered(presenter_.takePresented());
     } catch (const WorkbookError& error) {
@@ -179,21 +375,10 @@ void CatalogueController::emptyListAndOpen() {
 
 void CatalogueController::stop() {
     if (running_ && cancel_ == Cancel::None) {
+        // The worker leaves at its next look at the token; the command's end shows the stop.
         cancel_ = Cancel::Stop;
+        stopRequested_ = true;
     }
-    // The job ends here; the command leaves at its next yield.
-    const auto quietly = [](const auto& step) {
-        try {
-            step();
-        } catch (const WorkbookError&) {
-        }
-    };
-    quietly([this] { report_.closeSheet(); });
-    quietly([this] { report_.setFinishOption(-2); });
-    report_.abort();
-    setStatusText(QStringLiteral("処理が中断されました。"));
-    setToolbarIdle();
-    view_.setProgressVisible(false);
 }
 
 void CatalogueController::openHelp() {
@@ -209,13 +394,9 @@ bool CatalogueController::requestQuit() {
     if (!running_) {
         return true;
     }
-    // The command is under way further down the stack: it ends first (a writer through the stop
-    // steps, the walk at its next yield), then the window closes.
-    const bool writing = writing_;
+    // The command is stopped first; the window closes once it has ended.
     cancel_ = Cancel::Quit;
-    if (writing) {
-        stop();
-    }
+    stopRequested_ = true;
     return false;
 }
 
@@ -224,50 +405,18 @@ std::size_t CatalogueController::entryCount() const {
 }
 
 void CatalogueController::showBusy(bool on) {
+    showBusyFor(on, entryCount());
+}
+
+void CatalogueController::showBusyFor(bool on, std::size_t entries) {
     if (on) {
-        if (entryCount() > kBusyThreshold) {
+        if (entries > kBusyThreshold) {
             view_.showBusyAnimation(true);
         }
         return;
     }
     view_.showBusyAnimation(false);
-    setStatusText(QString());
-}
-
-void CatalogueController::searching(const QString& folder) {
-    setStatusText(searchingText(folder));
-}
-
-void CatalogueController::skipped(const QString&, int) {
-    // Counted by the walk; the window tells the total at the end.
-}
-
-void CatalogueController::yieldNow() {
-    // Let the window repaint and take a click (the stop button, above all) at most every few
-    // milliseconds, not once per entry: a million entries would otherwise cost more than the walk.
-    if (sinceYield_.elapsed() >= services_.yieldIntervalMs) {
-        view_.processEvents();
-        sinceYield_.restart();
-    }
-    if (cancel_ != Cancel::None) {
-        throw Failure(FailureCode::Cancelled, QString());
-    }
-}
-
-QString CatalogueController::askVolumeLabel(const QString& folder) {
-    QString label;
-    services_.dialogs.editVolumeLabel(label, folder);
-    return label;
-}
-
-void CatalogueController::setToolbarWriting() {
-    writing_ = true;
-    view_.setToolbarMode(CatalogueView::ToolbarMode::Writing);
-}
-
-void CatalogueController::setToolbarIdle() {
-    writing_ = false;
-    view_.setToolbarMode(CatalogueView::ToolbarMode::Idle);
+    view_.setStatusText(QString());
 }
 
 OutputTarget CatalogueController::outputAfterWalk(const OutputTarget& asStarted) {
@@ -290,34 +439,6 @@ OutputTarget CatalogueController::outputAfterWalk(const OutputTarget& asStarted)
 bool CatalogueController::deliverCsv(const QString& path) {
     csvDelivered_ = path;
     return services_.launcher.openFile(path, whenListNotOpened());
-}
-
-void CatalogueController::setStatusText(const QString& text) {
-    view_.setStatusText(text);
-}
-
-void CatalogueController::setProgressRange(double minimum, double maximum) {
-    view_.setProgressRange(minimum, maximum);
-}
-
-void CatalogueController::setProgressValue(double value) {
-    view_.setProgressValue(value);
-}
-
-void CatalogueController::setProgressVisible(bool visible) {
-    view_.setProgressVisible(visible);
-}
-
-void CatalogueController::restoreIfMinimised() {
-    view_.restoreIfMinimised();
-}
-
-void CatalogueController::setDefaultPointer() {
-    view_.setWaitPointer(false);
-}
-
-void CatalogueController::refresh() {
-    view_.refresh();
 }
 
 } // namespace kartoma

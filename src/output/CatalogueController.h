@@ -7,17 +7,26 @@
 #include "Presenters.h"
 #include "WorkbookReport.h"
 
+#include "Failure.h"
+
 #include <QDate>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace kartoma {
 
 class Failure;
+class Dialogs;
 
 /// The window as the controller drives it: what it shows, nothing it decides.
 class CatalogueView {
@@ -25,7 +34,7 @@ public:
     virtual ~CatalogueView() = default;
     enum class ToolbarMode {
         Idle,    ///< exit enabled, stop hidden
-        Writing, ///< exit disabled, stop shown and enabled
+        Running, ///< a command runs: exit disabled, stop shown and enabled
     };
 
     /// The request the window's options, filter and folder make now. Asked when a list is started
@@ -46,8 +55,6 @@ public:
     /// A minimised window is restored, repainted and the system beeps.
     virtual void restoreIfMinimised() = 0;
     virtual void refresh() = 0;
-    /// Runs the window's pending events (a click on stop among them).
-    virtual void processEvents() = 0;
 
     /// A list command failed for a reason that is not the user's own stop.
     virtual void showFailure(const Failure& failure) = 0;
@@ -66,6 +73,10 @@ public:
     virtual void closeWindow() = 0;
 };
 
+/// Makes the workbook engine over `presenter`; the engine stops its finish while `stop` is set.
+using EngineFactory =
+    std::function<std::unique_ptr<ReportComponent>(WorkbookPresenter& presenter, const std::atomic<bool>& stop)>;
+
 /// What the controller works with; tests give fakes.
 struct ControllerServices {
     FileSystem& fileSystem;
@@ -75,30 +86,39 @@ struct ControllerServices {
     QString programFolder;   ///< where the template lies and CSV files are proposed
     QString temporaryFolder; ///< where finished workbooks are saved before they are opened
     std::function<QDate()> today = [] { return QDate::currentDate(); };
-    int yieldIntervalMs = 15; ///< how often the long commands let the window repaint
+    EngineFactory engine = {}; ///< empty: the program's own engine (tests wrap it)
 };
 
 /// The window's commands without the window: owns the running command, the workbook engine and its
-/// presenter, the session (list, label, file name) and the one cancellation token that every yield
-/// checks. The window forwards its menu and toolbar commands here and shows what it is told.
-class CatalogueController final : private CatalogueHost {
+/// presenter, the session (list, label, file name) and the one cancellation token that stop and quit
+/// set. The window forwards its menu and toolbar commands here and shows what it is told.
+///
+/// A list is made on a worker thread; the window's thread only shows. What the command reports
+/// reaches the view in the order it was made, at the screen's pace: a folder's search text or a
+/// progress value is replaced by the next one when the screen has not shown it yet, every other step
+/// is shown. Questions (the label, a CSV name after the walk) and the opening of a finished file are
+/// done on the window's thread while the worker waits.
+class CatalogueController final {
 public:
     CatalogueController(CatalogueView& view, ControllerServices services);
-    ~CatalogueController() override;
+    /// A running command is stopped and waited for (it ends within milliseconds).
+    ~CatalogueController();
+    CatalogueController(const CatalogueController&) = delete;
+    CatalogueController& operator=(const CatalogueController&) = delete;
 
-    /// ｴｸｾﾙﾌｧｲﾙ作成: makes a list (refused quietly while one runs). For CSV the file name is asked
-    /// first; cancelling that ends the command. When the options were switched to CSV during the
-    /// walk, the name is asked after it; cancelling then ends the command with a status text saying
-    /// nothing was saved. A failure is shown, the user's stop is not. The status text is blanked at
-    /// the start and then names the files delivered; a file no application opened (at once or when the
-    /// opener gives up later) is offered to the user (offerSavedFile).
+    /// ｴｸｾﾙﾌｧｲﾙ作成: starts a list and returns (refused quietly while one runs). For CSV the file
+    /// name is asked first; cancelling that ends the command. When the options were switched to CSV
+    /// during the walk, the name is asked after it; cancelling then ends the command with a status
+    /// text saying nothing was saved. A failure is shown, the user's stop is not. The status text is
+    /// blanked at the start and then names the files delivered; a file no application opened (at
+    /// once or when the opener gives up later) is offered to the user (offerSavedFile).
     void createList();
     /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook (cancelling the
     /// question blanks the status text). A failure is shown and ends the program, as the command
     /// always has.
     void openSavedList();
-    /// The stop steps: the sheet is closed, the job dropped, "処理が中断されました。" shown; the
-    /// command ends at its next yield.
+    /// Stops the running command in whatever phase it is: it leaves no file, and once it has ended
+    /// "処理が中断されました。" is shown. Nothing happens when no command runs.
     void stop();
     /// ﾍﾙﾌﾟ → 目次: the help document beside the program in the desktop's viewer; when it cannot be
     /// opened (now or when the viewer gives up) the user is told its path.
@@ -110,11 +130,12 @@ public:
 
     /// Starts (true) or stops the busy display; it plays only for lists of more than 600 entries.
     /// Stopping also blanks the status text.
-    void showBusy(bool on) override;
+    void showBusy(bool on);
     /// The toolbar's "開く": the list is emptied (its count still decides the busy display), then
     /// the saved list is opened.
     void emptyListAndOpen();
 
+    /// The list of the last command; not to be read while one runs.
     const EntryList& entries() const { return entries_; }
     const QString& listFileName() const { return listFileName_; }
     const QString& filterPattern() const { return filterPattern_; }
@@ -123,26 +144,33 @@ public:
 
 private:
     enum class Cancel { None, Stop, Quit };
+    class WorkerHost;
+    class WindowLauncher;
+    /// How the command ended, as the worker hands it back.
+    struct Ending {
+        std::optional<CatalogueOutcome> outcome;
+        std::optional<Failure> failure;
+    };
+    /// One step for the window's thread. Steps of a replaceable kind give way to the next of their
+    /// kind while the screen has not shown them.
+    struct Step {
+        enum class Kind { Kept, Searching, Progress } kind;
+        std::function<void()> run;
+    };
 
-    // CatalogueHost: what the running command reports.
-    void searching(const QString& folder) override;
-    void skipped(const QString& path, int errnum) override;
-    void yieldNow() override;
-    QString askVolumeLabel(const QString& folder) override;
-    void setToolbarWriting() override;
-    OutputTarget outputAfterWalk(const OutputTarget& asStarted) override;
-    bool deliverCsv(const QString& path) override;
-    void setStatusText(const QString& text) override;
-    void setProgressRange(double minimum, double maximum) override;
-    void setProgressValue(double value) override;
-    void setProgressVisible(bool visible) override;
-    void setToolbarIdle() override;
-    void restoreIfMinimised() override;
-    void setDefaultPointer() override;
-    void refresh() override;
-
+    void work(CatalogueRequest request);
+    void post(Step::Kind kind, std::function<void()> run);
+    void scheduleShow();
+    void showSteps();
+    /// Runs `question` on the window's thread (at once when called there) and returns its answer;
+    /// what it throws is thrown here.
+    template <typename T> T onWindowThread(std::function<T()> question);
+    void commandEnded(const Ending& ending);
     void endCommand();
     bool askCsvName(QString& path);
+    OutputTarget outputAfterWalk(const OutputTarget& asStarted);
+    bool deliverCsv(const QString& path);
+    void showBusyFor(bool on, std::size_t entries);
     /// Tells the user about files the opener gave up on, as long as this controller lives.
     Launcher::Failed whenNotOpened(std::function<void(CatalogueView&, const QString&)> show);
     /// A finished list the opener gave up on is offered to the user (offerSavedFile).
@@ -157,19 +185,32 @@ private:
     ControllerServices services_;
     /// Watched by the openers' late reports, which may come after this controller is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::unique_ptr<WindowLauncher> launcher_;
     OpenInApplicationPresenter presenter_;
-    WorkbookReport report_;
+    /// Set by stop and quit; the worker looks at it once per entry and row, the engine in its finish.
+    std::atomic<bool> stopRequested_ = false;
+    std::unique_ptr<ReportComponent> report_;
+    std::unique_ptr<WorkerHost> host_;
     EntryList entries_;
     QString listFileName_;
     QString filterPattern_ = QStringLiteral("*.*");
 
+    // The window's thread only.
+    QObject context_; ///< where the worker's steps are delivered
     bool running_ = false;
-    bool writing_ = false; ///< the stop button is offered
     Cancel cancel_ = Cancel::None;
     std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
-    QElapsedTimer sinceYield_;
-    QString csvDelivered_;               ///< the CSV file handed to the viewer by this command
-    bool nameRefused_ = false;           ///< the CSV name asked after the walk was cancelled
+    QString csvDelivered_;                    ///< the CSV file handed to the viewer by this command
+    bool nameRefused_ = false;                ///< the CSV name asked after the walk was cancelled
+    QElapsedTimer sinceShown_;
+    std::thread worker_;
+
+    // Between the threads.
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    std::deque<Step> steps_;
+    bool showScheduled_ = false;
+    bool abandoned_ = false; ///< the controller is going: questions are answered no more
 };
 
 } // namespace kartoma

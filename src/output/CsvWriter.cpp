@@ -175,7 +175,7 @@ void appendQuotedField(std::string_view utf8, std::string& out) {
 }
 
 CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
-                   const QString& pathForMessages) {
+                   const QString& pathForMessages, const std::function<void()>& checkpoint) {
     CsvBuilder csv(encoding, out, pathForMessages);
     if (encoding == CsvEncoding::Utf8) {
         csv.raw("\xEF\xBB\xBF");
@@ -202,6 +202,9 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
 
     const std::size_t count = list.count();
     for (std::size_t i = 0; i < count; ++i) {
+        if (checkpoint && (i & 4095) == 4095) {
+            checkpoint();
+        }
         const EntryList::Record& r = list.record(i);
         if (!haveFolder || r.folder != cachedFolder) {
             folder = csv.encodedBytes(list.folderBytes(r.folder));
@@ -235,7 +238,8 @@ CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
     return CsvResult{count, csv.replaced()};
 }
 
-CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path) {
+CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path,
+                  const std::function<void()>& checkpoint) {
     OutputFile output;
     if (const int err = output.open(toNativePath(path)); err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
@@ -250,7 +254,7 @@ CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& pa
         ::close(fd);
         throw Failure(FailureCode::OutputCreate, path, file.errorString());
     }
-    const CsvResult result = writeCsv(list, encoding, file, path);
+    const CsvResult result = writeCsv(list, encoding, file, path, checkpoint);
     file.close();
     if (file.error() != QFileDevice::NoError) {
         throw Failure(FailureCode::OutputWrite, path, file.errorString());

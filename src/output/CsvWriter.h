@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,12 +30,15 @@ void appendQuotedField(std::string_view utf8, std::string& out);
 /// CR LF. Text fields are quoted with inner quotes doubled, so any name reads back as itself; the
 /// size is a bare decimal number; the sixth field is the list's volume label.
 ///
-/// Throws Failure(OutputWrite) when the device does not take the bytes.
+/// Throws Failure(OutputWrite) when the device does not take the bytes. `checkpoint` (if any) is
+/// called every few thousand lines; what it throws ends the writing.
 CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
-                   const QString& pathForMessages);
+                   const QString& pathForMessages, const std::function<void()>& checkpoint = {});
 
 /// Writes the list to the file at `path` atomically: the file appears complete or not at all, and
-/// an existing file is replaced only once the new one is written. Throws Failure on any error.
-CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path);
+/// an existing file is replaced only once the new one is written. Throws Failure on any error, and
+/// what `checkpoint` throws; the file is then left as it was.
+CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path,
+                  const std::function<void()>& checkpoint = {});
 
 } // namespace kartoma

@@ -5,7 +5,7 @@
 namespace kartoma {
 
 /// The window-facing steps of the writers: status text, progress bar, busy display, toolbar, window
-/// state, pointer and the yield. The main window implements it with its widgets; the command line
+/// state, pointer and the cancellation point. The main window implements it with its widgets; the command line
 /// with its progress line. The writers never see a widget.
 class WriterDisplay {
 public:
@@ -25,7 +25,8 @@ public:
     virtual void setDefaultPointer() = 0;
     /// Repaints the window at once.
     virtual void refresh() = 0;
-    /// Lets other events run (throttled by time); a stop is taken here.
+    /// The cancellation point, once per row: throws the stop's failure when the command was stopped.
+    /// Called from the command's worker; cheap.
     virtual void yieldNow() = 0;
 };
 

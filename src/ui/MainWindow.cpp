@@ -46,7 +46,7 @@ QString rootOf(const QString& path) {
 
 ControllerServices controllerServices(const MainWindowServices& s) {
     return ControllerServices{s.fileSystem,    s.labels,          s.dialogs, s.launcher,
-                              s.programFolder, s.temporaryFolder, s.today,   s.yieldIntervalMs};
+                              s.programFolder, s.temporaryFolder, s.today,   s.engine};
 }
 
 } // namespace
@@ -142,6 +142,9 @@ void MainWindow::buildWindow() {
     toolbar_->addSeparator();
     stop_ = addButton(QStringLiteral("stop"), ":/artwork/toolbar-stop.png", QStringLiteral("中断"));
     stop_->setVisible(false);
+    // Esc stops too, while the button is offered.
+    stop_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop_->setShortcutContext(Qt::WindowShortcut);
 
     const QString listStyle = QStringLiteral("background-color: #E0E0E0;");
     drives_ = new QComboBox(client_);
@@ -343,10 +346,10 @@ void MainWindow::setProgressVisible(bool visible) {
 }
 
 void MainWindow::setToolbarMode(ToolbarMode mode) {
-    const bool writing = mode == ToolbarMode::Writing;
-    bye_->setEnabled(!writing);
-    stop_->setVisible(writing);
-    stop_->setEnabled(writing);
+    const bool running = mode == ToolbarMode::Running;
+    bye_->setEnabled(!running);
+    stop_->setVisible(running);
+    stop_->setEnabled(running);
     // The toolbar would lay its buttons out at its next event; the closing steps repaint before
     // that, and the stop button must be gone by then.
     toolbar_->layout()->activate();
@@ -375,10 +378,6 @@ void MainWindow::restoreIfMinimised() {
 
 void MainWindow::refresh() {
     repaint();
-}
-
-void MainWindow::processEvents() {
-    QCoreApplication::processEvents();
 }
 
 void MainWindow::showBusyAnimation(bool on) {
@@ -504,9 +503,12 @@ void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
         if (controller_.busy()) {
             return;
         }
+        // The wait pointer until the command ends (the controller puts the arrow back).
         kartoma::setWaitPointer();
         controller_.createList();
-        kartoma::setDefaultPointer();
+        if (!controller_.busy()) {
+            kartoma::setDefaultPointer();
+        }
     } else if (key == u"開く") {
         controller_.emptyListAndOpen();
     } else if (key == QLatin1String("option")) {
@@ -534,7 +536,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     if (!controller_.requestQuit()) {
-        // A command is under way further down the stack: it ends first, then the window closes.
+        // A command runs on its worker: it is stopped, and the window closes once it has ended.
         event->ignore();
         return;
     }

@@ -38,7 +38,8 @@ struct MainWindowServices {
     QString programFolder;   ///< where the template, the clock animation and the help lie
     QString temporaryFolder; ///< where finished workbooks are saved before they are opened
     std::function<QDate()> today = [] { return QDate::currentDate(); };
-    int yieldIntervalMs = 15; ///< how often the long commands let the window repaint
+    int yieldIntervalMs = 15; ///< how often a search lets the window repaint
+    EngineFactory engine = {}; ///< empty: the program's own workbook engine (tests wrap it)
 };
 
 /// The request the stored options, the filter and the folder make: CSV (its file name still to be
@@ -100,7 +101,6 @@ private:
     void setWaitPointer(bool wait) override;
     void restoreIfMinimised() override;
     void refresh() override;
-    void processEvents() override;
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
     void showOpenFailure(const Failure& failure) override;

@@ -677,8 +677,24 @@ void WorkbookReport::setFinishOption(int option) {
     (void)option; // -2: hand the workbook over through the presenter; there is no other finish
 }
 
+void WorkbookReport::setCancelFlag(const std::atomic<bool>* flag) {
+    cancelFlag_ = flag;
+}
+
 void WorkbookReport::finish() {
     require(State::Open, "Finish");
+    const auto cancelled = [this] { return cancelFlag_ != nullptr && cancelFlag_->load(std::memory_order_relaxed); };
+    // A stop ends the job as abort() does; the package made so far is dropped.
+    const auto stopIfCancelled = [&](zip_t* out) {
+        if (cancelled()) {
+            if (out != nullptr) {
+                zip_discard(out);
+            }
+            abort();
+            fail(WorkbookErrorCode::JobAborted, QString());
+        }
+    };
+    stopIfCancelled(nullptr);
     if (state_ == State::SheetSelected) {
         closeSheet();
     }
@@ -733,6 +749,7 @@ void WorkbookReport::finish() {
 
     const zip_int64_t count = zip_get_num_entries(package_->handle(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
+        stopIfCancelled(out);
         const char* name = zip_get_name(package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         if (name == nullptr) {
             discard(QString::fromUtf8(zip_strerror(package_->handle())));
@@ -766,9 +783,17 @@ void WorkbookReport::finish() {
     }
     // The package is made apart and replaces the destination only when complete: a failure leaves no
     // half-written workbook and an existing file intact.
+    // Deflating the parts is the long step: the flag is looked at while it runs.
+    if (cancelFlag_ != nullptr) {
+        zip_register_cancel_callback_with_state(
+            out, [](zip_t*, void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+            nullptr, const_cast<std::atomic<bool>*>(cancelFlag_));
+    }
     if (zip_close(out) != 0) {
+        stopIfCancelled(out);
         discard(QString::fromUtf8(zip_strerror(out)));
     }
+    stopIfCancelled(nullptr);
     if (const int err = output.commit(); err != 0) {
         fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
     }

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -49,6 +50,9 @@ public:
     void abort() override;
     void checkBook(const QString& path, const QString& sheetName) override;
     int errorCode() const override { return errorCode_; }
+    /// While `flag` is set, finish() stops at its next check and fails as after abort(), leaving
+    /// no file; null checks nothing. The flag must outlive the report.
+    void setCancelFlag(const std::atomic<bool>* flag);
     QString errorText() const override { return errorText_; }
 
     CellRange resolveReference(QStringView reference) override;
@@ -94,6 +98,7 @@ private:
     void noteUsed(int column, int row);
 
     WorkbookPresenter& presenter_;
+    const std::atomic<bool>* cancelFlag_ = nullptr;
     State state_ = State::Idle;
     int errorCode_ = 0;
     QString errorText_;

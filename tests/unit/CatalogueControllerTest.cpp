@@ -1,6 +1,7 @@
 #include "CatalogueController.h"
 #include "Failure.h"
 #include "FakeFileSystem.h"
+#include "GatedServices.h"
 #include "NameText.h"
 #include "NativePath.h"
 #include "ScriptedDialogs.h"
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -21,6 +24,10 @@
 namespace kartoma {
 namespace {
 
+using testing::Gate;
+using testing::GatedFileSystem;
+using testing::GatedReport;
+using testing::Phase;
 using testing::RecordingLauncher;
 using testing::ScriptedDialogs;
 
@@ -30,33 +37,23 @@ public:
     QString label;
 };
 
-/// The window as the controller sees it: records what it is told; `onEvents` runs where the window
-/// would take a click (stop, close, an options change), `onRefresh` where it repaints.
+/// The window as the controller sees it: records what it is told.
 class FakeView final : public CatalogueView {
 public:
     CatalogueRequest currentRequest() override { return request; }
-    void setStatusText(const QString& text) override { status = text; }
+    void setStatusText(const QString& text) override {
+        status = text;
+        statuses.append(text);
+    }
     void setProgressRange(double, double) override {}
     void setProgressValue(double) override {}
     void setProgressVisible(bool visible) override { progress = visible; }
     void showBusyAnimation(bool on) override { busy = on; }
-    void setToolbarMode(ToolbarMode m) override {
-        mode = m;
-        wroteSheet = wroteSheet || m == ToolbarMode::Writing;
-    }
+    void setToolbarMode(ToolbarMode m) override { mode = m; }
     void setListCommandsEnabled(bool enabled) override { commandsEnabled = enabled; }
     void setWaitPointer(bool on) override { wait = on; }
     void restoreIfMinimised() override {}
-    void refresh() override {
-        if (onRefresh) {
-            onRefresh();
-        }
-    }
-    void processEvents() override {
-        if (onEvents) {
-            onEvents();
-        }
-    }
+    void refresh() override {}
     void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
     void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
@@ -69,10 +66,9 @@ public:
     void closeWindow() override { closed = true; }
 
     CatalogueRequest request;
-    std::function<void()> onEvents, onRefresh;
     QString status;
+    QStringList statuses; ///< every status text, in order
     bool progress = false, busy = false, commandsEnabled = true, wait = false, closed = false;
-    bool wroteSheet = false; ///< the walk is over and the writers run
     ToolbarMode mode = ToolbarMode::Idle;
     std::vector<FailureCode> failures, openFailures;
     QStringList helpNotOpened, offered;
@@ -100,43 +96,54 @@ protected:
         }
     }
 
+    /// The controller; the walk goes through `fileSystem` (the system's own by default), and the
+    /// gate can hold the worker in any phase.
     CatalogueController& controller(FileSystem* fileSystem = nullptr) {
-        ControllerServices services{fileSystem != nullptr ? *fileSystem : fileSystem_,
+        controller_.reset();
+        gatedFileSystem_ =
+            std::make_unique<GatedFileSystem>(fileSystem != nullptr ? *fileSystem : fileSystem_, gate_);
+        ControllerServices services{*gatedFileSystem_,
                                     labels_,
                                     dialogs_,
                                     launcher_,
                                     program_.path(),
                                     out_.path(),
                                     [] { return QDate(2026, 12, 8); },
-                                    0};
+                                    GatedReport::factory(gate_)};
         controller_ = std::make_unique<CatalogueController>(view_, std::move(services));
         return *controller_;
     }
 
-    /// Where a stop, a close or a failure is injected: during the walk, while the sheet is written,
-    /// or in the closing steps.
-    enum class Phase { Walk, Writing, Finish };
-    void at(Phase phase, std::function<void()> act) {
-        auto once = std::make_shared<bool>(false);
-        auto fire = [this, once, act](bool now) {
-            if (now && !*once) {
-                *once = true;
-                act();
-            }
-        };
-        view_.onEvents = [this, phase, fire] {
-            fire(phase == Phase::Walk ? !view_.wroteSheet : phase == Phase::Writing && view_.progress);
-        };
-        view_.onRefresh = [fire, phase] { fire(phase == Phase::Finish); };
+    /// Runs the window's event loop until the command has ended.
+    static void awaitEnd(const CatalogueController& c) {
+        while (c.busy()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
     }
+    static void run(CatalogueController& c) {
+        c.createList();
+        awaitEnd(c);
+    }
+    /// Starts a list, holds it in `phase`, does `act` there, then lets it go on to its end.
+    void runActingIn(CatalogueController& c, Phase phase, const std::function<void()>& act) {
+        gate_.arm(phase);
+        c.createList();
+        ASSERT_TRUE(gate_.awaitReached());
+        act();
+        gate_.release();
+        awaitEnd(c);
+    }
+    QStringList outputFiles() const { return QDir(out_.path()).entryList(QDir::Files); }
 
+    Gate gate_;
+    std::unique_ptr<GatedFileSystem> gatedFileSystem_;
     QTemporaryDir tree_, out_, program_;
     FakeView view_;
     ScriptedDialogs dialogs_;
     RecordingLauncher launcher_;
     FixedLabels labels_;
     PosixFileSystem fileSystem_;
-    std::unique_ptr<CatalogueController> controller_;
+    std::unique_ptr<CatalogueController> controller_; ///< after what it uses: it goes first
 };
 
 TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
@@ -144,7 +151,7 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     const QString out = out_.path() + QStringLiteral("/list.csv");
     dialogs_.fileAnswers = {out, std::nullopt};
     CatalogueController& c = controller();
-    c.createList();
+    run(c);
     // The proposed name: the program's folder and today in the Japanese calendar.
     ASSERT_EQ(dialogs_.requests.size(), 1u);
     EXPECT_EQ(dialogs_.requests[0].fileName, QStringLiteral("R081208.csv"));
@@ -160,7 +167,7 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
         dialogs_.fileAnswers = {replace ? std::optional<QString>(out) : std::nullopt};
         dialogs_.confirmations = {false};
         view_.status = QStringLiteral("保存しました：") + out;
-        c.createList();
+        run(c);
         EXPECT_EQ(launcher_.opened.size(), 1);
         EXPECT_EQ(c.entries().count(), 0u);
         EXPECT_TRUE(view_.commandsEnabled);
@@ -170,7 +177,7 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     launcher_.works = false;
     dialogs_.fileAnswers = {out};
     dialogs_.confirmations = {true}; // the list of before is replaced
-    c.createList();
+    run(c);
     EXPECT_TRUE(view_.failures.empty());
     EXPECT_EQ(view_.offered, QStringList{out});
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + out);
@@ -202,7 +209,7 @@ TEST_F(CatalogueControllerTest, TheLabelPolicyDecidesTheVolumeColumn) {
         dialogs_.labelAnswers = {k.answer};
         dialogs_.labelFolders.clear();
         CatalogueController& c = controller();
-        c.createList();
+        run(c);
         const QString expected = k.expected == u"<folder>" ? tree_.path() : k.expected;
         EXPECT_EQ(c.entries().volumeLabel(), expected) << k.expected.toStdString();
         EXPECT_EQ(dialogs_.labelFolders.size(), k.asked ? 1 : 0);
@@ -218,7 +225,7 @@ TEST_F(CatalogueControllerTest, FoldersNamedWithBytesThatAreNotTextAreCatalogued
     view_.request.folder = fromNativePath(root);
     labels_.label.clear();
     CatalogueController& c = controller();
-    c.createList();
+    run(c);
     EXPECT_TRUE(view_.failures.empty());
     ASSERT_EQ(c.entries().count(), 1u);
     const QString shown = tree_.path() + QStringLiteral("/caf\uFFFD");
@@ -230,11 +237,10 @@ TEST_F(CatalogueControllerTest, FoldersNamedWithBytesThatAreNotTextAreCatalogued
 
 TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
     CatalogueController& c = controller();
-    c.createList();
+    run(c);
     ASSERT_EQ(launcher_.opened.size(), 1);
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
-    EXPECT_TRUE(view_.wroteSheet);
     EXPECT_TRUE(view_.failures.empty());
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[0]);
     EXPECT_FALSE(c.busy());
@@ -253,7 +259,7 @@ TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
         view_.choice = k.choice;
         view_.clipboard.clear();
         launcher_.opened.clear();
-        c.createList();
+        run(c);
         const QString book = launcher_.opened.takeFirst();
         launcher_.failLater();
         EXPECT_EQ(view_.offered.last(), book);
@@ -262,7 +268,7 @@ TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
     }
     EXPECT_TRUE(view_.failures.empty());
     EXPECT_EQ(view_.offered.size(), 4);
-    c.createList();
+    run(c);
     controller_.reset();
     launcher_.failLater();
     EXPECT_EQ(view_.offered.size(), 4);
@@ -279,44 +285,71 @@ TEST_F(CatalogueControllerTest, HelpThatCannotBeOpenedIsToldWithItsPath) {
     EXPECT_EQ(view_.helpNotOpened, (QStringList{help, help}));
 }
 
-TEST_F(CatalogueControllerTest, AStopInAnyPhaseEndsTheCommandQuietly) {
-    makeFiles(1000);
+TEST_F(CatalogueControllerTest, StatusTextsReachTheViewInTheCommandsOrder) {
+    CatalogueController& c = controller();
+    run(c);
+    QStringList shown;
+    for (const QString& text : view_.statuses) {
+        if (!text.endsWith(QStringLiteral("を検索中です。"))) {
+            shown.append(text);
+        }
+    }
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    // The line is blanked first: the file of an earlier list is no longer what it names.
+    EXPECT_EQ(shown, (QStringList{QString(), QStringLiteral("ファイルリストを作成中です。"),
+                                  QStringLiteral("ディレクトリ検索が終了しました。"), QString(),
+                                  QStringLiteral("エクセルシートを作成中です。"), QString(), QString(),
+                                  QStringLiteral("保存しました：") + launcher_.opened[0]}));
+}
+
+TEST_F(CatalogueControllerTest, AStopInAnyPhaseEndsTheCommandQuietlyAndLeavesNoFile) {
     for (const Phase phase : {Phase::Walk, Phase::Writing, Phase::Finish}) {
         launcher_.opened.clear();
-        view_.wroteSheet = false;
         CatalogueController& c = controller();
-        at(phase, [&c] { c.stop(); });
-        c.createList();
+        runActingIn(c, phase, [&] {
+            EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Running); // the stop is offered
+            c.stop();
+        });
         EXPECT_TRUE(launcher_.opened.isEmpty()) << static_cast<int>(phase);
+        EXPECT_EQ(outputFiles(), QStringList()) << static_cast<int>(phase);
         EXPECT_TRUE(view_.failures.empty());
         EXPECT_EQ(view_.status, QStringLiteral("処理が中断されました。"));
         EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
         EXPECT_FALSE(view_.progress);
+        EXPECT_FALSE(view_.busy);
+        EXPECT_FALSE(view_.wait);
         EXPECT_FALSE(view_.closed);
         // The program goes on: the next list is made as usual.
-        view_.onEvents = view_.onRefresh = nullptr;
-        c.createList();
+        run(c);
         EXPECT_EQ(launcher_.opened.size(), 1);
+        QFile::remove(launcher_.opened.value(0));
     }
 }
 
-TEST_F(CatalogueControllerTest, AQuitRequestEndsTheCommandThenClosesTheWindow) {
-    makeFiles(1000);
+TEST_F(CatalogueControllerTest, AQuitRequestStopsTheCommandThenClosesTheWindow) {
     for (const Phase phase : {Phase::Walk, Phase::Writing, Phase::Finish}) {
-        launcher_.opened.clear();
         view_.closed = false;
-        view_.wroteSheet = false;
         CatalogueController& c = controller();
         EXPECT_TRUE(c.requestQuit()); // nothing runs: the window may close at once
         bool refused = false;
-        at(phase, [&] { refused = !c.requestQuit(); });
-        c.createList();
+        runActingIn(c, phase, [&] {
+            refused = !c.requestQuit();
+            EXPECT_FALSE(view_.closed); // not before the command has ended
+        });
         EXPECT_TRUE(refused);
-        EXPECT_TRUE(view_.closed);
+        EXPECT_TRUE(view_.closed) << static_cast<int>(phase);
         EXPECT_TRUE(view_.failures.empty());
-        // The closing steps have no way back: a workbook that reached them is still delivered.
-        EXPECT_EQ(launcher_.opened.size(), phase == Phase::Finish ? 1 : 0) << static_cast<int>(phase);
+        EXPECT_TRUE(launcher_.opened.isEmpty());
+        EXPECT_EQ(outputFiles(), QStringList()) << static_cast<int>(phase);
     }
+    // A controller that goes while its command runs stops it and waits for it.
+    CatalogueController& c = controller();
+    gate_.arm(Phase::Writing);
+    c.createList();
+    ASSERT_TRUE(gate_.awaitReached());
+    gate_.release();
+    controller_.reset();
+    EXPECT_EQ(outputFiles(), QStringList());
 }
 
 TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
@@ -334,13 +367,12 @@ TEST_F(CatalogueControllerTest, AFailureInAnyPhaseIsShownWithItsCode) {
         QFile::copy(QStringLiteral(KARTOMA_TEST_TEMPLATE), templatePath());
         launcher_.works = k.phase != Phase::Finish;
         CatalogueController& c = controller(k.phase == Phase::Walk ? &locked : nullptr);
-        // The template was checked before the walk; it goes while the walk runs.
-        view_.onEvents = [this, k] {
-            if (k.phase == Phase::Writing) {
-                QFile::remove(templatePath());
-            }
-        };
-        c.createList();
+        if (k.phase == Phase::Writing) {
+            // The template was checked before the walk; it goes while the walk runs.
+            runActingIn(c, Phase::Walk, [this] { QFile::remove(templatePath()); });
+        } else {
+            run(c);
+        }
         EXPECT_EQ(view_.failures, k.expected ? std::vector<FailureCode>{*k.expected} : std::vector<FailureCode>{});
         EXPECT_EQ(view_.offered.size(), k.expected ? 0 : 1);
         EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
@@ -369,14 +401,17 @@ TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheOutput) {
         dialogs_.requests.clear();
         dialogs_.fileAnswers = {k.name};
         CatalogueController& c = controller();
-        view_.onEvents = [this, &k] {
+        runActingIn(c, Phase::Walk, [this, &k, &c] {
+            // One list at a time: a second one is refused while this one runs.
+            EXPECT_FALSE(view_.commandsEnabled);
+            c.createList();
+            c.openSavedList();
             if (k.toCsv) {
                 view_.request.output = CsvTarget{};
             } else {
                 std::get<WorkbookTarget>(view_.request.output).allTitle = true;
             }
-        };
-        c.createList();
+        });
         EXPECT_EQ(launcher_.opened.size(), static_cast<std::size_t>(k.opened)) << k.toCsv;
         EXPECT_EQ(dialogs_.requests.size(), k.toCsv ? 1u : 0u);
         EXPECT_EQ(QFile::exists(csv), k.toCsv && k.name.has_value()) << k.toCsv;
@@ -389,24 +424,9 @@ TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheOutput) {
     }
 }
 
-TEST_F(CatalogueControllerTest, ASecondListIsRefusedWhileOneRuns) {
-    CatalogueController& c = controller();
-    int attempts = 0;
-    view_.onEvents = [&] {
-        EXPECT_FALSE(view_.commandsEnabled);
-        ++attempts;
-        c.createList();
-        c.openSavedList();
-    };
-    c.createList();
-    EXPECT_GT(attempts, 0);
-    EXPECT_EQ(launcher_.opened.size(), 1);
-    EXPECT_TRUE(dialogs_.requests.empty());
-}
-
 TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram) {
     CatalogueController& c = controller();
-    c.createList();
+    run(c);
     ASSERT_EQ(launcher_.opened.size(), 1);
     dialogs_.fileAnswers = {launcher_.opened[0]};
     c.openSavedList();
@@ -430,12 +450,12 @@ TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram
 TEST_F(CatalogueControllerTest, TheBusyDisplayPlaysOnlyForMoreThan600Entries) {
     makeFiles(600);
     CatalogueController& c = controller();
-    c.createList();
+    run(c);
     ASSERT_EQ(c.entries().count(), 600u);
     c.showBusy(true);
     EXPECT_FALSE(view_.busy);
     makeFiles(601);
-    c.createList();
+    run(c);
     c.showBusy(true);
     EXPECT_TRUE(view_.busy);
     view_.status = QStringLiteral("x");

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "FakeFileSystem.h"
 #include "Fakes.h"
+#include "GatedServices.h"
 #include "Pointer.h"
 #include "ScriptedDialogs.h"
 
@@ -26,6 +27,10 @@ namespace kartoma {
 namespace {
 
 using testing::FixedLabels;
+using testing::Gate;
+using testing::GatedFileSystem;
+using testing::GatedReport;
+using testing::Phase;
 using testing::RecordingLauncher;
 using testing::RecordingStore;
 using testing::ScriptedDialogs;
@@ -50,13 +55,26 @@ protected:
     }
 
     MainWindow& window(const QString& programFolder = kBuildDir) {
-        MainWindowServices services{dialogs_, launcher_,     labels_,     fileSystem_,
-                                    store_,   programFolder, out_.path(), [] { return QDate(2026, 12, 8); },
-                                    0};
+        MainWindowServices services{dialogs_,      launcher_,
+                                    labels_,       gatedFileSystem_,
+                                    store_,        programFolder,
+                                    out_.path(),   [] { return QDate(2026, 12, 8); },
+                                    0,             GatedReport::factory(gate_)};
         window_ = std::make_unique<MainWindow>(settings_, std::move(services));
         window_->setFolderPath(tree_.path());
         window_->show();
         return *window_;
+    }
+
+    /// Runs the event loop until the window's command has ended.
+    static void awaitIdle(const MainWindow& w) {
+        while (w.busy()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+    void runList() {
+        action("toExcel")->trigger();
+        awaitIdle(*window_);
     }
 
     QAction* action(const char* name) { return window_->findChild<QAction*>(QString::fromUtf8(name)); }
@@ -75,6 +93,8 @@ protected:
     RecordingLauncher launcher_;
     FixedLabels labels_;
     PosixFileSystem fileSystem_;
+    Gate gate_;
+    GatedFileSystem gatedFileSystem_{fileSystem_, gate_};
     RecordingStore store_;
     std::unique_ptr<MainWindow> window_;
 };
@@ -136,17 +156,17 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     makeFiles(700);
     labels_.label = QStringLiteral("DISK");
     MainWindow& w = window();
-    // The closing steps: the stop button is gone from the screen before the writing text shows.
+    // The closing steps: the stop button is still offered while the workbook is made.
     QString statusAtOpen;
-    bool stopShownAtOpen = true;
+    bool stopShownAtOpen = false;
     launcher_.onOpen = [&] {
         statusAtOpen = w.statusText();
         stopShownAtOpen = w.findChild<QToolBar*>()->widgetForAction(action("stop"))->isVisible();
     };
-    action("toExcel")->trigger();
+    runList();
     ASSERT_EQ(launcher_.opened.size(), 1);
     EXPECT_EQ(statusAtOpen, QStringLiteral("エクセルシートを作成中です。"));
-    EXPECT_FALSE(stopShownAtOpen);
+    EXPECT_TRUE(stopShownAtOpen);
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
     EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + launcher_.opened[0]);
@@ -177,18 +197,17 @@ TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
     dialogs_.fileAnswers = {csv};
     MainWindow& w = window();
     w.setFolderPath(tree_.path() + QLatin1Char('/') + name);
-    QString shown;
-    QTimer walk;
-    walk.setInterval(0);
-    QObject::connect(&walk, &QTimer::timeout, [&] {
-        if (w.busy() && w.statusText().endsWith(QStringLiteral("を検索中です。"))) {
-            walk.stop();
-            settings_.csv = true;
-            shown = w.findChild<QLabel*>(QStringLiteral("sbrStatusBar1Text"))->text();
-        }
-    });
-    walk.start();
+    // Held at the listing of the second folder, whose search text is on its way to the window.
+    gate_.arm(Phase::Walk, 1);
     action("toExcel")->trigger();
+    ASSERT_TRUE(gate_.awaitReached());
+    while (!w.statusText().endsWith(QStringLiteral("を検索中です。"))) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    settings_.csv = true;
+    const QString shown = w.findChild<QLabel*>(QStringLiteral("sbrStatusBar1Text"))->text();
+    gate_.release();
+    awaitIdle(w);
     ASSERT_EQ(dialogs_.requests.size(), 1u);
     EXPECT_EQ(launcher_.opened, QStringList{csv});
     EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + csv);
@@ -198,41 +217,52 @@ TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
 }
 
-TEST_F(MainWindowTest, AStopInTheMiddleOfAWorkbookEndsItQuietly) {
-    makeFiles(3000);
-    MainWindow& w = window();
-    bool stopped = false;
-    QTimer watcher;
-    watcher.setInterval(0);
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (!stopped && action("stop")->isVisible() && progress()->value() > 500) {
-            stopped = true;
+TEST_F(MainWindowTest, EveryPhaseStopsByButtonEscOrClosingAndLeavesNoFile) {
+    makeFiles(700);
+    enum class How { Close, Button, Esc };
+    const std::pair<Phase, How> cases[] = {{Phase::Walk, How::Close}, {Phase::Writing, How::Button},
+                                           {Phase::Finish, How::Esc}};
+    for (const auto& [phase, how] : cases) {
+        MainWindow& w = window();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        gate_.arm(phase);
+        action("toExcel")->trigger();
+        ASSERT_TRUE(gate_.awaitReached());
+        // Whatever the phase, the stop is offered and exit refused.
+        EXPECT_TRUE(action("stop")->isVisible());
+        EXPECT_FALSE(action("bye")->isEnabled());
+        if (how == How::Close) {
+            w.close();
+            EXPECT_TRUE(w.isVisible()); // not before the command has ended
+        } else if (how == How::Button) {
             action("stop")->trigger();
+        } else {
+            QTest::keyClick(&w, Qt::Key_Escape);
         }
-    });
-    watcher.start();
-    action("toExcel")->trigger();
-    watcher.stop();
-    ASSERT_TRUE(stopped);
-    EXPECT_EQ(w.statusText(), QStringLiteral("処理が中断されました。"));
-    EXPECT_TRUE(action("bye")->isEnabled());
-    EXPECT_FALSE(action("stop")->isVisible());
-    EXPECT_FALSE(action("stop")->isEnabled());
-    EXPECT_FALSE(progress()->isVisible());
-    EXPECT_FALSE(isWaitPointer());
-    EXPECT_TRUE(launcher_.opened.isEmpty());
-    EXPECT_TRUE(dialogs_.messages.isEmpty());
-    EXPECT_TRUE(w.isVisible());
-    // And the program goes on: the next list is made as usual.
-    action("toExcel")->trigger();
-    EXPECT_EQ(launcher_.opened.size(), 1);
+        gate_.release();
+        awaitIdle(w);
+        const int at = static_cast<int>(phase);
+        EXPECT_EQ(w.isVisible(), how != How::Close) << at;
+        if (how != How::Close) {
+            EXPECT_EQ(w.statusText(), QStringLiteral("処理が中断されました。")) << at;
+        }
+        EXPECT_FALSE(action("stop")->isVisible());
+        EXPECT_TRUE(action("bye")->isEnabled());
+        EXPECT_FALSE(progress()->isVisible());
+        EXPECT_FALSE(animation()->isVisible());
+        EXPECT_FALSE(isWaitPointer());
+        EXPECT_TRUE(launcher_.opened.isEmpty()) << at;
+        EXPECT_EQ(QDir(out_.path()).entryList(QDir::Files), QStringList()) << at;
+        EXPECT_TRUE(dialogs_.messages.isEmpty());
+    }
 }
 
 TEST_F(MainWindowTest, ARealFailureIsShownWithItsCause) {
     makeFiles(3);
     QTemporaryDir noTemplate;
     MainWindow& w = window(noTemplate.path());
-    action("toExcel")->trigger();
+    runList();
     ASSERT_EQ(dialogs_.messages.size(), 1);
     EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("ブックが見つかりません。")));
     EXPECT_TRUE(dialogs_.messages[0].contains(noTemplate.path() + QStringLiteral("/Kartoma.xl_")));
@@ -248,7 +278,7 @@ TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
     settings_.csv = true;
     dialogs_.fileAnswers = {out_.path() + QStringLiteral("/x.csv")};
     MainWindow& w = window();
-    action("toExcel")->trigger();
+    runList();
     ASSERT_EQ(w.controller().entries().count(), 4u);
 
     QString shown;
@@ -281,6 +311,7 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
     MainWindow w(settings_, std::move(services));
     w.setFolderPath(QStringLiteral("/"));
     w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    awaitIdle(w);
     EXPECT_EQ(w.controller().entries().count(), 1u);
     EXPECT_EQ(dialogs_.messages,
               QStringList{QStringLiteral(
@@ -306,7 +337,7 @@ TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument
                             program.path() + QStringLiteral("/Kartoma.xl_")));
     makeFiles(601);
     MainWindow& w = window(program.path());
-    action("toExcel")->trigger();
+    runList();
     EXPECT_EQ(launcher_.opened.size(), 1);
     EXPECT_TRUE(dialogs_.messages.isEmpty());
     w.showBusy(true);
@@ -314,22 +345,6 @@ TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument
 
     action("mnuHelpContents")->trigger();
     EXPECT_EQ(launcher_.opened.last(), program.path() + QStringLiteral("/Kartoma.html"));
-}
-
-TEST_F(MainWindowTest, ClosingTheWindowDuringAWalkEndsTheCommandThenTheWindow) {
-    makeFiles(3000);
-    settings_.csv = true;
-    dialogs_.fileAnswers = {out_.path() + QStringLiteral("/c.csv")};
-    MainWindow& w = window();
-    QTimer closer;
-    closer.setSingleShot(true);
-    closer.setInterval(0);
-    QObject::connect(&closer, &QTimer::timeout, [&] { w.close(); });
-    closer.start();
-    action("toExcel")->trigger();
-    EXPECT_FALSE(w.isVisible());
-    EXPECT_FALSE(w.busy());
-    EXPECT_TRUE(dialogs_.messages.isEmpty());
 }
 
 } // namespace
