@@ -342,10 +342,15 @@ class BadInput(unittest.TestCase):
     def test_usage_errors_exit_2_with_the_usage(self):
         os.mkdir(self.path("tree"))
         for args in [["--depth", "x"], ["--depth", "0"], ["--depth", "9"], ["--bogus"], ["--encoding", "latin1"],
-                     ["--lines", "1"], ["--layout", "both"], ["extra"]]:
+                     ["--lines", "1"], ["--layout", "both"], ["extra"], ["--catalog", self.path("tree")],
+                     ["--out", self.path("o.xlsx")], ["--depth", "2", "--depth", "3"], ["--label", "A", "--label", "B"],
+                     ["--filter", "*", "--filter", "*.txt"], ["--encoding", "utf-8", "--encoding", "cp932"]]:
             result = run("--catalog", self.path("tree"), "--out", self.path("o.csv"), *args)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"Usage: kartoma", result.stderr)
+            if args[0] in ("--catalog", "--out") or args.count(args[0]) == 2:
+                self.assertIn(b"--%s is given more than once; it takes one value" % args[0][2:].encode(),
+                              result.stderr, args)
         self.assertEqual(run("--catalog", self.path("tree")).returncode, 2)
         self.assertEqual(run("--catalog", self.path("tree"), "--out", self.path("o.txt")).returncode, 2)
         self.assertFalse(os.path.exists(self.path("o.csv")))
