@@ -3,6 +3,7 @@ and that nothing is left behind when the program is stopped by a signal."""
 
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -93,6 +94,32 @@ class OutputPolicy(unittest.TestCase):
             self.assertEqual(stat.S_IMODE(os.stat(self.path("real", name)).st_mode), 0o640, name)
             self.assertEqual(os.stat(self.path("real", name)).st_uid, owner, name)
         self.assertEqual(self.leftovers(), [])
+
+    def test_the_new_version_is_named_without_privileges_and_where_no_unnamed_file_can_be(self):
+        for name in FORMATS:
+            result = self.run_as_user(self.path(name))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertTrue(looks_written(self.path(name)), name)
+        if os.geteuid() != 0 or not shutil.which("mkfs.vfat"):
+            self.skipTest("mounting a FAT image needs root and mkfs.vfat")
+        # FAT keeps no file without a name: the private folder serves there.
+        image, mount = self.path("fat.img"), self.path("fat")
+        with open(image, "wb") as f:
+            f.truncate(4 << 20)
+        subprocess.run(["mkfs.vfat", image], check=True, capture_output=True)
+        os.mkdir(mount)
+        mounted = subprocess.run(["mount", "-o", "loop", image, mount], capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("mounting is not permitted here: " + mounted.stderr.decode(errors="replace"))
+        try:
+            for name in FORMATS:
+                result = subprocess.run([KARTOMA, "--catalog", self.path("tree"), "--out", os.path.join(mount, name)],
+                                        capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(looks_written(os.path.join(mount, name)), name)
+            self.assertEqual(sorted(os.listdir(mount)), FORMATS)
+        finally:
+            subprocess.run(["umount", mount], check=True)
 
     @unittest.skipUnless(os.geteuid() == 0, "only root can give a link to another user")
     def test_a_link_another_user_planted_in_a_shared_folder_is_not_followed(self):
