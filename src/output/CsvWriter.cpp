@@ -14,9 +14,6 @@
 #include <string>
 #include <string_view>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace kartoma {
 
 namespace {

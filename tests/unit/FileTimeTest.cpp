@@ -71,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         // clamped year with the real month and day; one that fits is written as it is.
         TimeCase{"UTC", -62135596801, "0001/01/01", "00:00:00"},
         TimeCase{"UTC", -62135596800, "0001/01/01", "00:00:00"},
-        TimeCase{"Asia/Tokyo", -62135596800 - 9 * 3600 - 1, "0001/01/01", "00:00:00"},
+        // The bound is local: Tokyo kept its mean solar time (UTC+9:18:59) then.
+        TimeCase{"Asia/Tokyo", -62135596800 - 33539 - 1, "0001/01/01", "00:00:00"},
+        TimeCase{"Asia/Tokyo", -62135596800 - 33539 + 61, "0001/01/01", "00:01:01"},
         TimeCase{"UTC", 253402300799, "9999/12/31", "23:59:59"},
         TimeCase{"UTC", 253402300800, "9999/12/31", "23:59:59"},
         TimeCase{"UTC", 9999999999999, "9999/12/31", "23:59:59"},
