@@ -265,6 +265,14 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         parsed.action = ParsedCommandLine::Action::Version;
         return parsed;
     }
+    // Every option with a value is read once: a second value would be ignored without a word.
+    for (const QCommandLineOption& single :
+         {catalog, out, depth, filter, label, layout, lines, templ, encoding, search}) {
+        if (parser.values(single).size() > 1) {
+            return usageError(QStringLiteral("--%1 is given more than once; it takes one value")
+                                  .arg(single.names().first()));
+        }
+    }
     if (parser.isSet(search)) {
         for (const QCommandLineOption& other :
              {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding}) {

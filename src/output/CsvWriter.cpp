@@ -14,9 +14,6 @@
 #include <string>
 #include <string_view>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace kartoma {
 
 namespace {
@@ -244,14 +241,9 @@ CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& pa
     if (const int err = output.open(toNativePath(path)); err != 0) {
         throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
-    // Opened by its bytes: the path of the new version need not be text.
-    const int fd = ::open(output.workPath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw Failure(FailureCode::OutputCreate, path, systemErrorText(errno));
-    }
     QFile file;
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!file.open(output.descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle)) {
         throw Failure(FailureCode::OutputCreate, path, file.errorString());
     }
     const CsvResult result = writeCsv(list, encoding, file, path, checkpoint);

@@ -5,11 +5,14 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <string>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -54,7 +57,7 @@ void removeFolder(const char* path) {
 
 void removePendingAndDie(int sig) {
     for (std::atomic<const char*>& slot : gPending) {
-        if (const char* path = slot.exchange(nullptr)) {
+        if (const char* path = slot.exchange(nullptr); path != nullptr && unlink(path) != 0) {
             removeFolder(path);
         }
     }
@@ -67,9 +70,11 @@ void removePendingAndDie(int sig) {
 void installHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Every signal whose default ends the program, a file grown past its limit included.
+        // Every signal whose default ends the program, a file grown past its limit and a crash
+        // included (a fault returns to the faulting instruction and ends the program there).
         for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXFSZ,
-                              SIGXCPU, SIGVTALRM, SIGPROF}) {
+                              SIGXCPU, SIGVTALRM, SIGPROF, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP,
+                              SIGSYS}) {
             struct sigaction old {};
             if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
                 struct sigaction action {};
@@ -79,6 +84,25 @@ void installHandlers() {
             }
         }
     });
+}
+
+/// Six letters or digits nobody can guess, as mkdtemp takes.
+std::string randomName() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Unguessable is not needed for the name to be safe (the link never follows or replaces an
+        // existing name); distinct is, and the clock and the process give that.
+        static std::atomic<std::uint64_t> count{0};
+        const std::uint64_t seed = (static_cast<std::uint64_t>(getpid()) << 32) ^
+                                   static_cast<std::uint64_t>(std::time(nullptr)) ^ (++count << 20);
+        std::memcpy(bytes, &seed, sizeof bytes);
+    }
+    std::string name;
+    for (const unsigned char b : bytes) {
+        name += kLetters[b % (sizeof kLetters - 1)];
+    }
+    return name;
 }
 
 std::string folderOf(const std::string& path) {
@@ -181,7 +205,7 @@ OutputFile::~OutputFile() {
     discard();
 }
 
-int OutputFile::open(const std::string& path) {
+int OutputFile::open(const std::string& path, OutputAccess access) {
     discard();
     target_ = path;
     if (const int err = resolveLinks(target_); err != 0) {
@@ -196,34 +220,72 @@ int OutputFile::open(const std::string& path) {
     keptOwner_ = replaced.owner;
     keptGroup_ = replaced.group;
     installHandlers();
+    if (access == OutputAccess::Descriptor && openUnnamed() == 0) {
+        return 0;
+    }
+    return openInPrivateFolder(access);
+}
+
+int OutputFile::openUnnamed() {
+    // A file system without unnamed files (or a kernel without them) refuses; so does one whose
+    // descriptors cannot be given a name later, which needs either the right to link by descriptor
+    // or /proc. The private folder serves then, and reports any error that is real.
+    fd_ = ::open(folderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        return errno;
+    }
+    if (access("/proc/self/fd", X_OK) != 0 && geteuid() != 0) {
+        const int err = errno;
+        close(fd_);
+        fd_ = -1;
+        return err;
+    }
+    unnamed_ = true;
+    return 0;
+}
+
+int OutputFile::openInPrivateFolder(OutputAccess access) {
     // The slot names the folder before it exists, so that no moment is left in which a signal would
     // miss it.
     folder_ = folderOf(target_) + "/.kartoma-XXXXXX";
-    for (int slot = 0; slot < kSlots && slot_ < 0; ++slot) {
-        const char* expected = nullptr;
-        if (gPending[slot].compare_exchange_strong(expected, folder_.c_str())) {
-            slot_ = slot;
-        }
-    }
-    if (slot_ < 0) {
+    if (!claimSlot(folder_)) {
         return EMFILE;
     }
     if (mkdtemp(folder_.data()) == nullptr) {
         const int err = errno;
-        gPending[slot_] = nullptr;
-        slot_ = -1;
+        releaseSlot();
         return err;
     }
     workPath_ = folder_ + "/new";
+    if (access == OutputAccess::Descriptor) {
+        fd_ = ::open(workPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            const int err = errno;
+            discard();
+            return err;
+        }
+    }
     return 0;
+}
+
+/// Gives the unnamed new version the name `name` in its folder.
+int OutputFile::nameUnnamed(const std::string& name) {
+    // Linking by the descriptor itself needs a privilege; linking its entry in /proc does not.
+    if (linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+        return 0;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 int OutputFile::commit() {
     // The data reaches the disk before the name does, so a crash cannot leave an empty file in place
     // of the old one.
-    const int fd = ::open(workPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = fd_ >= 0 ? fd_ : ::open(workPath_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return errno;
+        const int err = errno;
+        discard();
+        return err;
     }
     int err = fsync(fd) == 0 ? 0 : errno;
     // The owner goes first: changing it clears set-user-ID bits that the mode then restores. A user
@@ -234,20 +296,65 @@ int OutputFile::commit() {
     if (err == 0 && replaces_ && fchmod(fd, keptMode_) != 0) {
         err = errno;
     }
-    close(fd);
-    if (err == 0 && rename(workPath_.c_str(), target_.c_str()) != 0) {
+    if (fd != fd_) {
+        close(fd);
+    }
+    if (err == 0 && unnamed_) {
+        // A file cannot be linked over an existing name: it gets a private one first, which the
+        // signal handler knows, and that name then replaces the target in one step.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            // A name in use makes the link fail (EEXIST); another is tried then.
+            linkPath_ = folderOf(target_) + "/.kartoma-" + randomName();
+            if (!claimSlot(linkPath_)) {
+                err = EMFILE;
+                break;
+            }
+            err = nameUnnamed(linkPath_);
+            if (err != EEXIST) {
+                break;
+            }
+            releaseSlot();
+        }
+        if (err == 0 && rename(linkPath_.c_str(), target_.c_str()) != 0) {
+            err = errno;
+            unlink(linkPath_.c_str());
+        }
+        releaseSlot();
+    } else if (err == 0 && rename(workPath_.c_str(), target_.c_str()) != 0) {
         err = errno;
     }
     discard();
     return err;
 }
 
-void OutputFile::discard() {
+bool OutputFile::claimSlot(const std::string& path) {
+    for (int slot = 0; slot < kSlots && slot_ < 0; ++slot) {
+        const char* expected = nullptr;
+        if (gPending[slot].compare_exchange_strong(expected, path.c_str())) {
+            slot_ = slot;
+        }
+    }
+    return slot_ >= 0;
+}
+
+void OutputFile::releaseSlot() {
     if (slot_ >= 0) {
         gPending[slot_] = nullptr;
-        removeFolder(folder_.c_str());
         slot_ = -1;
     }
+}
+
+void OutputFile::discard() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    unnamed_ = false;
+    if (slot_ >= 0) {
+        releaseSlot();
+        removeFolder(folder_.c_str());
+    }
+    workPath_.clear();
 }
 
 } // namespace kartoma

@@ -24,14 +24,21 @@ QString outputErrorText(int error);
 /// value, kNotRegularFile or kForeignLink.
 int checkOutputFile(const std::string& path);
 
+/// How a writer reaches the new version: through a descriptor OutputFile opens, or by a path the
+/// writer creates itself (for a library that insists on opening files by name).
+enum class OutputAccess { Descriptor, Path };
+
 /// One policy for every output the program writes: the new version is written apart and takes the
 /// old one's place only when complete, so a failure (or the user's stop) never leaves a truncated
-/// file and never destroys the existing one; a signal that ends the program while it is written (an
-/// interrupt, a termination, a hang-up, a file size limit ...) removes what was written. Only a kill
-/// that cannot be caught leaves the private folder behind.
+/// file and never destroys the existing one.
 ///
-/// The new version is made inside a private folder beside the target, so whatever a writer (or a
-/// library under it) creates there goes with that folder.
+/// Written through a descriptor, the new version is a file without a name in the target's folder
+/// until it is complete: whatever ends the program before (a kill, a crash), the system takes it
+/// away and nothing is left. Where the file system cannot make a file without a name, and for
+/// writers that need a path, it is made inside a private folder beside the target, so that whatever
+/// a writer (or a library under it) creates there goes with that folder; a signal that ends the
+/// program then (an interrupt, a termination, a hang-up, a file size limit, a crash ...) removes the
+/// folder, and only a kill that cannot be caught leaves it behind.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -41,9 +48,14 @@ public:
 
     /// Checks `path` as checkOutputFile does and prepares the place for the new version. Returns 0,
     /// an errno value, kNotRegularFile or kForeignLink.
-    int open(const std::string& path);
+    int open(const std::string& path, OutputAccess access = OutputAccess::Descriptor);
 
-    /// Where the writer creates the new version: a name nothing exists at yet.
+    /// With OutputAccess::Descriptor: the descriptor the writer writes the new version through. It
+    /// stays OutputFile's: the writer does not close it. -1 otherwise.
+    int descriptor() const { return fd_; }
+
+    /// With OutputAccess::Path: where the writer creates the new version, a name nothing exists at
+    /// yet.
     const std::string& workPath() const { return workPath_; }
 
     /// Moves the written file over the target, with the owner, group and permissions of the file it
@@ -53,11 +65,20 @@ public:
     int commit();
 
 private:
+    int openUnnamed();
+    int openInPrivateFolder(OutputAccess access);
+    int nameUnnamed(const std::string& name);
+    bool claimSlot(const std::string& path);
+    void releaseSlot();
     void discard();
 
     std::string target_;
     std::string folder_;
     std::string workPath_;
+    /// The private name an unnamed new version is linked to just before it replaces the target.
+    std::string linkPath_;
+    int fd_ = -1;
+    bool unnamed_ = false;
     int slot_ = -1;
     bool replaces_ = false;
     /// The replaced file's permissions, owner and group, which the new version takes.

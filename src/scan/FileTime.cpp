@@ -17,13 +17,21 @@ char* twoDigits(unsigned value, char* out) {
 LocalStamp toLocalStamp(std::int64_t secondsSinceEpoch) {
     const std::time_t t = static_cast<std::time_t>(secondsSinceEpoch);
     std::tm fields{};
+    // The columns hold years 1 to 9999. A time before or after them is written as the first or the
+    // last moment they can show, whole: a clamped year beside the real month and day would be a date
+    // that never was, and the sentinel keeps the row's place when the list is sorted by date.
     if (localtime_r(&t, &fields) == nullptr) {
-        return LocalStamp{};
+        return secondsSinceEpoch < 0 ? kEarliestStamp : kLatestStamp; // past even the calendar's year field
+    }
+    const long long year = static_cast<long long>(fields.tm_year) + 1900;
+    if (year < kEarliestStamp.year) {
+        return kEarliestStamp;
+    }
+    if (year > kLatestStamp.year) {
+        return kLatestStamp;
     }
     LocalStamp stamp;
-    const int year = fields.tm_year + 1900;
-    // Years outside 0..9999 cannot be written as four digits; they do not occur on real media.
-    stamp.year = static_cast<std::uint16_t>(year < 0 ? 0 : (year > 9999 ? 9999 : year));
+    stamp.year = static_cast<std::uint16_t>(year);
     stamp.month = static_cast<std::uint8_t>(fields.tm_mon + 1);
     stamp.day = static_cast<std::uint8_t>(fields.tm_mday);
     stamp.hour = static_cast<std::uint8_t>(fields.tm_hour);

@@ -19,8 +19,14 @@ struct LocalStamp {
     friend bool operator==(const LocalStamp&, const LocalStamp&) = default;
 };
 
+/// The first and the last moment a date column can show (years have four digits, and there is no
+/// year 0).
+inline constexpr LocalStamp kEarliestStamp{1, 1, 1, 0, 0, 0};
+inline constexpr LocalStamp kLatestStamp{9999, 12, 31, 23, 59, 59};
+
 /// Converts seconds since 1970-01-01 UTC to local time, with the time-zone rules in force at that
-/// moment (TZ and the system's zone data).
+/// moment (TZ and the system's zone data). A time before kEarliestStamp or after kLatestStamp gives
+/// that stamp.
 LocalStamp toLocalStamp(std::int64_t secondsSinceEpoch);
 
 /// Writes "yyyy/mm/dd" (10 characters) at `out`; returns the position after it.

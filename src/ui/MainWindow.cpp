@@ -255,9 +255,10 @@ void MainWindow::fillDrives() {
         if (!volume.isValid()) {
             continue;
         }
+        // Which medium is in the drive: its label after the mount point, as the system knows it.
         const QString root = volume.rootPath();
-        const QString label = volume.name();
-        drives_->addItem(label.isEmpty() ? root : QStringLiteral("%1 (%2)").arg(label, root), root);
+        const QString label = services_.labels.labelOf(root);
+        drives_->addItem(label.isEmpty() ? root : QStringLiteral("%1 ［%2］").arg(root, label), root);
     }
     if (drives_->findData(QStringLiteral("/")) < 0) {
         drives_->insertItem(0, QStringLiteral("/"), QStringLiteral("/"));

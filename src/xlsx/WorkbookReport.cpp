@@ -730,7 +730,7 @@ void WorkbookReport::finish() {
     }
     const QString destination = presenter_.destinationFor(bookFile_);
     OutputFile output;
-    if (const int err = output.open(toNativePath(destination)); err != 0) {
+    if (const int err = output.open(toNativePath(destination), OutputAccess::Path); err != 0) {
         fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
     }
     int error = 0;

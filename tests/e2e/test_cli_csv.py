@@ -3,6 +3,7 @@
 import csv
 import io
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -99,6 +100,29 @@ class CsvCatalogue(unittest.TestCase):
                     f'"a.txt","{self.tree.root}",40,"1999/03/05","09:05:00","VOL","F"\r\n').encode("cp932")
         # README has no dot: the default filter "*.*" leaves it out.
         self.assertEqual(data, expected)
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("mkfs.ext4"), "mounting an image needs root and mkfs.ext4")
+    def test_a_mounted_medium_gives_its_label_to_every_row(self):
+        mount = self.tree.path("mnt")
+        os.mkdir(mount)
+        for label in ["ARCHIVE_01", "家族の写真"]:
+            image = self.out("disk.img")
+            with open(image, "wb") as f:
+                f.truncate(8 << 20)
+            subprocess.run(["mkfs.ext4", "-q", "-F", "-L", label, image], check=True, capture_output=True)
+            mounted = subprocess.run(["mount", "-o", "loop", image, mount], capture_output=True)
+            if mounted.returncode != 0:
+                self.skipTest("mounting is not permitted here: " + mounted.stderr.decode(errors="replace"))
+            try:
+                os.makedirs(os.path.join(mount, "photos", "2019"))
+                open(os.path.join(mount, "photos", "2019", "a.jpg"), "w").close()
+                result = run("--catalog", mount, "--out", self.out(), "--folders")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                rows = read_csv(self.out())[1][1:]
+                self.assertIn(["a.jpg", os.path.join(mount, "photos", "2019"), "0"], [r[:3] for r in rows])
+                self.assertEqual({r[5] for r in rows}, {label})
+            finally:
+                subprocess.run(["umount", mount], check=True)
 
     def test_odd_names_read_back_as_themselves(self):
         names = [" leading blank.txt", "trailing blank .txt", 'say "hi".txt', "com,ma.txt", "line\nbreak.txt",
@@ -342,10 +366,15 @@ class BadInput(unittest.TestCase):
     def test_usage_errors_exit_2_with_the_usage(self):
         os.mkdir(self.path("tree"))
         for args in [["--depth", "x"], ["--depth", "0"], ["--depth", "9"], ["--bogus"], ["--encoding", "latin1"],
-                     ["--lines", "1"], ["--layout", "both"], ["extra"]]:
+                     ["--lines", "1"], ["--layout", "both"], ["extra"], ["--catalog", self.path("tree")],
+                     ["--out", self.path("o.xlsx")], ["--depth", "2", "--depth", "3"], ["--label", "A", "--label", "B"],
+                     ["--filter", "*", "--filter", "*.txt"], ["--encoding", "utf-8", "--encoding", "cp932"]]:
             result = run("--catalog", self.path("tree"), "--out", self.path("o.csv"), *args)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"Usage: kartoma", result.stderr)
+            if args[0] in ("--catalog", "--out") or args.count(args[0]) == 2:
+                self.assertIn(b"--%s is given more than once; it takes one value" % args[0][2:].encode(),
+                              result.stderr, args)
         self.assertEqual(run("--catalog", self.path("tree")).returncode, 2)
         self.assertEqual(run("--catalog", self.path("tree"), "--out", self.path("o.txt")).returncode, 2)
         self.assertFalse(os.path.exists(self.path("o.csv")))

@@ -2,6 +2,8 @@
 and that nothing is left behind when the program is stopped by a signal."""
 
 import os
+import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -41,6 +43,15 @@ class OutputPolicy(unittest.TestCase):
 
     def leftovers(self):
         return [n for n in os.listdir(self.tmp.name) if n.startswith(".kartoma-")]
+
+    def writing(self, pid):
+        """Whether the program has the new version open (a file without a name shows as deleted)."""
+        try:
+            links = [os.readlink(f"/proc/{pid}/fd/{fd}") for fd in os.listdir(f"/proc/{pid}/fd")]
+        except OSError:  # gone, or a descriptor closed while listed
+            return bool(self.leftovers())
+        return bool(self.leftovers()) or any(
+            link.startswith(self.tmp.name + "/") and link.endswith(" (deleted)") for link in links)
 
     def test_protected_files_fifos_and_devices_are_refused_and_kept(self):
         os.mkfifo(self.path("fifo"))
@@ -84,6 +95,32 @@ class OutputPolicy(unittest.TestCase):
             self.assertEqual(os.stat(self.path("real", name)).st_uid, owner, name)
         self.assertEqual(self.leftovers(), [])
 
+    def test_the_new_version_is_named_without_privileges_and_where_no_unnamed_file_can_be(self):
+        for name in FORMATS:
+            result = self.run_as_user(self.path(name))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertTrue(looks_written(self.path(name)), name)
+        if os.geteuid() != 0 or not shutil.which("mkfs.vfat"):
+            self.skipTest("mounting a FAT image needs root and mkfs.vfat")
+        # FAT keeps no file without a name: the private folder serves there.
+        image, mount = self.path("fat.img"), self.path("fat")
+        with open(image, "wb") as f:
+            f.truncate(4 << 20)
+        subprocess.run(["mkfs.vfat", image], check=True, capture_output=True)
+        os.mkdir(mount)
+        mounted = subprocess.run(["mount", "-o", "loop", image, mount], capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("mounting is not permitted here: " + mounted.stderr.decode(errors="replace"))
+        try:
+            for name in FORMATS:
+                result = subprocess.run([KARTOMA, "--catalog", self.path("tree"), "--out", os.path.join(mount, name)],
+                                        capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(looks_written(os.path.join(mount, name)), name)
+            self.assertEqual(sorted(os.listdir(mount)), FORMATS)
+        finally:
+            subprocess.run(["umount", mount], check=True)
+
     @unittest.skipUnless(os.geteuid() == 0, "only root can give a link to another user")
     def test_a_link_another_user_planted_in_a_shared_folder_is_not_followed(self):
         os.mkdir(self.path("shared"))
@@ -108,23 +145,30 @@ class OutputPolicy(unittest.TestCase):
                     self.assertTrue(looks_written(victim), name)
                 os.unlink(out)
 
-    def test_a_signal_while_writing_removes_the_unfinished_file(self):
+    def test_a_signal_or_a_crash_while_writing_leaves_the_old_file_and_nothing_else(self):
         for i in range(40000):
             os.close(os.open(self.path("tree", f"file-with-a-longer-name-{i:05}.txt"), os.O_CREAT, 0o644))
+        # A build with the address sanitizer would report a SEGV as its own error instead of dying of it.
+        crash_env = {**os.environ, "ASAN_OPTIONS": ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"),
+                                                                          "handle_segv=0"]))}
+        # Signals the program catches, and those it cannot (a kill) or that mean it crashed.
         for name, sig in [("list.csv", signal.SIGINT), ("list.xlsx", signal.SIGTERM), ("list.xlsx", signal.SIGHUP),
-                          ("list.csv", signal.SIGUSR1)]:
+                          ("list.csv", signal.SIGUSR1), ("list.csv", signal.SIGKILL), ("list.csv", signal.SIGSEGV),
+                          ("list.csv", signal.SIGABRT)]:
             with open(self.path(name), "wb") as f:
                 f.write(b"old")
+            before = sorted(os.listdir(self.tmp.name))
             proc = subprocess.Popen([KARTOMA, "--catalog", self.path("tree"), "--out", self.path(name), "--quiet"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=crash_env,
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
             deadline = time.monotonic() + 60
-            while not self.leftovers() and proc.poll() is None and time.monotonic() < deadline:
+            while not self.writing(proc.pid) and proc.poll() is None and time.monotonic() < deadline:
                 time.sleep(0.001)
-            caught = bool(self.leftovers())
+            caught = self.writing(proc.pid)
             proc.send_signal(sig)
             self.assertEqual(proc.wait(timeout=60), -sig, (name, sig))
             self.assertTrue(caught, "the write ended before the signal could be sent")
-            self.assertEqual(self.leftovers(), [], (name, sig))
+            self.assertEqual(sorted(os.listdir(self.tmp.name)), before, (name, sig))
             with open(self.path(name), "rb") as f:
                 self.assertEqual(f.read(), b"old", (name, sig))
 

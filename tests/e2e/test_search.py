@@ -130,7 +130,8 @@ class SearchAcrossMedia(unittest.TestCase):
         self.assertNotIn(b"\x1b", shown)
 
     def test_usage(self):
-        for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"]):
+        for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"],
+                     ["--search", "x", "--search", "y", "z"]):
             self.assertEqual(run(*args).returncode, 2, args)
 
 

@@ -66,7 +66,20 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{"Europe/Berlin", 1577836800, "2020/01/01", "01:00:00"},
         // Japan kept summer time from 1948 to 1951: 23:00 UTC is 09:00 (UTC+10), not 08:00.
         TimeCase{"Asia/Tokyo", -586659600, "1951/05/31", "09:00:00"},
-        TimeCase{"UTC", 0, "1970/01/01", "00:00:00"}));
+        TimeCase{"UTC", 0, "1970/01/01", "00:00:00"},
+        // Times the columns cannot show are written as the nearest moment they can, never as a
+        // clamped year with the real month and day; one that fits is written as it is.
+        TimeCase{"UTC", -62135596801, "0001/01/01", "00:00:00"},
+        TimeCase{"UTC", -62135596800, "0001/01/01", "00:00:00"},
+        // The bound is local: Tokyo kept its mean solar time (UTC+9:18:59) then.
+        TimeCase{"Asia/Tokyo", -62135596800 - 33539 - 1, "0001/01/01", "00:00:00"},
+        TimeCase{"Asia/Tokyo", -62135596800 - 33539 + 61, "0001/01/01", "00:01:01"},
+        TimeCase{"UTC", 253402300799, "9999/12/31", "23:59:59"},
+        TimeCase{"UTC", 253402300800, "9999/12/31", "23:59:59"},
+        TimeCase{"UTC", 9999999999999, "9999/12/31", "23:59:59"},
+        TimeCase{"UTC", INT64_MAX, "9999/12/31", "23:59:59"},
+        TimeCase{"UTC", INT64_MIN, "0001/01/01", "00:00:00"},
+        TimeCase{"UTC", -2208988800, "1900/01/01", "00:00:00"}));
 
 TEST(FileTime, PackedStampWritesTheSameTexts) {
     const LocalStamp stamp{2026, 12, 8, 7, 4, 3};

@@ -331,6 +331,14 @@ TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
     EXPECT_TRUE(w.folderPath().startsWith(QStorageInfo(kBuildDir).rootPath()));
 }
 
+TEST_F(MainWindowTest, TheDriveListNamesTheMediumInEachDrive) {
+    labels_.label = QStringLiteral("USB01");
+    auto* drives = window().findChild<QComboBox*>(QStringLiteral("drvDrive1"));
+    ASSERT_NE(drives, nullptr);
+    const QString root = QStorageInfo(kBuildDir).rootPath();
+    EXPECT_EQ(drives->itemText(drives->findData(root)), root + QStringLiteral(" ［USB01］"));
+}
+
 TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument) {
     QTemporaryDir program;
     ASSERT_TRUE(QFile::copy(kBuildDir + QStringLiteral("/Kartoma.xl_"),
