@@ -190,11 +190,12 @@ public:
                         amp != std::string::npos && amp >= pos_ && buffer_.find(';', amp) == std::string::npos
                             ? amp
                             : size;
-                    appendText(pos_, end, text);
-                    pos_ = end;
-                    if (text.size() > limit) {
+                    // Undoing entities only shrinks a text: checked before, it never outgrows the limit.
+                    if (text.size() + (end - pos_) > limit) {
                         tooLong();
                     }
+                    appendText(pos_, end, text);
+                    pos_ = end;
                 } else {
                     pos_ = size;
                 }
@@ -205,10 +206,10 @@ public:
             }
             const std::size_t lt = static_cast<std::size_t>(static_cast<const char*>(found) - data);
             if (keep) {
-                appendText(pos_, lt, text);
-                if (text.size() > limit) {
+                if (text.size() + (lt - pos_) > limit) {
                     tooLong();
                 }
+                appendText(pos_, lt, text);
             }
             pos_ = lt;
             if (lt + 1 >= size) {
@@ -464,7 +465,7 @@ void SheetReader::readSharedStrings(const std::string& part) {
         std::min(budget_.sharedTextMax, std::max(budget_.sharedText, budget_.sharedTextPerPackedByte * packed));
     // Reserved whole, the table is never copied as it grows: twice its size would be in use then.
     // Pages reserved but never written cost nothing.
-    sharedText_.reserve(static_cast<std::size_t>(std::min(limit, inflated)));
+    sharedText_.reserve(static_cast<std::size_t>(std::min(limit + kMaxPending, inflated)));
     const auto tooLong = [&] {
         tooLarge(QStringLiteral("its shared strings hold more than %1 MiB of text").arg(limit >> 20));
     };

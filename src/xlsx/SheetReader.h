@@ -46,10 +46,10 @@ private:
 /// a hostile file costs within a few hundred MiB and a few seconds.
 struct SheetBudget {
     /// Text of the shared-string table: this much, or `sharedTextPerPackedByte` bytes per compressed
-    /// byte of its part when that is more (a real table compresses a few times, a bomb a thousand
-    /// times), but never more than `sharedTextMax`.
+    /// byte of its part when that is more (a real table compresses five to twenty times, a bomb a
+    /// thousand times), but never more than `sharedTextMax`.
     std::uint64_t sharedText = 128u << 20;
-    std::uint64_t sharedTextPerPackedByte = 100;
+    std::uint64_t sharedTextPerPackedByte = 32;
     std::uint64_t sharedTextMax = 1u << 30;
     /// Entries of the shared-string table (a catalogue's sheet has at most 1,048,576 rows of seven
     /// columns).
