@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <vector>
 
 #include <sys/ioctl.h>
@@ -183,6 +185,25 @@ private:
     double maximum_ = 0;
 };
 
+/// `arguments` with the flags that may follow --search (--path, --quiet) moved before it, so that
+/// `--search --path PATTERN` does not take "--path" for the pattern (`--search=--path` still does).
+QStringList searchFlagsFirst(QStringList arguments) {
+    const auto isFlag = [](const QString& a) {
+        return a == QLatin1String("--path") || a == QLatin1String("-path") || a == QLatin1String("--quiet") ||
+               a == QLatin1String("-quiet");
+    };
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] != QLatin1String("--search") && arguments[i] != QLatin1String("-search")) {
+            continue;
+        }
+        while (i + 1 < arguments.size() && isFlag(arguments[i + 1])) {
+            arguments.move(i + 1, i);
+            ++i;
+        }
+    }
+    return arguments;
+}
+
 bool endsWithCaseless(const QString& text, const char* suffix) {
     return text.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
 }
@@ -254,7 +275,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         parsed.error = message;
         return parsed;
     };
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(searchFlagsFirst(arguments))) {
         return usageError(parser.errorText());
     }
     if (parser.isSet(help)) {
@@ -420,31 +441,54 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
 
 namespace {
 
-/// Hits to standard output as they come; unreadable catalogues to standard error.
+/// Hits to standard output as they come; unreadable catalogues to standard error. A failed write
+/// (a full disk, a closed pipe) stops the search.
 class ConsoleSearch final : public SearchSink {
 public:
     ConsoleSearch(std::FILE* out, std::FILE* err) : out_(out), err_(err), terminal_(isatty(fileno(out)) != 0) {}
 
     void hit(const SearchHit& hit) override {
+        if (writeError_ != 0) {
+            return;
+        }
         const std::string line = searchHitLine(hit);
         if (terminal_) {
             // Names may hold escape sequences: on a terminal they are shown, not obeyed. A file or
             // a pipe gets the catalogue's text as it is.
             write(out_, visibleText(fromNativePath(std::string_view(line).substr(0, line.size() - 2))) +
                             QStringLiteral("\r\n"));
-            return;
+        } else {
+            std::fwrite(line.data(), 1, line.size(), out_);
         }
-        std::fwrite(line.data(), 1, line.size(), out_);
+        noteWriteError();
     }
     void unreadable(const Failure& failure) override {
         printMessage(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
     }
-    bool keepGoing(const QString&, std::uint64_t) override { return true; }
+    bool keepGoing(const QString&, std::uint64_t) override { return writeError_ == 0; }
+
+    /// Flushes what is still buffered; the errno value of the first failed write, else 0.
+    int finish() {
+        if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
+            noteWriteError();
+            if (writeError_ == 0) {
+                writeError_ = EIO;
+            }
+        }
+        return writeError_;
+    }
 
 private:
+    void noteWriteError() {
+        if (writeError_ == 0 && std::ferror(out_) != 0) {
+            writeError_ = errno != 0 ? errno : EIO;
+        }
+    }
+
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;
+    int writeError_ = 0;
 };
 
 } // namespace
@@ -453,11 +497,19 @@ int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quie
               std::FILE* err) {
     QElapsedTimer clock;
     clock.start();
+    // A reader that went away is a write error like any other, reported, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::string header = searchHeaderLine();
     std::fwrite(header.data(), 1, header.size(), out);
     ConsoleSearch sink(out, err);
     const SearchSummary summary = searchCatalogues(catalogues, query, sink);
-    std::fflush(out);
+    errno = 0;
+    const int writeError = sink.finish();
+    if (writeError != 0) {
+        printMessage(err, QStringLiteral("kartoma: %1\n")
+                              .arg(englishText(Failure(FailureCode::SearchOutputWrite, QStringLiteral("standard output"),
+                                                       systemErrorText(writeError)))));
+    }
     if (!quiet) {
         printMessage(err, QStringLiteral("kartoma: %1 hits in %2 catalogues, %3 rows read, %4 unreadable, %5 s\n")
                        .arg(summary.hits)
@@ -466,7 +518,7 @@ int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quie
                        .arg(summary.unreadable)
                        .arg(static_cast<double>(clock.nsecsElapsed()) / 1e9, 0, 'f', 2));
     }
-    return summary.unreadable > 0 ? 1 : 0;
+    return summary.unreadable > 0 || writeError != 0 ? 1 : 0;
 }
 
 } // namespace kartoma

@@ -52,6 +52,18 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("no spreadsheet application could be started; the workbook is saved at %1");
     case FailureCode::CsvPresentFailed:
         return QStringLiteral("no application could be started to show the CSV file; it is saved at %1");
+    case FailureCode::CatalogueTooLarge:
+        return QStringLiteral("catalogue %1 is larger than any catalogue can be and was not read");
+    case FailureCode::CatalogueDamaged:
+        return QStringLiteral("catalogue %1 is damaged or no workbook");
+    case FailureCode::CatalogueNotFile:
+        return QStringLiteral("catalogue %1 is not a regular file");
+    case FailureCode::CatalogueOutOfMemory:
+        return QStringLiteral("not enough memory to read catalogue %1");
+    case FailureCode::CatalogueFolderUnreadable:
+        return QStringLiteral("cannot read %1 to look for catalogues");
+    case FailureCode::SearchOutputWrite:
+        return QStringLiteral("cannot write the results to %1");
     }
     return QStringLiteral("failure %1");
 }

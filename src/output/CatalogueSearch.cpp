@@ -2,25 +2,25 @@
 
 #include "CsvWriter.h"
 #include "Failure.h"
+#include "FileSystem.h"
 #include "LikePattern.h"
+#include "NameText.h"
 #include "NativePath.h"
 #include "SheetReader.h"
 #include "Utf8.h"
 #include "Walk.h"
 #include "WorkbookError.h"
 
-#include <QFile>
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <functional>
+#include <new>
 #include <string_view>
 #include <vector>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +34,14 @@ constexpr std::array<std::string_view, FieldCount> kTitles = {"ファイル名",
 // A title row further down than this is not looked for: the file is no catalogue.
 constexpr int kTitleSearchRows = 10;
 constexpr std::uint64_t kRowsPerYield = 4096;
-constexpr std::size_t kCsvChunk = 1 << 20;
-constexpr std::size_t kMaxCsvRecord = 64u << 20;
+// A piece of a CSV file is parsed in about a millisecond; the stop is asked after each.
+constexpr std::size_t kCsvChunk = 256 * 1024;
+// One record of a CSV catalogue: as wide and as long as a row of a workbook may be.
+constexpr std::size_t kMaxCsvFields = SheetBudget{}.rowCells;
+constexpr std::size_t kMaxCsvRecord = SheetBudget{}.rowBytes;
+
+/// Thrown by a reader when the sink asks the search to stop.
+struct Stopped {};
 
 QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -121,10 +127,12 @@ private:
     std::string upper_;
 };
 
-/// Reads CSV records (quoted fields, doubled quotes, line breaks inside quotes) in pieces.
+/// Reads CSV records (quoted fields, doubled quotes, line breaks inside quotes) in pieces, each record
+/// within the budget of fields and bytes.
 class CsvRecords {
 public:
-    explicit CsvRecords(QFile& file) : file_(file) {}
+    CsvRecords(int fd, const QString& path, const std::function<bool()>& keepGoing)
+        : fd_(fd), path_(path), keepGoing_(keepGoing) {}
 
     /// The next record's fields as raw bytes; false at the end of the file.
     bool next(std::vector<std::string>& fields) {
@@ -133,18 +141,24 @@ public:
         bool quoted = false;
         bool any = false;
         std::size_t length = 0;
+        const auto endField = [&] {
+            if (fields.size() == kMaxCsvFields) {
+                tooLarge(QStringLiteral("a line of more than %1 fields").arg(kMaxCsvFields));
+            }
+            fields.push_back(std::move(field));
+            field.clear();
+        };
         for (;;) {
             if (pos_ == buffer_.size() && !fill()) {
                 if (any || !field.empty()) {
-                    fields.push_back(std::move(field));
+                    endField();
                 }
                 return any || !fields.empty();
             }
             const char c = buffer_[pos_++];
             any = true;
             if (++length > kMaxCsvRecord) {
-                throw Failure(FailureCode::CatalogueUnreadable, file_.fileName(),
-                              QStringLiteral("a line longer than 64 MiB"));
+                tooLarge(QStringLiteral("a line longer than %1 KiB").arg(kMaxCsvRecord >> 10));
             }
             if (quoted) {
                 if (c != '"') {
@@ -160,13 +174,12 @@ public:
             } else if (c == '"') {
                 quoted = true;
             } else if (c == ',') {
-                fields.push_back(std::move(field));
-                field.clear();
+                endField();
             } else if (c == '\n') {
                 if (!field.empty() && field.back() == '\r') {
                     field.pop_back();
                 }
-                fields.push_back(std::move(field));
+                endField();
                 return true;
             } else {
                 field += c;
@@ -175,25 +188,37 @@ public:
     }
 
 private:
+    [[noreturn]] void tooLarge(const QString& reason) const {
+        throw Failure(FailureCode::CatalogueTooLarge, path_, reason);
+    }
+
     bool fill() {
+        if (keepGoing_ && !keepGoing_()) {
+            throw Stopped{};
+        }
         buffer_.resize(kCsvChunk);
-        const qint64 n = file_.read(buffer_.data(), static_cast<qint64>(kCsvChunk));
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_.data(), kCsvChunk);
+        } while (n < 0 && errno == EINTR);
         if (n < 0) {
-            throw Failure(FailureCode::CatalogueUnreadable, file_.fileName(), file_.errorString());
+            throw Failure(FailureCode::CatalogueUnreadable, path_, systemErrorText(errno));
         }
         buffer_.resize(static_cast<std::size_t>(n));
         pos_ = 0;
         return n > 0;
     }
 
-    QFile& file_;
+    int fd_;
+    const QString& path_;
+    const std::function<bool()>& keepGoing_;
     std::string buffer_;
     std::size_t pos_ = 0;
 };
 
-void searchWorkbook(const QString& path, LineMatcher& matcher, bool& stopped) {
+void searchWorkbook(const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
     try {
-        SheetReader reader(path, QStringLiteral("Kartoma"));
+        SheetReader reader(path, QStringLiteral("Kartoma"), SheetBudget{}, keepGoing);
         SheetRow row;
         ColumnMap columns;
         bool titled = false;
@@ -214,26 +239,25 @@ void searchWorkbook(const QString& path, LineMatcher& matcher, bool& stopped) {
         };
         while (reader.next(row)) {
             if (!matcher.line(path, field)) {
-                stopped = true;
-                return;
+                throw Stopped{};
             }
         }
     } catch (const WorkbookError& error) {
-        throw Failure(FailureCode::CatalogueUnreadable, path, error.diagnostic());
+        switch (error.code()) {
+        case WorkbookErrorCode::JobAborted:
+            throw Stopped{};
+        case WorkbookErrorCode::TooLarge:
+            throw Failure(FailureCode::CatalogueTooLarge, path, error.detail());
+        case WorkbookErrorCode::BookMissing:
+            throw Failure(FailureCode::CatalogueUnreadable, path, error.detail());
+        default:
+            throw Failure(FailureCode::CatalogueDamaged, path, error.detail());
+        }
     }
 }
 
-void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
-    const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const int err = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(err));
-    }
-    CsvRecords records(file);
+void searchCsv(int fd, const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
+    CsvRecords records(fd, path, keepGoing);
     std::vector<std::string> fields;
     if (!records.next(fields)) {
         throw Failure(FailureCode::NotACatalogue, path);
@@ -243,7 +267,6 @@ void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
         utf8 = true;
         fields[0].erase(0, 3);
     }
-    QStringDecoder cp932("windows-31j", QStringDecoder::Flag::Stateless);
     std::vector<std::string> decoded(fields.size());
     const auto decode = [&](const std::vector<std::string>& raw) {
         decoded.resize(raw.size());
@@ -251,9 +274,7 @@ void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
             if (utf8 || isAscii(raw[i])) {
                 decoded[i] = raw[i];
             } else {
-                const QString text =
-                    cp932.decode(QByteArrayView(raw[i].data(), static_cast<qsizetype>(raw[i].size())));
-                decoded[i] = text.toStdString();
+                decoded[i] = cp932Text(raw[i]).toStdString();
             }
         }
     };
@@ -285,29 +306,116 @@ void searchCsv(const QString& path, LineMatcher& matcher, bool& stopped) {
     while (records.next(fields)) {
         decode(fields);
         if (!matcher.line(path, field)) {
-            stopped = true;
-            return;
+            throw Stopped{};
         }
     }
 }
 
-} // namespace
-
-namespace {
-
-/// The catalogues found by the running catalogueFiles (nftw's callback takes no state of its own).
-thread_local QStringList* foundCatalogues = nullptr;
-
-int noteCatalogue(const char* path, const struct stat*, int kind, struct FTW*) {
-    // Links are not followed into folders; a link to a file is taken like the file.
-    struct stat target;
-    if (kind == FTW_F || (kind == FTW_SL && ::stat(path, &target) == 0 && S_ISREG(target.st_mode))) {
-        const QString file = fromNativePath(path);
-        if (isCatalogueName(file)) {
-            foundCatalogues->append(file);
+/// An open file, closed with the object.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : fd_(fd) {}
+    ~OpenFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    return 0;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+/// Searches one catalogue file; false when the sink asked to stop.
+bool searchOne(const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
+    // Non-blocking, so that a pipe named like a catalogue does not hold the search at its opening.
+    OpenFile file(::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (file.fd() < 0 || ::fstat(file.fd(), &st) != 0) {
+        throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe or device would never end, or block the search for good.
+        throw Failure(S_ISDIR(st.st_mode) ? FailureCode::CatalogueUnreadable : FailureCode::CatalogueNotFile, path,
+                      S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : QString());
+    }
+    try {
+        if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
+            searchCsv(file.fd(), path, matcher, keepGoing);
+        } else {
+            searchWorkbook(path, matcher, keepGoing);
+        }
+    } catch (const Stopped&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        throw Failure(FailureCode::CatalogueOutOfMemory, path);
+    }
+    return true;
+}
+
+/// The catalogue files beneath the folder `root` (raw bytes), walked by descriptors: subfolders are
+/// opened from their parent and links are never followed. Folders and entries that cannot be read
+/// are added to `problems`.
+void collectCatalogues(FileSystem& fileSystem, const std::string& root, QStringList& found,
+                       std::vector<Failure>& problems) {
+    const auto problem = [&problems](const std::string& path, int errnum) {
+        problems.emplace_back(FailureCode::CatalogueFolderUnreadable, fromNativePath(path), systemErrorText(errnum));
+    };
+    FolderHandle handle = 0;
+    if (const int err = fileSystem.openRoot(root, handle); err != 0) {
+        problem(root, err);
+        return;
+    }
+    // Depth first, one open folder per level.
+    struct Level {
+        FolderHandle handle;
+        std::string path;
+        FolderListing listing;
+        std::size_t next = 0;
+    };
+    std::vector<Level> levels;
+    std::vector<ListingProblem> listingProblems;
+    const auto enter = [&](FolderHandle folder, std::string path) {
+        levels.push_back(Level{folder, std::move(path), {}, 0});
+        Level& level = levels.back();
+        listingProblems.clear();
+        if (const int err = fileSystem.listFolder(folder, level.listing, listingProblems); err != 0) {
+            problem(level.path, err);
+            level.listing.clear();
+        }
+        for (const ListingProblem& p : listingProblems) {
+            problem(joinPathBytes(level.path, p.name), p.errnum);
+        }
+    };
+    enter(handle, root);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.listing.size()) {
+            fileSystem.closeFolder(level.handle);
+            levels.pop_back();
+            continue;
+        }
+        const std::size_t i = level.next++;
+        const std::string_view name = level.listing.name(i);
+        std::string path = joinPathBytes(level.path, name);
+        if (level.listing.item(i).kind == EntryKind::Folder) {
+            FolderHandle child = 0;
+            if (const int err = fileSystem.openChild(level.handle, name, child); err != 0) {
+                problem(path, err);
+            } else {
+                enter(child, std::move(path));
+            }
+            continue;
+        }
+        const QString file = fromNativePath(path);
+        struct stat st;
+        // A link is listed as a file by the walk; it is not followed to a catalogue elsewhere.
+        if (isCatalogueName(file) && ::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            found.append(file);
+        }
+    }
 }
 
 bool isFolder(const QString& path) {
@@ -317,48 +425,51 @@ bool isFolder(const QString& path) {
 
 } // namespace
 
-QStringList catalogueFiles(const QStringList& paths) {
-    QStringList files;
+CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem) {
+    CatalogueFiles result;
     for (const QString& path : paths) {
         if (!isFolder(path)) {
-            files.append(path);
+            result.files.append(path);
             continue;
         }
         // Paths are walked as bytes, so a catalogue named in another code page is found and opened.
         QStringList found;
-        foundCatalogues = &found;
-        ::nftw(toNativePath(path).c_str(), noteCatalogue, 64, FTW_PHYS);
-        foundCatalogues = nullptr;
+        collectCatalogues(fileSystem, toNativePath(path), found, result.problems);
         found.sort();
-        files.append(found);
+        result.files.append(found);
     }
-    return files;
+    return result;
+}
+
+QStringList catalogueFiles(const QStringList& paths) {
+    PosixFileSystem fileSystem;
+    return findCatalogueFiles(paths, fileSystem).files;
 }
 
 SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
+    PosixFileSystem fileSystem;
+    return searchCatalogues(paths, query, sink, fileSystem);
+}
+
+SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink,
+                               FileSystem& fileSystem) {
     SearchSummary summary;
     LineMatcher matcher(query, sink, summary);
-    for (const QString& path : catalogueFiles(paths)) {
+    const CatalogueFiles catalogues = findCatalogueFiles(paths, fileSystem);
+    for (const Failure& problem : catalogues.problems) {
+        ++summary.unreadable;
+        sink.unreadable(problem);
+    }
+    QString current;
+    const std::function<bool()> keepGoing = [&] { return sink.keepGoing(current, summary.rows); };
+    for (const QString& path : catalogues.files) {
+        current = path;
         if (!sink.keepGoing(path, summary.rows)) {
             summary.stopped = true;
             break;
         }
         try {
-            struct stat st;
-            if (::stat(toNativePath(path).c_str(), &st) != 0) {
-                throw Failure(FailureCode::CatalogueUnreadable, path, systemErrorText(errno));
-            }
-            if (!S_ISREG(st.st_mode)) {
-                // A pipe or device would never end, or block the search for good.
-                throw Failure(FailureCode::CatalogueUnreadable, path, QStringLiteral("not a regular file"));
-            }
-            bool stopped = false;
-            if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
-                searchCsv(path, matcher, stopped);
-            } else {
-                searchWorkbook(path, matcher, stopped);
-            }
-            if (stopped) {
+            if (!searchOne(path, matcher, keepGoing)) {
                 summary.stopped = true;
                 break;
             }
@@ -395,8 +506,15 @@ std::string searchHitLine(const SearchHit& hit) {
     text(hit.label);
     text(hit.folder);
     text(hit.name);
-    line += hit.size.toStdString();
-    line += ',';
+    // A size is written bare only when it is digits; anything else a catalogue holds there is text,
+    // quoted like the rest, so that no cell can end the line or add fields to it.
+    const bool number = std::all_of(hit.size.begin(), hit.size.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (number) {
+        line += hit.size.toStdString();
+        line += ',';
+    } else {
+        text(hit.size);
+    }
     text(hit.date);
     text(hit.time);
     // The catalogue's path as the system has it, so that the line names a file that can be opened.

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "Failure.h"
 
 namespace kartoma {
 
-class Failure;
+class FileSystem;
 
 /// What to look for: a pattern with the rules of the filter box (letter case ignored), matched
 /// against each entry's name, or with `matchPath` against its folder and name joined.
@@ -34,10 +37,13 @@ public:
     virtual ~SearchSink() = default;
     /// A matching line, in catalogue order.
     virtual void hit(const SearchHit& hit) = 0;
-    /// A catalogue that cannot be read, or a file that is no catalogue (Failure CatalogueUnreadable
-    /// or NotACatalogue naming it). The search goes on with the next catalogue.
+    /// A catalogue that cannot be read, a file that is no catalogue, or a folder of catalogues that
+    /// cannot be read (a Failure naming it: CatalogueUnreadable, NotACatalogue, CatalogueDamaged,
+    /// CatalogueTooLarge, CatalogueNotFile, CatalogueOutOfMemory or CatalogueFolderUnreadable). The
+    /// search goes on with the next catalogue.
     virtual void unreadable(const Failure& failure) = 0;
-    /// Called when a catalogue is started and every few thousand lines; returning false stops the
+    /// Called when a catalogue is started, every few thousand lines and after every piece a reader
+    /// takes in (at least every few milliseconds, inside long lines too); returning false stops the
     /// search there. `rowsRead` counts the lines of all catalogues so far.
     virtual bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) = 0;
 };
@@ -50,8 +56,18 @@ struct SearchSummary {
     bool stopped = false;         ///< keepGoing returned false
 };
 
+/// The catalogue files some paths name, and the folders and entries beneath them that could not be
+/// read (Failure CatalogueFolderUnreadable each).
+struct CatalogueFiles {
+    QStringList files;
+    std::vector<Failure> problems;
+};
+
 /// The catalogue files `paths` name, in search order: a file as it is given, a folder as the .xlsx
-/// and .csv files beneath it (subfolders too, links to folders not followed), sorted by path.
+/// and .csv files beneath it (subfolders too), sorted by path. Folders are walked from descriptors
+/// with `fileSystem`; links beneath a folder are never followed.
+CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem);
+/// findCatalogueFiles on the real file system, without its problems.
 QStringList catalogueFiles(const QStringList& paths);
 
 /// Searches the catalogues `paths` name (see catalogueFiles) for entries matching `query`.
@@ -60,13 +76,20 @@ QStringList catalogueFiles(const QStringList& paths);
 /// in UTF-8 with a byte-order mark. Its title row (ファイル名, ディレクトリ, サイズ, 日付, 時間, ボリューム,
 /// TYPE, in any order, other columns allowed; ファイル名 and ディレクトリ needed) is looked for among its
 /// first lines and tells where each column is; further title rows (one per page) are skipped. A file
-/// without one is reported as no catalogue. Memory does not grow with a catalogue's size.
+/// without one is reported as no catalogue. Time is linear in what is read and memory bounded
+/// whatever a catalogue holds: one over a reader's budget (SheetBudget; a CSV line of more than 1 MiB
+/// or 16,384 fields), or one that exhausts memory, is reported unreadable and the search goes on.
+/// CP932 fields read as cp932Text reads them.
 SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink);
+/// The same, walking folders with `fileSystem`.
+SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink,
+                               FileSystem& fileSystem);
 
 /// The CSV header line of search results, UTF-8, CR LF: ボリューム, ディレクトリ, ファイル名, サイズ, 日付,
 /// 時間, カタログ.
 std::string searchHeaderLine();
-/// One hit as a CSV line in the header's order, quoted as the CSV writer quotes (the size bare).
+/// One hit as a CSV line in the header's order, quoted as the CSV writer quotes (the size bare when
+/// it is digits, quoted otherwise): one CSV record whatever the fields hold.
 std::string searchHitLine(const SearchHit& hit);
 
 } // namespace kartoma

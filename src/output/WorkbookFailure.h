@@ -6,7 +6,7 @@
 namespace kartoma {
 
 static_assert(static_cast<int>(FailureCode::TemplateMissing) == static_cast<int>(WorkbookErrorCode::BookMissing));
-static_assert(static_cast<int>(FailureCode::PresentFailed) == static_cast<int>(WorkbookErrorCode::PresentFailed));
+static_assert(static_cast<int>(FailureCode::CatalogueTooLarge) == static_cast<int>(WorkbookErrorCode::TooLarge));
 
 /// The engine's error as a command failure: the codes share their numbers.
 inline Failure failureOf(const WorkbookError& error) {

@@ -33,6 +33,13 @@ enum class FailureCode {
     TooManyRows,           ///< a list that needs more rows than a sheet holds
     WorkbookSave,          ///< the finished workbook could not be saved
     PresentFailed,         ///< the finished file was saved but could not be shown
+    CatalogueTooLarge,     ///< a catalogue to search holds more than its reader's budget allows
+    // Further failures of the catalogue search.
+    CatalogueDamaged = 201,    ///< a workbook to search that is no zip package or has broken parts
+    CatalogueNotFile,          ///< a catalogue to search that is no regular file (a pipe, a device)
+    CatalogueOutOfMemory,      ///< memory ran out while one catalogue was read
+    CatalogueFolderUnreadable, ///< a folder of catalogues, or an entry in it, cannot be read
+    SearchOutputWrite,         ///< the search's results could not be written (full disk, closed pipe)
 };
 
 /// The one exception type that carries a failure inside a command up to the command's boundary,

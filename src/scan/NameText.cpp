@@ -54,6 +54,29 @@ QString nameText(std::string_view bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+QString cp932Text(std::string_view bytes) {
+    QString text;
+    if (isCp932(bytes, &text)) {
+        return text;
+    }
+    // Character by character: the decoder would put U+001A for a byte it cannot map, drop a lead
+    // byte at the end, or take the byte after an unmapped lead byte with it.
+    text.clear();
+    for (std::size_t at = 0; at < bytes.size();) {
+        QString one;
+        if (at + 1 < bytes.size() && isCp932(bytes.substr(at, 2), &one) && one.size() == 1) {
+            at += 2;
+        } else if (isCp932(bytes.substr(at, 1), &one) && one.size() == 1) {
+            at += 1;
+        } else {
+            one = QChar(QChar::ReplacementCharacter);
+            at += 1;
+        }
+        text += one;
+    }
+    return text;
+}
+
 namespace {
 
 /// Calls `each` with every name of the path `bytes` (the empty ones around a "/" included) and with

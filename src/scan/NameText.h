@@ -19,6 +19,10 @@ NameEncoding nameEncoding(std::string_view bytes);
 /// each byte that is not text.
 QString nameText(std::string_view bytes);
 
+/// The text of bytes known to be CP932 (a CSV catalogue's fields): each byte that is no part of a
+/// CP932 character reads as U+FFFD, as nameText shows the bytes of a name that are no text.
+QString cp932Text(std::string_view bytes);
+
 /// The text of a path: each of its names between "/" read as nameText reads it (a path may join
 /// UTF-8 names and CP932 ones).
 QString pathText(std::string_view bytes);

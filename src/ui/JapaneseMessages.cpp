@@ -53,6 +53,18 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("ブックを保存できません。\r\n%1");
     case FailureCode::PresentFailed:
         return QStringLiteral("このファイルを開けるアプリケーションがありませんでした。ファイルは次の場所に保存されています。\r\n%1");
+    case FailureCode::CatalogueTooLarge:
+        return QStringLiteral("カタログ %1 は大きすぎるため読みませんでした（共有文字列、1行のセル数や長さが上限を超えています）。");
+    case FailureCode::CatalogueDamaged:
+        return QStringLiteral("カタログ %1 は壊れているか、ブックではありません。");
+    case FailureCode::CatalogueNotFile:
+        return QStringLiteral("カタログ %1 は通常のファイルではありません。");
+    case FailureCode::CatalogueOutOfMemory:
+        return QStringLiteral("メモリが足りないため、カタログ %1 を読めません。");
+    case FailureCode::CatalogueFolderUnreadable:
+        return QStringLiteral("%1 を読めないため、カタログを探せません。");
+    case FailureCode::SearchOutputWrite:
+        return QStringLiteral("検索結果を %1 に書き込めません。");
     }
     return QStringLiteral("エラー %1");
 }
@@ -60,7 +72,14 @@ QString messageOf(FailureCode code) {
 } // namespace
 
 QString japaneseText(const Failure& failure) {
-    return failure.worded(messageOf(failure.code()), QStringLiteral("\r\n"));
+    switch (failure.code()) {
+    case FailureCode::CatalogueTooLarge:
+    case FailureCode::CatalogueDamaged:
+        // The detail is the reader's own English (libzip's, the XML scanner's): the message says it.
+        return Failure(failure.code(), failure.path()).worded(messageOf(failure.code()), QString());
+    default:
+        return failure.worded(messageOf(failure.code()), QStringLiteral("\r\n"));
+    }
 }
 
 } // namespace kartoma

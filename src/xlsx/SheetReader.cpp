@@ -7,6 +7,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kartoma {
@@ -14,8 +15,9 @@ namespace kartoma {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
-// A single tag or text longer than this is not a sheet anyone wrote; refusing it bounds memory.
-constexpr std::size_t kMaxPending = 64u << 20;
+// A single tag, comment or CDATA section longer than this is not a sheet anyone wrote; refusing it
+// bounds memory.
+constexpr std::size_t kMaxPending = 16u << 20;
 // The workbook part and relationships are small; a larger one is not read whole.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20;
 
@@ -23,22 +25,59 @@ bool isHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-/// Undoes the package's "_xHHHH_" escapes of a text value in place.
+int hexValue(char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+/// The code unit of the escape "_xHHHH_" at `text[i]`, or -1 when there is none.
+int escapeAt(const std::string& text, std::size_t i) {
+    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
+        return -1;
+    }
+    int unit = 0;
+    for (std::size_t k = i + 2; k < i + 6; ++k) {
+        if (!isHex(text[k])) {
+            return -1;
+        }
+        unit = unit * 16 + hexValue(text[k]);
+    }
+    return unit;
+}
+
+/// Undoes the package's "_xHHHH_" escapes of the text from `from` on, in place and in one pass (the
+/// text only shrinks). An escaped surrogate pair is one character; a lone surrogate is U+FFFD.
 void undoCellEscapes(std::string& text, std::size_t from) {
-    if (text.find("_x", from) == std::string::npos) {
+    std::size_t read = text.find("_x", from);
+    if (read == std::string::npos) {
         return;
     }
-    std::string out = text.substr(0, from);
-    for (std::size_t i = from; i < text.size();) {
-        if (text[i] == '_' && i + 7 <= text.size() && text[i + 1] == 'x' && isHex(text[i + 2]) &&
-            isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_') {
-            encodeUtf8(static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)), out);
-            i += 7;
-        } else {
-            out += text[i++];
+    std::size_t write = read;
+    std::string utf8;
+    while (read < text.size()) {
+        const int unit = text[read] == '_' ? escapeAt(text, read) : -1;
+        if (unit < 0) {
+            text[write++] = text[read++];
+            continue;
         }
+        read += 7;
+        char32_t c = static_cast<char32_t>(unit);
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            const int low = escapeAt(text, read);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + static_cast<char32_t>(low - 0xDC00);
+                read += 7;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        utf8.clear();
+        encodeUtf8(c, utf8);
+        text.replace(write, utf8.size(), utf8);
+        write += utf8.size();
     }
-    text.swap(out);
+    text.resize(write);
 }
 
 /// The column of a cell reference ("C12" -> 2); -1 when it does not start with letters.
@@ -124,7 +163,8 @@ public:
         std::string_view attributes; ///< the text after the name, up to the tag's end
     };
 
-    Scanner(zip_t* zip, const std::string& part, const QString& book) : book_(book), part_(part) {
+    Scanner(zip_t* zip, const std::string& part, const QString& book, const std::function<bool()>& keepGoing)
+        : book_(book), part_(part), keepGoing_(keepGoing) {
         file_ = zip_fopen(zip, part.c_str(), 0);
         if (file_ == nullptr) {
             throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
@@ -135,9 +175,9 @@ public:
     ~Scanner() { zip_fclose(file_); }
 
     /// The next tag; the text before it is appended (entities undone) to `text` when `keep` is set.
-    /// False at the end of the part.
-    bool next(Tag& tag, bool keep, std::string& text) {
-        const std::size_t textBefore = text.size();
+    /// False at the end of the part. `tooLong` is thrown when `text` grows beyond `limit` bytes.
+    template <typename TooLong>
+    bool next(Tag& tag, bool keep, std::string& text, std::size_t limit, const TooLong& tooLong) {
         for (;;) {
             const char* data = buffer_.data();
             const std::size_t size = buffer_.size();
@@ -150,11 +190,12 @@ public:
                         amp != std::string::npos && amp >= pos_ && buffer_.find(';', amp) == std::string::npos
                             ? amp
                             : size;
+                    // Undoing entities only shrinks a text: checked before, it never outgrows the limit.
+                    if (text.size() + (end - pos_) > limit) {
+                        tooLong();
+                    }
                     appendText(pos_, end, text);
                     pos_ = end;
-                    if (text.size() - textBefore > kMaxPending) {
-                        broken("a tag or text too long");
-                    }
                 } else {
                     pos_ = size;
                 }
@@ -165,6 +206,9 @@ public:
             }
             const std::size_t lt = static_cast<std::size_t>(static_cast<const char*>(found) - data);
             if (keep) {
+                if (text.size() + (lt - pos_) > limit) {
+                    tooLong();
+                }
                 appendText(pos_, lt, text);
             }
             pos_ = lt;
@@ -221,10 +265,20 @@ public:
 
     std::uint64_t bytesRead() const { return inflated_; }
 
-    [[noreturn]] void broken(const char* reason) const {
-        throw WorkbookError(
-            WorkbookErrorCode::BookInvalid, book_,
-            QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromLatin1(reason)));
+    [[noreturn]] void broken(const char* reason, WorkbookErrorCode code = WorkbookErrorCode::BookInvalid) const {
+        throw WorkbookError(code, book_,
+                            QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromLatin1(reason)));
+    }
+
+    /// The sizes of a part, compressed and inflated, as the package's directory gives them (0 when
+    /// it does not).
+    static std::pair<std::uint64_t, std::uint64_t> sizesOf(zip_t* zip, const std::string& part) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat(zip, part.c_str(), 0, &st) != 0) {
+            return {0, 0};
+        }
+        return {(st.valid & ZIP_STAT_COMP_SIZE) != 0 ? st.comp_size : 0, (st.valid & ZIP_STAT_SIZE) != 0 ? st.size : 0};
     }
 
 private:
@@ -233,14 +287,20 @@ private:
         if (eof_) {
             return false;
         }
+        if (keepGoing_ && !keepGoing_()) {
+            broken("stopped", WorkbookErrorCode::JobAborted);
+        }
         buffer_.erase(0, pos_);
         pos_ = 0;
         if (buffer_.size() > kMaxPending) {
-            broken("a tag or text too long");
+            broken("a tag longer than 16 MiB", WorkbookErrorCode::TooLarge);
         }
+        // What is still unread is a tag that goes on: reading at least as much again keeps the
+        // rescans of it linear in its length.
         const std::size_t kept = buffer_.size();
-        buffer_.resize(kept + kChunk);
-        const zip_int64_t n = zip_fread(file_, buffer_.data() + kept, kChunk);
+        const std::size_t piece = std::max(kChunk, kept);
+        buffer_.resize(kept + piece);
+        const zip_int64_t n = zip_fread(file_, buffer_.data() + kept, piece);
         if (n < 0) {
             throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part_),
@@ -350,6 +410,7 @@ private:
 
     const QString& book_;
     std::string part_;
+    const std::function<bool()>& keepGoing_;
     zip_file_t* file_ = nullptr;
     std::string buffer_;
     std::size_t pos_ = 0;
@@ -357,27 +418,31 @@ private:
     std::uint64_t inflated_ = 0;
 };
 
+std::string_view SheetRow::value(std::size_t i) const {
+    const Cell& c = cells_[i];
+    return std::string_view(c.shared ? *shared_ : text_).substr(c.begin, c.length);
+}
+
 std::string_view SheetRow::cell(int column) const {
-    for (const Cell& c : cells_) {
-        if (c.column == column) {
-            return std::string_view(text_).substr(c.begin, c.length);
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+        if (cells_[i].column == column) {
+            return value(i);
         }
     }
     return {};
 }
 
-namespace {
-
-} // namespace
-
-SheetReader::SheetReader(const QString& path, const QString& preferredSheet) : path_(path) {
+SheetReader::SheetReader(const QString& path, const QString& preferredSheet, const SheetBudget& budget,
+                         std::function<bool()> keepGoing)
+    : path_(path), budget_(budget), keepGoing_(std::move(keepGoing)) {
     package_ = std::make_unique<Package>(path, false);
     const SheetLocation where = locateSheet(*package_, preferredSheet, true, kMaxSmallPart);
     sheetName_ = where.sheetName;
     if (!where.sharedStrings.empty()) {
         readSharedStrings(where.sharedStrings);
     }
-    sheet_ = std::make_unique<Scanner>(package_->handle(), where.sheetPart, path_);
+    sharedStart_.push_back(sharedText_.size());
+    sheet_ = std::make_unique<Scanner>(package_->handle(), where.sheetPart, path_, keepGoing_);
 }
 
 SheetReader::~SheetReader() {
@@ -389,17 +454,33 @@ std::uint64_t SheetReader::bytesRead() const {
     return sheet_->bytesRead();
 }
 
+void SheetReader::tooLarge(const QString& reason) const {
+    throw WorkbookError(WorkbookErrorCode::TooLarge, path_, reason);
+}
+
 void SheetReader::readSharedStrings(const std::string& part) {
-    Scanner scanner(package_->handle(), part, path_);
+    Scanner scanner(package_->handle(), part, path_, keepGoing_);
+    const auto [packed, inflated] = Scanner::sizesOf(package_->handle(), part);
+    const std::uint64_t limit =
+        std::min(budget_.sharedTextMax, std::max(budget_.sharedText, budget_.sharedTextPerPackedByte * packed));
+    // Reserved whole, the table is never copied as it grows: twice its size would be in use then.
+    // Pages reserved but never written cost nothing.
+    sharedText_.reserve(static_cast<std::size_t>(std::min(limit + kMaxPending, inflated)));
+    const auto tooLong = [&] {
+        tooLarge(QStringLiteral("its shared strings hold more than %1 MiB of text").arg(limit >> 20));
+    };
     Scanner::Tag tag;
     bool inItem = false;
     bool phonetic = false;
     bool capture = false;
     std::size_t start = 0;
     sharedStart_.clear();
-    while (scanner.next(tag, capture, sharedText_)) {
+    while (scanner.next(tag, capture, sharedText_, static_cast<std::size_t>(limit), tooLong)) {
         if (tag.name == "si") {
             if (tag.kind != Scanner::Kind::End) {
+                if (sharedStart_.size() >= budget_.sharedCount) {
+                    tooLarge(QStringLiteral("it has more than %1 shared strings").arg(budget_.sharedCount));
+                }
                 inItem = true;
                 start = sharedText_.size();
                 sharedStart_.push_back(start);
@@ -414,22 +495,23 @@ void SheetReader::readSharedStrings(const std::string& part) {
             capture = inItem && !phonetic && tag.kind == Scanner::Kind::Start;
         }
     }
-    sharedStart_.push_back(sharedText_.size());
-    sharedText_.shrink_to_fit();
-    sharedStart_.shrink_to_fit();
 }
 
 void SheetReader::finishCell(SheetRow& row) {
     inCell_ = false;
     capture_ = false;
     std::string_view value = cellText_;
+    bool shared = false;
+    std::size_t begin = 0;
     if (cellType_ == "s") {
         const std::int64_t index = wholeNumber(cellText_, -1);
         if (index < 0 || static_cast<std::size_t>(index) + 1 >= sharedStart_.size()) {
             sheet_->broken("a shared string the table does not have");
         }
         const std::size_t i = static_cast<std::size_t>(index);
-        value = std::string_view(sharedText_).substr(sharedStart_[i], sharedStart_[i + 1] - sharedStart_[i]);
+        shared = true;
+        begin = static_cast<std::size_t>(sharedStart_[i]);
+        value = std::string_view(sharedText_).substr(begin, static_cast<std::size_t>(sharedStart_[i + 1]) - begin);
     } else if (cellType_ == "inlineStr") {
         undoCellEscapes(cellText_, 0);
         value = cellText_;
@@ -437,16 +519,28 @@ void SheetReader::finishCell(SheetRow& row) {
     if (value.empty() || cellColumn_ < 0) {
         return;
     }
-    row.cells_.push_back(SheetRow::Cell{cellColumn_, row.text_.size(), value.size()});
-    row.text_.append(value);
+    rowBytes_ += value.size();
+    if (rowBytes_ > budget_.rowBytes) {
+        tooLarge(QStringLiteral("a row holds more than %1 KiB").arg(budget_.rowBytes >> 10));
+    }
+    if (!shared) {
+        begin = row.text_.size();
+        row.text_.append(value);
+    }
+    row.cells_.push_back(SheetRow::Cell{cellColumn_, shared, begin, value.size()});
 }
 
 bool SheetReader::next(SheetRow& row) {
     row.text_.clear();
     row.cells_.clear();
+    row.shared_ = &sharedText_;
+    rowBytes_ = 0;
     std::int64_t previousRow = row.number_;
     Scanner::Tag tag;
-    while (sheet_->next(tag, capture_, cellText_)) {
+    const auto tooLong = [&] {
+        tooLarge(QStringLiteral("a row holds more than %1 KiB").arg(budget_.rowBytes >> 10));
+    };
+    while (sheet_->next(tag, capture_, cellText_, budget_.rowBytes, tooLong)) {
         const std::string_view name = tag.name;
         if (name == "c") {
             if (tag.kind == Scanner::Kind::End) {
@@ -454,6 +548,9 @@ bool SheetReader::next(SheetRow& row) {
                     finishCell(row);
                 }
                 continue;
+            }
+            if (++cellsInRow_ > budget_.rowCells) {
+                tooLarge(QStringLiteral("a row has more than %1 cells").arg(budget_.rowCells));
             }
             const int column = columnOf(attributeOf(tag.attributes, "r"));
             cellColumn_ = column >= 0 ? column : cellColumn_ + 1;
@@ -475,8 +572,15 @@ bool SheetReader::next(SheetRow& row) {
                 row.number_ = wholeNumber(attributeOf(tag.attributes, "r"), previousRow + 1);
                 previousRow = row.number_;
                 cellColumn_ = -1;
+                cellsInRow_ = 0;
             }
             if (tag.kind != Scanner::Kind::Start && !row.cells_.empty()) {
+                // Rows that repeat long shared strings may hand out no more than the file is large.
+                rowBytesGiven_ += rowBytes_;
+                if (rowBytesGiven_ > budget_.rowBytesFree + budget_.rowBytesPerInflatedByte *
+                                                                (sheet_->bytesRead() + sharedText_.size())) {
+                    tooLarge(QStringLiteral("its rows repeat shared strings far beyond the size of the file"));
+                }
                 return true;
             }
         }

@@ -20,6 +20,7 @@ enum class WorkbookErrorCode {
     TooManyRows,       ///< a list that needs more rows than a sheet holds
     SaveFailed,        ///< the finished workbook could not be saved
     PresentFailed,     ///< the finished workbook was saved but could not be shown
+    TooLarge,          ///< a workbook being read holds more than the reader's budget allows
 };
 
 /// The exception every failing engine operation throws.

@@ -6,11 +6,15 @@ import io
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
 
-from test_cli_csv import Tree, run
+from test_cli_csv import KARTOMA, Tree, run
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import hostile_catalogues as hostile  # noqa: E402
 
 HEADER = ["ボリューム", "ディレクトリ", "ファイル名", "サイズ", "日付", "時間", "カタログ"]
 
@@ -133,6 +137,90 @@ class SearchAcrossMedia(unittest.TestCase):
         for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"],
                      ["--search", "x", "--search", "y", "z"]):
             self.assertEqual(run(*args).returncode, 2, args)
+        # A flag right after --search is the flag, not the pattern.
+        result = run("--search", "--path", "*/sub/*_4.txt", self.books)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(len(hits_of(result)[1]), 4)
+
+
+class HostileCatalogues(unittest.TestCase):
+    """Small versions of catalogues made to cost time or memory (bench/search-hostile has the large
+    ones): each is named with its reason beside an ordinary catalogue whose hits all come."""
+
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.ordinary = os.path.join(self.work.name, "ordinary.csv")
+        hostile.ordinary_csv(self.ordinary, 5, 20)
+
+    def tearDown(self):
+        self.work.cleanup()
+
+    def test_each_is_named_and_the_ordinary_one_searched(self):
+        KiB, MiB = 1 << 10, 1 << 20
+        cases = [
+            ("text.xlsx", lambda p: hostile.shared_text_bomb(p, 130 * MiB), "shared strings hold more than"),
+            ("count.xlsx", lambda p: hostile.shared_count_bomb(p, 8 * MiB + 1), "shared strings"),
+            ("cells.xlsx", lambda p: hostile.long_cells(p, 2, 600 * KiB), "a row holds more than"),
+            ("wide.xlsx", lambda p: hostile.wide_row(p, 20000), "more than 16384 cells"),
+            ("repeated.xlsx", lambda p: hostile.repeated_shared(p, 400 * KiB, 400), "repeat shared strings"),
+            ("commas.csv", lambda p: hostile.csv_commas(p, 20000), "more than 16384 fields"),
+            ("line.csv", lambda p: hostile.csv_long_line(p, MiB + 1), "a line longer than"),
+        ]
+        for name, make, reason in cases:
+            with self.subTest(name):
+                path = os.path.join(self.work.name, name)
+                make(path)
+                result = run("--search", "wanted*", path, self.ordinary)
+                err = result.stderr.decode()
+                self.assertEqual(result.returncode, 1, err)
+                self.assertRegex(err, rf"catalogue {path} .*{reason}")
+                self.assertEqual(len(hits_of(result)[1]), 5)
+                self.assertIn("5 hits in 1 catalogues", err)
+                os.remove(path)
+
+    def test_a_failed_write_of_the_results_is_reported(self):
+        hostile.ordinary_csv(self.ordinary, 5000, 0)
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([KARTOMA, "--search", "wanted*", self.ordinary], stdout=full,
+                                    stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot write the results to standard output", result.stderr.decode())
+        proc = subprocess.Popen([KARTOMA, "--search", "wanted*", self.ordinary], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        proc.stdout.close()  # the reader is gone before the first line
+        with proc.stderr:
+            err = proc.stderr.read().decode()
+        self.assertEqual(proc.wait(timeout=60), 1)
+        self.assertIn("cannot write the results to standard output", err)
+
+    def test_any_cell_gives_one_csv_record_per_hit(self):
+        # Fields that would break a line written carelessly: a size that forges a record, line
+        # breaks, quotes and commas, in a CSV catalogue and in a workbook.
+        forged = '1,"INJECTED","row"\r\n"forged","line"'
+        entries = [("hit\r\n\"1\".txt", "/m,\"x\"", forged), ("hit,2.txt", "/n\nl", "12"),
+                   ("hit3.txt", "/o", "3.2E+9")]
+        book = os.path.join(self.work.name, "book.csv")
+        with open(book, "w", encoding="utf-8-sig", newline="") as f:
+            writer = csv.writer(f, lineterminator="\r\n")
+            writer.writerow(["ファイル名", "ディレクトリ", "サイズ", "ボリューム"])
+            for name, folder, size in entries:
+                writer.writerow([name, folder, size, "L,\"1\""])
+        workbook = os.path.join(self.work.name, "book.xlsx")
+
+        def cell(col, row, text):
+            text = text.replace("&", "&amp;").replace("<", "&lt;").replace("\r", "_x000D_")
+            return f'<c r="{col}{row}" t="inlineStr"><is><t xml:space="preserve">{text}</t></is></c>'
+        rows = "".join(f'<row r="{r}">{cell("A", r, n)}{cell("B", r, d)}{cell("C", r, s)}</row>'
+                       for r, (n, d, s) in enumerate(entries, start=2)).encode()
+        hostile.workbook(workbook, [rows])
+        result = run("--search", "hit*", book, workbook)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        header, hits = hits_of(result)
+        self.assertEqual(header, HEADER)
+        self.assertTrue(all(len(h) == 7 for h in hits), hits)
+        expected = [(n, d, "3200000000" if s == "3.2E+9" else s) for n, d, s in entries]
+        self.assertEqual([(h[2], h[1], h[3]) for h in hits], expected * 2)
+        self.assertEqual({h[0] for h in hits[:3]}, {"L,\"1\""})
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 #include "CatalogueSearch.h"
 #include "Failure.h"
+#include "FileSystem.h"
 #include "SheetReader.h"
 #include "WorkbookError.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -12,6 +14,8 @@
 #include <zip.h>
 
 #include <map>
+
+#include <sys/stat.h>
 #include <string>
 
 namespace kartoma {
@@ -83,11 +87,11 @@ TEST(SheetReader, ReadsTheKartomaSheetWithSharedStringsEscapesAndNumbers) {
     // Shared strings as a spreadsheet application saves them: rich-text runs, a reading aid that is
     // no part of the text, entities, a package escape.
     const std::string shared =
-        R"(<si><t>ファイル名</t></si><si><r><t>a&amp;</t></r><r><t xml:space="preserve">b </t></r><rPh><t>ヨミ</t></rPh></si><si><t>x_x005F_y_x0009_</t></si>)";
+        R"(<si><t>ファイル名</t></si><si><r><t>a&amp;</t></r><r><t xml:space="preserve">b </t></r><rPh><t>ヨミ</t></rPh></si><si><t>x_x005F_y_x0009_</t></si><si><t>_xD83D__xDE00__xD800_z</t></si>)";
     const std::string sheet =
         R"(<x:row r="3" xmlns:x="ns"><x:c r="B3" t="s"><x:v>0</x:v></x:c><x:c t="s"><x:v>1</x:v></x:c></x:row>)"
         R"(<row r="4"><c r="A4"><f>1+1</f><v>3221225472</v></c><c r="C4" t="s"><v>2</v></c><c r="D4"/>)"
-        R"(<c r="E4" t="inlineStr"><is><t>&lt;&#x41;&#66;&gt;</t></is></c></row><row r="5"/>)";
+        R"(<c r="E4" t="inlineStr"><is><t>&lt;&#x41;&#66;&gt;</t></is></c><c r="F4" t="s"><v>3</v></c></row><row r="5"/>)";
     writeWorkbook(path, {{"Other", inlineRow(1, {"no"})}, {"KARTOMA", sheet}}, shared);
 
     SheetReader reader(path, QStringLiteral("Kartoma"));
@@ -103,6 +107,7 @@ TEST(SheetReader, ReadsTheKartomaSheetWithSharedStringsEscapesAndNumbers) {
     EXPECT_EQ(row.cell(2), "x_y\t");
     EXPECT_EQ(row.cell(3), "");
     EXPECT_EQ(row.cell(4), "<AB>");
+    EXPECT_EQ(row.cell(5), "\U0001F600\uFFFDz"); // an escaped surrogate pair, then a lone one
     EXPECT_FALSE(reader.next(row)); // row 5 holds nothing
 
     // Without a "Kartoma" sheet the first one is read.
@@ -134,6 +139,129 @@ TEST(SheetReader, RefusesWhatIsNoWorkbookOrBrokenXml) {
     EXPECT_EQ(codeOf(dir.filePath(QStringLiteral("none.xlsx"))), WorkbookErrorCode::BookMissing);
     EXPECT_EQ(codeOf(text), WorkbookErrorCode::BookInvalid);
     EXPECT_EQ(codeOf(broken), WorkbookErrorCode::BookInvalid); // a shared string the table lacks
+}
+
+TEST(SheetReader, RefusesAWorkbookOverItsBudgetAndStopsWhenAsked) {
+    QTemporaryDir dir;
+    SheetBudget small;
+    small.sharedText = 64;
+    small.sharedTextPerPackedByte = 0;
+    small.sharedCount = 4;
+    small.rowCells = 8;
+    small.rowBytes = 100;
+    small.rowBytesFree = 400;
+    small.rowBytesPerInflatedByte = 1;
+    const std::string longText(101, 'n');
+    struct Case {
+        const char* what;
+        std::string sheet, shared;
+        const char* reason; ///< part of the detail; empty when the workbook reads within the budget
+    };
+    const std::string row = R"(<row><c t="s"><v>0</v></c></row>)";
+    std::string repeated;
+    for (int i = 0; i < 20; ++i) {
+        repeated += R"(<row><c t="s"><v>0</v></c><c t="s"><v>0</v></c></row>)";
+    }
+    const Case cases[] = {
+        {"within the budget", inlineRow(1, {"a", "b"}), "<si><t>" + std::string(60, 's') + "</t></si>", ""},
+        {"shared text", row, "<si><t>" + std::string(40, 's') + "</t></si><si><t>" + std::string(40, 's') + "</t></si>",
+         "shared strings hold more than"},
+        {"shared count", row, "<si/><si/><si/><si/><si/>", "more than 4 shared strings"},
+        {"cells of a row", "<row><c/><c/><c/><c/><c/><c/><c/><c/><c/></row>", "",
+         "more than 8 cells"},
+        {"one long cell", inlineRow(1, {longText}), "", "a row holds more than"},
+        {"cells long together", inlineRow(1, {std::string(60, 'a'), std::string(60, 'b')}), "", "a row holds more than"},
+        {"a shared string repeated", repeated, "<si><t>" + std::string(50, 's') + "</t></si>", "repeat shared strings"},
+    };
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("book.xlsx"));
+        writeWorkbook(path, {{"Kartoma", c.sheet}}, c.shared);
+        QString detail;
+        try {
+            SheetReader reader(path, QStringLiteral("Kartoma"), small);
+            SheetRow got;
+            while (reader.next(got)) {
+            }
+        } catch (const WorkbookError& error) {
+            EXPECT_EQ(error.code(), WorkbookErrorCode::TooLarge) << c.what;
+            detail = error.detail();
+        }
+        EXPECT_EQ(detail.contains(QString::fromUtf8(c.reason)), true) << c.what << ": " << detail.toStdString();
+        EXPECT_EQ(detail.isEmpty(), *c.reason == '\0') << c.what;
+    }
+
+    // A stop asked for while the sheet inflates ends the reading.
+    const QString path = dir.filePath(QStringLiteral("stop.xlsx"));
+    writeWorkbook(path, {{"Kartoma", inlineRow(1, {"a"})}});
+    try {
+        SheetReader reader(path, QStringLiteral("Kartoma"), {}, [] { return false; });
+        SheetRow got;
+        reader.next(got);
+        ADD_FAILURE() << "not stopped";
+    } catch (const WorkbookError& error) {
+        EXPECT_EQ(error.code(), WorkbookErrorCode::JobAborted);
+    }
+}
+
+/// The real file system, but one folder name cannot be opened.
+class OneFolderRefused final : public FileSystem {
+public:
+    explicit OneFolderRefused(std::string name) : name_(std::move(name)) {}
+    int openRoot(const std::string& path, FolderHandle& folder) override { return real_.openRoot(path, folder); }
+    int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override {
+        return name == name_ ? EACCES : real_.openChild(parent, name, folder);
+    }
+    int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override {
+        return real_.listFolder(folder, out, problems);
+    }
+    void closeFolder(FolderHandle folder) override { real_.closeFolder(folder); }
+
+private:
+    std::string name_;
+    PosixFileSystem real_;
+};
+
+TEST(CatalogueSearch, NamesEachUnreadableCatalogueWithItsReasonAndSearchesTheRest) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("books"));
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/locked")));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    const QByteArray title = "\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"ボリューム\"\r\n";
+    // CP932 names: a byte pair that is no character, and a lead byte left alone at the end.
+    writeFile(folder + QStringLiteral("/a-good.csv"),
+              QStringEncoder("windows-31j").encode(QString::fromUtf8(title)) +
+                  "\"hit\x85\x40.txt\",\"/m\",1,\"V\"\r\n\"hit\x82\",\"/m\",2,\"V\"\r\n");
+    writeFile(folder + QStringLiteral("/locked/x.csv"), title + "\"hit.txt\",\"/m\",1,\"L\"\r\n");
+    writeFile(elsewhere + QStringLiteral("/linked.csv"), title + "\"hit.txt\",\"/m\",1,\"LINK\"\r\n");
+    ASSERT_TRUE(QFile::link(elsewhere + QStringLiteral("/linked.csv"), folder + QStringLiteral("/b-link.csv")));
+    writeFile(folder + QStringLiteral("/c-damaged.xlsx"), "PK\x03\x04 no package");
+    writeFile(folder + QStringLiteral("/d-long.csv"), title + QByteArray((1 << 20) + 1, 'n') + "\r\n");
+    writeFile(folder + QStringLiteral("/e-wide.csv"), title + QByteArray(20000, ',') + "\r\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + QStringLiteral("/f-pipe.csv")).constData(), 0600), 0);
+    const QString missing = dir.filePath(QStringLiteral("missing.xlsx"));
+
+    OneFolderRefused fileSystem("locked");
+    Recorder sink;
+    const SearchSummary summary =
+        searchCatalogues({folder, missing}, SearchQuery{QStringLiteral("hit*")}, sink, fileSystem);
+    const std::vector<std::pair<FailureCode, QString>> expected = {
+        {FailureCode::CatalogueFolderUnreadable, folder + QStringLiteral("/locked")},
+        {FailureCode::CatalogueDamaged, folder + QStringLiteral("/c-damaged.xlsx")},
+        {FailureCode::CatalogueTooLarge, folder + QStringLiteral("/d-long.csv")},
+        {FailureCode::CatalogueTooLarge, folder + QStringLiteral("/e-wide.csv")},
+        {FailureCode::CatalogueNotFile, folder + QStringLiteral("/f-pipe.csv")},
+        {FailureCode::CatalogueUnreadable, missing}};
+    EXPECT_EQ(sink.failures, expected);
+    EXPECT_EQ(summary.unreadable, expected.size());
+    ASSERT_EQ(sink.hits.size(), 2u); // the linked catalogue is not followed
+    EXPECT_EQ(sink.hits[0].name, QStringLiteral("hit\uFFFD@.txt"));
+    EXPECT_EQ(sink.hits[1].name, QStringLiteral("hit\uFFFD"));
 }
 
 TEST(CatalogueSearch, FindsColumnsByTheirTitlesInEveryFormAndRefusesOtherFiles) {
@@ -213,6 +341,10 @@ TEST(CatalogueSearch, HitLinesAreQuotedAsTheCsvWriterQuotes) {
                                       QStringLiteral("5"), QStringLiteral("2024/01/02"),
                                       QStringLiteral("03:04:05"), QStringLiteral("c.xlsx")}),
               "\"L\",\"/a,b\",\"q\"\"x\",5,\"2024/01/02\",\"03:04:05\",\"c.xlsx\"\r\n");
+    // A size that is no number is text: it cannot end the line or add fields to it.
+    EXPECT_EQ(searchHitLine(SearchHit{QStringLiteral("L"), QStringLiteral("/d"), QStringLiteral("n"),
+                                      QStringLiteral("1,\"X\"\r\n\"f\""), QString(), QString(), QStringLiteral("c")}),
+              "\"L\",\"/d\",\"n\",\"1,\"\"X\"\"\r\n\"\"f\"\"\",\"\",\"\",\"c\"\r\n");
 }
 
 } // namespace
