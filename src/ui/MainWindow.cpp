@@ -102,10 +102,12 @@ void MainWindow::buildWindow() {
     fileNew_->setObjectName(QStringLiteral("mnuFileNew"));
     file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click)
         ->setObjectName(QStringLiteral("mnuFileOpen"));
+    QAction* search =
+        file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click);
+    search->setObjectName(QStringLiteral("mnuFileSearch"));
+    search->setShortcut(QKeySequence::Find);
     file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click)
         ->setObjectName(QStringLiteral("mnuFileExit"));
-    file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click)
-        ->setObjectName(QStringLiteral("mnuFileSearch"));
     QAction* options =
         menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
     options->setObjectName(QStringLiteral("mnuOPT"));
