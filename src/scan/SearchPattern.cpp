@@ -84,14 +84,20 @@ void appendFolded(char32_t c, std::u32string& out, std::size_t start) {
 void appendSearchFold(std::string_view name, std::u32string& out) {
     const std::size_t start = out.size();
     std::size_t pos = 0;
+    // ASCII runs, most of a name, are folded straight into place.
+    out.resize(start + name.size()); // at most one character per byte
+    std::size_t end = start;
     while (pos < name.size()) {
         const auto byte = static_cast<unsigned char>(name[pos]);
-        if (byte < 0x80) {
-            out += static_cast<char32_t>((byte >= 'A' && byte <= 'Z') ? byte - 'A' + 'a' : byte);
-            ++pos;
-        } else {
-            appendFolded(decodeUtf8(name, pos), out, start);
+        if (byte >= 0x80) {
+            break;
         }
+        out[end++] = static_cast<char32_t>((byte >= 'A' && byte <= 'Z') ? byte - 'A' + 'a' : byte);
+        ++pos;
+    }
+    out.resize(end);
+    while (pos < name.size()) {
+        appendFolded(decodeUtf8(name, pos), out, start);
     }
 }
 
@@ -214,7 +220,12 @@ std::size_t SearchPattern::find(const Run& run, std::u32string_view text, std::s
     if (run.words == 1) {
         std::uint64_t state = 0;
         for (std::size_t p = from; p < limit; ++p) {
-            maskOf(run, text[p], mask.data());
+            const char32_t c = text[p];
+            if (c < 0x80) {
+                mask[0] = run.asciiMasks[c];
+            } else {
+                maskOf(run, c, mask.data());
+            }
             state = ((state << 1) | 1) & mask[0];
             if ((state & found) != 0) {
                 return p + 1;
