@@ -180,11 +180,12 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("prgSearch"));
     progress_->setVisible(false);
-    grid->addWidget(progress_, 4, 0, 1, 2);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("lblStatus"));
-    status_->setWordWrap(true);
-    grid->addWidget(status_, 4, 2, 1, 2);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(progress_);
+    bottom->addWidget(status_, 1);
+    grid->addLayout(bottom, 4, 0, 1, 4);
     grid->setColumnStretch(1, 1);
     setAcceptDrops(true);
     resize(900, 460);
