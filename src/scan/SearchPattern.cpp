@@ -235,11 +235,17 @@ std::size_t SearchPattern::find(const Run& run, std::u32string_view text, std::s
     }
     std::array<std::uint64_t, kMaxWords> state{};
     for (std::size_t p = from; p < limit; ++p) {
-        maskOf(run, text[p], mask.data());
+        const char32_t c = text[p];
+        const std::uint64_t* bits = mask.data();
+        if (c < 0x80) {
+            bits = run.asciiMasks.data() + c * run.words;
+        } else {
+            maskOf(run, c, mask.data());
+        }
         std::uint64_t carry = 1;
         for (std::size_t w = 0; w < run.words; ++w) {
             const std::uint64_t next = state[w] >> 63;
-            state[w] = ((state[w] << 1) | carry) & mask[w];
+            state[w] = ((state[w] << 1) | carry) & bits[w];
             carry = next;
         }
         if ((state[last / 64] & found) != 0) {
