@@ -5,6 +5,7 @@
 #include "NameText.h"
 #include "NativePath.h"
 #include "Presenters.h"
+#include "SearchPattern.h"
 #include "WorkbookReport.h"
 
 #include <QCommandLineParser>
@@ -234,8 +235,10 @@ QString usageText() {
         "  --quiet            no progress, no summary\n"
         "\n"
         "--search looks through saved catalogues (workbooks, CSV files, or folders holding them) for\n"
-        "entries whose name matches PATTERN (the --filter rules), or with --path whose folder and name\n"
-        "do; it prints a CSV line per hit: volume, folder, name, size, date, time, catalogue.\n"
+        "entries whose name holds PATTERN, or with any of * ? # [ matches it (the --filter rules), or\n"
+        "with --path whose folder and name do. Letter case, full-width and half-width forms and\n"
+        "hiragana and katakana count as the same. PATTERN has at most 1024 characters. It prints a\n"
+        "CSV line per hit: volume, folder, name, size, date, time, catalogue.\n"
         "\n"
         "  --help             this text\n"
         "  --version          the program's version\n"
@@ -308,6 +311,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         parsed.quiet = parser.isSet(quiet);
         if (parsed.query.pattern.isEmpty() || parsed.catalogues.isEmpty()) {
             return usageError(QStringLiteral("--search needs a PATTERN and at least one CATALOGUE"));
+        }
+        if (SearchPattern::tooLong(parsed.query.pattern)) {
+            return usageError(QStringLiteral("--search PATTERN is longer than %1 characters")
+                                  .arg(SearchPattern::kMaxLength));
         }
         parsed.action = ParsedCommandLine::Action::Search;
         return parsed;

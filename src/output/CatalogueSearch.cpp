@@ -3,9 +3,9 @@
 #include "CsvWriter.h"
 #include "Failure.h"
 #include "FileSystem.h"
-#include "LikePattern.h"
 #include "NameText.h"
 #include "NativePath.h"
+#include "SearchPattern.h"
 #include "SheetReader.h"
 #include "Utf8.h"
 #include "Walk.h"
@@ -104,13 +104,13 @@ public:
         if (name.empty() || (name == kTitles[Name] && folder == kTitles[Folder])) {
             return true; // a blank line, or the title row of a further page
         }
-        upper_.clear();
+        folded_.clear();
         if (matchPath_) {
-            appendUpperUtf8(joinPathBytes(std::string(folder), name), upper_);
+            appendSearchFold(joinPathBytes(std::string(folder), name), folded_);
         } else {
-            appendUpperUtf8(name, upper_);
+            appendSearchFold(name, folded_);
         }
-        if (!pattern_.matchesUpperUtf8(upper_)) {
+        if (!pattern_.matchesFolded(folded_)) {
             return true;
         }
         ++summary_.hits;
@@ -120,11 +120,11 @@ public:
     }
 
 private:
-    LikePattern pattern_;
+    SearchPattern pattern_;
     bool matchPath_;
     SearchSink& sink_;
     SearchSummary& summary_;
-    std::string upper_;
+    std::u32string folded_;
 };
 
 /// Reads CSV records (quoted fields, doubled quotes, line breaks inside quotes) in pieces, each record

@@ -13,8 +13,10 @@ namespace kartoma {
 
 class FileSystem;
 
-/// What to look for: a pattern with the rules of the filter box (letter case ignored), matched
-/// against each entry's name, or with `matchPath` against its folder and name joined.
+/// What to look for: a search pattern (SearchPattern: the filter box's rules, found anywhere in the
+/// name when it has no wildcard, letter case, width and kana folded), matched against each entry's
+/// name, or with `matchPath` against its folder and name joined. Front ends refuse a pattern that is
+/// SearchPattern::tooLong.
 struct SearchQuery {
     QString pattern;
     bool matchPath = false;

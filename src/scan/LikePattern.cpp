@@ -4,7 +4,6 @@
 
 #include <QList>
 
-#include <algorithm>
 
 namespace kartoma {
 
@@ -28,28 +27,26 @@ void appendUpperUtf8(std::string_view name, std::string& out) {
     out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
 }
 
-LikePattern::LikePattern(const QString& pattern) {
-    const QList<uint> chars = upperCased(pattern).toUcs4();
+LikeTokens::LikeTokens(std::u32string_view chars) {
     const std::size_t n = chars.size();
     for (std::size_t i = 0; i < n; ++i) {
         const char32_t c = chars[i];
         if (c == U'*') {
             // Consecutive stars are one star.
-            if (tokens_.empty() || tokens_.back().kind != Kind::Star) {
-                tokens_.push_back(Token{Kind::Star});
+            if (tokens.empty() || tokens.back().kind != Kind::Star) {
+                tokens.push_back(Token{Kind::Star});
             }
         } else if (c == U'?') {
-            tokens_.push_back(Token{Kind::AnyChar});
+            tokens.push_back(Token{Kind::AnyChar});
         } else if (c == U'#') {
-            tokens_.push_back(Token{Kind::Digit});
+            tokens.push_back(Token{Kind::Digit});
         } else if (c == U'[') {
-            const auto close = std::find(chars.begin() + i + 1, chars.end(), U']');
-            if (close == chars.end()) {
-                tokens_.push_back(Token{Kind::Literal, c});
+            const std::size_t end = chars.find(U']', i + 1);
+            if (end == std::u32string_view::npos) {
+                tokens.push_back(Token{Kind::Literal, c});
                 continue;
             }
             std::size_t j = i + 1;
-            const std::size_t end = static_cast<std::size_t>(close - chars.begin());
             if (j == end) {
                 // "[]" stands for the empty text: it matches no character at all.
                 i = end;
@@ -60,31 +57,30 @@ LikePattern::LikePattern(const QString& pattern) {
                 token.negated = true;
                 ++j;
             }
-            token.firstRange = ranges_.size();
+            token.firstRange = ranges.size();
             while (j < end) {
                 const char32_t low = chars[j];
                 if (j + 2 < end && chars[j + 1] == U'-') {
                     // A reversed range such as z-a contains nothing.
                     if (low <= chars[j + 2]) {
-                        ranges_.emplace_back(low, chars[j + 2]);
+                        ranges.emplace_back(low, chars[j + 2]);
                     }
                     j += 3;
                 } else {
-                    ranges_.emplace_back(low, low);
+                    ranges.emplace_back(low, low);
                     ++j;
                 }
             }
-            token.rangeCount = ranges_.size() - token.firstRange;
-            tokens_.push_back(token);
+            token.rangeCount = ranges.size() - token.firstRange;
+            tokens.push_back(token);
             i = end;
         } else {
-            tokens_.push_back(Token{Kind::Literal, c});
+            tokens.push_back(Token{Kind::Literal, c});
         }
     }
-    matchesEverything_ = tokens_.size() == 1 && tokens_.front().kind == Kind::Star;
 }
 
-bool LikePattern::tokenMatches(const Token& token, char32_t c) const {
+bool LikeTokens::takes(const Token& token, char32_t c) const {
     switch (token.kind) {
     case Kind::Literal:
         return token.literal == c;
@@ -95,7 +91,7 @@ bool LikePattern::tokenMatches(const Token& token, char32_t c) const {
     case Kind::Set: {
         bool inSet = false;
         for (std::size_t r = token.firstRange; r < token.firstRange + token.rangeCount; ++r) {
-            if (c >= ranges_[r].first && c <= ranges_[r].second) {
+            if (c >= ranges[r].first && c <= ranges[r].second) {
                 inSet = true;
                 break;
             }
@@ -108,26 +104,40 @@ bool LikePattern::tokenMatches(const Token& token, char32_t c) const {
     return false;
 }
 
+namespace {
+
+std::u32string codePoints(const QString& text) {
+    const QList<uint> chars = text.toUcs4();
+    return std::u32string(chars.begin(), chars.end());
+}
+
+} // namespace
+
+LikePattern::LikePattern(const QString& pattern) : like_(codePoints(upperCased(pattern))) {
+    matchesEverything_ = like_.tokens.size() == 1 && like_.tokens.front().kind == LikeTokens::Kind::Star;
+}
+
 bool LikePattern::matchesUpperUtf8(std::string_view name) const {
     if (matchesEverything_) {
         return true;
     }
     // Every token but the star matches exactly one character, so the classic two-pointer match with
     // a single resume point (the last star seen) is exact and never backtracks further.
-    const std::size_t tokenCount = tokens_.size();
+    const std::vector<LikeTokens::Token>& tokens = like_.tokens;
+    const std::size_t tokenCount = tokens.size();
     std::size_t t = 0;
     std::size_t pos = 0;
     std::size_t starToken = tokenCount; // none yet
     std::size_t starPos = 0;
     while (pos < name.size()) {
-        if (t < tokenCount && tokens_[t].kind == Kind::Star) {
+        if (t < tokenCount && tokens[t].kind == LikeTokens::Kind::Star) {
             starToken = t++;
             starPos = pos;
             continue;
         }
         std::size_t next = pos;
         const char32_t c = decodeUtf8(name, next);
-        if (t < tokenCount && tokenMatches(tokens_[t], c)) {
+        if (t < tokenCount && like_.takes(tokens[t], c)) {
             ++t;
             pos = next;
             continue;
@@ -140,7 +150,7 @@ bool LikePattern::matchesUpperUtf8(std::string_view name) const {
         decodeUtf8(name, starPos);
         pos = starPos;
     }
-    while (t < tokenCount && tokens_[t].kind == Kind::Star) {
+    while (t < tokenCount && tokens[t].kind == LikeTokens::Kind::Star) {
         ++t;
     }
     return t == tokenCount;

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -17,6 +18,28 @@ QString upperCased(QStringView text);
 /// Appends `name` (UTF-8) upper-cased, as the pattern compares it, to `out`: ASCII by a table, the
 /// rest by `upperCased` of the name's text (`nameText`).
 void appendUpperUtf8(std::string_view name, std::string& out);
+
+/// A pattern with the rules of the filter box, read into one element per character of a name (a
+/// star: any number of them). Both name patterns are read by it, each after its own folding of
+/// letters; see LikePattern for the rules.
+struct LikeTokens {
+    enum class Kind { Literal, AnyChar, Digit, Star, Set };
+    struct Token {
+        Kind kind;
+        char32_t literal = 0;
+        bool negated = false;
+        std::size_t firstRange = 0;
+        std::size_t rangeCount = 0;
+    };
+
+    /// Reads `pattern` (already folded as the names it is matched against); consecutive stars are one.
+    explicit LikeTokens(std::u32string_view pattern);
+    /// True when the one-character element `token` (not a star) takes the character `c`.
+    bool takes(const Token& token, char32_t c) const;
+
+    std::vector<Token> tokens;
+    std::vector<std::pair<char32_t, char32_t>> ranges; ///< the lists' ranges, inclusive
+};
 
 /// A file-name pattern with the rules of the filter box, compiled once and matched against many names:
 ///
@@ -40,18 +63,7 @@ public:
     bool matchesEverything() const { return matchesEverything_; }
 
 private:
-    enum class Kind { Literal, AnyChar, Digit, Star, Set };
-    struct Token {
-        Kind kind;
-        char32_t literal = 0;
-        bool negated = false;
-        std::size_t firstRange = 0;
-        std::size_t rangeCount = 0;
-    };
-    bool tokenMatches(const Token& token, char32_t c) const;
-
-    std::vector<Token> tokens_;
-    std::vector<std::pair<char32_t, char32_t>> ranges_;
+    LikeTokens like_;
     bool matchesEverything_ = false;
 };
 

@@ -106,11 +106,13 @@ void MainWindow::buildWindow() {
     QAction* open = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click);
     open->setObjectName(QStringLiteral("mnuFileOpen"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* search =
+        file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click);
+    search->setObjectName(QStringLiteral("mnuFileSearch"));
+    search->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     QAction* exit = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click);
     exit->setObjectName(QStringLiteral("mnuFileExit"));
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click)
-        ->setObjectName(QStringLiteral("mnuFileSearch"));
     QAction* options =
         menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
     options->setObjectName(QStringLiteral("mnuOPT"));

@@ -5,11 +5,11 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
-#include <vector>
-
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -28,10 +28,12 @@ struct SearchWindowServices {
     int yieldIntervalMs = 15; ///< how often the search lets the window repaint and see the stop
 };
 
-/// カタログ検索: looks through the saved catalogues in a folder for entries matching a pattern. The
-/// search runs in output's searchCatalogues; the window shows its hits as they come, offers the stop,
-/// and opens the catalogue a hit came from on a double click. The folder is kept in the settings
-/// store (section "search", key "folder").
+/// カタログ検索: looks through the saved catalogues in a folder (or catalogues and folders dropped on
+/// it) for entries matching a pattern. The search runs in output's searchCatalogues; the window shows
+/// its hits as they come with the catalogue each came from, offers the stop (Esc stops a running
+/// search, else closes the window), opens the catalogue a hit came from on a double click, and
+/// offers a context menu on a hit. Catalogues it cannot read are listed in the window itself. The
+/// folder is kept in the settings store (section "search", key "folder").
 class SearchWindow final : public QWidget, private SearchSink {
 public:
     explicit SearchWindow(SearchWindowServices services, QWidget* parent = nullptr);
@@ -41,14 +43,23 @@ public:
     void cmdSearch_Click();
     /// Asks a running search to stop.
     void cmdStop_Click() { stopRequested_ = true; }
+    /// Searches the catalogues and folders `paths` name (see catalogueFiles) for the pattern in the
+    /// pattern box, as a drop on the window does; returns when the search ends or is stopped.
+    void searchPaths(const QStringList& paths);
     /// Opens the catalogue of the hit in `row` of the table.
     void openCatalogueOf(int row);
+    /// The context menu of the hit in `row`: copy its full path or its folder, open its catalogue,
+    /// open its folder (enabled when the folder exists on this machine). The caller owns the menu.
+    QMenu* contextMenuFor(int row);
     bool searching() const { return searching_; }
     /// At most this many hits are shown; the status line says when more were found.
     static constexpr int kMaxShown = 100000;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void hit(const SearchHit& hit) override;
@@ -56,6 +67,7 @@ private:
     bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override;
     void browse();
     void setSearching(bool on);
+    void open(const QString& path);
 
     SearchWindowServices services_;
     QLineEdit* pattern_ = nullptr;
@@ -64,6 +76,7 @@ private:
     QPushButton* search_ = nullptr;
     QPushButton* stop_ = nullptr;
     QTableWidget* table_ = nullptr;
+    QListWidget* failures_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QElapsedTimer sinceYield_;
@@ -71,7 +84,6 @@ private:
     QString currentCatalogue_;
     int catalogueIndex_ = 0;
     std::uint64_t hitsFound_ = 0;
-    std::vector<QString> unreadable_;
     bool searching_ = false;
     bool stopRequested_ = false;
     bool closeWhenDone_ = false;

@@ -93,6 +93,9 @@ class SearchAcrossMedia(unittest.TestCase):
         self.assertEqual(sorted((h[0], h[2]) for h in hits_of(result)[1]),
                          sorted([("DISC-A", "写真0.jpg"), ("DISC-B", "写真1.jpg"), ("写真ディスク", "写真2.jpg"),
                                  ("USB \"D\"", "写真3.jpg")]))
+        # A plain word is found anywhere in the name, typed in full width.
+        result = run("--search", "ｒｅｐｏｒｔ２", self.books)
+        self.assertEqual(sorted(h[2] for h in hits_of(result)[1]), [f"Report2_{i}.txt" for i in range(5)])
 
     def test_a_file_that_is_no_catalogue_is_named_and_the_rest_searched(self):
         stray = os.path.join(self.work.name, "stray")
@@ -135,7 +138,7 @@ class SearchAcrossMedia(unittest.TestCase):
 
     def test_usage(self):
         for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"],
-                     ["--search", "x", "--search", "y", "z"]):
+                     ["--search", "x", "--search", "y", "z"], ["--search", "x" * 1025, "z"]):
             self.assertEqual(run(*args).returncode, 2, args)
         # A flag right after --search is the flag, not the pattern.
         result = run("--search", "--path", "*/sub/*_4.txt", self.books)

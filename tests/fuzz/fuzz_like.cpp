@@ -1,5 +1,7 @@
-// The name filter against a plain reference matcher: both must agree on every pattern and name.
+// The name filter and the search pattern against a plain reference matcher: they must agree on
+// every pattern and name.
 #include "LikePattern.h"
+#include "SearchPattern.h"
 #include "check.h"
 
 #include <QList>
@@ -122,5 +124,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool got = like.matches(name);
     const bool want = reference(compile(codePoints(pattern.toUpper())), codePoints(name.toUpper()));
     FUZZ_CHECK(got == want);
+    // The search folds both sides, then finds a plain word anywhere in the name.
+    std::u32string folded = kartoma::foldForSearch(pattern);
+    if (folded.find_first_of(U"*?#[") == std::u32string::npos) {
+        folded = U'*' + folded + U'*';
+    }
+    FUZZ_CHECK(kartoma::SearchPattern(pattern).matches(name) ==
+               reference(compile(folded), kartoma::foldForSearch(name)));
     return 0;
 }

@@ -20,9 +20,12 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QThread>
 #include <QTimer>
 #include <QTranslator>
@@ -41,6 +44,21 @@ void save(QWidget& widget, const QString& path) {
         QThread::msleep(20);
     }
     if (!widget.grab().save(path)) {
+        std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(path));
+    }
+}
+
+/// Saves a picture of the screen where `widgets` are (a window and its popup menu).
+void saveScreen(std::initializer_list<QWidget*> widgets, const QString& path) {
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    QRect area;
+    for (QWidget* widget : widgets) {
+        area |= widget->frameGeometry();
+    }
+    if (!QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path)) {
         std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(path));
     }
 }
@@ -160,6 +178,7 @@ int main(int argc, char** argv) {
     save(labelDialog, out + QStringLiteral("/volume-label.png"));
 
     kartoma::SplashWindow splash([] {});
+    splash.setAttribute(Qt::WA_DeleteOnClose, false); // it lives on this stack, not on its own
     for (int i = 0; i < 20; ++i) {
         splash.tick();
     }
@@ -193,11 +212,33 @@ int main(int argc, char** argv) {
         f.write(text.toUtf8());
     }
     kartoma::SearchWindow search({dialogs, launcher, store});
-    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_*.jpg"));
+    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("ｉｍｇ＿"));
     search.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(books);
     search.show();
     search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
     save(search, out + QStringLiteral("/search.png"));
+
+    // A hit's menu, a window of its own: the picture is taken from the screen.
+    auto* table = search.findChild<QTableWidget*>(QStringLiteral("tblHits"));
+    table->selectRow(4);
+    QMenu* menu = search.contextMenuFor(4);
+    const QRect cell = table->visualItemRect(table->item(4, 2));
+    menu->popup(table->viewport()->mapToGlobal(cell.center()));
+    saveScreen({&search, menu}, out + QStringLiteral("/search-menu.png"));
+    menu->close();
+    delete menu;
+
+    // Files that are no catalogue, named in the window itself.
+    QFile broken(books + QStringLiteral("/古いディスク.xlsx"));
+    broken.open(QIODevice::WriteOnly);
+    broken.write("PK\x03\x04 not a workbook");
+    broken.close();
+    QFile notes(books + QStringLiteral("/メモ.csv"));
+    notes.open(QIODevice::WriteOnly);
+    notes.write("date,amount\r\n2024/01/01,300\r\n");
+    notes.close();
+    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    save(search, out + QStringLiteral("/search-error.png"));
 
     QDir(demo).removeRecursively();
     QDir(books).removeRecursively();

@@ -9,32 +9,42 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <algorithm>
+#include <memory>
 
 namespace kartoma {
 namespace {
 
 using namespace kartoma::testing;
 
-/// A UTF-8 catalogue of `rows` entries named name0.txt... under `label`, a photo among them.
-void writeCatalogue(const QString& path, const QString& label, int rows) {
+/// A UTF-8 catalogue of `rows` entries named name0.txt... in `folder` under `label`, a photo among them.
+void writeCatalogue(const QString& path, const QString& label, int rows,
+                    const QString& folder = QStringLiteral("/m/d")) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     QString text = QStringLiteral(
         "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
     for (int i = 0; i < rows; ++i) {
-        text += QStringLiteral("\"name%1.txt\",\"/m/d\",%2,\"2026/12/08\",\"09:00:00\",\"%3\",\"F\"\r\n")
+        text += QStringLiteral("\"name%1.txt\",\"%4\",%2,\"2026/12/08\",\"09:00:00\",\"%3\",\"F\"\r\n")
                     .arg(i)
                     .arg(i * 100)
-                    .arg(label);
+                    .arg(label, folder);
     }
     text +=
         QStringLiteral("\"写真.jpg\",\"/m/写真\",5,\"2026/12/08\",\"09:00:00\",\"%1\",\"F\"\r\n").arg(label);
@@ -57,11 +67,13 @@ protected:
         for (QAction* a : file->actions()) {
             names.append(a->objectName());
         }
-        // The new item comes after every item that was there before.
+        // The search sits before 終了 and answers Ctrl+F.
         EXPECT_EQ(names, (QStringList{QStringLiteral("mnuFileNew"), QStringLiteral("mnuFileOpen"),
-                                      QStringLiteral("mnuFileExit"), QStringLiteral("mnuFileSearch")}));
-        file->actions().back()->trigger();
-        EXPECT_EQ(file->actions().back()->text(), QStringLiteral("カタログ検索(&S)..."));
+                                      QStringLiteral("mnuFileSearch"), QStringLiteral("mnuFileExit")}));
+        QAction* search = file->actions().at(2);
+        EXPECT_EQ(search->text(), QStringLiteral("カタログ検索(&S)..."));
+        EXPECT_EQ(search->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+        search->trigger();
         SearchWindow* window = main_->searchWindow();
         EXPECT_TRUE(window->isVisible());
         window->findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(folder_.path());
@@ -94,7 +106,10 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
 
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 4); // name1, name10, name11 of A, name1 of B
-    EXPECT_EQ(table->horizontalHeaderItem(4)->text(), QStringLiteral("日付"));
+    EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("カタログ"));
+    EXPECT_EQ(table->item(3, 5)->text(), QStringLiteral("b.csv"));
+    EXPECT_EQ(table->item(3, 5)->toolTip(), folder_.filePath(QStringLiteral("b.csv")));
+    EXPECT_EQ(table->item(3, 1)->toolTip(), QStringLiteral("/m/d/name1.txt"));
     EXPECT_EQ(table->item(3, 0)->text(), QStringLiteral("ディスクB")); // first in catalogue order
     table->sortItems(3, Qt::DescendingOrder);                          // then by size, as numbers
     EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("name11.txt"));
@@ -102,14 +117,74 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     EXPECT_EQ(table->item(3, 3)->text(), QStringLiteral("100"));
     EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("2026/12/08 09:00:00"));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
-              QStringLiteral("4件見つかりました（カタログ2個、17行を検索）。"));
+              QStringLiteral("4件見つかりました（カタログ2個、17行を検索）。読めなかったファイルが1個あります。"));
     EXPECT_EQ(store_.writes, QStringList{QStringLiteral("Kartoma/search/folder=") + folder_.path()});
-    ASSERT_EQ(dialogs_.messages.size(), 1);
-    EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("notes.csv はカタログではありません")));
+    // The file that is no catalogue is named in the window itself, in Japanese, over no other window.
+    EXPECT_TRUE(dialogs_.messages.isEmpty());
+    auto* failures = child<QListWidget>(w, "lstFailures");
+    EXPECT_TRUE(failures->isVisible());
+    ASSERT_EQ(failures->count(), 1);
+    EXPECT_TRUE(failures->item(0)->text().contains(QStringLiteral("notes.csv はカタログではありません")));
 
     const int rowOfB = table->findItems(QStringLiteral("ディスクB"), Qt::MatchExactly).front()->row();
     Q_EMIT table->cellDoubleClicked(rowOfB, 2);
     EXPECT_EQ(launcher_.opened, QStringList{folder_.filePath(QStringLiteral("b.csv"))});
+    launcher_.failLater();
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              folder_.filePath(QStringLiteral("b.csv")) + QStringLiteral(" を開けませんでした。"));
+}
+
+TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
+    writeCatalogue(folder_.filePath(QStringLiteral("here.csv")), QStringLiteral("USB"), 1500, folder_.path());
+    writeCatalogue(folder_.filePath(QStringLiteral("away.csv")), QStringLiteral("DVD"), 1);
+    SearchWindow& w = open();
+    // Each label's mnemonic reaches its box.
+    for (const char* box : {"txtPattern", "txtFolder"}) {
+        const auto labels = w.findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                                [&](QLabel* l) { return l->buddy() == child<QLineEdit>(w, box); }))
+            << box;
+    }
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ＮＡＭＥ０"));
+    child<QPushButton>(w, "cmdSearch")->click();
+    auto* table = child<QTableWidget>(w, "tblHits");
+    ASSERT_EQ(table->rowCount(), 2); // name0.txt of away.csv, then of here.csv
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("2件見つかりました（カタログ2個、1,503行を検索）。"));
+
+    const auto act = [&](QMenu* menu, const char* name) { return menu->findChild<QAction*>(QLatin1String(name)); };
+    std::unique_ptr<QMenu> away(w.contextMenuFor(0));
+    std::unique_ptr<QMenu> here(w.contextMenuFor(1));
+    EXPECT_FALSE(act(away.get(), "openFolderAction")->isEnabled()); // /m/d is on no disc of this machine
+    ASSERT_TRUE(act(here.get(), "openFolderAction")->isEnabled());
+    act(away.get(), "copyPathAction")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("/m/d/name0.txt"));
+    act(here.get(), "copyFolderAction")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), folder_.path());
+    act(here.get(), "openFolderAction")->trigger();
+    act(away.get(), "openCatalogueAction")->trigger();
+    EXPECT_EQ(launcher_.opened, (QStringList{folder_.path(), folder_.filePath(QStringLiteral("away.csv"))}));
+
+    // A catalogue dropped on the window is searched alone; the folder box keeps its folder.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(folder_.filePath(QStringLiteral("away.csv")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &drop);
+    EXPECT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("DVD"));
+    EXPECT_EQ(child<QLineEdit>(w, "txtFolder")->text(), folder_.path());
+
+    child<QLineEdit>(w, "txtPattern")->setText(QString(1025, QLatin1Char('a')));
+    child<QPushButton>(w, "cmdSearch")->click();
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("検索するファイル名は1,024文字以内で入力してください。"));
+    EXPECT_EQ(table->rowCount(), 1);
+
+    QTest::keyClick(table, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
 }
 
 TEST_F(SearchWindowTest, ClosingDuringALargeSearchStopsItThenCloses) {
