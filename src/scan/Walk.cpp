@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -212,6 +213,7 @@ private:
             FolderJob* job = urgent_;
             if (job != nullptr) {
                 urgent_ = nullptr;
+                unstack(*job);
             } else {
                 job = pending_.back();
                 pending_.pop_back();
@@ -219,6 +221,14 @@ private:
             if (job->state == FolderJob::State::Waiting) {
                 readTaken(*job, lock);
             }
+        }
+    }
+
+    /// Takes `job` off the stack of folders to read, where it would outlive its reading (under the lock).
+    void unstack(FolderJob& job) {
+        const auto it = std::find(pending_.rbegin(), pending_.rend(), &job);
+        if (it != pending_.rend()) {
+            pending_.erase(std::next(it).base());
         }
     }
 
@@ -328,6 +338,7 @@ private:
         while (job.state != FolderJob::State::Read) {
             if (job.state == FolderJob::State::Waiting) {
                 if (workers_.empty()) {
+                    unstack(job);
                     readTaken(job, lock);
                     break;
                 }
