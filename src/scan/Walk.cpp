@@ -70,7 +70,9 @@ constexpr int kWarmWorkers = 2;
 /// Threads when the medium keeps them waiting: a cold disk or a disc serves many requests at once
 /// faster than one at a time.
 constexpr int kColdWorkers = 12;
-/// Folders whose timing decides whether the medium is cold.
+/// More threads than this are not started, whatever is asked.
+constexpr int kMaxWorkers = 64;
+/// Folders whose reading decides whether the medium is cold.
 constexpr int kSampleFolders = 16;
 
 /// How often the calling thread has waited for something (a read from the medium, mostly) so far.
@@ -149,7 +151,7 @@ public:
     Walker(const WalkOptions& options, FileSystem& fileSystem, EntrySink& sink, WalkObserver& observer)
         : depth_(std::min(options.depth, kMaxWalkDepth)), fileSystem_(fileSystem), sink_(sink),
           observer_(observer), chooseWorkers_(options.workers == kChooseWorkers),
-          workerLimit_(chooseWorkers_ ? kWarmWorkers : std::max(options.workers, 0)) {}
+          workerLimit_(chooseWorkers_ ? kWarmWorkers : std::clamp(options.workers, 0, kMaxWorkers)) {}
 
     ~Walker() {
         {

@@ -72,8 +72,8 @@ std::string joinPathBytes(const std::string& folder, std::string_view name);
 FailureCode rootFailureCode(int errnum);
 
 /// Walks `root` (a path as NativePath.h holds it) and its subfolders down to `options.depth` levels. Each
-/// folder is read completely before anything below it is searched, and stays open (one handle per level) only
-/// so that its subfolders are opened from it; its entries are offered sorted by upper-cased name (code-point
+/// folder is read completely before anything below it is searched, and stays open only until its last
+/// subfolder is opened from it; its entries are offered sorted by upper-cased name (code-point
 /// order, files and folders mixed), then its subfolders are walked one after another in that order, each
 /// completely.
 ///
