@@ -38,16 +38,29 @@ def measure(argv, shell=False):
     return seconds, usage.ru_maxrss * 1024
 
 
-def compare(label, ours, reference, runs):
-    """Times both commands alternately `runs` times after one warm-up each; prints medians and ratio."""
-    measure(ours, shell=isinstance(ours, str))
-    measure(reference, shell=isinstance(reference, str))
+def drop_caches():
+    """Empties the page, inode and dentry caches (root only): the next run reads from the disk."""
+    subprocess.run(["sync"], check=True)
+    with open("/proc/sys/vm/drop_caches", "w") as f:
+        f.write("3\n")
+
+
+def compare(label, ours, reference, runs, before=None):
+    """Times both commands alternately `runs` times after one warm-up each (`before` is called ahead of
+    every run); prints medians and ratio."""
+    def run(argv):
+        if before is not None:
+            before()
+        return measure(argv, shell=isinstance(argv, str))
+
+    run(ours)
+    run(reference)
     a, b, mem_a, mem_b = [], [], [], []
     for _ in range(runs):
-        t, m = measure(ours, shell=isinstance(ours, str))
+        t, m = run(ours)
         a.append(t)
         mem_a.append(m)
-        t, m = measure(reference, shell=isinstance(reference, str))
+        t, m = run(reference)
         b.append(t)
         mem_b.append(m)
     ma, mb = statistics.median(a), statistics.median(b)

@@ -57,6 +57,11 @@ using FolderHandle = int;
 /// Subfolders are reached from their parent's open handle, one name at a time, never by a path: a
 /// folder swapped for a link while the walk runs is refused rather than followed, and no path length
 /// limit applies however deep the tree.
+///
+/// The walk calls an implementation from several threads at once, so every function must be safe to
+/// call concurrently. It lists a handle once, from one thread; it may open several children of one
+/// parent at the same time from different threads; it closes a handle only after every use of it
+/// has returned.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -89,9 +94,7 @@ public:
     void closeFolder(FolderHandle folder) override;
 
 private:
-    int openAt(int parent, const char* name, int extraFlags, FolderHandle& folder);
-
-    std::vector<void*> streams_; ///< the directory stream (DIR*) of each open handle, by descriptor
+    static int openAt(int parent, const char* name, int extraFlags, FolderHandle& folder);
 };
 
 } // namespace kartoma

@@ -54,7 +54,7 @@ const char* EntryList::storeName(std::string_view name, bool counted) {
         ++undecodableNames_;
     }
     if (nameBlocks_.empty() || nameBlockUsed_ + name.size() > kNameBlockBytes) {
-        nameBlocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
+        nameBlocks_.push_back(std::make_unique_for_overwrite<char[]>(kNameBlockBytes));
         nameBlockUsed_ = 0;
     }
     char* place = nameBlocks_.back().get() + nameBlockUsed_;
@@ -66,12 +66,12 @@ const char* EntryList::storeName(std::string_view name, bool counted) {
 void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t size,
                        const LocalStamp& stamp, EntryType type) {
     if (count_ % kBlockRecords == 0 && count_ / kBlockRecords == blocks_.size()) {
-        blocks_.push_back(std::make_unique<Record[]>(kBlockRecords));
+        blocks_.push_back(std::make_unique_for_overwrite<Block>());
     }
     // A name is at most 255 bytes on every Linux file system; the record holds up to 65,535.
     name = name.substr(0, kMaxNameBytes);
-    Record& slot = blocks_[count_ / kBlockRecords][count_ % kBlockRecords];
-    slot = Record{storeName(name), folder, static_cast<std::uint16_t>(name.size()), type, size, stamp};
+    void* slot = blocks_[count_ / kBlockRecords]->bytes + count_ % kBlockRecords * sizeof(Record);
+    new (slot) Record{storeName(name), folder, static_cast<std::uint16_t>(name.size()), type, size, stamp};
     ++count_;
 }
 

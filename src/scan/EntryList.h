@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace kartoma {
@@ -65,7 +67,9 @@ public:
     /// UTF-8 nor CP932: their bytes
     /// that are not text show as U+FFFD, or "?" in CP932.
     std::uint64_t undecodableNames() const { return undecodableNames_; }
-    const Record& record(std::size_t i) const { return blocks_[i / kBlockRecords][i % kBlockRecords]; }
+    const Record& record(std::size_t i) const {
+        return *std::launder(reinterpret_cast<const Record*>(blocks_[i / kBlockRecords]->bytes) + i % kBlockRecords);
+    }
 
     /// The volume label written into every entry of the list (empty: none).
     const QString& volumeLabel() const { return volumeLabel_; }
@@ -81,7 +85,13 @@ private:
 
     const char* storeName(std::string_view name, bool counted = true);
 
-    std::vector<std::unique_ptr<Record[]>> blocks_;
+    /// Room for kBlockRecords records, left uninitialised: a record is written before it is read.
+    struct Block {
+        alignas(Record) unsigned char bytes[sizeof(Record) * kBlockRecords];
+    };
+    static_assert(std::is_trivially_destructible_v<Record>, "a block is freed without destroying its records");
+
+    std::vector<std::unique_ptr<Block>> blocks_;
     std::size_t count_ = 0;
     std::uint64_t undecodableNames_ = 0;
     std::vector<std::unique_ptr<char[]>> nameBlocks_;

@@ -33,7 +33,7 @@ void EntryRecorder::offer(std::string_view name, std::string_view upperName,
         added_.push_back(added_.empty() ? list_.addFolder(names_.front())
                                         : list_.addFolder(added_.back(), names_[added_.size()], listFolders_));
     }
-    list_.append(added_.back(), name, type == EntryType::Folder ? 0 : item.size, toLocalStamp(item.mtime),
+    list_.append(added_.back(), name, type == EntryType::Folder ? 0 : item.size, stamps_.toLocalStamp(item.mtime),
                  type);
 }
 

@@ -33,6 +33,7 @@ private:
     std::vector<std::string> names_;
     int level_ = 0;
     std::vector<std::uint32_t> added_;
+    LocalStampCache stamps_;
 };
 
 } // namespace kartoma

@@ -29,6 +29,26 @@ inline constexpr LocalStamp kLatestStamp{9999, 12, 31, 23, 59, 59};
 /// that stamp.
 LocalStamp toLocalStamp(std::int64_t secondsSinceEpoch);
 
+/// toLocalStamp for many stamps in a row: each day's offset from UTC is asked of the zone rules once
+/// and remembered, instead of once per stamp. The results are toLocalStamp's, historic rules
+/// included; a day whose offset changes (a switch to or from summer time) or whose local time is not
+/// the offset alone (zones that count leap seconds) is converted stamp by stamp. The zone (TZ) must
+/// not change while one is in use: make one per walk.
+class LocalStampCache {
+public:
+    LocalStamp toLocalStamp(std::int64_t secondsSinceEpoch);
+
+private:
+    struct Day {
+        std::int64_t day = INT64_MIN; ///< days since 1970-01-01 UTC; INT64_MIN: nothing known yet
+        std::int32_t offset = 0;      ///< seconds east of UTC, all day long
+        bool uniform = false;         ///< false: the offset alone does not give the local time
+    };
+    static Day probe(std::int64_t day);
+
+    Day days_[1024];
+};
+
 /// Writes "yyyy/mm/dd" (10 characters) at `out`; returns the position after it.
 char* writeDateText(const LocalStamp& stamp, char* out);
 /// Writes "hh:mm:ss" (8 characters, 24-hour clock) at `out`; returns the position after it.

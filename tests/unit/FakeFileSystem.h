@@ -2,14 +2,19 @@
 
 #include "FileSystem.h"
 
+#include <chrono>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kartoma::testing {
 
 /// A file system held in memory: each folder lists its entries in the order given (not sorted), may
-/// refuse to be opened, and may report entries that vanished between enumeration and examination.
+/// refuse to be opened, may report entries that vanished between enumeration and examination, and
+/// may take its time to be read. Safe to call from several threads, as the walk does.
 class FakeFileSystem final : public FileSystem {
 public:
     struct Entry {
@@ -22,13 +27,18 @@ public:
         std::vector<Entry> entries;
         int openError = 0;
         std::vector<std::string> vanished;
+        std::chrono::milliseconds readTime{0}; ///< how long listing it blocks, as a slow disc would
     };
 
     Folder& folder(const std::string& path) { return folders_[path]; }
 
-    int openRoot(const std::string& path, FolderHandle& folder) override { return open(path, folder); }
+    int openRoot(const std::string& path, FolderHandle& folder) override {
+        const std::lock_guard lock(*mutex_);
+        return open(path, folder);
+    }
 
     int openChild(FolderHandle parent, std::string_view name, FolderHandle& folder) override {
+        const std::lock_guard lock(*mutex_);
         std::string path = handles_.at(static_cast<std::size_t>(parent));
         if (path.back() != '/') {
             path += '/';
@@ -37,7 +47,13 @@ public:
     }
 
     int listFolder(FolderHandle folder, FolderListing& out, std::vector<ListingProblem>& problems) override {
+        std::unique_lock lock(*mutex_);
         const Folder& f = folders_.at(handles_.at(static_cast<std::size_t>(folder)));
+        if (f.readTime.count() > 0) {
+            lock.unlock();
+            std::this_thread::sleep_for(f.readTime);
+            lock.lock();
+        }
         for (const Entry& e : f.entries) {
             out.add(e.name, e.kind, e.size, e.mtime);
         }
@@ -47,7 +63,10 @@ public:
         return 0;
     }
 
-    void closeFolder(FolderHandle folder) override { ++closed.at(static_cast<std::size_t>(folder)); }
+    void closeFolder(FolderHandle folder) override {
+        const std::lock_guard lock(*mutex_);
+        ++closed.at(static_cast<std::size_t>(folder));
+    }
 
     /// Every folder path opened, in order; closed[i] counts how often the i-th handle was given back.
     std::vector<std::string> opened;
@@ -69,6 +88,7 @@ private:
         return 0;
     }
 
+    std::unique_ptr<std::mutex> mutex_ = std::make_unique<std::mutex>(); // movable, so a tree can be returned
     std::vector<std::string> handles_;
     std::map<std::string, Folder> folders_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
@@ -80,6 +81,25 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{"UTC", INT64_MAX, "9999/12/31", "23:59:59"},
         TimeCase{"UTC", INT64_MIN, "0001/01/01", "00:00:00"},
         TimeCase{"UTC", -2208988800, "1900/01/01", "00:00:00"}));
+
+TEST(FileTime, CachedConversionGivesWhatTheZoneRulesGive) {
+    // Zones with summer time, historic offsets, a half-hour shift, a skipped day and leap seconds;
+    // stamps every 97 minutes over a year around a transition, and far off ones.
+    for (const char* zone : {"Asia/Tokyo", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe",
+                             "Pacific/Apia", "Europe/Amsterdam", "right/UTC", "UTC"}) {
+        ZoneGuard guard(zone);
+        LocalStampCache cache;
+        for (const std::int64_t from : std::initializer_list<std::int64_t>{-586659600LL - 200 * 86400, -1830383032LL, 1325203200LL - 180 * 86400,
+                                        1711846800LL - 180 * 86400}) {
+            for (std::int64_t t = from; t < from + 366 * 86400; t += 97 * 60 + 1) {
+                ASSERT_EQ(cache.toLocalStamp(t), toLocalStamp(t)) << zone << " at " << t;
+            }
+        }
+        for (const std::int64_t t : std::initializer_list<std::int64_t>{-62135596800LL - 1, 0, 253402300799LL + 1, INT64_MIN, INT64_MAX, -1}) {
+            EXPECT_EQ(cache.toLocalStamp(t), toLocalStamp(t)) << zone << " at " << t;
+        }
+    }
+}
 
 TEST(FileTime, PackedStampWritesTheSameTexts) {
     const LocalStamp stamp{2026, 12, 8, 7, 4, 3};

@@ -2,6 +2,8 @@
 #include "EntryRecorder.h"
 #include "Failure.h"
 #include "FakeFileSystem.h"
+#include "LikePattern.h"
+#include "NameText.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -240,6 +244,152 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
                            QStringLiteral("/f|c.doc|F|0"), QStringLiteral("/f|sub|D|0"),
                            QStringLiteral("/f/sub|d.txt|F|0"), QStringLiteral("/f/sub|nodot|D|0")}));
     EXPECT_TRUE(list.entry(0).volume.isEmpty());
+}
+
+/// The walk's calls to its sink and its observer, in one sequence.
+class CallLog final : public EntrySink, public WalkObserver {
+public:
+    void beginFolder(int level, std::string_view name) override {
+        calls.push_back("begin " + std::to_string(level) + " " + std::string(name));
+    }
+    void offer(std::string_view name, std::string_view upperName, const FolderListing::Item& item) override {
+        calls.push_back("offer " + std::string(name) + "|" + std::string(upperName) + "|" +
+                        std::to_string(item.size) + "|" + std::to_string(item.mtime));
+        if (++offers == throwAtOffer) {
+            throw std::runtime_error("stop");
+        }
+    }
+    void searching(const QString& folder) override { calls.push_back("search " + folder.toStdString()); }
+    void yieldNow() override {
+        if (++yields == throwAtYield) {
+            throw std::runtime_error("stop");
+        }
+    }
+    void skipped(const QString& path, int errnum) override {
+        calls.push_back("skip " + path.toStdString() + " " + std::to_string(errnum));
+    }
+    std::vector<std::string> calls;
+    int offers = 0;
+    int yields = 0;
+    int throwAtOffer = 0;
+    int throwAtYield = 0;
+};
+
+/// A tree of 1,500 folders down to ten levels, with unreadable folders and vanished entries, the same
+/// for the same seed.
+FakeFileSystem randomTree(unsigned seed) {
+    FakeFileSystem fs;
+    std::mt19937 random(seed);
+    std::vector<std::pair<std::string, int>> folders = {{"/t", 1}};
+    while (folders.size() < 1500) {
+        // Mostly below one of the latest folders, so that the tree grows deep as well as wide.
+        std::size_t pick = folders.size() - 1 - random() % std::min<std::size_t>(folders.size(), 40);
+        while (folders[pick].second == 10) {
+            pick = random() % folders.size();
+        }
+        const auto [parent, level] = folders[pick];
+        const std::string name = (random() % 2 ? "D" : "d") + std::to_string(folders.size());
+        fs.folder(parent).entries.push_back({name, EntryKind::Folder});
+        folders.emplace_back(parent + "/" + name, level + 1);
+        if (random() % 25 == 0) {
+            fs.folder(folders.back().first).openError = EACCES;
+        }
+    }
+    for (const auto& [path, level] : folders) {
+        FakeFileSystem::Folder& folder = fs.folder(path);
+        const int files = static_cast<int>(random() % 8);
+        for (int i = 0; i < files; ++i) {
+            folder.entries.push_back({"f" + std::to_string(random() % 1000) + (i % 3 ? ".txt" : ".TXT"),
+                                      EntryKind::File, static_cast<std::int64_t>(random() % 5000),
+                                      static_cast<std::int64_t>(random())});
+        }
+        if (random() % 9 == 0) {
+            folder.vanished.push_back("gone" + std::to_string(level));
+        }
+    }
+    return fs;
+}
+
+/// Every handle given out was given back exactly once.
+void expectAllClosed(const FakeFileSystem& fs) {
+    for (std::size_t i = 0; i < fs.closed.size(); ++i) {
+        EXPECT_EQ(fs.closed[i], 1) << "handle " << i;
+    }
+}
+
+TEST(Walk, EveryNumberOfWorkersOffersAndReportsTheSameInTheSameOrder) {
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        for (const int depth : {8, 3}) {
+            std::vector<std::string> alone;
+            for (const int workers : {0, 1, 2, 8, kChooseWorkers}) {
+                FakeFileSystem fs = randomTree(seed);
+                CallLog log;
+                WalkOptions options;
+                options.depth = depth;
+                options.workers = workers;
+                const WalkStats stats = walkTree(QStringLiteral("/t"), options, fs, log, log);
+                EXPECT_EQ(stats.entriesSeen, static_cast<std::uint64_t>(log.offers));
+                EXPECT_GE(log.yields, log.offers); // and more while it waits for a folder
+                expectAllClosed(fs);
+                if (workers == 0) {
+                    alone = log.calls;
+                    EXPECT_GT(alone.size(), 100u);
+                } else {
+                    EXPECT_EQ(log.calls, alone) << "seed " << seed << ", depth " << depth << ", workers " << workers;
+                }
+            }
+        }
+    }
+}
+
+TEST(Walk, WhateverIsThrownEndsTheWalkWithEveryFolderClosed) {
+    struct Case {
+        int workers;
+        int throwAtOffer;
+        int throwAtYield;
+    };
+    for (const Case c : {Case{0, 1, 0}, Case{2, 1, 0}, Case{2, 300, 0}, Case{8, 300, 0}, Case{2, 0, 1},
+                         Case{8, 0, 2000}, Case{kChooseWorkers, 0, 700}}) {
+        FakeFileSystem fs = randomTree(7);
+        CallLog log;
+        log.throwAtOffer = c.throwAtOffer;
+        log.throwAtYield = c.throwAtYield;
+        WalkOptions options;
+        options.workers = c.workers;
+        EXPECT_THROW(walkTree(QStringLiteral("/t"), options, fs, log, log), std::runtime_error);
+        expectAllClosed(fs);
+    }
+}
+
+TEST(Walk, WaitingForASlowFolderLetsTheObserverRunAndStopTheWalk) {
+    FakeFileSystem fs;
+    fs.folder("/r").entries = {{"a.txt", EntryKind::File}, {"slow", EntryKind::Folder}};
+    fs.folder("/r/slow").entries = {{"b.txt", EntryKind::File}};
+    fs.folder("/r/slow").readTime = std::chrono::milliseconds(400);
+    for (const int workers : {1, 4}) {
+        CallLog log;
+        log.throwAtYield = 6; // the first two offers, then four turns while "slow" is read
+        WalkOptions options;
+        options.workers = workers;
+        EXPECT_THROW(walkTree(QStringLiteral("/r"), options, fs, log, log), std::runtime_error);
+        EXPECT_EQ(log.offers, 2);
+        expectAllClosed(fs);
+    }
+}
+
+TEST(UpperKeys, AreTheBytesOfTheNamesTextUpperCased) {
+    const std::vector<std::string> names = {
+        "", "abc-XYZ_09.txt", "straße", "ǅungla", "ıi İI", "ΣΊΣΥΦΟΣ ς σ", "ｆｕｌｌ　ＷＩＤＴＨ",
+        "日本語ファイル", "ﾊﾝｶｸ", "\xF0\x9F\x98\x80 emoji", "ﬁ ligature", "ǰ", "\xEF\xBB\xBF" "bom",
+        "\xEF\xBF\xBD replacement", "bad\xFF\xFEutf8", "\x82\xA0\x82\xA2 sjis", "\x83\x5C ka",
+        "cut \xE6\x97", "overlong \xC0\xAF", "surrogate \xED\xA0\x80", "high \xF4\x90\x80\x80",
+        "\x80 lone", "mixed ä \xFF"};
+    for (const std::string& name : names) {
+        std::string key = "prefix/";
+        appendUpperUtf8(name, key);
+        const QByteArray expected = upperCased(nameText(name)).toUtf8();
+        EXPECT_EQ(key, "prefix/" + expected.toStdString()) << name;
+    }
 }
 
 // The real file system, on a tree made here.
