@@ -391,6 +391,7 @@ namespace {
 /// compression are not compared. KARTOMA_UPDATE_GOLDEN=1 rewrites them.
 QByteArray readable(QByteArray xml) {
     xml.replace("<row ", "\n<row ");
+    xml.replace("<row>", "\n<row>");
     xml.replace("</sheetData>", "\n</sheetData>");
     xml.replace("<xf ", "\n<xf ");
     xml.replace("<font>", "\n<font>");
