@@ -111,7 +111,7 @@ void WorkbookReport::dropJob() {
     head_.clear();
     columnStyles_.clear();
     rowWritten_ = false;
-    lastRow_ = lastColumn_ = -1;
+    lastRow_ = -1;
     usedCells_ = 0;
     rowHeight_.reset();
     footer_.reset();
@@ -469,7 +469,6 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
         const WrittenCell* cell = b < newCells.size() ? &newCells[b] : nullptr;
         if (mine != nullptr && (cell == nullptr || mine->column < cell->column)) {
             out += mine->xml;
-            lastColumn_ = mine->column;
             noteUsed(mine->column, row);
             ++a;
             continue;
@@ -480,7 +479,6 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
         noteUsed(cell->column, row);
         if (cell->kind == WrittenCell::Kind::None && replacesOwn) {
             out += style == base ? mine->xml : withStyle(mine->xml, style);
-            lastColumn_ = cell->column;
         } else {
             appendTagOpen(p, "c", out);
             appendCellPlace(cell->column, row, out);
@@ -532,16 +530,13 @@ void WorkbookReport::openRow(int row, std::string& out) {
         out += '"';
     }
     lastRow_ = row;
-    lastColumn_ = -1;
 }
 
 void WorkbookReport::appendCellPlace(int column, int row, std::string& out) {
-    if (column != lastColumn_ + 1) {
-        out += " r=\"";
-        appendCellReference(column, row, out);
-        out += '"';
-    }
-    lastColumn_ = column;
+    // Always given: the schema makes it optional, but Gnumeric, for one, reads no cell without it.
+    out += " r=\"";
+    appendCellReference(column, row, out);
+    out += '"';
 }
 
 void WorkbookReport::appendRow(int row, std::span<const RowCell> cells, double height) {
@@ -560,7 +555,7 @@ void WorkbookReport::appendRow(int row, std::span<const RowCell> cells, double h
         ReportComponent::appendRow(row, cells, height);
         return;
     }
-    // The row goes out as it is formatted: the columns' looks, no references, no sorting.
+    // The row goes out as it is formatted: the columns' looks, no reference parsed, no sorting.
     currentRow_ = row;
     rowWritten_ = true;
     std::string& out = rowsBuffer_;

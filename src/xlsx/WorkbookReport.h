@@ -34,8 +34,8 @@ class PartStream;
 /// Rows must be written in ascending order: only the current row is held. From the first finished
 /// rows on, the package is written straight to its file: the sheet's XML is deflated on a thread of
 /// its own while the next rows are made, a few pieces queued between the two, so memory does not grow
-/// with the number of rows. Rows and cells written in order carry no reference, and rows of the
-/// sheet's default height no height. Texts are inline strings (never formulas); integers are numbers.
+/// with the number of rows. Rows written in order carry no number, and rows of the sheet's default
+/// height no height. Texts are inline strings (never formulas); integers are numbers.
 /// A sheet nothing is written to is copied as it is, so a saved list of any size can be opened and
 /// handed over again.
 class WorkbookReport final : public ReportComponent {
@@ -119,7 +119,7 @@ private:
     void discardOutput();
     /// Starts row `row`'s element with its reference when it does not follow the one before.
     void openRow(int row, std::string& out);
-    /// Appends a cell's reference unless it follows the cell before in its row.
+    /// Appends a cell's reference attribute.
     void appendCellPlace(int column, int row, std::string& out);
 
     WorkbookPresenter& presenter_;
@@ -141,8 +141,7 @@ private:
     // The row being written, and the template's rows not yet passed.
     int currentRow_ = -1;
     bool rowWritten_ = false; ///< the current row went out whole through appendRow
-    int lastRow_ = -1;        ///< the last row written out, and its last cell's column
-    int lastColumn_ = -1;
+    int lastRow_ = -1;        ///< the last row written out
     std::vector<WrittenCell> cells_;
     std::size_t usedCells_ = 0;
     std::optional<double> rowHeight_;
