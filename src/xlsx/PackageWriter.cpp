@@ -4,6 +4,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -244,7 +245,12 @@ bool PackageWriter::overwrite(std::uint64_t at, std::string_view bytes) {
     return true;
 }
 
-bool PackageWriter::close() {
+bool PackageWriter::close(const std::vector<std::string>& order) {
+    const auto rank = [&](const Entry& e) {
+        return std::find(order.begin(), order.end(), e.name) - order.begin();
+    };
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [&](const Entry& a, const Entry& b) { return rank(a) < rank(b); });
     const std::uint64_t directoryStart = offset_;
     for (const Entry& e : entries_) {
         std::string extra;

@@ -40,8 +40,9 @@ public:
     /// Replaces bytes already written at `at` (after a flush of what is buffered).
     bool overwrite(std::uint64_t at, std::string_view bytes);
 
-    /// Writes the central directory, its entries in the order they were added, and flushes.
-    bool close();
+    /// Writes the central directory and flushes. Its entries come in the order of `order` (names),
+    /// those it does not name after them in the order they were added.
+    bool close(const std::vector<std::string>& order = {});
 
     int error() const { return error_; }
 

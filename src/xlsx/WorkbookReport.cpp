@@ -828,7 +828,13 @@ void WorkbookReport::finish() {
     }
     copyParts(true);
     checkCancel();
-    if (!writer_->close()) {
+    // The directory lists the parts in the template's order, whatever order they were written in.
+    std::vector<std::string> order;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(package_->handle(), 0); ++i) {
+        const char* name = zip_get_name(package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        order.emplace_back(name != nullptr ? name : "");
+    }
+    if (!writer_->close(order)) {
         failOutput(writer_->error());
     }
     writer_.reset();
