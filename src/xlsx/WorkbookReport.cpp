@@ -76,7 +76,9 @@ std::string withStyle(const std::string& cellXml, int style) {
 
 WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presenter) {}
 
-WorkbookReport::~WorkbookReport() = default;
+WorkbookReport::~WorkbookReport() {
+    discardOutput();
+}
 
 void WorkbookReport::fail(WorkbookErrorCode code, const QString& subject, const QString& detail) {
     const WorkbookError error(code, subject, detail);
