@@ -548,12 +548,14 @@ void WorkbookReport::appendRow(int row, std::span<const RowCell> cells, double h
     if (row < 0 || row >= kMaxRows || !(height >= 0 && height <= 409)) {
         fail(WorkbookErrorCode::BadCellReference, QStringLiteral("Row %1").arg(row + 1));
     }
+    // Cells already given to this row through the handles are merged with these.
+    const bool pending = row == currentRow_ && !rowWritten_;
     moveToRow(row);
     emitTemplateRowsBefore(row);
     const std::vector<SheetTemplate::Row>& own = sheet_->rows();
     const bool hasOwn = nextOwnRow_ < own.size() && own[nextOwnRow_].row == row;
-    if (hasOwn || (!cells.empty() && cells.back().column >= kMaxColumns)) {
-        // Merged with the template's row (or refused) cell by cell.
+    if (pending || hasOwn || (!cells.empty() && cells.back().column >= kMaxColumns)) {
+        // Merged with the template's row or the cells given before (or refused) cell by cell.
         ReportComponent::appendRow(row, cells, height);
         return;
     }

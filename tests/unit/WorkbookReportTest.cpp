@@ -383,8 +383,14 @@ void writeRows(ReportComponent& report, bool whole) {
         }
         const double height = row == 8 ? 20 : 13.5;
         if (whole) {
+            if (row == 9) {
+                report.pos(1, row).setValueUtf8("B given first");
+            }
             report.appendRow(row, cells, height);
             continue;
+        }
+        if (row == 9) {
+            report.pos(1, row).setValueUtf8("B given first");
         }
         for (const RowCell& c : cells) {
             CellHandle cell = report.pos(c.column, row);
