@@ -69,15 +69,20 @@ def compare(label, ours, reference, runs, before=None):
     return ma, mb, max(mem_a), max(mem_b)
 
 
-def xlsxwriter_tool():
-    """Builds the libxlsxwriter reference program (installing the library when missing and root)."""
-    exe = os.path.join(ROOT, "build", "bench", "xlsxwriter_rows")
-    src = os.path.join(HERE, "xlsxwriter_rows.c")
-    if not os.path.exists("/usr/include/xlsxwriter.h"):
+def c_tool(name, header, package, libs):
+    """Builds bench/NAME.c against `libs` (installing `package` when `header` is missing and root)."""
+    exe = os.path.join(ROOT, "build", "bench", name)
+    src = os.path.join(HERE, name + ".c")
+    if not os.path.exists(header):
         if os.geteuid() != 0:
-            raise SystemExit("bench needs libxlsxwriter-dev: apt-get install -y libxlsxwriter-dev")
-        subprocess.run(["apt-get", "install", "-y", "-qq", "libxlsxwriter-dev"], check=True)
+            raise SystemExit(f"bench needs {package}: apt-get install -y {package}")
+        subprocess.run(["apt-get", "install", "-y", "-qq", package], check=True)
     if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
         os.makedirs(os.path.dirname(exe), exist_ok=True)
-        subprocess.run(["cc", "-O2", "-o", exe, src, "-lxlsxwriter"], check=True)
+        subprocess.run(["cc", "-O2", "-o", exe, src, *libs], check=True)
     return exe
+
+
+def xlsxwriter_tool():
+    """Builds the libxlsxwriter reference program."""
+    return c_tool("xlsxwriter_rows", "/usr/include/xlsxwriter.h", "libxlsxwriter-dev", ["-lxlsxwriter"])

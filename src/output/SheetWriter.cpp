@@ -6,7 +6,8 @@
 #include "ReportComponent.h"
 #include "WriterDisplay.h"
 
-#include <charconv>
+#include <span>
+
 
 namespace kartoma {
 
@@ -64,45 +65,35 @@ SheetLayout::SheetLayout(ReportComponent& report, const EntryList& list, int pag
     : report_(report), list_(list), pageLN_(usablePageLines(pageLN)), display_(display),
       volume_(utf8(readablePath(list.volumeLabel()))) {}
 
-void SheetLayout::cellValue(char column, std::int64_t row) {
-    // "A2" built in place: a million rows make seven million references.
-    reference_[0] = static_cast<char16_t>(column);
-    char digits[24];
-    const char* end = std::to_chars(digits, digits + sizeof digits, row).ptr;
-    referenceLength_ = 1;
-    for (const char* d = digits; d != end; ++d) {
-        reference_[referenceLength_++] = static_cast<char16_t>(*d);
-    }
-}
-
 void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
     const EntryList::Record& r = list_.record(slot);
     if (r.folder != cachedFolder_) {
         folder_ = utf8(list_.folderPath(r.folder));
         cachedFolder_ = r.folder;
     }
-    const auto cell = [&](char column) {
-        cellValue(column, row);
-        return report_.cell(QStringView(reference_, referenceLength_));
-    };
     char date[10];
     char time[8];
     writeDateText(r.stamp, date);
     writeTimeText(r.stamp, time);
-    if (nameEncoding(r.nameBytes()) == NameEncoding::Utf8) {
-        cell('A').setValueUtf8(r.nameBytes());
-    } else {
-        cell('A').setValueUtf8(utf8(nameText(r.nameBytes())));
+    if (nameEncoding(r.nameBytes()) != NameEncoding::Utf8) {
+        name_ = utf8(nameText(r.nameBytes()));
     }
-    cell('B').setValueUtf8(folder_);
-    cell('C').setValue(r.size);
-    cell('D').setValueUtf8(std::string_view(date, 10));
-    cell('E').setValueUtf8(std::string_view(time, 8));
-    cell('G').setValueUtf8(r.type == EntryType::Folder ? "D" : "F");
-    report_.pos(0, static_cast<int>(row - 1)).setRowHeight(kRowHeight);
+    const std::string_view name = nameEncoding(r.nameBytes()) == NameEncoding::Utf8 ? r.nameBytes() : name_;
+    const std::string_view type = r.type == EntryType::Folder ? "D" : "F";
+    // A name, B folder, C size, D date, E time, F the volume label when there is one, G type.
+    RowCell cells[] = {{0, name, {}},
+                       {1, folder_, {}},
+                       {2, {}, r.size},
+                       {3, std::string_view(date, 10), {}},
+                       {4, std::string_view(time, 8), {}},
+                       {6, type, {}},
+                       {5, volume_, {}}};
+    std::size_t used = 6;
     if (!volume_.empty()) {
-        cell('F').setValueUtf8(volume_);
+        std::swap(cells[5], cells[6]);
+        used = 7;
     }
+    report_.appendRow(static_cast<int>(row - 1), std::span<const RowCell>(cells, used), kRowHeight);
 }
 
 void SheetLayout::writeTitleRow(std::int64_t page) {

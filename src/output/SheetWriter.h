@@ -29,8 +29,8 @@ class SheetLayout {
 public:
     SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, WriterDisplay& display);
 
-    /// Entry `slot` into sheet row `row` (from 2): A name, B folder, C size (a number), D date,
-    /// E time, G type, the row 13.5 points high, then F the volume label when there is one.
+    /// Entry `slot` into sheet row `row` (from 2), written whole: A name, B folder, C size (a number),
+    /// D date, E time, F the volume label when there is one, G type, the row 13.5 points high.
     void writeEntryRow(std::size_t slot, std::int64_t row);
     /// The title row of page `page` (from 1), at sheet row (page - 1) * pageLN + 1: the template's
     /// title-row look with the header attributes (AttrA 12, AttrB 9, AttrC 22) over A to G, the seven
@@ -40,7 +40,6 @@ public:
     void writePage(std::int64_t page);
 
 private:
-    void cellValue(char column, std::int64_t row);
 
     ReportComponent& report_;
     const EntryList& list_;
@@ -49,8 +48,7 @@ private:
     std::string volume_;
     std::uint32_t cachedFolder_ = UINT32_MAX;
     std::string folder_;
-    char16_t reference_[16] = {};
-    qsizetype referenceLength_ = 0;
+    std::string name_; ///< the entry's name as UTF-8, when it is not that already
 };
 
 /// The workbook with a title row at the top of every page, and a page break above each title row

@@ -38,4 +38,16 @@ void PageSetupHandle::setPageText(const QString& left, const QString& centre, co
     report_.setPageText(left, centre, right);
 }
 
+void ReportComponent::appendRow(int row, std::span<const RowCell> cells, double height) {
+    for (const RowCell& cell : cells) {
+        const CellRange place = resolvePosition(cell.column, row, cell.column, row);
+        if (cell.number) {
+            setNumber(place, *cell.number);
+        } else {
+            setText(place, cell.text);
+        }
+    }
+    setRowHeight(resolvePosition(0, row, 0, row), height);
+}
+
 } // namespace kartoma

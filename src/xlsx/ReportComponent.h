@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 namespace kartoma {
@@ -17,6 +19,13 @@ class ReportComponent;
 ///   AttrC  fill colour, an index of the 56-colour palette (8 to 63; 22 is light grey), 0 for none
 /// So AttrA 12, AttrB 9, AttrC 22 make a row a table header: 12 pt bold in bordered light-grey cells.
 enum class AttrMember { A, B, C };
+
+/// One cell of a row written whole: an integer, else a text (UTF-8), in a zero-based column.
+struct RowCell {
+    int column;
+    std::string_view text;
+    std::optional<std::int64_t> number;
+};
 
 /// The attribute object of a range.
 class RangeAttr {
@@ -122,6 +131,11 @@ public:
     virtual void setPageText(const QString& left, const QString& centre, const QString& right) = 0;
     virtual void setTitleLook(const CellRange& range) = 0;
     virtual void addRowBreak(int row) = 0;
+
+    /// Writes zero-based row `row` whole: `cells` (ascending columns) with the column's look, the row
+    /// `height` points high; the same as setting each cell and the height through the handles, and
+    /// what a long list is written with.
+    virtual void appendRow(int row, std::span<const RowCell> cells, double height);
 };
 
 /// Where a finished workbook goes, and how the user gets it.

@@ -154,6 +154,13 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
                 const qsizetype start = startOf();
                 if (name == QLatin1String("dimension")) {
                     t.dimensionStart_ = start;
+                } else if (name == QLatin1String("sheetFormatPr")) {
+                    bool ok = false;
+                    const double height =
+                        reader.attributes().value(QLatin1String("defaultRowHeight")).toDouble(&ok);
+                    if (ok) {
+                        t.defaultRowHeight_ = height;
+                    }
                 } else if (name == QLatin1String("sheetData")) {
                     t.rowsStart_ = start;
                     inRows = true;
@@ -306,15 +313,25 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
     return t;
 }
 
-std::string SheetTemplate::head(const std::string& dimension) const {
-    const std::string element = "<" + prefix_ + "dimension ref=\"" + dimension + "\"/>";
+std::string SheetTemplate::dimensionElement(const std::string& dimension) const {
+    std::string element = "<" + prefix_ + "dimension ref=\"" + dimension + "\"/>";
+    // The widest range there is: "A1:XFD1048576".
+    element.resize(std::max<std::size_t>(element.size(), prefix_.size() + 32), ' ');
+    return element;
+}
+
+std::string SheetTemplate::head(const std::string& dimension, std::size_t* dimensionAt) const {
+    const std::string element = dimensionAt != nullptr
+                                    ? dimensionElement(dimension)
+                                    : "<" + prefix_ + "dimension ref=\"" + dimension + "\"/>";
     const QStringView text(text_);
-    if (dimensionStart_ >= 0) {
-        return utf8(text.left(dimensionStart_)) + element +
-               utf8(text.mid(dimensionEnd_, rowsStart_ - dimensionEnd_)) + "<" + prefix_ + "sheetData>";
+    const qsizetype before = dimensionStart_ >= 0 ? dimensionStart_ : dimensionInsert_;
+    const qsizetype after = dimensionStart_ >= 0 ? dimensionEnd_ : dimensionInsert_;
+    std::string head = utf8(text.left(before));
+    if (dimensionAt != nullptr) {
+        *dimensionAt = head.size();
     }
-    return utf8(text.left(dimensionInsert_)) + element +
-           utf8(text.mid(dimensionInsert_, rowsStart_ - dimensionInsert_)) + "<" + prefix_ + "sheetData>";
+    return head + element + utf8(text.mid(after, rowsStart_ - after)) + "<" + prefix_ + "sheetData>";
 }
 
 std::string SheetTemplate::tail(const std::optional<QString>& footer) const {

@@ -42,8 +42,15 @@ public:
     /// default namespace: every element written into the sheet carries it.
     const std::string& elementPrefix() const { return prefix_; }
 
-    /// The XML before the rows, with the used range set to `dimension` ("A1:G100").
-    std::string head(const std::string& dimension) const;
+    /// The height of rows that name none, from <sheetFormatPr>; nothing when the sheet gives none.
+    std::optional<double> defaultRowHeight() const { return defaultRowHeight_; }
+
+    /// The XML before the rows, with the used range set to `dimension` ("A1:G100"). With `dimensionAt`,
+    /// the used range's element is padded with blanks to the width of the largest one, and
+    /// `*dimensionAt` is where it begins: it can be replaced in place once the range is known.
+    std::string head(const std::string& dimension, std::size_t* dimensionAt = nullptr) const;
+    /// The used range's element, padded as head() pads it with `dimensionAt`.
+    std::string dimensionElement(const std::string& dimension) const;
     /// The XML after the rows; with `footer` set, the page footer becomes it (in the package's form,
     /// such as "&R&P/&N"), any page header of the template kept.
     std::string tail(const std::optional<QString>& footer) const;
@@ -70,6 +77,7 @@ private:
         int first, last, style;
     };
     std::vector<ColumnStyle> columns_;
+    std::optional<double> defaultRowHeight_;
     std::vector<Row> rows_;
 };
 

@@ -8,11 +8,13 @@
 #include "WorkbookError.h"
 #include "XmlText.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryFile>
+#include "PackageWriter.h"
+#include "PartStream.h"
 
 #include <zip.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -20,105 +22,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 
 namespace kartoma {
 
 namespace {
 
-constexpr std::size_t kSpillBytes = 1 << 20;
 /// The largest part read whole (the styles, the workbook); the sheet is streamed. Real ones hold a
 /// few megabytes at most; the bound keeps what a template can cost in memory small.
 constexpr std::uint64_t kMaxPartBytes = 16u << 20;
-
-/// Reads the sheet part to libzip: the head, the spilled rows, the tail.
-class SheetStream {
-public:
-    SheetStream(std::string head, QFile& rows, std::string tail)
-        : head_(std::move(head)), rows_(rows), tail_(std::move(tail)) {
-        zip_error_init(&error_);
-    }
-    ~SheetStream() { zip_error_fini(&error_); }
-
-    static zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        return static_cast<SheetStream*>(state)->handle(data, length, command);
-    }
-
-private:
-    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        switch (command) {
-        case ZIP_SOURCE_OPEN:
-            stage_ = 0;
-            offset_ = 0;
-            if (!rows_.seek(0)) {
-                zip_error_set(&error_, ZIP_ER_READ, 0);
-                return -1;
-            }
-            return 0;
-        case ZIP_SOURCE_READ:
-            return read(static_cast<char*>(data), length);
-        case ZIP_SOURCE_CLOSE:
-            return 0;
-        case ZIP_SOURCE_STAT: {
-            zip_stat_t* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
-            if (st == nullptr) {
-                return -1;
-            }
-            zip_stat_init(st);
-            st->size = head_.size() + static_cast<zip_uint64_t>(rows_.size()) + tail_.size();
-            st->mtime = std::time(nullptr);
-            st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-            return sizeof(*st);
-        }
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&error_, data, length);
-        case ZIP_SOURCE_FREE:
-            return 0;
-        case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                                  ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-        default:
-            zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
-        }
-    }
-
-    zip_int64_t read(char* out, zip_uint64_t length) {
-        zip_uint64_t done = 0;
-        while (done < length && stage_ < 3) {
-            if (stage_ == 1) {
-                const qint64 n = rows_.read(out + done, static_cast<qint64>(length - done));
-                if (n < 0) {
-                    zip_error_set(&error_, ZIP_ER_READ, 0);
-                    return -1;
-                }
-                if (n == 0) {
-                    ++stage_;
-                    offset_ = 0;
-                }
-                done += static_cast<zip_uint64_t>(n);
-                continue;
-            }
-            const std::string& piece = stage_ == 0 ? head_ : tail_;
-            const std::size_t n = std::min<std::size_t>(piece.size() - offset_, length - done);
-            std::memcpy(out + done, piece.data() + offset_, n);
-            offset_ += n;
-            done += n;
-            if (offset_ == piece.size()) {
-                ++stage_;
-                offset_ = 0;
-            }
-        }
-        return static_cast<zip_int64_t>(done);
-    }
-
-    std::string head_;
-    QFile& rows_;
-    std::string tail_;
-    int stage_ = 0;
-    std::size_t offset_ = 0;
-    zip_error_t error_;
-};
 
 void appendNumber(std::int64_t value, std::string& out) {
     char digits[24];
@@ -165,7 +76,9 @@ std::string withStyle(const std::string& cellXml, int style) {
 
 WorkbookReport::WorkbookReport(WorkbookPresenter& presenter) : presenter_(presenter) {}
 
-WorkbookReport::~WorkbookReport() = default;
+WorkbookReport::~WorkbookReport() {
+    discardOutput();
+}
 
 void WorkbookReport::fail(WorkbookErrorCode code, const QString& subject, const QString& detail) {
     const WorkbookError error(code, subject, detail);
@@ -194,9 +107,13 @@ void WorkbookReport::dropJob() {
     package_.reset();
     sheet_.reset();
     styles_.reset();
-    rowsFile_.reset();
+    discardOutput();
     rowsBuffer_.clear();
     rowsBuffer_.shrink_to_fit();
+    head_.clear();
+    columnStyles_.clear();
+    rowWritten_ = false;
+    lastRow_ = -1;
     usedCells_ = 0;
     rowHeight_.reset();
     footer_.reset();
@@ -301,12 +218,7 @@ void WorkbookReport::loadSheet() {
             titleStyles_.emplace_back(c.column, c.style);
         }
     }
-    rowsFile_ =
-        std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/kartoma-rows-XXXXXX.xml"));
-    if (!rowsFile_->open()) {
-        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileTemplate(), rowsFile_->errorString());
-    }
-    rowsBuffer_.reserve(kSpillBytes + 64 * 1024);
+    rowsBuffer_.reserve(PartStream::kPieceBytes + 64 * 1024);
 }
 
 void WorkbookReport::loadStyles() {
@@ -325,7 +237,7 @@ void WorkbookReport::checkBook(const QString& path, const QString& sheetName) {
     setBookFile(path);
     openBook();
     selectSheet(sheetName, QStringLiteral("1-9999"));
-    // Everything a fill reads, read now: the sheet, its spill file and the style part.
+    // Everything a fill reads, read now: the sheet and the style part.
     loadSheet();
     loadStyles();
     dropJob();
@@ -360,10 +272,10 @@ CellRange WorkbookReport::resolvePosition(int x1, int y1, int x2, int y2) {
 }
 
 void WorkbookReport::moveToRow(int row) {
-    if (row == currentRow_) {
+    if (row == currentRow_ && !rowWritten_) {
         return;
     }
-    if (row < currentRow_) {
+    if (row <= currentRow_) {
         fail(WorkbookErrorCode::RowOutOfOrder, QString::number(row + 1));
     }
     flushRow();
@@ -394,6 +306,7 @@ WorkbookReport::WrittenCell& WorkbookReport::cellAt(int column, int row) {
 template <typename Write>
 void WorkbookReport::forEachCell(const CellRange& range, const char* operation, Write write) {
     require(State::SheetSelected, operation);
+    checkCancel();
     loadSheet();
     for (int y = range.y1; y <= range.y2; ++y) {
         for (int x = range.x1; x <= range.x2; ++x) {
@@ -524,13 +437,14 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
     std::string& out = rowsBuffer_;
     // A template whose elements carry a prefix gets the written ones with it too.
     const std::string& p = sheet_->elementPrefix();
-    appendTagOpen(p, "row", out);
-    out += " r=\"";
-    appendNumber(row + 1, out);
-    out += '"';
+    openRow(row, out);
+    // A height given replaces the row's own; one equal to the sheet's default needs no mention.
+    const bool heightGiven = height.has_value();
+    const double points = height.value_or(0);
+    const bool writeHeight = heightGiven && height != sheet_->defaultRowHeight();
     if (own != nullptr) {
         for (const auto& [key, value] : own->attributes) {
-            if (height && (key == QLatin1String("ht") || key == QLatin1String("customHeight"))) {
+            if (heightGiven && (key == QLatin1String("ht") || key == QLatin1String("customHeight"))) {
                 continue;
             }
             const QByteArray k = key.toUtf8();
@@ -542,9 +456,9 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
             out += '"';
         }
     }
-    if (height) {
+    if (writeHeight) {
         out += " ht=\"";
-        appendRowHeight(*height, out);
+        appendRowHeight(points, out);
         out += "\" customHeight=\"1\"";
     }
     out += '>';
@@ -569,9 +483,7 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
             out += style == base ? mine->xml : withStyle(mine->xml, style);
         } else {
             appendTagOpen(p, "c", out);
-            out += " r=\"";
-            appendCellReference(cell->column, row, out);
-            out += '"';
+            appendCellPlace(cell->column, row, out);
             if (cell->kind == WrittenCell::Kind::None) {
                 // A look without a value: the style is written even when it is the default one.
                 out += " s=\"";
@@ -608,7 +520,102 @@ void WorkbookReport::emitRow(int row, const SheetTemplate::Row* own, std::span<c
         // A row that only got a height still counts as used.
         noteUsed(0, row);
     }
-    spillRows(false);
+    spillRows();
+}
+
+void WorkbookReport::openRow(int row, std::string& out) {
+    appendTagOpen(sheet_->elementPrefix(), "row", out);
+    // The first row is numbered all the same: a reader may have counted a stray row outside the rows.
+    if (lastRow_ < 0 || row != lastRow_ + 1) {
+        out += " r=\"";
+        appendNumber(row + 1, out);
+        out += '"';
+    }
+    lastRow_ = row;
+}
+
+void WorkbookReport::appendCellPlace(int column, int row, std::string& out) {
+    // Always given: the schema makes it optional, but Gnumeric, for one, reads no cell without it.
+    out += " r=\"";
+    appendCellReference(column, row, out);
+    out += '"';
+}
+
+void WorkbookReport::appendRow(int row, std::span<const RowCell> cells, double height) {
+    require(State::SheetSelected, "Row");
+    checkCancel();
+    loadSheet();
+    if (row < 0 || row >= kMaxRows || !(height >= 0 && height <= 409)) {
+        fail(WorkbookErrorCode::BadCellReference, QStringLiteral("Row %1").arg(row + 1));
+    }
+    // Cells already given to this row through the handles are merged with these.
+    const bool pending = row == currentRow_ && !rowWritten_;
+    moveToRow(row);
+    emitTemplateRowsBefore(row);
+    const std::vector<SheetTemplate::Row>& own = sheet_->rows();
+    const bool hasOwn = nextOwnRow_ < own.size() && own[nextOwnRow_].row == row;
+    if (pending || hasOwn || (!cells.empty() && cells.back().column >= kMaxColumns)) {
+        // Merged with the template's row or the cells given before (or refused) cell by cell.
+        ReportComponent::appendRow(row, cells, height);
+        return;
+    }
+    // The row goes out as it is formatted: the columns' looks, no reference parsed, no sorting.
+    currentRow_ = row;
+    rowWritten_ = true;
+    std::string& out = rowsBuffer_;
+    const std::string& p = sheet_->elementPrefix();
+    openRow(row, out);
+    if (height != sheet_->defaultRowHeight()) {
+        out += " ht=\"";
+        appendRowHeight(height, out);
+        out += "\" customHeight=\"1\"";
+    }
+    out += '>';
+    int previous = -1;
+    for (const RowCell& cell : cells) {
+        if (cell.column <= previous || cell.column < 0) {
+            fail(WorkbookErrorCode::BadCellReference, QStringLiteral("Row %1").arg(row + 1));
+        }
+        previous = cell.column;
+        if (static_cast<std::size_t>(cell.column) >= columnStyles_.size()) {
+            const std::size_t known = columnStyles_.size();
+            columnStyles_.resize(static_cast<std::size_t>(cell.column) + 1);
+            for (std::size_t c = known; c < columnStyles_.size(); ++c) {
+                columnStyles_[c] = sheet_->columnStyle(static_cast<int>(c));
+            }
+        }
+        const int style = columnStyles_[static_cast<std::size_t>(cell.column)];
+        appendTagOpen(p, "c", out);
+        appendCellPlace(cell.column, row, out);
+        if (style != 0) {
+            out += " s=\"";
+            appendNumber(style, out);
+            out += '"';
+        }
+        if (cell.number) {
+            out += '>';
+            appendTagOpen(p, "v", out);
+            out += '>';
+            appendNumber(*cell.number, out);
+            appendEndTags(p, {"v", "c"}, out);
+        } else {
+            out += " t=\"inlineStr\">";
+            appendTagOpen(p, "is", out);
+            out += '>';
+            appendTagOpen(p, "t", out);
+            out += needsSpacePreserve(cell.text) ? " xml:space=\"preserve\">" : ">";
+            appendXmlCellText(cell.text, out);
+            appendEndTags(p, {"t", "is", "c"}, out);
+        }
+    }
+    appendEndTags(p, {"row"}, out);
+    if (!cells.empty()) {
+        noteUsed(cells.front().column, row);
+        noteUsed(cells.back().column, row);
+    } else {
+        noteUsed(0, row);
+    }
+    spillRows();
 }
 
 void WorkbookReport::emitTemplateRowsBefore(int row) {
@@ -622,7 +629,8 @@ void WorkbookReport::emitTemplateRowsBefore(int row) {
 }
 
 void WorkbookReport::flushRow() {
-    if (currentRow_ < 0) {
+    if (currentRow_ < 0 || rowWritten_) {
+        rowWritten_ = false;
         return;
     }
     emitTemplateRowsBefore(currentRow_);
@@ -639,19 +647,15 @@ void WorkbookReport::flushRow() {
     rowHeight_.reset();
 }
 
-void WorkbookReport::spillRows(bool force) {
-    if (rowsBuffer_.empty() || (!force && rowsBuffer_.size() < kSpillBytes)) {
+void WorkbookReport::spillRows() {
+    if (rowsBuffer_.size() < PartStream::kPieceBytes) {
         return;
     }
-    errno = 0;
-    const qint64 n = rowsFile_->write(rowsBuffer_.data(), static_cast<qint64>(rowsBuffer_.size()));
-    if (n != static_cast<qint64>(rowsBuffer_.size())) {
-        // The rows wait in the temporary folder; that is where the room ran out.
-        const int err = errno;
-        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileName(),
-             err != 0 ? qt_error_string(err) : rowsFile_->errorString());
+    beginSheet();
+    if (!stream_->push(rowsBuffer_)) {
+        failOutput(stream_->error());
     }
-    rowsBuffer_.clear();
+    checkCancel();
 }
 
 void WorkbookReport::closeSheet() {
@@ -663,13 +667,6 @@ void WorkbookReport::closeSheet() {
     flushRow();
     currentRow_ = kMaxRows; // nothing more may be written
     emitTemplateRowsBefore(kMaxRows);
-    spillRows(true);
-    errno = 0;
-    if (!rowsFile_->flush()) {
-        const int err = errno;
-        fail(WorkbookErrorCode::SaveFailed, rowsFile_->fileName(),
-             err != 0 ? qt_error_string(err) : rowsFile_->errorString());
-    }
 }
 
 void WorkbookReport::setFinishOption(int option) {
@@ -677,31 +674,124 @@ void WorkbookReport::setFinishOption(int option) {
     (void)option; // -2: hand the workbook over through the presenter; there is no other finish
 }
 
-void WorkbookReport::setCancelFlag(const std::atomic<bool>* flag) {
-    cancelFlag_ = flag;
+void WorkbookReport::checkCancel() {
+    if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {
+        cancelJob();
+    }
+}
+
+void WorkbookReport::cancelJob() {
+    dropJob();
+    state_ = State::Aborted;
+    fail(WorkbookErrorCode::JobAborted, QStringLiteral("stopped"));
+}
+
+void WorkbookReport::discardOutput() {
+    stream_.reset();
+    writer_.reset();
+    fd_ = -1;
+    output_.reset(); // what was written goes with it
+}
+
+void WorkbookReport::failOutput(int error) {
+    if (error == ECANCELED) {
+        cancelJob();
+    }
+    discardOutput();
+    fail(WorkbookErrorCode::SaveFailed, destination_, systemErrorText(error));
+}
+
+void WorkbookReport::beginOutput() {
+    if (writer_) {
+        return;
+    }
+    destination_ = presenter_.destinationFor(bookFile_);
+    output_ = std::make_unique<OutputFile>();
+    if (const int err = output_->open(toNativePath(destination_)); err != 0) {
+        output_.reset();
+        fail(WorkbookErrorCode::SaveFailed, destination_, outputErrorText(err));
+    }
+    // The package is made apart and replaces the destination only when complete: a failure leaves no
+    // half-written workbook and an existing file intact.
+    // The descriptor stays the output file's: it closes it.
+    fd_ = output_->descriptor();
+    writer_ = std::make_unique<PackageWriter>(fd_);
+}
+
+void WorkbookReport::copyParts(bool styles) {
+    zip_t* source = package_->handle();
+    const zip_int64_t count = zip_get_num_entries(source, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(source, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (name == nullptr) {
+            discardOutput();
+            fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromUtf8(zip_strerror(source)));
+        }
+        if ((sheet_ && sheetPart_ == name) || styles != (stylesPart_ == name)) {
+            continue;
+        }
+        bool ok = true;
+        if (styles && styles_ && styles_->changed()) {
+            const QByteArray text = styles_->text();
+            ok = writer_->addEntry(name, std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+        } else if (sheet_ && workbookPart_ == name) {
+            // Formulas of the template (a count, a sum) describe the filled rows only once recalculated.
+            const std::optional<QByteArray> text = workbookWithFullCalcOnLoad(readPart(workbookPart_, true));
+            if (!text) {
+                discardOutput();
+                fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(workbookPart_));
+            }
+            ok = writer_->addEntry(name, std::string_view(text->constData(), static_cast<std::size_t>(text->size())));
+        } else {
+            ok = writer_->copyEntry(source, static_cast<zip_uint64_t>(i), cancel_);
+        }
+        if (!ok) {
+            failOutput(writer_->error());
+        }
+    }
+}
+
+void WorkbookReport::beginSheet() {
+    if (stream_) {
+        return;
+    }
+    beginOutput();
+    copyParts(false);
+    head_ = sheet_->head("A1", &dimensionOffset_);
+    if (!writer_->beginStreamedEntry(sheetPart_)) {
+        failOutput(writer_->error());
+    }
+    // The head goes first as stored blocks, the used range at the start of a block of its own, so
+    // that it can be mended in place once the rows are known.
+    const auto storeBlocks = [&](std::string_view bytes) {
+        do {
+            const std::size_t n = std::min<std::size_t>(bytes.size(), 0xFFFF);
+            const unsigned char header[5] = {0, static_cast<unsigned char>(n & 0xFF),
+                                             static_cast<unsigned char>(n >> 8),
+                                             static_cast<unsigned char>(~n & 0xFF),
+                                             static_cast<unsigned char>((~n >> 8) & 0xFF)};
+            if (!writer_->write(header, sizeof header) || !writer_->write(bytes.data(), n)) {
+                failOutput(writer_->error());
+            }
+            bytes.remove_prefix(n);
+        } while (!bytes.empty());
+    };
+    const std::string_view head(head_);
+    storeBlocks(head.substr(0, dimensionOffset_));
+    dimensionAt_ = writer_->offset() + 5;
+    storeBlocks(head.substr(dimensionOffset_));
+    stream_ = std::make_unique<PartStream>(*writer_, cancel_);
 }
 
 void WorkbookReport::finish() {
     require(State::Open, "Finish");
-    const auto cancelled = [this] { return cancelFlag_ != nullptr && cancelFlag_->load(std::memory_order_relaxed); };
-    // A stop ends the job as abort() does; the package made so far is dropped.
-    const auto stopIfCancelled = [&](zip_t* out) {
-        if (cancelled()) {
-            if (out != nullptr) {
-                zip_discard(out);
-            }
-            abort();
-            fail(WorkbookErrorCode::JobAborted, QString());
-        }
-    };
-    stopIfCancelled(nullptr);
     if (state_ == State::SheetSelected) {
         closeSheet();
     }
-    std::unique_ptr<SheetStream> stream;
-    QByteArray stylesText;
-    QByteArray workbookText;
+    checkCancel();
+    beginOutput();
     if (sheet_) {
+        beginSheet();
         std::string dimension = "A1";
         if (minRow_ >= 0) {
             dimension.clear();
@@ -711,92 +801,49 @@ void WorkbookReport::finish() {
                 appendCellReference(maxColumn_, maxRow_, dimension);
             }
         }
-        std::string head = sheet_->head(dimension);
         std::string tail = sheet_->tail(footer_);
         if (!rowBreaks_.empty()) {
-            std::optional<std::string> withBreaks = tailWithRowBreaks(head, tail, rowBreaks_);
+            std::optional<std::string> withBreaks = tailWithRowBreaks(head_, tail, rowBreaks_);
             if (!withBreaks) {
+                discardOutput();
                 fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(sheetPart_));
             }
             tail = std::move(*withBreaks);
         }
-        stream = std::make_unique<SheetStream>(std::move(head), *rowsFile_, std::move(tail));
-        // Formulas of the template (a count, a sum) describe the filled rows only once recalculated.
-        const std::optional<QByteArray> recalculating = workbookWithFullCalcOnLoad(readPart(workbookPart_, true));
-        if (!recalculating) {
-            fail(WorkbookErrorCode::BookInvalid, bookFile_, QString::fromStdString(workbookPart_));
+        rowsBuffer_ += tail;
+        if (!stream_->finish(rowsBuffer_)) {
+            failOutput(stream_->error());
         }
-        workbookText = *recalculating;
+        const std::string element = sheet_->dimensionElement(dimension);
+        head_.replace(dimensionOffset_, element.size(), element);
+        const std::uint32_t crc = crc32Combine(crc32Of(0, head_), stream_->crc(), stream_->size());
+        const std::uint64_t size = head_.size() + stream_->size();
+        stream_.reset();
+        if (!writer_->endStreamedEntry(crc, size) || !writer_->overwrite(dimensionAt_, element)) {
+            failOutput(writer_->error());
+        }
+    } else {
+        copyParts(false);
     }
-    const QString destination = presenter_.destinationFor(bookFile_);
-    OutputFile output;
-    if (const int err = output.open(toNativePath(destination), OutputAccess::Path); err != 0) {
-        fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
-    }
-    int error = 0;
-    zip_t* out = zip_open(output.workPath().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (out == nullptr) {
-        fail(WorkbookErrorCode::SaveFailed, destination, zipErrorText(error));
-    }
-    const auto discard = [&](const QString& detail) {
-        zip_discard(out);
-        fail(WorkbookErrorCode::SaveFailed, destination, detail);
-    };
-
-    if (styles_ && styles_->changed()) {
-        stylesText = styles_->text();
-    }
-
-    const zip_int64_t count = zip_get_num_entries(package_->handle(), 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        stopIfCancelled(out);
+    copyParts(true);
+    checkCancel();
+    // The directory lists the parts in the template's order, whatever order they were written in.
+    std::vector<std::string> order;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(package_->handle(), 0); ++i) {
         const char* name = zip_get_name(package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        if (name == nullptr) {
-            discard(QString::fromUtf8(zip_strerror(package_->handle())));
-        }
-        zip_source_t* source = nullptr;
-        const bool isSheet = stream && sheetPart_ == name;
-        if (isSheet) {
-            source = zip_source_function(out, &SheetStream::callback, stream.get());
-        } else if (!stylesText.isEmpty() && stylesPart_ == name) {
-            source = zip_source_buffer(out, stylesText.constData(),
-                                       static_cast<zip_uint64_t>(stylesText.size()), 0);
-        } else if (!workbookText.isEmpty() && workbookPart_ == name) {
-            source = zip_source_buffer(out, workbookText.constData(),
-                                       static_cast<zip_uint64_t>(workbookText.size()), 0);
-        } else {
-            source =
-                zip_source_zip(out, package_->handle(), static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED, 0, -1);
-        }
-        if (source == nullptr) {
-            discard(QString::fromUtf8(zip_strerror(out)));
-        }
-        const zip_int64_t index = zip_file_add(out, name, source, ZIP_FL_ENC_RAW);
-        if (index < 0) {
-            zip_source_free(source);
-            discard(QString::fromUtf8(zip_strerror(out)));
-        }
-        if (isSheet) {
-            // Level 1: the sheet is most of the package, and the faster deflate costs few bytes on it.
-            zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
-        }
+        order.emplace_back(name != nullptr ? name : "");
     }
-    // The package is made apart and replaces the destination only when complete: a failure leaves no
-    // half-written workbook and an existing file intact.
-    // Deflating the parts is the long step: the flag is looked at while it runs.
-    if (cancelFlag_ != nullptr) {
-        zip_register_cancel_callback_with_state(
-            out, [](zip_t*, void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
-            nullptr, const_cast<std::atomic<bool>*>(cancelFlag_));
+    if (!writer_->close(order)) {
+        failOutput(writer_->error());
     }
-    if (zip_close(out) != 0) {
-        stopIfCancelled(out);
-        discard(QString::fromUtf8(zip_strerror(out)));
+    writer_.reset();
+    fd_ = -1;
+    checkCancel();
+    if (const int err = output_->commit(); err != 0) {
+        output_.reset();
+        fail(WorkbookErrorCode::SaveFailed, destination_, outputErrorText(err));
     }
-    stopIfCancelled(nullptr);
-    if (const int err = output.commit(); err != 0) {
-        fail(WorkbookErrorCode::SaveFailed, destination, outputErrorText(err));
-    }
+    const QString destination = destination_;
     dropJob();
     state_ = State::Idle;
     if (!presenter_.present(destination)) {

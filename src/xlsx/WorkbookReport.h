@@ -17,9 +17,11 @@
 #include <string>
 #include <vector>
 
-class QTemporaryFile;
-
 namespace kartoma {
+
+class OutputFile;
+class PackageWriter;
+class PartStream;
 
 /// The report component over Office Open XML workbooks (.xlsx).
 ///
@@ -29,10 +31,13 @@ namespace kartoma {
 /// workbook lacks. Written cells take the style of the workbook's own cell at that place, else their
 /// column's default style, so widths, number formats and fonts come from the template.
 ///
-/// Rows must be written in ascending order: only the current row is held, finished rows go to a
-/// temporary file, so memory does not grow with the number of rows. Texts are inline strings (never
-/// formulas); integers are numbers. A sheet nothing is written to is copied as it is, so a saved
-/// list of any size can be opened and handed over again.
+/// Rows must be written in ascending order: only the current row is held. From the first finished
+/// rows on, the package is written straight to its file: the sheet's XML is deflated on a thread of
+/// its own while the next rows are made, a few pieces queued between the two, so memory does not grow
+/// with the number of rows. Rows written in order carry no number, and rows of the sheet's default
+/// height no height. Texts are inline strings (never formulas); integers are numbers.
+/// A sheet nothing is written to is copied as it is, so a saved list of any size can be opened and
+/// handed over again.
 class WorkbookReport final : public ReportComponent {
 public:
     /// `presenter` decides where finished workbooks go and how the user gets them; it must outlive
@@ -50,9 +55,6 @@ public:
     void abort() override;
     void checkBook(const QString& path, const QString& sheetName) override;
     int errorCode() const override { return errorCode_; }
-    /// While `flag` is set, finish() stops at its next check and fails as after abort(), leaving
-    /// no file; null checks nothing. The flag must outlive the report.
-    void setCancelFlag(const std::atomic<bool>* flag);
     QString errorText() const override { return errorText_; }
 
     CellRange resolveReference(QStringView reference) override;
@@ -64,6 +66,13 @@ public:
     void setPageText(const QString& left, const QString& centre, const QString& right) override;
     void setTitleLook(const CellRange& range) override;
     void addRowBreak(int row) override;
+    void appendRow(int row, std::span<const RowCell> cells, double height) override;
+
+    /// A flag that stops the job when set (null: none). It is looked at between rows and, while the
+    /// workbook is finished, every few milliseconds; once it is set the operation under way fails
+    /// with JobAborted, the job is dropped and nothing of the workbook is left. It must outlive the
+    /// jobs it stops.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
 
 private:
     enum class State { Idle, Named, Open, SheetSelected, SheetClosed, Aborted };
@@ -94,11 +103,26 @@ private:
                  std::optional<double> height);
     int baseStyle(const WrittenCell& cell) const;
     int styleFor(int base, const StylePart::Look& look);
-    void spillRows(bool force);
+    void spillRows();
     void noteUsed(int column, int row);
+    /// Fails with JobAborted, dropping the job, when the cancel flag is set.
+    void checkCancel();
+    [[noreturn]] void cancelJob();
+    /// Opens the new version of the destination; the package is written to it from now on.
+    void beginOutput();
+    /// Starts the sheet part: the parts before it, then its head.
+    void beginSheet();
+    /// Copies the template's parts but the sheet (`styles`: only the style part, else all others).
+    void copyParts(bool styles);
+    /// A failure of the output: SaveFailed with the system's reason, or a stop.
+    [[noreturn]] void failOutput(int error);
+    void discardOutput();
+    /// Starts row `row`'s element with its reference when it does not follow the one before.
+    void openRow(int row, std::string& out);
+    /// Appends a cell's reference attribute.
+    void appendCellPlace(int column, int row, std::string& out);
 
     WorkbookPresenter& presenter_;
-    const std::atomic<bool>* cancelFlag_ = nullptr;
     State state_ = State::Idle;
     int errorCode_ = 0;
     QString errorText_;
@@ -116,12 +140,23 @@ private:
 
     // The row being written, and the template's rows not yet passed.
     int currentRow_ = -1;
+    bool rowWritten_ = false; ///< the current row went out whole through appendRow
+    int lastRow_ = -1;        ///< the last row written out
     std::vector<WrittenCell> cells_;
     std::size_t usedCells_ = 0;
     std::optional<double> rowHeight_;
     std::size_t nextOwnRow_ = 0;
-    // Finished rows, spilled to a temporary file in large pieces.
-    std::unique_ptr<QTemporaryFile> rowsFile_;
+    // The package being written: finished rows go to the sheet's stream in large pieces.
+    const std::atomic<bool>* cancel_ = nullptr;
+    QString destination_;
+    std::unique_ptr<OutputFile> output_;
+    int fd_ = -1;
+    std::unique_ptr<PackageWriter> writer_;
+    std::unique_ptr<PartStream> stream_;
+    std::string head_;                 ///< the sheet's XML before its rows, the used range left open
+    std::size_t dimensionOffset_ = 0;  ///< where in the head the used range begins
+    std::uint64_t dimensionAt_ = 0;    ///< and where in the file, to be mended at the end
+    std::vector<int> columnStyles_;    ///< columns' default styles, as far as rows asked for them
     std::string rowsBuffer_;
     int minColumn_ = -1, maxColumn_ = -1, minRow_ = -1, maxRow_ = -1;
 };

@@ -67,7 +67,7 @@ class WorkbookCatalogue(unittest.TestCase):
         self.assertTrue(all(isinstance(r[2], int) for r in rows[1:]))
         self.assertIn(3 * 1024 ** 3, [r[2] for r in rows[1:]])
         self.assertEqual(ws.oddFooter.right.text, "&P/&N")
-        self.assertEqual(ws.row_dimensions[2].height, 13.5)
+        self.assertEqual(ws.sheet_format.defaultRowHeight, 13.5)  # rows name no height of their own
         # The template's formatting: widths and the size column's separators.
         self.assertEqual(ws.column_dimensions["B"].width, 50)
         self.assertEqual(ws["C2"].number_format, "#,##0")

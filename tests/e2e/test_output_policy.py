@@ -154,7 +154,8 @@ class OutputPolicy(unittest.TestCase):
         # Signals the program catches, and those it cannot (a kill) or that mean it crashed.
         for name, sig in [("list.csv", signal.SIGINT), ("list.xlsx", signal.SIGTERM), ("list.xlsx", signal.SIGHUP),
                           ("list.csv", signal.SIGUSR1), ("list.csv", signal.SIGKILL), ("list.csv", signal.SIGSEGV),
-                          ("list.csv", signal.SIGABRT)]:
+                          ("list.csv", signal.SIGABRT), ("list.xlsx", signal.SIGKILL), ("list.xlsx", signal.SIGSEGV),
+                          ("list.xlsx", signal.SIGABRT)]:
             with open(self.path(name), "wb") as f:
                 f.write(b"old")
             before = sorted(os.listdir(self.tmp.name))

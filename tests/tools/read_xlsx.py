@@ -27,7 +27,12 @@ def main():
                 looks[c.coordinate] = {"bold": bool(c.font.b), "size": c.font.sz,
                                        "fill": c.fill.fgColor.indexed if c.fill.fill_type else None,
                                        "border": c.border.left.style, "format": c.number_format}
+    # A row that names no height is as high as the sheet's default.
+    default = ws.sheet_format.defaultRowHeight
     heights = {str(r): d.height for r, d in ws.row_dimensions.items() if d.height is not None}
+    for row in ws.iter_rows():
+        if row and str(row[0].row) not in heights and default is not None:
+            heights[str(row[0].row)] = default
     formats = {c.coordinate: c.number_format for row in ws.iter_rows() for c in row if c.value is not None}
     print(json.dumps({
         "sheets": wb.sheetnames,
