@@ -441,10 +441,6 @@ CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSyst
     return result;
 }
 
-QStringList catalogueFiles(const QStringList& paths) {
-    PosixFileSystem fileSystem;
-    return findCatalogueFiles(paths, fileSystem).files;
-}
 
 SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
     PosixFileSystem fileSystem;

@@ -69,10 +69,8 @@ struct CatalogueFiles {
 /// and .csv files beneath it (subfolders too), sorted by path. Folders are walked from descriptors
 /// with `fileSystem`; links beneath a folder are never followed.
 CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem);
-/// findCatalogueFiles on the real file system, without its problems.
-QStringList catalogueFiles(const QStringList& paths);
 
-/// Searches the catalogues `paths` name (see catalogueFiles) for entries matching `query`.
+/// Searches the catalogues `paths` name (see findCatalogueFiles) for entries matching `query`.
 ///
 /// A catalogue is a workbook (its sheet "Kartoma", else its first sheet) or a CSV file in CP932, or
 /// in UTF-8 with a byte-order mark. Its title row (ファイル名, ディレクトリ, サイズ, 日付, 時間, ボリューム,

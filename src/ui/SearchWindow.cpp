@@ -1,6 +1,7 @@
 #include "SearchWindow.h"
 
 #include "Failure.h"
+#include "FileSystem.h"
 #include "JapaneseMessages.h"
 #include "Launcher.h"
 #include "NameText.h"
@@ -250,7 +251,9 @@ void SearchWindow::searchPaths(const QStringList& paths) {
     failures_->setVisible(false);
     hitsFound_ = 0;
     stopRequested_ = false;
-    catalogues_ = catalogueFiles(paths);
+    PosixFileSystem fileSystem;
+    const CatalogueFiles found = findCatalogueFiles(paths, fileSystem);
+    catalogues_ = found.files;
     catalogueIndex_ = 0;
     currentCatalogue_.clear();
     progress_->setRange(0, static_cast<int>(catalogues_.size()));
@@ -258,8 +261,13 @@ void SearchWindow::searchPaths(const QStringList& paths) {
     setSearching(true);
     status_->setText(QStringLiteral("検索中です。"));
     sinceYield_.start();
-    const SearchSummary summary =
+    // Folders that could not be read are listed with the catalogues that could not.
+    for (const Failure& problem : found.problems) {
+        unreadable(problem);
+    }
+    SearchSummary summary =
         searchCatalogues(catalogues_, SearchQuery{pattern_->text(), matchPath_->isChecked()}, *this);
+    summary.unreadable += found.problems.size();
     setSearching(false);
     if (closeWhenDone_) {
         closeWhenDone_ = false;

@@ -43,7 +43,7 @@ public:
     void cmdSearch_Click();
     /// Asks a running search to stop.
     void cmdStop_Click() { stopRequested_ = true; }
-    /// Searches the catalogues and folders `paths` name (see catalogueFiles) for the pattern in the
+    /// Searches the catalogues and folders `paths` name (see findCatalogueFiles) for the pattern in the
     /// pattern box, as a drop on the window does; returns when the search ends or is stopped.
     void searchPaths(const QStringList& paths);
     /// Opens the catalogue of the hit in `row` of the table.
