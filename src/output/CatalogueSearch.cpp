@@ -150,6 +150,11 @@ public:
         };
         for (;;) {
             if (pos_ == buffer_.size() && !fill()) {
+                if (quoted) {
+                    // A quote left open swallows every line after it: the file is cut short or broken.
+                    throw Failure(FailureCode::CatalogueDamaged, path_,
+                                  QStringLiteral("the file ends inside a quoted field"));
+                }
                 if (any || !field.empty()) {
                     endField();
                 }
@@ -412,7 +417,12 @@ void collectCatalogues(FileSystem& fileSystem, const std::string& root, QStringL
         const QString file = fromNativePath(path);
         struct stat st;
         // A link is listed as a file by the walk; it is not followed to a catalogue elsewhere.
-        if (isCatalogueName(file) && ::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        if (!isCatalogueName(file)) {
+            continue;
+        }
+        if (::lstat(path.c_str(), &st) != 0) {
+            problem(path, errno); // a path the system cannot take (over its length limit) is named
+        } else if (!S_ISLNK(st.st_mode)) {
             found.append(file);
         }
     }
@@ -513,8 +523,10 @@ std::string searchHitLine(const SearchHit& hit) {
     }
     text(hit.date);
     text(hit.time);
-    // The catalogue's path as the system has it, so that the line names a file that can be opened.
-    appendQuotedField(toNativePath(hit.catalogue), line);
+    // The catalogue's path as text, like every other field: the line stays UTF-8 whatever bytes the
+    // path holds.
+    text(readablePath(hit.catalogue));
+    line.pop_back();
     line += "\r\n";
     return line;
 }

@@ -58,6 +58,16 @@ void appendFolded(char32_t c, std::u32string& out, std::size_t start) {
         out += (c >= U'A' && c <= U'Z') ? c - U'A' + U'a' : c;
         return;
     }
+    // What a CP932 catalogue holds in place of a character (its wave dash reads back as the full-width
+    // tilde, its minus as the full-width hyphen-minus, ...) is that character: a name is found alike in
+    // a CSV catalogue and in a workbook.
+    switch (c) {
+    case 0x301C: c = 0xFF5E; break; // WAVE DASH
+    case 0x2212: c = 0xFF0D; break; // MINUS SIGN
+    case 0x2016: c = 0x2225; break; // DOUBLE VERTICAL LINE
+    case 0x2014: c = 0x2015; break; // EM DASH
+    default: break;
+    }
     const FoldTables& tables = foldTables();
     if (c >= 0xFF00 && c <= 0xFFEF && tables.widthForms[c - 0xFF00] != 0) {
         c = tables.widthForms[c - 0xFF00];

@@ -168,6 +168,9 @@ class HostileCatalogues(unittest.TestCase):
             ("repeated.xlsx", lambda p: hostile.repeated_shared(p, 400 * KiB, 400), "repeat shared strings"),
             ("commas.csv", lambda p: hostile.csv_commas(p, 20000), "more than 16384 fields"),
             ("line.csv", lambda p: hostile.csv_long_line(p, MiB + 1), "a line longer than"),
+            # A quote left open would swallow every later line into one made-up hit.
+            ("quote.csv", lambda p: open(p, "w", encoding="utf-8-sig").write(
+                'ファイル名,ディレクトリ\r\n"wanted-broken.txt,/d\r\nwanted1.txt,/d\r\n'), "inside a quoted field"),
         ]
         for name, make, reason in cases:
             with self.subTest(name):
@@ -180,6 +183,23 @@ class HostileCatalogues(unittest.TestCase):
                 self.assertEqual(len(hits_of(result)[1]), 5)
                 self.assertIn("5 hits in 1 catalogues", err)
                 os.remove(path)
+
+    def test_a_catalogue_deeper_than_a_path_can_be_is_named(self):
+        # Folders are walked by descriptors, but a catalogue's path past the system's limit cannot be
+        # opened: it is named, never passed over without a word.
+        here = os.getcwd()
+        try:
+            os.chdir(self.work.name)
+            for _ in range(18):
+                os.mkdir("d" * 250)
+                os.chdir("d" * 250)
+            hostile.ordinary_csv("deep.csv", 5, 0)
+        finally:
+            os.chdir(here)
+        result = run("--search", "wanted*", self.work.name)
+        self.assertEqual(result.returncode, 1, result.stderr.decode())
+        self.assertIn("deep.csv", result.stderr.decode())
+        self.assertEqual(len(hits_of(result)[1]), 5)  # the ordinary catalogue beside it
 
     def test_a_failed_write_of_the_results_is_reported(self):
         hostile.ordinary_csv(self.ordinary, 5000, 0)

@@ -37,6 +37,9 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"ハンカクカナ", "ﾊﾝｶｸｶﾅ.txt", true}, SearchCase{"１", "report1.txt", true},
         SearchCase{"1", "report１.txt", true}, SearchCase{"abc", "ABC.doc", true},
         SearchCase{"ａｂｃ", "Abc.doc", true}, SearchCase{"*.TXT", "a.txt", true},
+        // What a CP932 catalogue stores for a character finds that character.
+        SearchCase{"a〜b", "a～b.txt", true}, SearchCase{"a～b", "a〜b.txt", true}, SearchCase{"−1", "－1.txt", true},
+        SearchCase{"‖", "∥.txt", true}, SearchCase{"—", "―.txt", true},
         SearchCase{"ΣΟΦΙΑ", "σοφια.txt", true}, SearchCase{"ゔぁ", "ヴァ.txt", true},
         SearchCase{"ｰ", "データ", true}, SearchCase{"a b", "a　b.txt", true},
         // Voiced marks join the kana before them, half-width or combining.
