@@ -147,7 +147,6 @@ void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& hos
 
 bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, ReportComponent& report,
                     CatalogueHost& host) {
-    host.setToolbarWriting();
     bool made = false;
     translatingWorkbookErrors([&] {
         if (target.oneTitle) {

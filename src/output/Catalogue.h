@@ -62,8 +62,6 @@ class CatalogueHost : public WalkObserver, public WriterDisplay {
 public:
     /// LabelPolicy::AskWhenMissing on a medium without a label: the label to use (may be empty).
     virtual QString askVolumeLabel(const QString& folder) = 0;
-    /// The walk is over and workbooks are written next: exit refused, stop offered.
-    virtual void setToolbarWriting() = 0;
     /// Asked once after the walk: the output as it should be now (the window's options may have
     /// changed during the walk). The command line keeps what it started with.
     virtual OutputTarget outputAfterWalk(const OutputTarget& asStarted) { return asStarted; }
@@ -95,7 +93,6 @@ public:
     void setDefaultPointer() override {}
     void refresh() override {}
     QString askVolumeLabel(const QString&) override { return {}; }
-    void setToolbarWriting() override {}
 };
 
 /// The system a catalogue is made with.

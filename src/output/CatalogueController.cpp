@@ -68,7 +68,6 @@ public:
         kept([this, on, count = c_.entries_.count()] { c_.showBusyFor(on, count); });
     }
     // The stop button stays offered and exit refused from the command's start to its end.
-    void setToolbarWriting() override {}
     void setToolbarIdle() override {}
     void restoreIfMinimised() override {
         kept([this] { c_.view_.restoreIfMinimised(); });
