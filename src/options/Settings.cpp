@@ -2,6 +2,9 @@
 
 #include "SettingsStore.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 #include <cmath>
 
 namespace kartoma {
@@ -97,6 +100,25 @@ Settings loadSettings(SettingsStore& store) {
     s.nest = readInt16(store, QStringLiteral("Nest"), defaults.nest);
     s.folder = readBoolean(store, QStringLiteral("Folder"), defaults.folder);
     return s;
+}
+
+QString defaultLibraryFolder() {
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty()) {
+        documents = QDir::homePath();
+    }
+    return QDir(documents).filePath(QStringLiteral("Kartoma"));
+}
+
+QString libraryFolder(SettingsStore& store) {
+    const QString stored = store.getSetting(kSettingsApp, kSettingsSection, kLibraryKey, QString()).trimmed();
+    return stored.isEmpty() ? defaultLibraryFolder() : QDir::cleanPath(stored);
+}
+
+void saveLibraryFolder(SettingsStore& store, const QString& folder) {
+    const QString trimmed = folder.trimmed();
+    store.saveSetting(kSettingsApp, kSettingsSection, kLibraryKey,
+                      trimmed.isEmpty() ? QString() : QDir::cleanPath(trimmed));
 }
 
 } // namespace kartoma

@@ -27,6 +27,18 @@ struct Settings {
 inline const QString kSettingsApp = QStringLiteral("Kartoma");
 inline const QString kSettingsSection = QStringLiteral("option");
 
+/// The key of the library folder, the folder that holds the user's catalogues, in the options'
+/// section. It is not one of the eight options: it is read and saved on its own.
+inline const QString kLibraryKey = QStringLiteral("library");
+
+/// The library folder: the stored one when the key holds a path, else "Kartoma" under the user's
+/// documents folder. The folder is not created here.
+QString libraryFolder(SettingsStore& store);
+/// Stores `folder` as the library folder; an empty text goes back to the default.
+void saveLibraryFolder(SettingsStore& store, const QString& folder);
+/// "Kartoma" under the user's documents folder (the home folder when there is none).
+QString defaultLibraryFolder();
+
 /// Reads the eight options in the order splash, allTitle, oneTitle, label, csv, PageLN, Nest, Folder.
 /// A missing key, a text that does not convert, or a number that does not fit 16 bits gives the key's
 /// default, so the program always starts. Values are not range-checked beyond that: PageLN 45 is 45.

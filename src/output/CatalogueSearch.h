@@ -31,6 +31,7 @@ struct SearchHit {
     QString date;      ///< as the catalogue gives it
     QString time;      ///< as the catalogue gives it
     QString catalogue; ///< the catalogue file it came from
+    int media = 0;     ///< how many volume labels hold the same name, size and time (0: not counted)
 };
 
 /// What a search reports while it runs.

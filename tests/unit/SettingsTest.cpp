@@ -124,6 +124,16 @@ TEST(Startup, SavedValuesAreReadBackUnderTheSameKeys) {
     EXPECT_EQ(s.nest, 3);
 }
 
+TEST(Settings, LibraryFolderIsTheStoredPathElseKartomaUnderDocuments) {
+    MemoryStore store;
+    EXPECT_TRUE(libraryFolder(store).endsWith(QStringLiteral("/Kartoma")));
+    EXPECT_EQ(libraryFolder(store), defaultLibraryFolder());
+    saveLibraryFolder(store, QStringLiteral(" /media/catalogues/ "));
+    EXPECT_EQ(libraryFolder(store), QStringLiteral("/media/catalogues"));
+    saveLibraryFolder(store, QStringLiteral("  "));
+    EXPECT_EQ(libraryFolder(store), defaultLibraryFolder());
+}
+
 } // namespace
 } // namespace kartoma
 
