@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QTranslator>
 
 #include <cstdio>
@@ -52,11 +51,11 @@ public:
 
 private:
     void showMain() {
-        QString temporary = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+        // Workbooks go to the library folder stored with the options.
         kartoma::MainWindowServices services{desktop_.dialogs, desktop_.launcher,
                                              desktop_.labels,  desktop_.fileSystem,
                                              desktop_.store,   QCoreApplication::applicationDirPath(),
-                                             temporary};
+                                             QString()};
         desktop_.window = std::make_unique<kartoma::MainWindow>(desktop_.settings, std::move(services));
         desktop_.dialogs.setParent(desktop_.window.get());
         desktop_.window->show();

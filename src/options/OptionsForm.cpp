@@ -2,6 +2,8 @@
 
 #include "SettingsStore.h"
 
+#include <QDir>
+
 #include <cmath>
 
 namespace kartoma {
@@ -81,6 +83,10 @@ void OptionsForm::apply(Settings& s, QString& filterPattern, SettingsStore& stor
     save("allTitle", booleanText(s.allTitle));
     save("label", booleanText(s.label));
     save("Folder", booleanText(s.folder));
+    if (library_ != libraryShown_) {
+        const QString folder = library_.trimmed();
+        saveLibraryFolder(store, folder.isEmpty() ? folder : QDir::home().absoluteFilePath(folder));
+    }
 }
 
 } // namespace kartoma

@@ -33,9 +33,15 @@ public:
     void setDepth(double value) { depth_ = value; }
     const QString& filter() const { return filter_; }
     void setFilter(const QString& text) { filter_ = text; }
+    /// The library folder as the dialog shows it (libraryFolder of the store), and as it is edited.
+    void showLibraryFolder(const QString& folder) { libraryShown_ = library_ = folder; }
+    const QString& libraryFolder() const { return library_; }
+    void setLibraryFolder(const QString& folder) { library_ = folder; }
 
     /// OK: writes the form into `settings` and `filterPattern`, then the eight keys to the store in the
-    /// order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder.
+    /// order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder; then the library folder
+    /// (saveLibraryFolder) when it was edited: blanks only go back to the default, a relative path is
+    /// taken under the home folder.
     void apply(Settings& settings, QString& filterPattern, SettingsStore& store) const;
 
 private:
@@ -45,6 +51,8 @@ private:
     double pageLines_ = 60;
     double depth_ = 8;
     QString filter_;
+    QString library_;
+    QString libraryShown_;
 };
 
 } // namespace kartoma

@@ -5,8 +5,10 @@
 #include "Failure.h"
 #include "FileDialogs.h"
 #include "Launcher.h"
+#include "SystemError.h"
 #include "WorkbookFailure.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
@@ -100,7 +102,9 @@ private:
 
 CatalogueController::CatalogueController(CatalogueView& view, ControllerServices services)
     : view_(view), services_(std::move(services)), launcher_(std::make_unique<WindowLauncher>(*this)),
-      presenter_(*launcher_, services_.temporaryFolder, whenListNotOpened()),
+      presenter_(
+          *launcher_, [this] { return services_.libraryFolder(); },
+          [this] { return libraryFileLabel(entries_.volumeLabel(), listFolder_); }, whenListNotOpened()),
       host_(std::make_unique<WorkerHost>(*this)) {
     if (services_.engine) {
         report_ = services_.engine(presenter_, stopRequested_);
@@ -142,6 +146,17 @@ void CatalogueController::createList() {
     entries_.clear();
     listFileName_.clear();
     CatalogueRequest request = view_.currentRequest();
+    listFolder_ = request.folder;
+    if (const auto* workbook = std::get_if<WorkbookTarget>(&request.output);
+        workbook != nullptr && workbook->savePath.isEmpty()) {
+        // Before the walk, so that a list is never made with nowhere to go.
+        const QString library = services_.libraryFolder();
+        if (const int err = makeFolder(library); err != 0) {
+            view_.showLibraryUnavailable(library, systemErrorText(err));
+            endCommand();
+            return;
+        }
+    }
     if (auto* csv = std::get_if<CsvTarget>(&request.output); csv != nullptr && !askCsvName(csv->path)) {
         endCommand();
         return;
@@ -259,10 +274,19 @@ void CatalogueController::commandEnded(const Ending& ending) {
 }
 
 bool CatalogueController::askCsvName(QString& path) {
-    const QString defaultName = services_.programFolder + QLatin1Char('/') + eraDateText(services_.today());
+    const QString folder = csvFolder_.isEmpty() ? dialogFolder() : csvFolder_;
+    const QString defaultName = folder + QLatin1Char('/') + eraDateText(services_.today());
     const bool named = askSaveName(services_.dialogs, defaultName, QStringLiteral(".csv"), listFileName_);
     path = listFileName_;
+    if (named) {
+        csvFolder_ = QFileInfo(path).absolutePath();
+    }
     return named;
+}
+
+QString CatalogueController::dialogFolder() const {
+    const QString library = services_.libraryFolder();
+    return makeFolder(library) == 0 ? library : QDir::homePath();
 }
 
 Launcher::Failed CatalogueController::whenNotOpened(std::function<void(CatalogueView&, const QString&)> show) {
@@ -336,29 +360,25 @@ void CatalogueController::openSavedList() {
     if (running_) {
         return;
     }
-    if (!askOpenName(services_.dialogs, services_.programFolder + QStringLiteral("/tmp"),
-                     QStringLiteral(".xlsx"), listFileName_)) {
+    if (!askOpenName(services_.dialogs, dialogFolder(), QStringLiteral(".xlsx"), listFileName_)) {
         view_.setStatusText(QString());
         return;
     }
     try {
         showBusy(true);
         view_.setStatusText(QLatin1Char('<') + listFileName_ + QLatin1Char('>'));
-        report_->setBookFile(listFileName_);
-        report_->setStartOption(0);
-        report_->openBook();
-        report_->selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-        report_->closeSheet();
-        report_->setFinishOption(-2);
-        presenter_.takePresented();
-        report_->finish();
-        showBusy(false);
-        showDelivered(presenter_.takePresented());
+        // Read as the engine opens a workbook, written never: the user's file is opened itself.
+        report_->checkBook(listFileName_, QStringLiteral("Kartoma"));
     } catch (const WorkbookError& error) {
         // The engine's message, then the program ends, as it always has on a failed open.
         view_.showOpenFailure(failureOf(error));
         showBusy(false);
         view_.closeWindow();
+        return;
+    }
+    showBusy(false);
+    if (!services_.launcher.openFile(listFileName_, whenListNotOpened())) {
+        offerSavedFile(Failure(FailureCode::PresentFailed, listFileName_));
     }
 }
 

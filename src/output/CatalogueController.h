@@ -60,6 +60,9 @@ public:
     virtual void showFailure(const Failure& failure) = 0;
     /// A list was made: the window tells what the walk skipped and what the CSV could not hold.
     virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
+    /// The library folder, where the window saves its workbooks, cannot be created (`reason` is the
+    /// system's); nothing was made.
+    virtual void showLibraryUnavailable(const QString& folder, const QString& reason) = 0;
     /// Opening a saved list failed; the program ends after the message.
     virtual void showOpenFailure(const Failure& failure) = 0;
     /// A saved list that no application opened (the failure names it): the user is offered to open
@@ -83,8 +86,10 @@ struct ControllerServices {
     VolumeLabels& labels;
     Dialogs& dialogs;
     Launcher& launcher;
-    QString programFolder;   ///< where the template lies and CSV files are proposed
-    QString temporaryFolder; ///< where finished workbooks are saved before they are opened
+    QString programFolder; ///< where the template lies
+    /// The library folder, asked at each use: where finished workbooks are saved and opened from, and
+    /// where the file dialogs start.
+    std::function<QString()> libraryFolder;
     std::function<QDate()> today = [] { return QDate::currentDate(); };
     EngineFactory engine = {}; ///< empty: the program's own engine (tests wrap it)
 };
@@ -106,16 +111,20 @@ public:
     CatalogueController(const CatalogueController&) = delete;
     CatalogueController& operator=(const CatalogueController&) = delete;
 
-    /// ｴｸｾﾙﾌｧｲﾙ作成: starts a list and returns (refused quietly while one runs). For CSV the file
-    /// name is asked first; cancelling that ends the command. When the options were switched to CSV
+    /// ｴｸｾﾙﾌｧｲﾙ作成: starts a list and returns (refused quietly while one runs). A workbook is saved
+    /// in the library folder, which is created first: when it cannot be, the user is told and nothing
+    /// starts. For CSV the file name is asked first, the dialog starting in the folder of the last CSV
+    /// file named, else in the library; cancelling that ends the command. When the options were switched to CSV
     /// during the walk, the name is asked after it; cancelling then ends the command with a status
     /// text saying nothing was saved. A failure is shown, the user's stop is not. The status text is
     /// blanked at the start and then names the files delivered; a file no application opened (at
     /// once or when the opener gives up later) is offered to the user (offerSavedFile).
     void createList();
-    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list and hands it over as a finished workbook (cancelling the
-    /// question blanks the status text). A failure is shown and ends the program, as the command
-    /// always has.
+    /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list (the dialog starts in the library), checks it as the
+    /// engine would open it and opens that file itself in the desktop's spreadsheet application;
+    /// Kartoma writes nothing (cancelling the question blanks the status text). A workbook the engine
+    /// cannot open is shown and ends the program, as the command always has; a file no application
+    /// opened is offered to the user (offerSavedFile).
     void openSavedList();
     /// Stops the running command in whatever phase it is: it leaves no file, and once it has ended
     /// "処理が中断されました。" is shown. Nothing happens when no command runs.
@@ -168,6 +177,8 @@ private:
     void commandEnded(const Ending& ending);
     void endCommand();
     bool askCsvName(QString& path);
+    /// The library folder, created when missing; where it cannot be, the home folder (dialogs only).
+    QString dialogFolder() const;
     OutputTarget outputAfterWalk(const OutputTarget& asStarted);
     bool deliverCsv(const QString& path);
     void showBusyFor(bool on, std::size_t entries);
@@ -201,6 +212,8 @@ private:
     Cancel cancel_ = Cancel::None;
     std::optional<std::size_t> emptiedCount_; ///< the count left after "開く" emptied the list
     QString csvDelivered_;                    ///< the CSV file handed to the viewer by this command
+    QString csvFolder_;                       ///< where the last CSV file was named
+    QString listFolder_;                      ///< the folder of the running list (read by its worker)
     bool nameRefused_ = false;                ///< the CSV name asked after the walk was cancelled
     QElapsedTimer sinceShown_;
     std::thread worker_;

@@ -59,12 +59,10 @@ bool askSaveName(Dialogs& dialogs, const QString& defaultPath, const QString& ex
     return true;
 }
 
-bool askOpenName(Dialogs& dialogs, const QString& defaultPath, const QString& ext, QString& listFileName) {
-    const PathParts parts = splitPath(defaultPath);
+bool askOpenName(Dialogs& dialogs, const QString& folder, const QString& ext, QString& listFileName) {
     FileDialogRequest request;
     request.defaultExt = ext;
-    request.fileName = parts.baseName + ext;
-    request.initialFolder = parts.drive + parts.folder;
+    request.initialFolder = folder;
     request.filter = QStringLiteral("エクセルファイル (*") + ext + QStringLiteral(")|*") + ext;
     request.filterIndex = 1;
     const std::optional<QString> chosen = dialogs.askOpenFileName(request);

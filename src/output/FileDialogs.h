@@ -27,9 +27,10 @@ bool fileExists(const QString& path);
 /// overwrite declined) with `listFileName` emptied.
 bool askSaveName(Dialogs& dialogs, const QString& defaultPath, const QString& ext, QString& listFileName);
 
-/// The open dialog for a saved list, filtered to "エクセルファイル (*ext)". Returns true with the chosen
-/// path in `listFileName`; false on cancel, leaving `listFileName` as it was.
-bool askOpenName(Dialogs& dialogs, const QString& defaultPath, const QString& ext, QString& listFileName);
+/// The open dialog for a saved list, filtered to "エクセルファイル (*ext)", starting in `folder` with no
+/// name proposed. Returns true with the chosen path in `listFileName`; false on cancel, leaving
+/// `listFileName` as it was.
+bool askOpenName(Dialogs& dialogs, const QString& folder, const QString& ext, QString& listFileName);
 
 /// The overwrite question for `path`.
 QString overwriteQuestion(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "ReportComponent.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -23,14 +24,32 @@ private:
     QString path_;
 };
 
-/// The window's presenter: each workbook is saved as a new file in the user's temporary folder and
-/// opened in the desktop's spreadsheet application. When none can be started, present() says so and
-/// the engine fails with the file's path, so the user is told where it is; the file stays. When the
-/// opener gives up later, `failed` is told the path.
+/// What a catalogue's file in the library is named after: `label` made safe for a file name (every
+/// "/", NUL and control character becomes "_", blanks around it and leading dots go, at most 200
+/// bytes on the system, cut between characters). When nothing is left, or the label is the folder's
+/// own path (a folder without a label stands for one), the name of `folder` made safe the same way;
+/// "Kartoma" when that is empty too (the root).
+QString libraryFileLabel(const QString& label, const QString& folder);
+
+/// `<label>_<yyyyMMdd-HHmmss>.xlsx` in `folder`, or with "-2", "-3" ... before the extension, the
+/// first such name that no file holds yet: an existing file is never proposed.
+QString libraryFilePath(const QString& folder, const QString& label, const QDateTime& when);
+
+/// Creates `folder` and the folders above it that are missing. 0 when the folder is there (made now
+/// or before), else the system's error number (a file in the way is ENOTDIR).
+int makeFolder(const QString& folder);
+
+/// The window's presenter: each workbook is saved as a new file in the library folder, named after
+/// the list's label and the moment (libraryFilePath), and opened in the desktop's spreadsheet
+/// application. When none can be started, present() says so and the engine fails with the file's
+/// path, so the user is told where it is; the file stays. When the opener gives up later, `failed`
+/// is told the path.
 class OpenInApplicationPresenter final : public WorkbookPresenter {
 public:
-    /// `folder` is where the files go (the user's temporary folder in the program).
-    OpenInApplicationPresenter(Launcher& launcher, QString folder, std::function<void(const QString&)> failed);
+    /// `folder` and `label` are asked for each workbook, on the thread that saves it; the folder is
+    /// created when missing (if it cannot be, saving fails with the system's reason).
+    OpenInApplicationPresenter(Launcher& launcher, std::function<QString()> folder, std::function<QString()> label,
+                               std::function<void(const QString&)> failed);
     QString destinationFor(const QString& bookFile) override;
     bool present(const QString& savedPath) override;
     /// The files handed over since the last call, in order; the list starts anew.
@@ -38,7 +57,8 @@ public:
 
 private:
     Launcher& launcher_;
-    QString folder_;
+    std::function<QString()> folder_;
+    std::function<QString()> label_;
     std::function<void(const QString&)> failed_;
     QStringList presented_;
 };

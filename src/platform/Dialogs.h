@@ -25,7 +25,7 @@ public:
 
     /// The save dialog; nothing when the user cancels.
     virtual std::optional<QString> askSaveFileName(const FileDialogRequest& request) = 0;
-    /// The open dialog; nothing when the user cancels. The file need not exist.
+    /// The open dialog; nothing when the user cancels. It accepts only a file that exists.
     virtual std::optional<QString> askOpenFileName(const FileDialogRequest& request) = 0;
     /// A question with OK and Cancel and the exclamation icon; true for OK.
     virtual bool confirm(const QString& text) = 0;

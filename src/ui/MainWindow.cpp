@@ -5,6 +5,7 @@
 #include "Failure.h"
 #include "JapaneseMessages.h"
 #include "OptionsDialog.h"
+#include "NameText.h"
 #include "Pointer.h"
 #include "SearchWindow.h"
 #include "Twips.h"
@@ -45,8 +46,12 @@ QString rootOf(const QString& path) {
 }
 
 ControllerServices controllerServices(const MainWindowServices& s) {
-    return ControllerServices{s.fileSystem,    s.labels,          s.dialogs, s.launcher,
-                              s.programFolder, s.temporaryFolder, s.today,   s.engine};
+    // Read at each use: a folder chosen in the options dialog holds from the next command on.
+    auto library = [&store = s.store, fixed = s.libraryFolder] {
+        return fixed.isEmpty() ? libraryFolder(store) : fixed;
+    };
+    return ControllerServices{s.fileSystem, s.labels, s.dialogs, s.launcher, s.programFolder, library,
+                              s.today,      s.engine};
 }
 
 } // namespace
@@ -439,6 +444,14 @@ void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
                                      .arg(outcome.replacedCharacters),
                                  false);
     }
+}
+
+void MainWindow::showLibraryUnavailable(const QString& folder, const QString& reason) {
+    services_.dialogs.inform(QStringLiteral("Kartoma"),
+                             QStringLiteral("ライブラリフォルダを作成できません。\r\n%1\r\n%2\r\n"
+                                            "オプション設定で別のフォルダを指定してください。")
+                                 .arg(readablePath(folder), reason),
+                             true);
 }
 
 void MainWindow::showOpenFailure(const Failure& failure) {

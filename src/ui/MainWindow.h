@@ -35,8 +35,10 @@ struct MainWindowServices {
     VolumeLabels& labels;
     FileSystem& fileSystem;
     SettingsStore& store;
-    QString programFolder;   ///< where the template, the clock animation and the help lie
-    QString temporaryFolder; ///< where finished workbooks are saved before they are opened
+    QString programFolder; ///< where the template, the clock animation and the help lie
+    /// Where finished workbooks are saved and the file dialogs start; empty: the library folder stored
+    /// with the options, read at each use.
+    QString libraryFolder;
     std::function<QDate()> today = [] { return QDate::currentDate(); };
     int yieldIntervalMs = 15; ///< how often a search lets the window repaint
     EngineFactory engine = {}; ///< empty: the program's own workbook engine (tests wrap it)
@@ -103,6 +105,7 @@ private:
     void refresh() override;
     void showFailure(const Failure& failure) override;
     void showOutcome(const CatalogueOutcome& outcome) override;
+    void showLibraryUnavailable(const QString& folder, const QString& reason) override;
     void showOpenFailure(const Failure& failure) override;
     Dialogs::FileChoice offerSavedFile(const Failure& failure) override;
     void copyToClipboard(const QString& text) override;

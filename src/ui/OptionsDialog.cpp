@@ -1,8 +1,10 @@
 #include "OptionsDialog.h"
 
+#include "Settings.h"
 #include "Twips.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +32,9 @@ QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, i
     return box;
 }
 
+/// The height of the library folder's row, which the filter row and the buttons are moved down by.
+constexpr int kLibraryRow = 420;
+
 } // namespace
 
 OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store,
@@ -39,7 +44,8 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
       settings_(settings), filterPattern_(filterPattern), store_(store), form_(settings, filterPattern) {
     setObjectName(QStringLiteral("frmOPT"));
     setWindowTitle(QStringLiteral("オプション設定"));
-    setFixedSize(twipsToPixels(this, 5940), twipsToPixels(this, 3495));
+    // One row more than the eight options had, for the library folder.
+    setFixedSize(twipsToPixels(this, 5940), twipsToPixels(this, 3495 + kLibraryRow));
 
     struct BoxPlace {
         OptionsForm::Box box;
@@ -90,24 +96,37 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     auto* depthNote = new QLabel(QStringLiteral("( １ ～ ８ )"), this);
     depthNote->setGeometry(twipsRect(this, 2880, 2660, 1115, 260));
 
+    auto* libraryLabel = new QLabel(QStringLiteral("ライブラリフォルダ"), this);
+    libraryLabel->setGeometry(twipsRect(this, 360, 3090, 1500, 260));
+    library_ = new QLineEdit(this);
+    library_->setObjectName(QStringLiteral("libraryFolderEdit"));
+    library_->setGeometry(twipsRect(this, 1860, 3060, 2700, 315));
+    libraryLabel->setBuddy(library_);
+    auto* browse = new QPushButton(QStringLiteral("参照..."), this);
+    browse->setObjectName(QStringLiteral("libraryFolderButton"));
+    browse->setAutoDefault(false);
+    browse->setGeometry(twipsRect(this, 4680, 3045, 1095, 345));
+    connect(browse, &QPushButton::clicked, this, &OptionsDialog::chooseLibraryFolder);
+
+    const int row = 3060 + kLibraryRow;
     auto* mark = new QLabel(QStringLiteral("*"), this);
     mark->setStyleSheet(QStringLiteral("color: red;"));
-    mark->setGeometry(twipsRect(this, 180, 3120, 120, 220));
+    mark->setGeometry(twipsRect(this, 180, row + 60, 120, 220));
     auto* filterLabel = new QLabel(QStringLiteral("フィルタ"), this);
-    filterLabel->setGeometry(twipsRect(this, 360, 3090, 760, 260));
+    filterLabel->setGeometry(twipsRect(this, 360, row + 30, 760, 260));
     filter_ = new QLineEdit(this);
     filter_->setObjectName(QStringLiteral("txtText1"));
-    filter_->setGeometry(twipsRect(this, 1140, 3060, 1335, 315));
+    filter_->setGeometry(twipsRect(this, 1140, row, 1335, 315));
     filterLabel->setBuddy(filter_);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK1"));
-    ok->setGeometry(twipsRect(this, 3240, 3060, 1095, 345));
+    ok->setGeometry(twipsRect(this, 3240, row, 1095, 345));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
     auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     cancel->setObjectName(QStringLiteral("cmdCancel1"));
-    cancel->setGeometry(twipsRect(this, 4680, 3060, 1095, 345));
+    cancel->setGeometry(twipsRect(this, 4680, row, 1095, 345));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     setTabOrder(boxes_[OptionsForm::Splash], boxes_[OptionsForm::AllTitle]);
@@ -117,11 +136,15 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     setTabOrder(boxes_[OptionsForm::Folder], boxes_[OptionsForm::Csv]);
     setTabOrder(boxes_[OptionsForm::Csv], pageLines_);
     setTabOrder(pageLines_, depth_);
-    setTabOrder(depth_, filter_);
+    setTabOrder(depth_, library_);
+    setTabOrder(library_, browse);
+    setTabOrder(browse, filter_);
     setTabOrder(filter_, ok);
     setTabOrder(ok, cancel);
 
     filter_->setText(form_.filter());
+    form_.showLibraryFolder(libraryFolder(store));
+    library_->setText(form_.libraryFolder());
     // Values outside the boxes' ranges are handed over as they are; the boxes clamp them.
     pageLines_->setValue(static_cast<int>(form_.pageLines()));
     depth_->setValue(static_cast<int>(form_.depth()));
@@ -136,10 +159,18 @@ void OptionsDialog::showForm() {
     showing_ = false;
 }
 
+void OptionsDialog::chooseLibraryFolder() {
+    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("ライブラリフォルダ"), library_->text());
+    if (!chosen.isEmpty()) {
+        library_->setText(chosen);
+    }
+}
+
 void OptionsDialog::accept() {
     form_.setFilter(filter_->text());
     form_.setPageLines(pageLines_->value());
     form_.setDepth(depth_->value());
+    form_.setLibraryFolder(library_->text());
     form_.apply(settings_, filterPattern_, store_);
     QDialog::accept();
 }

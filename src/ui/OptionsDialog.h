@@ -14,8 +14,8 @@ namespace kartoma {
 
 class SettingsStore;
 
-/// frmOPT "オプション設定": shows the eight options and the filter; OK applies and saves them,
-/// Cancel (or any other close) changes nothing.
+/// frmOPT "オプション設定": shows the eight options, the filter and the library folder (with a button
+/// that picks it); OK applies and saves them, Cancel (or any other close) changes nothing.
 class OptionsDialog final : public QDialog {
 public:
     OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store,
@@ -23,6 +23,7 @@ public:
 
 private:
     void showForm();
+    void chooseLibraryFolder();
     void accept() override;
 
     Settings& settings_;
@@ -33,6 +34,7 @@ private:
     QSpinBox* pageLines_ = nullptr;
     QSpinBox* depth_ = nullptr;
     QLineEdit* filter_ = nullptr;
+    QLineEdit* library_ = nullptr;
     bool showing_ = false;
 };
 

@@ -32,7 +32,8 @@ std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& r
                                      QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::AnyFile);
+    // An open dialog answers a mistyped name itself, as open dialogs do.
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // The overwrite question is the program's own.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!request.initialFolder.isEmpty() && QDir(request.initialFolder).exists()) {
@@ -45,7 +46,9 @@ std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& r
     }
     dialog.setDefaultSuffix(request.defaultExt.startsWith(QLatin1Char('.')) ? request.defaultExt.mid(1)
                                                                             : request.defaultExt);
-    dialog.selectFile(request.fileName);
+    if (!request.fileName.isEmpty()) {
+        dialog.selectFile(request.fileName);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

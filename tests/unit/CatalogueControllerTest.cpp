@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -56,6 +58,7 @@ public:
     void refresh() override {}
     void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
     void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
+    void showLibraryUnavailable(const QString& folder, const QString&) override { libraryUnavailable.append(folder); }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
     Dialogs::FileChoice offerSavedFile(const Failure& failure) override {
         offered.append(failure.path());
@@ -71,7 +74,7 @@ public:
     bool progress = false, busy = false, commandsEnabled = true, wait = false, closed = false;
     ToolbarMode mode = ToolbarMode::Idle;
     std::vector<FailureCode> failures, openFailures;
-    QStringList helpNotOpened, offered;
+    QStringList helpNotOpened, offered, libraryUnavailable;
     Dialogs::FileChoice choice = Dialogs::FileChoice::Dismiss;
     QString clipboard;
     int outcomes = 0;
@@ -107,7 +110,7 @@ protected:
                                     dialogs_,
                                     launcher_,
                                     program_.path(),
-                                    out_.path(),
+                                    [this] { return library_; },
                                     [] { return QDate(2026, 12, 8); },
                                     GatedReport::factory(gate_)};
         controller_ = std::make_unique<CatalogueController>(view_, std::move(services));
@@ -138,6 +141,7 @@ protected:
     Gate gate_;
     std::unique_ptr<GatedFileSystem> gatedFileSystem_;
     QTemporaryDir tree_, out_, program_;
+    QString library_ = out_.path() + QStringLiteral("/ライブラリ"); ///< made by the first use
     FakeView view_;
     ScriptedDialogs dialogs_;
     RecordingLauncher launcher_;
@@ -152,10 +156,10 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
     dialogs_.fileAnswers = {out, std::nullopt};
     CatalogueController& c = controller();
     run(c);
-    // The proposed name: the program's folder and today in the Japanese calendar.
+    // The proposed name: in the library, today in the Japanese calendar.
     ASSERT_EQ(dialogs_.requests.size(), 1u);
     EXPECT_EQ(dialogs_.requests[0].fileName, QStringLiteral("R081208.csv"));
-    EXPECT_EQ(dialogs_.requests[0].initialFolder, program_.path() + QLatin1Char('/'));
+    EXPECT_EQ(dialogs_.requests[0].initialFolder, library_ + QLatin1Char('/'));
     EXPECT_EQ(launcher_.opened, QStringList{out});
     EXPECT_EQ(c.entries().count(), 50u);
     EXPECT_TRUE(c.listFileName().isEmpty());
@@ -173,6 +177,8 @@ TEST_F(CatalogueControllerTest, ACsvListAsksItsNameFirstThenIsSavedAndOpened) {
         EXPECT_TRUE(view_.commandsEnabled);
         EXPECT_TRUE(view_.status.isEmpty()) << view_.status.toStdString();
     }
+    // The dialog starts again where the last CSV file went.
+    EXPECT_EQ(dialogs_.requests.back().initialFolder, out_.path() + QLatin1Char('/'));
     // Without a program to show it, the file is saved all the same: the user is offered its place.
     launcher_.works = false;
     dialogs_.fileAnswers = {out};
@@ -235,11 +241,14 @@ TEST_F(CatalogueControllerTest, FoldersNamedWithBytesThatAreNotTextAreCatalogued
     EXPECT_EQ(c.entries().undecodableNames(), 1u);
 }
 
-TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
+TEST_F(CatalogueControllerTest, AWorkbookIsMadeInTheLibraryAndHandedOver) {
+    labels_.label = QStringLiteral("DISC/../01");
     CatalogueController& c = controller();
     run(c);
     ASSERT_EQ(launcher_.opened.size(), 1);
-    EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
+    // Named after the label, made safe, and the moment.
+    EXPECT_EQ(QFileInfo(launcher_.opened[0]).absolutePath(), library_);
+    EXPECT_TRUE(QFileInfo(launcher_.opened[0]).fileName().startsWith(QStringLiteral("DISC_.._01_2")));
     EXPECT_EQ(view_.mode, CatalogueView::ToolbarMode::Idle);
     EXPECT_TRUE(view_.failures.empty());
     EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[0]);
@@ -263,7 +272,7 @@ TEST_F(CatalogueControllerTest, AWorkbookIsMadeAndHandedOver) {
         const QString book = launcher_.opened.takeFirst();
         launcher_.failLater();
         EXPECT_EQ(view_.offered.last(), book);
-        EXPECT_EQ(launcher_.opened, k.folderOpened ? QStringList{out_.path()} : QStringList{});
+        EXPECT_EQ(launcher_.opened, k.folderOpened ? QStringList{library_} : QStringList{});
         EXPECT_EQ(view_.clipboard, k.pathCopied ? book : QString());
     }
     EXPECT_TRUE(view_.failures.empty());
@@ -424,17 +433,51 @@ TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheOutput) {
     }
 }
 
-TEST_F(CatalogueControllerTest, ASavedListIsHandedOverOrItsFailureEndsTheProgram) {
+TEST_F(CatalogueControllerTest, ALibraryFolderThatCannotBeMadeStopsTheListBeforeItsWalk) {
+    QFile blocker(out_.path() + QStringLiteral("/file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    library_ = blocker.fileName() + QStringLiteral("/library");
+    CatalogueController& c = controller();
+    run(c);
+    EXPECT_EQ(view_.libraryUnavailable, QStringList{library_});
+    EXPECT_EQ(c.entries().count(), 0u);
+    EXPECT_TRUE(launcher_.opened.isEmpty());
+    EXPECT_TRUE(view_.commandsEnabled);
+    EXPECT_FALSE(c.busy());
+}
+
+TEST_F(CatalogueControllerTest, ASavedListIsOpenedInPlaceOrItsFailureEndsTheProgram) {
     CatalogueController& c = controller();
     run(c);
     ASSERT_EQ(launcher_.opened.size(), 1);
-    dialogs_.fileAnswers = {launcher_.opened[0]};
+    const QString book = launcher_.opened[0];
+    QFile saved(book);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    const QDateTime modified = QFileInfo(book).lastModified();
+    dialogs_.requests.clear();
+    dialogs_.fileAnswers = {book};
     c.openSavedList();
-    ASSERT_EQ(launcher_.opened.size(), 2);
+    // The dialog starts in the library with no name proposed; the file itself is opened, unwritten.
+    ASSERT_EQ(dialogs_.requests.size(), 1u);
+    EXPECT_EQ(dialogs_.requests[0].initialFolder, library_);
+    EXPECT_TRUE(dialogs_.requests[0].fileName.isEmpty());
+    EXPECT_EQ(launcher_.opened, (QStringList{book, book}));
+    EXPECT_EQ(QDir(library_).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(saved.fileName(), book);
+    saved.seek(0);
+    EXPECT_EQ(saved.readAll(), bytes);
+    EXPECT_EQ(QFileInfo(book).lastModified(), modified);
     EXPECT_FALSE(view_.closed); // a successful open leaves the window open
-    EXPECT_EQ(view_.status, QStringLiteral("保存しました：") + launcher_.opened[1]);
     c.openSavedList(); // cancelled: the line names no file
     EXPECT_TRUE(view_.status.isEmpty());
+    // No application opens it: the user is offered the file, and the window stays.
+    launcher_.works = false;
+    dialogs_.fileAnswers = {book};
+    c.openSavedList();
+    EXPECT_EQ(view_.offered, QStringList{book});
+    EXPECT_FALSE(view_.closed);
+    launcher_.works = true;
 
     const QString junk = out_.path() + QStringLiteral("/junk.xlsx");
     QFile f(junk);

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <cerrno>
 
 namespace kartoma {
 namespace {
@@ -87,19 +90,18 @@ TEST_F(FileDialogsTest, CancelGivesFalse) {
     EXPECT_TRUE(listFileName_.isEmpty());
 
     listFileName_ = QStringLiteral("kept");
-    EXPECT_FALSE(askOpenName(dialogs_, path("tmp"), QStringLiteral(".xlsx"), listFileName_));
+    EXPECT_FALSE(askOpenName(dialogs_, dir_.path(), QStringLiteral(".xlsx"), listFileName_));
     EXPECT_EQ(listFileName_, QStringLiteral("kept"));
 }
 
-TEST_F(FileDialogsTest, OpenDialogFiltersWorkbooksAndTakesAnyName) {
-    dialogs_.fileAnswers.push_back(path("not-there.xlsx"));
-    EXPECT_TRUE(
-        askOpenName(dialogs_, QStringLiteral("/opt/kartoma/tmp"), QStringLiteral(".xlsx"), listFileName_));
-    EXPECT_EQ(listFileName_, path("not-there.xlsx"));
+TEST_F(FileDialogsTest, OpenDialogFiltersWorkbooksInTheGivenFolderWithNoNameProposed) {
+    dialogs_.fileAnswers.push_back(path("a.xlsx"));
+    EXPECT_TRUE(askOpenName(dialogs_, QStringLiteral("/home/u/Kartoma"), QStringLiteral(".xlsx"), listFileName_));
+    EXPECT_EQ(listFileName_, path("a.xlsx"));
     const FileDialogRequest& r = dialogs_.requests.at(0);
     EXPECT_EQ(r.filter, QStringLiteral("エクセルファイル (*.xlsx)|*.xlsx"));
-    EXPECT_EQ(r.initialFolder, QStringLiteral("/opt/kartoma/"));
-    EXPECT_EQ(r.fileName, QStringLiteral("tmp.xlsx"));
+    EXPECT_EQ(r.initialFolder, QStringLiteral("/home/u/Kartoma"));
+    EXPECT_TRUE(r.fileName.isEmpty());
 }
 
 TEST_F(FileDialogsTest, FileExistsOnlyForFilesThatCanBeRead) {
@@ -109,19 +111,60 @@ TEST_F(FileDialogsTest, FileExistsOnlyForFilesThatCanBeRead) {
     EXPECT_FALSE(fileExists(dir_.path()));
 }
 
+TEST_F(FileDialogsTest, ALibraryFileIsNamedAfterASafeLabelOrTheFolder) {
+    QString emoji = QStringLiteral("x");
+    for (int i = 0; i < 60; ++i) {
+        emoji += QString::fromUcs4(U"\U0001F600"); // four bytes, two UTF-16 units
+    }
+    struct Case {
+        QString label, folder, expected;
+    } cases[] = {
+        {QStringLiteral("DISC01"), QStringLiteral("/media/u/DISC01"), QStringLiteral("DISC01")},
+        {QStringLiteral(" 写真/2024/../a\tb") + QChar(0) + QStringLiteral("c "), QStringLiteral("/m"),
+         QStringLiteral("写真_2024_.._a_b_c")},
+        {QStringLiteral("..."), QStringLiteral("/home/u/写真"), QStringLiteral("写真")},
+        {QStringLiteral(" .. "), QStringLiteral("/home/u/.hidden"), QStringLiteral("hidden")},
+        {QString(), QStringLiteral("/home/u/photos/"), QStringLiteral("photos")},
+        // A folder without a label stands for it with its path: the file is named after the folder.
+        {QStringLiteral("/home/u/photos"), QStringLiteral("/home/u/photos"), QStringLiteral("photos")},
+        {QString(), QStringLiteral("/"), QStringLiteral("Kartoma")},
+        {QString(150, QChar(0x3042)), QStringLiteral("/m"), QString(66, QChar(0x3042))}, // 3 bytes each
+        {emoji, QStringLiteral("/m"), emoji.left(1 + 49 * 2)},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(libraryFileLabel(k.label, k.folder), k.expected) << k.label.toStdString();
+    }
+}
+
 TEST_F(FileDialogsTest, TheWindowsPresenterSavesNewFilesAndSaysWhereWhenNothingOpensThem) {
     RecordingLauncher launcher;
-    OpenInApplicationPresenter presenter(launcher, dir_.path(), {});
+    const QString library = path("library/sub");
+    OpenInApplicationPresenter presenter(
+        launcher, [&] { return library; }, [] { return QStringLiteral("DISC"); }, {});
+    // The folder is made on first use; an existing file is never proposed.
     const QString first = presenter.destinationFor(QStringLiteral("/opt/kartoma/Kartoma.xl_"));
-    EXPECT_TRUE(first.startsWith(dir_.path() + QStringLiteral("/Kartoma-")));
+    EXPECT_TRUE(QFileInfo(library).isDir());
+    EXPECT_TRUE(first.startsWith(library + QStringLiteral("/DISC_")));
     EXPECT_TRUE(first.endsWith(QStringLiteral(".xlsx")));
-    makeFile("saved.xlsx");
-    EXPECT_EQ(presenter.destinationFor(QStringLiteral("/home/u/saved.xlsx")), path("saved-2.xlsx"));
+    const QDateTime when(QDate(2026, 12, 8), QTime(14, 5, 9));
+    const QString name = library + QStringLiteral("/DISC_20261208-140509");
+    EXPECT_EQ(libraryFilePath(library, QStringLiteral("DISC"), when), name + QStringLiteral(".xlsx"));
+    makeFile("library/sub/DISC_20261208-140509.xlsx");
+    makeFile("library/sub/DISC_20261208-140509-2.xlsx");
+    EXPECT_EQ(libraryFilePath(library, QStringLiteral("DISC"), when), name + QStringLiteral("-3.xlsx"));
 
     EXPECT_TRUE(presenter.present(first));
     EXPECT_EQ(launcher.opened, QStringList{first});
     launcher.works = false;
     EXPECT_FALSE(presenter.present(first));
+}
+
+TEST_F(FileDialogsTest, MakeFolderGivesTheSystemsReason) {
+    makeFile("file");
+    EXPECT_EQ(makeFolder(path("a/b/c")), 0);
+    EXPECT_EQ(makeFolder(path("a/b/c")), 0);
+    EXPECT_EQ(makeFolder(path("file")), ENOTDIR);
+    EXPECT_EQ(makeFolder(path("file/sub")), ENOTDIR);
 }
 
 } // namespace
