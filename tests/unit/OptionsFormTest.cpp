@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QStringList>
 
 #include <tuple>
@@ -126,6 +127,29 @@ TEST(OptionsForm, OkAppliesTheFormAndWritesTheEightKeysInOrder) {
     empty.apply(none, filter, store);
     EXPECT_EQ(filter, QStringLiteral("*.*"));
     EXPECT_TRUE(none.csv);
+}
+
+TEST(OptionsForm, TheLibraryFolderIsSavedOnlyWhenEdited) {
+    const struct {
+        QString typed;
+        QString written; ///< the ninth write; empty: none
+    } cases[] = {
+        {QStringLiteral("/data/カタログ"), QString()}, // as shown: nothing written
+        {QStringLiteral("  /data/new/ "), QStringLiteral("library=/data/new")},
+        {QStringLiteral("Catalogues"), QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/Catalogues")},
+        {QStringLiteral("   "), QStringLiteral("library=")}, // back to the default
+    };
+    for (const auto& k : cases) {
+        Settings s;
+        QString filter;
+        OptionsForm form(s, filter);
+        form.showLibraryFolder(QStringLiteral("/data/カタログ"));
+        form.setLibraryFolder(k.typed);
+        WritesStore store;
+        form.apply(s, filter, store);
+        EXPECT_EQ(store.writes.size(), k.written.isEmpty() ? 8 : 9) << k.typed.toStdString();
+        EXPECT_EQ(store.writes.value(8), k.written) << k.typed.toStdString();
+    }
 }
 
 TEST(EraDate, NamesTheDayInTheJapaneseCalendar) {

@@ -3,6 +3,7 @@
 #include "Fakes.h"
 #include "GatedServices.h"
 #include "Pointer.h"
+#include "QtDialogs.h"
 #include "ScriptedDialogs.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -316,6 +323,84 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
     EXPECT_EQ(dialogs_.messages,
               QStringList{QStringLiteral(
                   "Kartoma|読み取れなかったフォルダまたはファイルが2件あり、リストに含まれていません。")});
+}
+
+/// A store that gives back what was saved in it.
+class MemoryStore final : public SettingsStore {
+public:
+    QString getSetting(const QString&, const QString&, const QString& key, const QString& defaultValue) override {
+        return values.value(key, defaultValue);
+    }
+    void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
+        values.insert(key, value);
+    }
+    QHash<QString, QString> values;
+};
+
+TEST_F(MainWindowTest, TheLibraryFolderChosenInTheOptionsTakesTheNextWorkbook) {
+    makeFiles(3);
+    labels_.label = QStringLiteral("DISK");
+    MemoryStore store;
+    MainWindowServices services{dialogs_, launcher_, labels_, fileSystem_, store, kBuildDir, QString()};
+    MainWindow w(settings_, std::move(services));
+    w.setFolderPath(tree_.path());
+    const QString library = out_.path() + QStringLiteral("/カタログ");
+    whenDialogOpens([&](QDialog* dialog) {
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("libraryFolderEdit"));
+        EXPECT_EQ(edit->text(), defaultLibraryFolder()); // none stored yet
+        edit->setText(library);
+        dialog->findChild<QPushButton*>(QStringLiteral("cmdOK1"))->click();
+    });
+    w.mnuOPT_Click();
+    EXPECT_EQ(store.values.value(kLibraryKey), library);
+    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    awaitIdle(w);
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    EXPECT_EQ(QFileInfo(launcher_.opened[0]).absolutePath(), library);
+    EXPECT_TRUE(QFileInfo(launcher_.opened[0]).fileName().startsWith(QStringLiteral("DISK_")));
+}
+
+TEST_F(MainWindowTest, TheOpenDialogRefusesAMissingNameAndASavedListOpensInPlace) {
+    makeFiles(3);
+    labels_.label = QStringLiteral("DISK");
+    QtDialogs dialogs;
+    MainWindowServices services{dialogs, launcher_, labels_, fileSystem_, store_, kBuildDir, out_.path()};
+    MainWindow w(settings_, std::move(services));
+    w.setFolderPath(tree_.path());
+    w.show();
+    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    awaitIdle(w);
+    ASSERT_EQ(launcher_.opened.size(), 1);
+    const QString book = launcher_.opened[0];
+
+    QString startFolder, proposed, refusal;
+    bool stayedOpen = false;
+    whenDialogOpens([&](QDialog* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        ASSERT_NE(files, nullptr);
+        startFolder = files->directory().absolutePath();
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        proposed = name->text();
+        // Enter on a name that is not there: the dialog says so and stays.
+        whenDialogOpens([&](QDialog* message) {
+            refusal = qobject_cast<QMessageBox*>(message) != nullptr ? message->windowTitle() : QString();
+            message->reject();
+        });
+        name->setText(QStringLiteral("tmp.xlsx"));
+        QTest::keyClick(name, Qt::Key_Return);
+        stayedOpen = files->isVisible();
+        name->setText(QFileInfo(book).fileName());
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    w.findChild<QAction*>(QStringLiteral("mnuFileOpen"))->trigger();
+    EXPECT_EQ(startFolder, out_.path());
+    EXPECT_TRUE(proposed.isEmpty());
+    EXPECT_FALSE(refusal.isNull());
+    EXPECT_TRUE(stayedOpen);
+    // The chosen list is opened itself; nothing new lands in the library, and the window stays.
+    EXPECT_EQ(launcher_.opened, (QStringList{book, book}));
+    EXPECT_EQ(QDir(out_.path()).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(w.isVisible());
 }
 
 TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
