@@ -151,7 +151,7 @@ void CatalogueController::createList() {
         workbook != nullptr && workbook->savePath.isEmpty()) {
         // Before the walk, so that a list is never made with nowhere to go.
         const QString library = services_.libraryFolder();
-        if (const int err = makeFolder(library); err != 0) {
+        if (const int err = makeWritableFolder(library); err != 0) {
             view_.showLibraryUnavailable(library, systemErrorText(err));
             endCommand();
             return;
@@ -286,7 +286,7 @@ bool CatalogueController::askCsvName(QString& path) {
 
 QString CatalogueController::dialogFolder() const {
     const QString library = services_.libraryFolder();
-    return makeFolder(library) == 0 ? library : QDir::homePath();
+    return makeWritableFolder(library) == 0 ? library : QDir::homePath();
 }
 
 Launcher::Failed CatalogueController::whenNotOpened(std::function<void(CatalogueView&, const QString&)> show) {

@@ -60,8 +60,8 @@ public:
     virtual void showFailure(const Failure& failure) = 0;
     /// A list was made: the window tells what the walk skipped and what the CSV could not hold.
     virtual void showOutcome(const CatalogueOutcome& outcome) = 0;
-    /// The library folder, where the window saves its workbooks, cannot be created (`reason` is the
-    /// system's); nothing was made.
+    /// The library folder, where the window saves its workbooks, cannot be created or written to
+    /// (`reason` is the system's); nothing was made.
     virtual void showLibraryUnavailable(const QString& folder, const QString& reason) = 0;
     /// Opening a saved list failed; the program ends after the message.
     virtual void showOpenFailure(const Failure& failure) = 0;
@@ -112,10 +112,10 @@ public:
     CatalogueController& operator=(const CatalogueController&) = delete;
 
     /// ｴｸｾﾙﾌｧｲﾙ作成: starts a list and returns (refused quietly while one runs). A workbook is saved
-    /// in the library folder, which is created first: when it cannot be, the user is told and nothing
-    /// starts. For CSV the file name is asked first, the dialog starting in the folder of the last CSV
-    /// file named, else in the library; cancelling that ends the command. When the options were switched to CSV
-    /// during the walk, the name is asked after it; cancelling then ends the command with a status
+    /// in the library folder, which is created first: when it cannot be made or written to, the user
+    /// is told and nothing starts. For CSV the file name is asked first, the dialog starting in the
+    /// folder of the last CSV file named, else in the library; cancelling that ends the command. When
+    /// the options were switched to CSV during the walk, the name is asked after it; cancelling then ends the command with a status
     /// text saying nothing was saved. A failure is shown, the user's stop is not. The status text is
     /// blanked at the start and then names the files delivered; a file no application opened (at
     /// once or when the opener gives up later) is offered to the user (offerSavedFile).
@@ -177,7 +177,8 @@ private:
     void commandEnded(const Ending& ending);
     void endCommand();
     bool askCsvName(QString& path);
-    /// The library folder, created when missing; where it cannot be, the home folder (dialogs only).
+    /// The library folder, created when missing; where it cannot be made or written to, the home
+    /// folder (dialogs only).
     QString dialogFolder() const;
     OutputTarget outputAfterWalk(const OutputTarget& asStarted);
     bool deliverCsv(const QString& path);

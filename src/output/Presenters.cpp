@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kartoma {
 
@@ -63,7 +64,7 @@ QString libraryFilePath(const QString& folder, const QString& label, const QDate
     return candidate;
 }
 
-int makeFolder(const QString& folder) {
+int makeWritableFolder(const QString& folder) {
     const std::string path = toNativePath(QDir::cleanPath(QDir(folder).absolutePath()));
     // Each level in turn, so that the failing one gives its own reason.
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
@@ -79,7 +80,10 @@ int makeFolder(const QString& folder) {
     if (::stat(path.c_str(), &status) != 0) {
         return errno;
     }
-    return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+    if (!S_ISDIR(status.st_mode)) {
+        return ENOTDIR;
+    }
+    return ::access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
 OpenInApplicationPresenter::OpenInApplicationPresenter(Launcher& launcher, std::function<QString()> folder,
@@ -90,7 +94,7 @@ OpenInApplicationPresenter::OpenInApplicationPresenter(Launcher& launcher, std::
 QString OpenInApplicationPresenter::destinationFor(const QString&) {
     const QString folder = folder_();
     // A folder that cannot be made fails the save, with the system's reason for the path below it.
-    makeFolder(folder);
+    makeWritableFolder(folder);
     return libraryFilePath(folder, label_(), QDateTime::currentDateTime());
 }
 

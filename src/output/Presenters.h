@@ -36,8 +36,9 @@ QString libraryFileLabel(const QString& label, const QString& folder);
 QString libraryFilePath(const QString& folder, const QString& label, const QDateTime& when);
 
 /// Creates `folder` and the folders above it that are missing. 0 when the folder is there (made now
-/// or before), else the system's error number (a file in the way is ENOTDIR).
-int makeFolder(const QString& folder);
+/// or before) and files can be made in it, else the system's error number (a file in the way is
+/// ENOTDIR, a folder of another user's EACCES).
+int makeWritableFolder(const QString& folder);
 
 /// The window's presenter: each workbook is saved as a new file in the library folder, named after
 /// the list's label and the moment (libraryFilePath), and opened in the desktop's spreadsheet

@@ -448,7 +448,7 @@ void MainWindow::showOutcome(const CatalogueOutcome& outcome) {
 
 void MainWindow::showLibraryUnavailable(const QString& folder, const QString& reason) {
     services_.dialogs.inform(QStringLiteral("Kartoma"),
-                             QStringLiteral("ライブラリフォルダを作成できません。\r\n%1\r\n%2\r\n"
+                             QStringLiteral("ライブラリフォルダにブックを保存できません。\r\n%1\r\n%2\r\n"
                                             "オプション設定で別のフォルダを指定してください。")
                                  .arg(readablePath(folder), reason),
                              true);

@@ -12,6 +12,9 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kartoma {
 namespace {
 
@@ -159,12 +162,18 @@ TEST_F(FileDialogsTest, TheWindowsPresenterSavesNewFilesAndSaysWhereWhenNothingO
     EXPECT_FALSE(presenter.present(first));
 }
 
-TEST_F(FileDialogsTest, MakeFolderGivesTheSystemsReason) {
+TEST_F(FileDialogsTest, MakeWritableFolderGivesTheSystemsReason) {
     makeFile("file");
-    EXPECT_EQ(makeFolder(path("a/b/c")), 0);
-    EXPECT_EQ(makeFolder(path("a/b/c")), 0);
-    EXPECT_EQ(makeFolder(path("file")), ENOTDIR);
-    EXPECT_EQ(makeFolder(path("file/sub")), ENOTDIR);
+    EXPECT_EQ(makeWritableFolder(path("a/b/c")), 0);
+    EXPECT_EQ(makeWritableFolder(path("a/b/c")), 0);
+    EXPECT_EQ(makeWritableFolder(path("file")), ENOTDIR);
+    EXPECT_EQ(makeWritableFolder(path("file/sub")), ENOTDIR);
+    if (geteuid() != 0) { // the superuser writes anywhere
+        ASSERT_EQ(chmod(path("a/b").toLocal8Bit().constData(), 0555), 0);
+        EXPECT_EQ(makeWritableFolder(path("a/b")), EACCES);
+        EXPECT_EQ(makeWritableFolder(path("a/b/new")), EACCES);
+        chmod(path("a/b").toLocal8Bit().constData(), 0755);
+    }
 }
 
 } // namespace
