@@ -84,7 +84,10 @@ void OptionsForm::apply(Settings& s, QString& filterPattern, SettingsStore& stor
     save("label", booleanText(s.label));
     save("Folder", booleanText(s.folder));
     if (library_ != libraryShown_) {
-        const QString folder = library_.trimmed();
+        QString folder = library_.trimmed();
+        if (folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/"))) {
+            folder = QDir::homePath() + folder.mid(1);
+        }
         saveLibraryFolder(store, folder.isEmpty() ? folder : QDir::home().absoluteFilePath(folder));
     }
 }

@@ -40,8 +40,8 @@ public:
 
     /// OK: writes the form into `settings` and `filterPattern`, then the eight keys to the store in the
     /// order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder; then the library folder
-    /// (saveLibraryFolder) when it was edited: blanks only go back to the default, a relative path is
-    /// taken under the home folder.
+    /// (saveLibraryFolder) when it was edited: blanks only go back to the default, a relative path and
+    /// "~/" are taken under the home folder.
     void apply(Settings& settings, QString& filterPattern, SettingsStore& store) const;
 
 private:
