@@ -115,10 +115,11 @@ public:
     /// in the library folder, which is created first: when it cannot be made or written to, the user
     /// is told and nothing starts. For CSV the file name is asked first, the dialog starting in the
     /// folder of the last CSV file named, else in the library; cancelling that ends the command. When
-    /// the options were switched to CSV during the walk, the name is asked after it; cancelling then ends the command with a status
-    /// text saying nothing was saved. A failure is shown, the user's stop is not. The status text is
-    /// blanked at the start and then names the files delivered; a file no application opened (at
-    /// once or when the opener gives up later) is offered to the user (offerSavedFile).
+    /// the options were switched to CSV during the walk, the name is asked after it; cancelling then
+    /// ends the command with a status text saying nothing was saved. A failure is shown, the user's
+    /// stop is not. The status text is blanked at the start and then names the files delivered; a
+    /// file no application opened (at once or when the opener gives up later) is offered to the user
+    /// (offerSavedFile).
     void createList();
     /// ｴｸｾﾙﾌｧｲﾙを開く: asks for a saved list (the dialog starts in the library), checks it as the
     /// engine would open it and opens that file itself in the desktop's spreadsheet application;

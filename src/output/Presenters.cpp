@@ -33,8 +33,9 @@ QString safeName(const QString& text) {
     name = name.mid(dots).trimmed();
     while (toNativePath(name).size() > kLabelBytes) {
         // Cut whole characters: a surrogate pair goes together.
-        name.chop(name.size() >= 2 && name.back().isLowSurrogate() && name[name.size() - 2].isHighSurrogate() ? 2
-                                                                                                              : 1);
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() && name[name.size() - 2].isHighSurrogate()
+                      ? 2
+                      : 1);
     }
     return name.trimmed();
 }

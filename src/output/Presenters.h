@@ -49,8 +49,8 @@ class OpenInApplicationPresenter final : public WorkbookPresenter {
 public:
     /// `folder` and `label` are asked for each workbook, on the thread that saves it; the folder is
     /// created when missing (if it cannot be, saving fails with the system's reason).
-    OpenInApplicationPresenter(Launcher& launcher, std::function<QString()> folder, std::function<QString()> label,
-                               std::function<void(const QString&)> failed);
+    OpenInApplicationPresenter(Launcher& launcher, std::function<QString()> folder,
+                               std::function<QString()> label, std::function<void(const QString&)> failed);
     QString destinationFor(const QString& bookFile) override;
     bool present(const QString& savedPath) override;
     /// The files handed over since the last call, in order; the list starts anew.

@@ -4,8 +4,8 @@
 #include "Dialogs.h"
 #include "Failure.h"
 #include "JapaneseMessages.h"
-#include "OptionsDialog.h"
 #include "NameText.h"
+#include "OptionsDialog.h"
 #include "Pointer.h"
 #include "SearchWindow.h"
 #include "Twips.h"
@@ -50,8 +50,8 @@ ControllerServices controllerServices(const MainWindowServices& s) {
     auto library = [&store = s.store, fixed = s.libraryFolder] {
         return fixed.isEmpty() ? libraryFolder(store) : fixed;
     };
-    return ControllerServices{s.fileSystem, s.labels, s.dialogs, s.launcher, s.programFolder, library,
-                              s.today,      s.engine};
+    return ControllerServices{s.fileSystem,    s.labels, s.dialogs, s.launcher,
+                              s.programFolder, library,  s.today,   s.engine};
 }
 
 } // namespace

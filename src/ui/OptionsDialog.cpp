@@ -160,7 +160,8 @@ void OptionsDialog::showForm() {
 }
 
 void OptionsDialog::chooseLibraryFolder() {
-    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("ライブラリフォルダ"), library_->text());
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("ライブラリフォルダ"), library_->text());
     if (!chosen.isEmpty()) {
         library_->setText(chosen);
     }

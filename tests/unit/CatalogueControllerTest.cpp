@@ -58,7 +58,9 @@ public:
     void refresh() override {}
     void showFailure(const Failure& failure) override { failures.push_back(failure.code()); }
     void showOutcome(const CatalogueOutcome&) override { ++outcomes; }
-    void showLibraryUnavailable(const QString& folder, const QString&) override { libraryUnavailable.append(folder); }
+    void showLibraryUnavailable(const QString& folder, const QString&) override {
+        libraryUnavailable.append(folder);
+    }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
     Dialogs::FileChoice offerSavedFile(const Failure& failure) override {
         offered.append(failure.path());

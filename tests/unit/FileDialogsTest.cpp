@@ -99,7 +99,8 @@ TEST_F(FileDialogsTest, CancelGivesFalse) {
 
 TEST_F(FileDialogsTest, OpenDialogFiltersWorkbooksInTheGivenFolderWithNoNameProposed) {
     dialogs_.fileAnswers.push_back(path("a.xlsx"));
-    EXPECT_TRUE(askOpenName(dialogs_, QStringLiteral("/home/u/Kartoma"), QStringLiteral(".xlsx"), listFileName_));
+    EXPECT_TRUE(
+        askOpenName(dialogs_, QStringLiteral("/home/u/Kartoma"), QStringLiteral(".xlsx"), listFileName_));
     EXPECT_EQ(listFileName_, path("a.xlsx"));
     const FileDialogRequest& r = dialogs_.requests.at(0);
     EXPECT_EQ(r.filter, QStringLiteral("エクセルファイル (*.xlsx)|*.xlsx"));

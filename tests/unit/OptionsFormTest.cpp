@@ -136,7 +136,8 @@ TEST(OptionsForm, TheLibraryFolderIsSavedOnlyWhenEdited) {
     } cases[] = {
         {QStringLiteral("/data/カタログ"), QString()}, // as shown: nothing written
         {QStringLiteral("  /data/new/ "), QStringLiteral("library=/data/new")},
-        {QStringLiteral("Catalogues"), QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/Catalogues")},
+        {QStringLiteral("Catalogues"),
+         QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/Catalogues")},
         {QStringLiteral("~/目録"), QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/目録")},
         {QStringLiteral("   "), QStringLiteral("library=")}, // back to the default
     };

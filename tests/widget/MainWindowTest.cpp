@@ -21,8 +21,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -328,7 +328,8 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
 /// A store that gives back what was saved in it.
 class MemoryStore final : public SettingsStore {
 public:
-    QString getSetting(const QString&, const QString&, const QString& key, const QString& defaultValue) override {
+    QString getSetting(const QString&, const QString&, const QString& key,
+                       const QString& defaultValue) override {
         return values.value(key, defaultValue);
     }
     void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
