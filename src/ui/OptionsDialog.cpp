@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace kartoma {
 
 namespace {
@@ -97,10 +99,14 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     depthNote->setGeometry(twipsRect(this, 2880, 2660, 1115, 260));
 
     auto* libraryLabel = new QLabel(QStringLiteral("ライブラリフォルダ"), this);
-    libraryLabel->setGeometry(twipsRect(this, 360, 3090, 1500, 260));
     library_ = new QLineEdit(this);
     library_->setObjectName(QStringLiteral("libraryFolderEdit"));
-    library_->setGeometry(twipsRect(this, 1860, 3060, 2700, 315));
+    // The box starts clear of its caption, however wide the font makes it.
+    const QRect caption = twipsRect(this, 360, 3090, 1500, 260);
+    QRect box = twipsRect(this, 1920, 3060, 2640, 315);
+    box.setLeft(std::max(box.left(), caption.left() + libraryLabel->sizeHint().width() + 6));
+    libraryLabel->setGeometry(caption.adjusted(0, 0, box.left() - caption.right() - 1, 0));
+    library_->setGeometry(box);
     libraryLabel->setBuddy(library_);
     auto* browse = new QPushButton(QStringLiteral("参照..."), this);
     browse->setObjectName(QStringLiteral("libraryFolderButton"));
