@@ -60,8 +60,14 @@ namespace {
 
 /// How long the consumer waits for a folder before it lets the observer run again.
 constexpr auto kYieldInterval = std::chrono::milliseconds(10);
-/// Read ahead at most this many bytes of listings that were not offered yet...
+/// Read ahead at most this many bytes of listings that were not offered yet; once there, reading
+/// resumes only when the consumer has offered half of them, so that the readers work in long runs
+/// instead of waking for every folder offered...
 constexpr std::size_t kWindowBytes = std::size_t{8} << 20;
+constexpr std::size_t kResumeBytes = kWindowBytes / 2;
+/// A consumer that waits for a folder is woken once this much is read ahead of it (or nothing more
+/// will be read for now): it then has a run of folders to offer, instead of waking for each one.
+constexpr std::size_t kWakeBytes = std::size_t{256} << 10;
 /// ...and keep at most this many folders open for their subfolders to be opened from.
 constexpr int kWindowFolders = 64;
 /// Threads that read ahead from a medium that answers at memory speed. More than one keeps a core busy
@@ -205,10 +211,11 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            workToDo_.wait(lock, [this] {
-                return stopping_ || urgent_ != nullptr ||
-                       (!pending_.empty() && windowBytes_ < kWindowBytes && openFolders_ < kWindowFolders);
-            });
+            if (!stopping_ && !workReady()) {
+                ++idleWorkers_;
+                workToDo_.wait(lock, [this] { return stopping_ || workReady(); });
+                --idleWorkers_;
+            }
             if (stopping_) {
                 return;
             }
@@ -224,6 +231,11 @@ private:
                 readTaken(*job, lock);
             }
         }
+    }
+
+    /// There is a folder a worker may take (under the lock).
+    bool workReady() const {
+        return urgent_ != nullptr || (!pending_.empty() && !throttled_ && openFolders_ < kWindowFolders);
     }
 
     /// Takes `job` off the stack of folders to read, where it would outlive its reading (under the lock).
@@ -253,12 +265,25 @@ private:
         }
         job.state = FolderJob::State::Read;
         windowBytes_ += job.windowBytes;
+        throttled_ = throttled_ || windowBytes_ >= kWindowBytes;
         for (auto it = job.children.rbegin(); it != job.children.rend(); ++it) {
             pending_.push_back(it->get());
         }
+        // Every wake-up costs both threads a trip through the kernel: only those who wait are woken,
+        // and the consumer only when a run of folders is ready for it.
+        const bool wakeWorkers = idleWorkers_ > 0 && workReady();
+        const bool wakeConsumer = awaited_ != nullptr && awaited_->state == FolderJob::State::Read &&
+                                  (windowBytes_ >= kWakeBytes || !workReady());
+        if (wakeConsumer) {
+            awaited_ = nullptr;
+        }
         lock.unlock();
-        workToDo_.notify_all();
-        jobRead_.notify_all();
+        if (wakeWorkers) {
+            workToDo_.notify_all();
+        }
+        if (wakeConsumer) {
+            jobRead_.notify_one();
+        }
         lock.lock();
     }
 
@@ -293,6 +318,7 @@ private:
         }
         bool close = false;
         {
+            // The caller wakes the workers a closed folder makes room for.
             const std::lock_guard lock(mutex_);
             job.unopenedChildren = static_cast<int>(job.children.size());
             close = job.open && job.unopenedChildren == 0;
@@ -345,9 +371,17 @@ private:
                     break;
                 }
                 urgent_ = &job;
-                workToDo_.notify_one();
+                if (idleWorkers_ > 0) {
+                    workToDo_.notify_one();
+                }
             }
-            if (!jobRead_.wait_for(lock, kYieldInterval, [&job] { return job.state == FolderJob::State::Read; })) {
+            // Woken when a run of folders is read, or after the interval: whichever comes first, the
+            // folder is offered as soon as it is read.
+            awaited_ = &job;
+            const bool read =
+                jobRead_.wait_for(lock, kYieldInterval, [&job] { return job.state == FolderJob::State::Read; });
+            awaited_ = nullptr;
+            if (!read) {
                 lock.unlock();
                 observer_.yieldNow();
                 lock.lock();
@@ -415,12 +449,19 @@ private:
 
     /// Gives the memory of an offered listing back to the window.
     void release(FolderJob& job) {
+        bool wake = false;
         {
             const std::lock_guard lock(mutex_);
             windowBytes_ -= job.windowBytes;
             job.windowBytes = 0;
+            if (throttled_ && windowBytes_ <= kResumeBytes) {
+                throttled_ = false;
+                wake = idleWorkers_ > 0;
+            }
         }
-        workToDo_.notify_all();
+        if (wake) {
+            workToDo_.notify_all();
+        }
         job.listed.reset();
     }
 
@@ -458,7 +499,10 @@ private:
     std::vector<std::thread> workers_;
     std::vector<FolderJob*> pending_; ///< folders to read, the next one to offer last
     FolderJob* urgent_ = nullptr;     ///< the folder the consumer waits for, not taken yet
+    FolderJob* awaited_ = nullptr;    ///< the folder the consumer waits for, until it is woken
+    int idleWorkers_ = 0;             ///< workers waiting for a folder to read
     std::size_t windowBytes_ = 0;
+    bool throttled_ = false;          ///< the window was full and is not half empty yet
     int openFolders_ = 0;
     bool stopping_ = false;
     int sampled_ = 0;
