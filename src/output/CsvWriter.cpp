@@ -67,11 +67,12 @@ public:
             const std::size_t slash = value.find('/', begin);
             const std::string_view name =
                 value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
-            const NameEncoding encoding = isAscii(name) ? NameEncoding::Cp932 : nameEncoding(name);
-            if (encoding == NameEncoding::Cp932) {
+            if (isAscii(name)) {
                 appendQuotesDoubled(name, buffer_);
-            } else if (encoding == NameEncoding::Utf8) {
-                appendCp932(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+            } else if (encoder_.appendUtf8(name, buffer_, replaced_, true)) {
+                // UTF-8, the usual case, encoded as it is read.
+            } else if (nameEncoding(name) == NameEncoding::Cp932) {
+                appendQuotesDoubled(name, buffer_);
             } else {
                 // The bytes that are no text are counted with the names, not again as characters
                 // CP932 lacks (UTF-8 output would not bring them back either).

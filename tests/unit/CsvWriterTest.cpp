@@ -101,6 +101,33 @@ TEST(Cp932Encoder, WritesWhatWindowsWritesAndReplacesTheRest) {
     EXPECT_EQ(replaced, 5u);
 }
 
+TEST(Cp932Encoder, Utf8GivesTheBytesOfItsTextAndInvalidBytesAreRefused) {
+    const Cp932Encoder& e = Cp932Encoder::instance();
+    // Kana, kanji, half-width katakana, a variant, quotes, U+FFFD itself, beyond the BMP, Hangul.
+    for (const char* utf8 : {"plain.txt", "\xe5\xbc\x95\xe7\x94\xa8\"\xe7\xac\xa6", "\xef\xbd\xb1\xe3\x80\x9c",
+                             "\xef\xbf\xbd", "a\xf0\x9f\x98\x80" "b", "\xed\x95\x9c\"\""}) {
+        for (const bool quotes : {false, true}) {
+            std::string viaUtf16 = "x";
+            std::string direct = "x";
+            std::uint64_t replacedViaUtf16 = 1;
+            std::uint64_t replacedDirect = 1;
+            e.append(QString::fromUtf8(utf8), viaUtf16, replacedViaUtf16, quotes);
+            EXPECT_TRUE(e.appendUtf8(utf8, direct, replacedDirect, quotes));
+            EXPECT_EQ(direct, viaUtf16) << utf8;
+            EXPECT_EQ(replacedDirect, replacedViaUtf16) << utf8;
+        }
+    }
+    // Not UTF-8 (CP932 bytes, a lone continuation byte, an encoded surrogate, a cut sequence): nothing
+    // is written or counted, even after a character that was.
+    for (const char* bytes : {"\x8a\xbf", "\xe3\x81\x82\x80", "\xed\xa0\x80", "\xf0\x9f\x98"}) {
+        std::string out = "x";
+        std::uint64_t replaced = 1;
+        EXPECT_FALSE(e.appendUtf8(bytes, out, replaced, true));
+        EXPECT_EQ(out, "x");
+        EXPECT_EQ(replaced, 1u);
+    }
+}
+
 TEST(Cp932Encoder, EveryTableEntryDecodesBackToItsCharacter) {
     const Cp932Encoder& e = Cp932Encoder::instance();
     QStringDecoder decoder("windows-31j", QStringDecoder::Flag::Stateless);
