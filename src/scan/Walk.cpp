@@ -80,6 +80,10 @@ constexpr int kColdWorkers = 12;
 constexpr int kMaxWorkers = 64;
 /// Folders whose reading decides whether the medium is cold.
 constexpr int kSampleFolders = 16;
+/// Offered listings kept for the readers to fill again, so that a folder costs no allocation...
+constexpr std::size_t kSpareListings = 64;
+/// ...unless it held more entries than this: a large folder's room is given back.
+constexpr std::size_t kSpareEntries = 1024;
 
 /// How often the calling thread has waited for something (a read from the medium, mostly) so far.
 long blockingWaits() {
@@ -104,6 +108,13 @@ struct Listed {
     std::string keys;
     std::vector<std::uint32_t> keyOffsets;
     std::vector<std::uint32_t> order;
+
+    /// Empties the listing, keeping its room for the next folder.
+    void clear() {
+        listing.clear();
+        problems.clear();
+        keys.clear();
+    }
 
     std::string_view key(std::uint32_t i) const {
         return std::string_view(keys).substr(keyOffsets[i], keyOffsets[i + 1] - keyOffsets[i]);
@@ -250,9 +261,14 @@ private:
     void readTaken(FolderJob& job, std::unique_lock<std::mutex>& lock) {
         job.state = FolderJob::State::Taken;
         const bool sampled = chooseWorkers_ && sampled_ < kSampleFolders;
+        std::unique_ptr<Listed> spare;
+        if (!spareListings_.empty()) {
+            spare = std::move(spareListings_.back());
+            spareListings_.pop_back();
+        }
         lock.unlock();
         const long blocksBefore = sampled ? blockingWaits() : 0;
-        read(job);
+        read(job, std::move(spare));
         const long blocked = sampled ? blockingWaits() - blocksBefore : 0;
         lock.lock();
         if (sampled) {
@@ -287,17 +303,26 @@ private:
         lock.lock();
     }
 
-    /// Opens `job` from its parent and reads it; called without the lock.
-    void read(FolderJob& job) {
+    /// Opens `job` from its parent and reads it into `listed` (if any: an offered one); called without
+    /// the lock.
+    void read(FolderJob& job, std::unique_ptr<Listed> listed) {
         try {
             if (job.parent != nullptr && !openFromParent(job)) {
                 return;
             }
-            auto listed = std::make_unique<Listed>();
+            if (listed == nullptr) {
+                listed = std::make_unique<Listed>();
+            } else {
+                listed->clear();
+            }
             job.errnum = fileSystem_.listFolder(job.handle, listed->listing, listed->problems);
             if (job.errnum == 0) {
                 listed->sort();
                 if (job.level < depth_) {
+                    job.children.reserve(static_cast<std::size_t>(
+                        std::count_if(listed->order.begin(), listed->order.end(), [&](std::uint32_t i) {
+                            return listed->listing.item(i).kind == EntryKind::Folder;
+                        })));
                     for (const std::uint32_t i : listed->order) {
                         if (listed->listing.item(i).kind == EntryKind::Folder) {
                             auto child = std::make_unique<FolderJob>();
@@ -449,6 +474,7 @@ private:
 
     /// Gives the memory of an offered listing back to the window.
     void release(FolderJob& job) {
+        const bool keep = job.listed->listing.size() <= kSpareEntries;
         bool wake = false;
         {
             const std::lock_guard lock(mutex_);
@@ -457,6 +483,9 @@ private:
             if (throttled_ && windowBytes_ <= kResumeBytes) {
                 throttled_ = false;
                 wake = idleWorkers_ > 0;
+            }
+            if (keep && spareListings_.size() < kSpareListings) {
+                spareListings_.push_back(std::move(job.listed));
             }
         }
         if (wake) {
@@ -503,6 +532,7 @@ private:
     int idleWorkers_ = 0;             ///< workers waiting for a folder to read
     std::size_t windowBytes_ = 0;
     bool throttled_ = false;          ///< the window was full and is not half empty yet
+    std::vector<std::unique_ptr<Listed>> spareListings_;
     int openFolders_ = 0;
     bool stopping_ = false;
     int sampled_ = 0;
