@@ -13,6 +13,19 @@ namespace {
 
 constexpr std::uint16_t kNone = 0xFFFF;
 
+/// Appends the bytes of a table entry, or "?" (counted in `replaced`) for none.
+void put(std::uint16_t code, std::string& out, std::uint64_t& replaced) {
+    if (code == kNone) {
+        out += '?';
+        ++replaced;
+    } else if (code < 0x100) {
+        out += static_cast<char>(code);
+    } else {
+        out += static_cast<char>(code >> 8);
+        out += static_cast<char>(code & 0xFF);
+    }
+}
+
 } // namespace
 
 const Cp932Encoder& Cp932Encoder::instance() {
@@ -95,16 +108,7 @@ bool Cp932Encoder::appendUtf8(std::string_view utf8, std::string& out, std::uint
             continue;
         }
         // Nothing beyond the Basic Multilingual Plane has a CP932 form: one "?" per character.
-        const std::uint16_t code = c > 0xFFFF ? kNone : table_[c];
-        if (code == kNone) {
-            out += '?';
-            ++lacking;
-        } else if (code < 0x100) {
-            out += static_cast<char>(code);
-        } else {
-            out += static_cast<char>(code >> 8);
-            out += static_cast<char>(code & 0xFF);
-        }
+        put(c > 0xFFFF ? kNone : table_[c], out, lacking);
     }
     replaced += lacking;
     return true;
@@ -126,16 +130,7 @@ void Cp932Encoder::append(QStringView text, std::string& out, std::uint64_t& rep
             ++replaced;
             continue;
         }
-        const std::uint16_t code = table_[c];
-        if (code == kNone) {
-            out += '?';
-            ++replaced;
-        } else if (code < 0x100) {
-            out += static_cast<char>(code);
-        } else {
-            out += static_cast<char>(code >> 8);
-            out += static_cast<char>(code & 0xFF);
-        }
+        put(table_[c], out, replaced);
     }
 }
 
