@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,11 +135,35 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
                                                                   : host.askVolumeLabel(readablePath(folder));
 }
 
-void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host,
-              CatalogueOutcome& outcome) {
+/// The host as the walk sees it, writing the lines of a CSV list begun before the walk as the
+/// entries are recorded: the file is written in the time the walk leaves free, not after it.
+class WritingObserver final : public WalkObserver {
+public:
+    WritingObserver(CatalogueHost& host, CsvFile* file, const EntryList& list)
+        : host_(host), file_(file), list_(list) {}
+
+    void searching(const QString& folder) override {
+        if (file_ != nullptr) {
+            file_->append(list_);
+        }
+        host_.searching(folder);
+    }
+    void yieldNow() override { static_cast<WalkObserver&>(host_).yieldNow(); }
+    void skipped(const QString& path, int errnum) override { host_.skipped(path, errnum); }
+
+private:
+    CatalogueHost& host_;
+    CsvFile* file_;
+    const EntryList& list_;
+};
+
+void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host, CatalogueOutcome& outcome,
+              std::optional<CsvFile>& begun) {
     host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
-    outcome.replacedCharacters =
-        saveCsv(list, target.encoding, target.path, [&host] { host.checkStopped(); }).replacedCharacters;
+    const auto checkpoint = [&host] { host.checkStopped(); };
+    outcome.replacedCharacters = (begun ? begun->commit(list, checkpoint)
+                                        : saveCsv(list, target.encoding, target.path, checkpoint))
+                                     .replacedCharacters;
     if (!host.deliverCsv(target.path)) {
         throw Failure(FailureCode::CsvPresentFailed, target.path);
     }
@@ -188,7 +213,13 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
 
     CatalogueOptions scan = request.scan;
     scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, host);
-    outcome.stats = collectEntries(outcome.folder, scan, folder, host, list);
+    // A CSV list's place was given at the start: it is written while the walk goes on.
+    std::optional<CsvFile> csvFile;
+    if (const auto* csv = std::get_if<CsvTarget>(&request.output)) {
+        csvFile.emplace(csv->encoding, csv->path);
+    }
+    WritingObserver observer(host, csvFile ? &*csvFile : nullptr, list);
+    outcome.stats = collectEntries(outcome.folder, scan, folder, observer, list);
     outcome.undecodableNames = list.undecodableNames();
     host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
 
@@ -199,7 +230,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     // A stop that came with the walk's end is taken before anything is written.
     host.checkStopped();
     if (const auto* csv = std::get_if<CsvTarget>(&output)) {
-        writeCsv(*csv, list, host, outcome);
+        writeCsv(*csv, list, host, outcome, csvFile);
         return outcome;
     }
     if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, services.report, host)) {

@@ -1,5 +1,7 @@
 #include "Cp932Encoder.h"
 
+#include "Utf8.h"
+
 #include <QStringDecoder>
 
 #include <array>
@@ -10,6 +12,19 @@ namespace kartoma {
 namespace {
 
 constexpr std::uint16_t kNone = 0xFFFF;
+
+/// Appends the bytes of a table entry, or "?" (counted in `replaced`) for none.
+void put(std::uint16_t code, std::string& out, std::uint64_t& replaced) {
+    if (code == kNone) {
+        out += '?';
+        ++replaced;
+    } else if (code < 0x100) {
+        out += static_cast<char>(code);
+    } else {
+        out += static_cast<char>(code >> 8);
+        out += static_cast<char>(code & 0xFF);
+    }
+}
 
 } // namespace
 
@@ -76,6 +91,29 @@ int Cp932Encoder::codeOf(char32_t c) const {
     return code == kNone ? -1 : code;
 }
 
+bool Cp932Encoder::appendUtf8(std::string_view utf8, std::string& out, std::uint64_t& replaced,
+                              bool doubleQuotes) const {
+    const std::size_t start = out.size();
+    std::uint64_t lacking = 0;
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::size_t at = pos;
+        const char32_t c = decodeUtf8(utf8, pos);
+        if (c == 0xFFFD && pos == at + 1) {
+            // A replacement character that takes one byte stands for a byte that is not UTF-8.
+            out.resize(start);
+            return false;
+        }
+        if (c == U'"' && doubleQuotes) {
+            out += "\"\"";
+            continue;
+        }
+        // Nothing beyond the Basic Multilingual Plane has a CP932 form: one "?" per character.
+        put(c > 0xFFFF ? kNone : table_[c], out, lacking);
+    }
+    replaced += lacking;
+    return true;
+}
+
 void Cp932Encoder::append(QStringView text, std::string& out, std::uint64_t& replaced,
                           bool doubleQuotes) const {
     const qsizetype n = text.size();
@@ -92,16 +130,7 @@ void Cp932Encoder::append(QStringView text, std::string& out, std::uint64_t& rep
             ++replaced;
             continue;
         }
-        const std::uint16_t code = table_[c];
-        if (code == kNone) {
-            out += '?';
-            ++replaced;
-        } else if (code < 0x100) {
-            out += static_cast<char>(code);
-        } else {
-            out += static_cast<char>(code >> 8);
-            out += static_cast<char>(code & 0xFF);
-        }
+        put(table_[c], out, replaced);
     }
 }
 

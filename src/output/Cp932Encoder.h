@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kartoma {
@@ -22,6 +23,10 @@ public:
     /// Appends the CP932 bytes of `text` to `out`. A character CP932 cannot hold is written as "?"
     /// and counted in `replaced`; a double quote is written twice when `doubleQuotes` is set.
     void append(QStringView text, std::string& out, std::uint64_t& replaced, bool doubleQuotes) const;
+
+    /// The same for text held as UTF-8, without a detour through UTF-16. Returns false, with `out` and
+    /// `replaced` as they were, when `utf8` is not valid UTF-8.
+    bool appendUtf8(std::string_view utf8, std::string& out, std::uint64_t& replaced, bool doubleQuotes) const;
 
     /// The CP932 code of a character: 0x00-0xFF for one byte, 0x8140-0xFCFC for two; -1 for none.
     int codeOf(char32_t c) const;

@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,11 +69,12 @@ public:
             const std::size_t slash = value.find('/', begin);
             const std::string_view name =
                 value.substr(begin, slash == std::string_view::npos ? slash : slash - begin);
-            const NameEncoding encoding = isAscii(name) ? NameEncoding::Cp932 : nameEncoding(name);
-            if (encoding == NameEncoding::Cp932) {
+            if (isAscii(name)) {
                 appendQuotesDoubled(name, buffer_);
-            } else if (encoding == NameEncoding::Utf8) {
-                appendCp932(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+            } else if (encoder_.appendUtf8(name, buffer_, replaced_, true)) {
+                // UTF-8, the usual case, encoded as it is read.
+            } else if (nameEncoding(name) == NameEncoding::Cp932) {
+                appendQuotesDoubled(name, buffer_);
             } else {
                 // The bytes that are no text are counted with the names, not again as characters
                 // CP932 lacks (UTF-8 output would not bring them back either).
@@ -171,90 +174,157 @@ void appendQuotedField(std::string_view utf8, std::string& out) {
     out += '"';
 }
 
+namespace {
+
+/// The lines of one list, written as its entries are recorded.
+class CsvLines {
+public:
+    CsvLines(CsvEncoding encoding, QIODevice& out, const QString& pathForMessages)
+        : csv_(encoding, out, pathForMessages) {
+        if (encoding == CsvEncoding::Utf8) {
+            csv_.raw("\xEF\xBB\xBF");
+        }
+        const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
+                                       u"時間",       u"ボリューム",   u"TYPE"};
+        for (std::size_t i = 0; i < std::size(headers); ++i) {
+            if (i > 0) {
+                csv_.comma();
+            }
+            csv_.text(headers[i]);
+        }
+        csv_.endLine();
+        fileType_ = csv_.encodedText(u"F");
+        folderType_ = csv_.encodedText(u"D");
+    }
+
+    /// Writes the lines of the entries recorded since the last call.
+    void write(const EntryList& list, const std::function<void()>& checkpoint) {
+        if (next_ == 0) {
+            // A label that is a folder's path keeps that path's bytes, as the folder column does.
+            const QString& label = list.volumeLabel();
+            volume_ = hasEscapedBytes(label) ? csv_.encodedBytes(toNativePath(label)) : csv_.encodedText(label);
+        }
+        const std::size_t count = list.count();
+        for (std::size_t i = next_; i < count; ++i) {
+            if (checkpoint && (i & 4095) == 4095) {
+                checkpoint();
+            }
+            const EntryList::Record& r = list.record(i);
+            if (!haveFolder_ || r.folder != cachedFolder_) {
+                folder_ = csv_.encodedBytes(list.folderBytes(r.folder));
+                cachedFolder_ = r.folder;
+                haveFolder_ = true;
+            }
+            csv_.bytesField(r.nameBytes());
+            csv_.comma();
+            csv_.encoded(folder_);
+            csv_.comma();
+            csv_.number(r.size);
+            // Date and time: "yyyy/mm/dd","hh:mm:ss" with their quotes and the commas around them.
+            char stamp[32];
+            char* p = stamp;
+            *p++ = ',';
+            *p++ = '"';
+            p = writeDateText(r.stamp, p);
+            *p++ = '"';
+            *p++ = ',';
+            *p++ = '"';
+            p = writeTimeText(r.stamp, p);
+            *p++ = '"';
+            *p++ = ',';
+            csv_.raw(std::string_view(stamp, static_cast<std::size_t>(p - stamp)));
+            csv_.encoded(volume_);
+            csv_.comma();
+            csv_.encoded(r.type == EntryType::Folder ? folderType_ : fileType_);
+            csv_.endLine();
+        }
+        next_ = count;
+    }
+
+    CsvResult finish() {
+        csv_.flush();
+        return CsvResult{next_, csv_.replaced()};
+    }
+
+private:
+    CsvBuilder csv_;
+    CsvBuilder::Encoded volume_;
+    CsvBuilder::Encoded fileType_;
+    CsvBuilder::Encoded folderType_;
+    CsvBuilder::Encoded folder_;
+    std::uint32_t cachedFolder_ = 0;
+    bool haveFolder_ = false;
+    std::size_t next_ = 0;
+};
+
+} // namespace
+
 CsvResult writeCsv(const EntryList& list, CsvEncoding encoding, QIODevice& out,
                    const QString& pathForMessages, const std::function<void()>& checkpoint) {
-    CsvBuilder csv(encoding, out, pathForMessages);
-    if (encoding == CsvEncoding::Utf8) {
-        csv.raw("\xEF\xBB\xBF");
-    }
-    const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
-                                   u"時間",       u"ボリューム",   u"TYPE"};
-    for (std::size_t i = 0; i < std::size(headers); ++i) {
-        if (i > 0) {
-            csv.comma();
-        }
-        csv.text(headers[i]);
-    }
-    csv.endLine();
+    CsvLines lines(encoding, out, pathForMessages);
+    lines.write(list, checkpoint);
+    return lines.finish();
+}
 
-    // A label that is a folder's path keeps that path's bytes, as the folder column does.
-    const QString& label = list.volumeLabel();
-    const CsvBuilder::Encoded volume =
-        hasEscapedBytes(label) ? csv.encodedBytes(toNativePath(label)) : csv.encodedText(label);
-    const CsvBuilder::Encoded fileType = csv.encodedText(u"F");
-    const CsvBuilder::Encoded folderType = csv.encodedText(u"D");
-    std::uint32_t cachedFolder = 0;
-    CsvBuilder::Encoded folder;
-    bool haveFolder = false;
+struct CsvFile::Writing {
+    QString path;
+    OutputFile output;
+    QFile file;
+    std::optional<CsvLines> lines;
+    std::exception_ptr failed;
+};
 
-    const std::size_t count = list.count();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (checkpoint && (i & 4095) == 4095) {
-            checkpoint();
-        }
-        const EntryList::Record& r = list.record(i);
-        if (!haveFolder || r.folder != cachedFolder) {
-            folder = csv.encodedBytes(list.folderBytes(r.folder));
-            cachedFolder = r.folder;
-            haveFolder = true;
-        }
-        csv.bytesField(r.nameBytes());
-        csv.comma();
-        csv.encoded(folder);
-        csv.comma();
-        csv.number(r.size);
-        // Date and time: "yyyy/mm/dd","hh:mm:ss" with their quotes and the commas around them.
-        char stamp[32];
-        char* p = stamp;
-        *p++ = ',';
-        *p++ = '"';
-        p = writeDateText(r.stamp, p);
-        *p++ = '"';
-        *p++ = ',';
-        *p++ = '"';
-        p = writeTimeText(r.stamp, p);
-        *p++ = '"';
-        *p++ = ',';
-        csv.raw(std::string_view(stamp, static_cast<std::size_t>(p - stamp)));
-        csv.encoded(volume);
-        csv.comma();
-        csv.encoded(r.type == EntryType::Folder ? folderType : fileType);
-        csv.endLine();
+CsvFile::CsvFile(CsvEncoding encoding, const QString& path) : writing_(std::make_unique<Writing>()) {
+    Writing& w = *writing_;
+    w.path = path;
+    if (const int err = w.output.open(toNativePath(path)); err != 0) {
+        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
     }
-    csv.flush();
-    return CsvResult{count, csv.replaced()};
+    if (!w.file.open(w.output.descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::DontCloseHandle)) {
+        throw Failure(FailureCode::OutputCreate, path, w.file.errorString());
+    }
+    w.lines.emplace(encoding, w.file, w.path);
+}
+
+CsvFile::~CsvFile() = default;
+
+void CsvFile::append(const EntryList& list, const std::function<void()>& checkpoint) {
+    Writing& w = *writing_;
+    if (w.failed) {
+        return;
+    }
+    try {
+        w.lines->write(list, checkpoint);
+    } catch (const Failure& failure) {
+        if (failure.code() != FailureCode::OutputWrite) {
+            throw;
+        }
+        w.failed = std::current_exception();
+    }
+}
+
+CsvResult CsvFile::commit(const EntryList& list, const std::function<void()>& checkpoint) {
+    Writing& w = *writing_;
+    if (w.failed) {
+        std::rethrow_exception(w.failed);
+    }
+    w.lines->write(list, checkpoint);
+    const CsvResult result = w.lines->finish();
+    w.file.close();
+    if (w.file.error() != QFileDevice::NoError) {
+        throw Failure(FailureCode::OutputWrite, w.path, w.file.errorString());
+    }
+    if (const int err = w.output.commit(); err != 0) {
+        throw Failure(FailureCode::OutputCommit, w.path, outputErrorText(err));
+    }
+    return result;
 }
 
 CsvResult saveCsv(const EntryList& list, CsvEncoding encoding, const QString& path,
                   const std::function<void()>& checkpoint) {
-    OutputFile output;
-    if (const int err = output.open(toNativePath(path)); err != 0) {
-        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
-    }
-    QFile file;
-    if (!file.open(output.descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
-                   QFileDevice::DontCloseHandle)) {
-        throw Failure(FailureCode::OutputCreate, path, file.errorString());
-    }
-    const CsvResult result = writeCsv(list, encoding, file, path, checkpoint);
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        throw Failure(FailureCode::OutputWrite, path, file.errorString());
-    }
-    if (const int err = output.commit(); err != 0) {
-        throw Failure(FailureCode::OutputCommit, path, outputErrorText(err));
-    }
-    return result;
+    CsvFile file(encoding, path);
+    return file.commit(list, checkpoint);
 }
 
 } // namespace kartoma

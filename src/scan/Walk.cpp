@@ -60,8 +60,14 @@ namespace {
 
 /// How long the consumer waits for a folder before it lets the observer run again.
 constexpr auto kYieldInterval = std::chrono::milliseconds(10);
-/// Read ahead at most this many bytes of listings that were not offered yet...
+/// Read ahead at most this many bytes of listings that were not offered yet; once there, reading
+/// resumes only when the consumer has offered half of them, so that the readers work in long runs
+/// instead of waking for every folder offered...
 constexpr std::size_t kWindowBytes = std::size_t{8} << 20;
+constexpr std::size_t kResumeBytes = kWindowBytes / 2;
+/// A consumer that waits for a folder is woken once this much is read ahead of it (or nothing more
+/// will be read for now): it then has a run of folders to offer, instead of waking for each one.
+constexpr std::size_t kWakeBytes = std::size_t{256} << 10;
 /// ...and keep at most this many folders open for their subfolders to be opened from.
 constexpr int kWindowFolders = 64;
 /// Threads that read ahead from a medium that answers at memory speed. More than one keeps a core busy
@@ -74,6 +80,10 @@ constexpr int kColdWorkers = 12;
 constexpr int kMaxWorkers = 64;
 /// Folders whose reading decides whether the medium is cold.
 constexpr int kSampleFolders = 16;
+/// Offered listings kept for the readers to fill again, so that a folder costs no allocation...
+constexpr std::size_t kSpareListings = 64;
+/// ...unless it held more entries than this: a large folder's room is given back.
+constexpr std::size_t kSpareEntries = 1024;
 
 /// How often the calling thread has waited for something (a read from the medium, mostly) so far.
 long blockingWaits() {
@@ -98,6 +108,13 @@ struct Listed {
     std::string keys;
     std::vector<std::uint32_t> keyOffsets;
     std::vector<std::uint32_t> order;
+
+    /// Empties the listing, keeping its room for the next folder.
+    void clear() {
+        listing.clear();
+        problems.clear();
+        keys.clear();
+    }
 
     std::string_view key(std::uint32_t i) const {
         return std::string_view(keys).substr(keyOffsets[i], keyOffsets[i + 1] - keyOffsets[i]);
@@ -205,10 +222,11 @@ private:
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            workToDo_.wait(lock, [this] {
-                return stopping_ || urgent_ != nullptr ||
-                       (!pending_.empty() && windowBytes_ < kWindowBytes && openFolders_ < kWindowFolders);
-            });
+            if (!stopping_ && !workReady()) {
+                ++idleWorkers_;
+                workToDo_.wait(lock, [this] { return stopping_ || workReady(); });
+                --idleWorkers_;
+            }
             if (stopping_) {
                 return;
             }
@@ -226,6 +244,11 @@ private:
         }
     }
 
+    /// There is a folder a worker may take (under the lock).
+    bool workReady() const {
+        return urgent_ != nullptr || (!pending_.empty() && !throttled_ && openFolders_ < kWindowFolders);
+    }
+
     /// Takes `job` off the stack of folders to read, where it would outlive its reading (under the lock).
     void unstack(FolderJob& job) {
         const auto it = std::find(pending_.rbegin(), pending_.rend(), &job);
@@ -238,9 +261,14 @@ private:
     void readTaken(FolderJob& job, std::unique_lock<std::mutex>& lock) {
         job.state = FolderJob::State::Taken;
         const bool sampled = chooseWorkers_ && sampled_ < kSampleFolders;
+        std::unique_ptr<Listed> spare;
+        if (!spareListings_.empty()) {
+            spare = std::move(spareListings_.back());
+            spareListings_.pop_back();
+        }
         lock.unlock();
         const long blocksBefore = sampled ? blockingWaits() : 0;
-        read(job);
+        read(job, std::move(spare));
         const long blocked = sampled ? blockingWaits() - blocksBefore : 0;
         lock.lock();
         if (sampled) {
@@ -253,26 +281,48 @@ private:
         }
         job.state = FolderJob::State::Read;
         windowBytes_ += job.windowBytes;
+        throttled_ = throttled_ || windowBytes_ >= kWindowBytes;
         for (auto it = job.children.rbegin(); it != job.children.rend(); ++it) {
             pending_.push_back(it->get());
         }
+        // Every wake-up costs both threads a trip through the kernel: only those who wait are woken,
+        // and the consumer only when a run of folders is ready for it.
+        const bool wakeWorkers = idleWorkers_ > 0 && workReady();
+        const bool wakeConsumer = awaited_ != nullptr && awaited_->state == FolderJob::State::Read &&
+                                  (windowBytes_ >= kWakeBytes || !workReady());
+        if (wakeConsumer) {
+            awaited_ = nullptr;
+        }
         lock.unlock();
-        workToDo_.notify_all();
-        jobRead_.notify_all();
+        if (wakeWorkers) {
+            workToDo_.notify_all();
+        }
+        if (wakeConsumer) {
+            jobRead_.notify_one();
+        }
         lock.lock();
     }
 
-    /// Opens `job` from its parent and reads it; called without the lock.
-    void read(FolderJob& job) {
+    /// Opens `job` from its parent and reads it into `listed` (if any: an offered one); called without
+    /// the lock.
+    void read(FolderJob& job, std::unique_ptr<Listed> listed) {
         try {
             if (job.parent != nullptr && !openFromParent(job)) {
                 return;
             }
-            auto listed = std::make_unique<Listed>();
+            if (listed == nullptr) {
+                listed = std::make_unique<Listed>();
+            } else {
+                listed->clear();
+            }
             job.errnum = fileSystem_.listFolder(job.handle, listed->listing, listed->problems);
             if (job.errnum == 0) {
                 listed->sort();
                 if (job.level < depth_) {
+                    job.children.reserve(static_cast<std::size_t>(
+                        std::count_if(listed->order.begin(), listed->order.end(), [&](std::uint32_t i) {
+                            return listed->listing.item(i).kind == EntryKind::Folder;
+                        })));
                     for (const std::uint32_t i : listed->order) {
                         if (listed->listing.item(i).kind == EntryKind::Folder) {
                             auto child = std::make_unique<FolderJob>();
@@ -293,6 +343,7 @@ private:
         }
         bool close = false;
         {
+            // The caller wakes the workers a closed folder makes room for.
             const std::lock_guard lock(mutex_);
             job.unopenedChildren = static_cast<int>(job.children.size());
             close = job.open && job.unopenedChildren == 0;
@@ -345,9 +396,17 @@ private:
                     break;
                 }
                 urgent_ = &job;
-                workToDo_.notify_one();
+                if (idleWorkers_ > 0) {
+                    workToDo_.notify_one();
+                }
             }
-            if (!jobRead_.wait_for(lock, kYieldInterval, [&job] { return job.state == FolderJob::State::Read; })) {
+            // Woken when a run of folders is read, or after the interval: whichever comes first, the
+            // folder is offered as soon as it is read.
+            awaited_ = &job;
+            const bool read =
+                jobRead_.wait_for(lock, kYieldInterval, [&job] { return job.state == FolderJob::State::Read; });
+            awaited_ = nullptr;
+            if (!read) {
                 lock.unlock();
                 observer_.yieldNow();
                 lock.lock();
@@ -415,12 +474,23 @@ private:
 
     /// Gives the memory of an offered listing back to the window.
     void release(FolderJob& job) {
+        const bool keep = job.listed->listing.size() <= kSpareEntries;
+        bool wake = false;
         {
             const std::lock_guard lock(mutex_);
             windowBytes_ -= job.windowBytes;
             job.windowBytes = 0;
+            if (throttled_ && windowBytes_ <= kResumeBytes) {
+                throttled_ = false;
+                wake = idleWorkers_ > 0;
+            }
+            if (keep && spareListings_.size() < kSpareListings) {
+                spareListings_.push_back(std::move(job.listed));
+            }
         }
-        workToDo_.notify_all();
+        if (wake) {
+            workToDo_.notify_all();
+        }
         job.listed.reset();
     }
 
@@ -458,7 +528,11 @@ private:
     std::vector<std::thread> workers_;
     std::vector<FolderJob*> pending_; ///< folders to read, the next one to offer last
     FolderJob* urgent_ = nullptr;     ///< the folder the consumer waits for, not taken yet
+    FolderJob* awaited_ = nullptr;    ///< the folder the consumer waits for, until it is woken
+    int idleWorkers_ = 0;             ///< workers waiting for a folder to read
     std::size_t windowBytes_ = 0;
+    bool throttled_ = false;          ///< the window was full and is not half empty yet
+    std::vector<std::unique_ptr<Listed>> spareListings_;
     int openFolders_ = 0;
     bool stopping_ = false;
     int sampled_ = 0;

@@ -10,6 +10,10 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace kartoma {
 namespace {
 
@@ -99,6 +103,33 @@ TEST(Cp932Encoder, WritesWhatWindowsWritesAndReplacesTheRest) {
     e.append(QStringLiteral("é😀한\uFFFD\xD800x"), out, replaced, false);
     EXPECT_EQ(out, "?????x");
     EXPECT_EQ(replaced, 5u);
+}
+
+TEST(Cp932Encoder, Utf8GivesTheBytesOfItsTextAndInvalidBytesAreRefused) {
+    const Cp932Encoder& e = Cp932Encoder::instance();
+    // Kana, kanji, half-width katakana, a variant, quotes, U+FFFD itself, beyond the BMP, Hangul.
+    for (const char* utf8 : {"plain.txt", "\xe5\xbc\x95\xe7\x94\xa8\"\xe7\xac\xa6", "\xef\xbd\xb1\xe3\x80\x9c",
+                             "\xef\xbf\xbd", "a\xf0\x9f\x98\x80" "b", "\xed\x95\x9c\"\""}) {
+        for (const bool quotes : {false, true}) {
+            std::string viaUtf16 = "x";
+            std::string direct = "x";
+            std::uint64_t replacedViaUtf16 = 1;
+            std::uint64_t replacedDirect = 1;
+            e.append(QString::fromUtf8(utf8), viaUtf16, replacedViaUtf16, quotes);
+            EXPECT_TRUE(e.appendUtf8(utf8, direct, replacedDirect, quotes));
+            EXPECT_EQ(direct, viaUtf16) << utf8;
+            EXPECT_EQ(replacedDirect, replacedViaUtf16) << utf8;
+        }
+    }
+    // Not UTF-8 (CP932 bytes, a lone continuation byte, an encoded surrogate, a cut sequence): nothing
+    // is written or counted, even after a character that was.
+    for (const char* bytes : {"\x8a\xbf", "\xe3\x81\x82\x80", "\xed\xa0\x80", "\xf0\x9f\x98"}) {
+        std::string out = "x";
+        std::uint64_t replaced = 1;
+        EXPECT_FALSE(e.appendUtf8(bytes, out, replaced, true));
+        EXPECT_EQ(out, "x");
+        EXPECT_EQ(replaced, 1u);
+    }
 }
 
 TEST(Cp932Encoder, EveryTableEntryDecodesBackToItsCharacter) {
@@ -215,6 +246,57 @@ TEST(CsvWriter, SavingIntoAMissingFolderFailsAndLeavesNothing) {
     QFile saved(existing);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll().toStdString(), kHeader);
+}
+
+std::string contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(missing)");
+}
+
+TEST(CsvFile, LinesWrittenAsTheListGrowsAreTheWholeListsAndAFailureWaitsForTheCommit) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/list.csv");
+    for (const CsvEncoding encoding : {CsvEncoding::Cp932, CsvEncoding::Utf8}) {
+        EntryList list;
+        list.setVolumeLabel(QStringLiteral("写真"));
+        CsvFile file(encoding, path);
+        const std::uint32_t top = list.addFolder("/mnt/\xe5\x86\x99");
+        file.append(list); // nothing recorded yet
+        list.append(top, "a.txt", 1, kStamp, EntryType::File);
+        list.append(top, "sub", 0, kStamp, EntryType::Folder);
+        file.append(list);
+        list.append(list.addFolder(top, "sub"), "\xe6\x97\xa5\"\x8a\xbf", 2, kStamp, EntryType::File);
+        EXPECT_EQ(QFile::exists(path), encoding != CsvEncoding::Cp932); // in place only once committed
+        EXPECT_EQ(file.commit(list).lines, 3u);
+        EXPECT_EQ(contentsOf(path), csvOf(list, encoding));
+    }
+
+    // A disk that fills while the walk goes on: the failure comes with the commit, the old file stays.
+    EntryList list;
+    const std::uint32_t f = list.addFolder("/x");
+    CsvFile file(CsvEncoding::Cp932, path);
+    const std::string before = contentsOf(path);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    for (int i = 0; i < 60000; ++i) {
+        list.append(f, "some-file-name.txt", i, kStamp, EntryType::File);
+    }
+    EXPECT_NO_THROW(file.append(list));
+    try {
+        file.commit(list);
+        ADD_FAILURE() << "no failure";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.code(), FailureCode::OutputWrite);
+        EXPECT_EQ(englishText(failure), QStringLiteral("cannot write output file ") + path +
+                                            QStringLiteral(": File too large"));
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(contentsOf(path), before);
 }
 
 } // namespace
