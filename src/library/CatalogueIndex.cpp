@@ -270,6 +270,20 @@ std::vector<std::u32string> literalRuns(std::u32string_view pattern) {
     return runs;
 }
 
+/// The absolute form of `path`, as the index keys catalogues: the same file named from another
+/// working folder is the same catalogue.
+QString absolutePath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/'))) {
+        return path;
+    }
+    std::string folder(4096, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr) {
+        return path;
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return fromNativePath(joinPathBytes(folder, toNativePath(path)));
+}
+
 /// What the index holds about one catalogue file.
 struct Indexed {
     std::int64_t id = 0;
@@ -484,7 +498,7 @@ struct CatalogueIndex::Impl {
     bool indexOne(const QString& file, IndexProgress& progress, qsizetype done, qsizetype total) {
         exec(db, "BEGIN IMMEDIATE");
         try {
-            const std::string native = toNativePath(file);
+            const std::string native = toNativePath(absolutePath(file));
             Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
             known.bindBlob(1, native);
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
@@ -650,7 +664,7 @@ struct CatalogueIndex::Impl {
                     result.stopped = true;
                     return;
                 }
-                const auto stamp = stamps.find(file);
+                const auto stamp = stamps.find(absolutePath(file));
                 const std::optional<CatalogueStamp> now = catalogueStamp(file);
                 if (stamp != stamps.end() && now && *now == stamp->second) {
                     continue;
@@ -679,13 +693,13 @@ class Selection {
 public:
     Selection(std::vector<Indexed> all, const QStringList& files, SearchSink& sink, SearchSummary& summary,
               QStringList& direct)
-        : all_(std::move(all)), selected_(all_.size(), false) {
+        : all_(std::move(all)), selected_(all_.size(), false), shown_(all_.size()) {
         std::unordered_map<QString, std::size_t> byPath;
         for (std::size_t i = 0; i < all_.size(); ++i) {
             byPath.emplace(all_[i].path, i);
         }
         for (const QString& file : files) {
-            const auto found = byPath.find(file);
+            const auto found = byPath.find(absolutePath(file));
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
                 if (found == byPath.end() || !selected_[found->second]) {
@@ -696,16 +710,19 @@ public:
             const Indexed& c = all_[found->second];
             if (c.failure != 0) {
                 ++summary.unreadable;
-                sink.unreadable(Failure(static_cast<FailureCode>(c.failure), c.path, c.detail));
+                sink.unreadable(Failure(static_cast<FailureCode>(c.failure), file, c.detail));
                 continue;
             }
             selected_[found->second] = true;
+            shown_[found->second] = file;
             ++count_;
         }
     }
 
     const std::vector<Indexed>& all() const { return all_; }
     bool selected(std::size_t i) const { return selected_[i]; }
+    /// The catalogue `i` as the caller named it.
+    const QString& shown(std::size_t i) const { return shown_[i]; }
     bool everything() const { return count_ == all_.size(); }
     /// The catalogue holding the entry `id`, as an index into all(); all().size() when none does.
     std::size_t catalogueOf(std::int64_t id) const {
@@ -725,6 +742,7 @@ public:
 private:
     std::vector<Indexed> all_;
     std::vector<bool> selected_;
+    std::vector<QString> shown_;
     std::size_t count_ = 0;
 };
 
@@ -841,7 +859,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         }
         if (pattern.matchesFolded(folded)) {
             ++summary.hits;
-            sink.hit(reader.hit(all[catalogue].path, true));
+            sink.hit(reader.hit(selection.shown(catalogue), true));
         }
     };
 
@@ -856,7 +874,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
                 continue;
             }
             ++summary.rows;
-            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(all[catalogue].path)) {
+            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(selection.shown(catalogue))) {
                 return;
             }
             current = catalogue;
@@ -882,7 +900,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
             continue;
         }
         const Indexed& c = all[i];
-        if (!keepGoing(c.path)) {
+        if (!keepGoing(selection.shown(i))) {
             return;
         }
         if (query.matchPath) {
@@ -904,7 +922,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         std::uint64_t folder = 0;
         std::string_view name;
         for (std::int64_t n = 0; records.next(folder, name); ++n) {
-            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(c.path)) {
+            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
                 return;
             }
             if (!query.matchPath && name.find(needle) == std::string_view::npos) {
@@ -923,7 +941,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         for (const std::int64_t id : matches) {
             if (reader.load(id)) {
                 ++summary.hits;
-                sink.hit(reader.hit(c.path, true));
+                sink.hit(reader.hit(selection.shown(i), true));
             }
         }
         ++summary.catalogues;
@@ -940,7 +958,10 @@ CatalogueIndex::CatalogueIndex(const QString& databasePath) : d_(std::make_uniqu
 CatalogueIndex::~CatalogueIndex() = default;
 
 QString CatalogueIndex::defaultPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/index.sqlite");
+    // The window's cache folder (CacheLocation of the application "Kartoma"), named so that the command
+    // line, which sets no application name, finds the same file.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Kartoma/index.sqlite");
 }
 
 CatalogueIndex::State CatalogueIndex::state() const {
@@ -1067,7 +1088,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 continue;
             }
             ++summary.hits;
-            sink.hit(reader.hit(all[catalogue].path, false));
+            sink.hit(reader.hit(selection.shown(catalogue), false));
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
             summary.catalogues += selection.selected(i) ? 1 : 0;
