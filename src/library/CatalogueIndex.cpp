@@ -490,6 +490,10 @@ struct CatalogueIndex::Impl {
         Statement tables(db, "SELECT count(*) FROM sqlite_schema");
         tables.step();
         if (tables.integer(0) != 0) {
+            version.step(); // another process may have just created it
+            if (version.integer(0) == kSchemaVersion) {
+                return;
+            }
             throw SqlError{SQLITE_SCHEMA, QStringLiteral("index of another version")};
         }
         exec(db, "BEGIN IMMEDIATE");
@@ -567,8 +571,10 @@ struct CatalogueIndex::Impl {
         // put in with; the copies by the key the line gives.
         Statement remove(db, "INSERT INTO names(names, rowid, name) VALUES('delete', ?, ?)");
         Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
-        const std::string_view rows = row.blob(2);
-        const std::string_view names = row.blob(3);
+        // Copies: the statement's blobs are not to be relied on while the connection writes.
+        const std::string rows(row.blob(2));
+        const std::string names(row.blob(3));
+        row.reset();
         std::size_t rowAt = 0;
         std::size_t nameAt = 0;
         StoredRow stored;
@@ -580,7 +586,6 @@ struct CatalogueIndex::Impl {
                 copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
             }
         }
-        row.reset();
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
     }
