@@ -451,7 +451,7 @@ struct CatalogueIndex::Impl {
         }
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384;");
+        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;");
         Statement version(db, "PRAGMA user_version");
         version.step();
         const std::int64_t found = version.integer(0);
