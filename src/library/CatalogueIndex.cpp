@@ -1,0 +1,1242 @@
+#include "CatalogueIndex.h"
+
+#include "Failure.h"
+#include "NativePath.h"
+#include "FileSystem.h"
+#include "SearchPattern.h"
+#include "Utf8.h"
+#include "Walk.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include <unistd.h>
+
+namespace kartoma {
+
+namespace {
+
+// Raised when the database format changes: an older index is then built anew.
+constexpr int kSchemaVersion = 2;
+// How long a write waits for another process's transaction before the index is bypassed.
+constexpr int kBusyTimeoutMs = 1000;
+// Lines between two calls of a progress or stop callback.
+constexpr std::uint64_t kLinesPerYield = 2048;
+// A run of the pattern this long or longer is looked up by its trigrams.
+constexpr std::size_t kTrigram = 3;
+
+// A catalogue's lines are kept in blobs of its row, encoded by RowWriter; the trigram index and the
+// copies table hold one row per entry, found again by the entry's id (its catalogue's first id plus
+// its place in the catalogue).
+constexpr const char* kSchema = R"sql(
+CREATE TABLE catalogues(
+    id INTEGER PRIMARY KEY,
+    path BLOB NOT NULL UNIQUE,
+    size INTEGER NOT NULL,
+    mtime INTEGER NOT NULL,
+    inode INTEGER NOT NULL,
+    device INTEGER NOT NULL,
+    first INTEGER NOT NULL,
+    count INTEGER NOT NULL,
+    failure INTEGER NOT NULL,
+    detail TEXT NOT NULL,
+    folders BLOB NOT NULL,
+    rows BLOB NOT NULL,
+    names BLOB NOT NULL);
+CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
+CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
+                    PRIMARY KEY(key, id)) WITHOUT ROWID;
+CREATE VIRTUAL TABLE names USING fts5(name, content='', detail=none, columnsize=0,
+                                      tokenize='trigram case_sensitive 1');
+)sql";
+
+// Entry flags.
+constexpr int kFolderEntry = 1;
+constexpr int kEmptyEntry = 2;
+
+/// A failure of SQLite, carried to the public function that called it.
+struct SqlError {
+    int code;
+    QString message;
+};
+
+bool isDamage(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool isBusy(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+/// One prepared statement, reset for each use.
+class Statement {
+public:
+    Statement() = default;
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        check(sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr));
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(Statement&& other) noexcept : db_(other.db_), stmt_(std::exchange(other.stmt_, nullptr)) {}
+    Statement& operator=(Statement&& other) noexcept {
+        std::swap(db_, other.db_);
+        std::swap(stmt_, other.stmt_);
+        return *this;
+    }
+
+    Statement& reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        return *this;
+    }
+    Statement& bind(int i, std::int64_t value) {
+        check(sqlite3_bind_int64(stmt_, i, value));
+        return *this;
+    }
+    Statement& bind(int i, std::string_view text) {
+        check(sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bindBlob(int i, std::string_view bytes) {
+        check(sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    /// Steps once; true when a row is there.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc != SQLITE_DONE) {
+            const int code = sqlite3_extended_errcode(db_);
+            const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+            sqlite3_reset(stmt_);
+            throw SqlError{code, message};
+        }
+        return false;
+    }
+    void run() {
+        step();
+        sqlite3_reset(stmt_);
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    std::string_view text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return {data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))};
+    }
+    std::string_view blob(int column) const {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+        return {data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))};
+    }
+    QString qtext(int column) const {
+        const std::string_view t = text(column);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    }
+    bool isInteger(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_INTEGER; }
+
+private:
+    void check(int rc) const {
+        if (rc != SQLITE_OK) {
+            throw SqlError{sqlite3_extended_errcode(db_), QString::fromUtf8(sqlite3_errmsg(db_))};
+        }
+    }
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+void exec(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        SqlError failure{sqlite3_extended_errcode(db), QString::fromUtf8(error ? error : sqlite3_errmsg(db))};
+        sqlite3_free(error);
+        throw failure;
+    }
+}
+
+/// A varint of 7 bits a byte, low bits first.
+void appendVarint(std::uint64_t value, std::string& out) {
+    while (value >= 0x80) {
+        out += static_cast<char>((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    out += static_cast<char>(value);
+}
+
+std::uint64_t readVarint(std::string_view bytes, std::size_t& pos) {
+    std::uint64_t value = 0;
+    for (int shift = 0; pos < bytes.size() && shift < 64; shift += 7) {
+        const auto byte = static_cast<unsigned char>(bytes[pos++]);
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if (byte < 0x80) {
+            break;
+        }
+    }
+    return value;
+}
+
+/// The identity of an entry across media: its name, size, date and time, hashed (FNV-1a, 64 bits).
+std::int64_t entryKey(const CatalogueRow& row) {
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto add = [&hash](std::string_view text) {
+        for (const char c : text) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+        hash ^= 0x1F;
+        hash *= 1099511628211ull;
+    };
+    add(row.name);
+    add(row.size);
+    add(row.date);
+    add(row.time);
+    return static_cast<std::int64_t>(hash);
+}
+
+/// A size kept as a number when it is one, as its text otherwise, so that it reads back the same.
+bool isCanonicalNumber(std::string_view size) {
+    if (size.empty() || size.size() > 18 || (size.size() > 1 && size[0] == '0')) {
+        return false;
+    }
+    return std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void appendBytes(std::string_view bytes, std::string& out) {
+    appendVarint(bytes.size(), out);
+    out += bytes;
+}
+
+std::string_view readBytes(std::string_view blob, std::size_t& pos) {
+    const std::uint64_t length = readVarint(blob, pos);
+    pos = std::min(pos, blob.size());
+    const std::string_view bytes = blob.substr(pos, static_cast<std::size_t>(std::min<std::uint64_t>(length, blob.size() - pos)));
+    pos += bytes.size();
+    return bytes;
+}
+
+/// "yyyy/mm/dd" and "hh:mm:ss" as one number yyyymmddhhmmss; none for any other text.
+std::optional<std::uint64_t> packedStamp(std::string_view date, std::string_view time) {
+    if (date.size() != 10 || time.size() != 8 || date[4] != '/' || date[7] != '/' || time[2] != ':' ||
+        time[5] != ':') {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const std::string_view part : {date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), time.substr(0, 2),
+                                        time.substr(3, 2), time.substr(6, 2)}) {
+        for (const char c : part) {
+            if (c < '0' || c > '9') {
+                return std::nullopt;
+            }
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+    }
+    return value;
+}
+
+/// One line of a catalogue as the index keeps it.
+struct StoredRow {
+    std::uint64_t folder = 0; ///< its place in the catalogue's folders
+    std::int64_t label = 0;   ///< in the labels table
+    int flags = 0;
+    std::string size;
+    std::string date;
+    std::string time;
+    std::string_view name;
+};
+
+/// Appends a line to a catalogue's rows blob: folder, label, flags, size (a number + 1, or 0 and
+/// its text), date and time (yyyymmddhhmmss + 1, or 0 and both texts), name.
+void appendRow(const CatalogueRow& row, std::uint64_t folder, std::int64_t label, int flags, std::string& out) {
+    appendVarint(folder, out);
+    appendVarint(static_cast<std::uint64_t>(label), out);
+    appendVarint(static_cast<std::uint64_t>(flags), out);
+    if (isCanonicalNumber(row.size)) {
+        appendVarint(std::stoull(std::string(row.size)) + 1, out);
+    } else {
+        appendVarint(0, out);
+        appendBytes(row.size, out);
+    }
+    if (const std::optional<std::uint64_t> stamp = packedStamp(row.date, row.time)) {
+        appendVarint(*stamp + 1, out);
+    } else {
+        appendVarint(0, out);
+        appendBytes(row.date, out);
+        appendBytes(row.time, out);
+    }
+    appendBytes(row.name, out);
+}
+
+/// Reads the line at `pos` of a rows blob, moving `pos` past it.
+void readRow(std::string_view blob, std::size_t& pos, StoredRow& row) {
+    row.folder = readVarint(blob, pos);
+    row.label = static_cast<std::int64_t>(readVarint(blob, pos));
+    row.flags = static_cast<int>(readVarint(blob, pos));
+    if (const std::uint64_t size = readVarint(blob, pos); size > 0) {
+        row.size = std::to_string(size - 1);
+    } else {
+        row.size.assign(readBytes(blob, pos));
+    }
+    if (const std::uint64_t stamp = readVarint(blob, pos); stamp > 0) {
+        char text[24];
+        const std::uint64_t v = stamp - 1;
+        std::snprintf(text, sizeof text, "%04u/%02u/%02u", unsigned(v / 10000000000ull), unsigned(v / 100000000 % 100),
+                      unsigned(v / 1000000 % 100));
+        row.date = text;
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(v / 10000 % 100), unsigned(v / 100 % 100),
+                      unsigned(v % 100));
+        row.time = text;
+    } else {
+        row.date.assign(readBytes(blob, pos));
+        row.time.assign(readBytes(blob, pos));
+    }
+    row.name = readBytes(blob, pos);
+}
+
+/// Moves `pos` past the line there without decoding it.
+void skipRow(std::string_view blob, std::size_t& pos) {
+    readVarint(blob, pos);
+    readVarint(blob, pos);
+    readVarint(blob, pos);
+    if (readVarint(blob, pos) == 0) {
+        readBytes(blob, pos);
+    }
+    if (readVarint(blob, pos) == 0) {
+        readBytes(blob, pos);
+        readBytes(blob, pos);
+    }
+    readBytes(blob, pos);
+}
+
+std::int64_t entryKey(const StoredRow& row) {
+    return entryKey(CatalogueRow{{}, {}, row.name, row.size, row.date, row.time, {}});
+}
+
+std::string_view utf8View(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+/// The FTS5 query that asks for every trigram of `run` (folded characters).
+std::string trigramQuery(std::u32string_view run) {
+    std::string query;
+    std::unordered_set<std::u32string_view> seen;
+    for (std::size_t i = 0; i + kTrigram <= run.size(); ++i) {
+        const std::u32string_view gram = run.substr(i, kTrigram);
+        if (!seen.insert(gram).second) {
+            continue;
+        }
+        if (!query.empty()) {
+            query += " AND ";
+        }
+        query += '"';
+        for (const char32_t c : gram) {
+            if (c == U'"') {
+                query += "\"\"";
+            } else {
+                encodeUtf8(c, query);
+            }
+        }
+        query += '"';
+    }
+    return query;
+}
+
+/// The literal runs of a folded pattern: the characters between its wildcards (* ? # and lists),
+/// each of which a matching name must hold as it is.
+std::vector<std::u32string> literalRuns(std::u32string_view pattern) {
+    std::vector<std::u32string> runs(1);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char32_t c = pattern[i];
+        if (c == U'*' || c == U'?' || c == U'#') {
+            runs.emplace_back();
+        } else if (c == U'[') {
+            // A list ends the runs that can be trusted: what follows is read as the matcher reads it.
+            break;
+        } else {
+            runs.back() += c;
+        }
+    }
+    std::erase_if(runs, [](const std::u32string& run) { return run.empty(); });
+    return runs;
+}
+
+/// The absolute form of `path`, as the index keys catalogues: the same file named from another
+/// working folder is the same catalogue.
+QString absolutePath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/'))) {
+        return path;
+    }
+    std::string folder(4096, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr) {
+        return path;
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return fromNativePath(joinPathBytes(folder, toNativePath(path)));
+}
+
+/// What the index holds about one catalogue file.
+struct Indexed {
+    std::int64_t id = 0;
+    QString path;
+    CatalogueStamp stamp;
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+    int failure = 0;
+    QString detail;
+};
+
+/// Calls a stop callback every kLinesPerYield lines.
+class Pacer {
+public:
+    explicit Pacer(std::function<bool()> keepGoing) : keepGoing_(std::move(keepGoing)) {}
+    bool tick() { return (++lines_ % kLinesPerYield) != 0 || keepGoing_(); }
+    std::uint64_t lines() const { return lines_; }
+
+private:
+    std::function<bool()> keepGoing_;
+    std::uint64_t lines_ = 0;
+};
+
+} // namespace
+
+struct CatalogueIndex::Impl {
+    QString path;
+    sqlite3* db = nullptr;
+    State state = State::Ready;
+    QString problem;
+    bool rebuilt = false;
+
+    ~Impl() { close(); }
+
+    void close() {
+        if (db) {
+            sqlite3_close_v2(db);
+            db = nullptr;
+        }
+    }
+
+    void fail(const SqlError& error) {
+        state = isBusy(error.code) ? State::Locked : State::Unavailable;
+        problem = error.message;
+    }
+
+    void removeFiles() {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+            ::unlink((toNativePath(path) + suffix).c_str());
+        }
+    }
+
+    void openOnce() {
+        if (path != QLatin1String(":memory:")) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+        }
+        const int rc = sqlite3_open_v2(toNativePath(path).c_str(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            SqlError error{rc, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc))};
+            throw error;
+        }
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;");
+        Statement version(db, "PRAGMA user_version");
+        version.step();
+        const std::int64_t found = version.integer(0);
+        version.reset();
+        if (found == kSchemaVersion) {
+            // A damaged file shows itself here at the latest, before any answer is taken from it.
+            Statement probe(db, "SELECT count(*) FROM catalogues");
+            probe.step();
+            return;
+        }
+        Statement tables(db, "SELECT count(*) FROM sqlite_schema");
+        tables.step();
+        if (tables.integer(0) != 0) {
+            version.step(); // another process may have just created it
+            if (version.integer(0) == kSchemaVersion) {
+                return;
+            }
+            throw SqlError{SQLITE_SCHEMA, QStringLiteral("index of another version")};
+        }
+        exec(db, "BEGIN IMMEDIATE");
+        try {
+            Statement again(db, "SELECT count(*) FROM sqlite_schema");
+            again.step();
+            if (again.integer(0) == 0) { // another process may have created it meanwhile
+                exec(db, kSchema);
+                exec(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+            }
+            again.reset();
+            exec(db, "COMMIT");
+        } catch (...) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    /// Opens the database if need be and runs `work` against it; a damaged database, or one of another
+    /// version, is deleted and `work` runs once more on a new one. False when the index cannot be used
+    /// (state and problem say why).
+    template <typename Work> bool guarded(Work work) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            try {
+                if (!db) {
+                    openOnce();
+                }
+                work();
+                return true;
+            } catch (const SqlError& error) {
+                if (db) {
+                    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+                }
+                if (attempt == 0 && (isDamage(error.code) || error.code == SQLITE_SCHEMA)) {
+                    close();
+                    removeFiles();
+                    rebuilt = true;
+                    continue;
+                }
+                close();
+                fail(error);
+                return false;
+            }
+        }
+        return false;
+    }
+
+    std::vector<Indexed> catalogues() {
+        std::vector<Indexed> result;
+        Statement all(db, "SELECT id, path, size, mtime, inode, device, first, count, failure, detail "
+                          "FROM catalogues ORDER BY first, count");
+        while (all.step()) {
+            Indexed c;
+            c.id = all.integer(0);
+            c.path = fromNativePath(all.blob(1));
+            c.stamp = CatalogueStamp{all.integer(2), all.integer(3), static_cast<std::uint64_t>(all.integer(4)),
+                                     static_cast<std::uint64_t>(all.integer(5))};
+            c.first = all.integer(6);
+            c.count = all.integer(7);
+            c.failure = static_cast<int>(all.integer(8));
+            c.detail = all.qtext(9);
+            result.push_back(std::move(c));
+        }
+        return result;
+    }
+
+    /// Takes one catalogue out of the index (inside a transaction).
+    void drop(std::int64_t id) {
+        Statement row(db, "SELECT first, count, rows, names FROM catalogues WHERE id = ?");
+        row.bind(1, id);
+        if (!row.step()) {
+            return;
+        }
+        const std::int64_t first = row.integer(0);
+        const std::int64_t count = row.integer(1);
+        // The trigram index keeps no copy of the names: each is taken out with the folded name it was
+        // put in with; the copies by the key the line gives.
+        Statement remove(db, "INSERT INTO names(names, rowid, name) VALUES('delete', ?, ?)");
+        Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
+        // Copies: the statement's blobs are not to be relied on while the connection writes.
+        const std::string rows(row.blob(2));
+        const std::string names(row.blob(3));
+        row.reset();
+        std::size_t rowAt = 0;
+        std::size_t nameAt = 0;
+        StoredRow stored;
+        for (std::int64_t i = 0; i < count && nameAt < names.size() && rowAt < rows.size(); ++i) {
+            readVarint(names, nameAt);
+            remove.reset().bind(1, first + i).bind(2, readBytes(names, nameAt)).run();
+            readRow(rows, rowAt, stored);
+            if ((stored.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+                copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
+            }
+        }
+        Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
+        catalogue.bind(1, id).run();
+    }
+
+    std::int64_t nextId(const char* sql) {
+        Statement max(db, sql);
+        max.step();
+        return max.integer(0) + 1;
+    }
+
+    /// Reads one catalogue file into the index, replacing what it held of it. Returns false when
+    /// stopped. A catalogue that cannot be read is recorded with its failure, then the Failure is
+    /// thrown on.
+    bool indexOne(const QString& file, IndexProgress& progress, qsizetype done, qsizetype total) {
+        exec(db, "BEGIN IMMEDIATE");
+        try {
+            const std::string native = toNativePath(absolutePath(file));
+            Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
+            known.bindBlob(1, native);
+            const std::optional<CatalogueStamp> now = catalogueStamp(file);
+            if (known.step()) {
+                const CatalogueStamp stamp{known.integer(1), known.integer(2),
+                                           static_cast<std::uint64_t>(known.integer(3)),
+                                           static_cast<std::uint64_t>(known.integer(4))};
+                const std::int64_t id = known.integer(0);
+                known.reset();
+                if (now && *now == stamp) { // another process read it meanwhile
+                    exec(db, "COMMIT");
+                    return true;
+                }
+                drop(id);
+            }
+            known.reset();
+            const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
+            Statement trigrams(db, "INSERT INTO names(rowid, name) VALUES(?, ?)");
+            Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
+            Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
+            std::unordered_map<std::string, std::uint64_t> folders;
+            std::unordered_map<std::string, std::int64_t> labels;
+            std::string folderBlob;
+            std::string rows;
+            std::string names;
+            // (key, id, label) of the files with a size, put in by key order.
+            std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> copies;
+            std::u32string folded;
+            std::string foldedUtf8;
+            std::int64_t count = 0;
+            std::string lastFolder;
+            std::uint64_t lastFolderId = 0;
+            bool anyFolder = false;
+            Pacer pacer([&] { return progress.reading(file, done, total); });
+            const auto row = [&](const CatalogueRow& r) {
+                if (!pacer.tick()) {
+                    return false;
+                }
+                if (!anyFolder || r.folder != lastFolder) {
+                    lastFolder.assign(r.folder);
+                    auto [at, added] = folders.try_emplace(lastFolder, folders.size());
+                    if (added) {
+                        appendBytes(r.folder, folderBlob);
+                    }
+                    lastFolderId = at->second;
+                    anyFolder = true;
+                }
+                auto label = labels.find(std::string(r.label));
+                if (label == labels.end()) {
+                    std::int64_t id = 0;
+                    findLabel.reset().bind(1, r.label);
+                    if (findLabel.step()) {
+                        id = findLabel.integer(0);
+                        findLabel.reset();
+                    } else {
+                        addLabel.reset().bind(1, r.label).run();
+                        id = sqlite3_last_insert_rowid(db);
+                    }
+                    label = labels.emplace(std::string(r.label), id).first;
+                }
+                const std::int64_t id = first + count;
+                const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
+                appendRow(r, lastFolderId, label->second, flags, rows);
+                if (flags == 0) {
+                    copies.emplace_back(entryKey(r), id, label->second);
+                }
+                folded.clear();
+                appendSearchFold(r.name, folded);
+                foldedUtf8.clear();
+                for (const char32_t c : folded) {
+                    encodeUtf8(c, foldedUtf8);
+                }
+                trigrams.reset().bind(1, id).bind(2, foldedUtf8).run();
+                appendVarint(lastFolderId, names);
+                appendBytes(foldedUtf8, names);
+                ++count;
+                return true;
+            };
+            CatalogueStamp stamp;
+            int failure = 0;
+            QString detail;
+            std::optional<Failure> failed;
+            try {
+                if (!readCatalogueRows(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
+                    exec(db, "ROLLBACK");
+                    return false;
+                }
+            } catch (const Failure& f) {
+                // What was read of it is dropped; the failure is kept until the file changes.
+                exec(db, "ROLLBACK");
+                if (!now) {
+                    throw; // nothing there to remember
+                }
+                exec(db, "BEGIN IMMEDIATE");
+                known.reset().bindBlob(1, native);
+                if (known.step()) {
+                    const std::int64_t id = known.integer(0);
+                    known.reset();
+                    drop(id);
+                }
+                known.reset();
+                failed = f;
+                failure = static_cast<int>(f.code());
+                detail = f.detail();
+                count = 0;
+                folderBlob.clear();
+                rows.clear();
+                names.clear();
+                copies.clear();
+                stamp = now.value_or(CatalogueStamp{});
+            }
+            std::sort(copies.begin(), copies.end());
+            Statement copy(db, "INSERT INTO copies(key, id, label) VALUES(?, ?, ?)");
+            for (const auto& [key, id, label] : copies) {
+                copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
+            }
+            Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
+                              "detail, folders, rows, names) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            const QByteArray detailUtf8 = detail.toUtf8();
+            add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
+            add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
+            add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
+            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names);
+            add.run();
+            exec(db, "COMMIT");
+            if (failed) {
+                throw *failed;
+            }
+            return true;
+        } catch (const SqlError&) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
+        IndexUpdate result;
+        PosixFileSystem fileSystem;
+        const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
+        for (const Failure& problem : files.problems) {
+            ++result.unreadable;
+            progress.unreadable(problem);
+        }
+        guarded([&] {
+            const std::vector<Indexed> known = catalogues();
+            std::unordered_map<QString, CatalogueStamp> stamps;
+            std::vector<std::int64_t> gone;
+            for (const Indexed& c : known) {
+                if (!catalogueStamp(c.path) && errno == ENOENT) {
+                    gone.push_back(c.id);
+                } else {
+                    stamps.emplace(c.path, c.stamp);
+                }
+            }
+            if (!gone.empty()) {
+                exec(db, "BEGIN IMMEDIATE");
+                for (const std::int64_t id : gone) {
+                    drop(id);
+                }
+                exec(db, "COMMIT");
+                result.dropped += static_cast<qsizetype>(gone.size());
+            }
+            const qsizetype total = files.files.size();
+            for (qsizetype i = 0; i < total; ++i) {
+                const QString& file = files.files[i];
+                if (!progress.reading(file, i, total)) {
+                    result.stopped = true;
+                    return;
+                }
+                const auto stamp = stamps.find(absolutePath(file));
+                const std::optional<CatalogueStamp> now = catalogueStamp(file);
+                if (stamp != stamps.end() && now && *now == stamp->second) {
+                    continue;
+                }
+                try {
+                    if (!indexOne(file, progress, i, total)) {
+                        result.stopped = true;
+                        return;
+                    }
+                    ++result.read;
+                } catch (const Failure& failure) {
+                    ++result.read;
+                    ++result.unreadable;
+                    progress.unreadable(failure);
+                }
+            }
+        });
+        return result;
+    }
+};
+
+namespace {
+
+/// The catalogues a search reads from the index, found by the ids of their entries.
+class Selection {
+public:
+    Selection(std::vector<Indexed> all, const QStringList& files, SearchSink& sink, SearchSummary& summary,
+              QStringList& direct)
+        : all_(std::move(all)), selected_(all_.size(), false), shown_(all_.size()) {
+        std::unordered_map<QString, std::size_t> byPath;
+        for (std::size_t i = 0; i < all_.size(); ++i) {
+            byPath.emplace(all_[i].path, i);
+        }
+        for (const QString& file : files) {
+            const auto found = byPath.find(absolutePath(file));
+            const std::optional<CatalogueStamp> now = catalogueStamp(file);
+            if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
+                if (found == byPath.end() || !selected_[found->second]) {
+                    direct.append(file);
+                }
+                continue;
+            }
+            const Indexed& c = all_[found->second];
+            if (c.failure != 0) {
+                ++summary.unreadable;
+                sink.unreadable(Failure(static_cast<FailureCode>(c.failure), file, c.detail));
+                continue;
+            }
+            selected_[found->second] = true;
+            shown_[found->second] = file;
+            ++count_;
+        }
+    }
+
+    const std::vector<Indexed>& all() const { return all_; }
+    bool selected(std::size_t i) const { return selected_[i]; }
+    /// The catalogue `i` as the caller named it.
+    const QString& shown(std::size_t i) const { return shown_[i]; }
+    bool everything() const { return count_ == all_.size(); }
+    /// The catalogue holding the entry `id`, as an index into all(); all().size() when none does.
+    std::size_t catalogueOf(std::int64_t id) const {
+        auto at = std::upper_bound(all_.begin(), all_.end(), id,
+                                   [](std::int64_t value, const Indexed& c) { return value < c.first; });
+        if (at == all_.begin()) {
+            return all_.size();
+        }
+        --at;
+        return id < at->first + at->count ? static_cast<std::size_t>(at - all_.begin()) : all_.size();
+    }
+    bool holds(std::int64_t id) const {
+        const std::size_t i = catalogueOf(id);
+        return i < all_.size() && selected_[i];
+    }
+
+private:
+    std::vector<Indexed> all_;
+    std::vector<bool> selected_;
+    std::vector<QString> shown_;
+    std::size_t count_ = 0;
+};
+
+/// Reads entries back from the index as hits, a catalogue's lines decoded once.
+class HitReader {
+public:
+    HitReader(sqlite3* db, const Selection& selection)
+        : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
+          label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
+          selection_(selection) {}
+
+    /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
+    bool load(std::size_t catalogue, std::int64_t id) {
+        const Indexed& c = selection_.all()[catalogue];
+        if (catalogue != loaded_) {
+            loaded_ = catalogue;
+            folders_.clear();
+            offsets_.clear();
+            blobs_.reset().bind(1, c.id);
+            if (blobs_.step()) {
+                const std::string_view folders = blobs_.blob(0);
+                for (std::size_t pos = 0; pos < folders.size();) {
+                    folders_.emplace_back(readBytes(folders, pos));
+                }
+                rows_.assign(blobs_.blob(1));
+                for (std::size_t pos = 0; pos < rows_.size();) {
+                    offsets_.push_back(pos);
+                    skipRow(rows_, pos);
+                }
+            }
+            blobs_.reset();
+        }
+        const std::int64_t n = id - c.first;
+        if (n < 0 || static_cast<std::size_t>(n) >= offsets_.size()) {
+            return false;
+        }
+        std::size_t pos = offsets_[static_cast<std::size_t>(n)];
+        readRow(rows_, pos, row_);
+        return row_.folder < folders_.size();
+    }
+    std::string_view name() const { return row_.name; }
+    std::string_view folder() const { return folders_[row_.folder]; }
+    int flags() const { return row_.flags; }
+
+    /// The loaded entry as a hit of `catalogue`, with its media counted when `countMedia` (a folder
+    /// or an empty file: 0, not counted).
+    SearchHit hit(const QString& catalogue, bool countMedia) {
+        SearchHit hit;
+        hit.label = labelText(row_.label);
+        hit.folder = text(folder());
+        hit.name = text(row_.name);
+        hit.size = text(row_.size);
+        hit.date = text(row_.date);
+        hit.time = text(row_.time);
+        hit.catalogue = catalogue;
+        if (!countMedia) {
+            hit.media = 1;
+        } else if ((row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+            hit.media = media(entryKey(row_));
+        }
+        return hit;
+    }
+
+private:
+    static QString text(std::string_view utf8) {
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+
+    QString labelText(std::int64_t id) {
+        auto found = labels_.find(id);
+        if (found == labels_.end()) {
+            label_.reset().bind(1, id);
+            found = labels_.emplace(id, label_.step() ? label_.qtext(0) : QString()).first;
+            label_.reset();
+        }
+        return found->second;
+    }
+
+    int media(std::int64_t key) {
+        seen_.clear();
+        media_.reset().bind(1, key);
+        while (media_.step()) {
+            if (selection_.everything() || selection_.holds(media_.integer(1))) {
+                const std::int64_t label = media_.integer(0);
+                if (std::find(seen_.begin(), seen_.end(), label) == seen_.end()) {
+                    seen_.push_back(label);
+                }
+            }
+        }
+        media_.reset();
+        return static_cast<int>(seen_.size());
+    }
+
+    Statement blobs_;
+    Statement label_;
+    Statement media_;
+    const Selection& selection_;
+    std::size_t loaded_ = static_cast<std::size_t>(-1);
+    std::vector<std::string> folders_;
+    std::string rows_;
+    std::vector<std::size_t> offsets_;
+    StoredRow row_;
+    std::unordered_map<std::int64_t, QString> labels_;
+    std::vector<std::int64_t> seen_;
+};
+
+/// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
+class NameRecords {
+public:
+    explicit NameRecords(std::string_view blob) : blob_(blob) {}
+    bool next(std::uint64_t& folder, std::string_view& name) {
+        if (pos_ >= blob_.size()) {
+            return false;
+        }
+        folder = readVarint(blob_, pos_);
+        name = readBytes(blob_, pos_);
+        return true;
+    }
+
+private:
+    std::string_view blob_;
+    std::size_t pos_ = 0;
+};
+
+void appendDecoded(std::string_view utf8, std::u32string& out) {
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        out += decodeUtf8(utf8, pos);
+    }
+}
+
+/// Searches the selected catalogues in the index: by the trigrams of the pattern's longest literal
+/// run when it has one of three characters or more, else by scanning the folded names; every
+/// candidate is confirmed by the pattern itself.
+void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
+                   SearchSummary& summary) {
+    const SearchPattern pattern(query.pattern);
+    const std::vector<std::u32string> runs = literalRuns(foldForSearch(query.pattern));
+    std::u32string longest;
+    for (const std::u32string& run : runs) {
+        if (run.size() > longest.size()) {
+            longest = run;
+        }
+    }
+    const std::vector<Indexed>& all = selection.all();
+    HitReader reader(db, selection);
+    std::u32string folded;
+    const auto keepGoing = [&](const QString& catalogue) {
+        if (!sink.keepGoing(catalogue, summary.rows)) {
+            summary.stopped = true;
+        }
+        return !summary.stopped;
+    };
+    const auto confirm = [&](std::int64_t id, std::size_t catalogue) {
+        if (!reader.load(catalogue, id)) {
+            return;
+        }
+        folded.clear();
+        if (query.matchPath) {
+            appendSearchFold(joinPathBytes(std::string(reader.folder()), reader.name()), folded);
+        } else {
+            appendSearchFold(reader.name(), folded);
+        }
+        if (pattern.matchesFolded(folded)) {
+            ++summary.hits;
+            sink.hit(reader.hit(selection.shown(catalogue), true));
+        }
+    };
+
+    if (!query.matchPath && longest.size() >= kTrigram) {
+        Statement candidates(db, "SELECT rowid FROM names WHERE names MATCH ?");
+        candidates.bind(1, trigramQuery(longest));
+        std::size_t current = all.size();
+        while (candidates.step()) {
+            const std::int64_t id = candidates.integer(0);
+            const std::size_t catalogue = selection.catalogueOf(id);
+            if (catalogue >= all.size() || !selection.selected(catalogue)) {
+                continue;
+            }
+            ++summary.rows;
+            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(selection.shown(catalogue))) {
+                return;
+            }
+            current = catalogue;
+            confirm(id, catalogue);
+        }
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            summary.catalogues += selection.selected(i) ? 1 : 0;
+        }
+        return;
+    }
+
+    // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
+    // passed over before they are decoded.
+    std::string needle;
+    for (const char32_t c : longest) {
+        encodeUtf8(c, needle);
+    }
+    Statement blob(db, "SELECT names FROM catalogues WHERE id = ?");
+    Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
+    std::vector<std::u32string> folderPrefixes;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (!selection.selected(i)) {
+            continue;
+        }
+        const Indexed& c = all[i];
+        if (!keepGoing(selection.shown(i))) {
+            return;
+        }
+        if (query.matchPath) {
+            folderPrefixes.clear();
+            folders.reset().bind(1, c.id);
+            if (folders.step()) {
+                const std::string_view blob = folders.blob(0);
+                for (std::size_t pos = 0; pos < blob.size();) {
+                    folderPrefixes.emplace_back();
+                    appendSearchFold(joinPathBytes(std::string(readBytes(blob, pos)), {}), folderPrefixes.back());
+                }
+            }
+            folders.reset();
+        }
+        blob.reset().bind(1, c.id);
+        if (!blob.step()) {
+            continue;
+        }
+        std::vector<std::int64_t> matches;
+        NameRecords records(blob.blob(0));
+        std::uint64_t folder = 0;
+        std::string_view name;
+        for (std::int64_t n = 0; records.next(folder, name); ++n) {
+            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
+                return;
+            }
+            if (!query.matchPath && name.find(needle) == std::string_view::npos) {
+                continue;
+            }
+            folded.clear();
+            if (query.matchPath && folder < folderPrefixes.size()) {
+                folded = folderPrefixes[folder];
+            }
+            appendDecoded(name, folded);
+            if (pattern.matchesFolded(folded)) {
+                matches.push_back(c.first + n);
+            }
+        }
+        blob.reset();
+        for (const std::int64_t id : matches) {
+            if (reader.load(i, id)) {
+                ++summary.hits;
+                sink.hit(reader.hit(selection.shown(i), true));
+            }
+        }
+        ++summary.catalogues;
+    }
+}
+
+} // namespace
+
+CatalogueIndex::CatalogueIndex(const QString& databasePath) : d_(std::make_unique<Impl>()) {
+    d_->path = databasePath;
+    d_->guarded([] {});
+}
+
+CatalogueIndex::~CatalogueIndex() = default;
+
+QString CatalogueIndex::defaultPath() {
+    // The window's cache folder (CacheLocation of the application "Kartoma"), named so that the command
+    // line, which sets no application name, finds the same file.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Kartoma/index.sqlite");
+}
+
+CatalogueIndex::State CatalogueIndex::state() const {
+    return d_->state;
+}
+
+QString CatalogueIndex::problem() const {
+    return d_->problem;
+}
+
+bool CatalogueIndex::rebuilt() const {
+    return d_->rebuilt;
+}
+
+SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
+    SearchSummary summary;
+    PosixFileSystem fileSystem;
+    const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
+    for (const Failure& problem : files.problems) {
+        ++summary.unreadable;
+        sink.unreadable(problem);
+    }
+    QStringList direct;
+    std::optional<Selection> selection;
+    if (!d_->guarded([&] { selection.emplace(d_->catalogues(), files.files, sink, summary, direct); })) {
+        direct = files.files;
+    } else {
+        try {
+            searchIndexed(d_->db, *selection, query, sink, summary);
+        } catch (const SqlError& error) {
+            // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
+            d_->fail(error);
+            if (isDamage(error.code)) {
+                d_->close();
+                d_->removeFiles();
+            }
+        }
+    }
+    if (!summary.stopped && !direct.isEmpty()) {
+        // Read from the files: new catalogues, changed ones, or all of them when the index is unusable.
+        const SearchSummary rest = searchCatalogues(direct, query, sink, fileSystem);
+        summary.hits += rest.hits;
+        summary.catalogues += rest.catalogues;
+        summary.unreadable += rest.unreadable;
+        summary.rows += rest.rows;
+        summary.stopped = rest.stopped;
+    }
+    return summary;
+}
+
+SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink& sink) {
+    // The catalogues are read into the index first; stopping that stops the report.
+    class Reading : public IndexProgress {
+    public:
+        explicit Reading(SearchSink& sink) : sink_(sink) {}
+        bool reading(const QString& catalogue, qsizetype, qsizetype) override { return sink_.keepGoing(catalogue, 0); }
+        void unreadable(const Failure&) override {} // named by the report below, from the index
+    private:
+        SearchSink& sink_;
+    };
+    Reading reading(sink);
+    const IndexUpdate updated = update(paths, reading);
+    if (updated.stopped) {
+        SearchSummary summary;
+        summary.stopped = true;
+        return summary;
+    }
+    if (d_->state != State::Ready && d_->path != QLatin1String(":memory:")) {
+        // The index is unusable: the report is made in a private one in memory.
+        CatalogueIndex memory(QStringLiteral(":memory:"));
+        return memory.singleCopies(paths, sink);
+    }
+    SearchSummary summary;
+    PosixFileSystem fileSystem;
+    const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
+    for (const Failure& problem : files.problems) {
+        ++summary.unreadable;
+        sink.unreadable(problem);
+    }
+    d_->guarded([&] {
+        QStringList changed;
+        const Selection selection(d_->catalogues(), files.files, sink, summary, changed);
+        const std::vector<Indexed>& all = selection.all();
+        // Entries by identity: a group whose selected lines all carry one label is held by one medium.
+        std::vector<std::int64_t> singles;
+        std::vector<std::int64_t> group;
+        std::int64_t key = 0;
+        std::int64_t label = 0;
+        bool oneLabel = true;
+        const auto endGroup = [&] {
+            if (oneLabel) {
+                singles.insert(singles.end(), group.begin(), group.end());
+            }
+            group.clear();
+            oneLabel = true;
+        };
+        Statement byKey(d_->db, "SELECT key, label, id FROM copies ORDER BY key, label");
+        while (byKey.step()) {
+            const std::int64_t id = byKey.integer(2);
+            if (++summary.rows % kLinesPerYield == 0 && !sink.keepGoing(QString(), summary.rows)) {
+                summary.stopped = true;
+                return;
+            }
+            if (!selection.everything() && !selection.holds(id)) {
+                continue;
+            }
+            if (!group.empty() && byKey.integer(0) != key) {
+                endGroup();
+            }
+            if (group.empty()) {
+                key = byKey.integer(0);
+                label = byKey.integer(1);
+            } else if (byKey.integer(1) != label) {
+                oneLabel = false;
+            }
+            group.push_back(id);
+        }
+        endGroup();
+        std::sort(singles.begin(), singles.end());
+        HitReader reader(d_->db, selection);
+        for (const std::int64_t id : singles) {
+            const std::size_t catalogue = selection.catalogueOf(id);
+            if (catalogue >= all.size() || !reader.load(catalogue, id) ||
+                (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
+                continue;
+            }
+            ++summary.hits;
+            sink.hit(reader.hit(selection.shown(catalogue), false));
+        }
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            summary.catalogues += selection.selected(i) ? 1 : 0;
+        }
+    });
+    return summary;
+}
+
+IndexUpdate CatalogueIndex::update(const QStringList& paths, IndexProgress& progress) {
+    d_->state = State::Ready;
+    d_->problem.clear();
+    return d_->update(paths, progress);
+}
+
+} // namespace kartoma
