@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -51,8 +52,19 @@ void writeCatalogue(const QString& path, const QString& label, int rows,
     file.write(text.toUtf8());
 }
 
+/// Lets the event loop run until the window has no search due or running; false after 20 s.
+bool settle(SearchWindow& w) {
+    QDeadlineTimer deadline(20000);
+    while (w.searching() && !deadline.hasExpired()) {
+        QTest::qWait(5);
+    }
+    return !w.searching();
+}
+
 class SearchWindowTest : public ::testing::Test {
 protected:
+    SearchWindowTest() { store_.values.insert(QStringLiteral("option/library"), library_.path()); }
+
     SearchWindow& open() {
         Settings settings;
         settings.splash = false;
@@ -84,6 +96,7 @@ protected:
     }
 
     QTemporaryDir folder_;
+    QTemporaryDir library_;
     Settings settings_;
     ScriptedDialogs dialogs_;
     RecordingLauncher launcher_;
@@ -103,12 +116,13 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     SearchWindow& w = open();
     child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("NAME1*"));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
 
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 4); // name1, name10, name11 of A, name1 of B
-    EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("カタログ"));
-    EXPECT_EQ(table->item(3, 5)->text(), QStringLiteral("b.csv"));
-    EXPECT_EQ(table->item(3, 5)->toolTip(), folder_.filePath(QStringLiteral("b.csv")));
+    EXPECT_EQ(table->horizontalHeaderItem(6)->text(), QStringLiteral("カタログ"));
+    EXPECT_EQ(table->item(3, 6)->text(), QStringLiteral("b.csv"));
+    EXPECT_EQ(table->item(3, 6)->toolTip(), folder_.filePath(QStringLiteral("b.csv")));
     EXPECT_EQ(table->item(3, 1)->toolTip(), QStringLiteral("/m/d/name1.txt"));
     EXPECT_EQ(table->item(3, 0)->text(), QStringLiteral("ディスクB")); // first in catalogue order
     table->sortItems(3, Qt::DescendingOrder);                          // then by size, as numbers
@@ -147,6 +161,7 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     }
     child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ＮＡＭＥ０"));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 2); // name0.txt of away.csv, then of here.csv
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
@@ -173,12 +188,14 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&w, &drop);
+    ASSERT_TRUE(settle(w));
     EXPECT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("DVD"));
     EXPECT_EQ(child<QLineEdit>(w, "txtFolder")->text(), folder_.path());
 
     child<QLineEdit>(w, "txtPattern")->setText(QString(1025, QLatin1Char('a')));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
               QStringLiteral("検索するファイル名は1,024文字以内で入力してください。"));
     EXPECT_EQ(table->rowCount(), 1);
@@ -189,23 +206,55 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
 
 TEST_F(SearchWindowTest, ClosingDuringALargeSearchStopsItThenCloses) {
     for (int i = 0; i < 4; ++i) {
-        writeCatalogue(folder_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
+        writeCatalogue(library_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
                        20000);
     }
     SearchWindow& w = open();
-    // Closing the main window during the search stops it first; the window closes after it.
-    QTimer::singleShot(0, &w, [&] { main_->close(); });
+    auto* table = child<QTableWidget>(w, "tblHits");
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
     child<QPushButton>(w, "cmdSearch")->click();
-    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("中止しました。")));
-    EXPECT_LT(child<QTableWidget>(w, "tblHits")->rowCount(), 80004);
-    EXPECT_FALSE(w.searching());
-    EXPECT_TRUE(child<QPushButton>(w, "cmdSearch")->isEnabled());
-    EXPECT_FALSE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    // Closing the main window during the search stops it first; the window closes after it.
+    main_->close();
     for (int i = 0; i < 200 && main_->isVisible(); ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
+        QTest::qWait(10);
     }
     EXPECT_FALSE(main_->isVisible());
+    EXPECT_FALSE(w.searching());
+    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("中止しました。")));
+    EXPECT_FALSE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    const int shown = table->rowCount();
+    QTest::qWait(100);
+    EXPECT_EQ(table->rowCount(), shown);
+    EXPECT_LT(shown, 80004);
+}
+
+TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
+    for (int i = 0; i < 4; ++i) {
+        writeCatalogue(library_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
+                       20000);
+    }
+    QTemporaryDir cache;
+    SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
+    w.show();
+    EXPECT_EQ(child<QLabel>(w, "lblSources")->text(), QStringLiteral("検索対象: ライブラリ（%1）").arg(library_.path()));
+    auto* pattern = child<QLineEdit>(w, "txtPattern");
+    auto* table = child<QTableWidget>(w, "tblHits");
+    QTest::keyClicks(pattern, QStringLiteral("name"));
+    QDeadlineTimer deadline(20000);
+    while (table->rowCount() == 0 && !deadline.hasExpired()) {
+        QTest::qWait(2);
+    }
+    ASSERT_GT(table->rowCount(), 0); // no button pressed
+    // Typed on while the hits of "name" (every entry) still come, and through three patterns between.
+    QTest::keyClick(pattern, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(pattern, QStringLiteral("1999"));
+    ASSERT_TRUE(settle(w));
+    ASSERT_EQ(table->rowCount(), 48); // name1999, name11999, name19990 to name19999 of each catalogue
+    for (int row = 0; row < table->rowCount(); ++row) {
+        EXPECT_TRUE(table->item(row, 2)->text().contains(QStringLiteral("1999"))) << row;
+    }
+    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("48件見つかりました（カタログ4個、")));
 }
 
 } // namespace
