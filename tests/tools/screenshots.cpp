@@ -102,6 +102,27 @@ public:
     void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
 };
 
+/// A store that holds the library folder alone.
+class LibraryStore final : public kartoma::SettingsStore {
+public:
+    explicit LibraryStore(QString library) : library_(std::move(library)) {}
+    QString getSetting(const QString&, const QString&, const QString& key, const QString& d) override {
+        return key == QStringLiteral("library") ? library_ : d;
+    }
+    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
+
+private:
+    QString library_;
+};
+
+/// Lets the search window's search run to its end.
+void settle(kartoma::SearchWindow& search) {
+    for (int i = 0; i < 1000 && search.searching(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -200,22 +221,26 @@ int main(int argc, char** argv) {
         QString text = QStringLiteral(
             "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
         for (int i = 1; i <= 4; ++i) {
+            // The USB disk also holds the first two photos of the DVD: two media hold each.
+            const int from = m == 1 && i <= 2 ? 0 : m;
             text +=
                 QStringLiteral("\"IMG_%1%2.jpg\",\"%3\",%4,\"20%5/08/1%2\",\"10:2%2:00\",\"%6\",\"F\"\r\n")
-                    .arg(m + 1)
+                    .arg(from + 1)
                     .arg(i)
                     .arg(QString::fromUtf8(media[m][1]))
-                    .arg(1843200 + 104729 * (i + 4 * m))
-                    .arg(19 + m)
+                    .arg(1843200 + 104729 * (i + 4 * from))
+                    .arg(19 + from)
                     .arg(QString::fromUtf8(media[m][0]));
         }
         f.write(text.toUtf8());
     }
-    kartoma::SearchWindow search({dialogs, launcher, store});
-    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("ｉｍｇ＿"));
-    search.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(books);
+    // The three are the library; the index is the picture's own.
+    LibraryStore library(books);
+    const QString index = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index.sqlite");
+    kartoma::SearchWindow search({dialogs, launcher, library, 15, index});
     search.show();
-    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_"));
+    settle(search);
     save(search, out + QStringLiteral("/search.png"));
 
     // A hit's menu, a window of its own: the picture is taken from the screen.
@@ -238,9 +263,13 @@ int main(int argc, char** argv) {
     notes.write("date,amount\r\n2024/01/01,300\r\n");
     notes.close();
     search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    settle(search);
     save(search, out + QStringLiteral("/search-error.png"));
 
     QDir(demo).removeRecursively();
     QDir(books).removeRecursively();
+    for (const QString& file : QDir(QDir::tempPath()).entryList({QStringLiteral("kartoma-screenshots-index.sqlite*")})) {
+        QFile::remove(QDir::tempPath() + QLatin1Char('/') + file);
+    }
     return 0;
 }
