@@ -17,6 +17,7 @@
 #include <cmath>
 #include <functional>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -86,24 +87,38 @@ private:
     std::array<int, FieldCount> column_{};
 };
 
+using Fields = std::array<std::string_view, FieldCount>;
+
+/// Takes the lines of a catalogue below its title row, each as its fields' UTF-8 text.
+class LineConsumer {
+public:
+    virtual ~LineConsumer() = default;
+    /// False when the reading is to stop.
+    virtual bool line(const QString& catalogue, const Fields& fields) = 0;
+};
+
+/// True for a line that holds an entry: not blank, and not the title row of a further page.
+bool isEntryLine(const Fields& fields) {
+    return !fields[Name].empty() && !(fields[Name] == kTitles[Name] && fields[Folder] == kTitles[Folder]);
+}
+
 /// Matches lines against the query and hands hits to the sink.
-class LineMatcher {
+class LineMatcher : public LineConsumer {
 public:
     LineMatcher(const SearchQuery& query, SearchSink& sink, SearchSummary& summary)
         : pattern_(query.pattern), matchPath_(query.matchPath), sink_(sink), summary_(summary) {}
 
-    /// Checks one line of `catalogue`; `field(f)` gives a field's UTF-8 text. False when the sink
-    /// asks to stop.
-    template <typename FieldOf> bool line(const QString& catalogue, const FieldOf& field) {
+    /// Checks one line of `catalogue`. False when the sink asks to stop.
+    bool line(const QString& catalogue, const Fields& field) override {
         ++summary_.rows;
         if ((summary_.rows % kRowsPerYield) == 0 && !sink_.keepGoing(catalogue, summary_.rows)) {
             return false;
         }
-        const std::string_view name = field(Name);
-        const std::string_view folder = field(Folder);
-        if (name.empty() || (name == kTitles[Name] && folder == kTitles[Folder])) {
-            return true; // a blank line, or the title row of a further page
+        if (!isEntryLine(field)) {
+            return true;
         }
+        const std::string_view name = field[Name];
+        const std::string_view folder = field[Folder];
         folded_.clear();
         if (matchPath_) {
             appendSearchFold(joinPathBytes(std::string(folder), name), folded_);
@@ -114,8 +129,8 @@ public:
             return true;
         }
         ++summary_.hits;
-        sink_.hit(SearchHit{fromUtf8(field(Volume)), fromUtf8(folder), fromUtf8(name), sizeText(field(Size)),
-                            fromUtf8(field(Date)), fromUtf8(field(Time)), catalogue});
+        sink_.hit(SearchHit{fromUtf8(field[Volume]), fromUtf8(folder), fromUtf8(name), sizeText(field[Size]),
+                            fromUtf8(field[Date]), fromUtf8(field[Time]), catalogue});
         return true;
     }
 
@@ -125,6 +140,29 @@ private:
     SearchSink& sink_;
     SearchSummary& summary_;
     std::u32string folded_;
+};
+
+/// Hands the entry lines of a catalogue to a row callback, the size as a hit gives it.
+class RowReader : public LineConsumer {
+public:
+    explicit RowReader(const std::function<bool(const CatalogueRow&)>& row) : row_(row) {}
+
+    bool line(const QString&, const Fields& field) override {
+        if (!isEntryLine(field)) {
+            return true;
+        }
+        std::string_view size = field[Size];
+        if (!std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            size_ = sizeText(size).toStdString();
+            size = size_;
+        }
+        return row_(CatalogueRow{field[Volume], field[Folder], field[Name], size, field[Date], field[Time],
+                                 field[Type]});
+    }
+
+private:
+    const std::function<bool(const CatalogueRow&)>& row_;
+    std::string size_;
 };
 
 /// Reads CSV records (quoted fields, doubled quotes, line breaks inside quotes) in pieces, each record
@@ -221,7 +259,7 @@ private:
     std::size_t pos_ = 0;
 };
 
-void searchWorkbook(const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
+void searchWorkbook(const QString& path, LineConsumer& matcher, const std::function<bool()>& keepGoing) {
     try {
         SheetReader reader(path, QStringLiteral("Kartoma"), SheetBudget{}, keepGoing);
         SheetRow row;
@@ -238,11 +276,12 @@ void searchWorkbook(const QString& path, LineMatcher& matcher, const std::functi
         if (!titled) {
             throw Failure(FailureCode::NotACatalogue, path);
         }
-        const auto field = [&](int f) {
-            const int column = columns.column(static_cast<Field>(f));
-            return column < 0 ? std::string_view() : row.cell(column);
-        };
+        Fields field;
         while (reader.next(row)) {
+            for (int f = 0; f < FieldCount; ++f) {
+                const int column = columns.column(static_cast<Field>(f));
+                field[f] = column < 0 ? std::string_view() : row.cell(column);
+            }
             if (!matcher.line(path, field)) {
                 throw Stopped{};
             }
@@ -261,7 +300,7 @@ void searchWorkbook(const QString& path, LineMatcher& matcher, const std::functi
     }
 }
 
-void searchCsv(int fd, const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
+void searchCsv(int fd, const QString& path, LineConsumer& matcher, const std::function<bool()>& keepGoing) {
     CsvRecords records(fd, path, keepGoing);
     std::vector<std::string> fields;
     if (!records.next(fields)) {
@@ -302,14 +341,15 @@ void searchCsv(int fd, const QString& path, LineMatcher& matcher, const std::fun
     if (!titled) {
         throw Failure(FailureCode::NotACatalogue, path);
     }
-    const auto field = [&](int f) {
-        const int column = columns.column(static_cast<Field>(f));
-        return column < 0 || static_cast<std::size_t>(column) >= decoded.size()
-                   ? std::string_view()
-                   : std::string_view(decoded[static_cast<std::size_t>(column)]);
-    };
+    Fields field;
     while (records.next(fields)) {
         decode(fields);
+        for (int f = 0; f < FieldCount; ++f) {
+            const int column = columns.column(static_cast<Field>(f));
+            field[f] = column < 0 || static_cast<std::size_t>(column) >= decoded.size()
+                           ? std::string_view()
+                           : std::string_view(decoded[static_cast<std::size_t>(column)]);
+        }
         if (!matcher.line(path, field)) {
             throw Stopped{};
         }
@@ -333,8 +373,15 @@ private:
     int fd_;
 };
 
-/// Searches one catalogue file; false when the sink asked to stop.
-bool searchOne(const QString& path, LineMatcher& matcher, const std::function<bool()>& keepGoing) {
+CatalogueStamp stampOf(const struct stat& st) {
+    return CatalogueStamp{static_cast<std::int64_t>(st.st_size),
+                          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                          static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
+}
+
+/// Reads one catalogue file; false when the consumer asked to stop.
+bool searchOne(const QString& path, LineConsumer& matcher, const std::function<bool()>& keepGoing,
+               CatalogueStamp* stamp = nullptr) {
     // Non-blocking, so that a pipe named like a catalogue does not hold the search at its opening.
     OpenFile file(::open(toNativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
@@ -345,6 +392,9 @@ bool searchOne(const QString& path, LineMatcher& matcher, const std::function<bo
         // A pipe or device would never end, or block the search for good.
         throw Failure(S_ISDIR(st.st_mode) ? FailureCode::CatalogueUnreadable : FailureCode::CatalogueNotFile, path,
                       S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : QString());
+    }
+    if (stamp) {
+        *stamp = stampOf(st);
     }
     try {
         if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
@@ -486,6 +536,20 @@ SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& quer
         }
     }
     return summary;
+}
+
+bool readCatalogueRows(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
+                       const std::function<bool()>& keepGoing, CatalogueStamp* stamp) {
+    RowReader reader(row);
+    return searchOne(path, reader, keepGoing, stamp);
+}
+
+std::optional<CatalogueStamp> catalogueStamp(const QString& path) {
+    struct stat st;
+    if (::stat(toNativePath(path).c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return stampOf(st);
 }
 
 std::string searchHeaderLine() {

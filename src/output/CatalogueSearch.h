@@ -4,6 +4,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,36 @@ SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& quer
 /// The same, walking folders with `fileSystem`.
 SearchSummary searchCatalogues(const QStringList& paths, const SearchQuery& query, SearchSink& sink,
                                FileSystem& fileSystem);
+
+/// One entry line of a catalogue, its fields as UTF-8 text (empty when the catalogue has no such
+/// column), valid during the callback only.
+struct CatalogueRow {
+    std::string_view label;
+    std::string_view folder;
+    std::string_view name;
+    std::string_view size; ///< as a hit gives it (digits when the catalogue holds a number)
+    std::string_view date;
+    std::string_view time;
+    std::string_view type; ///< "D" for a folder, "F" for a file
+};
+
+/// What tells one state of a catalogue file from another.
+struct CatalogueStamp {
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    bool operator==(const CatalogueStamp&) const = default;
+};
+
+/// Reads one catalogue file as searchCatalogues reads it and hands each entry line to `row` (blank
+/// lines and further title rows left out). Returns false when `row` or `keepGoing` (asked every few
+/// milliseconds) returned false. Throws Failure as the search reports a catalogue it cannot read.
+/// `stamp`, when given, receives the state of the file that was opened.
+bool readCatalogueRows(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
+                       const std::function<bool()>& keepGoing, CatalogueStamp* stamp = nullptr);
+/// The state of the file `path` names, following links; none when it cannot be had.
+std::optional<CatalogueStamp> catalogueStamp(const QString& path);
 
 /// The CSV header line of search results, UTF-8, CR LF: ボリューム, ディレクトリ, ファイル名, サイズ, 日付,
 /// 時間, カタログ.

@@ -1,0 +1,288 @@
+#include "CatalogueFixtures.h"
+#include "CatalogueIndex.h"
+#include "CatalogueSearch.h"
+#include "Failure.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <unistd.h>
+
+namespace kartoma {
+namespace {
+
+/// name, folder, size, date, time, label, type
+using Line = std::array<std::string, 7>;
+
+const std::string kTitle = "\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n";
+
+std::string csvLine(const Line& line) {
+    std::string text;
+    for (const std::string& field : line) {
+        text += (text.empty() ? "\"" : ",\"") + field + "\"";
+    }
+    return text + "\r\n";
+}
+
+/// A CSV catalogue, in UTF-8 with a byte-order mark or in CP932.
+void writeCsv(const QString& path, const std::vector<Line>& lines, bool cp932 = false) {
+    std::string text = kTitle;
+    for (const Line& line : lines) {
+        text += csvLine(line);
+    }
+    QByteArray bytes;
+    if (cp932) {
+        QStringEncoder encoder("Shift_JIS");
+        bytes = encoder.encode(QString::fromStdString(text));
+        ASSERT_FALSE(encoder.hasError());
+    } else {
+        bytes = QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(text);
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+/// A workbook catalogue with its title on the second row.
+void writeBook(const QString& path, const std::vector<Line>& lines) {
+    std::string rows = inlineRow(1, {"一覧"}) +
+                       inlineRow(2, {"ファイル名", "ディレクトリ", "サイズ", "日付", "時間", "ボリューム", "TYPE"});
+    int row = 3;
+    for (const Line& line : lines) {
+        rows += inlineRow(row++, std::vector<std::string>(line.begin(), line.end()));
+    }
+    writeWorkbook(path, {{"Kartoma", rows}});
+}
+
+class Progress final : public IndexProgress {
+public:
+    bool reading(const QString&, qsizetype, qsizetype) override { return true; }
+    void unreadable(const Failure& failure) override { failures.push_back(failure.path()); }
+    QStringList failures;
+};
+
+using HitKey = std::tuple<QString, QString, QString, QString, QString, QString, QString>;
+
+std::vector<HitKey> sorted(const std::vector<SearchHit>& hits) {
+    std::vector<HitKey> keys;
+    for (const SearchHit& h : hits) {
+        keys.emplace_back(h.catalogue, h.label, h.folder, h.name, h.size, h.date, h.time);
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+std::vector<HitKey> directHits(const QStringList& paths, const SearchQuery& query) {
+    Recorder direct;
+    searchCatalogues(paths, query, direct);
+    return sorted(direct.hits);
+}
+
+std::vector<HitKey> indexHits(CatalogueIndex& index, const QStringList& paths, const SearchQuery& query) {
+    Recorder found;
+    index.search(paths, query, found);
+    return sorted(found.hits);
+}
+
+/// A library of three catalogues (a workbook, a UTF-8 CSV and a CP932 CSV) with an index beside it.
+class Library : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        folder = dir.filePath(QStringLiteral("library"));
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/sub")));
+        database = dir.filePath(QStringLiteral("cache/index.sqlite"));
+        writeBook(folder + QStringLiteral("/a.xlsx"),
+                  {{"写真", "/", "0", "2024/01/02", "10:00:00", "DISC-A", "D"},
+                   {"はんかく.txt", "/写真", "120", "2024/01/02", "10:00:00", "DISC-A", "F"},
+                   {"report2024.doc", "/文書/2024", "5000", "2024/03/04", "09:15:00", "DISC-A", "F"},
+                   {"ｶﾞｲﾄﾞ.pdf", "/文書", "3.2E+3", "2024/03/04", "09:15:00", "DISC-A", "F"},
+                   {"ab", "/x", "1", "2020/01/01", "00:00:00", "DISC-A", "F"}});
+        writeCsv(folder + QStringLiteral("/b.csv"),
+                 {{"report2024.doc", "/backup", "5000", "2024/03/04", "09:15:00", "DISC-B", "F"},
+                  {"ＡＢＣ.TXT", "/backup/テキスト", "7", "2023/12/31", "23:59:59", "DISC-B", "F"},
+                  {"quote\"\"d,name.txt", "/backup", "8", "2023/12/31", "23:59:59", "DISC-B", "F"}});
+        writeCsv(folder + QStringLiteral("/sub/c.csv"),
+                 {{"ガイド.PDF", "/資料", "3200", "2024/03/04", "09:15:00", "ディスクC", "F"},
+                  {"report2024.doc", "/old", "4999", "2024/03/04", "09:15:00", "ディスクC", "F"},
+                  {"abc123", "/資料/ハンカク", "9", "2022/02/02", "12:00:00", "ディスクC", "F"}},
+                 true);
+        paths = {folder};
+    }
+
+    IndexUpdate update(CatalogueIndex& index) {
+        Progress progress;
+        return index.update(paths, progress);
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    QString database;
+    QStringList paths;
+};
+
+TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
+    CatalogueIndex index(database);
+    const IndexUpdate first = update(index);
+    EXPECT_EQ(first.read, 3);
+    EXPECT_EQ(index.state(), CatalogueIndex::State::Ready);
+    // Patterns with a run of three characters or more go through the trigrams, the others through
+    // the folded names; both must give what the files give.
+    const std::vector<SearchQuery> queries = {
+        {QStringLiteral("ハンカク"), false}, {QStringLiteral("report"), false}, {QStringLiteral("REPORT2024.DOC"), false},
+        {QStringLiteral("*.txt"), false},    {QStringLiteral("r?port*"), false}, {QStringLiteral("*#*"), false},
+        {QStringLiteral("a"), false},        {QStringLiteral("ab"), false},      {QStringLiteral("がいど"), false},
+        {QStringLiteral("[!r]*"), false},    {QStringLiteral("\"d,"), false},    {QStringLiteral("abc*#"), false},
+        {QStringLiteral("写真"), true},      {QStringLiteral("*/2024/*"), true}, {QStringLiteral("ハンカク"), true},
+        {QStringLiteral("backup/a"), true},  {QStringLiteral("nothing"), false},
+    };
+    std::size_t total = 0;
+    for (const SearchQuery& query : queries) {
+        SCOPED_TRACE(query.pattern.toStdString() + (query.matchPath ? " (path)" : ""));
+        const std::vector<HitKey> expected = directHits(paths, query);
+        EXPECT_EQ(indexHits(index, paths, query), expected);
+        total += expected.size();
+    }
+    EXPECT_GT(total, 20u);
+
+    // The same entry on two media is counted; one that differs in size is another entry.
+    Recorder hits;
+    index.search(paths, {QStringLiteral("report2024"), false}, hits);
+    ASSERT_EQ(hits.hits.size(), 3u);
+    for (const SearchHit& hit : hits.hits) {
+        EXPECT_EQ(hit.media, hit.size == QStringLiteral("5000") ? 2 : 1) << hit.catalogue.toStdString();
+    }
+    // A second update reads nothing again.
+    EXPECT_EQ(update(index).read, 0);
+}
+
+TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
+    CatalogueIndex index(database);
+    update(index);
+    const SearchQuery query{QStringLiteral("report"), false};
+    ASSERT_EQ(indexHits(index, paths, query).size(), 3u);
+
+    writeCsv(folder + QStringLiteral("/b.csv"), {{"report-new.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-B", "F"}});
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/sub/c.csv")));
+    writeCsv(folder + QStringLiteral("/d.csv"), {{"report-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    // Before the update the changed and added catalogues are read from their files.
+    EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    const IndexUpdate second = update(index);
+    EXPECT_EQ(second.read, 2);
+    EXPECT_EQ(second.dropped, 1);
+    const std::vector<HitKey> after = indexHits(index, paths, query);
+    EXPECT_EQ(after, directHits(paths, query));
+    EXPECT_EQ(after.size(), 3u);
+}
+
+TEST_F(Library, ADamagedIndexIsBuiltAnew) {
+    const SearchQuery query{QStringLiteral("*a*"), false};
+    const std::vector<HitKey> expected = directHits(paths, query);
+    const std::vector<std::tuple<const char*, std::function<void(const QString&)>, bool>> damages = {
+        {"junk", [](const QString& path) {
+             QFile file(path);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             file.write(QByteArray(64 * 1024, 'x'));
+         }, true},
+        {"cut in half", [](const QString& path) { ASSERT_TRUE(QFile(path).resize(QFile(path).size() / 2)); }, true},
+        {"emptied", [](const QString& path) { ASSERT_TRUE(QFile(path).resize(0)); }, false},
+    };
+    for (const auto& [name, damage, rebuilt] : damages) {
+        SCOPED_TRACE(name);
+        {
+            CatalogueIndex index(database);
+            update(index);
+        }
+        damage(database);
+        QFile::remove(database + QStringLiteral("-wal"));
+        CatalogueIndex index(database);
+        const IndexUpdate again = update(index);
+        EXPECT_EQ(index.rebuilt(), rebuilt); // an emptied file is a new database to SQLite
+        EXPECT_EQ(again.read, 3);
+        EXPECT_EQ(index.state(), CatalogueIndex::State::Ready);
+        EXPECT_EQ(indexHits(index, paths, query), expected);
+    }
+}
+
+TEST_F(Library, ALockedIndexIsBypassedAndTheFilesAnswer) {
+    {
+        CatalogueIndex index(database);
+        update(index);
+    }
+    writeCsv(folder + QStringLiteral("/d.csv"), {{"banana", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    // Another process holds the database for good.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(database).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM labels;", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    CatalogueIndex index(database);
+    update(index);
+    EXPECT_EQ(index.state(), CatalogueIndex::State::Locked);
+    EXPECT_FALSE(index.problem().isEmpty());
+    for (const QString& pattern : {QStringLiteral("*a*"), QStringLiteral("ban")}) {
+        EXPECT_EQ(indexHits(index, paths, {pattern, false}), directHits(paths, {pattern, false}));
+    }
+    sqlite3_close(other);
+}
+
+TEST(LibrarySingleCopies, ListsTheEntriesOneMediumHolds) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("library"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const auto file = [](const std::string& name, const std::string& size, const std::string& label) {
+        return Line{name, "/f", size, "2024/01/01", "12:00:00", label, "F"};
+    };
+    writeCsv(folder + QStringLiteral("/a.csv"),
+             {file("only-a.txt", "10", "A"), file("a-and-b.txt", "20", "A"), file("all.txt", "30", "A"),
+              file("sizes.txt", "40", "A"), Line{"folder", "/", "0", "2024/01/01", "12:00:00", "A", "D"},
+              file("empty.txt", "0", "A"), file("twice-on-a.txt", "50", "A")});
+    writeCsv(folder + QStringLiteral("/b.csv"),
+             {file("a-and-b.txt", "20", "B"), file("all.txt", "30", "B"), file("sizes.txt", "41", "B")});
+    writeCsv(folder + QStringLiteral("/c.csv"), {file("all.txt", "30", "C")});
+    // A second catalogue of the same medium A: its entries are no further copies.
+    writeCsv(folder + QStringLiteral("/a2.csv"), {file("twice-on-a.txt", "50", "A")});
+    CatalogueIndex index(dir.filePath(QStringLiteral("index.sqlite")));
+    Recorder singles;
+    index.singleCopies({folder}, singles);
+    std::vector<std::pair<QString, QString>> found;
+    for (const SearchHit& hit : singles.hits) {
+        found.emplace_back(hit.name, hit.label);
+        EXPECT_EQ(hit.media, 1);
+    }
+    std::sort(found.begin(), found.end());
+    const std::vector<std::pair<QString, QString>> expected = {
+        {QStringLiteral("only-a.txt"), QStringLiteral("A")},     {QStringLiteral("sizes.txt"), QStringLiteral("A")},
+        {QStringLiteral("sizes.txt"), QStringLiteral("B")},      {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
+        {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
+    };
+    EXPECT_EQ(found, expected);
+
+    // Among the given catalogues only: without C's, all.txt is on A and B, still no single copy;
+    // without B's, a-and-b.txt is on A alone.
+    Recorder someSingles;
+    index.singleCopies({folder + QStringLiteral("/a.csv"), folder + QStringLiteral("/c.csv")}, someSingles);
+    std::vector<QString> names;
+    for (const SearchHit& hit : someSingles.hits) {
+        names.push_back(hit.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<QString>{QStringLiteral("a-and-b.txt"), QStringLiteral("only-a.txt"),
+                                           QStringLiteral("sizes.txt"), QStringLiteral("twice-on-a.txt")}));
+}
+
+} // namespace
+} // namespace kartoma
