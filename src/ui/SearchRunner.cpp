@@ -1,6 +1,6 @@
 #include "SearchRunner.h"
 
-#include "FileSystem.h"
+#include "CatalogueIndex.h"
 #include "SearchPattern.h"
 #include "Walk.h"
 
@@ -65,6 +65,31 @@ public:
     }
 
     std::uint64_t hits() const { return hits_; }
+    void setCatalogues(int catalogues) { catalogues_ = catalogues; }
+
+    /// Reports the index's update: its progress, handed over at the window's pace, and its stop.
+    class Update final : public IndexProgress {
+    public:
+        explicit Update(Sink& sink) : sink_(sink) {}
+        bool reading(const QString& catalogue, qsizetype done, qsizetype total) override {
+            total_ = static_cast<int>(total);
+            if (sink_.due()) {
+                sink_.sinceHandOver_.restart();
+                sink_.runner_.post(sink_.generation_, [&runner = sink_.runner_, done = static_cast<int>(done),
+                                                       total = total_, catalogue] {
+                    runner.callbacks_.indexing(done, total, catalogue);
+                });
+            }
+            return !sink_.stopped();
+        }
+        // The search names the same catalogues again, with those it finds unreadable on its own.
+        void unreadable(const Failure&) override {}
+        int total() const { return total_; }
+
+    private:
+        Sink& sink_;
+        int total_ = 0;
+    };
 
 private:
     bool due() const { return sinceHandOver_.elapsed() >= runner_.options_.batchIntervalMs; }
@@ -132,6 +157,8 @@ void SearchRunner::post(int generation, std::function<void()> call) {
 }
 
 void SearchRunner::loop() {
+    // The index is opened on the worker, on the first request, and belongs to it.
+    std::unique_ptr<CatalogueIndex> index;
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return quit_ || pending_.has_value(); });
@@ -141,32 +168,36 @@ void SearchRunner::loop() {
         const Job job = std::move(*pending_);
         pending_.reset();
         lock.unlock();
-        run(job);
+        if (index == nullptr) {
+            index = std::make_unique<CatalogueIndex>(options_.indexPath.isEmpty() ? CatalogueIndex::defaultPath()
+                                                                                : options_.indexPath);
+        }
+        run(job, *index);
         lock.lock();
     }
 }
 
-void SearchRunner::run(const Job& job) {
-    PosixFileSystem fileSystem;
-    const CatalogueFiles found = findCatalogueFiles(job.request.paths, fileSystem);
-    Sink sink(*this, job.generation, job.request, static_cast<int>(found.files.size()));
-    for (const Failure& problem : found.problems) {
-        sink.unreadable(problem);
-    }
+void SearchRunner::run(const Job& job, CatalogueIndex& index) {
+    const SearchRequest& request = job.request;
+    Sink sink(*this, job.generation, request, 0);
     SearchOutcome outcome;
-    outcome.anyCatalogue = !found.files.isEmpty();
-    switch (job.request.kind) {
-    case SearchRequest::Kind::Search:
-        outcome.summary = searchCatalogues(found.files, job.request.query, sink, fileSystem);
-        break;
-    case SearchRequest::Kind::SingleCopies:
-    case SearchRequest::Kind::Refresh:
-        outcome.indexUnusable = true;
-        break;
+    Sink::Update update(sink);
+    const IndexUpdate updated = index.update(request.paths, update);
+    sink.setCatalogues(update.total());
+    outcome.anyCatalogue = update.total() > 0;
+    outcome.indexUnusable = index.state() != CatalogueIndex::State::Ready;
+    outcome.fromIndex = !outcome.indexUnusable;
+    if (updated.stopped || sink.stopped()) {
+        outcome.summary.stopped = true;
+    } else if (request.kind == SearchRequest::Kind::Search) {
+        // An index that cannot be used reads the catalogue files itself.
+        outcome.summary = index.search(request.paths, request.query, sink);
+    } else if (request.kind == SearchRequest::Kind::SingleCopies && !outcome.indexUnusable) {
+        outcome.summary = index.singleCopies(request.paths, sink);
     }
     sink.handOver();
     outcome.summary.hits = sink.hits();
-    outcome.summary.unreadable += found.problems.size();
+    outcome.anyCatalogue = outcome.anyCatalogue || outcome.summary.catalogues + outcome.summary.unreadable > 0;
     outcome.summary.stopped = outcome.summary.stopped || sink.stopped();
     post(job.generation, [this, outcome] {
         busy_ = false;

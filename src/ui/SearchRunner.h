@@ -14,6 +14,8 @@
 
 namespace kartoma {
 
+class CatalogueIndex;
+
 /// One piece of work for the search window's worker.
 struct SearchRequest {
     enum class Kind {
@@ -85,7 +87,7 @@ private:
     class Sink;
 
     void loop();
-    void run(const Job& job);
+    void run(const Job& job, CatalogueIndex& index);
     /// Calls `call` on the owning thread if `generation` is still the latest then.
     void post(int generation, std::function<void()> call);
 

@@ -66,15 +66,21 @@ QString grouped(std::uint64_t count) {
     return locale.toString(static_cast<qulonglong>(count));
 }
 
-/// The status line after a search.
-QString summaryText(const SearchSummary& summary, bool anyCatalogue, int maxShown) {
-    if (!anyCatalogue) {
+/// The status line after a search. The lines an index looked at say nothing to the user: they are
+/// counted only when the catalogues were read.
+QString summaryText(const SearchOutcome& outcome, int maxShown) {
+    if (!outcome.anyCatalogue) {
         return QStringLiteral("カタログ（.xlsx、.csv）がありません。");
     }
-    QString text = summary.stopped
-                       ? QStringLiteral("中止しました。%1件見つかりました（カタログ%3個、%2行を検索）。")
-                       : QStringLiteral("%1件見つかりました（カタログ%3個、%2行を検索）。");
-    text = text.arg(grouped(summary.hits), grouped(summary.rows), grouped(summary.catalogues));
+    const SearchSummary& summary = outcome.summary;
+    QString text = outcome.fromIndex ? QStringLiteral("%1件見つかりました（カタログ%2個）。")
+                                          .arg(grouped(summary.hits), grouped(summary.catalogues))
+                                    : QStringLiteral("%1件見つかりました（カタログ%3個、%2行を検索）。")
+                                          .arg(grouped(summary.hits), grouped(summary.rows),
+                                               grouped(summary.catalogues));
+    if (summary.stopped) {
+        text.prepend(QStringLiteral("中止しました。"));
+    }
     if (summary.hits > static_cast<std::uint64_t>(maxShown)) {
         text += QStringLiteral("最初の%1件を表示しています。").arg(grouped(static_cast<std::uint64_t>(maxShown)));
     }
@@ -513,7 +519,7 @@ void SearchWindow::showOutcome() {
     case SearchRequest::Kind::Search:
         break;
     }
-    QString text = summaryText(outcome.summary, outcome.anyCatalogue, kMaxShown);
+    QString text = summaryText(outcome, kMaxShown);
     if (outcome.indexUnusable) {
         text = QStringLiteral("索引を使えないため、カタログを直接読みました。") + text;
     }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDropEvent>
 #include <QLabel>
@@ -131,7 +132,7 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     EXPECT_EQ(table->item(3, 3)->text(), QStringLiteral("100"));
     EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("2026/12/08 09:00:00"));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
-              QStringLiteral("4件見つかりました（カタログ2個、17行を検索）。読めなかったファイルが1個あります。"));
+              QStringLiteral("4件見つかりました（カタログ2個）。読めなかったファイルが1個あります。"));
     EXPECT_EQ(store_.writes, QStringList{QStringLiteral("Kartoma/search/folder=") + folder_.path()});
     // The file that is no catalogue is named in the window itself, in Japanese, over no other window.
     EXPECT_TRUE(dialogs_.messages.isEmpty());
@@ -165,7 +166,7 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 2); // name0.txt of away.csv, then of here.csv
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
-              QStringLiteral("2件見つかりました（カタログ2個、1,503行を検索）。"));
+              QStringLiteral("2件見つかりました（カタログ2個）。"));
 
     const auto act = [&](QMenu* menu, const char* name) { return menu->findChild<QAction*>(QLatin1String(name)); };
     std::unique_ptr<QMenu> away(w.contextMenuFor(0));
@@ -254,7 +255,60 @@ TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
     for (int row = 0; row < table->rowCount(); ++row) {
         EXPECT_TRUE(table->item(row, 2)->text().contains(QStringLiteral("1999"))) << row;
     }
-    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("48件見つかりました（カタログ4個、")));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("48件見つかりました（カタログ4個）。"));
+}
+
+TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHolds) {
+    // A holds only.txt and resized.txt alone; B holds both.txt with A and a resized.txt of its own;
+    // all.txt is on A, B and C. A folder and an empty file are on A alone too.
+    const auto medium = [&](const char* label, const QStringList& lines) {
+        QFile file(library_.filePath(QString::fromLatin1(label) + QStringLiteral(".csv")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (const QString& line : lines) {
+            text += line + QStringLiteral(",\"2026/12/08\",\"09:00:00\",\"%1\",\"F\"\r\n").arg(QLatin1String(label));
+        }
+        file.write(text.toUtf8());
+    };
+    medium("A", {QStringLiteral("\"only.txt\",\"/a\",10"), QStringLiteral("\"both.txt\",\"/a\",20"),
+                 QStringLiteral("\"all.txt\",\"/a\",30"), QStringLiteral("\"resized.txt\",\"/a\",40"),
+                 QStringLiteral("\"empty.txt\",\"/a\",0")});
+    medium("B", {QStringLiteral("\"both.txt\",\"/b\",20"), QStringLiteral("\"all.txt\",\"/b\",30"),
+                 QStringLiteral("\"resized.txt\",\"/b\",41")});
+    medium("C", {QStringLiteral("\"all.txt\",\"/c\",30")});
+    QTemporaryDir cache;
+    SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
+    w.show();
+    auto* table = child<QTableWidget>(w, "tblHits");
+    const auto rows = [&] {
+        QStringList shown;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            shown.append(table->item(row, 0)->text() + QLatin1Char(' ') + table->item(row, 2)->text() +
+                         QLatin1Char(' ') + table->item(row, 5)->text());
+        }
+        shown.sort();
+        return shown;
+    };
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral(".txt"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("媒体数"));
+    EXPECT_EQ(rows(), (QStringList{QStringLiteral("A all.txt 3"), QStringLiteral("A both.txt 2"),
+                                   QStringLiteral("A empty.txt 1"), QStringLiteral("A only.txt 1"),
+                                   QStringLiteral("A resized.txt 1"), QStringLiteral("B all.txt 3"),
+                                   QStringLiteral("B both.txt 2"), QStringLiteral("B resized.txt 1"),
+                                   QStringLiteral("C all.txt 3")}));
+    table->sortItems(5, Qt::DescendingOrder); // as numbers
+    EXPECT_EQ(table->item(0, 5)->text(), QStringLiteral("3"));
+
+    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(rows(), (QStringList{QStringLiteral("A only.txt 1"), QStringLiteral("A resized.txt 1"),
+                                   QStringLiteral("B resized.txt 1")}));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("1つの媒体にしかないファイルが3件あります。"));
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ONLY"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(rows(), QStringList{QStringLiteral("A only.txt 1")});
 }
 
 } // namespace
