@@ -23,6 +23,7 @@
 #include <QTableWidget>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -309,6 +310,23 @@ TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHo
     child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ONLY"));
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(rows(), QStringList{QStringLiteral("A only.txt 1")});
+}
+
+TEST_F(SearchWindowTest, AnIndexThatCannotBeMadeLeavesTheFilesReadDirectly) {
+    writeCatalogue(library_.filePath(QStringLiteral("a.csv")), QStringLiteral("A"), 3);
+    QTemporaryFile blocker; // the index's folder would have to be made beneath a file
+    ASSERT_TRUE(blocker.open());
+    SearchWindow w({dialogs_, launcher_, store_, 15, blocker.fileName() + QStringLiteral("/index.sqlite")});
+    w.show();
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(child<QTableWidget>(w, "tblHits")->rowCount(), 3);
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("索引を使えないため、カタログを直接読みました。3件見つかりました（カタログ1個、4行を検索）。"));
+    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("索引を使えないため、1つの媒体にしかないファイルを調べられません。"));
 }
 
 } // namespace
