@@ -432,8 +432,7 @@ void SearchWindow::start(const QStringList& paths) {
     queue_.clear();
     queueHead_ = 0;
     outcome_.reset();
-    showMore_->stop();
-    table_->setRowCount(0);
+    clearHits();
     failures_->clear();
     failures_->setVisible(false);
     progress_->setRange(0, 0);
@@ -441,6 +440,18 @@ void SearchWindow::start(const QStringList& paths) {
     status_->setText(kind_ == SearchRequest::Kind::Refresh ? QStringLiteral("カタログを確認しています。")
                                                            : QStringLiteral("検索中です。"));
     runner_->start(std::move(request));
+}
+
+void SearchWindow::clearHits() {
+    showMore_->stop();
+    staleRows_ = table_->rowCount();
+    if (staleRows_ <= 4096) {
+        table_->setRowCount(0);
+        staleRows_ = 0;
+        return;
+    }
+    table_->viewport()->setVisible(false);
+    showMore_->start();
 }
 
 void SearchWindow::addHits(const QList<SearchHit>& hits) {
@@ -455,6 +466,18 @@ void SearchWindow::showQueuedHits() {
     // may wait: rows go in a slice at a time, the rest after the loop has run.
     QElapsedTimer slice;
     slice.start();
+    // Tens of thousands of rows take longer to delete than a keystroke may wait too: the last
+    // search's rows go a slice at a time from the end, out of sight, before the new ones come in.
+    while (staleRows_ > 0 && slice.elapsed() < kRowsSliceMs) {
+        const int count = std::min(staleRows_, 4096);
+        table_->setRowCount(table_->rowCount() - count);
+        staleRows_ -= count;
+    }
+    if (staleRows_ > 0) {
+        showMore_->start();
+        return;
+    }
+    table_->viewport()->setVisible(true);
     while (queueHead_ < queue_.size() && slice.elapsed() < kRowsSliceMs) {
         const qsizetype count = std::min<qsizetype>(256, queue_.size() - queueHead_);
         int row = table_->rowCount();
@@ -618,7 +641,6 @@ void SearchWindow::dropEvent(QDropEvent* event) {
 void SearchWindow::closeEvent(QCloseEvent* event) {
     // Closing stops the search; whatever it still finds is dropped.
     debounce_->stop();
-    showMore_->stop();
     runner_->cancel();
     queue_.clear();
     queueHead_ = 0;

@@ -79,6 +79,7 @@ private:
     QStringList searchedPaths(QString* problem) const;
     void showSources();
     void setSearching(bool on);
+    void clearHits();
     void addHits(const QList<SearchHit>& hits);
     void showQueuedHits();
     void unreadable(const Failure& failure);
@@ -106,6 +107,7 @@ private:
     QString savedFolder_;   ///< the folder the settings store holds
     QList<SearchHit> queue_; ///< hits handed over and not yet in the table
     qsizetype queueHead_ = 0;
+    int staleRows_ = 0; ///< rows of the last search still to be taken out of the table
     std::optional<SearchOutcome> outcome_; ///< the end of the search, shown after its last hits
     SearchRequest::Kind kind_ = SearchRequest::Kind::Search;
     bool searching_ = false;
