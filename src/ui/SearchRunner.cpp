@@ -28,7 +28,8 @@ public:
         if (hits_ <= static_cast<std::uint64_t>(runner_.options_.maxHits)) {
             batch_.append(hit);
         }
-        if (batch_.size() >= 512 && due()) {
+        // Batches stay small enough for the window to take in and free a piece at a time.
+        if (batch_.size() >= 4096 || (batch_.size() >= 512 && due())) {
             handOver();
         }
     }

@@ -373,11 +373,17 @@ void SearchWindow::setSearching(bool on) {
     searching_ = on;
     stop_->setEnabled(on);
     progress_->setVisible(on);
-    // Sorting while rows arrive would move them under the user. The hits first show in catalogue
-    // order; a click on a column title sorts them.
-    if (on) {
+    // Sorting while rows arrive would move them under the user: the hits first show in catalogue
+    // order; once all are in, a click on a column title sorts them.
+    table_->horizontalHeader()->setSectionsClickable(!on);
+}
+
+void SearchWindow::tableEmptied() {
+    // Rows set while a column is the sorted one would go to their sorted places. Turning sorting
+    // off and on sorts the whole table: done here, while the table is empty, it costs nothing.
+    table_->viewport()->setVisible(true);
+    if (table_->horizontalHeader()->sortIndicatorSection() != -1) {
         table_->setSortingEnabled(false);
-    } else {
         table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
         table_->setSortingEnabled(true);
     }
@@ -429,8 +435,7 @@ void SearchWindow::start(const QStringList& paths) {
         return;
     }
     kind_ = request.kind;
-    queue_.clear();
-    queueHead_ = 0;
+    dropQueuedHits();
     outcome_.reset();
     clearHits();
     failures_->clear();
@@ -448,14 +453,28 @@ void SearchWindow::clearHits() {
     if (staleRows_ <= 4096) {
         table_->setRowCount(0);
         staleRows_ = 0;
+        tableEmptied();
         return;
     }
     table_->viewport()->setVisible(false);
     showMore_->start();
 }
 
+void SearchWindow::dropQueuedHits() {
+    // Freed a batch at a time while the window shows the next search: a hundred thousand hits take
+    // a while to free.
+    for (QList<SearchHit>& batch : queue_) {
+        discarded_.push_back(std::move(batch));
+    }
+    queue_.clear();
+    queueHead_ = 0;
+    if (!discarded_.empty()) {
+        showMore_->start();
+    }
+}
+
 void SearchWindow::addHits(const QList<SearchHit>& hits) {
-    queue_.append(hits);
+    queue_.push_back(hits);
     if (!showMore_->isActive()) {
         showQueuedHits();
     }
@@ -477,37 +496,47 @@ void SearchWindow::showQueuedHits() {
         showMore_->start();
         return;
     }
-    table_->viewport()->setVisible(true);
-    while (queueHead_ < queue_.size() && slice.elapsed() < kRowsSliceMs) {
-        const qsizetype count = std::min<qsizetype>(256, queue_.size() - queueHead_);
+    if (table_->rowCount() == 0) {
+        tableEmptied();
+    }
+    while (!discarded_.empty() && slice.elapsed() < kRowsSliceMs) {
+        discarded_.pop_back();
+    }
+    while (!queue_.empty() && slice.elapsed() < kRowsSliceMs) {
+        const QList<SearchHit>& batch = queue_.front();
+        const qsizetype count = std::min<qsizetype>(64, batch.size() - queueHead_);
         int row = table_->rowCount();
         table_->setRowCount(row + static_cast<int>(count));
         for (qsizetype i = 0; i < count; ++i, ++row) {
-            const SearchHit& hit = queue_.at(queueHead_ + i);
+            const SearchHit& hit = batch.at(queueHead_ + i);
             const QString path = joinPath(hit.folder, hit.name);
             const auto item = [&](int column, QTableWidgetItem* cell, const QString& tip) {
-                cell->setData(kPathRole, path);
-                cell->setData(kCatalogueRole, hit.catalogue);
                 cell->setToolTip(tip);
                 table_->setItem(row, column, cell);
+                return cell;
             };
             const QString catalogue = readablePath(hit.catalogue);
             item(VolumeColumn, new QTableWidgetItem(hit.label), path);
             item(FolderColumn, new QTableWidgetItem(hit.folder), path);
-            item(NameColumn, new QTableWidgetItem(hit.name), path);
+            QTableWidgetItem* name = item(NameColumn, new QTableWidgetItem(hit.name), path);
+            name->setData(kPathRole, path);
+            name->setData(kCatalogueRole, hit.catalogue);
             item(SizeColumn, new NumberItem(hit.size), path);
             item(DateColumn, new QTableWidgetItem(hit.date + QLatin1Char(' ') + hit.time), path);
             item(MediaColumn, new NumberItem(hit.media > 0 ? QString::number(hit.media) : QString()), path);
-            item(CatalogueColumn, new QTableWidgetItem(QFileInfo(catalogue).fileName()), catalogue);
+            item(CatalogueColumn, new QTableWidgetItem(QFileInfo(catalogue).fileName()), catalogue)
+                ->setData(kCatalogueRole, hit.catalogue);
         }
         queueHead_ += count;
+        if (queueHead_ == batch.size()) {
+            queue_.pop_front();
+            queueHead_ = 0;
+        }
     }
-    if (queueHead_ < queue_.size()) {
+    if (!queue_.empty() || !discarded_.empty()) {
         showMore_->start();
         return;
     }
-    queue_.clear();
-    queueHead_ = 0;
     if (outcome_) {
         showOutcome();
     }
@@ -642,8 +671,7 @@ void SearchWindow::closeEvent(QCloseEvent* event) {
     // Closing stops the search; whatever it still finds is dropped.
     debounce_->stop();
     runner_->cancel();
-    queue_.clear();
-    queueHead_ = 0;
+    dropQueuedHits();
     outcome_.reset();
     if (searching_) {
         setSearching(false);

@@ -5,7 +5,9 @@
 
 #include <QWidget>
 
+#include <deque>
 #include <optional>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -80,6 +82,8 @@ private:
     void showSources();
     void setSearching(bool on);
     void clearHits();
+    void tableEmptied();
+    void dropQueuedHits();
     void addHits(const QList<SearchHit>& hits);
     void showQueuedHits();
     void unreadable(const Failure& failure);
@@ -105,8 +109,9 @@ private:
     SearchRunner* runner_ = nullptr;
     QStringList dropped_;   ///< what a drop named, searched instead of the library and folder
     QString savedFolder_;   ///< the folder the settings store holds
-    QList<SearchHit> queue_; ///< hits handed over and not yet in the table
-    qsizetype queueHead_ = 0;
+    std::deque<QList<SearchHit>> queue_; ///< hits handed over and not yet in the table
+    qsizetype queueHead_ = 0;               ///< how many of the first batch are in the table
+    std::vector<QList<SearchHit>> discarded_; ///< hits of searches gone, still to be freed
     int staleRows_ = 0; ///< rows of the last search still to be taken out of the table
     std::optional<SearchOutcome> outcome_; ///< the end of the search, shown after its last hits
     SearchRequest::Kind kind_ = SearchRequest::Kind::Search;
