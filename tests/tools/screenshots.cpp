@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -266,9 +267,44 @@ int main(int argc, char** argv) {
     settle(search);
     save(search, out + QStringLiteral("/search-error.png"));
 
+    // A library of new catalogues: the window brings the index up to date before it searches.
+    const QString shelf = QDir::tempPath() + QStringLiteral("/ライブラリ");
+    QDir().mkpath(shelf);
+    for (int m = 0; m < 400; ++m) {
+        QFile f(shelf + QStringLiteral("/DISC%1.csv").arg(m, 3, 10, QLatin1Char('0')));
+        f.open(QIODevice::WriteOnly);
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (int i = 0; i < 500; ++i) {
+            text += QStringLiteral("\"写真%1.jpg\",\"/media/dvd/%2\",%3,\"2024/05/01\",\"10:00:00\",\"DISC%2\",\"F\"\r\n")
+                        .arg(i)
+                        .arg(m)
+                        .arg(1000 + i);
+        }
+        f.write(text.toUtf8());
+    }
+    LibraryStore shelfStore(shelf);
+    const QString shelfIndex = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index2.sqlite");
+    {
+        kartoma::SearchWindow indexing({dialogs, launcher, shelfStore, 15, shelfIndex});
+        indexing.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("写真1"));
+        indexing.show();
+        auto* status = indexing.findChild<QLabel*>(QStringLiteral("lblStatus"));
+        for (int i = 0; i < 3000 && indexing.searching(); ++i) {
+            QCoreApplication::processEvents();
+            if (status->text().startsWith(QStringLiteral("索引を作成中")) && status->text().contains(QStringLiteral("5"))) {
+                break;
+            }
+            QThread::msleep(2);
+        }
+        indexing.grab().save(out + QStringLiteral("/search-indexing.png"));
+        indexing.close();
+    }
+    QDir(shelf).removeRecursively();
+
     QDir(demo).removeRecursively();
     QDir(books).removeRecursively();
-    for (const QString& file : QDir(QDir::tempPath()).entryList({QStringLiteral("kartoma-screenshots-index.sqlite*")})) {
+    for (const QString& file : QDir(QDir::tempPath()).entryList({QStringLiteral("kartoma-screenshots-index*.sqlite*")})) {
         QFile::remove(QDir::tempPath() + QLatin1Char('/') + file);
     }
     return 0;
