@@ -6,11 +6,14 @@
 #include "NativePath.h"
 #include "Presenters.h"
 #include "SearchPattern.h"
+#include "Settings.h"
+#include "SettingsStore.h"
 #include "WorkbookReport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -103,6 +106,23 @@ void clearTerminalLine(std::FILE* stream) {
     std::fputs("\r\x1b[K", stream);
 }
 
+/// The columns of the terminal `stream` shows on (80 when it cannot tell).
+int terminalWidth(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+/// Draws `line` as the one progress line of a terminal, cut to fit it.
+void drawProgressLine(std::FILE* stream, const QString& line) {
+    // One terminal line, as it shows: a longer one would wrap, and the next \r would not clear it.
+    clearTerminalLine(stream);
+    write(stream, fitToColumns(visibleText(line), terminalWidth(stream) - 1));
+    std::fflush(stream);
+}
+
 std::optional<int> wholeNumber(const QString& text) {
     bool ok = false;
     const int value = text.toInt(&ok);
@@ -132,11 +152,7 @@ public:
                 writing_
                     ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
                     : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
-            // One terminal line, as it shows: a longer one would wrap, and the next \r would not clear
-            // it.
-            clearTerminalLine(err_);
-            write(err_, fitToColumns(visibleText(line), terminalWidth() - 1));
-            std::fflush(err_);
+            drawProgressLine(err_, line);
             drawn_ = true;
         }
     }
@@ -162,14 +178,6 @@ public:
         }
     }
 
-    int terminalWidth() const {
-        winsize size{};
-        if (ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
-            return size.ws_col;
-        }
-        return 80;
-    }
-
     double seconds() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e9; }
 
 private:
@@ -191,7 +199,7 @@ private:
 QStringList searchFlagsFirst(QStringList arguments) {
     const auto isFlag = [](const QString& a) {
         return a == QLatin1String("--path") || a == QLatin1String("-path") || a == QLatin1String("--quiet") ||
-               a == QLatin1String("-quiet");
+               a == QLatin1String("-quiet") || a == QLatin1String("--no-index") || a == QLatin1String("-no-index");
     };
     for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
         if (arguments[i] != QLatin1String("--search") && arguments[i] != QLatin1String("-search")) {
@@ -215,7 +223,8 @@ QString usageText() {
     return QStringLiteral(
         "Usage: kartoma                      open the window\n"
         "       kartoma --catalog DIR --out FILE [options]\n"
-        "       kartoma --search PATTERN [--path] CATALOGUE...\n"
+        "       kartoma --search PATTERN [--path] [--library DIR | CATALOGUE...] [--no-index]\n"
+        "       kartoma --single-copies [--library DIR | CATALOGUE...] [--no-index]\n"
         "\n"
         "Makes a catalogue of the folder DIR and its subfolders: one line per file (and folder) with\n"
         "name, folder, size, date, time, volume label and type. FILE ending in .csv gets a CSV file,\n"
@@ -239,6 +248,16 @@ QString usageText() {
         "with --path whose folder and name do. Letter case, full-width and half-width forms and\n"
         "hiragana and katakana count as the same. PATTERN has at most 1024 characters. It prints a\n"
         "CSV line per hit: volume, folder, name, size, date, time, catalogue.\n"
+        "\n"
+        "--single-copies lists, in the same form, the entries only one volume holds: no entry of the\n"
+        "same name, size, date and time is in a catalogue of another volume. Folders and empty files\n"
+        "are left out.\n"
+        "\n"
+        "Without CATALOGUE both look through the library, the folder of catalogues set in the\n"
+        "window's options (by default Kartoma in the documents folder).\n"
+        "  --library DIR      look through the catalogues in DIR instead\n"
+        "  --no-index         read the catalogue files; without it an index of them, kept in the\n"
+        "                     cache folder and brought up to date first, answers\n"
         "\n"
         "  --help             this text\n"
         "  --version          the program's version\n"
@@ -270,8 +289,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("PATTERN"));
     const QCommandLineOption path(QStringLiteral("path"));
+    const QCommandLineOption singleCopies(QStringLiteral("single-copies"));
+    const QCommandLineOption library(QStringLiteral("library"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption noIndex(QStringLiteral("no-index"));
     parser.addOptions({catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet,
-                       help, version, search, path});
+                       help, version, search, path, singleCopies, library, noIndex});
 
     const auto usageError = [&parsed](const QString& message) {
         parsed.action = ParsedCommandLine::Action::UsageError;
@@ -291,26 +313,39 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     }
     // Every option with a value is read once: a second value would be ignored without a word.
     for (const QCommandLineOption& single :
-         {catalog, out, depth, filter, label, layout, lines, templ, encoding, search}) {
+         {catalog, out, depth, filter, label, layout, lines, templ, encoding, search, library}) {
         if (parser.values(single).size() > 1) {
             return usageError(QStringLiteral("--%1 is given more than once; it takes one value")
                                   .arg(single.names().first()));
         }
     }
-    if (parser.isSet(search)) {
+    if (parser.isSet(search) || parser.isSet(singleCopies)) {
+        const QString action = parser.isSet(search) ? QStringLiteral("search") : QStringLiteral("single-copies");
+        if (parser.isSet(search) && parser.isSet(singleCopies)) {
+            return usageError(QStringLiteral("--single-copies does not go with --search"));
+        }
         for (const QCommandLineOption& other :
              {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding}) {
             if (parser.isSet(other)) {
                 return usageError(
-                    QStringLiteral("--%1 does not go with --search").arg(other.names().first()));
+                    QStringLiteral("--%1 does not go with --%2").arg(other.names().first(), action));
             }
+        }
+        parsed.singleCopies = parser.isSet(singleCopies);
+        if (parsed.singleCopies && parser.isSet(path)) {
+            return usageError(QStringLiteral("--path goes with --search only"));
         }
         parsed.query.pattern = readablePath(parser.value(search));
         parsed.query.matchPath = parser.isSet(path);
         parsed.catalogues = parser.positionalArguments();
+        parsed.library = parser.value(library);
+        parsed.noIndex = parser.isSet(noIndex);
         parsed.quiet = parser.isSet(quiet);
-        if (parsed.query.pattern.isEmpty() || parsed.catalogues.isEmpty()) {
-            return usageError(QStringLiteral("--search needs a PATTERN and at least one CATALOGUE"));
+        if (!parsed.singleCopies && parsed.query.pattern.isEmpty()) {
+            return usageError(QStringLiteral("--search needs a PATTERN"));
+        }
+        if (parser.isSet(library) && (parsed.library.isEmpty() || !parsed.catalogues.isEmpty())) {
+            return usageError(QStringLiteral("--library takes a folder, and no CATALOGUE beside it"));
         }
         if (SearchPattern::tooLong(parsed.query.pattern)) {
             return usageError(QStringLiteral("--search PATTERN is longer than %1 characters")
@@ -318,6 +353,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         }
         parsed.action = ParsedCommandLine::Action::Search;
         return parsed;
+    }
+    if (parser.isSet(library) || parser.isSet(noIndex)) {
+        return usageError(QStringLiteral("--library and --no-index go with --search or --single-copies only"));
     }
     if (parser.isSet(path)) {
         return usageError(QStringLiteral("--path goes with --search only"));
@@ -500,16 +538,92 @@ private:
 
 } // namespace
 
-int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quiet, std::FILE* out,
-              std::FILE* err) {
+namespace {
+
+/// Indexing progress on a terminal's one progress line; nothing when `err` is no terminal or quiet.
+class ConsoleIndexing final : public IndexProgress {
+public:
+    ConsoleIndexing(std::FILE* err, bool quiet) : err_(err), live_(!quiet && isatty(fileno(err)) != 0) {
+        clock_.start();
+    }
+    ~ConsoleIndexing() override {
+        if (drawn_) {
+            clearTerminalLine(err_);
+        }
+    }
+
+    bool reading(const QString& catalogue, qsizetype done, qsizetype total) override {
+        if (live_ && clock_.elapsed() - lastDraw_ >= 100) {
+            lastDraw_ = clock_.elapsed();
+            drawProgressLine(err_, QStringLiteral("indexing %1 of %2  %3").arg(done + 1).arg(total).arg(catalogue));
+            drawn_ = true;
+        }
+        return true;
+    }
+    // The search that follows names every catalogue it cannot read.
+    void unreadable(const Failure&) override {}
+
+private:
+    std::FILE* err_;
+    bool live_;
+    bool drawn_ = false;
+    QElapsedTimer clock_;
+    qint64 lastDraw_ = -1000;
+};
+
+bool isFolder(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() && info.isDir();
+}
+
+} // namespace
+
+int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, const QString& indexPath) {
     QElapsedTimer clock;
     clock.start();
+    QStringList paths = parsed.catalogues;
+    if (paths.isEmpty()) {
+        QString library = parsed.library;
+        if (library.isEmpty()) {
+            QSettingsStore store;
+            library = libraryFolder(store);
+        }
+        if (!isFolder(library)) {
+            printMessage(err, QStringLiteral("kartoma: the library folder %1 does not exist; name one with --library "
+                                             "or give catalogues\n")
+                                  .arg(library));
+            return 1;
+        }
+        paths = {library};
+    }
     // A reader that went away is a write error like any other, reported, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
     const std::string header = searchHeaderLine();
     std::fwrite(header.data(), 1, header.size(), out);
     ConsoleSearch sink(out, err);
-    const SearchSummary summary = searchCatalogues(catalogues, query, sink);
+    SearchSummary summary;
+    if (parsed.noIndex && !parsed.singleCopies) {
+        summary = searchCatalogues(paths, parsed.query, sink);
+    } else {
+        // Without the index the single copies are found in one kept in memory for this run.
+        CatalogueIndex index(parsed.noIndex ? QStringLiteral(":memory:") : indexPath);
+        {
+            ConsoleIndexing progress(err, parsed.quiet);
+            index.update(paths, progress);
+        }
+        if (!parsed.quiet && index.rebuilt()) {
+            printMessage(err, QStringLiteral("kartoma: the index %1 was damaged and has been built anew\n").arg(indexPath));
+        }
+        if (!parsed.quiet && index.state() != CatalogueIndex::State::Ready) {
+            printMessage(err, QStringLiteral("kartoma: the index %1 %2 (%3); the catalogue files are read instead\n")
+                                  .arg(indexPath,
+                                       index.state() == CatalogueIndex::State::Locked
+                                           ? QStringLiteral("is held by another process")
+                                           : QStringLiteral("cannot be used"),
+                                       index.problem()));
+        }
+        summary = parsed.singleCopies ? index.singleCopies(paths, sink) : index.search(paths, parsed.query, sink);
+    }
     errno = 0;
     const int writeError = sink.finish();
     if (writeError != 0) {
@@ -517,7 +631,7 @@ int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quie
                               .arg(englishText(Failure(FailureCode::SearchOutputWrite, QStringLiteral("standard output"),
                                                        systemErrorText(writeError)))));
     }
-    if (!quiet) {
+    if (!parsed.quiet) {
         printMessage(err, QStringLiteral("kartoma: %1 hits in %2 catalogues, %3 rows read, %4 unreadable, %5 s\n")
                        .arg(summary.hits)
                        .arg(summary.catalogues)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "CatalogueIndex.h"
 #include "CatalogueSearch.h"
 
 #include <QString>
@@ -21,9 +22,13 @@ struct ParsedCommandLine {
     /// For Catalog: the request, its output named by --out (a CSV target or a workbook target with
     /// its save path); an empty template path means the template beside the program.
     CatalogueRequest request;
-    /// For Search: what to look for, and the catalogue files and folders to look in.
+    /// For Search: what to look for, and the catalogue files and folders to look in (none: the
+    /// library).
     SearchQuery query;
     QStringList catalogues;
+    bool singleCopies = false; ///< Search lists the entries one medium holds instead (--single-copies)
+    QString library;           ///< --library: the library folder instead of the stored one
+    bool noIndex = false;      ///< --no-index: read the catalogue files, leave the index alone
     bool quiet = false; ///< no progress line, no summary
     QString error;      ///< for UsageError: what was wrong
 };
@@ -50,11 +55,14 @@ QString fitToColumns(const QString& text, int width);
 int runCommandLine(const CatalogueRequest& request, bool quiet, FileSystem& fileSystem, VolumeLabels& labels,
                    std::FILE* err);
 
-/// Searches saved catalogues: a UTF-8 CSV header line and one line per hit to `out`, a line naming
-/// each catalogue that cannot be read and a closing summary (unless `quiet`) to `err`. Returns the
-/// exit status: 0 whether or not anything matched, 1 when a catalogue could not be read (the others
-/// are searched all the same).
-int runSearch(const SearchQuery& query, const QStringList& catalogues, bool quiet, std::FILE* out,
-              std::FILE* err);
+/// Searches saved catalogues (`parsed.catalogues`, else the library folder: `parsed.library`, else the
+/// stored one) for `parsed.query`, or lists their single copies: a UTF-8 CSV header line and one line
+/// per hit to `out`, a line naming each catalogue that cannot be read and a closing summary (unless
+/// `quiet`) to `err`. The index at `indexPath` answers unless `parsed.noIndex`, brought up to date
+/// first (a progress line on `err` when it is a terminal); when it cannot be used, the files are read
+/// and `err` says so. Returns the exit status: 0 whether or not anything matched, 1 when a catalogue
+/// could not be read (the others are searched all the same) or the library folder is missing.
+int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err,
+              const QString& indexPath = CatalogueIndex::defaultPath());
 
 } // namespace kartoma

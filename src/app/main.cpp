@@ -117,7 +117,7 @@ int main(int argc, char* argv[]) {
         return 2;
     case kartoma::ParsedCommandLine::Action::Search: {
         QCoreApplication app(argc, argv);
-        return kartoma::runSearch(parsed.query, parsed.catalogues, parsed.quiet, stdout, stderr);
+        return kartoma::runSearch(parsed, stdout, stderr);
     }
     case kartoma::ParsedCommandLine::Action::Catalog: {
         // No window: the command line needs no GUI, nor a display.

@@ -30,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -38,6 +38,9 @@ constexpr std::uint64_t kLinesPerYield = 2048;
 // A run of the pattern this long or longer is looked up by its trigrams.
 constexpr std::size_t kTrigram = 3;
 
+// A catalogue's lines are kept in blobs of its row, encoded by RowWriter; the trigram index and the
+// copies table hold one row per entry, found again by the entry's id (its catalogue's first id plus
+// its place in the catalogue).
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -48,24 +51,14 @@ CREATE TABLE catalogues(
     device INTEGER NOT NULL,
     first INTEGER NOT NULL,
     count INTEGER NOT NULL,
-    folderFirst INTEGER NOT NULL,
-    folderCount INTEGER NOT NULL,
     failure INTEGER NOT NULL,
     detail TEXT NOT NULL,
+    folders BLOB NOT NULL,
+    rows BLOB NOT NULL,
     names BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
-CREATE TABLE folders(id INTEGER PRIMARY KEY, path TEXT NOT NULL);
-CREATE TABLE entries(
-    id INTEGER PRIMARY KEY,
-    folder INTEGER NOT NULL,
-    label INTEGER NOT NULL,
-    key INTEGER NOT NULL,
-    flags INTEGER NOT NULL,
-    name TEXT NOT NULL,
-    size,
-    date TEXT NOT NULL,
-    time TEXT NOT NULL);
-CREATE INDEX entries_key ON entries(key, label);
+CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
+                    PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE VIRTUAL TABLE names USING fts5(name, content='', detail=none, columnsize=0,
                                       tokenize='trigram case_sensitive 1');
 )sql";
@@ -222,6 +215,116 @@ bool isCanonicalNumber(std::string_view size) {
     return std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+void appendBytes(std::string_view bytes, std::string& out) {
+    appendVarint(bytes.size(), out);
+    out += bytes;
+}
+
+std::string_view readBytes(std::string_view blob, std::size_t& pos) {
+    const std::uint64_t length = readVarint(blob, pos);
+    pos = std::min(pos, blob.size());
+    const std::string_view bytes = blob.substr(pos, static_cast<std::size_t>(std::min<std::uint64_t>(length, blob.size() - pos)));
+    pos += bytes.size();
+    return bytes;
+}
+
+/// "yyyy/mm/dd" and "hh:mm:ss" as one number yyyymmddhhmmss; none for any other text.
+std::optional<std::uint64_t> packedStamp(std::string_view date, std::string_view time) {
+    if (date.size() != 10 || time.size() != 8 || date[4] != '/' || date[7] != '/' || time[2] != ':' ||
+        time[5] != ':') {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const std::string_view part : {date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), time.substr(0, 2),
+                                        time.substr(3, 2), time.substr(6, 2)}) {
+        for (const char c : part) {
+            if (c < '0' || c > '9') {
+                return std::nullopt;
+            }
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+    }
+    return value;
+}
+
+/// One line of a catalogue as the index keeps it.
+struct StoredRow {
+    std::uint64_t folder = 0; ///< its place in the catalogue's folders
+    std::int64_t label = 0;   ///< in the labels table
+    int flags = 0;
+    std::string size;
+    std::string date;
+    std::string time;
+    std::string_view name;
+};
+
+/// Appends a line to a catalogue's rows blob: folder, label, flags, size (a number + 1, or 0 and
+/// its text), date and time (yyyymmddhhmmss + 1, or 0 and both texts), name.
+void appendRow(const CatalogueRow& row, std::uint64_t folder, std::int64_t label, int flags, std::string& out) {
+    appendVarint(folder, out);
+    appendVarint(static_cast<std::uint64_t>(label), out);
+    appendVarint(static_cast<std::uint64_t>(flags), out);
+    if (isCanonicalNumber(row.size)) {
+        appendVarint(std::stoull(std::string(row.size)) + 1, out);
+    } else {
+        appendVarint(0, out);
+        appendBytes(row.size, out);
+    }
+    if (const std::optional<std::uint64_t> stamp = packedStamp(row.date, row.time)) {
+        appendVarint(*stamp + 1, out);
+    } else {
+        appendVarint(0, out);
+        appendBytes(row.date, out);
+        appendBytes(row.time, out);
+    }
+    appendBytes(row.name, out);
+}
+
+/// Reads the line at `pos` of a rows blob, moving `pos` past it.
+void readRow(std::string_view blob, std::size_t& pos, StoredRow& row) {
+    row.folder = readVarint(blob, pos);
+    row.label = static_cast<std::int64_t>(readVarint(blob, pos));
+    row.flags = static_cast<int>(readVarint(blob, pos));
+    if (const std::uint64_t size = readVarint(blob, pos); size > 0) {
+        row.size = std::to_string(size - 1);
+    } else {
+        row.size.assign(readBytes(blob, pos));
+    }
+    if (const std::uint64_t stamp = readVarint(blob, pos); stamp > 0) {
+        char text[24];
+        const std::uint64_t v = stamp - 1;
+        std::snprintf(text, sizeof text, "%04u/%02u/%02u", unsigned(v / 10000000000ull), unsigned(v / 100000000 % 100),
+                      unsigned(v / 1000000 % 100));
+        row.date = text;
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(v / 10000 % 100), unsigned(v / 100 % 100),
+                      unsigned(v % 100));
+        row.time = text;
+    } else {
+        row.date.assign(readBytes(blob, pos));
+        row.time.assign(readBytes(blob, pos));
+    }
+    row.name = readBytes(blob, pos);
+}
+
+/// Moves `pos` past the line there without decoding it.
+void skipRow(std::string_view blob, std::size_t& pos) {
+    readVarint(blob, pos);
+    readVarint(blob, pos);
+    readVarint(blob, pos);
+    if (readVarint(blob, pos) == 0) {
+        readBytes(blob, pos);
+    }
+    if (readVarint(blob, pos) == 0) {
+        readBytes(blob, pos);
+        readBytes(blob, pos);
+    }
+    readBytes(blob, pos);
+}
+
+std::int64_t entryKey(const StoredRow& row) {
+    return entryKey(CatalogueRow{{}, {}, row.name, row.size, row.date, row.time, {}});
+}
+
 std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
@@ -270,6 +373,20 @@ std::vector<std::u32string> literalRuns(std::u32string_view pattern) {
     return runs;
 }
 
+/// The absolute form of `path`, as the index keys catalogues: the same file named from another
+/// working folder is the same catalogue.
+QString absolutePath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/'))) {
+        return path;
+    }
+    std::string folder(4096, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr) {
+        return path;
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return fromNativePath(joinPathBytes(folder, toNativePath(path)));
+}
+
 /// What the index holds about one catalogue file.
 struct Indexed {
     std::int64_t id = 0;
@@ -277,8 +394,6 @@ struct Indexed {
     CatalogueStamp stamp;
     std::int64_t first = 0;
     std::int64_t count = 0;
-    std::int64_t folderFirst = 0;
-    std::int64_t folderCount = 0;
     int failure = 0;
     QString detail;
 };
@@ -375,6 +490,10 @@ struct CatalogueIndex::Impl {
         Statement tables(db, "SELECT count(*) FROM sqlite_schema");
         tables.step();
         if (tables.integer(0) != 0) {
+            version.step(); // another process may have just created it
+            if (version.integer(0) == kSchemaVersion) {
+                return;
+            }
             throw SqlError{SQLITE_SCHEMA, QStringLiteral("index of another version")};
         }
         exec(db, "BEGIN IMMEDIATE");
@@ -383,7 +502,7 @@ struct CatalogueIndex::Impl {
             again.step();
             if (again.integer(0) == 0) { // another process may have created it meanwhile
                 exec(db, kSchema);
-                exec(db, "PRAGMA user_version=1");
+                exec(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
             }
             again.reset();
             exec(db, "COMMIT");
@@ -422,8 +541,8 @@ struct CatalogueIndex::Impl {
 
     std::vector<Indexed> catalogues() {
         std::vector<Indexed> result;
-        Statement all(db, "SELECT id, path, size, mtime, inode, device, first, count, folderFirst, folderCount, "
-                          "failure, detail FROM catalogues ORDER BY first");
+        Statement all(db, "SELECT id, path, size, mtime, inode, device, first, count, failure, detail "
+                          "FROM catalogues ORDER BY first, count");
         while (all.step()) {
             Indexed c;
             c.id = all.integer(0);
@@ -432,10 +551,8 @@ struct CatalogueIndex::Impl {
                                      static_cast<std::uint64_t>(all.integer(5))};
             c.first = all.integer(6);
             c.count = all.integer(7);
-            c.folderFirst = all.integer(8);
-            c.folderCount = all.integer(9);
-            c.failure = static_cast<int>(all.integer(10));
-            c.detail = all.qtext(11);
+            c.failure = static_cast<int>(all.integer(8));
+            c.detail = all.qtext(9);
             result.push_back(std::move(c));
         }
         return result;
@@ -443,31 +560,32 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, folderFirst, folderCount, names FROM catalogues WHERE id = ?");
+        Statement row(db, "SELECT first, count, rows, names FROM catalogues WHERE id = ?");
         row.bind(1, id);
         if (!row.step()) {
             return;
         }
         const std::int64_t first = row.integer(0);
         const std::int64_t count = row.integer(1);
-        const std::int64_t folderFirst = row.integer(2);
-        const std::int64_t folderCount = row.integer(3);
         // The trigram index keeps no copy of the names: each is taken out with the folded name it was
-        // put in with.
+        // put in with; the copies by the key the line gives.
         Statement remove(db, "INSERT INTO names(names, rowid, name) VALUES('delete', ?, ?)");
-        const std::string_view names = row.blob(4);
-        std::size_t pos = 0;
-        for (std::int64_t i = 0; i < count && pos < names.size(); ++i) {
-            readVarint(names, pos);
-            const std::size_t length = readVarint(names, pos);
-            remove.reset().bind(1, first + i).bind(2, names.substr(pos, length)).run();
-            pos += length;
-        }
+        Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
+        // Copies: the statement's blobs are not to be relied on while the connection writes.
+        const std::string rows(row.blob(2));
+        const std::string names(row.blob(3));
         row.reset();
-        Statement entries(db, "DELETE FROM entries WHERE id >= ? AND id < ?");
-        entries.bind(1, first).bind(2, first + count).run();
-        Statement folders(db, "DELETE FROM folders WHERE id >= ? AND id < ?");
-        folders.bind(1, folderFirst).bind(2, folderFirst + folderCount).run();
+        std::size_t rowAt = 0;
+        std::size_t nameAt = 0;
+        StoredRow stored;
+        for (std::int64_t i = 0; i < count && nameAt < names.size() && rowAt < rows.size(); ++i) {
+            readVarint(names, nameAt);
+            remove.reset().bind(1, first + i).bind(2, readBytes(names, nameAt)).run();
+            readRow(rows, rowAt, stored);
+            if ((stored.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+                copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
+            }
+        }
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
     }
@@ -484,7 +602,7 @@ struct CatalogueIndex::Impl {
     bool indexOne(const QString& file, IndexProgress& progress, qsizetype done, qsizetype total) {
         exec(db, "BEGIN IMMEDIATE");
         try {
-            const std::string native = toNativePath(file);
+            const std::string native = toNativePath(absolutePath(file));
             Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
             known.bindBlob(1, native);
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
@@ -501,34 +619,36 @@ struct CatalogueIndex::Impl {
                 drop(id);
             }
             known.reset();
-            const std::int64_t first = nextId("SELECT coalesce(max(id), 0) FROM entries");
-            const std::int64_t folderFirst = nextId("SELECT coalesce(max(id), 0) FROM folders");
-            Statement entry(db, "INSERT INTO entries(id, folder, label, key, flags, name, size, date, time) "
-                                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
             Statement trigrams(db, "INSERT INTO names(rowid, name) VALUES(?, ?)");
-            Statement folder(db, "INSERT INTO folders(id, path) VALUES(?, ?)");
             Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
             Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
-            std::unordered_map<std::string, std::int64_t> folders;
+            std::unordered_map<std::string, std::uint64_t> folders;
             std::unordered_map<std::string, std::int64_t> labels;
+            std::string folderBlob;
+            std::string rows;
             std::string names;
+            // (key, id, label) of the files with a size, put in by key order.
+            std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> copies;
             std::u32string folded;
             std::string foldedUtf8;
             std::int64_t count = 0;
             std::string lastFolder;
-            std::int64_t lastFolderId = -1;
+            std::uint64_t lastFolderId = 0;
+            bool anyFolder = false;
             Pacer pacer([&] { return progress.reading(file, done, total); });
             const auto row = [&](const CatalogueRow& r) {
                 if (!pacer.tick()) {
                     return false;
                 }
-                if (lastFolderId < 0 || r.folder != lastFolder) {
+                if (!anyFolder || r.folder != lastFolder) {
                     lastFolder.assign(r.folder);
-                    auto [at, added] = folders.try_emplace(lastFolder, folderFirst + std::int64_t(folders.size()));
+                    auto [at, added] = folders.try_emplace(lastFolder, folders.size());
                     if (added) {
-                        folder.reset().bind(1, at->second).bind(2, r.folder).run();
+                        appendBytes(r.folder, folderBlob);
                     }
                     lastFolderId = at->second;
+                    anyFolder = true;
                 }
                 auto label = labels.find(std::string(r.label));
                 if (label == labels.end()) {
@@ -545,14 +665,10 @@ struct CatalogueIndex::Impl {
                 }
                 const std::int64_t id = first + count;
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
-                entry.reset().bind(1, id).bind(2, lastFolderId).bind(3, label->second).bind(4, entryKey(r));
-                entry.bind(5, flags).bind(6, r.name);
-                if (isCanonicalNumber(r.size)) {
-                    entry.bind(7, static_cast<std::int64_t>(std::stoll(std::string(r.size))));
-                } else {
-                    entry.bind(7, r.size);
+                appendRow(r, lastFolderId, label->second, flags, rows);
+                if (flags == 0) {
+                    copies.emplace_back(entryKey(r), id, label->second);
                 }
-                entry.bind(8, r.date).bind(9, r.time).run();
                 folded.clear();
                 appendSearchFold(r.name, folded);
                 foldedUtf8.clear();
@@ -560,9 +676,8 @@ struct CatalogueIndex::Impl {
                     encodeUtf8(c, foldedUtf8);
                 }
                 trigrams.reset().bind(1, id).bind(2, foldedUtf8).run();
-                appendVarint(static_cast<std::uint64_t>(lastFolderId - folderFirst), names);
-                appendVarint(foldedUtf8.size(), names);
-                names += foldedUtf8;
+                appendVarint(lastFolderId, names);
+                appendBytes(foldedUtf8, names);
                 ++count;
                 return true;
             };
@@ -593,17 +708,24 @@ struct CatalogueIndex::Impl {
                 failure = static_cast<int>(f.code());
                 detail = f.detail();
                 count = 0;
-                folders.clear();
+                folderBlob.clear();
+                rows.clear();
                 names.clear();
+                copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
             }
-            Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, folderFirst, "
-                              "folderCount, failure, detail, names) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            std::sort(copies.begin(), copies.end());
+            Statement copy(db, "INSERT INTO copies(key, id, label) VALUES(?, ?, ?)");
+            for (const auto& [key, id, label] : copies) {
+                copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
+            }
+            Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
+                              "detail, folders, rows, names) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
-            add.bind(6, first).bind(7, count).bind(8, folderFirst).bind(9, std::int64_t(folders.size()));
-            add.bind(10, failure).bind(11, utf8View(detailUtf8)).bindBlob(12, names);
+            add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
+            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names);
             add.run();
             exec(db, "COMMIT");
             if (failed) {
@@ -650,7 +772,7 @@ struct CatalogueIndex::Impl {
                     result.stopped = true;
                     return;
                 }
-                const auto stamp = stamps.find(file);
+                const auto stamp = stamps.find(absolutePath(file));
                 const std::optional<CatalogueStamp> now = catalogueStamp(file);
                 if (stamp != stamps.end() && now && *now == stamp->second) {
                     continue;
@@ -679,13 +801,13 @@ class Selection {
 public:
     Selection(std::vector<Indexed> all, const QStringList& files, SearchSink& sink, SearchSummary& summary,
               QStringList& direct)
-        : all_(std::move(all)), selected_(all_.size(), false) {
+        : all_(std::move(all)), selected_(all_.size(), false), shown_(all_.size()) {
         std::unordered_map<QString, std::size_t> byPath;
         for (std::size_t i = 0; i < all_.size(); ++i) {
             byPath.emplace(all_[i].path, i);
         }
         for (const QString& file : files) {
-            const auto found = byPath.find(file);
+            const auto found = byPath.find(absolutePath(file));
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
                 if (found == byPath.end() || !selected_[found->second]) {
@@ -696,16 +818,19 @@ public:
             const Indexed& c = all_[found->second];
             if (c.failure != 0) {
                 ++summary.unreadable;
-                sink.unreadable(Failure(static_cast<FailureCode>(c.failure), c.path, c.detail));
+                sink.unreadable(Failure(static_cast<FailureCode>(c.failure), file, c.detail));
                 continue;
             }
             selected_[found->second] = true;
+            shown_[found->second] = file;
             ++count_;
         }
     }
 
     const std::vector<Indexed>& all() const { return all_; }
     bool selected(std::size_t i) const { return selected_[i]; }
+    /// The catalogue `i` as the caller named it.
+    const QString& shown(std::size_t i) const { return shown_[i]; }
     bool everything() const { return count_ == all_.size(); }
     /// The catalogue holding the entry `id`, as an index into all(); all().size() when none does.
     std::size_t catalogueOf(std::int64_t id) const {
@@ -725,60 +850,111 @@ public:
 private:
     std::vector<Indexed> all_;
     std::vector<bool> selected_;
+    std::vector<QString> shown_;
     std::size_t count_ = 0;
 };
 
-/// Reads entries back from the index as hits.
+/// Reads entries back from the index as hits, a catalogue's lines decoded once.
 class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
-        : row_(db, "SELECT e.name, e.size, e.date, e.time, e.key, f.path, l.text, e.flags FROM entries e "
-                   "JOIN folders f ON f.id = e.folder JOIN labels l ON l.id = e.label WHERE e.id = ?"),
-          media_(db, "SELECT label, id FROM entries WHERE key = ?"), selection_(selection) {}
+        : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
+          label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
+          selection_(selection) {}
 
-    /// Loads the entry `id`; false when the index holds none.
-    bool load(std::int64_t id) {
-        row_.reset().bind(1, id);
-        return row_.step();
+    /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
+    bool load(std::size_t catalogue, std::int64_t id) {
+        const Indexed& c = selection_.all()[catalogue];
+        if (catalogue != loaded_) {
+            loaded_ = catalogue;
+            folders_.clear();
+            offsets_.clear();
+            blobs_.reset().bind(1, c.id);
+            if (blobs_.step()) {
+                const std::string_view folders = blobs_.blob(0);
+                for (std::size_t pos = 0; pos < folders.size();) {
+                    folders_.emplace_back(readBytes(folders, pos));
+                }
+                rows_.assign(blobs_.blob(1));
+                for (std::size_t pos = 0; pos < rows_.size();) {
+                    offsets_.push_back(pos);
+                    skipRow(rows_, pos);
+                }
+            }
+            blobs_.reset();
+        }
+        const std::int64_t n = id - c.first;
+        if (n < 0 || static_cast<std::size_t>(n) >= offsets_.size()) {
+            return false;
+        }
+        std::size_t pos = offsets_[static_cast<std::size_t>(n)];
+        readRow(rows_, pos, row_);
+        return row_.folder < folders_.size();
     }
-    std::string_view name() const { return row_.text(0); }
-    std::string_view folder() const { return row_.text(5); }
-    int flags() const { return static_cast<int>(row_.integer(7)); }
+    std::string_view name() const { return row_.name; }
+    std::string_view folder() const { return folders_[row_.folder]; }
+    int flags() const { return row_.flags; }
 
-    /// The loaded entry as a hit of `catalogue`, with its media counted when `countMedia`.
+    /// The loaded entry as a hit of `catalogue`, with its media counted when `countMedia` (a folder
+    /// or an empty file: 0, not counted).
     SearchHit hit(const QString& catalogue, bool countMedia) {
         SearchHit hit;
-        hit.label = row_.qtext(6);
-        hit.folder = row_.qtext(5);
-        hit.name = row_.qtext(0);
-        hit.size = row_.isInteger(1) ? QString::number(row_.integer(1)) : row_.qtext(1);
-        hit.date = row_.qtext(2);
-        hit.time = row_.qtext(3);
+        hit.label = labelText(row_.label);
+        hit.folder = text(folder());
+        hit.name = text(row_.name);
+        hit.size = text(row_.size);
+        hit.date = text(row_.date);
+        hit.time = text(row_.time);
         hit.catalogue = catalogue;
-        hit.media = countMedia ? media(row_.integer(4)) : 1;
-        row_.reset();
+        if (!countMedia) {
+            hit.media = 1;
+        } else if ((row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+            hit.media = media(entryKey(row_));
+        }
         return hit;
     }
 
 private:
+    static QString text(std::string_view utf8) {
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+
+    QString labelText(std::int64_t id) {
+        auto found = labels_.find(id);
+        if (found == labels_.end()) {
+            label_.reset().bind(1, id);
+            found = labels_.emplace(id, label_.step() ? label_.qtext(0) : QString()).first;
+            label_.reset();
+        }
+        return found->second;
+    }
+
     int media(std::int64_t key) {
-        labels_.clear();
+        seen_.clear();
         media_.reset().bind(1, key);
         while (media_.step()) {
             if (selection_.everything() || selection_.holds(media_.integer(1))) {
                 const std::int64_t label = media_.integer(0);
-                if (std::find(labels_.begin(), labels_.end(), label) == labels_.end()) {
-                    labels_.push_back(label);
+                if (std::find(seen_.begin(), seen_.end(), label) == seen_.end()) {
+                    seen_.push_back(label);
                 }
             }
         }
-        return static_cast<int>(labels_.size());
+        media_.reset();
+        return static_cast<int>(seen_.size());
     }
 
-    Statement row_;
+    Statement blobs_;
+    Statement label_;
     Statement media_;
     const Selection& selection_;
-    std::vector<std::int64_t> labels_;
+    std::size_t loaded_ = static_cast<std::size_t>(-1);
+    std::vector<std::string> folders_;
+    std::string rows_;
+    std::vector<std::size_t> offsets_;
+    StoredRow row_;
+    std::unordered_map<std::int64_t, QString> labels_;
+    std::vector<std::int64_t> seen_;
 };
 
 /// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
@@ -790,9 +966,7 @@ public:
             return false;
         }
         folder = readVarint(blob_, pos_);
-        const std::size_t length = std::min<std::size_t>(readVarint(blob_, pos_), blob_.size() - pos_);
-        name = blob_.substr(pos_, length);
-        pos_ += length;
+        name = readBytes(blob_, pos_);
         return true;
     }
 
@@ -830,7 +1004,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         return !summary.stopped;
     };
     const auto confirm = [&](std::int64_t id, std::size_t catalogue) {
-        if (!reader.load(id)) {
+        if (!reader.load(catalogue, id)) {
             return;
         }
         folded.clear();
@@ -841,7 +1015,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         }
         if (pattern.matchesFolded(folded)) {
             ++summary.hits;
-            sink.hit(reader.hit(all[catalogue].path, true));
+            sink.hit(reader.hit(selection.shown(catalogue), true));
         }
     };
 
@@ -856,7 +1030,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
                 continue;
             }
             ++summary.rows;
-            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(all[catalogue].path)) {
+            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(selection.shown(catalogue))) {
                 return;
             }
             current = catalogue;
@@ -875,25 +1049,27 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         encodeUtf8(c, needle);
     }
     Statement blob(db, "SELECT names FROM catalogues WHERE id = ?");
-    Statement folders(db, "SELECT id, path FROM folders WHERE id >= ? AND id < ? ORDER BY id");
+    Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (!selection.selected(i)) {
             continue;
         }
         const Indexed& c = all[i];
-        if (!keepGoing(c.path)) {
+        if (!keepGoing(selection.shown(i))) {
             return;
         }
         if (query.matchPath) {
-            folderPrefixes.assign(static_cast<std::size_t>(c.folderCount), std::u32string());
-            folders.reset().bind(1, c.folderFirst).bind(2, c.folderFirst + c.folderCount);
-            while (folders.step()) {
-                const auto at = static_cast<std::size_t>(folders.integer(0) - c.folderFirst);
-                if (at < folderPrefixes.size()) {
-                    appendSearchFold(joinPathBytes(std::string(folders.text(1)), {}), folderPrefixes[at]);
+            folderPrefixes.clear();
+            folders.reset().bind(1, c.id);
+            if (folders.step()) {
+                const std::string_view blob = folders.blob(0);
+                for (std::size_t pos = 0; pos < blob.size();) {
+                    folderPrefixes.emplace_back();
+                    appendSearchFold(joinPathBytes(std::string(readBytes(blob, pos)), {}), folderPrefixes.back());
                 }
             }
+            folders.reset();
         }
         blob.reset().bind(1, c.id);
         if (!blob.step()) {
@@ -904,7 +1080,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         std::uint64_t folder = 0;
         std::string_view name;
         for (std::int64_t n = 0; records.next(folder, name); ++n) {
-            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(c.path)) {
+            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
                 return;
             }
             if (!query.matchPath && name.find(needle) == std::string_view::npos) {
@@ -921,9 +1097,9 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         }
         blob.reset();
         for (const std::int64_t id : matches) {
-            if (reader.load(id)) {
+            if (reader.load(i, id)) {
                 ++summary.hits;
-                sink.hit(reader.hit(c.path, true));
+                sink.hit(reader.hit(selection.shown(i), true));
             }
         }
         ++summary.catalogues;
@@ -940,7 +1116,10 @@ CatalogueIndex::CatalogueIndex(const QString& databasePath) : d_(std::make_uniqu
 CatalogueIndex::~CatalogueIndex() = default;
 
 QString CatalogueIndex::defaultPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/index.sqlite");
+    // The window's cache folder (CacheLocation of the application "Kartoma"), named so that the command
+    // line, which sets no application name, finds the same file.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Kartoma/index.sqlite");
 }
 
 CatalogueIndex::State CatalogueIndex::state() const {
@@ -1037,7 +1216,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             group.clear();
             oneLabel = true;
         };
-        Statement byKey(d_->db, "SELECT key, label, id FROM entries ORDER BY key, label");
+        Statement byKey(d_->db, "SELECT key, label, id FROM copies ORDER BY key, label");
         while (byKey.step()) {
             const std::int64_t id = byKey.integer(2);
             if (++summary.rows % kLinesPerYield == 0 && !sink.keepGoing(QString(), summary.rows)) {
@@ -1063,11 +1242,12 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         HitReader reader(d_->db, selection);
         for (const std::int64_t id : singles) {
             const std::size_t catalogue = selection.catalogueOf(id);
-            if (catalogue >= all.size() || !reader.load(id) || (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
+            if (catalogue >= all.size() || !reader.load(catalogue, id) ||
+                (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
                 continue;
             }
             ++summary.hits;
-            sink.hit(reader.hit(all[catalogue].path, false));
+            sink.hit(reader.hit(selection.shown(catalogue), false));
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
             summary.catalogues += selection.selected(i) ? 1 : 0;

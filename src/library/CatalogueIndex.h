@@ -56,7 +56,8 @@ public:
     CatalogueIndex(const CatalogueIndex&) = delete;
     CatalogueIndex& operator=(const CatalogueIndex&) = delete;
 
-    /// `index.sqlite` in the application's cache folder (QStandardPaths::CacheLocation).
+    /// `index.sqlite` in the application's cache folder: CacheLocation of the application "Kartoma"
+    /// (GenericCacheLocation + "/Kartoma"), whatever name the running program gives itself.
     static QString defaultPath();
 
     /// Whether the index could be used by the last operation.

@@ -137,7 +137,7 @@ class SearchAcrossMedia(unittest.TestCase):
         self.assertNotIn(b"\x1b", shown)
 
     def test_usage(self):
-        for args in (["--search", "x"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"],
+        for args in (["--search", "x", "--library", "y", "z"], ["--search", "x", "--out", "y.csv", "z"], ["--path", "z"],
                      ["--search", "x", "--search", "y", "z"], ["--search", "x" * 1025, "z"]):
             self.assertEqual(run(*args).returncode, 2, args)
         # A flag right after --search is the flag, not the pattern.

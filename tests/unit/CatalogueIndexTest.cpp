@@ -188,6 +188,21 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     EXPECT_EQ(after.size(), 3u);
 }
 
+TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
+    class StopAtSecond final : public IndexProgress {
+    public:
+        bool reading(const QString&, qsizetype done, qsizetype) override { return done < 1; }
+        void unreadable(const Failure&) override {}
+    } stop;
+    CatalogueIndex index(database);
+    const IndexUpdate stopped = index.update(paths, stop);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.read, 1);
+    const SearchQuery query{QStringLiteral("report"), false};
+    EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    EXPECT_EQ(update(index).read, 2);
+}
+
 TEST_F(Library, ADamagedIndexIsBuiltAnew) {
     const SearchQuery query{QStringLiteral("*a*"), false};
     const std::vector<HitKey> expected = directHits(paths, query);

@@ -1,0 +1,89 @@
+"""The catalogue library from the command line: the library folder read from the stored settings,
+searches answered by the index as reading the files answers them, the index deleted and built anew,
+and the entries only one medium holds."""
+
+import csv
+import io
+import os
+import tempfile
+import unittest
+
+from test_cli_csv import Tree, run
+
+
+def rows_of(result):
+    rows = list(csv.reader(io.StringIO(result.stdout.decode("utf-8"), newline="")))
+    return sorted(tuple(r) for r in rows[1:])
+
+
+class Library(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory()
+        home = cls.work.name
+        cls.env = {**os.environ, "XDG_CACHE_HOME": os.path.join(home, "cache"),
+                   "XDG_CONFIG_HOME": os.path.join(home, "config")}
+        cls.library = os.path.join(home, "ライブラリ")
+        os.makedirs(os.path.join(cls.library, "old"))
+        os.makedirs(os.path.join(home, "config", "Kartoma"))
+        with open(os.path.join(home, "config", "Kartoma", "Kartoma.ini"), "w", encoding="utf-8") as ini:
+            ini.write(f"[option]\nlibrary={cls.library}\n")
+        cls.index = os.path.join(home, "cache", "Kartoma", "index.sqlite")
+        cls.trees = []
+        # Medium A holds everything; B a copy of part of it; C the shared file with another size.
+        for label, out, files in [("A", "a.xlsx", {"写真/旅行.jpg": b"j" * 3, "docs/report.txt": b"r" * 5,
+                                                  "only-a.txt": b"o", "empty.txt": b""}),
+                                  ("B", "old/b.csv", {"docs/report.txt": b"r" * 5}),
+                                  ("ディスクC", "c.csv", {"docs/report.txt": b"r" * 6})]:
+            tree = Tree()
+            cls.trees.append(tree)
+            for name, data in files.items():
+                tree.file(name, data)
+            for name in files:  # one time for the same file everywhere
+                os.utime(os.path.join(tree.root, name), (1700000000, 1700000000))
+            result = run("--catalog", tree.root, "--out", os.path.join(cls.library, out), "--label", label,
+                         "--folders", "--quiet", env=cls.env)
+            assert result.returncode == 0, result.stderr.decode()
+
+    def search(self, *args):
+        return run(*args, env=self.env)
+
+    def test_the_index_answers_as_the_files_do_and_is_built_anew_when_deleted(self):
+        for pattern, extra in [("report", []), ("*.jpg", []), ("旅", []), ("docs/rep", ["--path"]), ("t", [])]:
+            with self.subTest(pattern=pattern):
+                direct = self.search("--search", pattern, *extra, "--no-index")
+                indexed = self.search("--search", pattern, *extra)
+                self.assertEqual(indexed.returncode, 0, indexed.stderr.decode())
+                self.assertEqual(rows_of(indexed), rows_of(direct))
+                self.assertTrue(rows_of(direct))
+        self.assertTrue(os.path.exists(self.index))
+        before = rows_of(self.search("--search", "report"))
+        self.assertEqual(len(before), 3)
+        os.remove(self.index)
+        again = self.search("--search", "report")
+        self.assertEqual(rows_of(again), before)
+        self.assertTrue(os.path.exists(self.index))
+
+    def test_single_copies_leave_out_copies_folders_and_empty_files(self):
+        for extra in [[], ["--no-index"]]:
+            with self.subTest(extra=extra):
+                result = self.search("--single-copies", *extra)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                found = sorted((r[0], r[2]) for r in rows_of(result))
+                self.assertEqual(found, [("A", "only-a.txt"), ("A", "旅行.jpg"), ("ディスクC", "report.txt")])
+
+    def test_a_missing_library_or_catalogue_fails(self):
+        missing = self.search("--search", "x", "--library", os.path.join(self.work.name, "none"))
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn(b"does not exist", missing.stderr)
+        broken = os.path.join(self.work.name, "broken.xlsx")
+        with open(broken, "wb") as f:
+            f.write(b"no workbook")
+        result = self.search("--search", "report", broken, os.path.join(self.library, "c.csv"))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(len(rows_of(result)), 1)
+        self.assertEqual(self.search("--search", "x", "--library").returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
