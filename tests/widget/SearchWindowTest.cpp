@@ -261,7 +261,7 @@ TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
 
 TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHolds) {
     // A holds only.txt and resized.txt alone; B holds both.txt with A and a resized.txt of its own;
-    // all.txt is on A, B and C. A folder and an empty file are on A alone too.
+    // all.txt is on A, B and C. An empty file is on A alone too: no medium is counted for it.
     const auto medium = [&](const char* label, const QStringList& lines) {
         QFile file(library_.filePath(QString::fromLatin1(label) + QStringLiteral(".csv")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -295,7 +295,7 @@ TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHo
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("媒体数"));
     EXPECT_EQ(rows(), (QStringList{QStringLiteral("A all.txt 3"), QStringLiteral("A both.txt 2"),
-                                   QStringLiteral("A empty.txt 1"), QStringLiteral("A only.txt 1"),
+                                   QStringLiteral("A empty.txt "), QStringLiteral("A only.txt 1"),
                                    QStringLiteral("A resized.txt 1"), QStringLiteral("B all.txt 3"),
                                    QStringLiteral("B both.txt 2"), QStringLiteral("B resized.txt 1"),
                                    QStringLiteral("C all.txt 3")}));
