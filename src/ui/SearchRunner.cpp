@@ -129,7 +129,6 @@ void SearchRunner::start(SearchRequest request) {
         pending_ = Job{std::move(request), ++latest_};
         stopBelow_ = latest_;
     }
-    busy_ = true;
     wake_.notify_one();
 }
 
@@ -142,7 +141,6 @@ void SearchRunner::cancel() {
     std::lock_guard lock(mutex_);
     pending_.reset();
     stopBelow_ = ++latest_ + 1;
-    busy_ = false;
 }
 
 void SearchRunner::post(int generation, std::function<void()> call) {
@@ -200,10 +198,7 @@ void SearchRunner::run(const Job& job, CatalogueIndex& index) {
     outcome.summary.hits = sink.hits();
     outcome.anyCatalogue = outcome.anyCatalogue || outcome.summary.catalogues + outcome.summary.unreadable > 0;
     outcome.summary.stopped = outcome.summary.stopped || sink.stopped();
-    post(job.generation, [this, outcome] {
-        busy_ = false;
-        callbacks_.finished(outcome);
-    });
+    post(job.generation, [this, outcome] { callbacks_.finished(outcome); });
 }
 
 } // namespace kartoma

@@ -52,9 +52,10 @@ struct SearchRunnerCallbacks {
 
 /// Runs the search window's searches on a worker thread of its own, one at a time: start() stops the
 /// running search (its sink sees the stop at its next keepGoing) and queues the new one; a request
-/// queued but not begun is replaced by a newer one. The worker hands hits over in batches, at most
-/// every `batchIntervalMs`, as queued calls to the owning thread; whatever an older request still
-/// reports after a newer one started is dropped there, so a stale hit is never shown.
+/// queued but not begun is replaced by a newer one. The worker hands hits over in batches (every
+/// `batchIntervalMs`, or sooner once a few thousand have gathered) and progress at most every
+/// `batchIntervalMs`, as queued calls to the owning thread; whatever an older request still reports
+/// after a newer one started is dropped there, so a stale hit is never shown.
 ///
 /// Catalogues are searched through the catalogue index at `indexPath` (brought up to date first);
 /// when the index cannot be used, the catalogue files are read directly.
@@ -76,8 +77,6 @@ public:
     void stop();
     /// Stops the running request and drops everything it still reports, `finished` too.
     void cancel();
-    /// A request was started and its `finished` has not come yet.
-    bool busy() const { return busy_; }
 
 private:
     struct Job {
@@ -94,7 +93,6 @@ private:
     Options options_;
     SearchRunnerCallbacks callbacks_;
     int latest_ = 0; ///< owning thread only
-    bool busy_ = false;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<Job> pending_;

@@ -393,9 +393,7 @@ void SearchWindow::cmdSearch_Click() {
     QString problem;
     const QStringList paths = searchedPaths(&problem);
     if (!problem.isEmpty()) {
-        runner_->cancel();
-        setSearching(false);
-        status_->setText(problem);
+        abandon(problem);
         return;
     }
     const QString folder = folder_->text().trimmed();
@@ -404,6 +402,16 @@ void SearchWindow::cmdSearch_Click() {
         savedFolder_ = folder;
     }
     start(paths);
+}
+
+void SearchWindow::abandon(const QString& reason) {
+    // The hits shown stay; nothing more of the search that ran comes in, and its end is not told.
+    debounce_->stop();
+    runner_->cancel();
+    dropQueuedHits();
+    outcome_.reset();
+    setSearching(false);
+    status_->setText(reason);
 }
 
 void SearchWindow::cmdStop_Click() {
@@ -428,10 +436,8 @@ void SearchWindow::start(const QStringList& paths) {
         request.kind = SearchRequest::Kind::Refresh;
     }
     if (SearchPattern::tooLong(pattern)) {
-        runner_->cancel();
-        setSearching(false);
-        status_->setText(QStringLiteral("検索するファイル名は%1文字以内で入力してください。")
-                             .arg(grouped(SearchPattern::kMaxLength)));
+        abandon(QStringLiteral("検索するファイル名は%1文字以内で入力してください。")
+                    .arg(grouped(SearchPattern::kMaxLength)));
         return;
     }
     kind_ = request.kind;
@@ -669,13 +675,8 @@ void SearchWindow::dropEvent(QDropEvent* event) {
 
 void SearchWindow::closeEvent(QCloseEvent* event) {
     // Closing stops the search; whatever it still finds is dropped.
-    debounce_->stop();
-    runner_->cancel();
-    dropQueuedHits();
-    outcome_.reset();
-    if (searching_) {
-        setSearching(false);
-        status_->setText(QStringLiteral("中止しました。"));
+    if (searching()) {
+        abandon(QStringLiteral("中止しました。"));
     }
     QWidget::closeEvent(event);
 }

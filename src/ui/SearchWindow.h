@@ -81,6 +81,8 @@ private:
     QStringList searchedPaths(QString* problem) const;
     void showSources();
     void setSearching(bool on);
+    /// Stops and forgets the search that runs or is due, and says `reason` in the status line.
+    void abandon(const QString& reason);
     void clearHits();
     void tableEmptied();
     void dropQueuedHits();
