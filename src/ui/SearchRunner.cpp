@@ -6,6 +6,12 @@
 
 #include <QElapsedTimer>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace kartoma {
 
 /// Gathers a request's hits and progress on the worker and hands them over in batches.
@@ -156,6 +162,10 @@ void SearchRunner::post(int generation, std::function<void()> call) {
 }
 
 void SearchRunner::loop() {
+    // On a machine with few cores the search and the window's thread compete: the search yields, so
+    // that keys and repaints never wait for it. (Linux gives each thread a nice value of its own.)
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, thread, std::min(19, ::getpriority(PRIO_PROCESS, thread) + 10));
     // The index is opened on the worker, on the first request, and belongs to it.
     std::unique_ptr<CatalogueIndex> index;
     std::unique_lock lock(mutex_);

@@ -329,14 +329,15 @@ void SearchWindow::showSources() {
         parts.append(dropped_.size() == 1 ? readablePath(dropped_.front())
                                           : QStringLiteral("ドロップした%1個").arg(grouped(dropped_.size())));
     } else {
-        if (library_->isChecked()) {
-            const QString library = libraryFolder(services_.store);
+        const QString library = library_->isChecked() ? libraryFolder(services_.store) : QString();
+        if (!library.isEmpty()) {
             parts.append(QDir(library).exists()
                              ? QStringLiteral("ライブラリ（%1）").arg(readablePath(library))
                              : QStringLiteral("ライブラリ（%1、まだありません）").arg(readablePath(library)));
         }
-        if (!folder_->text().trimmed().isEmpty()) {
-            parts.append(readablePath(folder_->text().trimmed()));
+        const QString folder = folder_->text().trimmed();
+        if (!folder.isEmpty() && QDir::cleanPath(folder) != library) {
+            parts.append(readablePath(folder));
         }
     }
     sources_->setText(parts.isEmpty() ? QStringLiteral("検索対象: なし")
@@ -362,7 +363,7 @@ QStringList SearchWindow::searchedPaths(QString* problem) const {
             *problem = QStringLiteral("カタログのフォルダが見つかりません。");
             return {};
         }
-        if (!paths.contains(folder)) {
+        if (!paths.contains(QDir::cleanPath(folder))) {
             paths.append(folder);
         }
     }
