@@ -433,31 +433,6 @@ struct CatalogueIndex::Impl {
         problem = error.message;
     }
 
-    /// Opens the database, building it anew when it is damaged or of another version.
-    bool open() {
-        if (db) {
-            return true;
-        }
-        state = State::Ready;
-        problem.clear();
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            try {
-                openOnce();
-                return true;
-            } catch (const SqlError& error) {
-                close();
-                if (attempt == 0 && (isDamage(error.code) || error.code == SQLITE_SCHEMA)) {
-                    removeFiles();
-                    rebuilt = true;
-                    continue;
-                }
-                fail(error);
-                return false;
-            }
-        }
-        return false;
-    }
-
     void removeFiles() {
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
             ::unlink((toNativePath(path) + suffix).c_str());
@@ -476,7 +451,7 @@ struct CatalogueIndex::Impl {
         }
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384;");
+        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;");
         Statement version(db, "PRAGMA user_version");
         version.step();
         const std::int64_t found = version.integer(0);
@@ -512,26 +487,28 @@ struct CatalogueIndex::Impl {
         }
     }
 
-    /// Runs `work` against the database; a damaged database is deleted and `work` runs once more on a
-    /// new one. False when the index cannot be used (state and problem say why).
+    /// Opens the database if need be and runs `work` against it; a damaged database, or one of another
+    /// version, is deleted and `work` runs once more on a new one. False when the index cannot be used
+    /// (state and problem say why).
     template <typename Work> bool guarded(Work work) {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (!open()) {
-                return false;
-            }
             try {
+                if (!db) {
+                    openOnce();
+                }
                 work();
                 return true;
             } catch (const SqlError& error) {
                 if (db) {
                     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
                 }
-                if (attempt == 0 && isDamage(error.code)) {
+                if (attempt == 0 && (isDamage(error.code) || error.code == SQLITE_SCHEMA)) {
                     close();
                     removeFiles();
                     rebuilt = true;
                     continue;
                 }
+                close();
                 fail(error);
                 return false;
             }
@@ -1110,7 +1087,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
 
 CatalogueIndex::CatalogueIndex(const QString& databasePath) : d_(std::make_unique<Impl>()) {
     d_->path = databasePath;
-    d_->open();
+    d_->guarded([] {});
 }
 
 CatalogueIndex::~CatalogueIndex() = default;

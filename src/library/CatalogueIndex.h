@@ -75,17 +75,18 @@ public:
 
     /// Searches the catalogues `paths` name, as searchCatalogues does and with the same answers:
     /// catalogues indexed and unchanged from the index, the others (new, changed since the update,
-    /// or all of them when the index is unusable) from their files. Hits carry `media`: how many
-    /// distinct volume labels among these catalogues hold an entry of the same name, size, date and
-    /// time. Hits stream in the order the index holds them, catalogue by catalogue as they were read;
+    /// or all of them when the index is unusable) from their files. Hits from the index carry
+    /// `media`: how many distinct volume labels among these catalogues hold an entry of the same
+    /// name, size, date and time (0, not counted, for a folder, an empty file, or a hit read from
+    /// its file). Hits stream in the order the index holds them, catalogue by catalogue as they were read;
     /// `SearchSummary::rows` counts the index's lines looked at.
     SearchSummary search(const QStringList& paths, const SearchQuery& query, SearchSink& sink);
 
     /// The entries of the catalogues `paths` name that exactly one volume label holds (no entry of
     /// the same name, size, date and time under another label among them); folders and empty files
-    /// are left out. Every line of such an entry is a hit (media 1). Catalogues the index does not
-    /// hold up to date are read into it first; when the index is unusable, the catalogues are named
-    /// as unreadable.
+    /// are left out. Every line of such an entry is a hit (media 1). The catalogues are read into the
+    /// index first (update; stopping it through SearchSink::keepGoing stops the report); when the
+    /// index is unusable, the report is made in a private index in memory.
     SearchSummary singleCopies(const QStringList& paths, SearchSink& sink);
 
 private:

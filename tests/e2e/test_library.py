@@ -5,10 +5,11 @@ and the entries only one medium holds."""
 import csv
 import io
 import os
+import subprocess
 import tempfile
 import unittest
 
-from test_cli_csv import Tree, run
+from test_cli_csv import KARTOMA, Tree, run
 
 
 def rows_of(result):
@@ -63,6 +64,17 @@ class Library(unittest.TestCase):
         again = self.search("--search", "report")
         self.assertEqual(rows_of(again), before)
         self.assertTrue(os.path.exists(self.index))
+
+    def test_two_processes_build_and_use_one_index_at_once(self):
+        env = {**self.env, "XDG_CACHE_HOME": os.path.join(self.work.name, "shared-cache")}
+        runs = [subprocess.Popen([KARTOMA, "--search", "t"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                for _ in range(2)]
+        outputs = [r.communicate(timeout=300) for r in runs]
+        for r, (out, err) in zip(runs, outputs):
+            self.assertEqual(r.returncode, 0, err.decode())
+        found = [rows_of(subprocess.CompletedProcess([], 0, out)) for out, _ in outputs]
+        self.assertEqual(found[0], found[1])
+        self.assertEqual(found[0], rows_of(self.search("--search", "t", "--no-index")))
 
     def test_single_copies_leave_out_copies_folders_and_empty_files(self):
         for extra in [[], ["--no-index"]]:
