@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -101,6 +102,27 @@ public:
     }
     void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
 };
+
+/// A store that holds the library folder alone.
+class LibraryStore final : public kartoma::SettingsStore {
+public:
+    explicit LibraryStore(QString library) : library_(std::move(library)) {}
+    QString getSetting(const QString&, const QString&, const QString& key, const QString& d) override {
+        return key == QStringLiteral("library") ? library_ : d;
+    }
+    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
+
+private:
+    QString library_;
+};
+
+/// Lets the search window's search run to its end.
+void settle(kartoma::SearchWindow& search) {
+    for (int i = 0; i < 1000 && search.searching(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
 
 } // namespace
 
@@ -200,22 +222,26 @@ int main(int argc, char** argv) {
         QString text = QStringLiteral(
             "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
         for (int i = 1; i <= 4; ++i) {
+            // The USB disk also holds the first two photos of the DVD: two media hold each.
+            const int from = m == 1 && i <= 2 ? 0 : m;
             text +=
                 QStringLiteral("\"IMG_%1%2.jpg\",\"%3\",%4,\"20%5/08/1%2\",\"10:2%2:00\",\"%6\",\"F\"\r\n")
-                    .arg(m + 1)
+                    .arg(from + 1)
                     .arg(i)
                     .arg(QString::fromUtf8(media[m][1]))
-                    .arg(1843200 + 104729 * (i + 4 * m))
-                    .arg(19 + m)
+                    .arg(1843200 + 104729 * (i + 4 * from))
+                    .arg(19 + from)
                     .arg(QString::fromUtf8(media[m][0]));
         }
         f.write(text.toUtf8());
     }
-    kartoma::SearchWindow search({dialogs, launcher, store});
-    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("ｉｍｇ＿"));
-    search.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(books);
+    // The three are the library; the index is the picture's own.
+    LibraryStore library(books);
+    const QString index = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index.sqlite");
+    kartoma::SearchWindow search({dialogs, launcher, library, 15, index});
     search.show();
-    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_"));
+    settle(search);
     save(search, out + QStringLiteral("/search.png"));
 
     // A hit's menu, a window of its own: the picture is taken from the screen.
@@ -238,9 +264,48 @@ int main(int argc, char** argv) {
     notes.write("date,amount\r\n2024/01/01,300\r\n");
     notes.close();
     search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    settle(search);
     save(search, out + QStringLiteral("/search-error.png"));
+
+    // A library of new catalogues: the window brings the index up to date before it searches.
+    const QString shelf = QDir::tempPath() + QStringLiteral("/ライブラリ");
+    QDir().mkpath(shelf);
+    for (int m = 0; m < 400; ++m) {
+        QFile f(shelf + QStringLiteral("/DISC%1.csv").arg(m, 3, 10, QLatin1Char('0')));
+        f.open(QIODevice::WriteOnly);
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (int i = 0; i < 500; ++i) {
+            text += QStringLiteral("\"写真%1.jpg\",\"/media/dvd/%2\",%3,\"2024/05/01\",\"10:00:00\",\"DISC%2\",\"F\"\r\n")
+                        .arg(i)
+                        .arg(m)
+                        .arg(1000 + i);
+        }
+        f.write(text.toUtf8());
+    }
+    LibraryStore shelfStore(shelf);
+    const QString shelfIndex = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index2.sqlite");
+    {
+        kartoma::SearchWindow indexing({dialogs, launcher, shelfStore, 15, shelfIndex});
+        indexing.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("写真1"));
+        indexing.show();
+        auto* status = indexing.findChild<QLabel*>(QStringLiteral("lblStatus"));
+        for (int i = 0; i < 3000 && indexing.searching(); ++i) {
+            QCoreApplication::processEvents();
+            if (status->text().startsWith(QStringLiteral("索引を作成中")) && status->text().contains(QStringLiteral("5"))) {
+                break;
+            }
+            QThread::msleep(2);
+        }
+        indexing.grab().save(out + QStringLiteral("/search-indexing.png"));
+        indexing.close();
+    }
+    QDir(shelf).removeRecursively();
 
     QDir(demo).removeRecursively();
     QDir(books).removeRecursively();
+    for (const QString& file : QDir(QDir::tempPath()).entryList({QStringLiteral("kartoma-screenshots-index*.sqlite*")})) {
+        QFile::remove(QDir::tempPath() + QLatin1Char('/') + file);
+    }
     return 0;
 }

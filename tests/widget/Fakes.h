@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMap>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -25,14 +26,16 @@ public:
 /// A store that remembers every write, in order.
 class RecordingStore final : public SettingsStore {
 public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& defaultValue) override {
-        return defaultValue;
+    QString getSetting(const QString&, const QString& section, const QString& key,
+                       const QString& defaultValue) override {
+        return values.value(section + QLatin1Char('/') + key, defaultValue);
     }
     void saveSetting(const QString& app, const QString& section, const QString& key,
                      const QString& value) override {
         writes.append(app + QLatin1Char('/') + section + QLatin1Char('/') + key + QLatin1Char('=') + value);
     }
     QStringList writes;
+    QMap<QString, QString> values; ///< what reads find, by "section/key"; writes do not change it
 };
 
 /// Runs `act` on the first modal dialog that opens (for example to press its OK button), so that

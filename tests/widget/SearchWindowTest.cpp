@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDropEvent>
 #include <QLabel>
@@ -20,7 +21,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -51,8 +54,19 @@ void writeCatalogue(const QString& path, const QString& label, int rows,
     file.write(text.toUtf8());
 }
 
+/// Lets the event loop run until the window has no search due or running; false after 20 s.
+bool settle(SearchWindow& w) {
+    QDeadlineTimer deadline(20000);
+    while (w.searching() && !deadline.hasExpired()) {
+        QTest::qWait(5);
+    }
+    return !w.searching();
+}
+
 class SearchWindowTest : public ::testing::Test {
 protected:
+    SearchWindowTest() { store_.values.insert(QStringLiteral("option/library"), library_.path()); }
+
     SearchWindow& open() {
         Settings settings;
         settings.splash = false;
@@ -84,6 +98,7 @@ protected:
     }
 
     QTemporaryDir folder_;
+    QTemporaryDir library_;
     Settings settings_;
     ScriptedDialogs dialogs_;
     RecordingLauncher launcher_;
@@ -103,12 +118,13 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     SearchWindow& w = open();
     child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("NAME1*"));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
 
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 4); // name1, name10, name11 of A, name1 of B
-    EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("カタログ"));
-    EXPECT_EQ(table->item(3, 5)->text(), QStringLiteral("b.csv"));
-    EXPECT_EQ(table->item(3, 5)->toolTip(), folder_.filePath(QStringLiteral("b.csv")));
+    EXPECT_EQ(table->horizontalHeaderItem(6)->text(), QStringLiteral("カタログ"));
+    EXPECT_EQ(table->item(3, 6)->text(), QStringLiteral("b.csv"));
+    EXPECT_EQ(table->item(3, 6)->toolTip(), folder_.filePath(QStringLiteral("b.csv")));
     EXPECT_EQ(table->item(3, 1)->toolTip(), QStringLiteral("/m/d/name1.txt"));
     EXPECT_EQ(table->item(3, 0)->text(), QStringLiteral("ディスクB")); // first in catalogue order
     table->sortItems(3, Qt::DescendingOrder);                          // then by size, as numbers
@@ -117,7 +133,7 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     EXPECT_EQ(table->item(3, 3)->text(), QStringLiteral("100"));
     EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("2026/12/08 09:00:00"));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
-              QStringLiteral("4件見つかりました（カタログ2個、17行を検索）。読めなかったファイルが1個あります。"));
+              QStringLiteral("4件見つかりました（カタログ2個）。読めなかったファイルが1個あります。"));
     EXPECT_EQ(store_.writes, QStringList{QStringLiteral("Kartoma/search/folder=") + folder_.path()});
     // The file that is no catalogue is named in the window itself, in Japanese, over no other window.
     EXPECT_TRUE(dialogs_.messages.isEmpty());
@@ -147,10 +163,11 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     }
     child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ＮＡＭＥ０"));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
     auto* table = child<QTableWidget>(w, "tblHits");
     ASSERT_EQ(table->rowCount(), 2); // name0.txt of away.csv, then of here.csv
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
-              QStringLiteral("2件見つかりました（カタログ2個、1,503行を検索）。"));
+              QStringLiteral("2件見つかりました（カタログ2個）。"));
 
     const auto act = [&](QMenu* menu, const char* name) { return menu->findChild<QAction*>(QLatin1String(name)); };
     std::unique_ptr<QMenu> away(w.contextMenuFor(0));
@@ -173,12 +190,14 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&w, &drop);
+    ASSERT_TRUE(settle(w));
     EXPECT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("DVD"));
     EXPECT_EQ(child<QLineEdit>(w, "txtFolder")->text(), folder_.path());
 
     child<QLineEdit>(w, "txtPattern")->setText(QString(1025, QLatin1Char('a')));
     child<QPushButton>(w, "cmdSearch")->click();
+    ASSERT_TRUE(settle(w));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
               QStringLiteral("検索するファイル名は1,024文字以内で入力してください。"));
     EXPECT_EQ(table->rowCount(), 1);
@@ -189,23 +208,125 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
 
 TEST_F(SearchWindowTest, ClosingDuringALargeSearchStopsItThenCloses) {
     for (int i = 0; i < 4; ++i) {
-        writeCatalogue(folder_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
+        writeCatalogue(library_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
                        20000);
     }
     SearchWindow& w = open();
-    // Closing the main window during the search stops it first; the window closes after it.
-    QTimer::singleShot(0, &w, [&] { main_->close(); });
+    auto* table = child<QTableWidget>(w, "tblHits");
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
     child<QPushButton>(w, "cmdSearch")->click();
-    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("中止しました。")));
-    EXPECT_LT(child<QTableWidget>(w, "tblHits")->rowCount(), 80004);
-    EXPECT_FALSE(w.searching());
-    EXPECT_TRUE(child<QPushButton>(w, "cmdSearch")->isEnabled());
-    EXPECT_FALSE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    // Closing the main window during the search stops it first; the window closes after it.
+    main_->close();
     for (int i = 0; i < 200 && main_->isVisible(); ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
+        QTest::qWait(10);
     }
     EXPECT_FALSE(main_->isVisible());
+    EXPECT_FALSE(w.searching());
+    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("中止しました。")));
+    EXPECT_FALSE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    const int shown = table->rowCount();
+    QTest::qWait(100);
+    EXPECT_EQ(table->rowCount(), shown);
+    EXPECT_LT(shown, 80004);
+}
+
+TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
+    for (int i = 0; i < 4; ++i) {
+        writeCatalogue(library_.filePath(QStringLiteral("big%1.csv").arg(i)), QStringLiteral("L%1").arg(i),
+                       20000);
+    }
+    QTemporaryDir cache;
+    SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
+    w.show();
+    EXPECT_EQ(child<QLabel>(w, "lblSources")->text(), QStringLiteral("検索対象: ライブラリ（%1）").arg(library_.path()));
+    auto* pattern = child<QLineEdit>(w, "txtPattern");
+    auto* table = child<QTableWidget>(w, "tblHits");
+    QTest::keyClicks(pattern, QStringLiteral("name"));
+    QDeadlineTimer deadline(20000);
+    while (table->rowCount() == 0 && !deadline.hasExpired()) {
+        QTest::qWait(2);
+    }
+    ASSERT_GT(table->rowCount(), 0); // no button pressed
+    // Typed on while the hits of "name" (every entry) still come, and through three patterns between.
+    QTest::keyClick(pattern, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(pattern, QStringLiteral("1999"));
+    ASSERT_TRUE(settle(w));
+    ASSERT_EQ(table->rowCount(), 48); // name1999, name11999, name19990 to name19999 of each catalogue
+    for (int row = 0; row < table->rowCount(); ++row) {
+        EXPECT_TRUE(table->item(row, 2)->text().contains(QStringLiteral("1999"))) << row;
+    }
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("48件見つかりました（カタログ4個）。"));
+}
+
+TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHolds) {
+    // A holds only.txt and resized.txt alone; B holds both.txt with A and a resized.txt of its own;
+    // all.txt is on A, B and C. An empty file is on A alone too: no medium is counted for it.
+    const auto medium = [&](const char* label, const QStringList& lines) {
+        QFile file(library_.filePath(QString::fromLatin1(label) + QStringLiteral(".csv")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QString text = QStringLiteral(
+            "\xFEFF\"ファイル名\",\"ディレクトリ\",\"サイズ\",\"日付\",\"時間\",\"ボリューム\",\"TYPE\"\r\n");
+        for (const QString& line : lines) {
+            text += line + QStringLiteral(",\"2026/12/08\",\"09:00:00\",\"%1\",\"F\"\r\n").arg(QLatin1String(label));
+        }
+        file.write(text.toUtf8());
+    };
+    medium("A", {QStringLiteral("\"only.txt\",\"/a\",10"), QStringLiteral("\"both.txt\",\"/a\",20"),
+                 QStringLiteral("\"all.txt\",\"/a\",30"), QStringLiteral("\"resized.txt\",\"/a\",40"),
+                 QStringLiteral("\"empty.txt\",\"/a\",0")});
+    medium("B", {QStringLiteral("\"both.txt\",\"/b\",20"), QStringLiteral("\"all.txt\",\"/b\",30"),
+                 QStringLiteral("\"resized.txt\",\"/b\",41")});
+    medium("C", {QStringLiteral("\"all.txt\",\"/c\",30")});
+    QTemporaryDir cache;
+    SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
+    w.show();
+    auto* table = child<QTableWidget>(w, "tblHits");
+    const auto rows = [&] {
+        QStringList shown;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            shown.append(table->item(row, 0)->text() + QLatin1Char(' ') + table->item(row, 2)->text() +
+                         QLatin1Char(' ') + table->item(row, 5)->text());
+        }
+        shown.sort();
+        return shown;
+    };
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral(".txt"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("媒体数"));
+    EXPECT_EQ(rows(), (QStringList{QStringLiteral("A all.txt 3"), QStringLiteral("A both.txt 2"),
+                                   QStringLiteral("A empty.txt "), QStringLiteral("A only.txt 1"),
+                                   QStringLiteral("A resized.txt 1"), QStringLiteral("B all.txt 3"),
+                                   QStringLiteral("B both.txt 2"), QStringLiteral("B resized.txt 1"),
+                                   QStringLiteral("C all.txt 3")}));
+    table->sortItems(5, Qt::DescendingOrder); // as numbers
+    EXPECT_EQ(table->item(0, 5)->text(), QStringLiteral("3"));
+
+    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(rows(), (QStringList{QStringLiteral("A only.txt 1"), QStringLiteral("A resized.txt 1"),
+                                   QStringLiteral("B resized.txt 1")}));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("1つの媒体にしかないファイルが3件あります。"));
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ONLY"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(rows(), QStringList{QStringLiteral("A only.txt 1")});
+}
+
+TEST_F(SearchWindowTest, AnIndexThatCannotBeMadeLeavesTheFilesReadDirectly) {
+    writeCatalogue(library_.filePath(QStringLiteral("a.csv")), QStringLiteral("A"), 3);
+    QTemporaryFile blocker; // the index's folder would have to be made beneath a file
+    ASSERT_TRUE(blocker.open());
+    SearchWindow w({dialogs_, launcher_, store_, 15, blocker.fileName() + QStringLiteral("/index.sqlite")});
+    w.show();
+    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(child<QTableWidget>(w, "tblHits")->rowCount(), 3);
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("索引を使えないため、カタログを直接読みました。3件見つかりました（カタログ1個、4行を検索）。"));
+    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    ASSERT_TRUE(settle(w));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+              QStringLiteral("索引を使えないため、1つの媒体にしかないファイルを調べられません。"));
 }
 
 } // namespace
