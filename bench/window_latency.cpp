@@ -13,7 +13,7 @@
 // Types WORD into the search window's pattern field, one character every 150 ms, with LIBRARY as
 // the folder the window searches (the stored search folder and the stored library folder both
 // answer LIBRARY), and records the same timer's lateness from the first key until the hits shown
-// have not changed for two seconds: its largest and its 99th percentile. With --enter, Return
+// have not changed for two seconds with no progress bar showing: its largest and its 99th percentile. With --enter, Return
 // follows the word, for a window that searches only then.
 
 #include "Dialogs.h"
@@ -32,6 +32,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTimer>
 
 #include <algorithm>
@@ -176,6 +177,12 @@ int typingLatency(const QString& library, const QString& word, bool enter, const
         const int shown = hitsShown(window);
         if (shown != rows) {
             rows = shown;
+            rowsChanged = now;
+        }
+        // A visible progress bar is a search or an indexing still at work.
+        const auto bars = window.findChildren<QProgressBar*>();
+        const bool working = std::any_of(bars.begin(), bars.end(), [](QProgressBar* b) { return b->isVisible(); });
+        if (working) {
             rowsChanged = now;
         }
         const bool settled = keysSent == word.size() && now - std::max(lastKey, rowsChanged) >= kQuietMs;
