@@ -545,7 +545,7 @@ void MainWindow::quitApp() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (search_ != nullptr && search_->searching()) {
-        // The search runs further down the stack: stop it, and close once it has returned.
+        // The search runs on its worker: stop it, and close once it has ended.
         search_->cmdStop_Click();
         event->ignore();
         QTimer::singleShot(50, this, &QWidget::close);
