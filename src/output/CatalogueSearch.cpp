@@ -374,8 +374,12 @@ private:
 };
 
 CatalogueStamp stampOf(const struct stat& st) {
-    return CatalogueStamp{static_cast<std::int64_t>(st.st_size),
-                          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+    // The change time too: a copy that keeps the times (cp -p, rsync) rewrites a file in place with
+    // its old modification time, and only the change time, which no one can set, tells it.
+    const auto nanoseconds = [](const struct timespec& t) {
+        return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return CatalogueStamp{static_cast<std::int64_t>(st.st_size), std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)),
                           static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
 }
 

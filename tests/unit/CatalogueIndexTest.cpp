@@ -19,6 +19,8 @@
 #include <tuple>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kartoma {
@@ -186,6 +188,18 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     const std::vector<HitKey> after = indexHits(index, paths, query);
     EXPECT_EQ(after, directHits(paths, query));
     EXPECT_EQ(after.size(), 3u);
+
+    // Rewritten in place to the same size with its old times put back, as cp -p does.
+    const QByteArray d = QFile::encodeName(folder + QStringLiteral("/d.csv"));
+    struct stat before {};
+    ASSERT_EQ(::stat(d.constData(), &before), 0);
+    ::usleep(20000); // past the clock tick the file system stamps times with
+    writeCsv(folder + QStringLiteral("/d.csv"), {{"nonono-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, d.constData(), times, 0), 0);
+    EXPECT_EQ(update(index).read, 1);
+    EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    EXPECT_EQ(indexHits(index, paths, query).size(), 2u);
 }
 
 TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
