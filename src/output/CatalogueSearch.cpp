@@ -11,6 +11,9 @@
 #include "Walk.h"
 #include "WorkbookError.h"
 
+#include <QDir>
+#include <QSet>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -491,16 +494,29 @@ bool isFolder(const QString& path) {
 
 CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem) {
     CatalogueFiles result;
+    // A catalogue named twice (given as it is and inside a folder given too, or from two working
+    // folders) is searched once.
+    QSet<QString> seen;
+    const QDir here = QDir::current();
+    const auto add = [&](const QString& file) {
+        const qsizetype before = seen.size();
+        seen.insert(QDir::cleanPath(here.absoluteFilePath(file)));
+        if (seen.size() > before) {
+            result.files.append(file);
+        }
+    };
     for (const QString& path : paths) {
         if (!isFolder(path)) {
-            result.files.append(path);
+            add(path);
             continue;
         }
         // Paths are walked as bytes, so a catalogue named in another code page is found and opened.
         QStringList found;
         collectCatalogues(fileSystem, toNativePath(path), found, result.problems);
         found.sort();
-        result.files.append(found);
+        for (const QString& file : found) {
+            add(file);
+        }
     }
     return result;
 }

@@ -169,6 +169,12 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     }
     // A second update reads nothing again.
     EXPECT_EQ(update(index).read, 0);
+
+    // A catalogue named twice is searched once, by either route.
+    const QStringList twice = {folder, folder + QStringLiteral("/b.csv"), folder + QStringLiteral("/sub/../b.csv")};
+    const SearchQuery report{QStringLiteral("report"), false};
+    EXPECT_EQ(directHits(twice, report), directHits(paths, report));
+    EXPECT_EQ(indexHits(index, twice, report), directHits(paths, report));
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
