@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kartoma {
@@ -572,8 +573,9 @@ private:
 };
 
 bool isFolder(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && info.isDir();
+    // By its bytes, as the catalogues are found: a name in another code page is no missing folder.
+    struct stat status {};
+    return ::stat(toNativePath(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 } // namespace

@@ -5,6 +5,7 @@ and the entries only one medium holds."""
 import csv
 import io
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -95,6 +96,16 @@ class Library(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(len(rows_of(result)), 1)
         self.assertEqual(self.search("--search", "x", "--library").returncode, 2)
+
+    def test_a_library_named_in_another_code_page_is_found(self):
+        folder = os.path.join(os.fsencode(self.work.name), "ライブラリ".encode("cp932"))
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(os.path.join(self.library, "c.csv"), os.path.join(folder, b"c.csv"))
+        for extra in [[], ["--no-index"]]:
+            result = subprocess.run([KARTOMA, "--search", "report", "--library", folder, *extra],
+                                    capture_output=True, env=self.env)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            self.assertEqual(len(rows_of(result)), 1)
 
 
 if __name__ == "__main__":
