@@ -89,6 +89,9 @@ class Library(unittest.TestCase):
         missing = self.search("--search", "x", "--library", os.path.join(self.work.name, "none"))
         self.assertEqual(missing.returncode, 1)
         self.assertIn(b"does not exist", missing.stderr)
+        a_file = self.search("--search", "x", "--library", os.path.join(self.library, "c.csv"))
+        self.assertEqual(a_file.returncode, 1)
+        self.assertIn(b"is not a folder", a_file.stderr)
         broken = os.path.join(self.work.name, "broken.xlsx")
         with open(broken, "wb") as f:
             f.write(b"no workbook")
