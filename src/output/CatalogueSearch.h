@@ -103,7 +103,7 @@ struct CatalogueRow {
 /// What tells one state of a catalogue file from another.
 struct CatalogueStamp {
     std::int64_t size = 0;
-    std::int64_t mtimeNs = 0;
+    std::int64_t mtimeNs = 0; ///< the later of its modification and status change times, in ns
     std::uint64_t inode = 0;
     std::uint64_t device = 0;
     bool operator==(const CatalogueStamp&) const = default;
