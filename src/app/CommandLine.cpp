@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kartoma {
@@ -572,8 +573,9 @@ private:
 };
 
 bool isFolder(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && info.isDir();
+    // By its bytes, as the catalogues are found: a name in another code page is no missing folder.
+    struct stat status {};
+    return ::stat(toNativePath(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 } // namespace
@@ -589,9 +591,12 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
             library = libraryFolder(store);
         }
         if (!isFolder(library)) {
-            printMessage(err, QStringLiteral("kartoma: the library folder %1 does not exist; name one with --library "
+            struct stat status {};
+            const bool exists = ::stat(toNativePath(library).c_str(), &status) == 0;
+            printMessage(err, QStringLiteral("kartoma: the library folder %1 %2; name one with --library "
                                              "or give catalogues\n")
-                                  .arg(library));
+                                  .arg(library, exists ? QStringLiteral("is not a folder")
+                                                       : QStringLiteral("does not exist")));
             return 1;
         }
         paths = {library};

@@ -11,6 +11,9 @@
 #include "Walk.h"
 #include "WorkbookError.h"
 
+#include <QDir>
+#include <QSet>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -374,8 +377,12 @@ private:
 };
 
 CatalogueStamp stampOf(const struct stat& st) {
-    return CatalogueStamp{static_cast<std::int64_t>(st.st_size),
-                          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+    // The change time too: a copy that keeps the times (cp -p, rsync) rewrites a file in place with
+    // its old modification time, and only the change time, which no one can set, tells it.
+    const auto nanoseconds = [](const struct timespec& t) {
+        return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return CatalogueStamp{static_cast<std::int64_t>(st.st_size), std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)),
                           static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
 }
 
@@ -487,16 +494,29 @@ bool isFolder(const QString& path) {
 
 CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem) {
     CatalogueFiles result;
+    // A catalogue named twice (given as it is and inside a folder given too, or from two working
+    // folders) is searched once.
+    QSet<QString> seen;
+    const QDir here = QDir::current();
+    const auto add = [&](const QString& file) {
+        const qsizetype before = seen.size();
+        seen.insert(QDir::cleanPath(here.absoluteFilePath(file)));
+        if (seen.size() > before) {
+            result.files.append(file);
+        }
+    };
     for (const QString& path : paths) {
         if (!isFolder(path)) {
-            result.files.append(path);
+            add(path);
             continue;
         }
         // Paths are walked as bytes, so a catalogue named in another code page is found and opened.
         QStringList found;
         collectCatalogues(fileSystem, toNativePath(path), found, result.problems);
         found.sort();
-        result.files.append(found);
+        for (const QString& file : found) {
+            add(file);
+        }
     }
     return result;
 }

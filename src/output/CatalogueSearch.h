@@ -69,8 +69,8 @@ struct CatalogueFiles {
 };
 
 /// The catalogue files `paths` name, in search order: a file as it is given, a folder as the .xlsx
-/// and .csv files beneath it (subfolders too), sorted by path. Folders are walked from descriptors
-/// with `fileSystem`; links beneath a folder are never followed.
+/// and .csv files beneath it (subfolders too), sorted by path; a file named twice is listed once.
+/// Folders are walked from descriptors with `fileSystem`; links beneath a folder are never followed.
 CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem);
 
 /// Searches the catalogues `paths` name (see findCatalogueFiles) for entries matching `query`.
@@ -103,7 +103,7 @@ struct CatalogueRow {
 /// What tells one state of a catalogue file from another.
 struct CatalogueStamp {
     std::int64_t size = 0;
-    std::int64_t mtimeNs = 0;
+    std::int64_t mtimeNs = 0; ///< the later of its modification and status change times, in ns
     std::uint64_t inode = 0;
     std::uint64_t device = 0;
     bool operator==(const CatalogueStamp&) const = default;

@@ -201,7 +201,8 @@ void SearchRunner::run(const Job& job, CatalogueIndex& index) {
     } else if (request.kind == SearchRequest::Kind::Search) {
         // An index that cannot be used reads the catalogue files itself.
         outcome.summary = index.search(request.paths, request.query, sink);
-    } else if (request.kind == SearchRequest::Kind::SingleCopies && !outcome.indexUnusable) {
+    } else if (request.kind == SearchRequest::Kind::SingleCopies) {
+        // An index that cannot be used makes the list in one kept in memory, as the command line does.
         outcome.summary = index.singleCopies(request.paths, sink);
     }
     sink.handOver();

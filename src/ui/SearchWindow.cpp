@@ -92,9 +92,6 @@ QString summaryText(const SearchOutcome& outcome, int maxShown) {
 
 /// The status line after a list of the entries held by one medium only.
 QString singleCopiesText(const SearchOutcome& outcome, int maxShown) {
-    if (outcome.indexUnusable) {
-        return QStringLiteral("索引を使えないため、1つの媒体にしかないファイルを調べられません。");
-    }
     if (!outcome.anyCatalogue) {
         return QStringLiteral("カタログ（.xlsx、.csv）がありません。");
     }
@@ -102,6 +99,9 @@ QString singleCopiesText(const SearchOutcome& outcome, int maxShown) {
     QString text = summary.stopped ? QStringLiteral("中止しました。1つの媒体にしかないファイルが%1件あります。")
                                    : QStringLiteral("1つの媒体にしかないファイルが%1件あります。");
     text = text.arg(grouped(summary.hits));
+    if (outcome.indexUnusable) {
+        text.prepend(QStringLiteral("索引を使えないため、カタログを直接読みました。"));
+    }
     if (summary.hits > static_cast<std::uint64_t>(maxShown)) {
         text += QStringLiteral("最初の%1件を表示しています。").arg(grouped(static_cast<std::uint64_t>(maxShown)));
     }

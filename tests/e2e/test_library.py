@@ -5,6 +5,7 @@ and the entries only one medium holds."""
 import csv
 import io
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -88,6 +89,9 @@ class Library(unittest.TestCase):
         missing = self.search("--search", "x", "--library", os.path.join(self.work.name, "none"))
         self.assertEqual(missing.returncode, 1)
         self.assertIn(b"does not exist", missing.stderr)
+        a_file = self.search("--search", "x", "--library", os.path.join(self.library, "c.csv"))
+        self.assertEqual(a_file.returncode, 1)
+        self.assertIn(b"is not a folder", a_file.stderr)
         broken = os.path.join(self.work.name, "broken.xlsx")
         with open(broken, "wb") as f:
             f.write(b"no workbook")
@@ -95,6 +99,16 @@ class Library(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(len(rows_of(result)), 1)
         self.assertEqual(self.search("--search", "x", "--library").returncode, 2)
+
+    def test_a_library_named_in_another_code_page_is_found(self):
+        folder = os.path.join(os.fsencode(self.work.name), "ライブラリ".encode("cp932"))
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(os.path.join(self.library, "c.csv"), os.path.join(folder, b"c.csv"))
+        for extra in [[], ["--no-index"]]:
+            result = subprocess.run([KARTOMA, "--search", "report", "--library", folder, *extra],
+                                    capture_output=True, env=self.env)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            self.assertEqual(len(rows_of(result)), 1)
 
 
 if __name__ == "__main__":
