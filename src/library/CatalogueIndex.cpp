@@ -1121,12 +1121,18 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     }
     QStringList direct;
     std::optional<Selection> selection;
-    if (!d_->guarded([&] { selection.emplace(d_->catalogues(), files.files, sink, summary, direct); })) {
+    // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
+    if (!d_->guarded([&] {
+            exec(d_->db, "BEGIN");
+            selection.emplace(d_->catalogues(), files.files, sink, summary, direct);
+        })) {
         direct = files.files;
     } else {
         try {
             searchIndexed(d_->db, *selection, query, sink, summary);
+            exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
+            sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
             d_->fail(error);
             if (isDamage(error.code)) {
@@ -1177,6 +1183,10 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         sink.unreadable(problem);
     }
     d_->guarded([&] {
+        // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
+        exec(d_->db, "BEGIN");
+        const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
+            d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
         const Selection selection(d_->catalogues(), files.files, sink, summary, changed);
         const std::vector<Indexed>& all = selection.all();
