@@ -30,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -40,7 +40,9 @@ constexpr std::size_t kTrigram = 3;
 
 // A catalogue's lines are kept in blobs of its row, encoded by RowWriter; the trigram index and the
 // copies table hold one row per entry, found again by the entry's id (its catalogue's first id plus
-// its place in the catalogue).
+// its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
+// (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
+// large table is written in order once instead of at random for every line.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -59,6 +61,7 @@ CREATE TABLE catalogues(
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
+CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
 CREATE VIRTUAL TABLE names USING fts5(name, content='', detail=none, columnsize=0,
                                       tokenize='trigram case_sensitive 1');
 )sql";
@@ -563,6 +566,8 @@ struct CatalogueIndex::Impl {
                 copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
             }
         }
+        Statement unmoved(db, "DELETE FROM fresh WHERE id >= ? AND id < ?");
+        unmoved.bind(1, first).bind(2, first + count).run();
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
     }
@@ -691,8 +696,7 @@ struct CatalogueIndex::Impl {
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
             }
-            std::sort(copies.begin(), copies.end());
-            Statement copy(db, "INSERT INTO copies(key, id, label) VALUES(?, ?, ?)");
+            Statement copy(db, "INSERT INTO fresh(key, id, label) VALUES(?, ?, ?)");
             for (const auto& [key, id, label] : copies) {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
@@ -715,6 +719,21 @@ struct CatalogueIndex::Impl {
         }
     }
 
+    /// Moves the copies the updates appended to `fresh` into `copies`, in key order.
+    void moveFreshCopies() {
+        Statement any(db, "SELECT EXISTS(SELECT 1 FROM fresh)");
+        any.step();
+        const bool pending = any.integer(0) != 0;
+        any.reset();
+        if (!pending) {
+            return;
+        }
+        exec(db, "BEGIN IMMEDIATE");
+        exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id; "
+                 "DELETE FROM fresh;");
+        exec(db, "COMMIT");
+    }
+
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
         PosixFileSystem fileSystem;
@@ -723,7 +742,7 @@ struct CatalogueIndex::Impl {
             ++result.unreadable;
             progress.unreadable(problem);
         }
-        guarded([&] {
+        const bool usable = guarded([&] {
             const std::vector<Indexed> known = catalogues();
             std::unordered_map<QString, CatalogueStamp> stamps;
             std::vector<std::int64_t> gone;
@@ -767,6 +786,9 @@ struct CatalogueIndex::Impl {
                 }
             }
         });
+        if (usable) {
+            guarded([&] { moveFreshCopies(); });
+        }
         return result;
     }
 };
