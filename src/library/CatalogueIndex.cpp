@@ -20,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include <unistd.h>
@@ -30,16 +29,21 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
 constexpr std::uint64_t kLinesPerYield = 2048;
 // A run of the pattern this long or longer is looked up by its trigrams.
 constexpr std::size_t kTrigram = 3;
+// A catalogue's folded names are filtered in groups of this many: each group has a set of the
+// trigrams of its names (one bit per trigram's hash) and where its names start in the names blob.
+constexpr std::size_t kGroupNames = 128;
+constexpr std::size_t kGroupBits = 16384;
+constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's lines are kept in blobs of its row, encoded by RowWriter; the trigram index and the
-// copies table hold one row per entry, found again by the entry's id (its catalogue's first id plus
+// A catalogue's lines are kept in blobs of its row: its lines (appendRow), its folded names, and the
+// trigram sets of groups of its names (GroupWriter); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
 // its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
 // (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
 // large table is written in order once instead of at random for every line.
@@ -57,13 +61,12 @@ CREATE TABLE catalogues(
     detail TEXT NOT NULL,
     folders BLOB NOT NULL,
     rows BLOB NOT NULL,
-    names BLOB NOT NULL);
+    names BLOB NOT NULL,
+    grams BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
-CREATE VIRTUAL TABLE names USING fts5(name, content='', detail=none, columnsize=0,
-                                      tokenize='trigram case_sensitive 1');
 )sql";
 
 // How a search starts reading: the database mapped into memory (its pages read without a copy
@@ -336,30 +339,47 @@ std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
-/// The FTS5 query that asks for every trigram of `run` (folded characters).
-std::string trigramQuery(std::u32string_view run) {
-    std::string query;
-    std::unordered_set<std::u32string_view> seen;
-    for (std::size_t i = 0; i + kTrigram <= run.size(); ++i) {
-        const std::u32string_view gram = run.substr(i, kTrigram);
-        if (!seen.insert(gram).second) {
-            continue;
-        }
-        if (!query.empty()) {
-            query += " AND ";
-        }
-        query += '"';
-        for (const char32_t c : gram) {
-            if (c == U'"') {
-                query += "\"\"";
-            } else {
-                encodeUtf8(c, query);
+/// The bit of a group's trigram set that the trigram starting at `gram` sets.
+std::size_t gramBit(const char32_t* gram) {
+    std::uint64_t h = (static_cast<std::uint64_t>(gram[0]) * 0x9E3779B97F4A7C15ull) ^
+                      (static_cast<std::uint64_t>(gram[1]) * 0xC2B2AE3D27D4EB4Full) ^
+                      (static_cast<std::uint64_t>(gram[2]) * 0x165667B19E3779F9ull);
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<std::size_t>(h % kGroupBits);
+}
+
+/// Builds a catalogue's blob of trigram sets: per group of kGroupNames names, the offset of its first
+/// name in the names blob (4 bytes, little endian) and its set of kGroupBits bits.
+class GroupWriter {
+public:
+    /// Adds a folded name that starts at `offset` of the names blob.
+    void add(std::u32string_view folded, std::size_t offset) {
+        if (names_ % kGroupNames == 0) {
+            const std::size_t at = blob_.size();
+            blob_.resize(at + kGroupBytes, '\0');
+            for (int b = 0; b < 4; ++b) {
+                blob_[at + static_cast<std::size_t>(b)] = static_cast<char>((offset >> (8 * b)) & 0xFF);
             }
         }
-        query += '"';
+        ++names_;
+        char* bits = blob_.data() + blob_.size() - kGroupBits / 8;
+        for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
+            const std::size_t bit = gramBit(folded.data() + i);
+            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+        }
     }
-    return query;
-}
+    const std::string& blob() const { return blob_; }
+    void clear() {
+        blob_.clear();
+        names_ = 0;
+    }
+
+private:
+    std::string blob_;
+    std::size_t names_ = 0;
+};
 
 /// The literal runs of a folded pattern: the characters between its wildcards (* ? # and lists),
 /// each of which a matching name must hold as it is.
@@ -544,27 +564,21 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, rows, names FROM catalogues WHERE id = ?");
+        Statement row(db, "SELECT first, count, rows FROM catalogues WHERE id = ?");
         row.bind(1, id);
         if (!row.step()) {
             return;
         }
         const std::int64_t first = row.integer(0);
         const std::int64_t count = row.integer(1);
-        // The trigram index keeps no copy of the names: each is taken out with the folded name it was
-        // put in with; the copies by the key the line gives.
-        Statement remove(db, "INSERT INTO names(names, rowid, name) VALUES('delete', ?, ?)");
+        // The copies are found by the key the line gives.
         Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
         // Copies: the statement's blobs are not to be relied on while the connection writes.
         const std::string rows(row.blob(2));
-        const std::string names(row.blob(3));
         row.reset();
         std::size_t rowAt = 0;
-        std::size_t nameAt = 0;
         StoredRow stored;
-        for (std::int64_t i = 0; i < count && nameAt < names.size() && rowAt < rows.size(); ++i) {
-            readVarint(names, nameAt);
-            remove.reset().bind(1, first + i).bind(2, readBytes(names, nameAt)).run();
+        for (std::int64_t i = 0; i < count && rowAt < rows.size(); ++i) {
             readRow(rows, rowAt, stored);
             if ((stored.flags & (kFolderEntry | kEmptyEntry)) == 0) {
                 copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
@@ -606,7 +620,6 @@ struct CatalogueIndex::Impl {
             }
             known.reset();
             const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
-            Statement trigrams(db, "INSERT INTO names(rowid, name) VALUES(?, ?)");
             Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
             Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
             std::unordered_map<std::string, std::uint64_t> folders;
@@ -614,6 +627,7 @@ struct CatalogueIndex::Impl {
             std::string folderBlob;
             std::string rows;
             std::string names;
+            GroupWriter groups;
             // (key, id, label) of the files with a size, put in by key order.
             std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> copies;
             std::u32string folded;
@@ -661,7 +675,7 @@ struct CatalogueIndex::Impl {
                 for (const char32_t c : folded) {
                     encodeUtf8(c, foldedUtf8);
                 }
-                trigrams.reset().bind(1, id).bind(2, foldedUtf8).run();
+                groups.add(folded, names.size());
                 appendVarint(lastFolderId, names);
                 appendBytes(foldedUtf8, names);
                 ++count;
@@ -697,6 +711,7 @@ struct CatalogueIndex::Impl {
                 folderBlob.clear();
                 rows.clear();
                 names.clear();
+                groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
             }
@@ -705,12 +720,12 @@ struct CatalogueIndex::Impl {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail, folders, rows, names) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                              "detail, folders, rows, names, grams) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
-            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names);
+            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names).bindBlob(13, groups.blob());
             add.run();
             exec(db, "COMMIT");
             if (failed) {
@@ -972,6 +987,7 @@ public:
         name = readBytes(blob_, pos_);
         return true;
     }
+    void seek(std::size_t pos) { pos_ = pos; }
 
 private:
     std::string_view blob_;
@@ -984,9 +1000,9 @@ void appendDecoded(std::string_view utf8, std::u32string& out) {
     }
 }
 
-/// Searches the selected catalogues in the index: by the trigrams of the pattern's longest literal
-/// run when it has one of three characters or more, else by scanning the folded names; every
-/// candidate is confirmed by the pattern itself.
+/// Searches the selected catalogues in the index by scanning their folded names: when the pattern has
+/// a literal run of three characters or more, only the groups of names whose trigram sets hold all
+/// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
 void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
                    SearchSummary& summary) {
     const SearchPattern pattern(query.pattern);
@@ -997,6 +1013,19 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
             longest = run;
         }
     }
+    std::vector<std::size_t> bits;
+    if (!query.matchPath) {
+        for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
+            bits.push_back(gramBit(longest.data() + k));
+        }
+        std::sort(bits.begin(), bits.end());
+        bits.erase(std::unique(bits.begin(), bits.end()), bits.end());
+    }
+    const auto groupHoldsAll = [&bits](std::string_view set) {
+        return std::all_of(bits.begin(), bits.end(), [set](std::size_t bit) {
+            return (static_cast<unsigned char>(set[bit / 8]) >> (bit % 8)) & 1;
+        });
+    };
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
     std::u32string folded;
@@ -1006,44 +1035,6 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         }
         return !summary.stopped;
     };
-    const auto confirm = [&](std::int64_t id, std::size_t catalogue) {
-        if (!reader.load(catalogue, id)) {
-            return;
-        }
-        folded.clear();
-        if (query.matchPath) {
-            appendSearchFold(joinPathBytes(std::string(reader.folder()), reader.name()), folded);
-        } else {
-            appendSearchFold(reader.name(), folded);
-        }
-        if (pattern.matchesFolded(folded)) {
-            ++summary.hits;
-            sink.hit(reader.hit(selection.shown(catalogue), true));
-        }
-    };
-
-    if (!query.matchPath && longest.size() >= kTrigram) {
-        Statement candidates(db, "SELECT rowid FROM names WHERE names MATCH ?");
-        candidates.bind(1, trigramQuery(longest));
-        std::size_t current = all.size();
-        while (candidates.step()) {
-            const std::int64_t id = candidates.integer(0);
-            const std::size_t catalogue = selection.catalogueOf(id);
-            if (catalogue >= all.size() || !selection.selected(catalogue)) {
-                continue;
-            }
-            ++summary.rows;
-            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(selection.shown(catalogue))) {
-                return;
-            }
-            current = catalogue;
-            confirm(id, catalogue);
-        }
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            summary.catalogues += selection.selected(i) ? 1 : 0;
-        }
-        return;
-    }
 
     // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
     // passed over before they are decoded.
@@ -1051,9 +1042,10 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     for (const char32_t c : longest) {
         encodeUtf8(c, needle);
     }
-    Statement blob(db, "SELECT names FROM catalogues WHERE id = ?");
+    Statement blob(db, "SELECT names, grams FROM catalogues WHERE id = ?");
     Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
+    std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (!selection.selected(i)) {
             continue;
@@ -1078,27 +1070,55 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         if (!blob.step()) {
             continue;
         }
-        std::vector<std::int64_t> matches;
-        NameRecords records(blob.blob(0));
-        std::uint64_t folder = 0;
-        std::string_view name;
-        for (std::int64_t n = 0; records.next(folder, name); ++n) {
-            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
-                return;
+        matches.clear();
+        const std::string_view names = blob.blob(0);
+        const std::string_view grams = blob.blob(1);
+        NameRecords records(names);
+        // Scans the names n = from .. to-1, records standing at the first; false when stopped.
+        const auto scan = [&](std::int64_t from, std::int64_t to) {
+            std::uint64_t folder = 0;
+            std::string_view name;
+            for (std::int64_t n = from; n < to && records.next(folder, name); ++n) {
+                if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
+                    return false;
+                }
+                if (!query.matchPath && name.find(needle) == std::string_view::npos) {
+                    continue;
+                }
+                folded.clear();
+                if (query.matchPath && folder < folderPrefixes.size()) {
+                    folded = folderPrefixes[folder];
+                }
+                appendDecoded(name, folded);
+                if (pattern.matchesFolded(folded)) {
+                    matches.push_back(c.first + n);
+                }
             }
-            if (!query.matchPath && name.find(needle) == std::string_view::npos) {
-                continue;
-            }
-            folded.clear();
-            if (query.matchPath && folder < folderPrefixes.size()) {
-                folded = folderPrefixes[folder];
-            }
-            appendDecoded(name, folded);
-            if (pattern.matchesFolded(folded)) {
-                matches.push_back(c.first + n);
+            return true;
+        };
+        const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
+        bool going = true;
+        if (bits.empty() || grams.size() != groups * kGroupBytes) {
+            going = scan(0, c.count);
+        } else {
+            for (std::size_t g = 0; g < groups && going; ++g) {
+                const std::string_view group = grams.substr(g * kGroupBytes, kGroupBytes);
+                if (!groupHoldsAll(group.substr(4))) {
+                    continue;
+                }
+                std::size_t offset = 0;
+                for (int b = 3; b >= 0; --b) {
+                    offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
+                }
+                records.seek(offset);
+                const auto from = static_cast<std::int64_t>(g * kGroupNames);
+                going = scan(from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)));
             }
         }
         blob.reset();
+        if (!going) {
+            return;
+        }
         for (const std::int64_t id : matches) {
             if (reader.load(i, id)) {
                 ++summary.hits;
