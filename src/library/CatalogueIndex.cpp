@@ -29,7 +29,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -42,8 +42,9 @@ constexpr std::size_t kGroupNames = 128;
 constexpr std::size_t kGroupBits = 16384;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's lines are kept in blobs of its row: its lines (appendRow), its folded names, and the
-// trigram sets of groups of its names (GroupWriter); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
+// A catalogue's lines are kept in blobs of its row (its folders, its lines as appendRow writes them),
+// its folded names apart in `names` (first the trigram sets of groups of its names, GroupWriter, so
+// that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
 // its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
 // (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
 // large table is written in order once instead of at random for every line.
@@ -60,9 +61,8 @@ CREATE TABLE catalogues(
     failure INTEGER NOT NULL,
     detail TEXT NOT NULL,
     folders BLOB NOT NULL,
-    rows BLOB NOT NULL,
-    names BLOB NOT NULL,
-    grams BLOB NOT NULL);
+    rows BLOB NOT NULL);
+CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
@@ -588,6 +588,8 @@ struct CatalogueIndex::Impl {
         unmoved.bind(1, first).bind(2, first + count).run();
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
+        Statement names(db, "DELETE FROM names WHERE id = ?");
+        names.bind(1, id).run();
     }
 
     std::int64_t nextId(const char* sql) {
@@ -720,13 +722,15 @@ struct CatalogueIndex::Impl {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail, folders, rows, names, grams) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                              "detail, folders, rows) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
-            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names).bindBlob(13, groups.blob());
+            add.bindBlob(10, folderBlob).bindBlob(11, rows);
             add.run();
+            Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
+            addNames.bind(1, sqlite3_last_insert_rowid(db)).bindBlob(2, groups.blob()).bindBlob(3, names).run();
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -1042,7 +1046,8 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     for (const char32_t c : longest) {
         encodeUtf8(c, needle);
     }
-    Statement blob(db, "SELECT names, grams FROM catalogues WHERE id = ?");
+    Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
+    Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
     Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
     std::vector<std::int64_t> matches;
@@ -1066,14 +1071,22 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
             }
             folders.reset();
         }
-        blob.reset().bind(1, c.id);
-        if (!blob.step()) {
+        gramsOf.reset().bind(1, c.id);
+        if (!gramsOf.step()) {
             continue;
         }
         matches.clear();
-        const std::string_view names = blob.blob(0);
-        const std::string_view grams = blob.blob(1);
-        NameRecords records(names);
+        const std::string_view grams = gramsOf.blob(0);
+        // The names are read when a group of them may match.
+        bool loaded = false;
+        NameRecords records({});
+        const auto load = [&] {
+            if (!loaded) {
+                loaded = true;
+                namesOf.reset().bind(1, c.id);
+                records = NameRecords(namesOf.step() ? namesOf.blob(0) : std::string_view());
+            }
+        };
         // Scans the names n = from .. to-1, records standing at the first; false when stopped.
         const auto scan = [&](std::int64_t from, std::int64_t to) {
             std::uint64_t folder = 0;
@@ -1099,6 +1112,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
         bool going = true;
         if (bits.empty() || grams.size() != groups * kGroupBytes) {
+            load();
             going = scan(0, c.count);
         } else {
             for (std::size_t g = 0; g < groups && going; ++g) {
@@ -1110,12 +1124,14 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
                 for (int b = 3; b >= 0; --b) {
                     offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
                 }
+                load();
                 records.seek(offset);
                 const auto from = static_cast<std::int64_t>(g * kGroupNames);
                 going = scan(from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)));
             }
         }
-        blob.reset();
+        gramsOf.reset();
+        namesOf.reset();
         if (!going) {
             return;
         }
