@@ -169,6 +169,27 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     EXPECT_EQ(update(index).read, 0);
 }
 
+TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
+    // Hits in the first, a middle and the last of several groups of names, and runs found in none.
+    std::vector<Line> lines;
+    for (int i = 0; i < 700; ++i) {
+        const bool rare = i == 0 || i == 300 || i == 699;
+        const std::string name = (rare ? "稀な名前-" : "file") + std::to_string(i) + ".dat";
+        lines.push_back({name, "/d" + std::to_string(i % 7), std::to_string(i + 1), "2024/01/02", "10:00:00",
+                         "LONG", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/long.csv"), lines);
+    CatalogueIndex index(database);
+    update(index);
+    for (const QString& pattern : {QStringLiteral("稀な名前"), QStringLiteral("*名前-3*"), QStringLiteral("file69"),
+                                   QStringLiteral("e699.dat"), QStringLiteral("zzzz")}) {
+        SCOPED_TRACE(pattern.toStdString());
+        const SearchQuery query{pattern, false};
+        EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    }
+    EXPECT_EQ(indexHits(index, paths, {QStringLiteral("稀な名前"), false}).size(), 3u);
+}
+
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     CatalogueIndex index(database);
     update(index);
