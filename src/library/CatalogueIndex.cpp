@@ -29,7 +29,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -39,7 +39,7 @@ constexpr std::size_t kTrigram = 3;
 // A catalogue's folded names are filtered in groups of this many: each group has a set of the
 // trigrams of its names (one bit per trigram's hash) and where its names start in the names blob.
 constexpr std::size_t kGroupNames = 128;
-constexpr std::size_t kGroupBits = 16384;
+constexpr std::size_t kGroupBits = 4096;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
 // A catalogue's lines are kept in blobs of its row (its folders, its lines as appendRow writes them),
