@@ -167,6 +167,19 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     }
     // A second update reads nothing again.
     EXPECT_EQ(update(index).read, 0);
+
+    // Copies of a catalogue that is gone, or that was read again, are counted no more, nor twice.
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/b.csv")));
+    writeBook(folder + QStringLiteral("/a.xlsx"),
+              {{"report2024.doc", "/文書/2024", "5000", "2024/03/04", "09:15:00", "DISC-A", "F"},
+               {"report2024.doc", "/old", "4999", "2024/03/04", "09:15:00", "DISC-A", "F"}});
+    EXPECT_EQ(update(index).dropped, 1);
+    Recorder after;
+    index.search(paths, {QStringLiteral("report2024"), false}, after);
+    ASSERT_EQ(after.hits.size(), 3u);
+    for (const SearchHit& hit : after.hits) {
+        EXPECT_EQ(hit.media, hit.size == QStringLiteral("4999") ? 2 : 1) << hit.catalogue.toStdString();
+    }
 }
 
 TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
