@@ -29,7 +29,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 6;
+constexpr int kSchemaVersion = 7;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -47,7 +47,10 @@ constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 // that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
 // its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
 // (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
-// large table is written in order once instead of at random for every line.
+// large table is written in order once instead of at random for every line. `shared` holds one set
+// of bits (sharedBit) with every key that has more than one copy: a hit whose key is not in it is
+// held by its own medium alone, and its copies are not looked up. A key whose copies are dropped may
+// stay in it; the set is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -67,12 +70,20 @@ CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
+CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
 
 // How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
 // of the copies table stay), in one read transaction. An update writes with 64 MiB.
 constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
+
+// The bits of the set of shared keys.
+constexpr std::size_t kSharedBits = std::size_t{1} << 24;
+
+std::size_t sharedBit(std::int64_t key) {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
+}
 
 // Entry flags.
 constexpr int kFolderEntry = 1;
@@ -753,8 +764,51 @@ struct CatalogueIndex::Impl {
             return;
         }
         exec(db, "BEGIN IMMEDIATE");
-        exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id; "
-                 "DELETE FROM fresh;");
+        // How many copies move against how many lines the index holds (counting the copies themselves
+        // would read the whole table).
+        Statement counts(db, "SELECT (SELECT count(*) FROM fresh), (SELECT coalesce(sum(count), 0) FROM catalogues)");
+        counts.step();
+        const std::int64_t moving = counts.integer(0);
+        const std::int64_t held = counts.integer(1);
+        counts.reset();
+        Statement current(db, "SELECT bits FROM shared WHERE id = 1");
+        std::string bits = current.step() ? std::string(current.blob(0)) : std::string();
+        current.reset();
+        const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
+        const auto mark = [&bits](std::int64_t key) {
+            const std::size_t bit = sharedBit(key);
+            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+        };
+        exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id");
+        if (!anew) {
+            // Few copies: each key moved is looked up now that its copies are in.
+            Statement moved(db, "SELECT DISTINCT key FROM fresh");
+            Statement copiesOf(db, "SELECT count(*) FROM (SELECT 1 FROM copies WHERE key = ? LIMIT 2)");
+            while (moved.step()) {
+                const std::int64_t key = moved.integer(0);
+                copiesOf.reset().bind(1, key);
+                if (copiesOf.step() && copiesOf.integer(0) > 1) {
+                    mark(key);
+                }
+            }
+        } else {
+            // Many: the set is made anew from all the copies, in key order.
+            bits.assign(kSharedBits / 8, '\0');
+            Statement all(db, "SELECT key FROM copies");
+            bool first = true;
+            std::int64_t last = 0;
+            while (all.step()) {
+                const std::int64_t key = all.integer(0);
+                if (!first && key == last) {
+                    mark(key);
+                }
+                first = false;
+                last = key;
+            }
+        }
+        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(1, ?)");
+        store.bindBlob(1, bits).run();
+        exec(db, "DELETE FROM fresh");
         exec(db, "COMMIT");
     }
 
@@ -884,7 +938,12 @@ public:
     HitReader(sqlite3* db, const Selection& selection)
         : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
-          selection_(selection) {}
+          selection_(selection) {
+        Statement shared(db, "SELECT bits FROM shared WHERE id = 1");
+        if (shared.step() && shared.blob(0).size() == kSharedBits / 8) {
+            shared_.assign(shared.blob(0));
+        }
+    }
 
     /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
     bool load(std::size_t catalogue, std::int64_t id) {
@@ -954,6 +1013,10 @@ private:
     }
 
     int media(std::int64_t key) {
+        if (const std::size_t bit = sharedBit(key);
+            !shared_.empty() && ((static_cast<unsigned char>(shared_[bit / 8]) >> (bit % 8)) & 1) == 0) {
+            return 1; // one copy: this one
+        }
         seen_.clear();
         media_.reset().bind(1, key);
         while (media_.step()) {
@@ -979,6 +1042,7 @@ private:
     StoredRow row_;
     std::unordered_map<std::int64_t, QString> labels_;
     std::vector<std::int64_t> seen_;
+    std::string shared_;
 };
 
 /// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.

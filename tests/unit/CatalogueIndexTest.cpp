@@ -201,6 +201,17 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
         EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
     }
     EXPECT_EQ(indexHits(index, paths, {QStringLiteral("稀な名前"), false}).size(), 3u);
+
+    // A copy of one of its entries on another medium, read into an index that holds many: both count 2.
+    writeCsv(folder + QStringLiteral("/copy.csv"),
+             {{"稀な名前-300.dat", "/elsewhere", "301", "2024/01/02", "10:00:00", "OTHER", "F"}});
+    update(index);
+    Recorder copies;
+    index.search(paths, {QStringLiteral("稀な名前-3"), false}, copies);
+    ASSERT_EQ(copies.hits.size(), 2u);
+    for (const SearchHit& hit : copies.hits) {
+        EXPECT_EQ(hit.media, 2) << hit.catalogue.toStdString();
+    }
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
