@@ -20,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include <unistd.h>
@@ -30,17 +29,28 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 7;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
 constexpr std::uint64_t kLinesPerYield = 2048;
 // A run of the pattern this long or longer is looked up by its trigrams.
 constexpr std::size_t kTrigram = 3;
+// A catalogue's folded names are filtered in groups of this many: each group has a set of the
+// trigrams of its names (one bit per trigram's hash) and where its names start in the names blob.
+constexpr std::size_t kGroupNames = 128;
+constexpr std::size_t kGroupBits = 4096;
+constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's lines are kept in blobs of its row, encoded by RowWriter; the trigram index and the
-// copies table hold one row per entry, found again by the entry's id (its catalogue's first id plus
-// its place in the catalogue).
+// A catalogue's lines are kept in blobs of its row (its folders, its lines as appendRow writes them),
+// its folded names apart in `names` (first the trigram sets of groups of its names, GroupWriter, so
+// that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
+// its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
+// (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
+// large table is written in order once instead of at random for every line. `shared` holds one set
+// of bits (sharedBit) with every key that has more than one copy: a hit whose key is not in it is
+// held by its own medium alone, and its copies are not looked up. A key whose copies are dropped may
+// stay in it; the set is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -54,14 +64,26 @@ CREATE TABLE catalogues(
     failure INTEGER NOT NULL,
     detail TEXT NOT NULL,
     folders BLOB NOT NULL,
-    rows BLOB NOT NULL,
-    names BLOB NOT NULL);
+    rows BLOB NOT NULL);
+CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
-CREATE VIRTUAL TABLE names USING fts5(name, content='', detail=none, columnsize=0,
-                                      tokenize='trigram case_sensitive 1');
+CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
+CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
+
+// How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
+// of the copies table stay), in one read transaction. An update writes with 64 MiB.
+constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
+constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
+
+// The bits of the set of shared keys.
+constexpr std::size_t kSharedBits = std::size_t{1} << 24;
+
+std::size_t sharedBit(std::int64_t key) {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
+}
 
 // Entry flags.
 constexpr int kFolderEntry = 1;
@@ -329,30 +351,47 @@ std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
-/// The FTS5 query that asks for every trigram of `run` (folded characters).
-std::string trigramQuery(std::u32string_view run) {
-    std::string query;
-    std::unordered_set<std::u32string_view> seen;
-    for (std::size_t i = 0; i + kTrigram <= run.size(); ++i) {
-        const std::u32string_view gram = run.substr(i, kTrigram);
-        if (!seen.insert(gram).second) {
-            continue;
-        }
-        if (!query.empty()) {
-            query += " AND ";
-        }
-        query += '"';
-        for (const char32_t c : gram) {
-            if (c == U'"') {
-                query += "\"\"";
-            } else {
-                encodeUtf8(c, query);
+/// The bit of a group's trigram set that the trigram starting at `gram` sets.
+std::size_t gramBit(const char32_t* gram) {
+    std::uint64_t h = (static_cast<std::uint64_t>(gram[0]) * 0x9E3779B97F4A7C15ull) ^
+                      (static_cast<std::uint64_t>(gram[1]) * 0xC2B2AE3D27D4EB4Full) ^
+                      (static_cast<std::uint64_t>(gram[2]) * 0x165667B19E3779F9ull);
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<std::size_t>(h % kGroupBits);
+}
+
+/// Builds a catalogue's blob of trigram sets: per group of kGroupNames names, the offset of its first
+/// name in the names blob (4 bytes, little endian) and its set of kGroupBits bits.
+class GroupWriter {
+public:
+    /// Adds a folded name that starts at `offset` of the names blob.
+    void add(std::u32string_view folded, std::size_t offset) {
+        if (names_ % kGroupNames == 0) {
+            const std::size_t at = blob_.size();
+            blob_.resize(at + kGroupBytes, '\0');
+            for (int b = 0; b < 4; ++b) {
+                blob_[at + static_cast<std::size_t>(b)] = static_cast<char>((offset >> (8 * b)) & 0xFF);
             }
         }
-        query += '"';
+        ++names_;
+        char* bits = blob_.data() + blob_.size() - kGroupBits / 8;
+        for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
+            const std::size_t bit = gramBit(folded.data() + i);
+            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+        }
     }
-    return query;
-}
+    const std::string& blob() const { return blob_; }
+    void clear() {
+        blob_.clear();
+        names_ = 0;
+    }
+
+private:
+    std::string blob_;
+    std::size_t names_ = 0;
+};
 
 /// The literal runs of a folded pattern: the characters between its wildcards (* ? # and lists),
 /// each of which a matching name must hold as it is.
@@ -451,7 +490,7 @@ struct CatalogueIndex::Impl {
         }
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;");
+        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         Statement version(db, "PRAGMA user_version");
         version.step();
         const std::int64_t found = version.integer(0);
@@ -537,34 +576,32 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, rows, names FROM catalogues WHERE id = ?");
+        Statement row(db, "SELECT first, count, rows FROM catalogues WHERE id = ?");
         row.bind(1, id);
         if (!row.step()) {
             return;
         }
         const std::int64_t first = row.integer(0);
         const std::int64_t count = row.integer(1);
-        // The trigram index keeps no copy of the names: each is taken out with the folded name it was
-        // put in with; the copies by the key the line gives.
-        Statement remove(db, "INSERT INTO names(names, rowid, name) VALUES('delete', ?, ?)");
+        // The copies are found by the key the line gives.
         Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
         // Copies: the statement's blobs are not to be relied on while the connection writes.
         const std::string rows(row.blob(2));
-        const std::string names(row.blob(3));
         row.reset();
         std::size_t rowAt = 0;
-        std::size_t nameAt = 0;
         StoredRow stored;
-        for (std::int64_t i = 0; i < count && nameAt < names.size() && rowAt < rows.size(); ++i) {
-            readVarint(names, nameAt);
-            remove.reset().bind(1, first + i).bind(2, readBytes(names, nameAt)).run();
+        for (std::int64_t i = 0; i < count && rowAt < rows.size(); ++i) {
             readRow(rows, rowAt, stored);
             if ((stored.flags & (kFolderEntry | kEmptyEntry)) == 0) {
                 copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
             }
         }
+        Statement unmoved(db, "DELETE FROM fresh WHERE id >= ? AND id < ?");
+        unmoved.bind(1, first).bind(2, first + count).run();
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
+        Statement names(db, "DELETE FROM names WHERE id = ?");
+        names.bind(1, id).run();
     }
 
     std::int64_t nextId(const char* sql) {
@@ -597,7 +634,6 @@ struct CatalogueIndex::Impl {
             }
             known.reset();
             const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
-            Statement trigrams(db, "INSERT INTO names(rowid, name) VALUES(?, ?)");
             Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
             Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
             std::unordered_map<std::string, std::uint64_t> folders;
@@ -605,6 +641,7 @@ struct CatalogueIndex::Impl {
             std::string folderBlob;
             std::string rows;
             std::string names;
+            GroupWriter groups;
             // (key, id, label) of the files with a size, put in by key order.
             std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> copies;
             std::u32string folded;
@@ -652,7 +689,7 @@ struct CatalogueIndex::Impl {
                 for (const char32_t c : folded) {
                     encodeUtf8(c, foldedUtf8);
                 }
-                trigrams.reset().bind(1, id).bind(2, foldedUtf8).run();
+                groups.add(folded, names.size());
                 appendVarint(lastFolderId, names);
                 appendBytes(foldedUtf8, names);
                 ++count;
@@ -688,22 +725,24 @@ struct CatalogueIndex::Impl {
                 folderBlob.clear();
                 rows.clear();
                 names.clear();
+                groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
             }
-            std::sort(copies.begin(), copies.end());
-            Statement copy(db, "INSERT INTO copies(key, id, label) VALUES(?, ?, ?)");
+            Statement copy(db, "INSERT INTO fresh(key, id, label) VALUES(?, ?, ?)");
             for (const auto& [key, id, label] : copies) {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail, folders, rows, names) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                              "detail, folders, rows) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
-            add.bindBlob(10, folderBlob).bindBlob(11, rows).bindBlob(12, names);
+            add.bindBlob(10, folderBlob).bindBlob(11, rows);
             add.run();
+            Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
+            addNames.bind(1, sqlite3_last_insert_rowid(db)).bindBlob(2, groups.blob()).bindBlob(3, names).run();
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -715,6 +754,64 @@ struct CatalogueIndex::Impl {
         }
     }
 
+    /// Moves the copies the updates appended to `fresh` into `copies`, in key order.
+    void moveFreshCopies() {
+        Statement any(db, "SELECT EXISTS(SELECT 1 FROM fresh)");
+        any.step();
+        const bool pending = any.integer(0) != 0;
+        any.reset();
+        if (!pending) {
+            return;
+        }
+        exec(db, "BEGIN IMMEDIATE");
+        // How many copies move against how many lines the index holds (counting the copies themselves
+        // would read the whole table).
+        Statement counts(db, "SELECT (SELECT count(*) FROM fresh), (SELECT coalesce(sum(count), 0) FROM catalogues)");
+        counts.step();
+        const std::int64_t moving = counts.integer(0);
+        const std::int64_t held = counts.integer(1);
+        counts.reset();
+        Statement current(db, "SELECT bits FROM shared WHERE id = 1");
+        std::string bits = current.step() ? std::string(current.blob(0)) : std::string();
+        current.reset();
+        const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
+        const auto mark = [&bits](std::int64_t key) {
+            const std::size_t bit = sharedBit(key);
+            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+        };
+        exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id");
+        if (!anew) {
+            // Few copies: each key moved is looked up now that its copies are in.
+            Statement moved(db, "SELECT DISTINCT key FROM fresh");
+            Statement copiesOf(db, "SELECT count(*) FROM (SELECT 1 FROM copies WHERE key = ? LIMIT 2)");
+            while (moved.step()) {
+                const std::int64_t key = moved.integer(0);
+                copiesOf.reset().bind(1, key);
+                if (copiesOf.step() && copiesOf.integer(0) > 1) {
+                    mark(key);
+                }
+            }
+        } else {
+            // Many: the set is made anew from all the copies, in key order.
+            bits.assign(kSharedBits / 8, '\0');
+            Statement all(db, "SELECT key FROM copies");
+            bool first = true;
+            std::int64_t last = 0;
+            while (all.step()) {
+                const std::int64_t key = all.integer(0);
+                if (!first && key == last) {
+                    mark(key);
+                }
+                first = false;
+                last = key;
+            }
+        }
+        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(1, ?)");
+        store.bindBlob(1, bits).run();
+        exec(db, "DELETE FROM fresh");
+        exec(db, "COMMIT");
+    }
+
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
         PosixFileSystem fileSystem;
@@ -723,7 +820,8 @@ struct CatalogueIndex::Impl {
             ++result.unreadable;
             progress.unreadable(problem);
         }
-        guarded([&] {
+        const bool usable = guarded([&] {
+            exec(db, kUpdateCache);
             const std::vector<Indexed> known = catalogues();
             std::unordered_map<QString, CatalogueStamp> stamps;
             std::vector<std::int64_t> gone;
@@ -767,6 +865,9 @@ struct CatalogueIndex::Impl {
                 }
             }
         });
+        if (usable) {
+            guarded([&] { moveFreshCopies(); });
+        }
         return result;
     }
 };
@@ -837,7 +938,12 @@ public:
     HitReader(sqlite3* db, const Selection& selection)
         : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
-          selection_(selection) {}
+          selection_(selection) {
+        Statement shared(db, "SELECT bits FROM shared WHERE id = 1");
+        if (shared.step() && shared.blob(0).size() == kSharedBits / 8) {
+            shared_.assign(shared.blob(0));
+        }
+    }
 
     /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
     bool load(std::size_t catalogue, std::int64_t id) {
@@ -907,6 +1013,10 @@ private:
     }
 
     int media(std::int64_t key) {
+        if (const std::size_t bit = sharedBit(key);
+            !shared_.empty() && ((static_cast<unsigned char>(shared_[bit / 8]) >> (bit % 8)) & 1) == 0) {
+            return 1; // one copy: this one
+        }
         seen_.clear();
         media_.reset().bind(1, key);
         while (media_.step()) {
@@ -932,6 +1042,7 @@ private:
     StoredRow row_;
     std::unordered_map<std::int64_t, QString> labels_;
     std::vector<std::int64_t> seen_;
+    std::string shared_;
 };
 
 /// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
@@ -946,6 +1057,7 @@ public:
         name = readBytes(blob_, pos_);
         return true;
     }
+    void seek(std::size_t pos) { pos_ = pos; }
 
 private:
     std::string_view blob_;
@@ -958,9 +1070,9 @@ void appendDecoded(std::string_view utf8, std::u32string& out) {
     }
 }
 
-/// Searches the selected catalogues in the index: by the trigrams of the pattern's longest literal
-/// run when it has one of three characters or more, else by scanning the folded names; every
-/// candidate is confirmed by the pattern itself.
+/// Searches the selected catalogues in the index by scanning their folded names: when the pattern has
+/// a literal run of three characters or more, only the groups of names whose trigram sets hold all
+/// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
 void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
                    SearchSummary& summary) {
     const SearchPattern pattern(query.pattern);
@@ -971,6 +1083,19 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
             longest = run;
         }
     }
+    std::vector<std::size_t> bits;
+    if (!query.matchPath) {
+        for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
+            bits.push_back(gramBit(longest.data() + k));
+        }
+        std::sort(bits.begin(), bits.end());
+        bits.erase(std::unique(bits.begin(), bits.end()), bits.end());
+    }
+    const auto groupHoldsAll = [&bits](std::string_view set) {
+        return std::all_of(bits.begin(), bits.end(), [set](std::size_t bit) {
+            return (static_cast<unsigned char>(set[bit / 8]) >> (bit % 8)) & 1;
+        });
+    };
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
     std::u32string folded;
@@ -980,44 +1105,6 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         }
         return !summary.stopped;
     };
-    const auto confirm = [&](std::int64_t id, std::size_t catalogue) {
-        if (!reader.load(catalogue, id)) {
-            return;
-        }
-        folded.clear();
-        if (query.matchPath) {
-            appendSearchFold(joinPathBytes(std::string(reader.folder()), reader.name()), folded);
-        } else {
-            appendSearchFold(reader.name(), folded);
-        }
-        if (pattern.matchesFolded(folded)) {
-            ++summary.hits;
-            sink.hit(reader.hit(selection.shown(catalogue), true));
-        }
-    };
-
-    if (!query.matchPath && longest.size() >= kTrigram) {
-        Statement candidates(db, "SELECT rowid FROM names WHERE names MATCH ?");
-        candidates.bind(1, trigramQuery(longest));
-        std::size_t current = all.size();
-        while (candidates.step()) {
-            const std::int64_t id = candidates.integer(0);
-            const std::size_t catalogue = selection.catalogueOf(id);
-            if (catalogue >= all.size() || !selection.selected(catalogue)) {
-                continue;
-            }
-            ++summary.rows;
-            if ((catalogue != current || summary.rows % kLinesPerYield == 0) && !keepGoing(selection.shown(catalogue))) {
-                return;
-            }
-            current = catalogue;
-            confirm(id, catalogue);
-        }
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            summary.catalogues += selection.selected(i) ? 1 : 0;
-        }
-        return;
-    }
 
     // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
     // passed over before they are decoded.
@@ -1025,9 +1112,11 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     for (const char32_t c : longest) {
         encodeUtf8(c, needle);
     }
-    Statement blob(db, "SELECT names FROM catalogues WHERE id = ?");
+    Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
+    Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
     Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
+    std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (!selection.selected(i)) {
             continue;
@@ -1048,31 +1137,70 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
             }
             folders.reset();
         }
-        blob.reset().bind(1, c.id);
-        if (!blob.step()) {
+        gramsOf.reset().bind(1, c.id);
+        if (!gramsOf.step()) {
             continue;
         }
-        std::vector<std::int64_t> matches;
-        NameRecords records(blob.blob(0));
-        std::uint64_t folder = 0;
-        std::string_view name;
-        for (std::int64_t n = 0; records.next(folder, name); ++n) {
-            if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
-                return;
+        matches.clear();
+        const std::string_view grams = gramsOf.blob(0);
+        // The names are read when a group of them may match.
+        bool loaded = false;
+        NameRecords records({});
+        const auto load = [&] {
+            if (!loaded) {
+                loaded = true;
+                namesOf.reset().bind(1, c.id);
+                records = NameRecords(namesOf.step() ? namesOf.blob(0) : std::string_view());
             }
-            if (!query.matchPath && name.find(needle) == std::string_view::npos) {
-                continue;
+        };
+        // Scans the names n = from .. to-1, records standing at the first; false when stopped.
+        const auto scan = [&](std::int64_t from, std::int64_t to) {
+            std::uint64_t folder = 0;
+            std::string_view name;
+            for (std::int64_t n = from; n < to && records.next(folder, name); ++n) {
+                if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
+                    return false;
+                }
+                if (!query.matchPath && name.find(needle) == std::string_view::npos) {
+                    continue;
+                }
+                folded.clear();
+                if (query.matchPath && folder < folderPrefixes.size()) {
+                    folded = folderPrefixes[folder];
+                }
+                appendDecoded(name, folded);
+                if (pattern.matchesFolded(folded)) {
+                    matches.push_back(c.first + n);
+                }
             }
-            folded.clear();
-            if (query.matchPath && folder < folderPrefixes.size()) {
-                folded = folderPrefixes[folder];
-            }
-            appendDecoded(name, folded);
-            if (pattern.matchesFolded(folded)) {
-                matches.push_back(c.first + n);
+            return true;
+        };
+        const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
+        bool going = true;
+        if (bits.empty() || grams.size() != groups * kGroupBytes) {
+            load();
+            going = scan(0, c.count);
+        } else {
+            for (std::size_t g = 0; g < groups && going; ++g) {
+                const std::string_view group = grams.substr(g * kGroupBytes, kGroupBytes);
+                if (!groupHoldsAll(group.substr(4))) {
+                    continue;
+                }
+                std::size_t offset = 0;
+                for (int b = 3; b >= 0; --b) {
+                    offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
+                }
+                load();
+                records.seek(offset);
+                const auto from = static_cast<std::int64_t>(g * kGroupNames);
+                going = scan(from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)));
             }
         }
-        blob.reset();
+        gramsOf.reset();
+        namesOf.reset();
+        if (!going) {
+            return;
+        }
         for (const std::int64_t id : matches) {
             if (reader.load(i, id)) {
                 ++summary.hits;
@@ -1121,12 +1249,18 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     }
     QStringList direct;
     std::optional<Selection> selection;
-    if (!d_->guarded([&] { selection.emplace(d_->catalogues(), files.files, sink, summary, direct); })) {
+    // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
+    if (!d_->guarded([&] {
+            exec(d_->db, kReadSearch);
+            selection.emplace(d_->catalogues(), files.files, sink, summary, direct);
+        })) {
         direct = files.files;
     } else {
         try {
             searchIndexed(d_->db, *selection, query, sink, summary);
+            exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
+            sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
             d_->fail(error);
             if (isDamage(error.code)) {
@@ -1177,6 +1311,10 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         sink.unreadable(problem);
     }
     d_->guarded([&] {
+        // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
+        exec(d_->db, kReadSearch);
+        const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
+            d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
         const Selection selection(d_->catalogues(), files.files, sink, summary, changed);
         const std::vector<Indexed>& all = selection.all();

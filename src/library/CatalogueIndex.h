@@ -33,8 +33,8 @@ struct IndexUpdate {
 };
 
 /// A derived index of catalogue files in one SQLite database: the entries' lines, their folded names
-/// (appendSearchFold) under a trigram index, and what each catalogue file was when it was read (size,
-/// modification time, inode and device). The files stay the truth: a catalogue is read again when its
+/// (appendSearchFold) with the trigrams of each group of them, and what each catalogue file was when
+/// it was read (size, modification time, inode and device). The files stay the truth: a catalogue is read again when its
 /// file changed, a catalogue whose file is gone is dropped, and deleting the database loses nothing.
 ///
 /// Nothing is thrown at the caller. A database that is no database or is damaged is deleted and built

@@ -175,6 +175,51 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     const SearchQuery report{QStringLiteral("report"), false};
     EXPECT_EQ(directHits(twice, report), directHits(paths, report));
     EXPECT_EQ(indexHits(index, twice, report), directHits(paths, report));
+
+    // Copies of a catalogue that is gone, or that was read again, are counted no more, nor twice.
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/b.csv")));
+    writeBook(folder + QStringLiteral("/a.xlsx"),
+              {{"report2024.doc", "/文書/2024", "5000", "2024/03/04", "09:15:00", "DISC-A", "F"},
+               {"report2024.doc", "/old", "4999", "2024/03/04", "09:15:00", "DISC-A", "F"}});
+    EXPECT_EQ(update(index).dropped, 1);
+    Recorder after;
+    index.search(paths, {QStringLiteral("report2024"), false}, after);
+    ASSERT_EQ(after.hits.size(), 3u);
+    for (const SearchHit& hit : after.hits) {
+        EXPECT_EQ(hit.media, hit.size == QStringLiteral("4999") ? 2 : 1) << hit.catalogue.toStdString();
+    }
+}
+
+TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
+    // Hits in the first, a middle and the last of several groups of names, and runs found in none.
+    std::vector<Line> lines;
+    for (int i = 0; i < 700; ++i) {
+        const bool rare = i == 0 || i == 300 || i == 699;
+        const std::string name = (rare ? "稀な名前-" : "file") + std::to_string(i) + ".dat";
+        lines.push_back({name, "/d" + std::to_string(i % 7), std::to_string(i + 1), "2024/01/02", "10:00:00",
+                         "LONG", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/long.csv"), lines);
+    CatalogueIndex index(database);
+    update(index);
+    for (const QString& pattern : {QStringLiteral("稀な名前"), QStringLiteral("*名前-3*"), QStringLiteral("file69"),
+                                   QStringLiteral("e699.dat"), QStringLiteral("zzzz")}) {
+        SCOPED_TRACE(pattern.toStdString());
+        const SearchQuery query{pattern, false};
+        EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    }
+    EXPECT_EQ(indexHits(index, paths, {QStringLiteral("稀な名前"), false}).size(), 3u);
+
+    // A copy of one of its entries on another medium, read into an index that holds many: both count 2.
+    writeCsv(folder + QStringLiteral("/copy.csv"),
+             {{"稀な名前-300.dat", "/elsewhere", "301", "2024/01/02", "10:00:00", "OTHER", "F"}});
+    update(index);
+    Recorder copies;
+    index.search(paths, {QStringLiteral("稀な名前-3"), false}, copies);
+    ASSERT_EQ(copies.hits.size(), 2u);
+    for (const SearchHit& hit : copies.hits) {
+        EXPECT_EQ(hit.media, 2) << hit.catalogue.toStdString();
+    }
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
