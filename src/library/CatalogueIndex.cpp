@@ -4,6 +4,7 @@
 #include "NativePath.h"
 #include "FileSystem.h"
 #include "SearchPattern.h"
+#include "SystemError.h"
 #include "Utf8.h"
 #include "Walk.h"
 
@@ -29,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 7;
+constexpr int kSchemaVersion = 8;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -412,18 +413,20 @@ std::vector<std::u32string> literalRuns(std::u32string_view pattern) {
     return runs;
 }
 
-/// The absolute form of `path`, as the index keys catalogues: the same file named from another
-/// working folder is the same catalogue.
+/// The absolute form of `path` without "." and ".." steps, as the index keys catalogues: the same
+/// file named from another working folder, or by another spelling of its folder, is the same
+/// catalogue. (A ".." after a link may name another file by this key; its identity in the stamp
+/// tells them apart, so such a file is read again, never taken for the other.)
 QString absolutePath(const QString& path) {
     if (path.startsWith(QLatin1Char('/'))) {
-        return path;
+        return QDir::cleanPath(path);
     }
     std::string folder(4096, '\0');
     if (::getcwd(folder.data(), folder.size()) == nullptr) {
-        return path;
+        return QDir::cleanPath(path);
     }
     folder.resize(std::strlen(folder.c_str()));
-    return fromNativePath(joinPathBytes(folder, toNativePath(path)));
+    return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
 }
 
 /// What the index holds about one catalogue file.
@@ -1310,6 +1313,31 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         ++summary.unreadable;
         sink.unreadable(problem);
     }
+    // A catalogue that changed while the others were read is read again, a few times at most: the
+    // report needs every catalogue in the index, it cannot take some from the files.
+    for (int round = 0; round < 3; ++round) {
+        QStringList stale;
+        d_->guarded([&] {
+            std::unordered_map<QString, CatalogueStamp> indexed;
+            for (const Indexed& c : d_->catalogues()) {
+                indexed.emplace(c.path, c.stamp);
+            }
+            for (const QString& file : files.files) {
+                const auto found = indexed.find(absolutePath(file));
+                const std::optional<CatalogueStamp> now = catalogueStamp(file);
+                if (now && (found == indexed.end() || *now != found->second)) {
+                    stale.append(file);
+                }
+            }
+        });
+        if (stale.isEmpty()) {
+            break;
+        }
+        if (update(stale, reading).stopped) {
+            summary.stopped = true;
+            return summary;
+        }
+    }
     d_->guarded([&] {
         // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
         exec(d_->db, kReadSearch);
@@ -1317,6 +1345,13 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
         const Selection selection(d_->catalogues(), files.files, sink, summary, changed);
+        // One still changing after that is named, not left out in silence.
+        for (const QString& file : changed) {
+            if (catalogueStamp(file)) {
+                ++summary.unreadable;
+                sink.unreadable(Failure(FailureCode::CatalogueUnreadable, file, systemErrorText(EBUSY)));
+            }
+        }
         const std::vector<Indexed>& all = selection.all();
         // Entries by identity: a group whose selected lines all carry one label is held by one medium.
         std::vector<std::int64_t> singles;

@@ -319,14 +319,14 @@ TEST_F(Library, ALockedIndexIsBypassedAndTheFilesAnswer) {
     sqlite3_close(other);
 }
 
-TEST_F(Library, DISABLED_TheSameCataloguesByAnotherSpellingOfTheirFolderAreNotReadAgain) {
+TEST_F(Library, TheSameCataloguesByAnotherSpellingOfTheirFolderAreNotReadAgain) {
     CatalogueIndex index(database);
     update(index);
     Progress progress;
     EXPECT_EQ(index.update({dir.filePath(QStringLiteral("cache/../library"))}, progress).read, 0);
 }
 
-TEST_F(Library, DISABLED_ACatalogueChangedWhileSingleCopiesAreListedIsStillListed) {
+TEST_F(Library, ACatalogueChangedWhileSingleCopiesAreListedIsStillListed) {
     // The sink rewrites a.xlsx as the update reaches b.csv: the report must not leave it out.
     class Rewriter final : public SearchSink {
     public:
