@@ -319,16 +319,11 @@ std::string fileNameOf(const Options& o, std::uint32_t c) {
     const std::int64_t day = minutes / 1440;
     const int hour = static_cast<int>(minutes % 1440 / 60);
     const int minute = static_cast<int>(minutes % 60);
-    // Days from 2024-01-01 as a calendar date (civil from days, Howard Hinnant's algorithm).
-    std::int64_t z = day + 19723 + 719468;
-    const std::int64_t era = z / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::year{2024} / 1 / 1} +
+                                           std::chrono::days{day}};
+    const int y = static_cast<int>(date.year());
+    const int m = static_cast<int>(static_cast<unsigned>(date.month()));
+    const int d = static_cast<int>(static_cast<unsigned>(date.day()));
     return labelOf(c) + format("_%04d%02d%02d-%02d%02d%02d", y, m, d, hour, minute, static_cast<int>(c % 60)) +
            (isCsv(o, c) ? ".csv" : ".xlsx");
 }

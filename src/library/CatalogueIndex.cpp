@@ -429,6 +429,19 @@ QString absolutePath(const QString& path) {
     return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
 }
 
+/// The catalogue files `paths` name (findCatalogueFiles); the folders and entries beneath them that
+/// cannot be read are told to `report` and counted in `unreadable`.
+template <typename Count, typename Report>
+QStringList catalogueFilesOf(const QStringList& paths, Count& unreadable, Report report) {
+    PosixFileSystem fileSystem;
+    CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
+    for (const Failure& problem : files.problems) {
+        ++unreadable;
+        report(problem);
+    }
+    return std::move(files.files);
+}
+
 /// What the index holds about one catalogue file.
 struct Indexed {
     std::int64_t id = 0;
@@ -817,12 +830,8 @@ struct CatalogueIndex::Impl {
 
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
-        PosixFileSystem fileSystem;
-        const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
-        for (const Failure& problem : files.problems) {
-            ++result.unreadable;
-            progress.unreadable(problem);
-        }
+        const QStringList files =
+            catalogueFilesOf(paths, result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
             const std::vector<Indexed> known = catalogues();
@@ -843,9 +852,9 @@ struct CatalogueIndex::Impl {
                 exec(db, "COMMIT");
                 result.dropped += static_cast<qsizetype>(gone.size());
             }
-            const qsizetype total = files.files.size();
+            const qsizetype total = files.size();
             for (qsizetype i = 0; i < total; ++i) {
-                const QString& file = files.files[i];
+                const QString& file = files[i];
                 if (!progress.reading(file, i, total)) {
                     result.stopped = true;
                     return;
@@ -1244,20 +1253,16 @@ bool CatalogueIndex::rebuilt() const {
 
 SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
     SearchSummary summary;
-    PosixFileSystem fileSystem;
-    const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
-    for (const Failure& problem : files.problems) {
-        ++summary.unreadable;
-        sink.unreadable(problem);
-    }
+    const QStringList files =
+        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
     QStringList direct;
     std::optional<Selection> selection;
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
             exec(d_->db, kReadSearch);
-            selection.emplace(d_->catalogues(), files.files, sink, summary, direct);
+            selection.emplace(d_->catalogues(), files, sink, summary, direct);
         })) {
-        direct = files.files;
+        direct = files;
     } else {
         try {
             searchIndexed(d_->db, *selection, query, sink, summary);
@@ -1274,7 +1279,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     }
     if (!summary.stopped && !direct.isEmpty()) {
         // Read from the files: new catalogues, changed ones, or all of them when the index is unusable.
-        const SearchSummary rest = searchCatalogues(direct, query, sink, fileSystem);
+        const SearchSummary rest = searchCatalogues(direct, query, sink);
         summary.hits += rest.hits;
         summary.catalogues += rest.catalogues;
         summary.unreadable += rest.unreadable;
@@ -1307,12 +1312,8 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         return memory.singleCopies(paths, sink);
     }
     SearchSummary summary;
-    PosixFileSystem fileSystem;
-    const CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
-    for (const Failure& problem : files.problems) {
-        ++summary.unreadable;
-        sink.unreadable(problem);
-    }
+    const QStringList files =
+        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
     // A catalogue that changed while the others were read is read again, a few times at most: the
     // report needs every catalogue in the index, it cannot take some from the files.
     for (int round = 0; round < 3; ++round) {
@@ -1322,7 +1323,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             for (const Indexed& c : d_->catalogues()) {
                 indexed.emplace(c.path, c.stamp);
             }
-            for (const QString& file : files.files) {
+            for (const QString& file : files) {
                 const auto found = indexed.find(absolutePath(file));
                 const std::optional<CatalogueStamp> now = catalogueStamp(file);
                 if (now && (found == indexed.end() || *now != found->second)) {
@@ -1344,7 +1345,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
             d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
-        const Selection selection(d_->catalogues(), files.files, sink, summary, changed);
+        const Selection selection(d_->catalogues(), files, sink, summary, changed);
         // One still changing after that is named, not left out in silence.
         for (const QString& file : changed) {
             if (catalogueStamp(file)) {
