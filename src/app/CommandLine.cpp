@@ -572,12 +572,6 @@ private:
     qint64 lastDraw_ = -1000;
 };
 
-bool isFolder(const QString& path) {
-    // By its bytes, as the catalogues are found: a name in another code page is no missing folder.
-    struct stat status {};
-    return ::stat(toNativePath(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 } // namespace
 
 int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, const QString& indexPath) {
@@ -590,9 +584,11 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
             QSettingsStore store;
             library = libraryFolder(store);
         }
-        if (!isFolder(library)) {
-            struct stat status {};
-            const bool exists = ::stat(toNativePath(library).c_str(), &status) == 0;
+        // Looked at by its bytes, as the catalogues are found: a name in another code page is no
+        // missing folder.
+        struct stat status {};
+        const bool exists = ::stat(toNativePath(library).c_str(), &status) == 0;
+        if (!exists || !S_ISDIR(status.st_mode)) {
             printMessage(err, QStringLiteral("kartoma: the library folder %1 %2; name one with --library "
                                              "or give catalogues\n")
                                   .arg(library, exists ? QStringLiteral("is not a folder")
