@@ -381,7 +381,7 @@ void fillCatalogue(const Options& o, std::uint32_t c, EntryList& list) {
     }
 }
 
-void writeCatalogue(const Options& o, std::uint32_t c, EntryList& list, SilentHost& quiet) {
+void writeCatalogue(const Options& o, std::uint32_t c, EntryList& list, CatalogueProgress& quiet) {
     fillCatalogue(o, c, list);
     const QString path = QString::fromStdString(o.out + "/" + fileNameOf(o, c));
     if (isCsv(o, c)) {
@@ -395,7 +395,7 @@ void writeCatalogue(const Options& o, std::uint32_t c, EntryList& list, SilentHo
 
 int runJob(const Options& o, int job) {
     EntryList list;
-    SilentHost quiet;
+    CatalogueProgress quiet;
     try {
         for (std::uint32_t c = static_cast<std::uint32_t>(job); c < o.count; c += static_cast<std::uint32_t>(o.jobs)) {
             writeCatalogue(o, c, list, quiet);

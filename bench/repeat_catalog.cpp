@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     const int rounds = std::atoi(argv[4]);
     kartoma::PosixFileSystem fileSystem;
     kartoma::SystemVolumeLabels labels;
-    kartoma::SilentHost quiet;
+    kartoma::CatalogueProgress quiet;
     QByteArray firstCsv, firstSheet;
     bool identical = true;
     try {

@@ -121,7 +121,7 @@ QString absoluteFolder(const QString& folder) {
 }
 
 QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, VolumeLabels& labels,
-                       CatalogueHost& host) {
+                       CatalogueQuestions* questions) {
     if (request.labelPolicy == LabelPolicy::Given) {
         return request.scan.volumeLabel;
     }
@@ -131,57 +131,58 @@ QString volumeLabelFor(const CatalogueRequest& request, const QString& folder, V
     }
     // The folder's path stands for the label as the folder column has it: with its bytes, which each
     // writer shows as it shows the folder. Asked, the user starts from its readable text.
-    return request.labelPolicy == LabelPolicy::FolderWhenMissing ? folder
-                                                                  : host.askVolumeLabel(readablePath(folder));
+    if (request.labelPolicy == LabelPolicy::FolderWhenMissing) {
+        return folder;
+    }
+    return questions != nullptr ? questions->askVolumeLabel(readablePath(folder)) : QString();
 }
 
-/// The host as the walk sees it, writing the lines of a CSV list begun before the walk as the
+/// The progress as the walk sees it, writing the lines of a CSV list begun before the walk as the
 /// entries are recorded: the file is written in the time the walk leaves free, not after it.
 class WritingObserver final : public WalkObserver {
 public:
-    WritingObserver(CatalogueHost& host, CsvFile* file, const EntryList& list)
-        : host_(host), file_(file), list_(list) {}
+    WritingObserver(CatalogueProgress& progress, CsvFile* file, const EntryList& list)
+        : progress_(progress), file_(file), list_(list) {}
 
     void searching(const QString& folder) override {
         if (file_ != nullptr) {
             file_->append(list_);
         }
-        host_.searching(folder);
+        progress_.searching(folder);
     }
-    void yieldNow() override { static_cast<WalkObserver&>(host_).yieldNow(); }
-    void skipped(const QString& path, int errnum) override { host_.skipped(path, errnum); }
+    void yieldNow() override { progress_.yieldNow(); }
+    void skipped(const QString& path, int errnum) override { progress_.skipped(path, errnum); }
 
 private:
-    CatalogueHost& host_;
+    CatalogueProgress& progress_;
     CsvFile* file_;
     const EntryList& list_;
 };
 
-void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueHost& host, CatalogueOutcome& outcome,
-              std::optional<CsvFile>& begun) {
-    host.setStatusText(QStringLiteral("CSV形式のファイルを保存中"));
-    const auto checkpoint = [&host] { host.checkStopped(); };
+void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueProgress& progress,
+              CatalogueQuestions* questions, CatalogueOutcome& outcome, std::optional<CsvFile>& begun) {
+    progress.reached(CatalogueStage::SavingCsv);
+    const auto checkpoint = [&progress] { progress.checkStopped(); };
     outcome.replacedCharacters = (begun ? begun->commit(list, checkpoint)
                                         : saveCsv(list, target.encoding, target.path, checkpoint))
                                      .replacedCharacters;
-    if (!host.deliverCsv(target.path)) {
+    if (questions != nullptr && !questions->deliverCsv(target.path)) {
         throw Failure(FailureCode::CsvPresentFailed, target.path);
     }
-    host.setStatusText(QString());
+    progress.reached(CatalogueStage::CsvSaved);
 }
 
 bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, ReportComponent& report,
-                    CatalogueHost& host) {
+                    CatalogueProgress& progress) {
     bool made = false;
     translatingWorkbookErrors([&] {
         if (target.oneTitle) {
-            made = excelOutOneTitle(report, list, target.templatePath, host) || made;
+            made = excelOutOneTitle(report, list, target.templatePath, progress) || made;
         }
         if (target.allTitle) {
-            made = excelOutAllTitle(report, list, target.linesPerPage, target.templatePath, host) || made;
+            made = excelOutAllTitle(report, list, target.linesPerPage, target.templatePath, progress) || made;
         }
     });
-    host.setToolbarIdle();
     return made;
 }
 
@@ -192,10 +193,10 @@ QString defaultTemplatePath(const QString& programFolder) {
 }
 
 CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueServices& services,
-                              CatalogueHost& host, EntryList& list) {
+                              CatalogueProgress& progress, EntryList& list, CatalogueQuestions* questions) {
     CatalogueOutcome outcome;
     list.clear();
-    host.setStatusText(QStringLiteral("ファイルリストを作成中です。"));
+    progress.reached(CatalogueStage::Listing);
 
     // Everything that can be known to fail is checked before a walk that may take long.
     if (const auto* csv = std::get_if<CsvTarget>(&request.output)) {
@@ -212,28 +213,28 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     outcome.folder = absoluteFolder(request.folder);
 
     CatalogueOptions scan = request.scan;
-    scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, host);
+    scan.volumeLabel = volumeLabelFor(request, outcome.folder, services.labels, questions);
     // A CSV list's place was given at the start: it is written while the walk goes on.
     std::optional<CsvFile> csvFile;
     if (const auto* csv = std::get_if<CsvTarget>(&request.output)) {
         csvFile.emplace(csv->encoding, csv->path);
     }
-    WritingObserver observer(host, csvFile ? &*csvFile : nullptr, list);
+    WritingObserver observer(progress, csvFile ? &*csvFile : nullptr, list);
     outcome.stats = collectEntries(outcome.folder, scan, folder, observer, list);
     outcome.undecodableNames = list.undecodableNames();
-    host.setStatusText(QStringLiteral("ディレクトリ検索が終了しました。"));
+    progress.reached(CatalogueStage::WalkEnded);
 
     // The file name of a CSV list was asked for at the start; the list goes where the user said.
-    const OutputTarget output = std::holds_alternative<CsvTarget>(request.output)
+    const OutputTarget output = std::holds_alternative<CsvTarget>(request.output) || questions == nullptr
                                     ? request.output
-                                    : host.outputAfterWalk(request.output);
+                                    : questions->outputAfterWalk(request.output);
     // A stop that came with the walk's end is taken before anything is written.
-    host.checkStopped();
+    progress.checkStopped();
     if (const auto* csv = std::get_if<CsvTarget>(&output)) {
-        writeCsv(*csv, list, host, outcome, csvFile);
+        writeCsv(*csv, list, progress, questions, outcome, csvFile);
         return outcome;
     }
-    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, services.report, host)) {
+    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, services.report, progress)) {
         outcome.result = CatalogueOutcome::Result::NothingToWrite;
     }
     return outcome;

@@ -3,8 +3,7 @@
 #include "CsvWriter.h"
 #include "EntryList.h"
 #include "EntryRecorder.h"
-#include "Walk.h"
-#include "WriterDisplay.h"
+#include "CatalogueProgress.h"
 
 #include <QString>
 
@@ -56,43 +55,18 @@ struct CatalogueRequest {
 /// The template beside the program.
 QString defaultTemplatePath(const QString& programFolder);
 
-/// The front end as the command sees it: the walk's reports, the writers' display, and the few
-/// questions only a front end can answer.
-class CatalogueHost : public WalkObserver, public WriterDisplay {
+/// The questions only a front end can answer, asked on the command's thread.
+class CatalogueQuestions {
 public:
+    virtual ~CatalogueQuestions() = default;
     /// LabelPolicy::AskWhenMissing on a medium without a label: the label to use (may be empty).
     virtual QString askVolumeLabel(const QString& folder) = 0;
-    /// Asked once after the walk: the output as it should be now (the window's options may have
-    /// changed during the walk). The command line keeps what it started with.
-    virtual OutputTarget outputAfterWalk(const OutputTarget& asStarted) { return asStarted; }
+    /// Asked once after the walk of a workbook list: the output as it should be now (the window's
+    /// options may have changed during the walk).
+    virtual OutputTarget outputAfterWalk(const OutputTarget& asStarted) = 0;
     /// The saved CSV file is handed to the user (the window opens the text viewer); false when that
     /// could not be done.
-    virtual bool deliverCsv(const QString& path) {
-        (void)path;
-        return true;
-    }
-    /// The cancellation point between the walk and the writing, and every few thousand lines of a
-    /// CSV file: throws the stop's failure when the command was stopped. Hosts without a stop leave
-    /// it empty.
-    virtual void checkStopped() {}
-};
-
-/// A host that shows nothing and asks nothing: the base of hosts without a window.
-class SilentHost : public CatalogueHost {
-public:
-    void searching(const QString&) override {}
-    void yieldNow() override {}
-    void skipped(const QString&, int) override {}
-    void setStatusText(const QString&) override {}
-    void setProgressRange(double, double) override {}
-    void setProgressValue(double) override {}
-    void setProgressVisible(bool) override {}
-    void showBusy(bool) override {}
-    void setToolbarIdle() override {}
-    void restoreIfMinimised() override {}
-    void setDefaultPointer() override {}
-    void refresh() override {}
-    QString askVolumeLabel(const QString&) override { return {}; }
+    virtual bool deliverCsv(const QString& path) = 0;
 };
 
 /// The system a catalogue is made with.
@@ -115,12 +89,14 @@ struct CatalogueOutcome {
 /// The list-creation command, the one both front ends run. In order: checks the output's folder and
 /// (for workbooks) the whole template, checks the folder, decides the volume label by the policy,
 /// walks the folder into `list`, then writes the list as CSV or as the workbook(s) the output
-/// target asks for, as `host.outputAfterWalk` has it.
+/// target asks for, as `questions->outputAfterWalk` has it. Its stages and position go to
+/// `progress`. Without `questions` (the command line) a missing label stays empty, the output stays
+/// as started and a CSV file is delivered where it was saved.
 ///
-/// An empty list gives no workbook (Result::NothingToWrite, status "ファイルはありません。") and an
-/// empty CSV file. Throws Failure on any failure, the user's stop (Cancelled, raised by the host at a
-/// yield) included; nothing half-written is left behind.
+/// An empty list gives no workbook (Result::NothingToWrite, after CatalogueStage::NothingToList) and
+/// an empty CSV file. Throws Failure on any failure, the user's stop (Cancelled, raised by `progress`
+/// at a yield) included; nothing half-written is left behind.
 CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueServices& services,
-                              CatalogueHost& host, EntryList& list);
+                              CatalogueProgress& progress, EntryList& list, CatalogueQuestions* questions = nullptr);
 
 } // namespace kartoma

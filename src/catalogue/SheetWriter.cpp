@@ -4,7 +4,7 @@
 #include "Failure.h"
 #include "NameText.h"
 #include "ReportComponent.h"
-#include "WriterDisplay.h"
+#include "CatalogueProgress.h"
 
 #include <span>
 
@@ -29,16 +29,11 @@ void refuseIfTooLong(std::int64_t rows) {
 }
 
 /// The closing steps both layouts share: hand the finished workbook over.
-void finishWorkbook(ReportComponent& report, WriterDisplay& display) {
-    display.restoreIfMinimised();
-    display.showBusy(true);
-    display.setToolbarIdle();
-    display.setStatusText(QStringLiteral("エクセルシートを作成中です。"));
-    display.refresh();
+void finishWorkbook(ReportComponent& report, CatalogueProgress& progress) {
+    progress.reached(CatalogueStage::SavingWorkbook);
     report.setFinishOption(-2);
     report.finish();
-    display.showBusy(false);
-    display.setStatusText(QString());
+    progress.reached(CatalogueStage::WorkbookSaved);
 }
 
 } // namespace
@@ -61,8 +56,8 @@ std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN) {
     return pages == 0 ? 0 : static_cast<std::int64_t>(entries) + pages;
 }
 
-SheetLayout::SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, WriterDisplay& display)
-    : report_(report), list_(list), pageLN_(usablePageLines(pageLN)), display_(display),
+SheetLayout::SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, CatalogueProgress& progress)
+    : report_(report), list_(list), pageLN_(usablePageLines(pageLN)), progress_(progress),
       volume_(utf8(readablePath(list.volumeLabel()))) {}
 
 void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
@@ -116,9 +111,9 @@ void SheetLayout::writePage(std::int64_t page) {
     writeTitleRow(page);
     const std::int64_t count = static_cast<std::int64_t>(list_.count());
     for (std::int64_t i = first; i <= count - 1; ++i) {
-        display_.setProgressValue(static_cast<double>(i));
+        progress_.rowReached(static_cast<std::uint64_t>(i));
         ++used;
-        display_.yieldNow();
+        progress_.yieldNow();
         ++row;
         writeEntryRow(static_cast<std::size_t>(i), row);
         if (used >= pageLN_) {
@@ -128,9 +123,9 @@ void SheetLayout::writePage(std::int64_t page) {
 }
 
 bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN, const QString& templatePath,
-                      WriterDisplay& display) {
+                      CatalogueProgress& progress) {
     if (list.count() == 0) {
-        display.setStatusText(QStringLiteral("ファイルはありません。"));
+        progress.reached(CatalogueStage::NothingToList);
         return false;
     }
     refuseIfTooLong(rowsNeededAllTitles(list.count(), pageLN));
@@ -138,11 +133,8 @@ bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN
     report.openBook();
     report.setStartOption(0);
     report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-99999"));
-    display.setProgressValue(0);
-    display.setProgressVisible(false);
-    display.setProgressRange(0, static_cast<double>(list.count()));
-    display.setProgressVisible(true);
-    SheetLayout layout(report, list, pageLN, display);
+    progress.reached(CatalogueStage::FillingPages, list.count());
+    SheetLayout layout(report, list, pageLN, progress);
     const std::int64_t pages = pageCount(list.count(), pageLN);
     const int lines = usablePageLines(pageLN);
     for (std::int64_t page = 1; page <= pages; ++page) {
@@ -152,39 +144,34 @@ bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN
         }
         layout.writePage(page);
     }
-    display.setProgressVisible(false);
+    progress.reached(CatalogueStage::SheetFilled);
     report.closeSheet();
-    finishWorkbook(report, display);
+    finishWorkbook(report, progress);
     return true;
 }
 
 bool excelOutOneTitle(ReportComponent& report, const EntryList& list, const QString& templatePath,
-                      WriterDisplay& display) {
+                      CatalogueProgress& progress) {
     if (list.count() == 0) {
-        display.setStatusText(QStringLiteral("ファイルはありません。"));
+        progress.reached(CatalogueStage::NothingToList);
         return false;
     }
     refuseIfTooLong(rowsNeededOneTitle(list.count()));
-    display.setStatusText(QString());
     report.setBookFile(templatePath);
     report.openBook();
     report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
     report.pageSetup().setPageText(QString(), QString(), QStringLiteral("&P/&N"));
-    display.setDefaultPointer();
-    display.setProgressVisible(false);
-    display.setProgressRange(0, static_cast<double>(list.count()));
-    display.setProgressValue(0);
-    display.setProgressVisible(true);
-    SheetLayout layout(report, list, 60, display);
+    progress.reached(CatalogueStage::FillingSheet, list.count());
+    SheetLayout layout(report, list, 60, progress);
     const std::size_t count = list.count();
     for (std::size_t i = 1; i <= count; ++i) {
-        display.setProgressValue(static_cast<double>(i));
-        display.yieldNow();
+        progress.rowReached(i);
+        progress.yieldNow();
         layout.writeEntryRow(i - 1, static_cast<std::int64_t>(i) + 1);
     }
     report.closeSheet();
-    display.setProgressVisible(false);
-    finishWorkbook(report, display);
+    progress.reached(CatalogueStage::SheetFilled);
+    finishWorkbook(report, progress);
     return true;
 }
 

@@ -10,7 +10,7 @@
 namespace kartoma {
 
 class ReportComponent;
-class WriterDisplay;
+class CatalogueProgress;
 
 /// The lines per page a writer uses: the stored value, or 60 when that leaves no room for an entry
 /// on a page (below 2, possible only by editing the stored options).
@@ -27,7 +27,7 @@ std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN);
 /// row of a page and whole pages.
 class SheetLayout {
 public:
-    SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, WriterDisplay& display);
+    SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, CatalogueProgress& progress);
 
     /// Entry `slot` into sheet row `row` (from 2), written whole: A name, B folder, C size (a number),
     /// D date, E time, F the volume label when there is one, G type, the row 13.5 points high.
@@ -44,7 +44,7 @@ private:
     ReportComponent& report_;
     const EntryList& list_;
     int pageLN_;
-    WriterDisplay& display_;
+    CatalogueProgress& progress_;
     std::string volume_;
     std::uint32_t cachedFolder_ = UINT32_MAX;
     std::string folder_;
@@ -52,14 +52,14 @@ private:
 };
 
 /// The workbook with a title row at the top of every page, and a page break above each title row
-/// but the first, so that every printed page is one page of the list. Returns false (with the status text
-/// "ファイルはありません。") when the list is empty and no workbook was made. Throws Failure when the
+/// but the first, so that every printed page is one page of the list. Returns false (after reporting
+/// CatalogueStage::NothingToList) when the list is empty and no workbook was made. Throws Failure when the
 /// report component fails, a stop included.
 bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN, const QString& templatePath,
-                      WriterDisplay& display);
+                      CatalogueProgress& progress);
 
 /// The workbook with the template's title row on the first page only and "&P/&N" in the footer.
 bool excelOutOneTitle(ReportComponent& report, const EntryList& list, const QString& templatePath,
-                      WriterDisplay& display);
+                      CatalogueProgress& progress);
 
 } // namespace kartoma

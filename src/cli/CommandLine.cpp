@@ -131,7 +131,7 @@ std::optional<int> wholeNumber(const QString& text) {
 }
 
 /// Progress and problems on standard error while the walk and the workbook writer run.
-class ConsoleProgress final : public SilentHost {
+class ConsoleProgress final : public CatalogueProgress {
 public:
     ConsoleProgress(std::FILE* err, bool quiet)
         : err_(err), quiet_(quiet), live_(!quiet && isatty(fileno(err)) != 0) {
@@ -151,7 +151,7 @@ public:
             lastDraw_ = clock_.elapsed();
             QString line =
                 writing_
-                    ? QStringLiteral("writing row %1 of %2").arg(value_, 0, 'f', 0).arg(maximum_, 0, 'f', 0)
+                    ? QStringLiteral("writing row %1 of %2").arg(position_).arg(total_)
                     : QStringLiteral("%1 read  %2").arg(entries_).arg(folder_);
             drawProgressLine(err_, line);
             drawn_ = true;
@@ -166,11 +166,18 @@ public:
         printMessage(err_, QStringLiteral("kartoma: skipped %1: %2\n").arg(path, systemErrorText(errnum)));
     }
 
-    // The writer's display: a progress line, nothing else has a meaning here; no questions either
-    // (a label is given or falls back to the folder's path).
-    void setProgressRange(double, double maximum) override { maximum_ = maximum; }
-    void setProgressValue(double value) override { value_ = value; }
-    void setProgressVisible(bool visible) override { writing_ = visible; }
+    // Of the writers' stages only their rows make the progress line; no questions either (a label
+    // is given or falls back to the folder's path).
+    void reached(CatalogueStage stage, std::uint64_t total) override {
+        if (stage == CatalogueStage::FillingSheet || stage == CatalogueStage::FillingPages) {
+            writing_ = true;
+            position_ = 0;
+            total_ = total;
+        } else if (stage == CatalogueStage::SheetFilled) {
+            writing_ = false;
+        }
+    }
+    void rowReached(std::uint64_t position) override { position_ = position; }
 
     void clearLine() {
         if (drawn_) {
@@ -191,8 +198,8 @@ private:
     std::uint64_t entries_ = 0;
     QString folder_;
     bool writing_ = false;
-    double value_ = 0;
-    double maximum_ = 0;
+    std::uint64_t position_ = 0;
+    std::uint64_t total_ = 0;
 };
 
 /// `arguments` with the flags that may follow --search (--path, --quiet) moved before it, so that

@@ -23,10 +23,6 @@
 
 namespace kartoma {
 
-QString searchingText(const QString& folder) {
-    return folder + QStringLiteral("を検索中です。");
-}
-
 QString joinPath(const QString& folder, const QString& name) {
     if (folder.endsWith(QLatin1Char('/'))) {
         return folder + name;

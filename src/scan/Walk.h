@@ -44,7 +44,7 @@ public:
 class WalkObserver {
 public:
     virtual ~WalkObserver() = default;
-    /// Before each subfolder is searched: the status text "<folder>を検索中です。" is made from this.
+    /// Before each subfolder is searched, with its path.
     virtual void searching(const QString& folder) = 0;
     /// Once per entry met, and at least every 10 ms while the walk waits for a folder to be read; the
     /// window lets its event loop run here (throttled by time). What it throws ends the walk.
@@ -59,9 +59,6 @@ struct WalkStats {
     std::uint64_t unreadableEntries = 0; ///< entries that vanished or could not be examined
     std::uint64_t skipped() const { return unreadableFolders + unreadableEntries; }
 };
-
-/// The status text shown before a folder is searched.
-QString searchingText(const QString& folder);
 
 /// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
 QString joinPath(const QString& folder, const QString& name);

@@ -21,26 +21,73 @@ constexpr std::size_t kBusyThreshold = 600;
 /// The screen's pace: the worker's steps are shown at most this often.
 constexpr qint64 kFrameMs = 33;
 
+// The status line's words.
+
+/// What the status line says when the command reaches `stage`; empty: a blank line.
+QString stageText(CatalogueStage stage) {
+    switch (stage) {
+    case CatalogueStage::Listing:
+        return QStringLiteral("ファイルリストを作成中です。");
+    case CatalogueStage::WalkEnded:
+        return QStringLiteral("ディレクトリ検索が終了しました。");
+    case CatalogueStage::SavingCsv:
+        return QStringLiteral("CSV形式のファイルを保存中");
+    case CatalogueStage::NothingToList:
+        return QStringLiteral("ファイルはありません。");
+    case CatalogueStage::SavingWorkbook:
+        return QStringLiteral("エクセルシートを作成中です。");
+    case CatalogueStage::CsvSaved:
+    case CatalogueStage::FillingSheet:
+    case CatalogueStage::FillingPages:
+    case CatalogueStage::SheetFilled:
+    case CatalogueStage::WorkbookSaved:
+        break;
+    }
+    return QString();
+}
+
+QString searchingText(const QString& folder) {
+    return folder + QStringLiteral("を検索中です。");
+}
+
+QString savedText(const QStringList& files) {
+    return QStringLiteral("保存しました：") + files.join(QStringLiteral("、"));
+}
+
+QString openingText(const QString& file) {
+    return QLatin1Char('<') + file + QLatin1Char('>');
+}
+
+const QString kStoppedText = QStringLiteral("処理が中断されました。");
+const QString kNotNamedText = QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。");
+
 } // namespace
 
-/// The command's front end on the worker: the walk's and the writers' reports become steps for the
-/// window's thread; questions wait for the window's answer; a stop is taken at every yield.
-class CatalogueController::WorkerHost final : public CatalogueHost {
+/// The command's front end on the worker: its progress becomes steps for the window's thread;
+/// questions wait for the window's answer; a stop is taken at every yield.
+class CatalogueController::WorkerHost final : public CatalogueProgress, public CatalogueQuestions {
 public:
     explicit WorkerHost(CatalogueController& c) : c_(c) {}
 
     void searching(const QString& folder) override {
         c_.post(Step::Kind::Searching, [this, text = searchingText(folder)] { c_.view_.setStatusText(text); });
     }
-    void skipped(const QString&, int) override {
-        // Counted by the walk; the window tells the total at the end.
-    }
+    // Skipped entries are counted by the walk; the window tells the total at the end.
     void yieldNow() override {
         if (c_.stopRequested_.load(std::memory_order_relaxed)) {
             throw Failure(FailureCode::Cancelled, QString());
         }
     }
     void checkStopped() override { yieldNow(); }
+    void reached(CatalogueStage stage, std::uint64_t total) override {
+        c_.post(Step::Kind::Kept,
+                [this, stage, total, entries = c_.entries_.count()] { c_.showStage(stage, total, entries); });
+    }
+    void rowReached(std::uint64_t position) override {
+        c_.post(Step::Kind::Progress,
+                [this, position] { c_.view_.setProgressValue(static_cast<double>(position)); });
+    }
+
     QString askVolumeLabel(const QString& folder) override {
         return c_.onWindowThread<QString>([this, folder] {
             QString label;
@@ -54,36 +101,8 @@ public:
     bool deliverCsv(const QString& path) override {
         return c_.onWindowThread<bool>([this, path] { return c_.deliverCsv(path); });
     }
-    void setStatusText(const QString& text) override {
-        kept([this, text] { c_.view_.setStatusText(text); });
-    }
-    void setProgressRange(double minimum, double maximum) override {
-        kept([this, minimum, maximum] { c_.view_.setProgressRange(minimum, maximum); });
-    }
-    void setProgressValue(double value) override {
-        c_.post(Step::Kind::Progress, [this, value] { c_.view_.setProgressValue(value); });
-    }
-    void setProgressVisible(bool visible) override {
-        kept([this, visible] { c_.view_.setProgressVisible(visible); });
-    }
-    void showBusy(bool on) override {
-        kept([this, on, count = c_.entries_.count()] { c_.showBusyFor(on, count); });
-    }
-    // The stop button stays offered and exit refused from the command's start to its end.
-    void setToolbarIdle() override {}
-    void restoreIfMinimised() override {
-        kept([this] { c_.view_.restoreIfMinimised(); });
-    }
-    void setDefaultPointer() override {
-        kept([this] { c_.view_.setWaitPointer(false); });
-    }
-    void refresh() override {
-        kept([this] { c_.view_.refresh(); });
-    }
 
 private:
-    void kept(std::function<void()> run) { c_.post(Step::Kind::Kept, std::move(run)); }
-
     CatalogueController& c_;
 };
 
@@ -172,7 +191,7 @@ void CatalogueController::work(CatalogueRequest request) {
     Ending ending;
     try {
         const CatalogueServices services{services_.fileSystem, services_.labels, *report_};
-        ending.outcome = runCatalogue(request, services, *host_, entries_);
+        ending.outcome = runCatalogue(request, services, *host_, entries_, host_.get());
     } catch (const Failure& failure) {
         ending.failure = failure;
     } catch (const std::exception& error) {
@@ -265,9 +284,9 @@ void CatalogueController::commandEnded(const Ending& ending) {
         if (cancel_ != Cancel::None) {
             // What the writers' stop always showed, now in every phase.
             view_.showBusyAnimation(false);
-            view_.setStatusText(QStringLiteral("処理が中断されました。"));
+            view_.setStatusText(kStoppedText);
         } else if (nameRefused_) {
-            view_.setStatusText(QStringLiteral("ファイル名が指定されなかったため、リストは保存されませんでした。"));
+            view_.setStatusText(kNotNamedText);
         }
     }
     endCommand();
@@ -321,7 +340,7 @@ void CatalogueController::offerSavedFile(const Failure& failure) {
 void CatalogueController::showDelivered(const QStringList& files) {
     // Whatever the desktop makes of them, the user can find the files again.
     if (!files.isEmpty()) {
-        view_.setStatusText(QStringLiteral("保存しました：") + files.join(QStringLiteral("、")));
+        view_.setStatusText(savedText(files));
     }
 }
 
@@ -366,7 +385,7 @@ void CatalogueController::openSavedList() {
     }
     try {
         showBusy(true);
-        view_.setStatusText(QLatin1Char('<') + listFileName_ + QLatin1Char('>'));
+        view_.setStatusText(openingText(listFileName_));
         // Read as the engine opens a workbook, written never: the user's file is opened itself.
         report_->checkBook(listFileName_, QStringLiteral("Kartoma"));
     } catch (const WorkbookError& error) {
@@ -425,6 +444,42 @@ std::size_t CatalogueController::entryCount() const {
 
 void CatalogueController::showBusy(bool on) {
     showBusyFor(on, entryCount());
+}
+
+void CatalogueController::showStage(CatalogueStage stage, std::uint64_t total, std::size_t entries) {
+    switch (stage) {
+    case CatalogueStage::FillingSheet:
+        // The one-title layout starts on a blank line, with the arrow back.
+        view_.setStatusText(QString());
+        view_.setWaitPointer(false);
+        [[fallthrough]];
+    case CatalogueStage::FillingPages:
+        view_.setProgressVisible(false);
+        view_.setProgressRange(0, static_cast<double>(total));
+        view_.setProgressValue(0);
+        view_.setProgressVisible(true);
+        return;
+    case CatalogueStage::SheetFilled:
+        view_.setProgressVisible(false);
+        return;
+    case CatalogueStage::SavingWorkbook:
+        view_.restoreIfMinimised();
+        showBusyFor(true, entries);
+        view_.setStatusText(stageText(stage));
+        view_.refresh();
+        return;
+    case CatalogueStage::WorkbookSaved:
+        showBusyFor(false, entries);
+        view_.setStatusText(QString());
+        return;
+    case CatalogueStage::Listing:
+    case CatalogueStage::WalkEnded:
+    case CatalogueStage::SavingCsv:
+    case CatalogueStage::CsvSaved:
+    case CatalogueStage::NothingToList:
+        view_.setStatusText(stageText(stage));
+        return;
+    }
 }
 
 void CatalogueController::showBusyFor(bool on, std::size_t entries) {

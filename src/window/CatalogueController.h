@@ -183,6 +183,8 @@ private:
     QString dialogFolder() const;
     OutputTarget outputAfterWalk(const OutputTarget& asStarted);
     bool deliverCsv(const QString& path);
+    /// What the window shows when the command reaches `stage` (`entries` listed by then).
+    void showStage(CatalogueStage stage, std::uint64_t total, std::size_t entries);
     void showBusyFor(bool on, std::size_t entries);
     /// Tells the user about files the opener gave up on, as long as this controller lives.
     Launcher::Failed whenNotOpened(std::function<void(CatalogueView&, const QString&)> show);

@@ -2,7 +2,7 @@
 #include "EnglishMessages.h"
 #include "Failure.h"
 #include "WorkbookReport.h"
-#include "WriterDisplay.h"
+#include "CatalogueProgress.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace kartoma {
 namespace {
@@ -67,35 +68,25 @@ public:
     std::vector<int> breaks;
 };
 
-/// Records the window-facing steps; `onYield` runs at each yield (a stop is driven from there).
-class RecordingDisplay final : public WriterDisplay {
+/// Records the stages, the writer's positions and its yields.
+class RecordingProgress final : public CatalogueProgress {
 public:
-    void setStatusText(const QString& text) override {
-        steps.append(QStringLiteral("status '%1'").arg(text));
-    }
-    void setProgressRange(double minimum, double maximum) override {
-        steps.append(QStringLiteral("range %1-%2").arg(minimum).arg(maximum));
-    }
-    void setProgressValue(double value) override { values.push_back(value); }
-    void setProgressVisible(bool visible) override {
-        steps.append(visible ? QStringLiteral("show") : QStringLiteral("hide"));
-    }
-    void showBusy(bool on) override { steps.append(QStringLiteral("busy %1").arg(on)); }
-    void setToolbarIdle() override { steps.append(QStringLiteral("idle")); }
-    void restoreIfMinimised() override { steps.append(QStringLiteral("restore")); }
-    void setDefaultPointer() override { steps.append(QStringLiteral("pointer")); }
-    void refresh() override {}
-    void yieldNow() override {
-        ++yields;
-        if (onYield) {
-            onYield(yields);
-        }
-    }
-    QStringList steps;
-    std::vector<double> values;
+    using Stage = std::pair<CatalogueStage, std::uint64_t>;
+    void reached(CatalogueStage stage, std::uint64_t total) override { stages.emplace_back(stage, total); }
+    void rowReached(std::uint64_t position) override { positions.push_back(position); }
+    void yieldNow() override { ++yields; }
+    std::vector<Stage> stages;
+    std::vector<std::uint64_t> positions;
     int yields = 0;
-    std::function<void(int)> onYield;
 };
+
+/// The stages of a workbook written whole after `filling`.
+std::vector<RecordingProgress::Stage> workbookStages(CatalogueStage filling, std::uint64_t total) {
+    return {{filling, total},
+            {CatalogueStage::SheetFilled, 0},
+            {CatalogueStage::SavingWorkbook, 0},
+            {CatalogueStage::WorkbookSaved, 0}};
+}
 
 EntryList makeList(int entries, const QString& label = QStringLiteral("VOL")) {
     EntryList list;
@@ -127,8 +118,8 @@ TEST(SheetGeometry, PageCountsAndRowsNeeded) {
 TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     const EntryList list = makeList(60);
     RecordingReport report;
-    RecordingDisplay display;
-    ASSERT_TRUE(excelOutAllTitle(report, list, 60, QStringLiteral("/opt/Kartoma.xl_"), display));
+    RecordingProgress progress;
+    ASSERT_TRUE(excelOutAllTitle(report, list, 60, QStringLiteral("/opt/Kartoma.xl_"), progress));
     EXPECT_EQ(report.log,
               (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
                            QStringLiteral("StartOption 0"), QStringLiteral("SelectSheet Kartoma 1-99999"),
@@ -159,24 +150,19 @@ TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     EXPECT_EQ(report.cells[QStringLiteral("G3")], QStringLiteral("F"));
     EXPECT_EQ(report.heights.size(), 62u);
     EXPECT_EQ(report.heights[61], 13.5);
-    // Progress runs from 0 to EntryCount - 1 across the pages.
-    ASSERT_EQ(display.values.size(), 61u);
-    EXPECT_EQ(display.values.front(), 0);
-    EXPECT_EQ(display.values[1], 0);
-    EXPECT_EQ(display.values.back(), 59);
-    EXPECT_EQ(display.yields, 60);
-    EXPECT_EQ(display.steps,
-              (QStringList{QStringLiteral("hide"), QStringLiteral("range 0-60"), QStringLiteral("show"),
-                           QStringLiteral("hide"), QStringLiteral("restore"), QStringLiteral("busy 1"),
-                           QStringLiteral("idle"), QStringLiteral("status 'エクセルシートを作成中です。'"),
-                           QStringLiteral("busy 0"), QStringLiteral("status ''")}));
+    // The position runs from 0 to EntryCount - 1 across the pages, one yield per row.
+    ASSERT_EQ(progress.positions.size(), 60u);
+    EXPECT_EQ(progress.positions.front(), 0u);
+    EXPECT_EQ(progress.positions.back(), 59u);
+    EXPECT_EQ(progress.yields, 60);
+    EXPECT_EQ(progress.stages, workbookStages(CatalogueStage::FillingPages, 60));
 }
 
 TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
     const EntryList list = makeList(7199);
     RecordingReport report;
-    RecordingDisplay display;
-    excelOutAllTitle(report, list, 60, QStringLiteral("t"), display);
+    RecordingProgress progress;
+    excelOutAllTitle(report, list, 60, QStringLiteral("t"), progress);
     // 123 pages: the last title at row 122 * 60 + 1, holding one entry.
     EXPECT_EQ(report.cells[QStringLiteral("A7321")], QStringLiteral("ファイル名"));
     EXPECT_EQ(report.cells[QStringLiteral("A7322")], QStringLiteral("file7198.txt"));
@@ -186,15 +172,15 @@ TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
     EXPECT_EQ(report.breaks.back(), 122 * 60);
     // A page length below 2 uses the default instead of looping.
     RecordingReport small;
-    excelOutAllTitle(small, makeList(61), 1, QStringLiteral("t"), display);
+    excelOutAllTitle(small, makeList(61), 1, QStringLiteral("t"), progress);
     EXPECT_EQ(small.cells[QStringLiteral("A61")], QStringLiteral("ファイル名"));
 }
 
 TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     const EntryList list = makeList(3, QString());
     RecordingReport report;
-    RecordingDisplay display;
-    ASSERT_TRUE(excelOutOneTitle(report, list, QStringLiteral("/opt/Kartoma.xl_"), display));
+    RecordingProgress progress;
+    ASSERT_TRUE(excelOutOneTitle(report, list, QStringLiteral("/opt/Kartoma.xl_"), progress));
     EXPECT_EQ(report.log,
               (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
                            QStringLiteral("SelectSheet Kartoma 1-9999"),
@@ -207,20 +193,19 @@ TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     EXPECT_EQ(report.cells.count(QStringLiteral("F2")), 0u);
     EXPECT_TRUE(report.attrs.isEmpty());
     EXPECT_TRUE(report.breaks.empty());
-    EXPECT_EQ(display.values, (std::vector<double>{0, 1, 2, 3}));
-    EXPECT_EQ(display.steps.first(), QStringLiteral("status ''"));
-    EXPECT_EQ(display.steps.at(1), QStringLiteral("pointer"));
+    EXPECT_EQ(progress.positions, (std::vector<std::uint64_t>{1, 2, 3}));
+    EXPECT_EQ(progress.stages, workbookStages(CatalogueStage::FillingSheet, 3));
 }
 
 TEST(SheetWriter, AnEmptyListMakesNoWorkbook) {
     const EntryList list;
     RecordingReport report;
-    RecordingDisplay display;
-    EXPECT_FALSE(excelOutOneTitle(report, list, QStringLiteral("t"), display));
-    EXPECT_FALSE(excelOutAllTitle(report, list, 60, QStringLiteral("t"), display));
+    RecordingProgress progress;
+    EXPECT_FALSE(excelOutOneTitle(report, list, QStringLiteral("t"), progress));
+    EXPECT_FALSE(excelOutAllTitle(report, list, 60, QStringLiteral("t"), progress));
     EXPECT_TRUE(report.log.isEmpty());
-    EXPECT_EQ(display.steps, (QStringList{QStringLiteral("status 'ファイルはありません。'"),
-                                          QStringLiteral("status 'ファイルはありません。'")}));
+    EXPECT_EQ(progress.stages, (std::vector<RecordingProgress::Stage>{{CatalogueStage::NothingToList, 0},
+                                                                     {CatalogueStage::NothingToList, 0}}));
 }
 
 TEST(SheetWriter, AListLongerThanASheetIsRefusedBeforeWriting) {
@@ -230,9 +215,9 @@ TEST(SheetWriter, AListLongerThanASheetIsRefusedBeforeWriting) {
         list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
     }
     RecordingReport report;
-    RecordingDisplay display;
+    RecordingProgress progress;
     try {
-        excelOutOneTitle(report, list, QStringLiteral("t"), display);
+        excelOutOneTitle(report, list, QStringLiteral("t"), progress);
         FAIL() << "no failure";
     } catch (const Failure& f) {
         EXPECT_EQ(f.code(), FailureCode::TooManyRows);
