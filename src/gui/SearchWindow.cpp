@@ -8,7 +8,6 @@
 #include "SearchPattern.h"
 #include "Settings.h"
 #include "SettingsStore.h"
-#include "Walk.h"
 
 #include <QApplication>
 #include <QCheckBox>

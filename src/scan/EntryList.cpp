@@ -1,7 +1,6 @@
 #include "EntryList.h"
 
 #include "NameText.h"
-#include "Walk.h"
 
 #include <cstring>
 

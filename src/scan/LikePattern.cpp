@@ -4,53 +4,7 @@
 
 #include <QList>
 
-
 namespace kartoma {
-
-QString upperCased(QStringView text) {
-    QList<uint> chars = text.toUcs4();
-    for (uint& c : chars) {
-        c = QChar::toUpper(c);
-    }
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.constData()), chars.size());
-}
-
-namespace {
-
-void appendUpperText(std::string_view name, std::string& out) {
-    const QByteArray upper = upperCased(nameText(name)).toUtf8();
-    out.append(upper.constData(), static_cast<std::size_t>(upper.size()));
-}
-
-} // namespace
-
-void appendUpperUtf8(std::string_view name, std::string& out) {
-    // Valid UTF-8 is upper-cased where it lies, one code point at a time; the few names that are not
-    // (CP932, stray bytes) take the way through their text, which knows how to read them, and so do
-    // names that begin with a byte order mark, which that way leaves out.
-    const std::size_t start = out.size();
-    if (name.starts_with("\xEF\xBB\xBF")) {
-        appendUpperText(name, out);
-        return;
-    }
-    out.reserve(start + name.size());
-    for (std::size_t pos = 0; pos < name.size();) {
-        const unsigned char lead = static_cast<unsigned char>(name[pos]);
-        if (lead < 0x80) {
-            out += (lead >= 'a' && lead <= 'z') ? static_cast<char>(lead - 'a' + 'A') : static_cast<char>(lead);
-            ++pos;
-            continue;
-        }
-        const std::size_t at = pos;
-        const char32_t c = decodeUtf8(name, pos);
-        if (c == 0xFFFD && pos == at + 1) {
-            out.resize(start);
-            appendUpperText(name, out);
-            return;
-        }
-        encodeUtf8(QChar::toUpper(c), out);
-    }
-}
 
 LikeTokens::LikeTokens(std::u32string_view chars) {
     const std::size_t n = chars.size();

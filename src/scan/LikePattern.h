@@ -11,14 +11,6 @@
 
 namespace kartoma {
 
-/// `text` with each character upper-cased on its own (ß stays ß rather than becoming SS), so that a
-/// name and its key have the same characters one for one: "?" stands for one character in both.
-QString upperCased(QStringView text);
-
-/// Appends `name` (UTF-8) upper-cased, as the pattern compares it, to `out`: ASCII by a table, the
-/// rest by `upperCased` of the name's text (`nameText`).
-void appendUpperUtf8(std::string_view name, std::string& out);
-
 /// A pattern with the rules of the filter box, read into one element per character of a name (a
 /// star: any number of them). Both name patterns are read by it, each after its own folding of
 /// letters; see LikePattern for the rules.

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kartoma {
@@ -33,5 +34,18 @@ QString readablePath(const QString& path);
 
 /// How many names of the path `bytes` are neither UTF-8 nor CP932.
 std::uint64_t undecodableNamesIn(std::string_view bytes);
+
+/// `text` with each character upper-cased on its own (ß stays ß rather than becoming SS), so that a
+/// name and its key have the same characters one for one: "?" stands for one character in both.
+QString upperCased(QStringView text);
+
+/// Appends `name` (UTF-8) upper-cased, as the walk sorts and the name filter compares it, to `out`:
+/// ASCII by a table, the rest by `upperCased` of the name's text (`nameText`).
+void appendUpperUtf8(std::string_view name, std::string& out);
+
+/// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
+QString joinPath(const QString& folder, const QString& name);
+/// The same join for names held as UTF-8 (or other) bytes.
+std::string joinPathBytes(const std::string& folder, std::string_view name);
 
 } // namespace kartoma

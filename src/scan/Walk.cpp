@@ -1,7 +1,6 @@
 #include "Walk.h"
 
 #include "Failure.h"
-#include "LikePattern.h"
 #include "NameText.h"
 #include "NativePath.h"
 #include "Utf8.h"
@@ -22,24 +21,6 @@
 #include <sys/resource.h>
 
 namespace kartoma {
-
-QString joinPath(const QString& folder, const QString& name) {
-    if (folder.endsWith(QLatin1Char('/'))) {
-        return folder + name;
-    }
-    return folder + QLatin1Char('/') + name;
-}
-
-std::string joinPathBytes(const std::string& folder, std::string_view name) {
-    std::string path;
-    path.reserve(folder.size() + 1 + name.size());
-    path = folder;
-    if (path.empty() || path.back() != '/') {
-        path += '/';
-    }
-    path.append(name);
-    return path;
-}
 
 FailureCode rootFailureCode(int errnum) {
     switch (errnum) {

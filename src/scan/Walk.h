@@ -60,11 +60,6 @@ struct WalkStats {
     std::uint64_t skipped() const { return unreadableFolders + unreadableEntries; }
 };
 
-/// Joins a folder path and a name with "/", unless the folder already ends with "/" (the root).
-QString joinPath(const QString& folder, const QString& name);
-/// The same join for names held as UTF-8 (or other) bytes.
-std::string joinPathBytes(const std::string& folder, std::string_view name);
-
 /// The failure for a chosen folder that cannot be opened or listed, by the system's error value.
 FailureCode rootFailureCode(int errnum);
 

@@ -6,7 +6,7 @@
 #include "SearchPattern.h"
 #include "SystemError.h"
 #include "Utf8.h"
-#include "Walk.h"
+#include "NameText.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -8,7 +8,6 @@
 #include "SearchPattern.h"
 #include "SheetReader.h"
 #include "Utf8.h"
-#include "Walk.h"
 #include "WorkbookError.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "CatalogueIndex.h"
 #include "SearchPattern.h"
-#include "Walk.h"
+#include "NameText.h"
 
 #include <QElapsedTimer>
 

@@ -2,7 +2,6 @@
 #include "EntryRecorder.h"
 #include "Failure.h"
 #include "FakeFileSystem.h"
-#include "LikePattern.h"
 #include "NameText.h"
 
 #include <gtest/gtest.h>
