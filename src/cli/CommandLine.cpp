@@ -273,6 +273,193 @@ QString usageText() {
         "Exit status: 0 success, 1 failure, 2 usage error.\n");
 }
 
+namespace {
+
+/// The command line's options, each with the name of its value as the usage text gives it.
+struct Options {
+    QCommandLineOption catalog{QStringLiteral("catalog"), QString(), QStringLiteral("DIR")};
+    QCommandLineOption out{QStringLiteral("out"), QString(), QStringLiteral("FILE")};
+    QCommandLineOption depth{QStringLiteral("depth"), QString(), QStringLiteral("N")};
+    QCommandLineOption filter{QStringLiteral("filter"), QString(), QStringLiteral("PATTERN")};
+    QCommandLineOption folders{QStringLiteral("folders")};
+    QCommandLineOption label{QStringLiteral("label"), QString(), QStringLiteral("TEXT")};
+    QCommandLineOption layout{QStringLiteral("layout"), QString(), QStringLiteral("one|all")};
+    QCommandLineOption lines{QStringLiteral("lines"), QString(), QStringLiteral("N")};
+    QCommandLineOption templ{QStringLiteral("template"), QString(), QStringLiteral("PATH")};
+    QCommandLineOption encoding{QStringLiteral("encoding"), QString(), QStringLiteral("E")};
+    QCommandLineOption quiet{QStringLiteral("quiet")};
+    QCommandLineOption help{QStringList{QStringLiteral("help"), QStringLiteral("h")}};
+    QCommandLineOption version{QStringLiteral("version")};
+    QCommandLineOption search{QStringLiteral("search"), QString(), QStringLiteral("PATTERN")};
+    QCommandLineOption path{QStringLiteral("path")};
+    QCommandLineOption singleCopies{QStringLiteral("single-copies")};
+    QCommandLineOption library{QStringLiteral("library"), QString(), QStringLiteral("DIR")};
+    QCommandLineOption noIndex{QStringLiteral("no-index")};
+
+    QList<QCommandLineOption> all() const {
+        return {catalog, out,     depth,  filter, folders, label,        layout,  lines,  templ,
+                encoding, quiet, help, version, search, path,    singleCopies, library, noIndex};
+    }
+    /// The options that take a value: each is given once at most.
+    QList<QCommandLineOption> withValue() const {
+        return {catalog, out, depth, filter, label, layout, lines, templ, encoding, search, library};
+    }
+    /// The options of a catalogue, which the searches do not take.
+    QList<QCommandLineOption> ofCatalogue() const {
+        return {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding};
+    }
+};
+
+/// What is wrong with the arguments, if anything.
+using UsageError = std::optional<QString>;
+
+/// --search and --single-copies: what to look for, and in which catalogues.
+UsageError readSearch(const QCommandLineParser& parser, const Options& o, ParsedCommandLine& parsed) {
+    const QString action = parser.isSet(o.search) ? QStringLiteral("search") : QStringLiteral("single-copies");
+    if (parser.isSet(o.search) && parser.isSet(o.singleCopies)) {
+        return QStringLiteral("--single-copies does not go with --search");
+    }
+    for (const QCommandLineOption& other : o.ofCatalogue()) {
+        if (parser.isSet(other)) {
+            return QStringLiteral("--%1 does not go with --%2").arg(other.names().first(), action);
+        }
+    }
+    parsed.singleCopies = parser.isSet(o.singleCopies);
+    if (parsed.singleCopies && parser.isSet(o.path)) {
+        return QStringLiteral("--path goes with --search only");
+    }
+    parsed.query.pattern = readablePath(parser.value(o.search));
+    parsed.query.matchPath = parser.isSet(o.path);
+    parsed.catalogues = parser.positionalArguments();
+    parsed.library = parser.value(o.library);
+    parsed.noIndex = parser.isSet(o.noIndex);
+    parsed.quiet = parser.isSet(o.quiet);
+    if (!parsed.singleCopies && parsed.query.pattern.isEmpty()) {
+        return QStringLiteral("--search needs a PATTERN");
+    }
+    if (parser.isSet(o.library) && (parsed.library.isEmpty() || !parsed.catalogues.isEmpty())) {
+        return QStringLiteral("--library takes a folder, and no CATALOGUE beside it");
+    }
+    if (SearchPattern::tooLong(parsed.query.pattern)) {
+        return QStringLiteral("--search PATTERN is longer than %1 characters").arg(SearchPattern::kMaxLength);
+    }
+    parsed.action = ParsedCommandLine::Action::Search;
+    return std::nullopt;
+}
+
+/// What --catalog walks: the folder, how deep, which entries, which label.
+UsageError readWalk(const QCommandLineParser& parser, const Options& o, CatalogueRequest& r) {
+    r.folder = parser.value(o.catalog);
+    if (parser.isSet(o.depth)) {
+        const std::optional<int> n = wholeNumber(parser.value(o.depth));
+        if (!n || *n < 1 || *n > 8) {
+            return QStringLiteral("--depth takes a whole number from 1 to 8");
+        }
+        r.scan.walk.depth = *n;
+    }
+    if (parser.isSet(o.filter)) {
+        r.scan.record.filterPattern = readablePath(parser.value(o.filter));
+    }
+    r.scan.record.listFolders = parser.isSet(o.folders);
+    r.labelPolicy = LabelPolicy::FolderWhenMissing;
+    if (parser.isSet(o.label)) {
+        r.labelPolicy = LabelPolicy::Given;
+        r.scan.volumeLabel = readablePath(parser.value(o.label));
+    }
+    return std::nullopt;
+}
+
+/// Where --catalog writes: --out, a workbook or a CSV file by its extension, with their options.
+UsageError readOutput(const QCommandLineParser& parser, const Options& o, OutputTarget& target) {
+    const QString output = parser.value(o.out);
+    WorkbookTarget workbook;
+    workbook.savePath = output;
+    workbook.templatePath = parser.value(o.templ);
+    if (parser.isSet(o.layout)) {
+        const QString value = parser.value(o.layout);
+        if (value != QLatin1String("one") && value != QLatin1String("all")) {
+            return QStringLiteral("--layout takes one or all");
+        }
+        workbook.oneTitle = value == QLatin1String("one");
+        workbook.allTitle = !workbook.oneTitle;
+    }
+    if (parser.isSet(o.lines)) {
+        const std::optional<int> n = wholeNumber(parser.value(o.lines));
+        if (!n || *n < 2 || *n > 32767) {
+            return QStringLiteral("--lines takes a whole number from 2 to 32767");
+        }
+        workbook.linesPerPage = *n;
+    }
+    CsvTarget csv{output, CsvEncoding::Cp932};
+    if (parser.isSet(o.encoding)) {
+        const QString value = parser.value(o.encoding).toLower();
+        if (value == QLatin1String("utf-8") || value == QLatin1String("utf8")) {
+            csv.encoding = CsvEncoding::Utf8;
+        } else if (value != QLatin1String("cp932")) {
+            return QStringLiteral("--encoding takes cp932 or utf-8");
+        }
+    }
+    if (endsWithCaseless(output, ".csv")) {
+        target = csv;
+    } else if (endsWithCaseless(output, ".xlsx")) {
+        target = workbook;
+    } else {
+        return QStringLiteral("--out FILE must end in .csv or .xlsx");
+    }
+    return std::nullopt;
+}
+
+/// --catalog DIR --out FILE and their options.
+UsageError readCatalogue(const QCommandLineParser& parser, const Options& o, ParsedCommandLine& parsed) {
+    if (parser.isSet(o.library) || parser.isSet(o.noIndex)) {
+        return QStringLiteral("--library and --no-index go with --search or --single-copies only");
+    }
+    if (parser.isSet(o.path)) {
+        return QStringLiteral("--path goes with --search only");
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+    }
+    if (!parser.isSet(o.catalog) || !parser.isSet(o.out)) {
+        return QStringLiteral("--catalog DIR and --out FILE are both needed");
+    }
+    if (parser.value(o.catalog).isEmpty() || parser.value(o.out).isEmpty()) {
+        return QStringLiteral("--catalog and --out need a path");
+    }
+    parsed.quiet = parser.isSet(o.quiet);
+    UsageError error = readWalk(parser, o, parsed.request);
+    if (!error) {
+        error = readOutput(parser, o, parsed.request.output);
+    }
+    if (!error) {
+        parsed.action = ParsedCommandLine::Action::Catalog;
+    }
+    return error;
+}
+
+UsageError readArguments(const QCommandLineParser& parser, const Options& o, ParsedCommandLine& parsed) {
+    if (parser.isSet(o.help)) {
+        parsed.action = ParsedCommandLine::Action::Help;
+        return std::nullopt;
+    }
+    if (parser.isSet(o.version)) {
+        parsed.action = ParsedCommandLine::Action::Version;
+        return std::nullopt;
+    }
+    // Every option with a value is read once: a second value would be ignored without a word.
+    for (const QCommandLineOption& single : o.withValue()) {
+        if (parser.values(single).size() > 1) {
+            return QStringLiteral("--%1 is given more than once; it takes one value").arg(single.names().first());
+        }
+    }
+    if (parser.isSet(o.search) || parser.isSet(o.singleCopies)) {
+        return readSearch(parser, o, parsed);
+    }
+    return readCatalogue(parser, o, parsed);
+}
+
+} // namespace
+
 ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     // The arguments keep their bytes (NativePath.h) so that paths reach the system unchanged; a
     // value that is text for a person (a pattern, a label) is read as a name is (readablePath).
@@ -280,165 +467,16 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
     if (arguments.size() <= 1) {
         return parsed;
     }
+    const Options options;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption catalog(QStringLiteral("catalog"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption depth(QStringLiteral("depth"), QString(), QStringLiteral("N"));
-    const QCommandLineOption filter(QStringLiteral("filter"), QString(), QStringLiteral("PATTERN"));
-    const QCommandLineOption folders(QStringLiteral("folders"));
-    const QCommandLineOption label(QStringLiteral("label"), QString(), QStringLiteral("TEXT"));
-    const QCommandLineOption layout(QStringLiteral("layout"), QString(), QStringLiteral("one|all"));
-    const QCommandLineOption lines(QStringLiteral("lines"), QString(), QStringLiteral("N"));
-    const QCommandLineOption templ(QStringLiteral("template"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("E"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"));
-    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("PATTERN"));
-    const QCommandLineOption path(QStringLiteral("path"));
-    const QCommandLineOption singleCopies(QStringLiteral("single-copies"));
-    const QCommandLineOption library(QStringLiteral("library"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption noIndex(QStringLiteral("no-index"));
-    parser.addOptions({catalog, out, depth, filter, folders, label, layout, lines, templ, encoding, quiet,
-                       help, version, search, path, singleCopies, library, noIndex});
-
-    const auto usageError = [&parsed](const QString& message) {
+    parser.addOptions(options.all());
+    const UsageError error = parser.parse(searchFlagsFirst(arguments)) ? readArguments(parser, options, parsed)
+                                                                       : UsageError(parser.errorText());
+    if (error) {
         parsed.action = ParsedCommandLine::Action::UsageError;
-        parsed.error = message;
-        return parsed;
-    };
-    if (!parser.parse(searchFlagsFirst(arguments))) {
-        return usageError(parser.errorText());
+        parsed.error = *error;
     }
-    if (parser.isSet(help)) {
-        parsed.action = ParsedCommandLine::Action::Help;
-        return parsed;
-    }
-    if (parser.isSet(version)) {
-        parsed.action = ParsedCommandLine::Action::Version;
-        return parsed;
-    }
-    // Every option with a value is read once: a second value would be ignored without a word.
-    for (const QCommandLineOption& single :
-         {catalog, out, depth, filter, label, layout, lines, templ, encoding, search, library}) {
-        if (parser.values(single).size() > 1) {
-            return usageError(QStringLiteral("--%1 is given more than once; it takes one value")
-                                  .arg(single.names().first()));
-        }
-    }
-    if (parser.isSet(search) || parser.isSet(singleCopies)) {
-        const QString action = parser.isSet(search) ? QStringLiteral("search") : QStringLiteral("single-copies");
-        if (parser.isSet(search) && parser.isSet(singleCopies)) {
-            return usageError(QStringLiteral("--single-copies does not go with --search"));
-        }
-        for (const QCommandLineOption& other :
-             {catalog, out, depth, filter, folders, label, layout, lines, templ, encoding}) {
-            if (parser.isSet(other)) {
-                return usageError(
-                    QStringLiteral("--%1 does not go with --%2").arg(other.names().first(), action));
-            }
-        }
-        parsed.singleCopies = parser.isSet(singleCopies);
-        if (parsed.singleCopies && parser.isSet(path)) {
-            return usageError(QStringLiteral("--path goes with --search only"));
-        }
-        parsed.query.pattern = readablePath(parser.value(search));
-        parsed.query.matchPath = parser.isSet(path);
-        parsed.catalogues = parser.positionalArguments();
-        parsed.library = parser.value(library);
-        parsed.noIndex = parser.isSet(noIndex);
-        parsed.quiet = parser.isSet(quiet);
-        if (!parsed.singleCopies && parsed.query.pattern.isEmpty()) {
-            return usageError(QStringLiteral("--search needs a PATTERN"));
-        }
-        if (parser.isSet(library) && (parsed.library.isEmpty() || !parsed.catalogues.isEmpty())) {
-            return usageError(QStringLiteral("--library takes a folder, and no CATALOGUE beside it"));
-        }
-        if (SearchPattern::tooLong(parsed.query.pattern)) {
-            return usageError(QStringLiteral("--search PATTERN is longer than %1 characters")
-                                  .arg(SearchPattern::kMaxLength));
-        }
-        parsed.action = ParsedCommandLine::Action::Search;
-        return parsed;
-    }
-    if (parser.isSet(library) || parser.isSet(noIndex)) {
-        return usageError(QStringLiteral("--library and --no-index go with --search or --single-copies only"));
-    }
-    if (parser.isSet(path)) {
-        return usageError(QStringLiteral("--path goes with --search only"));
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return usageError(
-            QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
-    }
-    if (!parser.isSet(catalog) || !parser.isSet(out)) {
-        return usageError(QStringLiteral("--catalog DIR and --out FILE are both needed"));
-    }
-
-    CatalogueRequest& r = parsed.request;
-    r.folder = parser.value(catalog);
-    const QString output = parser.value(out);
-    if (r.folder.isEmpty() || output.isEmpty()) {
-        return usageError(QStringLiteral("--catalog and --out need a path"));
-    }
-    if (parser.isSet(depth)) {
-        const std::optional<int> n = wholeNumber(parser.value(depth));
-        if (!n || *n < 1 || *n > 8) {
-            return usageError(QStringLiteral("--depth takes a whole number from 1 to 8"));
-        }
-        r.scan.walk.depth = *n;
-    }
-    if (parser.isSet(filter)) {
-        r.scan.record.filterPattern = readablePath(parser.value(filter));
-    }
-    r.scan.record.listFolders = parser.isSet(folders);
-    r.labelPolicy = LabelPolicy::FolderWhenMissing;
-    if (parser.isSet(label)) {
-        r.labelPolicy = LabelPolicy::Given;
-        r.scan.volumeLabel = readablePath(parser.value(label));
-    }
-    WorkbookTarget workbook;
-    workbook.savePath = output;
-    workbook.templatePath = parser.value(templ);
-    if (parser.isSet(layout)) {
-        const QString value = parser.value(layout);
-        if (value == QLatin1String("one")) {
-            workbook.oneTitle = true;
-        } else if (value == QLatin1String("all")) {
-            workbook.oneTitle = false;
-            workbook.allTitle = true;
-        } else {
-            return usageError(QStringLiteral("--layout takes one or all"));
-        }
-    }
-    if (parser.isSet(lines)) {
-        const std::optional<int> n = wholeNumber(parser.value(lines));
-        if (!n || *n < 2 || *n > 32767) {
-            return usageError(QStringLiteral("--lines takes a whole number from 2 to 32767"));
-        }
-        workbook.linesPerPage = *n;
-    }
-    CsvTarget csv{output, CsvEncoding::Cp932};
-    if (parser.isSet(encoding)) {
-        const QString value = parser.value(encoding).toLower();
-        if (value == QLatin1String("cp932")) {
-            csv.encoding = CsvEncoding::Cp932;
-        } else if (value == QLatin1String("utf-8") || value == QLatin1String("utf8")) {
-            csv.encoding = CsvEncoding::Utf8;
-        } else {
-            return usageError(QStringLiteral("--encoding takes cp932 or utf-8"));
-        }
-    }
-    parsed.quiet = parser.isSet(quiet);
-    if (endsWithCaseless(output, ".csv")) {
-        r.output = csv;
-    } else if (endsWithCaseless(output, ".xlsx")) {
-        r.output = workbook;
-    } else {
-        return usageError(QStringLiteral("--out FILE must end in .csv or .xlsx"));
-    }
-    parsed.action = ParsedCommandLine::Action::Catalog;
     return parsed;
 }
 
