@@ -74,15 +74,4 @@ void EntryList::append(std::uint32_t folder, std::string_view name, std::int64_t
     ++count_;
 }
 
-FileEntry EntryList::entry(std::size_t i) const {
-    const Record& r = record(i);
-    return FileEntry{folderPath(r.folder),
-                     nameText(r.nameBytes()),
-                     r.size,
-                     dateText(r.stamp),
-                     timeText(r.stamp),
-                     volumeLabel_,
-                     r.type};
-}
-
 } // namespace kartoma

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "FileEntry.h"
 #include "FileTime.h"
 
 #include <QString>
@@ -14,6 +13,9 @@
 #include <vector>
 
 namespace kartoma {
+
+/// "F" for a file, "D" for a folder.
+enum class EntryType : std::uint8_t { File, Folder };
 
 /// The recorded entries of one catalogue, in recording order.
 ///
@@ -57,7 +59,6 @@ public:
     QString folderPath(std::uint32_t index) const;
     /// The same path as the system's bytes, for writers that keep a name's own bytes.
     std::string folderBytes(std::uint32_t index) const;
-    std::size_t folderCount() const { return folders_.size(); }
 
     void append(std::uint32_t folder, std::string_view name, std::int64_t size, const LocalStamp& stamp,
                 EntryType type);
@@ -75,8 +76,6 @@ public:
     const QString& volumeLabel() const { return volumeLabel_; }
     void setVolumeLabel(const QString& label) { volumeLabel_ = label; }
 
-    /// Entry i with its texts made up, for callers that want the plain record.
-    FileEntry entry(std::size_t i) const;
 
 private:
     static constexpr std::size_t kBlockRecords = 16384;

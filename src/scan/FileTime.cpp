@@ -127,22 +127,4 @@ char* writeTimeText(const LocalStamp& stamp, char* out) {
     return twoDigits(stamp.second, out);
 }
 
-QString dateText(const LocalStamp& stamp) {
-    char buffer[10];
-    writeDateText(stamp, buffer);
-    return QString::fromLatin1(buffer, 10);
-}
-
-QString timeText(const LocalStamp& stamp) {
-    char buffer[8];
-    writeTimeText(stamp, buffer);
-    return QString::fromLatin1(buffer, 8);
-}
-
-QString formatFileTime(std::int64_t secondsSinceEpoch, QString& timeOut) {
-    const LocalStamp stamp = toLocalStamp(secondsSinceEpoch);
-    timeOut = timeText(stamp);
-    return dateText(stamp);
-}
-
 } // namespace kartoma

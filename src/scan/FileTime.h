@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 
 namespace kartoma {
@@ -54,10 +52,5 @@ char* writeDateText(const LocalStamp& stamp, char* out);
 /// Writes "hh:mm:ss" (8 characters, 24-hour clock) at `out`; returns the position after it.
 char* writeTimeText(const LocalStamp& stamp, char* out);
 
-/// The date text of a last-write time, with its time text in `timeText`: yyyy/mm/dd and hh:mm:ss.
-QString formatFileTime(std::int64_t secondsSinceEpoch, QString& timeText);
-
-QString dateText(const LocalStamp& stamp);
-QString timeText(const LocalStamp& stamp);
 
 } // namespace kartoma

@@ -51,8 +51,6 @@ public:
     bool matchesUpperUtf8(std::string_view upperName) const;
     /// Matches a name as it is; upper-cases it first.
     bool matches(const QString& name) const;
-    /// True when every name matches (the pattern is made of stars only).
-    bool matchesEverything() const { return matchesEverything_; }
 
 private:
     LikeTokens like_;

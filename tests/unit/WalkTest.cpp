@@ -40,11 +40,28 @@ public:
     int yields = 0;
 };
 
+/// One entry of a list, as a person reads it.
+struct Entry {
+    QString dir, name;
+    std::int64_t size;
+    QString volume;
+    EntryType type;
+};
+
+Entry entryOf(const EntryList& list, std::size_t i) {
+    const EntryList::Record& r = list.record(i);
+    return Entry{list.folderPath(r.folder), nameText(r.nameBytes()), r.size, list.volumeLabel(), r.type};
+}
+
+QString typeText(EntryType type) {
+    return type == EntryType::Folder ? QStringLiteral("D") : QStringLiteral("F");
+}
+
 /// Every entry as "dir|name|type|size", in list order.
 QStringList lines(const EntryList& list) {
     QStringList out;
     for (std::size_t i = 0; i < list.count(); ++i) {
-        const FileEntry e = list.entry(i);
+        const Entry e = entryOf(list, i);
         out.append(QStringLiteral("%1|%2|%3|%4").arg(e.dir, e.name, typeText(e.type)).arg(e.size));
     }
     return out;
@@ -203,7 +220,7 @@ TEST(Walk, SortsByUpperCasedNameInCodePointOrderWithTiesByBytes) {
     collectEntries(QStringLiteral("/s"), everything(), fs, observer, list);
     QStringList names;
     for (std::size_t i = 0; i < list.count(); ++i) {
-        names.append(list.entry(i).name);
+        names.append(entryOf(list, i).name);
     }
     EXPECT_EQ(names,
               (QStringList{QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("b"),
@@ -230,7 +247,7 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
     // Folders are left out but still opened; the filter ignores letter case.
     EXPECT_EQ(lines(list), (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
                                         QStringLiteral("/f/sub|d.txt|F|0")}));
-    EXPECT_EQ(list.entry(0).volume, QStringLiteral("DATA"));
+    EXPECT_EQ(entryOf(list, 0).volume, QStringLiteral("DATA"));
 
     // Folders listed: every folder, whatever the pattern; files still filtered. The default "*.*" needs a
     // dot.
@@ -242,7 +259,7 @@ TEST(Recorder, FolderOptionAndFilterDecideWhatIsRecorded) {
               (QStringList{QStringLiteral("/f|a.txt|F|0"), QStringLiteral("/f|B.TXT|F|0"),
                            QStringLiteral("/f|c.doc|F|0"), QStringLiteral("/f|sub|D|0"),
                            QStringLiteral("/f/sub|d.txt|F|0"), QStringLiteral("/f/sub|nodot|D|0")}));
-    EXPECT_TRUE(list.entry(0).volume.isEmpty());
+    EXPECT_TRUE(entryOf(list, 0).volume.isEmpty());
 }
 
 /// The walk's calls to its sink and its observer, in one sequence.
@@ -428,7 +445,7 @@ TEST_F(RealTree, LinksAreListedAsFilesAndNeverFollowed) {
     const EntryList list = walk();
     QStringList names;
     for (std::size_t i = 0; i < list.count(); ++i) {
-        const FileEntry e = list.entry(i);
+        const Entry e = entryOf(list, i);
         names.append(e.name + QLatin1Char(':') + typeText(e.type));
         if (e.name == QLatin1String("dangling")) {
             EXPECT_EQ(e.size, 7); // the link's own size: the length of its target
@@ -462,7 +479,7 @@ TEST_F(RealTree, OddNamesAreListedAsTheyAre) {
     // Bytes that are not UTF-8 show as U+FFFD in the text, and nothing else changes.
     bool found = false;
     for (std::size_t i = 0; i < list.count(); ++i) {
-        if (list.entry(i).name == QStringLiteral("bad\uFFFD\uFFFDutf8")) {
+        if (entryOf(list, i).name == QStringLiteral("bad\uFFFD\uFFFDutf8")) {
             found = true;
         }
     }
@@ -515,8 +532,8 @@ TEST_F(RealTree, PathsBeyondTheSystemLimitAreWalked) {
                                            options, fs, observer, list);
     EXPECT_EQ(stats.skipped(), 0u);
     ASSERT_EQ(list.count(), 1u);
-    EXPECT_EQ(list.entry(0).name, QStringLiteral("deep.txt"));
-    EXPECT_GT(list.entry(0).dir.size(), 4096);
+    EXPECT_EQ(entryOf(list, 0).name, QStringLiteral("deep.txt"));
+    EXPECT_GT(entryOf(list, 0).dir.size(), 4096);
 }
 
 TEST_F(RealTree, AFolderSwappedForALinkDuringTheWalkIsNeverFollowed) {
