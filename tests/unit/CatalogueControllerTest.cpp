@@ -296,21 +296,55 @@ TEST_F(CatalogueControllerTest, HelpThatCannotBeOpenedIsToldWithItsPath) {
     EXPECT_EQ(view_.helpNotOpened, (QStringList{help, help}));
 }
 
-TEST_F(CatalogueControllerTest, StatusTextsReachTheViewInTheCommandsOrder) {
-    CatalogueController& c = controller();
-    run(c);
-    QStringList shown;
-    for (const QString& text : view_.statuses) {
-        if (!text.endsWith(QStringLiteral("を検索中です。"))) {
-            shown.append(text);
+TEST_F(CatalogueControllerTest, TheCommandsStagesReachTheStatusLineInTheirOrder) {
+    const QString listing = QStringLiteral("ファイルリストを作成中です。");
+    const QString walked = QStringLiteral("ディレクトリ検索が終了しました。");
+    const QString saving = QStringLiteral("エクセルシートを作成中です。");
+    const QString csv = out_.path() + QStringLiteral("/list.csv");
+    const QString saved = QStringLiteral("保存しました：");
+    struct Case {
+        OutputTarget output;
+        bool emptyFolder; ///< the folder's files are removed first
+        /// The texts after the walk; "saved" stands for "保存しました：" and the files handed over.
+        QStringList shown;
+    } cases[] = {
+        {WorkbookTarget{templatePath(), true, false, 60, {}}, false, {QString(), saving, QString(), QString(), saved}},
+        {WorkbookTarget{templatePath(), true, true, 60, {}},
+         false,
+         {QString(), saving, QString(), QString(), saving, QString(), QString(), saved}},
+        {CsvTarget{}, false, {QStringLiteral("CSV形式のファイルを保存中"), QString(), saved}},
+        {WorkbookTarget{templatePath(), true, true, 60, {}},
+         true,
+         {QStringLiteral("ファイルはありません。"), QStringLiteral("ファイルはありません。")}},
+    };
+    for (const Case& k : cases) {
+        if (k.emptyFolder) {
+            for (const QString& name : QDir(tree_.path()).entryList(QDir::Files)) {
+                QFile::remove(tree_.path() + QLatin1Char('/') + name);
+            }
         }
+        view_.request.output = k.output;
+        view_.statuses.clear();
+        launcher_.opened.clear();
+        dialogs_.fileAnswers = {csv};
+        dialogs_.confirmations = {true};
+        CatalogueController& c = controller();
+        run(c);
+        QStringList shown;
+        for (const QString& text : view_.statuses) {
+            if (!text.endsWith(QStringLiteral("を検索中です。"))) {
+                shown.append(text);
+            }
+        }
+        QStringList expected{QString(), listing, walked};
+        for (const QString& text : k.shown) {
+            expected.append(text == saved ? saved + launcher_.opened.join(QStringLiteral("、")) : text);
+        }
+        // The line is blanked first: the file of an earlier list is no longer what it names.
+        EXPECT_EQ(shown, expected);
+        EXPECT_FALSE(view_.progress);
+        EXPECT_FALSE(view_.busy);
     }
-    ASSERT_EQ(launcher_.opened.size(), 1);
-    // The line is blanked first: the file of an earlier list is no longer what it names.
-    EXPECT_EQ(shown, (QStringList{QString(), QStringLiteral("ファイルリストを作成中です。"),
-                                  QStringLiteral("ディレクトリ検索が終了しました。"), QString(),
-                                  QStringLiteral("エクセルシートを作成中です。"), QString(), QString(),
-                                  QStringLiteral("保存しました：") + launcher_.opened[0]}));
 }
 
 TEST_F(CatalogueControllerTest, AStopInAnyPhaseEndsTheCommandQuietlyAndLeavesNoFile) {
