@@ -2,7 +2,7 @@
 
 #include "PackageParts.h"
 #include "Utf8.h"
-#include "WorkbookError.h"
+#include "Failure.h"
 
 
 #include <zip.h>
@@ -167,7 +167,7 @@ public:
         : book_(book), part_(part), keepGoing_(keepGoing) {
         file_ = zip_fopen(zip, part.c_str(), 0);
         if (file_ == nullptr) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
+            throw Failure(FailureCode::TemplateInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part),
                                                              QString::fromUtf8(zip_strerror(zip))));
         }
@@ -265,8 +265,8 @@ public:
 
     std::uint64_t bytesRead() const { return inflated_; }
 
-    [[noreturn]] void broken(const char* reason, WorkbookErrorCode code = WorkbookErrorCode::BookInvalid) const {
-        throw WorkbookError(code, book_,
+    [[noreturn]] void broken(const char* reason, FailureCode code = FailureCode::TemplateInvalid) const {
+        throw Failure(code, book_,
                             QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromLatin1(reason)));
     }
 
@@ -288,12 +288,12 @@ private:
             return false;
         }
         if (keepGoing_ && !keepGoing_()) {
-            broken("stopped", WorkbookErrorCode::JobAborted);
+            broken("stopped", FailureCode::Cancelled);
         }
         buffer_.erase(0, pos_);
         pos_ = 0;
         if (buffer_.size() > kMaxPending) {
-            broken("a tag longer than 16 MiB", WorkbookErrorCode::TooLarge);
+            broken("a tag longer than 16 MiB", FailureCode::CatalogueTooLarge);
         }
         // What is still unread is a tag that goes on: reading at least as much again keeps the
         // rescans of it linear in its length.
@@ -302,7 +302,7 @@ private:
         buffer_.resize(kept + piece);
         const zip_int64_t n = zip_fread(file_, buffer_.data() + kept, piece);
         if (n < 0) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
+            throw Failure(FailureCode::TemplateInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part_),
                                                              QString::fromUtf8(zip_file_strerror(file_))));
         }
@@ -455,7 +455,7 @@ std::uint64_t SheetReader::bytesRead() const {
 }
 
 void SheetReader::tooLarge(const QString& reason) const {
-    throw WorkbookError(WorkbookErrorCode::TooLarge, path_, reason);
+    throw Failure(FailureCode::CatalogueTooLarge, path_, reason);
 }
 
 void SheetReader::readSharedStrings(const std::string& part) {
