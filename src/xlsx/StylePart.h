@@ -66,6 +66,8 @@ private:
     };
 
     static QString startTag(const QString& name, const Attributes& attributes);
+    /// The section a top-level element of that name is, if it is one this part rewrites.
+    Section* sectionNamed(QStringView name);
 
     QString text_;
     Section fonts_, fills_, borders_, xfs_;

@@ -2,6 +2,7 @@
 #include "EnglishMessages.h"
 #include "Failure.h"
 #include "Presenters.h"
+#include "ReadBack.h"
 #include "Workbook.h"
 #include "WriterDisplay.h"
 
@@ -9,9 +10,7 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -40,14 +39,7 @@ private:
     QString path_;
 };
 
-/// What openpyxl reads from a workbook.
-QJsonObject readBack(const QString& path) {
-    QProcess reader;
-    reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KARTOMA_READ_XLSX), path});
-    EXPECT_TRUE(reader.waitForFinished(120000));
-    EXPECT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
-}
+using testing::readBack;
 
 /// A written workbook as openpyxl reads it: its cells' values ("#n" for numbers), looks and the rest.
 struct Written {

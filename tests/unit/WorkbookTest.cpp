@@ -1,12 +1,12 @@
 #include "Workbook.h"
 
+#include "ReadBack.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <zip.h>
@@ -23,14 +23,7 @@ namespace {
 
 const QString kTemplate = QStringLiteral(KARTOMA_TEST_TEMPLATE);
 
-/// What openpyxl reads from a workbook.
-QJsonObject readBack(const QString& path) {
-    QProcess reader;
-    reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KARTOMA_READ_XLSX), path});
-    EXPECT_TRUE(reader.waitForFinished(60000));
-    EXPECT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
-}
+using testing::readBack;
 
 QString cellValue(const QJsonObject& book, const char* ref) {
     return book[QStringLiteral("cells")]
