@@ -13,23 +13,6 @@ namespace kartoma {
 
 namespace {
 
-/// Elements that follow <headerFooter> in a worksheet: a new one goes before the first of them.
-const char* const kAfterFooter[] = {"rowBreaks",       "colBreaks",       "customProperties", "cellWatches",
-                                    "ignoredErrors",   "smartTags",       "drawing",          "legacyDrawing",
-                                    "legacyDrawingHF", "drawingHF",       "picture",          "oleObjects",
-                                    "controls",        "webPublishItems", "tableParts",       "extLst"};
-/// Elements that precede <dimension>.
-const char* const kBeforeDimension[] = {"sheetPr"};
-
-bool isOneOf(QStringView name, const char* const* names, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (name == QLatin1String(names[i])) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string utf8(QStringView text) {
     const QByteArray bytes = text.toUtf8();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
@@ -232,7 +215,7 @@ void SheetTemplate::Reader::startTopLevel(QStringView name) {
     } else if (name == QLatin1String("headerFooter")) {
         t_.footerStart_ = start;
     } else if (sawRows_ && t_.footerInsert_ < 0 && t_.footerStart_ < 0 &&
-               isOneOf(name, kAfterFooter, std::size(kAfterFooter))) {
+               worksheetChildAfter(name, "headerFooter")) {
         t_.footerInsert_ = start;
     }
 }
@@ -301,7 +284,7 @@ bool SheetTemplate::Reader::endElement() {
         } else if (name == QLatin1String("headerFooter")) {
             t_.footerEnd_ = reader_.characterOffset();
         }
-        if (isOneOf(name, kBeforeDimension, std::size(kBeforeDimension))) {
+        if (worksheetChildBefore(name, "dimension")) {
             t_.dimensionInsert_ = reader_.characterOffset();
         }
     } else if (depth_ == 1) {
