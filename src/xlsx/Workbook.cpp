@@ -310,11 +310,14 @@ void Workbook::emitRow(int row, const SheetTemplate::Row* own, std::span<const C
         const bool replacesOwn = mine != nullptr && mine->column == cell.column;
         const int base = replacesOwn ? mine->style : baseStyle(cell.column, look);
         emitCell(row, cell, styled ? styles_->derive(base, look.style) : base);
-        noteUsed(cell.column, row);
         a += replacesOwn ? 1 : 0;
     }
     appendEndTags(sheet_->elementPrefix(), {"row"}, rowsBuffer_);
-    if (own == nullptr && cells.empty()) {
+    if (!cells.empty()) {
+        // In ascending columns: the first and the last are all the used range needs.
+        noteUsed(cells.front().column, row);
+        noteUsed(cells.back().column, row);
+    } else if (own == nullptr) {
         // A row that only got a height still counts as used.
         noteUsed(0, row);
     }
