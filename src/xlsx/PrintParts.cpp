@@ -76,13 +76,6 @@ QString qualified(const QString& prefix, const char* name) {
     return prefix.isEmpty() ? QLatin1String(name) : prefix + QLatin1Char(':') + QLatin1String(name);
 }
 
-QString escaped(QStringView value) {
-    const QByteArray utf8 = value.toUtf8();
-    std::string out;
-    appendXmlEscaped(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), out);
-    return QString::fromStdString(out);
-}
-
 struct Break {
     int id;
     bool manual;
@@ -194,7 +187,7 @@ std::optional<QByteArray> workbookWithFullCalcOnLoad(const QByteArray& workbook)
     QString tag = QLatin1Char('<') + reader.qualifiedName().toString();
     for (const QXmlStreamAttribute& a : reader.attributes()) {
         if (a.qualifiedName() != QLatin1String("fullCalcOnLoad")) {
-            tag += QStringLiteral(" %1=\"%2\"").arg(a.qualifiedName(), escaped(a.value()));
+            tag += QStringLiteral(" %1=\"%2\"").arg(a.qualifiedName(), xmlEscaped(a.value()));
         }
     }
     tag += QStringLiteral(" fullCalcOnLoad=\"1\"/>");

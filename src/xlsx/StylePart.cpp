@@ -8,18 +8,10 @@ namespace kartoma {
 
 namespace {
 
-QString escaped(const QString& value) {
-    QString out = value;
-    out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
-    out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    out.replace(QLatin1Char('"'), QLatin1String("&quot;"));
-    return out;
-}
-
 QString emptyElement(const QString& name, const std::vector<std::pair<QString, QString>>& attributes) {
     QString out = QLatin1Char('<') + name;
     for (const auto& [key, value] : attributes) {
-        out += QLatin1Char(' ') + key + QStringLiteral("=\"") + escaped(value) + QLatin1Char('"');
+        out += QLatin1Char(' ') + key + QStringLiteral("=\"") + xmlEscaped(value) + QLatin1Char('"');
     }
     return out + QStringLiteral("/>");
 }

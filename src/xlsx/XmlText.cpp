@@ -152,6 +152,13 @@ void appendXmlEscaped(std::string_view text, std::string& out) {
     }
 }
 
+QString xmlEscaped(QStringView text) {
+    const QByteArray utf8 = text.toUtf8();
+    std::string out;
+    appendXmlEscaped(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), out);
+    return QString::fromStdString(out);
+}
+
 void insertAttribute(std::string& element, std::string_view attribute) {
     const std::size_t nameEnd = element.find_first_of(" \t\r\n/>", 1);
     element.insert(nameEnd == std::string::npos ? element.size() : nameEnd, attribute);

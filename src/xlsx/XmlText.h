@@ -17,6 +17,8 @@ void appendXmlCellText(std::string_view utf8, std::string& out);
 
 /// Appends `text` escaped for an attribute value or element content (& < > " only).
 void appendXmlEscaped(std::string_view text, std::string& out);
+/// The same, as a string of its own.
+QString xmlEscaped(QStringView text);
 
 /// Inserts ` name="value"` (`attribute`, with its leading blank) after the tag name of the element that
 /// `element` starts with, whatever prefix the name carries.
