@@ -126,6 +126,17 @@ TEST(SheetGeometry, PageCountsAndRowsNeeded) {
 
 const QString kTemplate = QStringLiteral(KARTOMA_TEST_TEMPLATE);
 
+/// The failure `step` throws.
+Failure failureOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Failure& f) {
+        return f;
+    }
+    ADD_FAILURE() << "no failure";
+    return Failure(FailureCode::Cancelled, QString());
+}
+
 TEST_F(SheetWriterTest, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     const EntryList list = makeList(60);
     RecordingDisplay display;
@@ -205,13 +216,9 @@ TEST_F(SheetWriterTest, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter
 TEST_F(SheetWriterTest, AWorkbookNoApplicationShowsIsNamedAndKept) {
     RecordingDisplay display;
     presenter_.shows = false;
-    try {
-        excelOutOneTitle(output_, makeList(3), kTemplate, display);
-        ADD_FAILURE() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), FailureCode::PresentFailed);
-        EXPECT_EQ(f.subject(), out());
-    }
+    const Failure f = failureOf([&] { excelOutOneTitle(output_, makeList(3), kTemplate, display); });
+    EXPECT_EQ(f.code(), FailureCode::PresentFailed);
+    EXPECT_EQ(f.subject(), out());
     EXPECT_TRUE(QFile::exists(out()));
 }
 
@@ -232,13 +239,9 @@ TEST_F(SheetWriterTest, AListLongerThanASheetIsRefusedBeforeWriting) {
         list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
     }
     RecordingDisplay display;
-    try {
-        excelOutOneTitle(output_, list, kTemplate, display);
-        FAIL() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), FailureCode::TooManyRows);
-        EXPECT_TRUE(englishText(f).contains(QStringLiteral("write CSV instead")));
-    }
+    const Failure f = failureOf([&] { excelOutOneTitle(output_, list, kTemplate, display); });
+    EXPECT_EQ(f.code(), FailureCode::TooManyRows);
+    EXPECT_TRUE(englishText(f).contains(QStringLiteral("write CSV instead")));
     EXPECT_TRUE(presenter_.asked.isEmpty());
 }
 
