@@ -2,8 +2,7 @@
 // workbook engine and saves the workbook: the engine's side of bench/engine.
 // Usage: engine_fill TEMPLATE OUTPUT ROWS
 
-#include "Presenters.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include <QString>
 
@@ -17,37 +16,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     const long rows = std::strtol(argv[3], nullptr, 10);
-    kartoma::SaveAtPresenter presenter(QString::fromLocal8Bit(argv[2]));
-    kartoma::WorkbookReport report(presenter);
+    const QString output = QString::fromLocal8Bit(argv[2]);
     try {
-        report.setBookFile(QString::fromLocal8Bit(argv[1]));
-        report.openBook();
-        report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-        char16_t ref[16];
+        kartoma::Workbook book(QString::fromLocal8Bit(argv[1]), QStringLiteral("Kartoma"),
+                               {9999, nullptr, [&] { return output; }});
         for (long i = 0; i < rows; ++i) {
-            const long r = i + 2;
-            const std::string digits = std::to_string(r);
-            const auto cell = [&](char column) {
-                ref[0] = static_cast<char16_t>(column);
-                for (std::size_t k = 0; k < digits.size(); ++k) {
-                    ref[k + 1] = static_cast<char16_t>(digits[k]);
-                }
-                return report.cell(QStringView(ref, static_cast<qsizetype>(digits.size() + 1)));
-            };
             const std::string name = "file" + std::to_string(i) + " 写真.jpg";
-            cell('A').setValueUtf8(name);
-            cell('B').setValueUtf8("/media/disk/資料/backup_03");
-            cell('C').setValue(static_cast<std::int64_t>(i * 37 % 1000003));
-            cell('D').setValueUtf8("2026/12/08");
-            cell('E').setValueUtf8("09:05:00");
-            cell('G').setValueUtf8("F");
-            report.pos(0, static_cast<int>(r - 1)).setRowHeight(13.5);
-            cell('F').setValueUtf8("BENCH");
+            const kartoma::CellValue cells[] = {{0, name, {}},
+                                                {1, "/media/disk/資料/backup_03", {}},
+                                                {2, {}, static_cast<std::int64_t>(i * 37 % 1000003)},
+                                                {3, "2026/12/08", {}},
+                                                {4, "09:05:00", {}},
+                                                {5, "BENCH", {}},
+                                                {6, "F", {}}};
+            book.appendRow(static_cast<int>(i + 1), cells, 13.5);
         }
-        report.closeSheet();
-        report.setFinishOption(-2);
-        report.finish();
-    } catch (const kartoma::WorkbookError& e) {
+        book.save();
+    } catch (const kartoma::Failure& e) {
         std::fprintf(stderr, "engine_fill: error %d: %s\n", static_cast<int>(e.code()),
                      e.diagnostic().toLocal8Bit().constData());
         return 1;

@@ -20,8 +20,7 @@
 #include "Failure.h"
 #include "Presenters.h"
 #include "SheetWriter.h"
-#include "WorkbookError.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include <QString>
 
@@ -389,8 +388,8 @@ void writeCatalogue(const Options& o, std::uint32_t c, EntryList& list, Catalogu
         return;
     }
     SaveAtPresenter presenter(path);
-    WorkbookReport report(presenter);
-    excelOutOneTitle(report, list, QString::fromStdString(o.templatePath), quiet);
+    WorkbookOpener workbooks;
+    excelOutOneTitle({workbooks, presenter}, list, QString::fromStdString(o.templatePath), quiet);
 }
 
 int runJob(const Options& o, int job) {
@@ -403,10 +402,6 @@ int runJob(const Options& o, int job) {
                 std::fprintf(stderr, "make_library: %u of %u\n", c + 1, o.count);
             }
         }
-    } catch (const WorkbookError& e) {
-        std::fprintf(stderr, "make_library: workbook error %d: %s\n", static_cast<int>(e.code()),
-                     qPrintable(e.diagnostic()));
-        return 1;
     } catch (const Failure& f) {
         std::fprintf(stderr, "make_library: %s\n", qPrintable(f.worded(QStringLiteral("%1"), QStringLiteral(": "))));
         return 1;

@@ -7,7 +7,7 @@
 #include "Failure.h"
 #include "Presenters.h"
 #include "VolumeLabels.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
             request.scan.volumeLabel = QStringLiteral("BENCH");
             request.labelPolicy = kartoma::LabelPolicy::Given;
             kartoma::SaveAtPresenter presenter(book);
-            kartoma::WorkbookReport report(presenter);
+            kartoma::WorkbookOpener workbooks;
             kartoma::EntryList list;
             request.output = kartoma::CsvTarget{csv, kartoma::CsvEncoding::Cp932};
-            kartoma::runCatalogue(request, {fileSystem, labels, report}, quiet, list);
+            kartoma::runCatalogue(request, {fileSystem, labels, workbooks, presenter}, quiet, list);
             request.output = kartoma::WorkbookTarget{templatePath, true, false, 60, book};
-            kartoma::runCatalogue(request, {fileSystem, labels, report}, quiet, list);
+            kartoma::runCatalogue(request, {fileSystem, labels, workbooks, presenter}, quiet, list);
             const QByteArray csvDigest = digestOfFile(csv);
             const QByteArray sheetDigest = digestOfSheet(book);
             if (round == 1) {

@@ -5,10 +5,9 @@
 #include "NameText.h"
 #include "NativePath.h"
 #include "OutputFile.h"
-#include "ReportComponent.h"
 #include "SheetWriter.h"
 #include "VolumeLabels.h"
-#include "WorkbookFailure.h"
+#include "Workbook.h"
 
 #include <QDir>
 
@@ -28,10 +27,8 @@ const QString kSheetName = QStringLiteral("Kartoma");
 
 /// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
-    if (const int err = checkOutputFile(toNativePath(path)); err == kForeignLink) {
-        throw Failure(FailureCode::OutputLinkRefused, path);
-    } else if (err != 0) {
-        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
+    if (const int err = checkOutputFile(toNativePath(path)); err != 0) {
+        throw outputFailure(err, FailureCode::OutputCreate, path);
     }
 }
 
@@ -172,17 +169,15 @@ void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueProgress&
     progress.reached(CatalogueStage::CsvSaved);
 }
 
-bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, ReportComponent& report,
+bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, const WorkbookOutput& output,
                     CatalogueProgress& progress) {
     bool made = false;
-    translatingWorkbookErrors([&] {
-        if (target.oneTitle) {
-            made = excelOutOneTitle(report, list, target.templatePath, progress) || made;
-        }
-        if (target.allTitle) {
-            made = excelOutAllTitle(report, list, target.linesPerPage, target.templatePath, progress) || made;
-        }
-    });
+    if (target.oneTitle) {
+        made = excelOutOneTitle(output, list, target.templatePath, progress) || made;
+    }
+    if (target.allTitle) {
+        made = excelOutAllTitle(output, list, target.linesPerPage, target.templatePath, progress) || made;
+    }
     return made;
 }
 
@@ -206,7 +201,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         if (!workbook.savePath.isEmpty()) {
             checkOutputPath(workbook.savePath);
         }
-        translatingWorkbookErrors([&] { services.report.checkBook(workbook.templatePath, kSheetName); });
+        Workbook::check(workbook.templatePath, kSheetName);
     }
     ChosenFolder folder(services.fileSystem, request.folder);
     // The folder as an absolute path: the catalogue says where its entries were found.
@@ -234,7 +229,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         writeCsv(*csv, list, progress, questions, outcome, csvFile);
         return outcome;
     }
-    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, services.report, progress)) {
+    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, {services.workbooks, services.presenter}, progress)) {
         outcome.result = CatalogueOutcome::Result::NothingToWrite;
     }
     return outcome;

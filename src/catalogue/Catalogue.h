@@ -12,8 +12,9 @@
 namespace kartoma {
 
 class FileSystem;
-class ReportComponent;
 class VolumeLabels;
+class WorkbookOpener;
+class WorkbookPresenter;
 
 /// Where the volume label written into every row comes from.
 enum class LabelPolicy {
@@ -35,7 +36,7 @@ struct WorkbookTarget {
     bool allTitle = false;
     int linesPerPage = 60; ///< the all-titles layout's page length, its title row included
     /// Where the workbook is saved, when the caller names it (the command line). It is checked
-    /// before the walk; the engine's presenter puts the file there. Empty: the presenter chooses.
+    /// before the walk; the presenter puts the file there. Empty: the presenter chooses.
     QString savePath;
 };
 
@@ -73,8 +74,10 @@ public:
 struct CatalogueServices {
     FileSystem& fileSystem;
     VolumeLabels& labels;
-    /// Fills the workbooks; its presenter decides where they go and how the user gets them.
-    ReportComponent& report;
+    /// Fills the workbooks (its stop ends a fill).
+    WorkbookOpener& workbooks;
+    /// Decides where the workbooks go and how the user gets them.
+    WorkbookPresenter& presenter;
 };
 
 /// How a catalogue ended, when it did not fail.

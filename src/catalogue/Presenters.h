@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ReportComponent.h"
-
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -12,6 +10,17 @@
 namespace kartoma {
 
 class Launcher;
+
+/// Where a finished workbook goes, and how the user gets it.
+class WorkbookPresenter {
+public:
+    virtual ~WorkbookPresenter() = default;
+    /// The path the workbook made from `templatePath` is saved at.
+    virtual QString destinationFor(const QString& templatePath) = 0;
+    /// Hands the saved workbook to the user; false when that cannot be done (the command then fails
+    /// with PresentFailed naming the saved file, which stays).
+    virtual bool present(const QString& savedPath) = 0;
+};
 
 /// The command line's presenter: the workbook is saved at the named output path, and that is all.
 class SaveAtPresenter final : public WorkbookPresenter {
@@ -42,7 +51,7 @@ int makeWritableFolder(const QString& folder);
 
 /// The window's presenter: each workbook is saved as a new file in the library folder, named after
 /// the list's label and the moment (libraryFilePath), and opened in the desktop's spreadsheet
-/// application. When none can be started, present() says so and the engine fails with the file's
+/// application. When none can be started, present() says so and the command fails with the file's
 /// path, so the user is told where it is; the file stays. When the opener gives up later, `failed`
 /// is told the path.
 class OpenInApplicationPresenter final : public WorkbookPresenter {

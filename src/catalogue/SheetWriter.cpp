@@ -1,10 +1,10 @@
 #include "SheetWriter.h"
 
-#include "CellReference.h"
 #include "Failure.h"
 #include "NameText.h"
-#include "ReportComponent.h"
 #include "CatalogueProgress.h"
+#include "Presenters.h"
+#include "Workbook.h"
 
 #include <span>
 
@@ -16,6 +16,9 @@ namespace {
 constexpr double kRowHeight = 13.5;
 const QStringView kTitles[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
                                u"時間",       u"ボリューム",   u"TYPE"};
+const QString kSheetName = QStringLiteral("Kartoma");
+/// A title row: the template's title-row look, 12 points, bold, bordered, light grey.
+const RowLook kTitleLook{true, {12, StylePart::Bold | StylePart::Border, StylePart::LightGrey}};
 
 std::string utf8(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -28,11 +31,21 @@ void refuseIfTooLong(std::int64_t rows) {
     }
 }
 
-/// The closing steps both layouts share: hand the finished workbook over.
-void finishWorkbook(ReportComponent& report, CatalogueProgress& progress) {
+/// The template's sheet to fill, keeping `ownRowsKept` of its own rows, saved where the presenter
+/// says when the first bytes go out.
+std::unique_ptr<Workbook> openWorkbook(const WorkbookOutput& output, const QString& templatePath, int ownRowsKept) {
+    return output.opener.open(templatePath, kSheetName, ownRowsKept,
+                              [&output, templatePath] { return output.presenter.destinationFor(templatePath); });
+}
+
+/// The closing steps both layouts share: save the workbook and hand it over.
+void finishWorkbook(Workbook& book, const WorkbookOutput& output, CatalogueProgress& progress) {
     progress.reached(CatalogueStage::SavingWorkbook);
-    report.setFinishOption(-2);
-    report.finish();
+    const QString saved = book.save();
+    // The file stays whatever becomes of it: the user is told where it is.
+    if (!output.presenter.present(saved)) {
+        throw Failure(FailureCode::PresentFailed, saved);
+    }
     progress.reached(CatalogueStage::WorkbookSaved);
 }
 
@@ -56,8 +69,8 @@ std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN) {
     return pages == 0 ? 0 : static_cast<std::int64_t>(entries) + pages;
 }
 
-SheetLayout::SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, CatalogueProgress& progress)
-    : report_(report), list_(list), pageLN_(usablePageLines(pageLN)), progress_(progress),
+SheetLayout::SheetLayout(Workbook& book, const EntryList& list, int pageLN, CatalogueProgress& progress)
+    : book_(book), list_(list), pageLN_(usablePageLines(pageLN)), progress_(progress),
       volume_(utf8(readablePath(list.volumeLabel()))) {}
 
 void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
@@ -76,7 +89,7 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
     const std::string_view name = nameEncoding(r.nameBytes()) == NameEncoding::Utf8 ? r.nameBytes() : name_;
     const std::string_view type = r.type == EntryType::Folder ? "D" : "F";
     // A name, B folder, C size, D date, E time, F the volume label when there is one, G type.
-    RowCell cells[] = {{0, name, {}},
+    CellValue cells[] = {{0, name, {}},
                        {1, folder_, {}},
                        {2, {}, r.size},
                        {3, std::string_view(date, 10), {}},
@@ -88,20 +101,18 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
         std::swap(cells[5], cells[6]);
         used = 7;
     }
-    report_.appendRow(static_cast<int>(row - 1), std::span<const RowCell>(cells, used), kRowHeight);
+    book_.appendRow(static_cast<int>(row - 1), std::span<const CellValue>(cells, used), kRowHeight);
 }
 
 void SheetLayout::writeTitleRow(std::int64_t page) {
-    const int d = static_cast<int>((page - 1) * pageLN_);
     // Every title row looks like the template's own, whatever the columns below it look like.
-    report_.pos(0, d, 6, d).setTitleLook();
-    report_.pos(0, d, 6, d).attr().setAttrA(12);
-    report_.pos(0, d, 6, d).attr().setAttrB(9);
-    report_.pos(0, d, 6, d).attr().setAttrC(22);
-    for (int c = 0; c < 7; ++c) {
-        report_.pos(c, d, c, d).setValue(kTitles[c].toString());
+    std::string texts[std::size(kTitles)];
+    CellValue cells[std::size(kTitles)];
+    for (std::size_t c = 0; c < std::size(kTitles); ++c) {
+        texts[c] = utf8(kTitles[c].toString());
+        cells[c] = CellValue{static_cast<int>(c), texts[c], {}};
     }
-    report_.pos(0, d).setRowHeight(kRowHeight);
+    book_.appendRow(static_cast<int>((page - 1) * pageLN_), cells, kRowHeight, kTitleLook);
 }
 
 void SheetLayout::writePage(std::int64_t page) {
@@ -122,56 +133,49 @@ void SheetLayout::writePage(std::int64_t page) {
     }
 }
 
-bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN, const QString& templatePath,
+bool excelOutAllTitle(const WorkbookOutput& output, const EntryList& list, int pageLN, const QString& templatePath,
                       CatalogueProgress& progress) {
     if (list.count() == 0) {
         progress.reached(CatalogueStage::NothingToList);
         return false;
     }
     refuseIfTooLong(rowsNeededAllTitles(list.count(), pageLN));
-    report.setBookFile(templatePath);
-    report.openBook();
-    report.setStartOption(0);
-    report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-99999"));
+    const std::unique_ptr<Workbook> book = openWorkbook(output, templatePath, 99999);
     progress.reached(CatalogueStage::FillingPages, list.count());
-    SheetLayout layout(report, list, pageLN, progress);
+    SheetLayout layout(*book, list, pageLN, progress);
     const std::int64_t pages = pageCount(list.count(), pageLN);
     const int lines = usablePageLines(pageLN);
     for (std::int64_t page = 1; page <= pages; ++page) {
         // The printed pages are the list's pages: each begins with its title row.
         if (page > 1) {
-            report.pageSetup().addRowBreak(static_cast<int>((page - 1) * lines));
+            book->addRowBreak(static_cast<int>((page - 1) * lines));
         }
         layout.writePage(page);
     }
     progress.reached(CatalogueStage::SheetFilled);
-    report.closeSheet();
-    finishWorkbook(report, progress);
+    finishWorkbook(*book, output, progress);
     return true;
 }
 
-bool excelOutOneTitle(ReportComponent& report, const EntryList& list, const QString& templatePath,
+bool excelOutOneTitle(const WorkbookOutput& output, const EntryList& list, const QString& templatePath,
                       CatalogueProgress& progress) {
     if (list.count() == 0) {
         progress.reached(CatalogueStage::NothingToList);
         return false;
     }
     refuseIfTooLong(rowsNeededOneTitle(list.count()));
-    report.setBookFile(templatePath);
-    report.openBook();
-    report.selectSheet(QStringLiteral("Kartoma"), QStringLiteral("1-9999"));
-    report.pageSetup().setPageText(QString(), QString(), QStringLiteral("&P/&N"));
+    const std::unique_ptr<Workbook> book = openWorkbook(output, templatePath, 9999);
+    book->setFooter(QString(), QString(), QStringLiteral("&P/&N"));
     progress.reached(CatalogueStage::FillingSheet, list.count());
-    SheetLayout layout(report, list, 60, progress);
+    SheetLayout layout(*book, list, 60, progress);
     const std::size_t count = list.count();
     for (std::size_t i = 1; i <= count; ++i) {
         progress.rowReached(i);
         progress.yieldNow();
         layout.writeEntryRow(i - 1, static_cast<std::int64_t>(i) + 1);
     }
-    report.closeSheet();
     progress.reached(CatalogueStage::SheetFilled);
-    finishWorkbook(report, progress);
+    finishWorkbook(*book, output, progress);
     return true;
 }
 

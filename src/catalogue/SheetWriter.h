@@ -9,8 +9,17 @@
 
 namespace kartoma {
 
-class ReportComponent;
+class Workbook;
+class WorkbookOpener;
+class WorkbookPresenter;
 class CatalogueProgress;
+
+/// What the workbooks are made with: the engine's opener (its stop included) and where each finished
+/// workbook goes and how the user gets it.
+struct WorkbookOutput {
+    WorkbookOpener& opener;
+    WorkbookPresenter& presenter;
+};
 
 /// The lines per page a writer uses: the stored value, or 60 when that leaves no room for an entry
 /// on a page (below 2, possible only by editing the stored options).
@@ -23,25 +32,24 @@ std::int64_t pageCount(std::size_t entries, int pageLN);
 std::int64_t rowsNeededOneTitle(std::size_t entries);
 std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN);
 
-/// Writes the rows of the workbook layouts through the report component: the entry row, the title
-/// row of a page and whole pages.
+/// Writes the rows of the workbook layouts: the entry row, the title row of a page and whole pages.
 class SheetLayout {
 public:
-    SheetLayout(ReportComponent& report, const EntryList& list, int pageLN, CatalogueProgress& progress);
+    SheetLayout(Workbook& book, const EntryList& list, int pageLN, CatalogueProgress& progress);
 
     /// Entry `slot` into sheet row `row` (from 2), written whole: A name, B folder, C size (a number),
     /// D date, E time, F the volume label when there is one, G type, the row 13.5 points high.
     void writeEntryRow(std::size_t slot, std::int64_t row);
-    /// The title row of page `page` (from 1), at sheet row (page - 1) * pageLN + 1: the template's
-    /// title-row look with the header attributes (AttrA 12, AttrB 9, AttrC 22) over A to G, the seven
-    /// titles, 13.5 points high.
+    /// The title row of page `page` (from 1), at sheet row (page - 1) * pageLN + 1: the seven titles
+    /// in A to G with the template's title-row look, 12 points, bold, bordered, on light grey, the
+    /// row 13.5 points high.
     void writeTitleRow(std::int64_t page);
     /// Page `page`: its title row, then up to pageLN - 1 entries from slot (page - 1) * (pageLN - 1).
     void writePage(std::int64_t page);
 
 private:
 
-    ReportComponent& report_;
+    Workbook& book_;
     const EntryList& list_;
     int pageLN_;
     CatalogueProgress& progress_;
@@ -53,13 +61,14 @@ private:
 
 /// The workbook with a title row at the top of every page, and a page break above each title row
 /// but the first, so that every printed page is one page of the list. Returns false (after reporting
-/// CatalogueStage::NothingToList) when the list is empty and no workbook was made. Throws Failure when the
-/// report component fails, a stop included.
-bool excelOutAllTitle(ReportComponent& report, const EntryList& list, int pageLN, const QString& templatePath,
+/// CatalogueStage::NothingToList) when the list is empty and no workbook was made. The saved workbook is
+/// handed to the presenter; PresentFailed (naming the saved file, which stays) when that fails.
+/// Throws Failure when the engine fails, a stop included.
+bool excelOutAllTitle(const WorkbookOutput& output, const EntryList& list, int pageLN, const QString& templatePath,
                       CatalogueProgress& progress);
 
 /// The workbook with the template's title row on the first page only and "&P/&N" in the footer.
-bool excelOutOneTitle(ReportComponent& report, const EntryList& list, const QString& templatePath,
+bool excelOutOneTitle(const WorkbookOutput& output, const EntryList& list, const QString& templatePath,
                       CatalogueProgress& progress);
 
 } // namespace kartoma

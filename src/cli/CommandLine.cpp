@@ -8,7 +8,7 @@
 #include "SearchPattern.h"
 #include "Settings.h"
 #include "SettingsStore.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -495,9 +495,10 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
     }
     try {
         SaveAtPresenter presenter(outputPath);
-        WorkbookReport report(presenter);
+        WorkbookOpener workbooks;
         EntryList list;
-        const CatalogueOutcome outcome = runCatalogue(request, {fileSystem, labels, report}, progress, list);
+        const CatalogueOutcome outcome =
+            runCatalogue(request, {fileSystem, labels, workbooks, presenter}, progress, list);
         progress.clearLine();
         if (outcome.result == CatalogueOutcome::Result::NothingToWrite) {
             printMessage(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")

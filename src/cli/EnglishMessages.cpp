@@ -37,10 +37,6 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("the workbook has no sheet \"%1\"");
     case FailureCode::BadCellReference:
         return QStringLiteral("not a cell of the sheet: %1");
-    case FailureCode::JobNotOpen:
-        return QStringLiteral("workbook operation out of order: %1");
-    case FailureCode::JobAborted:
-        return QStringLiteral("the workbook job was stopped");
     case FailureCode::RowOutOfOrder:
         return QStringLiteral("row %1 was already written");
     case FailureCode::TooManyRows:

@@ -278,7 +278,7 @@ CsvFile::CsvFile(CsvEncoding encoding, const QString& path) : writing_(std::make
     Writing& w = *writing_;
     w.path = path;
     if (const int err = w.output.open(toNativePath(path)); err != 0) {
-        throw Failure(FailureCode::OutputCreate, path, outputErrorText(err));
+        throw outputFailure(err, FailureCode::OutputCreate, path);
     }
     if (!w.file.open(w.output.descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
                      QFileDevice::DontCloseHandle)) {
@@ -316,7 +316,7 @@ CsvResult CsvFile::commit(const EntryList& list, const std::function<void()>& ch
         throw Failure(FailureCode::OutputWrite, w.path, w.file.errorString());
     }
     if (const int err = w.output.commit(); err != 0) {
-        throw Failure(FailureCode::OutputCommit, w.path, outputErrorText(err));
+        throw outputFailure(err, FailureCode::OutputCommit, w.path);
     }
     return result;
 }

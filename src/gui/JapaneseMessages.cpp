@@ -32,7 +32,6 @@ QString messageOf(FailureCode code) {
         return QStringLiteral(
             "%1 はカタログではありません（ファイル名とディレクトリの見出しがありません）。");
     case FailureCode::Cancelled:
-    case FailureCode::JobAborted:
         return QStringLiteral("処理が中断されました。");
     case FailureCode::TemplateMissing:
         return QStringLiteral("ブックが見つかりません。\r\n%1");
@@ -42,8 +41,6 @@ QString messageOf(FailureCode code) {
         return QStringLiteral("シート「%1」がありません。");
     case FailureCode::BadCellReference:
         return QStringLiteral("セルの指定が正しくありません。\r\n%1");
-    case FailureCode::JobNotOpen:
-        return QStringLiteral("ブックが開かれていません。\r\n%1");
     case FailureCode::RowOutOfOrder:
         return QStringLiteral("%1行目は書き込み済みです。");
     case FailureCode::TooManyRows:
@@ -76,7 +73,7 @@ QString japaneseText(const Failure& failure) {
     case FailureCode::CatalogueTooLarge:
     case FailureCode::CatalogueDamaged:
         // The detail is the reader's own English (libzip's, the XML scanner's): the message says it.
-        return Failure(failure.code(), failure.path()).worded(messageOf(failure.code()), QString());
+        return Failure(failure.code(), failure.subject()).worded(messageOf(failure.code()), QString());
     default:
         return failure.worded(messageOf(failure.code()), QStringLiteral("\r\n"));
     }

@@ -8,7 +8,6 @@
 #include "SearchPattern.h"
 #include "SheetReader.h"
 #include "Utf8.h"
-#include "WorkbookError.h"
 
 #include <QDir>
 #include <QSet>
@@ -288,16 +287,19 @@ void searchWorkbook(const QString& path, LineConsumer& matcher, const std::funct
                 throw Stopped{};
             }
         }
-    } catch (const WorkbookError& error) {
+    } catch (const Failure& error) {
         switch (error.code()) {
-        case WorkbookErrorCode::JobAborted:
+        case FailureCode::Cancelled:
             throw Stopped{};
-        case WorkbookErrorCode::TooLarge:
+        case FailureCode::CatalogueTooLarge:
             throw Failure(FailureCode::CatalogueTooLarge, path, error.detail());
-        case WorkbookErrorCode::BookMissing:
+        case FailureCode::TemplateMissing:
             throw Failure(FailureCode::CatalogueUnreadable, path, error.detail());
-        default:
+        case FailureCode::TemplateInvalid:
+        case FailureCode::SheetMissing:
             throw Failure(FailureCode::CatalogueDamaged, path, error.detail());
+        default: // not the reader's: the search's own
+            throw;
         }
     }
 }

@@ -22,18 +22,16 @@ enum class FailureCode {
     CsvPresentFailed,    ///< the CSV file was saved but no program could be started to show it
     CatalogueUnreadable, ///< a saved catalogue to search cannot be opened or read
     NotACatalogue,       ///< a file to search is no catalogue (no title row names its columns)
-    // The workbook engine's failures; their numbers are its error codes (WorkbookErrorCode).
+    // The workbooks': filling a template, reading one.
     TemplateMissing = 101, ///< the workbook to open does not exist or cannot be read
     TemplateInvalid,       ///< it is not a workbook (not a zip package, parts missing, broken XML)
     SheetMissing,          ///< the workbook has no sheet of the requested name
-    BadCellReference,      ///< a cell reference or position that does not name a cell of the sheet
-    JobNotOpen,            ///< an operation out of order: no workbook open, or no sheet selected
-    JobAborted,            ///< an operation after the job was aborted
-    RowOutOfOrder,         ///< a cell written above a row that was already finished
+    BadCellReference,      ///< a row, column or look that the sheet cannot hold
+    RowOutOfOrder = 107,   ///< a row at or above one that was already written
     TooManyRows,           ///< a list that needs more rows than a sheet holds
     WorkbookSave,          ///< the finished workbook could not be saved
     PresentFailed,         ///< the finished file was saved but could not be shown
-    CatalogueTooLarge,     ///< a catalogue to search holds more than its reader's budget allows
+    CatalogueTooLarge,     ///< a workbook being read holds more than its reader's budget allows
     // Further failures of the catalogue search.
     CatalogueDamaged = 201,    ///< a workbook to search that is no zip package or has broken parts
     CatalogueNotFile,          ///< a catalogue to search that is no regular file (a pipe, a device)
@@ -42,26 +40,30 @@ enum class FailureCode {
     SearchOutputWrite,         ///< the search's results could not be written (full disk, closed pipe)
 };
 
-/// The one exception type that carries a failure inside a command up to the command's boundary,
-/// where it is caught and shown. It never crosses a Qt slot or the event loop.
+/// The one exception type below the front ends (the walk, the writers, the workbook engine, the
+/// search): it carries a failure up to the command's boundary, where it is caught and shown. It never
+/// crosses a Qt slot or the event loop.
 class Failure : public std::exception {
 public:
-    /// `path` is the file or folder concerned; `detail` the system's own reason, if any.
-    Failure(FailureCode code, QString path, QString detail = {})
-        : code_(code), path_(std::move(path)), detail_(std::move(detail)) {}
+    /// `subject` is the file, folder, sheet or row concerned; `detail` the underlying reason (the
+    /// system's, libzip's or the XML reader's), if any.
+    Failure(FailureCode code, QString subject, QString detail = {})
+        : code_(code), subject_(std::move(subject)), detail_(std::move(detail)) {}
 
     FailureCode code() const noexcept { return code_; }
-    const QString& path() const noexcept { return path_; }
+    const QString& subject() const noexcept { return subject_; }
     const QString& detail() const noexcept { return detail_; }
     /// A front end's message for this failure: `message` with "%1" (if it has one) replaced by the
-    /// path, then the detail after `separator`.
+    /// subject, then the detail after `separator`.
     QString worded(const QString& message, const QString& separator) const;
+    /// "subject: detail", for logs and diagnostics.
+    QString diagnostic() const;
 
     const char* what() const noexcept override { return "kartoma::Failure"; }
 
 private:
     FailureCode code_;
-    QString path_;
+    QString subject_;
     QString detail_;
 };
 

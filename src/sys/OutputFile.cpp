@@ -181,15 +181,12 @@ int checkTarget(const std::string& target, Replaced& replaced) {
 
 } // namespace
 
-QString outputErrorText(int error) {
-    switch (error) {
-    case kNotRegularFile:
-        return QStringLiteral("not a regular file");
-    case kForeignLink:
-        return QStringLiteral("refusing to follow a link owned by another user in a shared folder");
-    default:
-        return systemErrorText(error);
+Failure outputFailure(int error, FailureCode code, const QString& path) {
+    if (error == kForeignLink) {
+        return Failure(FailureCode::OutputLinkRefused, path);
     }
+    return Failure(code, path,
+                   error == kNotRegularFile ? QStringLiteral("not a regular file") : systemErrorText(error));
 }
 
 int checkOutputFile(const std::string& path) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Failure.h"
+
 #include <QString>
 
 #include <string>
@@ -14,9 +16,10 @@ inline constexpr int kNotRegularFile = -1;
 /// user could have planted it there to send the catalogue onto a file of their choosing.
 inline constexpr int kForeignLink = -2;
 
-/// The text for an error value of this file: the system's text, or the one for kNotRegularFile or
-/// kForeignLink.
-QString outputErrorText(int error);
+/// The failure an error value of this file stands for, the one mapping every writer uses: a planted
+/// link (kForeignLink) is OutputLinkRefused whatever the step; any other value is `code` with the
+/// system's text (or "not a regular file") as its detail. `path` is the output as the user named it.
+Failure outputFailure(int error, FailureCode code, const QString& path);
 
 /// Checks that the file at `path` (raw bytes) may be replaced by a catalogue: a symbolic link is
 /// followed to its target, as the system would follow it; a target that exists must be a regular file

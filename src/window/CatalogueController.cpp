@@ -6,7 +6,6 @@
 #include "FileDialogs.h"
 #include "Launcher.h"
 #include "SystemError.h"
-#include "WorkbookFailure.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -106,7 +105,7 @@ private:
     CatalogueController& c_;
 };
 
-/// The desktop's opener as the engine's presenter reaches it from the worker: it is started from the
+/// The desktop's opener as the presenter reaches it from the worker: it is started from the
 /// window's thread, where its watch of the opener lives.
 class CatalogueController::WindowLauncher final : public Launcher {
 public:
@@ -125,13 +124,7 @@ CatalogueController::CatalogueController(CatalogueView& view, ControllerServices
           *launcher_, [this] { return services_.libraryFolder(); },
           [this] { return libraryFileLabel(entries_.volumeLabel(), listFolder_); }, whenListNotOpened()),
       host_(std::make_unique<WorkerHost>(*this)) {
-    if (services_.engine) {
-        report_ = services_.engine(presenter_, stopRequested_);
-    } else {
-        auto engine = std::make_unique<WorkbookReport>(presenter_);
-        engine->setCancelFlag(&stopRequested_);
-        report_ = std::move(engine);
-    }
+    workbooks_ = services_.engine ? services_.engine(stopRequested_) : std::make_unique<WorkbookOpener>(&stopRequested_);
     sinceShown_.start();
 }
 
@@ -190,17 +183,13 @@ void CatalogueController::createList() {
 void CatalogueController::work(CatalogueRequest request) {
     Ending ending;
     try {
-        const CatalogueServices services{services_.fileSystem, services_.labels, *report_};
+        const CatalogueServices services{services_.fileSystem, services_.labels, *workbooks_, presenter_};
         ending.outcome = runCatalogue(request, services, *host_, entries_, host_.get());
     } catch (const Failure& failure) {
         ending.failure = failure;
     } catch (const std::exception& error) {
         // Nothing may escape the worker: the program would end without a word.
         ending.failure = Failure(FailureCode::OutputWrite, QString(), QString::fromLocal8Bit(error.what()));
-    }
-    if (stopRequested_) {
-        // The job ends here, whatever step it had reached: no half-made workbook stays.
-        report_->abort();
     }
     post(Step::Kind::Kept, [this, ending] { commandEnded(ending); });
 }
@@ -323,7 +312,7 @@ Launcher::Failed CatalogueController::whenListNotOpened() {
 }
 
 void CatalogueController::offerSavedFile(const Failure& failure) {
-    const QString path = failure.path();
+    const QString path = failure.subject();
     switch (view_.offerSavedFile(failure)) {
     case Dialogs::FileChoice::OpenFolder:
         // The file manager shows the folder; if even that fails, the message named the path already.
@@ -368,7 +357,7 @@ void CatalogueController::reportFailure(const Failure& failure) {
     view_.setWaitPointer(false);
     if (failure.code() == FailureCode::PresentFailed || failure.code() == FailureCode::CsvPresentFailed) {
         // Saved, only not shown: nothing failed that the user must put right.
-        showDelivered({failure.path()});
+        showDelivered({failure.subject()});
         offerSavedFile(failure);
         return;
     }
@@ -387,10 +376,10 @@ void CatalogueController::openSavedList() {
         showBusy(true);
         view_.setStatusText(openingText(listFileName_));
         // Read as the engine opens a workbook, written never: the user's file is opened itself.
-        report_->checkBook(listFileName_, QStringLiteral("Kartoma"));
-    } catch (const WorkbookError& error) {
+        Workbook::check(listFileName_, QStringLiteral("Kartoma"));
+    } catch (const Failure& failure) {
         // The engine's message, then the program ends, as it always has on a failed open.
-        view_.showOpenFailure(failureOf(error));
+        view_.showOpenFailure(failure);
         showBusy(false);
         view_.closeWindow();
         return;

@@ -5,7 +5,7 @@
 #include "EntryList.h"
 #include "Launcher.h"
 #include "Presenters.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include "Failure.h"
 
@@ -76,9 +76,8 @@ public:
     virtual void closeWindow() = 0;
 };
 
-/// Makes the workbook engine over `presenter`; the engine stops its finish while `stop` is set.
-using EngineFactory =
-    std::function<std::unique_ptr<ReportComponent>(WorkbookPresenter& presenter, const std::atomic<bool>& stop)>;
+/// Makes the workbook engine's opener; the workbooks it opens stop once `stop` is set.
+using EngineFactory = std::function<std::unique_ptr<WorkbookOpener>(const std::atomic<bool>& stop)>;
 
 /// What the controller works with; tests give fakes.
 struct ControllerServices {
@@ -204,7 +203,7 @@ private:
     OpenInApplicationPresenter presenter_;
     /// Set by stop and quit; the worker looks at it once per entry and row, the engine in its finish.
     std::atomic<bool> stopRequested_ = false;
-    std::unique_ptr<ReportComponent> report_;
+    std::unique_ptr<WorkbookOpener> workbooks_;
     std::unique_ptr<WorkerHost> host_;
     EntryList entries_;
     QString listFileName_;

@@ -2,7 +2,7 @@
 
 #include "NativePath.h"
 #include "SystemError.h"
-#include "WorkbookError.h"
+#include "Failure.h"
 #include "XmlText.h"
 
 #include <QDir>
@@ -44,7 +44,7 @@ std::vector<Relationship> relationshipsOf(const Package& package, const std::str
     QString error;
     std::vector<Relationship> list = readRelationships(package.readPart(part, required, cap), error);
     if (!error.isEmpty()) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, package.path(),
+        throw Failure(FailureCode::TemplateInvalid, package.path(),
                             QString::fromStdString(part) + QStringLiteral(": ") + error);
     }
     return list;
@@ -84,17 +84,17 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
     const std::string native = toNativePath(path);
     struct stat st;
     if (path.isEmpty() || ::stat(native.c_str(), &st) != 0) {
-        throw WorkbookError(WorkbookErrorCode::BookMissing, path);
+        throw Failure(FailureCode::TemplateMissing, path);
     }
     if (!S_ISREG(st.st_mode)) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, path, S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : QStringLiteral("not a regular file"));
+        throw Failure(FailureCode::TemplateInvalid, path, S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : QStringLiteral("not a regular file"));
     }
     int error = 0;
     zip_ = zip_open(native.c_str(), ZIP_RDONLY | (checkConsistency ? ZIP_CHECKCONS : 0),
                     &error);
     if (zip_ == nullptr) {
         // A file that is there but cannot be opened is not "missing": its detail says why.
-        throw WorkbookError(error == ZIP_ER_NOENT ? WorkbookErrorCode::BookMissing : WorkbookErrorCode::BookInvalid,
+        throw Failure(error == ZIP_ER_NOENT ? FailureCode::TemplateMissing : FailureCode::TemplateInvalid,
                             path, zipErrorText(error));
     }
     // Parts are copied into filled workbooks: one named outside the package would be unpacked there.
@@ -108,7 +108,7 @@ Package::Package(const QString& path, bool checkConsistency) : path_(path) {
             part.ends_with("/..") || part.find('\\') != part.npos || drive) {
             const QString detail = QStringLiteral("a part named outside the package: %1").arg(QString::fromUtf8(name));
             zip_discard(zip_);
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, path, detail);
+            throw Failure(FailureCode::TemplateInvalid, path, detail);
         }
     }
 }
@@ -126,12 +126,12 @@ QByteArray Package::readPart(const std::string& part, bool required, std::uint64
     zip_stat_t st;
     if (zip_stat(zip_, part.c_str(), 0, &st) != 0) {
         if (required) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, path_, QStringLiteral("%1 missing").arg(name));
+            throw Failure(FailureCode::TemplateInvalid, path_, QStringLiteral("%1 missing").arg(name));
         }
         return {};
     }
     if (st.size > cap) {
-        throw WorkbookError(WorkbookErrorCode::BookInvalid, path_,
+        throw Failure(FailureCode::TemplateInvalid, path_,
                             QStringLiteral("%1 is larger than %2 MB").arg(name).arg(cap >> 20));
     }
     zip_file_t* file = zip_fopen(zip_, part.c_str(), 0);
@@ -144,7 +144,7 @@ QByteArray Package::readPart(const std::string& part, bool required, std::uint64
             return data;
         }
     }
-    throw WorkbookError(WorkbookErrorCode::BookInvalid, path_, QStringLiteral("%1 cannot be read").arg(name));
+    throw Failure(FailureCode::TemplateInvalid, path_, QStringLiteral("%1 cannot be read").arg(name));
 }
 
 SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap) {
@@ -175,7 +175,7 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
             }
         }
         if (reader.hasError()) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, package.path(), reader.errorString());
+            throw Failure(FailureCode::TemplateInvalid, package.path(), reader.errorString());
         }
     }
     if (sheetId.isEmpty() && orFirst) {
@@ -184,7 +184,7 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
     }
     const QString missing = orFirst ? package.path() : name;
     if (sheetId.isEmpty()) {
-        throw WorkbookError(WorkbookErrorCode::SheetMissing, missing);
+        throw Failure(FailureCode::SheetMissing, missing);
     }
     const std::string folder = folderOf(where.workbookPart);
     for (const Relationship& r : relationshipsOf(package, relsPartOf(where.workbookPart), true, cap)) {
@@ -197,7 +197,7 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
         }
     }
     if (where.sheetPart.empty() || !package.contains(where.sheetPart)) {
-        throw WorkbookError(WorkbookErrorCode::SheetMissing, missing);
+        throw Failure(FailureCode::SheetMissing, missing);
     }
     return where;
 }

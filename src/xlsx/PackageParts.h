@@ -37,11 +37,11 @@ std::string relsPartOf(const std::string& part);
 /// libzip's text for one of its error codes.
 QString zipErrorText(int code);
 
-/// A workbook package open for reading, closed with the object. Failures throw WorkbookError with
+/// A workbook package open for reading, closed with the object. Failures throw Failure with
 /// the package's path as subject.
 class Package {
 public:
-    /// Opens the package at `path`: BookMissing when there is no such file, BookInvalid when it is
+    /// Opens the package at `path`: TemplateMissing when there is no such file, TemplateInvalid when it is
     /// not a file or not a zip package. `checkConsistency` asks libzip to check the whole directory.
     Package(const QString& path, bool checkConsistency);
     ~Package();
@@ -52,7 +52,7 @@ public:
     const QString& path() const { return path_; }
     bool contains(const std::string& part) const;
     /// A part read whole, at most `cap` bytes. Nothing when it is missing and not `required`;
-    /// BookInvalid when it is missing and required, larger than `cap` or unreadable.
+    /// TemplateInvalid when it is missing and required, larger than `cap` or unreadable.
     QByteArray readPart(const std::string& part, bool required, std::uint64_t cap) const;
 
 private:
@@ -71,7 +71,7 @@ struct SheetLocation {
 
 /// Finds the sheet named `name` (letter case ignored) through the package's relationships; with
 /// `orFirst`, the first sheet when none has that name. SheetMissing (subject: the sheet's name, or
-/// the package's path with `orFirst`) when there is none; BookInvalid when the parts are broken.
+/// the package's path with `orFirst`) when there is none; TemplateInvalid when the parts are broken.
 SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap);
 
 } // namespace kartoma

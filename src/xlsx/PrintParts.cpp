@@ -12,11 +12,6 @@ namespace kartoma {
 
 namespace {
 
-/// Worksheet elements that follow <rowBreaks>: a new one goes before the first of them.
-const char* const kAfterRowBreaks[] = {"colBreaks",      "customProperties", "cellWatches",   "ignoredErrors",
-                                       "smartTags",      "drawing",          "legacyDrawing", "legacyDrawingHF",
-                                       "drawingHF",      "picture",          "oleObjects",    "controls",
-                                       "webPublishItems", "tableParts",      "extLst"};
 /// Workbook elements that follow <calcPr>.
 const char* const kAfterCalcPr[] = {"oleSize",       "customWorkbookViews", "pivotCaches",
                                     "smartTagPr",    "smartTagTypes",       "webPublishing",
@@ -66,11 +61,11 @@ bool isOneOf(const QString& name, std::span<const char* const> names) {
     return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == QLatin1String(n); });
 }
 
-/// Where a new child goes: before the first child (at or after `from`) that the schema puts after it,
-/// else before the root's end tag.
-qsizetype insertionPoint(const Outline& o, std::size_t from, std::span<const char* const> after) {
+/// Where a new child goes: before the first child (at or after `from`) that the schema puts after it
+/// (`follows` says which), else before the root's end tag.
+template <typename Follows> qsizetype insertionPoint(const Outline& o, std::size_t from, Follows follows) {
     for (std::size_t i = from; i < o.children.size(); ++i) {
-        if (isOneOf(o.children[i].name, after)) {
+        if (follows(o.children[i].name)) {
             return o.children[i].begin;
         }
     }
@@ -79,13 +74,6 @@ qsizetype insertionPoint(const Outline& o, std::size_t from, std::span<const cha
 
 QString qualified(const QString& prefix, const char* name) {
     return prefix.isEmpty() ? QLatin1String(name) : prefix + QLatin1Char(':') + QLatin1String(name);
-}
-
-QString escaped(QStringView value) {
-    const QByteArray utf8 = value.toUtf8();
-    std::string out;
-    appendXmlEscaped(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), out);
-    return QString::fromStdString(out);
 }
 
 struct Break {
@@ -171,7 +159,7 @@ std::optional<std::string> tailWithRowBreaks(const std::string& head, const std:
         const auto firstInTail = std::find_if(o->children.begin(), o->children.end(),
                                               [&](const Element& e) { return e.begin >= headText.size(); });
         text.insert(insertionPoint(*o, static_cast<std::size_t>(firstInTail - o->children.begin()),
-                                   kAfterRowBreaks),
+                                   [](const QString& name) { return worksheetChildAfter(name, "rowBreaks"); }),
                     element);
     }
     return QStringView(text).mid(headText.size()).toUtf8().toStdString();
@@ -186,7 +174,7 @@ std::optional<QByteArray> workbookWithFullCalcOnLoad(const QByteArray& workbook)
     const auto own = std::find_if(o->children.begin(), o->children.end(),
                                   [](const Element& e) { return e.name == QLatin1String("calcPr"); });
     if (own == o->children.end()) {
-        text.insert(insertionPoint(*o, 0, kAfterCalcPr),
+        text.insert(insertionPoint(*o, 0, [](const QString& name) { return isOneOf(name, kAfterCalcPr); }),
                     QStringLiteral("<%1 fullCalcOnLoad=\"1\"/>").arg(qualified(o->prefix, "calcPr")));
         return text.toUtf8();
     }
@@ -199,7 +187,7 @@ std::optional<QByteArray> workbookWithFullCalcOnLoad(const QByteArray& workbook)
     QString tag = QLatin1Char('<') + reader.qualifiedName().toString();
     for (const QXmlStreamAttribute& a : reader.attributes()) {
         if (a.qualifiedName() != QLatin1String("fullCalcOnLoad")) {
-            tag += QStringLiteral(" %1=\"%2\"").arg(a.qualifiedName(), escaped(a.value()));
+            tag += QStringLiteral(" %1=\"%2\"").arg(a.qualifiedName(), xmlEscaped(a.value()));
         }
     }
     tag += QStringLiteral(" fullCalcOnLoad=\"1\"/>");

@@ -1,8 +1,9 @@
 #include "SheetReader.h"
 
+#include "Failure.h"
 #include "PackageParts.h"
 #include "Utf8.h"
-#include "WorkbookError.h"
+#include "XmlText.h"
 
 
 #include <zip.h>
@@ -21,29 +22,6 @@ constexpr std::size_t kMaxPending = 16u << 20;
 // The workbook part and relationships are small; a larger one is not read whole.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20;
 
-bool isHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-int hexValue(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-/// The code unit of the escape "_xHHHH_" at `text[i]`, or -1 when there is none.
-int escapeAt(const std::string& text, std::size_t i) {
-    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
-        return -1;
-    }
-    int unit = 0;
-    for (std::size_t k = i + 2; k < i + 6; ++k) {
-        if (!isHex(text[k])) {
-            return -1;
-        }
-        unit = unit * 16 + hexValue(text[k]);
-    }
-    return unit;
-}
-
 /// Undoes the package's "_xHHHH_" escapes of the text from `from` on, in place and in one pass (the
 /// text only shrinks). An escaped surrogate pair is one character; a lone surrogate is U+FFFD.
 void undoCellEscapes(std::string& text, std::size_t from) {
@@ -54,7 +32,7 @@ void undoCellEscapes(std::string& text, std::size_t from) {
     std::size_t write = read;
     std::string utf8;
     while (read < text.size()) {
-        const int unit = text[read] == '_' ? escapeAt(text, read) : -1;
+        const int unit = text[read] == '_' ? cellEscapeAt(text, read) : -1;
         if (unit < 0) {
             text[write++] = text[read++];
             continue;
@@ -62,7 +40,7 @@ void undoCellEscapes(std::string& text, std::size_t from) {
         read += 7;
         char32_t c = static_cast<char32_t>(unit);
         if (c >= 0xD800 && c <= 0xDBFF) {
-            const int low = escapeAt(text, read);
+            const int low = cellEscapeAt(text, read);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + static_cast<char32_t>(low - 0xDC00);
                 read += 7;
@@ -167,7 +145,7 @@ public:
         : book_(book), part_(part), keepGoing_(keepGoing) {
         file_ = zip_fopen(zip, part.c_str(), 0);
         if (file_ == nullptr) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
+            throw Failure(FailureCode::TemplateInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part),
                                                              QString::fromUtf8(zip_strerror(zip))));
         }
@@ -265,8 +243,8 @@ public:
 
     std::uint64_t bytesRead() const { return inflated_; }
 
-    [[noreturn]] void broken(const char* reason, WorkbookErrorCode code = WorkbookErrorCode::BookInvalid) const {
-        throw WorkbookError(code, book_,
+    [[noreturn]] void broken(const char* reason, FailureCode code = FailureCode::TemplateInvalid) const {
+        throw Failure(code, book_,
                             QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromLatin1(reason)));
     }
 
@@ -288,12 +266,12 @@ private:
             return false;
         }
         if (keepGoing_ && !keepGoing_()) {
-            broken("stopped", WorkbookErrorCode::JobAborted);
+            broken("stopped", FailureCode::Cancelled);
         }
         buffer_.erase(0, pos_);
         pos_ = 0;
         if (buffer_.size() > kMaxPending) {
-            broken("a tag longer than 16 MiB", WorkbookErrorCode::TooLarge);
+            broken("a tag longer than 16 MiB", FailureCode::CatalogueTooLarge);
         }
         // What is still unread is a tag that goes on: reading at least as much again keeps the
         // rescans of it linear in its length.
@@ -302,7 +280,7 @@ private:
         buffer_.resize(kept + piece);
         const zip_int64_t n = zip_fread(file_, buffer_.data() + kept, piece);
         if (n < 0) {
-            throw WorkbookError(WorkbookErrorCode::BookInvalid, book_,
+            throw Failure(FailureCode::TemplateInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part_),
                                                              QString::fromUtf8(zip_file_strerror(file_))));
         }
@@ -455,7 +433,7 @@ std::uint64_t SheetReader::bytesRead() const {
 }
 
 void SheetReader::tooLarge(const QString& reason) const {
-    throw WorkbookError(WorkbookErrorCode::TooLarge, path_, reason);
+    throw Failure(FailureCode::CatalogueTooLarge, path_, reason);
 }
 
 void SheetReader::readSharedStrings(const std::string& part) {

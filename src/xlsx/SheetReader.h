@@ -41,7 +41,7 @@ private:
 };
 
 /// How much a reader takes from one workbook before it refuses it as too large
-/// (WorkbookErrorCode::TooLarge). The defaults lie far above any catalogue a sheet can hold
+/// (FailureCode::CatalogueTooLarge). The defaults lie far above any catalogue a sheet can hold
 /// (1,048,576 rows of 255-byte names and 4,096-byte folders, each row a few kilobytes) and keep what
 /// a hostile file costs within a few hundred MiB and a few seconds.
 struct SheetBudget {
@@ -72,12 +72,12 @@ struct SheetBudget {
 class SheetReader {
 public:
     /// Opens the workbook at `path` and chooses the sheet named `preferredSheet` (letter case
-    /// ignored), else the first sheet. Throws WorkbookError: BookMissing when the file does not exist
-    /// or cannot be opened, BookInvalid when it is not a workbook (not a zip package, parts missing,
-    /// broken XML), SheetMissing when it has no sheet at all, TooLarge when the shared-string table
+    /// ignored), else the first sheet. Throws Failure: TemplateMissing when the file does not exist
+    /// or cannot be opened, TemplateInvalid when it is not a workbook (not a zip package, parts missing,
+    /// broken XML), SheetMissing when it has no sheet at all, CatalogueTooLarge when the shared-string table
     /// is over the budget. `keepGoing`, when given, is asked after every piece inflated (a few
     /// hundred KiB, about a millisecond's work); when it returns false the reader throws
-    /// WorkbookError(JobAborted).
+    /// Failure(Cancelled).
     SheetReader(const QString& path, const QString& preferredSheet, const SheetBudget& budget = {},
                 std::function<bool()> keepGoing = {});
     ~SheetReader();
@@ -88,8 +88,8 @@ public:
     const QString& sheetName() const { return sheetName_; }
 
     /// Reads the next row that holds at least one value into `row`; false after the last one.
-    /// Throws WorkbookError: BookInvalid for broken XML or a shared string the table does not have,
-    /// TooLarge for a row over the budget, JobAborted when `keepGoing` said so.
+    /// Throws Failure: TemplateInvalid for broken XML or a shared string the table does not have,
+    /// CatalogueTooLarge for a row over the budget, Cancelled when `keepGoing` said so.
     bool next(SheetRow& row);
 
     /// Inflated bytes of the sheet read so far.

@@ -13,23 +13,6 @@ namespace kartoma {
 
 namespace {
 
-/// Elements that follow <headerFooter> in a worksheet: a new one goes before the first of them.
-const char* const kAfterFooter[] = {"rowBreaks",       "colBreaks",       "customProperties", "cellWatches",
-                                    "ignoredErrors",   "smartTags",       "drawing",          "legacyDrawing",
-                                    "legacyDrawingHF", "drawingHF",       "picture",          "oleObjects",
-                                    "controls",        "webPublishItems", "tableParts",       "extLst"};
-/// Elements that precede <dimension>.
-const char* const kBeforeDimension[] = {"sheetPr"};
-
-bool isOneOf(QStringView name, const char* const* names, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (name == QLatin1String(names[i])) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string utf8(QStringView text) {
     const QByteArray bytes = text.toUtf8();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
@@ -67,67 +50,91 @@ std::optional<SheetTemplate> SheetTemplate::parse(const QByteArray& xml, QString
         error);
 }
 
-std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QString& error) {
-    SheetTemplate t;
-    XmlReader reader;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    std::vector<char> chunk(kChunkBytes);
-    bool ended = false;
-    // The text of the part is kept but for the rows already taken apart: only the head and tail of
-    // the sheet are written back, so the rows between are dropped as the reading goes (`dropped`
-    // characters from where <sheetData> begins), and memory stays bounded whatever the rows hold.
-    qsizetype dropped = 0;
-    std::size_t keptBytes = 0;
-    qsizetype tokenEnd = 0; // where the last whole token read ends
-    const auto toIndex = [&](qsizetype at) { return at >= t.rowsStart_ + dropped ? at - dropped : at; };
-    const auto toOffset = [&](qsizetype index) {
-        return dropped > 0 && index >= t.rowsStart_ ? index + dropped : index;
-    };
-    const auto textOf = [&](qsizetype from, qsizetype to) {
-        return QStringView(t.text_).mid(toIndex(from), to - from);
-    };
-    // Where the element whose start tag was just read begins: its "<" is the last one before here.
-    const auto startOf = [&]() {
-        return toOffset(t.text_.lastIndexOf(QLatin1Char('<'), toIndex(reader.characterOffset()) - 1));
-    };
-    const auto feed = [&]() {
-        const qint64 n = read(chunk.data(), static_cast<qint64>(chunk.size()));
-        if (n < 0) {
-            error = QStringLiteral("cannot be read");
-            return false;
-        }
-        ended = n == 0;
-        // The reader goes over an unfinished token again with every piece that comes: one token that
-        // never ends (a comment, a text of megabytes) would take time that grows with its square.
-        if (dropped + t.text_.size() - tokenEnd > kMaxTokenCharacters) {
-            error = QStringLiteral("one XML token longer than %1 MB").arg(kMaxTokenCharacters >> 20);
-            return false;
-        }
-        const QString text = decoder(QByteArrayView(chunk.data(), static_cast<qsizetype>(n)));
-        if (t.text_.size() + text.size() > kMaxKeptCharacters) {
-            error = QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptCharacters >> 20);
-            return false;
-        }
-        t.text_ += text;
-        reader.addData(text);
-        return true;
-    };
-    bool cellKept = false;
-    std::uint64_t cells = 0;
-    qsizetype headerStart = -1;
+/// Takes a sheet part apart as it comes in pieces: one reading of one part.
+class SheetTemplate::Reader {
+public:
+    Reader(const PartReader& read, QString& error) : read_(read), error_(error), chunk_(kChunkBytes) {}
 
-    int depth = 0;
-    bool inRows = false;
-    bool sawRows = false;
-    qsizetype cellStart = -1;
-    bool cellHasReference = false;
-    Row* row = nullptr;
-    int nextRow = 0;
-    int nextColumn = 0;
+    std::optional<SheetTemplate> run();
+
+private:
+    /// Where offset `at` of the part lies in the text kept.
+    qsizetype toIndex(qsizetype at) const { return at >= t_.rowsStart_ + dropped_ ? at - dropped_ : at; }
+    qsizetype toOffset(qsizetype index) const {
+        return dropped_ > 0 && index >= t_.rowsStart_ ? index + dropped_ : index;
+    }
+    QStringView textOf(qsizetype from, qsizetype to) const {
+        return QStringView(t_.text_).mid(toIndex(from), to - from);
+    }
+    /// Where the element whose start tag was just read begins: its "<" is the last one before here.
+    qsizetype startOf() const {
+        return toOffset(t_.text_.lastIndexOf(QLatin1Char('<'), toIndex(reader_.characterOffset()) - 1));
+    }
+    bool failed(const QString& why) {
+        error_ = why;
+        return false;
+    }
+    bool feed();
+    bool startElement();
+    void startTopLevel(QStringView name);
+    bool startRow();
+    bool startCell();
+    bool endElement();
+    bool endCell();
+    /// Between cells of the rows, what was read is no longer needed.
+    void dropReadRows();
+
+    const PartReader& read_;
+    QString& error_;
+    SheetTemplate t_;
+    XmlReader reader_;
+    QStringDecoder decoder_{QStringDecoder::Utf8};
+    std::vector<char> chunk_;
+    bool ended_ = false;
+    // The text of the part is kept but for the rows already taken apart: only the head and tail of
+    // the sheet are written back, so the rows between are dropped as the reading goes (`dropped_`
+    // characters from where <sheetData> begins), and memory stays bounded whatever the rows hold.
+    qsizetype dropped_ = 0;
+    std::size_t keptBytes_ = 0;
+    qsizetype tokenEnd_ = 0; // where the last whole token read ends
+    bool cellKept_ = false;
+    std::uint64_t cells_ = 0;
+    qsizetype headerStart_ = -1;
+    int depth_ = 0;
+    bool inRows_ = false;
+    bool sawRows_ = false;
+    qsizetype cellStart_ = -1;
+    bool cellHasReference_ = false;
+    Row* row_ = nullptr;
+    int nextRow_ = 0;
+    int nextColumn_ = 0;
+};
+
+bool SheetTemplate::Reader::feed() {
+    const qint64 n = read_(chunk_.data(), static_cast<qint64>(chunk_.size()));
+    if (n < 0) {
+        return failed(QStringLiteral("cannot be read"));
+    }
+    ended_ = n == 0;
+    // The reader goes over an unfinished token again with every piece that comes: one token that
+    // never ends (a comment, a text of megabytes) would take time that grows with its square.
+    if (dropped_ + t_.text_.size() - tokenEnd_ > kMaxTokenCharacters) {
+        return failed(QStringLiteral("one XML token longer than %1 MB").arg(kMaxTokenCharacters >> 20));
+    }
+    const QString text = decoder_(QByteArrayView(chunk_.data(), static_cast<qsizetype>(n)));
+    if (t_.text_.size() + text.size() > kMaxKeptCharacters) {
+        return failed(QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptCharacters >> 20));
+    }
+    t_.text_ += text;
+    reader_.addData(text);
+    return true;
+}
+
+std::optional<SheetTemplate> SheetTemplate::Reader::run() {
     for (;;) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
+        const QXmlStreamReader::TokenType token = reader_.readNext();
         if (token == QXmlStreamReader::Invalid &&
-            reader.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended) {
+            reader_.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended_) {
             if (!feed()) {
                 return std::nullopt;
             }
@@ -136,181 +143,208 @@ std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QStrin
         if (token == QXmlStreamReader::Invalid || token == QXmlStreamReader::EndDocument) {
             break;
         }
-        tokenEnd = reader.characterOffset();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            const QStringView name = reader.name();
-            if (depth == 1) {
-                if (name != QLatin1String("worksheet")) {
-                    error = QStringLiteral("not a worksheet");
-                    return std::nullopt;
-                }
-                if (!reader.prefix().isEmpty()) {
-                    // Rows written in without it would be in no namespace, and nothing would show them.
-                    t.prefix_ = utf8(reader.prefix()) + ':';
-                }
-                t.dimensionInsert_ = reader.characterOffset();
-            } else if (depth == 2) {
-                const qsizetype start = startOf();
-                if (name == QLatin1String("dimension")) {
-                    t.dimensionStart_ = start;
-                } else if (name == QLatin1String("sheetFormatPr")) {
-                    bool ok = false;
-                    const double height =
-                        reader.attributes().value(QLatin1String("defaultRowHeight")).toDouble(&ok);
-                    if (ok) {
-                        t.defaultRowHeight_ = height;
-                    }
-                } else if (name == QLatin1String("sheetData")) {
-                    t.rowsStart_ = start;
-                    inRows = true;
-                    sawRows = true;
-                } else if (name == QLatin1String("headerFooter")) {
-                    t.footerStart_ = start;
-                } else if (sawRows && t.footerInsert_ < 0 && t.footerStart_ < 0 &&
-                           isOneOf(name, kAfterFooter, std::size(kAfterFooter))) {
-                    t.footerInsert_ = start;
-                }
-            } else if (depth == 3 && inRows && name == QLatin1String("row")) {
-                Row r;
-                const QXmlStreamAttributes attributes = reader.attributes();
-                r.row = nextRow;
-                bool numbered = false;
-                for (const QXmlStreamAttribute& a : attributes) {
-                    if (a.qualifiedName() == QLatin1String("r")) {
-                        bool ok = false;
-                        const int number = a.value().toInt(&ok);
-                        if (!ok || number < 1 || number > kMaxRows) {
-                            error = QStringLiteral("bad row number");
-                            return std::nullopt;
-                        }
-                        r.row = number - 1;
-                        numbered = true;
-                    } else if (a.qualifiedName() != QLatin1String("spans")) {
-                        r.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
-                    }
-                }
-                if (r.row >= kMaxRows) {
-                    error = QStringLiteral("bad row number");
-                    return std::nullopt;
-                }
-                if (!t.rows_.empty() && r.row <= t.rows_.back().row) {
-                    error = numbered ? QStringLiteral("rows out of order") : QStringLiteral("bad row number");
-                    return std::nullopt;
-                }
-                nextRow = r.row + 1;
-                nextColumn = 0;
-                t.rows_.push_back(std::move(r));
-                row = &t.rows_.back();
-            } else if (depth == 4 && row != nullptr && name == QLatin1String("c")) {
-                if (++cells > kMaxCells) {
-                    error = QStringLiteral("more than %1 cells").arg(kMaxCells);
-                    return std::nullopt;
-                }
-                cellStart = startOf();
-                Cell cell{nextColumn, 0, {}};
-                const QStringView ref = reader.attributes().value(QLatin1String("r"));
-                cellHasReference = !ref.isEmpty();
-                if (cellHasReference) {
-                    const std::optional<int> column = referenceColumn(ref);
-                    if (!column) {
-                        error = QStringLiteral("bad cell reference");
-                        return std::nullopt;
-                    }
-                    cell.column = *column;
-                }
-                cell.style = reader.attributes().value(QLatin1String("s")).toInt();
-                // A cell with nothing but its place shows nothing: it is not kept.
-                cellKept = reader.attributes().size() > (cellHasReference ? 1 : 0);
-
-                nextColumn = std::min(cell.column + 1, kMaxColumns);
-                row->cells.push_back(std::move(cell));
-            } else if (depth == 3 && name == QLatin1String("col")) {
-                const QXmlStreamAttributes a = reader.attributes();
-                t.columns_.push_back(ColumnStyle{a.value(QLatin1String("min")).toInt() - 1,
-                                                 a.value(QLatin1String("max")).toInt() - 1,
-                                                 a.value(QLatin1String("style")).toInt()});
-            } else if (depth == 3 && t.footerStart_ >= 0 && t.footerEnd_ < 0 &&
-                       name == QLatin1String("oddHeader")) {
-                headerStart = startOf();
-            } else if (depth >= 5 && cellStart >= 0) {
-                cellKept = true;
-            }
-        } else if (token == QXmlStreamReader::EndElement) {
-            const QStringView name = reader.name();
-            if (depth == 2) {
-                if (name == QLatin1String("dimension")) {
-                    t.dimensionEnd_ = reader.characterOffset();
-                } else if (name == QLatin1String("sheetData")) {
-                    t.rowsEnd_ = reader.characterOffset();
-                    inRows = false;
-                } else if (name == QLatin1String("headerFooter")) {
-                    t.footerEnd_ = reader.characterOffset();
-                }
-                if (isOneOf(name, kBeforeDimension, std::size(kBeforeDimension))) {
-                    t.dimensionInsert_ = reader.characterOffset();
-                }
-            } else if (depth == 1) {
-                if (t.footerInsert_ < 0) {
-                    t.footerInsert_ = startOf();
-                }
-            } else if (depth == 3 && headerStart >= 0 && name == QLatin1String("oddHeader")) {
-                t.oddHeader_ = textOf(headerStart, reader.characterOffset()).toString();
-                headerStart = -1;
-            } else if (depth == 4 && cellStart >= 0 && row != nullptr && !cellKept) {
-                row->cells.pop_back();
-                cellStart = -1;
-            } else if (depth == 4 && cellStart >= 0 && row != nullptr) {
-                if (row->cells.back().column >= kMaxColumns) {
-                    error = QStringLiteral("bad cell reference");
-                    return std::nullopt;
-                }
-                std::string cellXml = utf8(textOf(cellStart, reader.characterOffset()));
-                Cell& cell = row->cells.back();
-                if (!cellHasReference) {
-                    // Written cells may stand between template cells: give this one its place.
-                    std::string ref;
-                    appendCellReference(cell.column, row->row, ref);
-                    insertAttribute(cellXml, " r=\"" + ref + "\"");
-                }
-                keptBytes += cellXml.size() + sizeof(Cell);
-                cell.xml = std::move(cellXml);
-                cellStart = -1;
-            } else if (depth == 3 && row != nullptr && name == QLatin1String("row")) {
-                std::stable_sort(row->cells.begin(), row->cells.end(),
-                                 [](const Cell& a, const Cell& b) { return a.column < b.column; });
-                keptBytes += sizeof(Row);
-                row = nullptr;
-            }
-            --depth;
-            if (keptBytes > kMaxKeptRowBytes) {
-                error = QStringLiteral("its own rows hold more than %1 MB").arg(kMaxKeptRowBytes >> 20);
-                return std::nullopt;
-            }
-            // Between cells of the rows, what was read is no longer needed.
-            const qsizetype readTo = toIndex(reader.characterOffset());
-            if (inRows && cellStart < 0 && readTo - t.rowsStart_ > kDropCharacters) {
-                t.text_.remove(t.rowsStart_, readTo - t.rowsStart_);
-                dropped += readTo - t.rowsStart_;
-            }
+        tokenEnd_ = reader_.characterOffset();
+        if ((token == QXmlStreamReader::StartElement && !startElement()) ||
+            (token == QXmlStreamReader::EndElement && !endElement())) {
+            return std::nullopt;
         }
     }
-    if (reader.hasError()) {
-        error = xmlErrorText(reader);
+    if (reader_.hasError()) {
+        error_ = xmlErrorText(reader_);
         return std::nullopt;
     }
-    if (!sawRows) {
-        error = QStringLiteral("no sheetData");
+    if (!sawRows_) {
+        error_ = QStringLiteral("no sheetData");
         return std::nullopt;
     }
     // From here on the offsets past the rows index the text as it was kept.
-    for (qsizetype* at : {&t.rowsEnd_, &t.footerStart_, &t.footerEnd_, &t.footerInsert_}) {
+    for (qsizetype* at : {&t_.rowsEnd_, &t_.footerStart_, &t_.footerEnd_, &t_.footerInsert_}) {
         if (*at >= 0) {
             *at = toIndex(*at);
         }
     }
-    t.text_.squeeze();
-    return t;
+    t_.text_.squeeze();
+    return std::move(t_);
+}
+
+bool SheetTemplate::Reader::startElement() {
+    ++depth_;
+    const QStringView name = reader_.name();
+    if (depth_ == 1) {
+        if (name != QLatin1String("worksheet")) {
+            return failed(QStringLiteral("not a worksheet"));
+        }
+        if (!reader_.prefix().isEmpty()) {
+            // Rows written in without it would be in no namespace, and nothing would show them.
+            t_.prefix_ = utf8(reader_.prefix()) + ':';
+        }
+        t_.dimensionInsert_ = reader_.characterOffset();
+    } else if (depth_ == 2) {
+        startTopLevel(name);
+    } else if (depth_ == 3 && inRows_ && name == QLatin1String("row")) {
+        return startRow();
+    } else if (depth_ == 4 && row_ != nullptr && name == QLatin1String("c")) {
+        return startCell();
+    } else if (depth_ == 3 && name == QLatin1String("col")) {
+        const QXmlStreamAttributes a = reader_.attributes();
+        t_.columns_.push_back(ColumnStyle{a.value(QLatin1String("min")).toInt() - 1,
+                                          a.value(QLatin1String("max")).toInt() - 1,
+                                          a.value(QLatin1String("style")).toInt()});
+    } else if (depth_ == 3 && t_.footerStart_ >= 0 && t_.footerEnd_ < 0 && name == QLatin1String("oddHeader")) {
+        headerStart_ = startOf();
+    } else if (depth_ >= 5 && cellStart_ >= 0) {
+        cellKept_ = true;
+    }
+    return true;
+}
+
+void SheetTemplate::Reader::startTopLevel(QStringView name) {
+    const qsizetype start = startOf();
+    if (name == QLatin1String("dimension")) {
+        t_.dimensionStart_ = start;
+    } else if (name == QLatin1String("sheetFormatPr")) {
+        bool ok = false;
+        const double height = reader_.attributes().value(QLatin1String("defaultRowHeight")).toDouble(&ok);
+        if (ok) {
+            t_.defaultRowHeight_ = height;
+        }
+    } else if (name == QLatin1String("sheetData")) {
+        t_.rowsStart_ = start;
+        inRows_ = true;
+        sawRows_ = true;
+    } else if (name == QLatin1String("headerFooter")) {
+        t_.footerStart_ = start;
+    } else if (sawRows_ && t_.footerInsert_ < 0 && t_.footerStart_ < 0 &&
+               worksheetChildAfter(name, "headerFooter")) {
+        t_.footerInsert_ = start;
+    }
+}
+
+bool SheetTemplate::Reader::startRow() {
+    Row r;
+    r.row = nextRow_;
+    bool numbered = false;
+    for (const QXmlStreamAttribute& a : reader_.attributes()) {
+        if (a.qualifiedName() == QLatin1String("r")) {
+            bool ok = false;
+            const int number = a.value().toInt(&ok);
+            if (!ok || number < 1 || number > kMaxRows) {
+                return failed(QStringLiteral("bad row number"));
+            }
+            r.row = number - 1;
+            numbered = true;
+        } else if (a.qualifiedName() != QLatin1String("spans")) {
+            r.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
+        }
+    }
+    if (r.row >= kMaxRows) {
+        return failed(QStringLiteral("bad row number"));
+    }
+    if (!t_.rows_.empty() && r.row <= t_.rows_.back().row) {
+        return failed(numbered ? QStringLiteral("rows out of order") : QStringLiteral("bad row number"));
+    }
+    nextRow_ = r.row + 1;
+    nextColumn_ = 0;
+    t_.rows_.push_back(std::move(r));
+    row_ = &t_.rows_.back();
+    return true;
+}
+
+bool SheetTemplate::Reader::startCell() {
+    if (++cells_ > kMaxCells) {
+        return failed(QStringLiteral("more than %1 cells").arg(kMaxCells));
+    }
+    cellStart_ = startOf();
+    Cell cell{nextColumn_, 0, {}};
+    const QStringView ref = reader_.attributes().value(QLatin1String("r"));
+    cellHasReference_ = !ref.isEmpty();
+    if (cellHasReference_) {
+        const std::optional<int> column = referenceColumn(ref);
+        if (!column) {
+            return failed(QStringLiteral("bad cell reference"));
+        }
+        cell.column = *column;
+    }
+    cell.style = reader_.attributes().value(QLatin1String("s")).toInt();
+    // A cell with nothing but its place shows nothing: it is not kept.
+    cellKept_ = reader_.attributes().size() > (cellHasReference_ ? 1 : 0);
+    nextColumn_ = std::min(cell.column + 1, kMaxColumns);
+    row_->cells.push_back(std::move(cell));
+    return true;
+}
+
+bool SheetTemplate::Reader::endElement() {
+    const QStringView name = reader_.name();
+    if (depth_ == 2) {
+        if (name == QLatin1String("dimension")) {
+            t_.dimensionEnd_ = reader_.characterOffset();
+        } else if (name == QLatin1String("sheetData")) {
+            t_.rowsEnd_ = reader_.characterOffset();
+            inRows_ = false;
+        } else if (name == QLatin1String("headerFooter")) {
+            t_.footerEnd_ = reader_.characterOffset();
+        }
+        if (worksheetChildBefore(name, "dimension")) {
+            t_.dimensionInsert_ = reader_.characterOffset();
+        }
+    } else if (depth_ == 1) {
+        if (t_.footerInsert_ < 0) {
+            t_.footerInsert_ = startOf();
+        }
+    } else if (depth_ == 3 && headerStart_ >= 0 && name == QLatin1String("oddHeader")) {
+        t_.oddHeader_ = textOf(headerStart_, reader_.characterOffset()).toString();
+        headerStart_ = -1;
+    } else if (depth_ == 4 && cellStart_ >= 0 && row_ != nullptr) {
+        if (!endCell()) {
+            return false;
+        }
+    } else if (depth_ == 3 && row_ != nullptr && name == QLatin1String("row")) {
+        std::stable_sort(row_->cells.begin(), row_->cells.end(),
+                         [](const Cell& a, const Cell& b) { return a.column < b.column; });
+        keptBytes_ += sizeof(Row);
+        row_ = nullptr;
+    }
+    --depth_;
+    if (keptBytes_ > kMaxKeptRowBytes) {
+        return failed(QStringLiteral("its own rows hold more than %1 MB").arg(kMaxKeptRowBytes >> 20));
+    }
+    dropReadRows();
+    return true;
+}
+
+bool SheetTemplate::Reader::endCell() {
+    if (!cellKept_) {
+        row_->cells.pop_back();
+        cellStart_ = -1;
+        return true;
+    }
+    if (row_->cells.back().column >= kMaxColumns) {
+        return failed(QStringLiteral("bad cell reference"));
+    }
+    std::string cellXml = utf8(textOf(cellStart_, reader_.characterOffset()));
+    Cell& cell = row_->cells.back();
+    if (!cellHasReference_) {
+        // Written cells may stand between template cells: give this one its place.
+        std::string ref;
+        appendCellReference(cell.column, row_->row, ref);
+        insertAttribute(cellXml, " r=\"" + ref + "\"");
+    }
+    keptBytes_ += cellXml.size() + sizeof(Cell);
+    cell.xml = std::move(cellXml);
+    cellStart_ = -1;
+    return true;
+}
+
+void SheetTemplate::Reader::dropReadRows() {
+    const qsizetype readTo = toIndex(reader_.characterOffset());
+    if (inRows_ && cellStart_ < 0 && readTo - t_.rowsStart_ > kDropCharacters) {
+        t_.text_.remove(t_.rowsStart_, readTo - t_.rowsStart_);
+        dropped_ += readTo - t_.rowsStart_;
+    }
+}
+
+std::optional<SheetTemplate> SheetTemplate::parse(const PartReader& read, QString& error) {
+    return Reader(read, error).run();
 }
 
 std::string SheetTemplate::dimensionElement(const std::string& dimension) const {

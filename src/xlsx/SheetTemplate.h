@@ -56,6 +56,8 @@ public:
     std::string tail(const std::optional<QString>& footer) const;
 
 private:
+    class Reader;
+
     static constexpr qint64 kChunkBytes = 64 * 1024;
     static constexpr qsizetype kDropCharacters = 1 << 20;
     static constexpr qsizetype kMaxKeptCharacters = 32 << 20;

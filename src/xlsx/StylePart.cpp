@@ -8,18 +8,10 @@ namespace kartoma {
 
 namespace {
 
-QString escaped(const QString& value) {
-    QString out = value;
-    out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
-    out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    out.replace(QLatin1Char('"'), QLatin1String("&quot;"));
-    return out;
-}
-
 QString emptyElement(const QString& name, const std::vector<std::pair<QString, QString>>& attributes) {
     QString out = QLatin1Char('<') + name;
     for (const auto& [key, value] : attributes) {
-        out += QLatin1Char(' ') + key + QStringLiteral("=\"") + escaped(value) + QLatin1Char('"');
+        out += QLatin1Char(' ') + key + QStringLiteral("=\"") + xmlEscaped(value) + QLatin1Char('"');
     }
     return out + QStringLiteral("/>");
 }
@@ -35,7 +27,23 @@ void setAttribute(std::vector<std::pair<QString, QString>>& attributes, const QS
     attributes.emplace_back(key, value);
 }
 
+std::vector<std::pair<QString, QString>> attributesOf(const QXmlStreamReader& reader) {
+    std::vector<std::pair<QString, QString>> list;
+    for (const QXmlStreamAttribute& a : reader.attributes()) {
+        list.emplace_back(a.qualifiedName().toString(), a.value().toString());
+    }
+    return list;
+}
+
 } // namespace
+
+StylePart::Section* StylePart::sectionNamed(QStringView name) {
+    return name == QLatin1String("fonts")     ? &fonts_
+           : name == QLatin1String("fills")   ? &fills_
+           : name == QLatin1String("borders") ? &borders_
+           : name == QLatin1String("cellXfs") ? &xfs_
+                                              : nullptr;
+}
 
 QString StylePart::Xf::attribute(const char* name) const {
     for (const auto& [key, value] : attributes) {
@@ -57,13 +65,6 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
     part.text_ = QString::fromUtf8(xml);
     XmlReader reader(part.text_);
     const auto startOf = [&]() { return kartoma::tagStart(part.text_, reader); };
-    const auto attributesOf = [&]() {
-        Attributes list;
-        for (const QXmlStreamAttribute& a : reader.attributes()) {
-            list.emplace_back(a.qualifiedName().toString(), a.value().toString());
-        }
-        return list;
-    };
     Section* section = nullptr;
     std::vector<Element>* font = nullptr;
     Xf* xf = nullptr;
@@ -80,14 +81,10 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
                 return std::nullopt;
             }
             if (depth == 2) {
-                section = name == QLatin1String("fonts")     ? &part.fonts_
-                          : name == QLatin1String("fills")   ? &part.fills_
-                          : name == QLatin1String("borders") ? &part.borders_
-                          : name == QLatin1String("cellXfs") ? &part.xfs_
-                                                             : nullptr;
+                section = part.sectionNamed(name);
                 if (section != nullptr) {
                     section->name = reader.qualifiedName().toString();
-                    section->attributes = attributesOf();
+                    section->attributes = attributesOf(reader);
                     section->begin = startOf();
                     section->childrenBegin = reader.characterOffset();
                 }
@@ -105,12 +102,12 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
                     part.fontChildren_.emplace_back();
                     font = &part.fontChildren_.back();
                 } else if (section == &part.xfs_) {
-                    part.xfList_.push_back(Xf{attributesOf(), {}});
+                    part.xfList_.push_back(Xf{attributesOf(reader), {}});
                     xf = &part.xfList_.back();
                     xfInner = reader.characterOffset();
                 }
             } else if (depth == 4 && font != nullptr) {
-                font->push_back(Element{reader.qualifiedName().toString(), attributesOf()});
+                font->push_back(Element{reader.qualifiedName().toString(), attributesOf(reader)});
             }
         } else if (token == QXmlStreamReader::EndElement) {
             if (depth == 2 && section != nullptr) {
@@ -132,13 +129,11 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
             --depth;
         }
     }
-    if (reader.hasError()) {
-        error = xmlErrorText(reader);
-        return std::nullopt;
-    }
-    if (part.fonts_.begin < 0 || part.fills_.begin < 0 || part.borders_.begin < 0 || part.xfs_.begin < 0 ||
-        part.xfList_.empty() || part.fontChildren_.empty()) {
-        error = QStringLiteral("fonts, fills, borders or cell styles missing");
+    const bool complete = part.fonts_.begin >= 0 && part.fills_.begin >= 0 && part.borders_.begin >= 0 &&
+                          part.xfs_.begin >= 0 && !part.xfList_.empty() && !part.fontChildren_.empty();
+    if (reader.hasError() || !complete) {
+        error = reader.hasError() ? xmlErrorText(reader)
+                                  : QStringLiteral("fonts, fills, borders or cell styles missing");
         return std::nullopt;
     }
     return part;

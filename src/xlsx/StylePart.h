@@ -17,6 +17,10 @@ namespace kartoma {
 class StylePart {
 public:
     /// What a range's attributes ask for; -1 leaves that side of the base style alone.
+    /// Look::flags bits, and the palette index of light grey.
+    static constexpr int Bold = 1, Italic = 2, Underline = 4, Border = 8;
+    static constexpr int LightGrey = 22;
+
     struct Look {
         int fontSize = -1; ///< points
         int flags = -1;    ///< 1 bold, 2 italic, 4 underline, 8 thin border on every side
@@ -62,6 +66,8 @@ private:
     };
 
     static QString startTag(const QString& name, const Attributes& attributes);
+    /// The section a top-level element of that name is, if it is one this part rewrites.
+    Section* sectionNamed(QStringView name);
 
     QString text_;
     Section fonts_, fills_, borders_, xfs_;

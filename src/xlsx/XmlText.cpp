@@ -20,14 +20,33 @@ void appendEscapeCode(char32_t c, std::string& out) {
     out += '_';
 }
 
-bool isHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+/// A worksheet's children in the schema's order.
+const char* const kWorksheetChildren[] = {
+    "sheetPr",         "dimension",       "sheetViews",       "sheetFormatPr",   "cols",
+    "sheetData",       "sheetCalcPr",     "sheetProtection",  "protectedRanges", "scenarios",
+    "autoFilter",      "sortState",       "dataConsolidate",  "customSheetViews", "mergeCells",
+    "phoneticPr",      "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions",
+    "pageMargins",     "pageSetup",       "headerFooter",     "rowBreaks",       "colBreaks",
+    "customProperties", "cellWatches",    "ignoredErrors",    "smartTags",       "drawing",
+    "legacyDrawing",   "legacyDrawingHF", "drawingHF",        "picture",         "oleObjects",
+    "controls",        "webPublishItems", "tableParts",       "extLst"};
+
+/// The place of `name` among a worksheet's children; -1 when it is none of them.
+int worksheetPlace(QStringView name) {
+    for (std::size_t i = 0; i < std::size(kWorksheetChildren); ++i) {
+        if (name == QLatin1String(kWorksheetChildren[i])) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
-/// "_xHHHH_" starting at text[i]?
-bool looksLikeEscape(std::string_view text, std::size_t i) {
-    return i + 7 <= text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && isHex(text[i + 2]) &&
-           isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_';
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    const char lower = static_cast<char>(c | 0x20);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
 }
 
 /// Appends the entity of a character that markup reserves; false for any other character.
@@ -48,6 +67,32 @@ bool appendEntity(char c, std::string& out) {
 }
 
 } // namespace
+
+int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX) {
+    if (i + 7 > text.size() || text[i] != '_' || !(text[i + 1] == 'x' || (capitalX && text[i + 1] == 'X')) ||
+        text[i + 6] != '_') {
+        return -1;
+    }
+    int unit = 0;
+    for (std::size_t k = i + 2; k < i + 6; ++k) {
+        const int digit = hexValue(text[k]);
+        if (digit < 0) {
+            return -1;
+        }
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+bool worksheetChildAfter(QStringView name, const char* element) {
+    const int place = worksheetPlace(name);
+    return place >= 0 && place > worksheetPlace(QString::fromLatin1(element));
+}
+
+bool worksheetChildBefore(QStringView name, const char* element) {
+    const int place = worksheetPlace(name);
+    return place >= 0 && place < worksheetPlace(QString::fromLatin1(element));
+}
 
 void appendXmlCellText(std::string_view text, std::string& out) {
     std::size_t i = 0;
@@ -78,7 +123,7 @@ void appendXmlCellText(std::string_view text, std::string& out) {
             out += static_cast<char>(b);
             break;
         case '_':
-            if (looksLikeEscape(text, i - 1)) {
+            if (cellEscapeAt(text, i - 1, true) >= 0) {
                 appendEscapeCode(U'_', out);
             } else {
                 out += '_';
@@ -105,6 +150,13 @@ void appendXmlEscaped(std::string_view text, std::string& out) {
             out += c;
         }
     }
+}
+
+QString xmlEscaped(QStringView text) {
+    const QByteArray utf8 = text.toUtf8();
+    std::string out;
+    appendXmlEscaped(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), out);
+    return QString::fromStdString(out);
 }
 
 void insertAttribute(std::string& element, std::string_view attribute) {

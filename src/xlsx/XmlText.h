@@ -17,10 +17,22 @@ void appendXmlCellText(std::string_view utf8, std::string& out);
 
 /// Appends `text` escaped for an attribute value or element content (& < > " only).
 void appendXmlEscaped(std::string_view text, std::string& out);
+/// The same, as a string of its own.
+QString xmlEscaped(QStringView text);
 
 /// Inserts ` name="value"` (`attribute`, with its leading blank) after the tag name of the element that
 /// `element` starts with, whatever prefix the name carries.
 void insertAttribute(std::string& element, std::string_view attribute);
+
+/// The code unit of the package's escape "_xHHHH_" at `text[i]`, or -1 when there is none. With
+/// `capitalX`, "_XHHHH_" is taken for one too (a writer escapes what any reader might take for one).
+int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX = false);
+
+/// The schema's order of a worksheet's children: true when an element named `name` comes after
+/// (`worksheetChildAfter`) or before (`worksheetChildBefore`) the element `element`. Unknown names
+/// come neither before nor after anything.
+bool worksheetChildAfter(QStringView name, const char* element);
+bool worksheetChildBefore(QStringView name, const char* element);
 
 /// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
 bool needsSpacePreserve(std::string_view utf8);

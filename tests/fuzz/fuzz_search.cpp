@@ -84,7 +84,7 @@ public:
         const FailureCode code = failure.code();
         FUZZ_CHECK(code == FailureCode::NotACatalogue || code == FailureCode::CatalogueDamaged ||
                    code == FailureCode::CatalogueTooLarge || code == FailureCode::CatalogueUnreadable);
-        FUZZ_CHECK(!failure.path().isEmpty());
+        FUZZ_CHECK(!failure.subject().isEmpty());
     }
     bool keepGoing(const QString&, std::uint64_t) override { return true; }
 };

@@ -28,7 +28,7 @@ namespace {
 
 using testing::Gate;
 using testing::GatedFileSystem;
-using testing::GatedReport;
+using testing::GatedOpener;
 using testing::Phase;
 using testing::RecordingLauncher;
 using testing::ScriptedDialogs;
@@ -63,7 +63,7 @@ public:
     }
     void showOpenFailure(const Failure& failure) override { openFailures.push_back(failure.code()); }
     Dialogs::FileChoice offerSavedFile(const Failure& failure) override {
-        offered.append(failure.path());
+        offered.append(failure.subject());
         return choice;
     }
     void copyToClipboard(const QString& text) override { clipboard = text; }
@@ -114,7 +114,7 @@ protected:
                                     program_.path(),
                                     [this] { return library_; },
                                     [] { return QDate(2026, 12, 8); },
-                                    GatedReport::factory(gate_)};
+                                    GatedOpener::factory(gate_)};
         controller_ = std::make_unique<CatalogueController>(view_, std::move(services));
         return *controller_;
     }

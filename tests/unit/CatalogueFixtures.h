@@ -70,7 +70,7 @@ class Recorder final : public SearchSink {
 public:
     void hit(const SearchHit& h) override { hits.push_back(h); }
     void unreadable(const Failure& failure) override {
-        failures.emplace_back(failure.code(), failure.path());
+        failures.emplace_back(failure.code(), failure.subject());
     }
     bool keepGoing(const QString&, std::uint64_t) override { return ++calls <= allowedCalls; }
     std::vector<SearchHit> hits;

@@ -72,7 +72,7 @@ void writeBook(const QString& path, const std::vector<Line>& lines) {
 class Progress final : public IndexProgress {
 public:
     bool reading(const QString&, qsizetype, qsizetype) override { return true; }
-    void unreadable(const Failure& failure) override { failures.push_back(failure.path()); }
+    void unreadable(const Failure& failure) override { failures.push_back(failure.subject()); }
     QStringList failures;
 };
 

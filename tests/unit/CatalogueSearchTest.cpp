@@ -3,7 +3,6 @@
 #include "Failure.h"
 #include "FileSystem.h"
 #include "SheetReader.h"
-#include "WorkbookError.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include <zip.h>
 
 #include <map>
+#include <optional>
 
 #include <sys/stat.h>
 #include <string>
@@ -72,14 +72,14 @@ TEST(SheetReader, RefusesWhatIsNoWorkbookOrBrokenXml) {
             SheetRow row;
             while (reader.next(row)) {
             }
-        } catch (const WorkbookError& error) {
-            return error.code();
+        } catch (const Failure& error) {
+            return std::optional(error.code());
         }
-        return WorkbookErrorCode::None;
+        return std::optional<FailureCode>();
     };
-    EXPECT_EQ(codeOf(dir.filePath(QStringLiteral("none.xlsx"))), WorkbookErrorCode::BookMissing);
-    EXPECT_EQ(codeOf(text), WorkbookErrorCode::BookInvalid);
-    EXPECT_EQ(codeOf(broken), WorkbookErrorCode::BookInvalid); // a shared string the table lacks
+    EXPECT_EQ(codeOf(dir.filePath(QStringLiteral("none.xlsx"))), FailureCode::TemplateMissing);
+    EXPECT_EQ(codeOf(text), FailureCode::TemplateInvalid);
+    EXPECT_EQ(codeOf(broken), FailureCode::TemplateInvalid); // a shared string the table lacks
 }
 
 TEST(SheetReader, RefusesAWorkbookOverItsBudgetAndStopsWhenAsked) {
@@ -123,8 +123,8 @@ TEST(SheetReader, RefusesAWorkbookOverItsBudgetAndStopsWhenAsked) {
             SheetRow got;
             while (reader.next(got)) {
             }
-        } catch (const WorkbookError& error) {
-            EXPECT_EQ(error.code(), WorkbookErrorCode::TooLarge) << c.what;
+        } catch (const Failure& error) {
+            EXPECT_EQ(error.code(), FailureCode::CatalogueTooLarge) << c.what;
             detail = error.detail();
         }
         EXPECT_EQ(detail.contains(QString::fromUtf8(c.reason)), true) << c.what << ": " << detail.toStdString();
@@ -139,8 +139,8 @@ TEST(SheetReader, RefusesAWorkbookOverItsBudgetAndStopsWhenAsked) {
         SheetRow got;
         reader.next(got);
         ADD_FAILURE() << "not stopped";
-    } catch (const WorkbookError& error) {
-        EXPECT_EQ(error.code(), WorkbookErrorCode::JobAborted);
+    } catch (const Failure& error) {
+        EXPECT_EQ(error.code(), FailureCode::Cancelled);
     }
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "FileSystem.h"
-#include "ReportComponent.h"
-#include "WorkbookReport.h"
+#include "Workbook.h"
 
 #include <QCoreApplication>
 
@@ -84,59 +83,29 @@ private:
     Gate& gate_;
 };
 
-/// The program's engine, held at its first written cell (the writing) or where its finish asks for
-/// the workbook's destination (the finish, deflating still ahead).
-class GatedReport final : public ReportComponent, private WorkbookPresenter {
+/// The program's engine, held where a fill opens its template (the writing) or where it asks for the
+/// workbook's destination (the finish, deflating still ahead).
+class GatedOpener final : public WorkbookOpener {
 public:
-    GatedReport(WorkbookPresenter& presenter, const std::atomic<bool>& stop, Gate& gate)
-        : presenter_(presenter), gate_(gate), engine_(*this) {
-        engine_.setCancelFlag(&stop);
-    }
+    GatedOpener(const std::atomic<bool>& stop, Gate& gate) : WorkbookOpener(&stop), gate_(gate) {}
     /// An engine factory for the controller's services.
     static auto factory(Gate& gate) {
-        return [&gate](WorkbookPresenter& presenter, const std::atomic<bool>& stop) -> std::unique_ptr<ReportComponent> {
-            return std::make_unique<GatedReport>(presenter, stop, gate);
+        return [&gate](const std::atomic<bool>& stop) -> std::unique_ptr<WorkbookOpener> {
+            return std::make_unique<GatedOpener>(stop, gate);
         };
     }
 
-    void setBookFile(const QString& path) override { engine_.setBookFile(path); }
-    void openBook() override { engine_.openBook(); }
-    void setStartOption(int option) override { engine_.setStartOption(option); }
-    void selectSheet(const QString& name, const QString& range) override { engine_.selectSheet(name, range); }
-    void closeSheet() override { engine_.closeSheet(); }
-    void setFinishOption(int option) override { engine_.setFinishOption(option); }
-    void finish() override { engine_.finish(); }
-    void abort() override { engine_.abort(); }
-    void checkBook(const QString& path, const QString& sheet) override { engine_.checkBook(path, sheet); }
-    int errorCode() const override { return engine_.errorCode(); }
-    QString errorText() const override { return engine_.errorText(); }
-    CellRange resolveReference(QStringView reference) override { return engine_.resolveReference(reference); }
-    CellRange resolvePosition(int x1, int y1, int x2, int y2) override {
-        return engine_.resolvePosition(x1, y1, x2, y2);
-    }
-    void setText(const CellRange& range, std::string_view utf8) override {
+    std::unique_ptr<Workbook> open(const QString& templatePath, const QString& sheetName, int ownRowsKept,
+                                   std::function<QString()> destination) override {
         gate_.pass(Phase::Writing);
-        engine_.setText(range, utf8);
+        return WorkbookOpener::open(templatePath, sheetName, ownRowsKept, [this, destination] {
+            gate_.pass(Phase::Finish);
+            return destination();
+        });
     }
-    void setNumber(const CellRange& range, std::int64_t number) override { engine_.setNumber(range, number); }
-    void setRowHeight(const CellRange& range, double points) override { engine_.setRowHeight(range, points); }
-    void setAttr(const CellRange& range, AttrMember member, int value) override {
-        engine_.setAttr(range, member, value);
-    }
-    void setPageText(const QString& l, const QString& c, const QString& r) override { engine_.setPageText(l, c, r); }
-    void setTitleLook(const CellRange& range) override { engine_.setTitleLook(range); }
-    void addRowBreak(int row) override { engine_.addRowBreak(row); }
 
 private:
-    QString destinationFor(const QString& bookFile) override {
-        gate_.pass(Phase::Finish);
-        return presenter_.destinationFor(bookFile);
-    }
-    bool present(const QString& savedPath) override { return presenter_.present(savedPath); }
-
-    WorkbookPresenter& presenter_;
     Gate& gate_;
-    WorkbookReport engine_;
 };
 
 } // namespace kartoma::testing

@@ -1,71 +1,70 @@
 #include "SheetWriter.h"
 #include "EnglishMessages.h"
 #include "Failure.h"
-#include "WorkbookReport.h"
+#include "Presenters.h"
+#include "ReadBack.h"
+#include "Workbook.h"
 #include "CatalogueProgress.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
-#include <utility>
-#include <vector>
 
 namespace kartoma {
 namespace {
 
-/// A report component that only records what it is asked, cell by cell.
-class RecordingReport final : public ReportComponent {
+/// Saves where the test says and remembers what it was asked to show.
+class RecordingPresenter final : public WorkbookPresenter {
 public:
-    void setBookFile(const QString& path) override { log.append(QStringLiteral("BookFile ") + path); }
-    void openBook() override { log.append(QStringLiteral("OpenBook")); }
-    void setStartOption(int option) override { log.append(QStringLiteral("StartOption %1").arg(option)); }
-    void selectSheet(const QString& name, const QString& range) override {
-        log.append(QStringLiteral("SelectSheet %1 %2").arg(name, range));
+    explicit RecordingPresenter(QString path) : path_(std::move(path)) {}
+    QString destinationFor(const QString& templatePath) override {
+        asked.append(templatePath);
+        return path_;
     }
-    void closeSheet() override { log.append(QStringLiteral("CloseSheet")); }
-    void setFinishOption(int option) override { log.append(QStringLiteral("FinishOption %1").arg(option)); }
-    void finish() override { log.append(QStringLiteral("Finish")); }
-    void abort() override { log.append(QStringLiteral("Abort")); }
-    void checkBook(const QString& path, const QString& sheet) override {
-        log.append(QStringLiteral("CheckBook %1 %2").arg(path, sheet));
+    bool present(const QString& saved) override {
+        presented.append(saved);
+        return shows;
     }
-    int errorCode() const override { return 0; }
-    QString errorText() const override { return {}; }
-    CellRange resolveReference(QStringView reference) override { return *parseCellReference(reference); }
-    CellRange resolvePosition(int x1, int y1, int x2, int y2) override { return CellRange{x1, y1, x2, y2}; }
-    void setText(const CellRange& r, std::string_view utf8) override {
-        cells[key(r)] = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    }
-    void setNumber(const CellRange& r, std::int64_t number) override {
-        cells[key(r)] = QStringLiteral("#%1").arg(number);
-    }
-    void setRowHeight(const CellRange& r, double points) override { heights[r.y1 + 1] = points; }
-    void setAttr(const CellRange& r, AttrMember m, int value) override {
-        attrs.append(QStringLiteral("%1 %2=%3").arg(key(r)).arg(static_cast<int>(m)).arg(value));
-    }
-    void setPageText(const QString& a, const QString& b, const QString& c) override {
-        log.append(QStringLiteral("SetPageText '%1' '%2' '%3'").arg(a, b, c));
-    }
-    void setTitleLook(const CellRange& r) override { attrs.append(key(r) + QStringLiteral(" title look")); }
-    void addRowBreak(int row) override { breaks.push_back(row); }
+    QStringList asked, presented;
+    bool shows = true;
 
-    static QString key(const CellRange& r) {
-        QString k = QString::fromStdString(columnLetters(r.x1)) + QString::number(r.y1 + 1);
-        if (r.x2 != r.x1 || r.y2 != r.y1) {
-            k += QLatin1Char(':') + QString::fromStdString(columnLetters(r.x2)) + QString::number(r.y2 + 1);
+private:
+    QString path_;
+};
+
+using testing::readBack;
+
+/// A written workbook as openpyxl reads it: its cells' values ("#n" for numbers), looks and the rest.
+struct Written {
+    QJsonObject book;
+    QString operator[](const char* ref) const {
+        const QJsonArray cell = book[QStringLiteral("cells")].toObject()[QLatin1String(ref)].toArray();
+        if (cell.isEmpty()) {
+            return QStringLiteral("(none)");
         }
-        return k;
+        const QString value = cell.at(0).toVariant().toString();
+        return cell.at(1).toString() == QLatin1String("int") ? QLatin1Char('#') + value : value;
     }
+    QJsonValue look(const char* ref) const { return book[QStringLiteral("looks")].toObject()[QLatin1String(ref)]; }
+};
 
-    QStringList log;
-    QStringList attrs;
-    std::map<QString, QString> cells;
-    std::map<int, double> heights;
-    std::vector<int> breaks;
+class SheetWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString out() const { return dir_.path() + QStringLiteral("/out.xlsx"); }
+    Written written() const { return Written{readBack(out())}; }
+
+    QTemporaryDir dir_;
+    RecordingPresenter presenter_{out()};
+    WorkbookOpener opener_;
+    WorkbookOutput output_{opener_, presenter_};
 };
 
 /// Records the stages, the writer's positions and its yields.
@@ -115,42 +114,53 @@ TEST(SheetGeometry, PageCountsAndRowsNeeded) {
     EXPECT_EQ(rowsNeededAllTitles(60, 60), 62);
 }
 
-TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
+const QString kTemplate = QStringLiteral(KARTOMA_TEST_TEMPLATE);
+
+/// The failure `step` throws.
+Failure failureOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Failure& f) {
+        return f;
+    }
+    ADD_FAILURE() << "no failure";
+    return Failure(FailureCode::Cancelled, QString());
+}
+
+TEST_F(SheetWriterTest, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     const EntryList list = makeList(60);
-    RecordingReport report;
     RecordingProgress progress;
-    ASSERT_TRUE(excelOutAllTitle(report, list, 60, QStringLiteral("/opt/Kartoma.xl_"), progress));
-    EXPECT_EQ(report.log,
-              (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
-                           QStringLiteral("StartOption 0"), QStringLiteral("SelectSheet Kartoma 1-99999"),
-                           QStringLiteral("CloseSheet"), QStringLiteral("FinishOption -2"),
-                           QStringLiteral("Finish")}));
+    ASSERT_TRUE(excelOutAllTitle(output_, list, 60, kTemplate, progress));
+    EXPECT_EQ(presenter_.asked, QStringList{kTemplate});
+    EXPECT_EQ(presenter_.presented, QStringList{out()});
+    const Written book = written();
     // Page 1: title in row 1, entries 0..58 in rows 2..60; page 2: title in row 61, entry 59 in row 62.
-    EXPECT_EQ(report.cells[QStringLiteral("A1")], QStringLiteral("ファイル名"));
-    EXPECT_EQ(report.cells[QStringLiteral("G1")], QStringLiteral("TYPE"));
-    EXPECT_EQ(report.cells[QStringLiteral("A2")], QStringLiteral("file0.txt"));
-    EXPECT_EQ(report.cells[QStringLiteral("A60")], QStringLiteral("file58.txt"));
-    EXPECT_EQ(report.cells[QStringLiteral("F61")], QStringLiteral("ボリューム"));
-    EXPECT_EQ(report.cells[QStringLiteral("A62")], QStringLiteral("file59.txt"));
-    EXPECT_EQ(report.cells.count(QStringLiteral("A63")), 0u);
-    EXPECT_EQ(report.attrs,
-              (QStringList{QStringLiteral("A1:G1 title look"), QStringLiteral("A1:G1 0=12"),
-                           QStringLiteral("A1:G1 1=9"), QStringLiteral("A1:G1 2=22"),
-                           QStringLiteral("A61:G61 title look"), QStringLiteral("A61:G61 0=12"),
-                           QStringLiteral("A61:G61 1=9"), QStringLiteral("A61:G61 2=22")}));
+    // Entry rows: size as a number (0 too), folder, date, time, label, type.
+    const std::pair<const char*, const char*> cells[] = {
+        {"A1", "ファイル名"},  {"G1", "TYPE"},       {"A2", "file0.txt"},  {"A60", "file58.txt"},
+        {"F61", "ボリューム"}, {"A62", "file59.txt"}, {"A63", "(none)"},     {"C2", "#0"},
+        {"B2", "/media/disk"}, {"D2", "2026/12/08"}, {"E2", "09:05:00"},   {"F2", "VOL"},
+        {"G2", "D"},           {"G3", "F"}};
+    for (const auto& [ref, text] : cells) {
+        EXPECT_EQ(book[ref], QString::fromUtf8(text)) << ref;
+    }
+    // Every title row: the first row's look, 12 points, bold, bordered, light grey.
+    for (const char* ref : {"A61", "C61", "G61"}) {
+        const std::string first = std::string(1, ref[0]) + "1";
+        EXPECT_EQ(book.look(ref), book.look(first.c_str())) << ref;
+        const QJsonObject look = book.look(ref).toObject();
+        EXPECT_TRUE(look[QStringLiteral("bold")].toBool()) << ref;
+        EXPECT_EQ(look[QStringLiteral("size")].toDouble(), 12.0) << ref;
+        EXPECT_EQ(look[QStringLiteral("fill")].toInt(), 22) << ref;
+    }
     // The second page is printed on a page of its own: a break above its title row.
-    EXPECT_EQ(report.breaks, std::vector<int>{60});
-    // Entry rows: size as a number (0 too), folder, date, time, label, type; every row 13.5 high.
-    EXPECT_EQ(report.cells[QStringLiteral("C2")], QStringLiteral("#0"));
-    EXPECT_EQ(report.cells[QStringLiteral("B2")], QStringLiteral("/media/disk"));
-    EXPECT_EQ(report.cells[QStringLiteral("D2")], QStringLiteral("2026/12/08"));
-    EXPECT_EQ(report.cells[QStringLiteral("E2")], QStringLiteral("09:05:00"));
-    EXPECT_EQ(report.cells[QStringLiteral("F2")], QStringLiteral("VOL"));
-    EXPECT_EQ(report.cells[QStringLiteral("G2")], QStringLiteral("D"));
-    EXPECT_EQ(report.cells[QStringLiteral("G3")], QStringLiteral("F"));
-    EXPECT_EQ(report.heights.size(), 62u);
-    EXPECT_EQ(report.heights[61], 13.5);
-    // The position runs from 0 to EntryCount - 1 across the pages, one yield per row.
+    EXPECT_EQ(book.book[QStringLiteral("row_breaks")].toArray(), QJsonArray{60});
+    // Every row 13.5 points high.
+    const QJsonObject heights = book.book[QStringLiteral("heights")].toObject();
+    for (const char* row : {"1", "2", "61", "62"}) {
+        EXPECT_EQ(heights[QLatin1String(row)].toDouble(13.5), 13.5) << row;
+    }
+    // Progress runs from 0 to EntryCount - 1 across the pages, with a yield per entry.
     ASSERT_EQ(progress.positions.size(), 60u);
     EXPECT_EQ(progress.positions.front(), 0u);
     EXPECT_EQ(progress.positions.back(), 59u);
@@ -158,72 +168,67 @@ TEST(SheetWriter, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
     EXPECT_EQ(progress.stages, workbookStages(CatalogueStage::FillingPages, 60));
 }
 
-TEST(SheetWriter, ManyPagesEachHoldAtLeastOneEntry) {
-    const EntryList list = makeList(7199);
-    RecordingReport report;
+TEST_F(SheetWriterTest, ManyPagesEachHoldAtLeastOneEntry) {
     RecordingProgress progress;
-    excelOutAllTitle(report, list, 60, QStringLiteral("t"), progress);
+    excelOutAllTitle(output_, makeList(7199), 60, kTemplate, progress);
     // 123 pages: the last title at row 122 * 60 + 1, holding one entry.
-    EXPECT_EQ(report.cells[QStringLiteral("A7321")], QStringLiteral("ファイル名"));
-    EXPECT_EQ(report.cells[QStringLiteral("A7322")], QStringLiteral("file7198.txt"));
-    EXPECT_EQ(report.cells.count(QStringLiteral("A7323")), 0u);
-    EXPECT_EQ(report.attrs.size(), 123 * 4);
-    ASSERT_EQ(report.breaks.size(), 122u);
-    EXPECT_EQ(report.breaks.back(), 122 * 60);
+    const Written book = written();
+    EXPECT_EQ(book["A7321"], QStringLiteral("ファイル名"));
+    EXPECT_EQ(book["A7322"], QStringLiteral("file7198.txt"));
+    EXPECT_EQ(book["A7323"], QStringLiteral("(none)"));
+    const QJsonArray breaks = book.book[QStringLiteral("row_breaks")].toArray();
+    ASSERT_EQ(breaks.size(), 122);
+    EXPECT_EQ(breaks.last().toInt(), 122 * 60);
     // A page length below 2 uses the default instead of looping.
-    RecordingReport small;
-    excelOutAllTitle(small, makeList(61), 1, QStringLiteral("t"), progress);
-    EXPECT_EQ(small.cells[QStringLiteral("A61")], QStringLiteral("ファイル名"));
+    excelOutAllTitle(output_, makeList(61), 1, kTemplate, progress);
+    EXPECT_EQ(written()["A61"], QStringLiteral("ファイル名"));
 }
 
-TEST(SheetWriter, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
-    const EntryList list = makeList(3, QString());
-    RecordingReport report;
+TEST_F(SheetWriterTest, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     RecordingProgress progress;
-    ASSERT_TRUE(excelOutOneTitle(report, list, QStringLiteral("/opt/Kartoma.xl_"), progress));
-    EXPECT_EQ(report.log,
-              (QStringList{QStringLiteral("BookFile /opt/Kartoma.xl_"), QStringLiteral("OpenBook"),
-                           QStringLiteral("SelectSheet Kartoma 1-9999"),
-                           QStringLiteral("SetPageText '' '' '&P/&N'"), QStringLiteral("CloseSheet"),
-                           QStringLiteral("FinishOption -2"), QStringLiteral("Finish")}));
-    EXPECT_EQ(report.cells.count(QStringLiteral("A1")), 0u);
-    EXPECT_EQ(report.cells[QStringLiteral("A2")], QStringLiteral("file0.txt"));
-    EXPECT_EQ(report.cells[QStringLiteral("A4")], QStringLiteral("file2.txt"));
+    ASSERT_TRUE(excelOutOneTitle(output_, makeList(3, QString()), kTemplate, progress));
+    const Written book = written();
+    EXPECT_EQ(book["A1"], QStringLiteral("ファイル名")); // the template's own
+    EXPECT_EQ(book["A2"], QStringLiteral("file0.txt"));
+    EXPECT_EQ(book["A4"], QStringLiteral("file2.txt"));
     // No label: column F is left as the template has it.
-    EXPECT_EQ(report.cells.count(QStringLiteral("F2")), 0u);
-    EXPECT_TRUE(report.attrs.isEmpty());
-    EXPECT_TRUE(report.breaks.empty());
+    EXPECT_EQ(book["F2"], QStringLiteral("(none)"));
+    EXPECT_EQ(book.book[QStringLiteral("footer")].toString(), QStringLiteral("&P/&N"));
+    EXPECT_TRUE(book.book[QStringLiteral("row_breaks")].toArray().isEmpty());
     EXPECT_EQ(progress.positions, (std::vector<std::uint64_t>{1, 2, 3}));
     EXPECT_EQ(progress.stages, workbookStages(CatalogueStage::FillingSheet, 3));
 }
 
-TEST(SheetWriter, AnEmptyListMakesNoWorkbook) {
-    const EntryList list;
-    RecordingReport report;
+TEST_F(SheetWriterTest, AWorkbookNoApplicationShowsIsNamedAndKept) {
     RecordingProgress progress;
-    EXPECT_FALSE(excelOutOneTitle(report, list, QStringLiteral("t"), progress));
-    EXPECT_FALSE(excelOutAllTitle(report, list, 60, QStringLiteral("t"), progress));
-    EXPECT_TRUE(report.log.isEmpty());
+    presenter_.shows = false;
+    const Failure f = failureOf([&] { excelOutOneTitle(output_, makeList(3), kTemplate, progress); });
+    EXPECT_EQ(f.code(), FailureCode::PresentFailed);
+    EXPECT_EQ(f.subject(), out());
+    EXPECT_TRUE(QFile::exists(out()));
+}
+
+TEST_F(SheetWriterTest, AnEmptyListMakesNoWorkbook) {
+    const EntryList list;
+    RecordingProgress progress;
+    EXPECT_FALSE(excelOutOneTitle(output_, list, kTemplate, progress));
+    EXPECT_FALSE(excelOutAllTitle(output_, list, 60, kTemplate, progress));
+    EXPECT_TRUE(presenter_.asked.isEmpty());
     EXPECT_EQ(progress.stages, (std::vector<RecordingProgress::Stage>{{CatalogueStage::NothingToList, 0},
                                                                      {CatalogueStage::NothingToList, 0}}));
 }
 
-TEST(SheetWriter, AListLongerThanASheetIsRefusedBeforeWriting) {
+TEST_F(SheetWriterTest, AListLongerThanASheetIsRefusedBeforeWriting) {
     EntryList list;
     const std::uint32_t folder = list.addFolder("/");
     for (int i = 0; i < kMaxRows; ++i) {
         list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
     }
-    RecordingReport report;
     RecordingProgress progress;
-    try {
-        excelOutOneTitle(report, list, QStringLiteral("t"), progress);
-        FAIL() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), FailureCode::TooManyRows);
-        EXPECT_TRUE(englishText(f).contains(QStringLiteral("write CSV instead")));
-    }
-    EXPECT_TRUE(report.log.isEmpty());
+    const Failure f = failureOf([&] { excelOutOneTitle(output_, list, kTemplate, progress); });
+    EXPECT_EQ(f.code(), FailureCode::TooManyRows);
+    EXPECT_TRUE(englishText(f).contains(QStringLiteral("write CSV instead")));
+    EXPECT_TRUE(presenter_.asked.isEmpty());
 }
 
 } // namespace

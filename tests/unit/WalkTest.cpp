@@ -194,7 +194,7 @@ TEST(Walk, AnUnreadableRootIsAFailure) {
         FAIL() << "no failure";
     } catch (const Failure& f) {
         EXPECT_EQ(f.code(), FailureCode::RootNotFound);
-        EXPECT_EQ(f.path(), QStringLiteral("/missing"));
+        EXPECT_EQ(f.subject(), QStringLiteral("/missing"));
     }
     try {
         collectEntries(QStringLiteral("/locked"), everything(), fs, observer, list);

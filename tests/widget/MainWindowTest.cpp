@@ -36,7 +36,7 @@ namespace {
 using testing::FixedLabels;
 using testing::Gate;
 using testing::GatedFileSystem;
-using testing::GatedReport;
+using testing::GatedOpener;
 using testing::Phase;
 using testing::RecordingLauncher;
 using testing::RecordingStore;
@@ -66,7 +66,7 @@ protected:
                                     labels_,       gatedFileSystem_,
                                     store_,        programFolder,
                                     out_.path(),   [] { return QDate(2026, 12, 8); },
-                                    0,             GatedReport::factory(gate_)};
+                                    0,             GatedOpener::factory(gate_)};
         window_ = std::make_unique<MainWindow>(settings_, std::move(services));
         window_->setFolderPath(tree_.path());
         window_->show();
