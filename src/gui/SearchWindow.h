@@ -50,9 +50,9 @@ public:
 
     /// Starts a search of what the window searches (the library, the folder in the folder box, or
     /// what was dropped) for the pattern in the pattern box, stopping the one that runs.
-    void cmdSearch_Click();
+    void startSearch();
     /// Asks a running search to stop.
-    void cmdStop_Click();
+    void stopSearch();
     /// Starts a search of the catalogues and folders `paths` name (see findCatalogueFiles) alone,
     /// as a drop on the window does.
     void searchPaths(const QStringList& paths);
