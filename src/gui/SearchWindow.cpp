@@ -141,7 +141,36 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     setObjectName(QStringLiteral("searchWindow"));
     setWindowTitle(QStringLiteral("カタログ検索"));
     auto* grid = new QGridLayout(this);
+    buildQueryRows(grid);
+    buildHitTable();
+    grid->addWidget(table_, 3, 0, 1, 4);
+    failures_ = new QListWidget(this);
+    failures_->setObjectName(QStringLiteral("failureList"));
+    failures_->setVisible(false);
+    failures_->setMaximumHeight(fontMetrics().height() * 6);
+    failures_->setWordWrap(true);
+    grid->addWidget(failures_, 4, 0, 1, 4);
 
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("searchProgress"));
+    progress_->setVisible(false);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusLabel"));
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(progress_);
+    bottom->addWidget(status_, 1);
+    grid->addLayout(bottom, 5, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    setAcceptDrops(true);
+    resize(960, 480);
+
+
+    connectQueryRows();
+    startRunner();
+    showSources();
+}
+
+void SearchWindow::buildQueryRows(QGridLayout* grid) {
     auto* patternLabel = new QLabel(QStringLiteral("ファイル名(&N):"), this);
     grid->addWidget(patternLabel, 0, 0);
     pattern_ = new QLineEdit(this);
@@ -202,6 +231,9 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     choices->addWidget(sources_, 1);
     grid->addLayout(choices, 2, 0, 1, 4);
 
+}
+
+void SearchWindow::buildHitTable() {
     table_ = new QTableWidget(0, ColumnCount, this);
     table_->setObjectName(QStringLiteral("hitTable"));
     table_->setHorizontalHeaderLabels({QStringLiteral("ボリューム"), QStringLiteral("ディレクトリ"),
@@ -234,27 +266,9 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(table_->viewport()->mapToGlobal(at));
     });
-    grid->addWidget(table_, 3, 0, 1, 4);
-    failures_ = new QListWidget(this);
-    failures_->setObjectName(QStringLiteral("failureList"));
-    failures_->setVisible(false);
-    failures_->setMaximumHeight(fontMetrics().height() * 6);
-    failures_->setWordWrap(true);
-    grid->addWidget(failures_, 4, 0, 1, 4);
+}
 
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("searchProgress"));
-    progress_->setVisible(false);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusLabel"));
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(progress_);
-    bottom->addWidget(status_, 1);
-    grid->addLayout(bottom, 5, 0, 1, 4);
-    grid->setColumnStretch(1, 1);
-    setAcceptDrops(true);
-    resize(960, 480);
-
+void SearchWindow::connectQueryRows() {
     debounce_ = new QTimer(this);
     debounce_->setSingleShot(true);
     debounce_->setInterval(kDebounceMs);
@@ -279,6 +293,9 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
         }
     });
 
+}
+
+void SearchWindow::startRunner() {
     SearchRunnerCallbacks callbacks;
     callbacks.indexing = [this](int done, int total, const QString&) {
         progress_->setRange(0, total);
@@ -295,7 +312,6 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     callbacks.finished = [this](const SearchOutcome& outcome) { finished(outcome); };
     runner_ = new SearchRunner({services_.indexPath, services_.yieldIntervalMs, kMaxShown}, std::move(callbacks),
                                this);
-    showSources();
 }
 
 SearchWindow::~SearchWindow() = default;

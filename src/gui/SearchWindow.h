@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -74,6 +75,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void buildQueryRows(QGridLayout* grid);
+    void buildHitTable();
+    void connectQueryRows();
+    void startRunner();
     void browse();
     void patternChanged();
     void sourcesChanged();
