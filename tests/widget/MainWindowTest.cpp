@@ -162,6 +162,23 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     EXPECT_EQ(w.folderPath(), tree_.path());
 }
 
+TEST_F(MainWindowTest, GrowingTheWindowGivesTheRoomToTheFolderTreeAndTheFileList) {
+    MainWindow& w = window();
+    const auto size = [&w](const char* name) { return w.findChild<QWidget*>(QString::fromLatin1(name))->size(); };
+    const QSize tree = size("folderTree");
+    const QSize files = size("fileList");
+    const QSize drives = size("driveList");
+    w.resize(w.width() + 1000, w.height() + 600);
+    QCoreApplication::processEvents();
+    // The two columns share the new width; the drive list keeps its height, the tree takes the rest.
+    EXPECT_NEAR(size("folderTree").width() - tree.width() + size("fileList").width() - files.width(), 1000, 2);
+    EXPECT_GT(size("fileList").width() - files.width(), 400);
+    EXPECT_EQ(size("folderTree").height() - tree.height(), 600);
+    EXPECT_EQ(size("fileList").height() - files.height(), 600);
+    EXPECT_EQ(size("driveList").height(), drives.height());
+    EXPECT_EQ(size("statusLine").width(), w.width());
+}
+
 TEST_F(MainWindowTest, TheToolbarsCreateButtonMakesAWorkbookAndHandsItOver) {
     makeFiles(700);
     labels_.label = QStringLiteral("DISK");
