@@ -21,15 +21,15 @@
 #include <QFontMetricsF>
 #include <QGridLayout>
 #include <QHeaderView>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QListView>
 #include <QMenuBar>
 #include <QMovie>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QStyle>
 #include <QStorageInfo>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
@@ -144,8 +144,8 @@ void MainWindow::buildToolbar() {
     toolbar_->setMovable(false);
     toExcel_ = addToolAction("createListToolAction", ":/artwork/toolbar-toExcel.png",
                              QStringLiteral("エクセルファイル作成"), &MainWindow::onCreateListButton);
-    addToolAction("emptyAndOpenToolAction", ":/artwork/toolbar-open.png", QStringLiteral("エクセルファイル表示"),
-                  &MainWindow::onEmptyAndOpenList);
+    addToolAction("emptyAndOpenToolAction", ":/artwork/toolbar-open.png",
+                  QStringLiteral("エクセルファイル表示"), &MainWindow::onEmptyAndOpenList);
     toolbar_->addSeparator();
     addToolAction("optionsToolAction", ":/artwork/toolbar-option.png", QStringLiteral("オプション"),
                   &MainWindow::onOptions);
@@ -156,7 +156,8 @@ void MainWindow::buildToolbar() {
     bye_ = addToolAction("quitToolAction", ":/artwork/toolbar-bye.png", QStringLiteral("終了"),
                          &MainWindow::onQuitButton);
     toolbar_->addSeparator();
-    stop_ = addToolAction("stopAction", ":/artwork/toolbar-stop.png", QStringLiteral("中断"), &MainWindow::onStop);
+    stop_ = addToolAction("stopAction", ":/artwork/toolbar-stop.png", QStringLiteral("中断"),
+                          &MainWindow::onStop);
     stop_->setVisible(false);
     // Esc stops too, while the button is offered.
     stop_->setShortcut(QKeySequence(Qt::Key_Escape));
@@ -264,7 +265,8 @@ void MainWindow::layOut() {
 
 void MainWindow::connectFolderViews() {
     connect(drives_, &QComboBox::activated, this, &MainWindow::onDriveActivated);
-    connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this, &MainWindow::showFolderFiles);
+    connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::showFolderFiles);
     // The model reads folders in the background: show the current one once its parent is read.
     connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
         // The model sorts what it read a moment later; scroll once it has.

@@ -131,7 +131,8 @@ private:
     void buildStatusLine();
     void layOut();
     void connectFolderViews();
-    QAction* addToolAction(const char* name, const char* icon, const QString& tip, void (MainWindow::*slot)());
+    QAction* addToolAction(const char* name, const char* icon, const QString& tip,
+                           void (MainWindow::*slot)());
     /// A drive chosen in the drive list: its root, or back to the program's drive when it has no medium.
     void onDriveActivated();
     /// Shows the files of the folder chosen in the folder tree.

@@ -60,7 +60,8 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     auto* numbers = new QGridLayout;
     pageLines_ = addNumberRow(numbers, 0, "linesPerPageBox", QStringLiteral("ページ行数"), 51, 69,
                               QStringLiteral("( ５１行 ～ ６９行 )"));
-    depth_ = addNumberRow(numbers, 1, "depthBox", QStringLiteral("検索階層"), 1, 8, QStringLiteral("( １ ～ ８ )"));
+    depth_ = addNumberRow(numbers, 1, "depthBox", QStringLiteral("検索階層"), 1, 8,
+                          QStringLiteral("( １ ～ ８ )"));
     numbers->setColumnStretch(3, 1);
     layout->addLayout(numbers);
     layout->addLayout(buildLibraryRow());
@@ -100,8 +101,8 @@ QGridLayout* OptionsDialog::buildBoxes() {
         {OptionsForm::TitleOnEveryPage, "titleOnEveryPageCheck", "ページ毎にタイトルを挿入", 1, 0, 1},
         {OptionsForm::TitleOnFirstPage, "titleOnFirstPageCheck", "１ページだけタイトル表示", 2, 0, 1},
         // Two lines, broken where the words allow.
-        {OptionsForm::AskForLabel, "askForLabelCheck", "ボリュームラベルが設定されていない時\nラベルの入力確認をする.", 3,
-         0, 2},
+        {OptionsForm::AskForLabel, "askForLabelCheck",
+         "ボリュームラベルが設定されていない時\nラベルの入力確認をする.", 3, 0, 2},
         {OptionsForm::HideFolders, "hideFoldersCheck", "フォルダのみの時非表示", 0, 1, 1},
         {OptionsForm::Csv, "csvCheck", "CSV形式で、ファイル保存", 1, 1, 1},
     };

@@ -164,7 +164,6 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     setAcceptDrops(true);
     resize(960, 480);
 
-
     connectQueryRows();
     startRunner();
     showSources();
@@ -230,7 +229,6 @@ void SearchWindow::buildQueryRows(QGridLayout* grid) {
     choices->addWidget(singleCopies_);
     choices->addWidget(sources_, 1);
     grid->addLayout(choices, 2, 0, 1, 4);
-
 }
 
 void SearchWindow::buildHitTable() {
@@ -292,7 +290,6 @@ void SearchWindow::connectQueryRows() {
             sourcesChanged();
         }
     });
-
 }
 
 void SearchWindow::startRunner() {
@@ -310,8 +307,8 @@ void SearchWindow::startRunner() {
     callbacks.hits = [this](const QList<SearchHit>& hits) { addHits(hits); };
     callbacks.unreadable = [this](const Failure& failure) { unreadable(failure); };
     callbacks.finished = [this](const SearchOutcome& outcome) { finished(outcome); };
-    runner_ = new SearchRunner({services_.indexPath, services_.yieldIntervalMs, kMaxShown}, std::move(callbacks),
-                               this);
+    runner_ = new SearchRunner({services_.indexPath, services_.yieldIntervalMs, kMaxShown},
+                               std::move(callbacks), this);
 }
 
 SearchWindow::~SearchWindow() = default;

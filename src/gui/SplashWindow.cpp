@@ -40,7 +40,8 @@ SplashWindow::SplashWindow(std::function<void()> showMainWindow, QWidget* parent
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->setContentsMargins(0, 0, 5, 12);
     layout->setSpacing(7);
-    layout->addItem(new QSpacerItem(surface_.width(), surface_.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
+    layout->addItem(
+        new QSpacerItem(surface_.width(), surface_.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
     layout->addLayout(versionRow);
     adjustSize();
     if (const QScreen* screen = this->screen()) {

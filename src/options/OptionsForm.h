@@ -17,7 +17,14 @@ class SettingsStore;
 class OptionsForm {
 public:
     /// The check boxes. HideFolders is checked when folders are left out of the list.
-    enum Box { Splash = 0, TitleOnEveryPage = 1, TitleOnFirstPage = 2, Csv = 3, AskForLabel = 4, HideFolders = 5 };
+    enum Box {
+        Splash = 0,
+        TitleOnEveryPage = 1,
+        TitleOnFirstPage = 2,
+        Csv = 3,
+        AskForLabel = 4,
+        HideFolders = 5
+    };
 
     /// Shows the filter, then sets the boxes in the order of Box (each by its click rule), then the numbers.
     OptionsForm(const Settings& settings, const QString& filterPattern);

@@ -12,14 +12,14 @@ class SettingsStore;
 /// The eight stored options. loadSettings and saveSettings convert them from and to their keys in
 /// the store (given after each field).
 struct Settings {
-    bool showSplash = true;          ///< show the splash window at start-up ("splash")
-    bool titleOnEveryPage = false;   ///< workbook with a title row at the top of every page ("allTitle")
-    bool titleOnFirstPage = true;    ///< workbook with a title row on the first page only ("oneTitle")
-    bool askForLabel = true;         ///< ask for a label when the volume has none ("label")
-    bool saveAsCsv = false;          ///< write CSV instead of a workbook ("csv")
-    std::int16_t linesPerPage = 60;  ///< lines per workbook page ("PageLN")
-    std::int16_t depth = 8;          ///< folder levels the walk covers ("Nest")
-    bool listFolders = false;        ///< folders are lines of the list ("Folder", stored inverted)
+    bool showSplash = true;         ///< show the splash window at start-up ("splash")
+    bool titleOnEveryPage = false;  ///< workbook with a title row at the top of every page ("allTitle")
+    bool titleOnFirstPage = true;   ///< workbook with a title row on the first page only ("oneTitle")
+    bool askForLabel = true;        ///< ask for a label when the volume has none ("label")
+    bool saveAsCsv = false;         ///< write CSV instead of a workbook ("csv")
+    std::int16_t linesPerPage = 60; ///< lines per workbook page ("PageLN")
+    std::int16_t depth = 8;         ///< folder levels the walk covers ("Nest")
+    bool listFolders = false;       ///< folders are lines of the list ("Folder", stored inverted)
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };

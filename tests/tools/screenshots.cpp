@@ -28,9 +28,9 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QThread>
-#include <QTreeView>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <cstdio>
 #include <functional>
@@ -60,13 +60,12 @@ void showOnlyTheDemoFolder(kartoma::MainWindow& window) {
         QCoreApplication::processEvents();
         QThread::msleep(20);
     }
-    const QStringList standard = {QStringLiteral("bin"),   QStringLiteral("boot"),  QStringLiteral("dev"),
-                                  QStringLiteral("etc"),   QStringLiteral("home"),  QStringLiteral("lib"),
-                                  QStringLiteral("lib64"), QStringLiteral("media"), QStringLiteral("mnt"),
-                                  QStringLiteral("opt"),   QStringLiteral("proc"),  QStringLiteral("root"),
-                                  QStringLiteral("run"),   QStringLiteral("sbin"),  QStringLiteral("srv"),
-                                  QStringLiteral("sys"),   QStringLiteral("tmp"),   QStringLiteral("usr"),
-                                  QStringLiteral("var")};
+    const QStringList standard = {
+        QStringLiteral("bin"),  QStringLiteral("boot"), QStringLiteral("dev"),   QStringLiteral("etc"),
+        QStringLiteral("home"), QStringLiteral("lib"),  QStringLiteral("lib64"), QStringLiteral("media"),
+        QStringLiteral("mnt"),  QStringLiteral("opt"),  QStringLiteral("proc"),  QStringLiteral("root"),
+        QStringLiteral("run"),  QStringLiteral("sbin"), QStringLiteral("srv"),   QStringLiteral("sys"),
+        QStringLiteral("tmp"),  QStringLiteral("usr"),  QStringLiteral("var")};
     const QModelIndex root = tree->rootIndex();
     for (int row = 0; row < tree->model()->rowCount(root); ++row) {
         const QString name = tree->model()->index(row, 0, root).data().toString();

@@ -14,7 +14,8 @@ namespace {
 using Boxes = std::tuple<bool, bool, bool>; // every-page title, first-page title, CSV
 
 Boxes boxes(const OptionsForm& f) {
-    return {f.checked(OptionsForm::TitleOnEveryPage), f.checked(OptionsForm::TitleOnFirstPage), f.checked(OptionsForm::Csv)};
+    return {f.checked(OptionsForm::TitleOnEveryPage), f.checked(OptionsForm::TitleOnFirstPage),
+            f.checked(OptionsForm::Csv)};
 }
 
 /// A form whose three output boxes are in `state`, reached through the loading path.

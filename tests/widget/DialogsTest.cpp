@@ -127,8 +127,9 @@ TEST(AboutBox, ShowsTheSameTextsEveryTime) {
                   QStringLiteral("Kartoma for Excel97"));
         EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
                   QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("descriptionLabel"))->text().remove(QLatin1Char('\n')),
-                  QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
+        EXPECT_EQ(
+            box.findChild<QLabel*>(QStringLiteral("descriptionLabel"))->text().remove(QLatin1Char('\n')),
+            QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
         QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
         EXPECT_FALSE(box.isVisible());
     }

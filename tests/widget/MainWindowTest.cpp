@@ -36,9 +36,9 @@ using testing::FixedLabels;
 using testing::Gate;
 using testing::GatedFileSystem;
 using testing::GatedReport;
+using testing::MemorySettingsStore;
 using testing::Phase;
 using testing::RecordingLauncher;
-using testing::MemorySettingsStore;
 using testing::ScriptedDialogs;
 using testing::whenDialogOpens;
 
@@ -118,11 +118,12 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
             tips.append(a->toolTip());
         }
     }
-    EXPECT_EQ(buttons,
-              (QStringList{QStringLiteral("createListToolAction"), QStringLiteral("emptyAndOpenToolAction"),
-                           QStringLiteral("|"), QStringLiteral("optionsToolAction"), QStringLiteral("|"),
-                           QStringLiteral("aboutToolAction"), QStringLiteral("|"), QStringLiteral("quitToolAction"),
-                           QStringLiteral("|"), QStringLiteral("stopAction")}));
+    EXPECT_EQ(
+        buttons,
+        (QStringList{QStringLiteral("createListToolAction"), QStringLiteral("emptyAndOpenToolAction"),
+                     QStringLiteral("|"), QStringLiteral("optionsToolAction"), QStringLiteral("|"),
+                     QStringLiteral("aboutToolAction"), QStringLiteral("|"), QStringLiteral("quitToolAction"),
+                     QStringLiteral("|"), QStringLiteral("stopAction")}));
     EXPECT_EQ(tips,
               (QStringList{QStringLiteral("エクセルファイル作成"), QStringLiteral("エクセルファイル表示"),
                            QStringLiteral("オプション"), QStringLiteral("バージョン情報"),
@@ -162,16 +163,45 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     EXPECT_EQ(w.folderPath(), tree_.path());
 }
 
+TEST(RequestFromOptions, TheStoredOptionsBecomeTheCommandsRequest) {
+    Settings s{.titleOnEveryPage = true,
+               .titleOnFirstPage = false,
+               .askForLabel = false,
+               .linesPerPage = 55,
+               .depth = 3,
+               .listFolders = true};
+    CatalogueRequest r =
+        requestFromOptions(s, QStringLiteral("*.txt"), QStringLiteral("/data"), QStringLiteral("/opt/k"));
+    EXPECT_EQ(r.folder, QStringLiteral("/data"));
+    EXPECT_EQ(r.scan.walk.depth, 3);
+    EXPECT_TRUE(r.scan.record.listFolders);
+    EXPECT_EQ(r.scan.record.filterPattern, QStringLiteral("*.txt"));
+    EXPECT_EQ(r.labelPolicy, LabelPolicy::FolderWhenMissing);
+    const auto& book = std::get<WorkbookTarget>(r.output);
+    EXPECT_EQ(book.templatePath, defaultTemplatePath(QStringLiteral("/opt/k")));
+    EXPECT_TRUE(book.allTitle);
+    EXPECT_FALSE(book.oneTitle);
+    EXPECT_EQ(book.linesPerPage, 55);
+
+    r = requestFromOptions(Settings{.saveAsCsv = true}, QString(), QString(), QString());
+    EXPECT_FALSE(r.scan.record.listFolders);
+    EXPECT_EQ(r.labelPolicy, LabelPolicy::AskWhenMissing);
+    EXPECT_TRUE(std::holds_alternative<CsvTarget>(r.output));
+}
+
 TEST_F(MainWindowTest, GrowingTheWindowGivesTheRoomToTheFolderTreeAndTheFileList) {
     MainWindow& w = window();
-    const auto size = [&w](const char* name) { return w.findChild<QWidget*>(QString::fromLatin1(name))->size(); };
+    const auto size = [&w](const char* name) {
+        return w.findChild<QWidget*>(QString::fromLatin1(name))->size();
+    };
     const QSize tree = size("folderTree");
     const QSize files = size("fileList");
     const QSize drives = size("driveList");
     w.resize(w.width() + 1000, w.height() + 600);
     QCoreApplication::processEvents();
     // The two columns share the new width; the drive list keeps its height, the tree takes the rest.
-    EXPECT_NEAR(size("folderTree").width() - tree.width() + size("fileList").width() - files.width(), 1000, 2);
+    EXPECT_NEAR(size("folderTree").width() - tree.width() + size("fileList").width() - files.width(), 1000,
+                2);
     EXPECT_GT(size("fileList").width() - files.width(), 400);
     EXPECT_EQ(size("folderTree").height() - tree.height(), 600);
     EXPECT_EQ(size("fileList").height() - files.height(), 600);
