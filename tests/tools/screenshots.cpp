@@ -10,7 +10,7 @@
 #include "OptionsDialog.h"
 #include "QtDialogs.h"
 #include "SearchWindow.h"
-#include "SettingsStore.h"
+#include "MemorySettingsStore.h"
 #include "SplashWindow.h"
 #include "VolumeLabelDialog.h"
 #include "VolumeLabels.h"
@@ -118,28 +118,6 @@ void grabModals(const QStringList& paths, std::function<void(QWidget*)> answer) 
     timer->start();
 }
 
-/// A store that keeps nothing: the pictures never touch the user's options.
-class NoStore final : public kartoma::SettingsStore {
-public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override {
-        return d;
-    }
-    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
-};
-
-/// A store that holds the library folder alone.
-class LibraryStore final : public kartoma::SettingsStore {
-public:
-    explicit LibraryStore(QString library) : library_(std::move(library)) {}
-    QString getSetting(const QString&, const QString&, const QString& key, const QString& d) override {
-        return key == QStringLiteral("library") ? library_ : d;
-    }
-    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
-
-private:
-    QString library_;
-};
-
 /// Lets the search window's search run to its end.
 void settle(kartoma::SearchWindow& search) {
     for (int i = 0; i < 1000 && search.searching(); ++i) {
@@ -168,7 +146,8 @@ int main(int argc, char** argv) {
     kartoma::DesktopLauncher launcher;
     kartoma::SystemVolumeLabels labels;
     kartoma::PosixFileSystem fileSystem;
-    NoStore store;
+    // A store in memory: the pictures never touch the user's options.
+    kartoma::testing::MemorySettingsStore store;
     kartoma::Settings settings;
     kartoma::MainWindowServices services{dialogs,
                                          launcher,
@@ -266,7 +245,8 @@ int main(int argc, char** argv) {
         f.write(text.toUtf8());
     }
     // The three are the library; the index is the picture's own.
-    LibraryStore library(books);
+    kartoma::testing::MemorySettingsStore library;
+    library.option(kartoma::kLibraryKey) = books;
     const QString index = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index.sqlite");
     kartoma::SearchWindow search({dialogs, launcher, library, 15, index});
     search.show();
@@ -313,7 +293,8 @@ int main(int argc, char** argv) {
         }
         f.write(text.toUtf8());
     }
-    LibraryStore shelfStore(shelf);
+    kartoma::testing::MemorySettingsStore shelfStore;
+    shelfStore.option(kartoma::kLibraryKey) = shelf;
     const QString shelfIndex = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index2.sqlite");
     {
         kartoma::SearchWindow indexing({dialogs, launcher, shelfStore, 15, shelfIndex});
