@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     QString seen;
     if (std::strcmp(argv[2], "store") == 0) {
         kartoma::QSettingsStore store;
-        seen = QString::number(kartoma::loadSettings(store).pageLN);
+        seen = QString::number(kartoma::loadSettings(store).linesPerPage);
     } else {
         const int opens = std::strcmp(argv[2], "perValue") == 0 ? 8 : 1;
         for (int i = 0; i < opens; ++i) {

@@ -244,8 +244,8 @@ int main(int argc, char** argv) {
     PosixFileSystem fileSystem;
     NoStore store;
     Settings settings;
-    settings.splash = false;
-    settings.label = false; // no question: the folder's path stands for a missing label
+    settings.showSplash = false;
+    settings.askForLabel = false; // no question: the folder's path stands for a missing label
     MainWindowServices services{dialogs, launcher, labels, fileSystem, store, buildFolder, out};
     MainWindow window(settings, std::move(services));
     window.setFilterPattern(QStringLiteral("*")); // every file: a million files fit one sheet
@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
             turns = 0;
             clock.restart();
             last = 0;
-            window.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+            window.findChild<QAction*>(QStringLiteral("createListToolAction"))->trigger();
             return;
         }
         if (idleWorst >= 0 && turns > 2 && !window.busy()) {

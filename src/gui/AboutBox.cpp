@@ -1,10 +1,11 @@
 #include "AboutBox.h"
 
-#include "Twips.h"
-
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kartoma {
 
@@ -12,12 +13,12 @@ namespace {
 
 constexpr int kMajor = 1, kMinor = 0, kRevision = 0;
 
-QLabel* picture(QWidget* parent, const char* name, const char* file, QRect where) {
-    auto* label = new QLabel(parent);
+QLabel* picture(const char* name, const char* file, int size) {
+    auto* label = new QLabel;
     label->setObjectName(QString::fromLatin1(name));
     label->setPixmap(QPixmap(QString::fromLatin1(file)));
     label->setScaledContents(true);
-    label->setGeometry(where);
+    label->setFixedSize(size, size);
     return label;
 }
 
@@ -38,48 +39,54 @@ QString AboutBox::descriptionText() {
 AboutBox::AboutBox(QWidget* parent)
     : QDialog(parent,
               Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("frmAbout"));
+    setObjectName(QStringLiteral("aboutBox"));
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Kartoma for Excel97"));
-    setFixedSize(twipsToPixels(this, 5775), twipsToPixels(this, 2325));
 
-    picture(this, "imgImage1", ":/artwork/kartoma.png", twipsRect(this, 240, 240, 540, 540));
-    auto* title = new QLabel(titleText(), this);
-    title->setObjectName(QStringLiteral("lblTitle"));
+    auto* title = new QLabel(titleText());
+    title->setObjectName(QStringLiteral("titleLabel"));
     QFont bold(QStringLiteral("ＭＳ Ｐゴシック"));
     bold.setPointSizeF(9);
     bold.setBold(true);
     title->setFont(bold);
-    title->setGeometry(twipsRect(this, 1050, 240, 1995, 360));
-    auto* version = new QLabel(versionText(), this);
-    version->setObjectName(QStringLiteral("lblVersion"));
-    version->setGeometry(twipsRect(this, 1080, 600, 1695, 225));
-    auto* notice = new QLabel(QStringLiteral("フォルダ目録ツール"), this);
-    notice->setObjectName(QStringLiteral("lblLabel1"));
-    notice->setGeometry(twipsRect(this, 3240, 240, 1995, 255));
-    picture(this, "imgImage2", ":/artwork/toolbar-toExcel.png", twipsRect(this, 2820, 540, 480, 480));
-    picture(this, "imgImage4", ":/artwork/toolbar-open.png", twipsRect(this, 3540, 570, 480, 480));
-    picture(this, "imgImage3", ":/artwork/toolbar-option.png", twipsRect(this, 4260, 540, 480, 480));
-
-    auto* rule = new QFrame(this);
+    auto* version = new QLabel(versionText());
+    version->setObjectName(QStringLiteral("versionLabel"));
+    auto* notice = new QLabel(QStringLiteral("フォルダ目録ツール"));
+    notice->setObjectName(QStringLiteral("noticeLabel"));
+    auto* rule = new QFrame;
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(twipsRect(this, 120, 1140, 5552 - 120, 30));
-
     // Broken by hand between words: left to wrap by itself, a font a little wider than the one the
     // box was drawn for breaks it inside them.
-    auto* description = new QLabel(descriptionText().replace(QLatin1String("\r\n"), QLatin1String("\n")), this);
-    description->setObjectName(QStringLiteral("lblDescription"));
-    description->setWordWrap(false);
-    description->setGeometry(twipsRect(this, 1050, 1365, 2655, 510));
-    fitHeightMovingDown(description, twipsToPixels(this, 120));
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setGeometry(twipsRect(this, 4080, 1320, 1467, 345));
+    auto* description = new QLabel(descriptionText().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    description->setObjectName(QStringLiteral("descriptionLabel"));
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
-    ok->setFocus();
+    ok->setMinimumWidth(104);
     // Enter presses the default button; Esc closes a dialog as well.
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* pictures = new QHBoxLayout;
+    pictures->setSpacing(16);
+    pictures->addWidget(picture("createListImage", ":/artwork/toolbar-toExcel.png", 32));
+    pictures->addWidget(picture("openListImage", ":/artwork/toolbar-open.png", 32));
+    pictures->addWidget(picture("optionsImage", ":/artwork/toolbar-option.png", 32));
+
+    // The icon, the title and the version on the left, the tool's pictures on the right; under the
+    // rule, what the program does beside the OK button.
+    auto* grid = new QGridLayout(this);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    grid->setContentsMargins(16, 16, 24, 12);
+    grid->setHorizontalSpacing(18);
+    grid->addWidget(picture("iconImage", ":/artwork/kartoma.png", 36), 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(title, 0, 1);
+    grid->addWidget(version, 1, 1, Qt::AlignTop);
+    grid->addWidget(notice, 0, 2);
+    grid->addLayout(pictures, 1, 2);
+    grid->addWidget(rule, 2, 0, 1, 3);
+    grid->addWidget(description, 3, 1);
+    grid->addWidget(ok, 3, 2, Qt::AlignRight | Qt::AlignTop);
+    ok->setFocus();
 }
 
 } // namespace kartoma

@@ -4,7 +4,7 @@
 
 namespace kartoma {
 
-/// frmAbout: the program's title, version and what it does; OK (Enter or Esc) closes it.
+/// The version box: the program's title, version and what it does; OK (Enter or Esc) closes it.
 class AboutBox final : public QDialog {
 public:
     explicit AboutBox(QWidget* parent = nullptr);

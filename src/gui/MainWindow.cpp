@@ -8,7 +8,6 @@
 #include "OptionsDialog.h"
 #include "Pointer.h"
 #include "SearchWindow.h"
-#include "Twips.h"
 #include "VolumeLabels.h"
 
 #include <QAction>
@@ -19,19 +18,24 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontMetricsF>
+#include <QGridLayout>
 #include <QHeaderView>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QListView>
 #include <QMenuBar>
 #include <QMovie>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QStyle>
 #include <QStorageInfo>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QVBoxLayout>
+
+#include <cmath>
 
 namespace kartoma {
 
@@ -60,19 +64,18 @@ CatalogueRequest requestFromOptions(const Settings& settings, const QString& fil
                                     const QString& folder, const QString& programFolder) {
     CatalogueRequest request;
     request.folder = folder;
-    request.scan.walk.depth = settings.nest;
-    // The stored key "Folder" means: leave folders out.
-    request.scan.record.listFolders = !settings.folder;
+    request.scan.walk.depth = settings.depth;
+    request.scan.record.listFolders = settings.listFolders;
     request.scan.record.filterPattern = filterPattern;
-    request.labelPolicy = settings.label ? LabelPolicy::AskWhenMissing : LabelPolicy::FolderWhenMissing;
-    if (settings.csv) {
+    request.labelPolicy = settings.askForLabel ? LabelPolicy::AskWhenMissing : LabelPolicy::FolderWhenMissing;
+    if (settings.saveAsCsv) {
         request.output = CsvTarget{};
     } else {
         WorkbookTarget workbook;
         workbook.templatePath = defaultTemplatePath(programFolder);
-        workbook.oneTitle = settings.oneTitle;
-        workbook.allTitle = settings.allTitle;
-        workbook.linesPerPage = settings.pageLN;
+        workbook.oneTitle = settings.titleOnFirstPage;
+        workbook.allTitle = settings.titleOnEveryPage;
+        workbook.linesPerPage = settings.linesPerPage;
         request.output = workbook;
     }
     return request;
@@ -83,85 +86,95 @@ MainWindow::MainWindow(Settings& settings, MainWindowServices services, QWidget*
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                               Qt::CustomizeWindowHint),
       settings_(settings), services_(std::move(services)), controller_(*this, controllerServices(services_)) {
-    setObjectName(QStringLiteral("frmKartoma"));
+    setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Kartoma for Excel97"));
     setWindowIcon(QIcon(QStringLiteral(":/artwork/kartoma.png")));
-    buildWindow();
+    buildMenus();
+    buildToolbar();
+    buildFolderViews();
+    buildStatusLine();
+    layOut();
+    fillDrives();
+    connectFolderViews();
+    setFolderPath(QDir::currentPath());
 }
 
 MainWindow::~MainWindow() = default;
 
-QAction* MainWindow::addButton(const QString& key, const char* icon, const QString& tip) {
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    file->setObjectName(QStringLiteral("fileMenu"));
+    fileNew_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::onCreateList);
+    fileNew_->setObjectName(QStringLiteral("createListAction"));
+    // The keys named outright: the platform's standard bindings leave Quit without one on some.
+    fileNew_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* open = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::onOpenList);
+    open->setObjectName(QStringLiteral("openListAction"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* search = file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::onSearch);
+    search->setObjectName(QStringLiteral("searchAction"));
+    search->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    QAction* exit = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::quitApp);
+    exit->setObjectName(QStringLiteral("quitAction"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction* options = menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::onOptions);
+    options->setObjectName(QStringLiteral("optionsAction"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    help->setObjectName(QStringLiteral("helpMenu"));
+    QAction* contents = help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::onHelpContents);
+    contents->setObjectName(QStringLiteral("helpContentsAction"));
+    contents->setShortcut(QKeySequence(Qt::Key_F1));
+    QAction* about = menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::onAbout);
+    about->setObjectName(QStringLiteral("aboutAction"));
+}
+
+QAction* MainWindow::addToolAction(const char* name, const char* icon, const QString& tip,
+                                   void (MainWindow::*slot)()) {
     QAction* action = toolbar_->addAction(QIcon(QString::fromLatin1(icon)), QString());
-    action->setObjectName(key);
-    action->setData(key);
+    action->setObjectName(QString::fromLatin1(name));
     action->setToolTip(tip);
-    connect(action, &QAction::triggered, this, [this, key] { tbrToolbar1_ButtonClick(key); });
+    connect(action, &QAction::triggered, this, slot);
     return action;
 }
 
-void MainWindow::buildWindow() {
-    // The menus.
-    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    fileNew_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::mnuFileNew_Click);
-    fileNew_->setObjectName(QStringLiteral("mnuFileNew"));
-    // The keys named outright: the platform's standard bindings leave Quit without one on some.
-    fileNew_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* open = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::mnuFileOpen_Click);
-    open->setObjectName(QStringLiteral("mnuFileOpen"));
-    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction* search =
-        file->addAction(QStringLiteral("カタログ検索(&S)..."), this, &MainWindow::mnuFileSearch_Click);
-    search->setObjectName(QStringLiteral("mnuFileSearch"));
-    search->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    QAction* exit = file->addAction(QStringLiteral("終了(&X)"), this, &MainWindow::mnuFileExit_Click);
-    exit->setObjectName(QStringLiteral("mnuFileExit"));
-    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QAction* options =
-        menuBar()->addAction(QStringLiteral("オプション(&S)"), this, &MainWindow::mnuOPT_Click);
-    options->setObjectName(QStringLiteral("mnuOPT"));
-    QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    QAction* contents = help->addAction(QStringLiteral("目次(&C)"), this, &MainWindow::mnuHelpContents_Click);
-    contents->setObjectName(QStringLiteral("mnuHelpContents"));
-    contents->setShortcut(QKeySequence(Qt::Key_F1));
-    QAction* about =
-        menuBar()->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), this, &MainWindow::mnuHelpAbout_Click);
-    about->setObjectName(QStringLiteral("mnuHelpAbout"));
-
-    client_ = new QWidget(this);
-    setCentralWidget(client_);
-
-    toolbar_ = new QToolBar(client_);
-    toolbar_->setObjectName(QStringLiteral("tbrToolbar1"));
+void MainWindow::buildToolbar() {
+    toolbar_ = new QToolBar(this);
+    toolbar_->setObjectName(QStringLiteral("toolbar"));
     toolbar_->setIconSize(QSize(32, 32));
     toolbar_->setMovable(false);
-    toExcel_ = addButton(QStringLiteral("toExcel"), ":/artwork/toolbar-toExcel.png",
-                         QStringLiteral("エクセルファイル作成"));
-    addButton(QStringLiteral("開く"), ":/artwork/toolbar-open.png", QStringLiteral("エクセルファイル表示"));
+    toExcel_ = addToolAction("createListToolAction", ":/artwork/toolbar-toExcel.png",
+                             QStringLiteral("エクセルファイル作成"), &MainWindow::onCreateListButton);
+    addToolAction("emptyAndOpenToolAction", ":/artwork/toolbar-open.png",
+                  QStringLiteral("エクセルファイル表示"), &MainWindow::onEmptyAndOpenList);
     toolbar_->addSeparator();
-    addButton(QStringLiteral("option"), ":/artwork/toolbar-option.png", QStringLiteral("オプション"));
+    addToolAction("optionsToolAction", ":/artwork/toolbar-option.png", QStringLiteral("オプション"),
+                  &MainWindow::onOptions);
     toolbar_->addSeparator();
-    addButton(QStringLiteral("ﾍﾙﾌﾟ"), ":/artwork/toolbar-help.png", QStringLiteral("バージョン情報"));
+    addToolAction("aboutToolAction", ":/artwork/toolbar-help.png", QStringLiteral("バージョン情報"),
+                  &MainWindow::onAbout);
     toolbar_->addSeparator();
-    bye_ = addButton(QStringLiteral("bye"), ":/artwork/toolbar-bye.png", QStringLiteral("終了"));
+    bye_ = addToolAction("quitToolAction", ":/artwork/toolbar-bye.png", QStringLiteral("終了"),
+                         &MainWindow::onQuitButton);
     toolbar_->addSeparator();
-    stop_ = addButton(QStringLiteral("stop"), ":/artwork/toolbar-stop.png", QStringLiteral("中断"));
+    stop_ = addToolAction("stopAction", ":/artwork/toolbar-stop.png", QStringLiteral("中断"),
+                          &MainWindow::onStop);
     stop_->setVisible(false);
     // Esc stops too, while the button is offered.
     stop_->setShortcut(QKeySequence(Qt::Key_Escape));
     stop_->setShortcutContext(Qt::WindowShortcut);
+}
 
-    const QString listStyle = QStringLiteral("background-color: #E0E0E0;");
-    drives_ = new QComboBox(client_);
-    drives_->setObjectName(QStringLiteral("drvDrive1"));
+void MainWindow::buildFolderViews() {
+    drives_ = new QComboBox(this);
+    drives_->setObjectName(QStringLiteral("driveList"));
     drives_->setStyleSheet(QStringLiteral("QComboBox { background-color: #E0E0E0; }"));
+    // A long volume label does not widen the column: the list shows it in full when it opens.
+    drives_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
     folderModel_ = new QFileSystemModel(this);
     folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    folders_ = new QTreeView(client_);
-    folders_->setObjectName(QStringLiteral("dir1"));
+    folders_ = new QTreeView(this);
+    folders_->setObjectName(QStringLiteral("folderTree"));
     folders_->setModel(folderModel_);
     folders_->setHeaderHidden(true);
     for (int c = 1; c < folderModel_->columnCount(); ++c) {
@@ -171,49 +184,89 @@ void MainWindow::buildWindow() {
 
     fileModel_ = new QFileSystemModel(this);
     fileModel_->setFilter(QDir::Files | QDir::System);
-    files_ = new QListView(client_);
-    files_->setObjectName(QStringLiteral("file1"));
+    files_ = new QListView(this);
+    files_->setObjectName(QStringLiteral("fileList"));
     files_->setModel(fileModel_);
     files_->setSelectionMode(QAbstractItemView::NoSelection);
-    files_->setStyleSheet(QStringLiteral("QListView { %1 }").arg(listStyle));
+    files_->setStyleSheet(QStringLiteral("QListView { background-color: #E0E0E0; }"));
 
-    animation_ = new QLabel(client_);
-    animation_->setObjectName(QStringLiteral("Animation1"));
+    // The busy animation lies over the file list while it plays.
+    animation_ = new QLabel(this);
+    animation_->setObjectName(QStringLiteral("busyAnimation"));
     animation_->setAlignment(Qt::AlignCenter);
     animation_->setStyleSheet(
         QStringLiteral("QLabel { background-color: white; border: 1px solid #A0A0A0; }"));
     animation_->hide();
 
-    statusBar_ = new QStatusBar(client_);
-    statusBar_->setObjectName(QStringLiteral("sbrStatusBar1"));
+    setTabOrder(drives_, files_);
+    setTabOrder(files_, folders_);
+}
+
+void MainWindow::buildStatusLine() {
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("statusLine"));
     statusBar_->setSizeGripEnabled(false);
     // The simple style: one text, kept until a command sets the next.
     statusLabel_ = new QLabel(statusBar_);
-    statusLabel_->setObjectName(QStringLiteral("sbrStatusBar1Text"));
+    statusLabel_->setObjectName(QStringLiteral("statusText"));
     // The label takes the room the bar gives it; a longer text is shortened to fit (showStatusText).
     statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar_->addWidget(statusLabel_, 1);
 
-    progress_ = new QProgressBar(client_);
-    progress_->setObjectName(QStringLiteral("ProgressBar1"));
+    // The progress bar lies over the status line while a command runs.
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progressBar"));
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
     progress_->hide();
+}
 
-    setTabOrder(drives_, files_);
-    setTabOrder(files_, folders_);
+void MainWindow::layOut() {
+    // The drive list and the folder tree on the left, the file list on the right; both columns share
+    // the width as 149 to 133, and the tree and the list take whatever height is left.
+    auto* lists = new QGridLayout;
+    lists->setContentsMargins(8, 8, 11, 3);
+    lists->setHorizontalSpacing(19);
+    lists->setVerticalSpacing(8);
+    for (QWidget* grows : {static_cast<QWidget*>(drives_), static_cast<QWidget*>(folders_),
+                           static_cast<QWidget*>(files_), static_cast<QWidget*>(animation_)}) {
+        grows->setSizePolicy(QSizePolicy::Ignored, grows->sizePolicy().verticalPolicy());
+    }
+    lists->addWidget(drives_, 0, 0);
+    lists->addWidget(folders_, 1, 0);
+    lists->addWidget(files_, 0, 1, 2, 1);
+    lists->addWidget(animation_, 0, 1, 2, 1);
+    lists->setColumnStretch(0, 149);
+    lists->setColumnStretch(1, 133);
+    lists->setRowStretch(1, 1);
 
-    // The client area of the design; wide enough that the menu bar shows all of its commands.
-    const QSize client(std::max(twipsToPixels(this, 4800), menuBar()->sizeHint().width()),
-                       twipsToPixels(this, 3390));
-    client_->setMinimumSize(client);
-    resize(client.width(), client.height() + menuBar()->sizeHint().height());
-    layOut();
+    auto* statusLine = new QGridLayout;
+    statusLine->addWidget(statusBar_, 0, 0);
+    statusLine->addWidget(progress_, 0, 0);
 
-    fillDrives();
-    connect(drives_, &QComboBox::activated, this, [this](int) { drvDrive1_Change(); });
+    auto* client = new QWidget(this);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(toolbar_);
+    column->addLayout(lists, 1);
+    column->addLayout(statusLine);
+    setCentralWidget(client);
+
+    // The default size: 320 × 226 pixels under the menu bar for a 13-pixel line at 96 dots per inch,
+    // grown with the screen's resolution and the desktop's font; wide enough for the whole menu bar.
+    // The window does not shrink below it.
+    const double scale = std::max(logicalDpiX() / 96.0, QFontMetricsF(font()).height() / 13.0);
+    const QSize size(std::max(static_cast<int>(std::lround(320 * scale)), menuBar()->sizeHint().width()),
+                     static_cast<int>(std::lround(226 * scale)));
+    client->setMinimumSize(size);
+    resize(size.width(), size.height() + menuBar()->sizeHint().height());
+}
+
+void MainWindow::connectFolderViews() {
+    connect(drives_, &QComboBox::activated, this, &MainWindow::onDriveActivated);
     connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { dir1_Change(); });
+            &MainWindow::showFolderFiles);
     // The model reads folders in the background: show the current one once its parent is read.
     connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
         // The model sorts what it read a moment later; scroll once it has.
@@ -223,30 +276,11 @@ void MainWindow::buildWindow() {
             }
         });
     });
-    setFolderPath(QDir::currentPath());
-}
-
-void MainWindow::layOut() {
-    // The toolbar and the status bar follow the window's width; everything else keeps its place.
-    const int width = std::max(client_->width(), twipsToPixels(this, 4800));
-    toolbar_->setGeometry(0, 0, width, twipsToPixels(this, 660));
-    drives_->setGeometry(twipsRect(this, 120, 780, 2235, 300));
-    folders_->setGeometry(twipsRect(this, 120, 1200, 2235, 1770));
-    files_->setGeometry(twipsRect(this, 2640, 780, 1995, 2190));
-    animation_->setGeometry(twipsRect(this, 2640, 780, 1995, 2175));
-    const int statusHeight = twipsToPixels(this, 375);
-    const int bottom = std::max(client_->height(), twipsToPixels(this, 3390));
-    statusBar_->setGeometry(0, bottom - statusHeight, width, statusHeight);
-    QRect bar = twipsRect(this, 0, 3120, 4575, 315);
-    bar.moveTop(bottom - twipsToPixels(this, 3390 - 3120));
-    progress_->setGeometry(bar);
-    progress_->raise();
-    showStatusText();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    layOut();
+    showStatusText();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -272,7 +306,7 @@ void MainWindow::fillDrives() {
     }
 }
 
-void MainWindow::drvDrive1_Change() {
+void MainWindow::onDriveActivated() {
     const QString root = drives_->currentData().toString();
     const QStorageInfo volume(root);
     if (volume.isValid() && volume.isReady() && QFileInfo(root).isReadable()) {
@@ -303,7 +337,7 @@ void MainWindow::setFolderPath(const QString& path) {
     folders_->setCurrentIndex(target);
     folders_->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect);
     folders_->scrollTo(target);
-    dir1_Change();
+    showFolderFiles();
 }
 
 QString MainWindow::folderPath() {
@@ -314,7 +348,7 @@ QString MainWindow::folderPath() {
     return currentDrive_.isEmpty() ? QStringLiteral("/") : currentDrive_;
 }
 
-void MainWindow::dir1_Change() {
+void MainWindow::showFolderFiles() {
     const QString folder = folderPath();
     fileModel_->setRootPath(folder);
     files_->setRootIndex(fileModel_->index(folder));
@@ -478,15 +512,15 @@ void MainWindow::closeWindow() {
     quitApp();
 }
 
-void MainWindow::mnuFileNew_Click() {
+void MainWindow::onCreateList() {
     controller_.createList();
 }
 
-void MainWindow::mnuFileOpen_Click() {
+void MainWindow::onOpenList() {
     controller_.openSavedList();
 }
 
-void MainWindow::mnuFileSearch_Click() {
+void MainWindow::onSearch() {
     if (search_ == nullptr) {
         search_ = new SearchWindow(
             {services_.dialogs, services_.launcher, services_.store, services_.yieldIntervalMs}, this);
@@ -496,47 +530,43 @@ void MainWindow::mnuFileSearch_Click() {
     search_->activateWindow();
 }
 
-void MainWindow::mnuFileExit_Click() {
-    close();
-}
-
-void MainWindow::mnuOPT_Click() {
+void MainWindow::onOptions() {
     OptionsDialog dialog(settings_, controller_.filterPatternRef(), services_.store);
     dialog.exec();
 }
 
-void MainWindow::mnuHelpContents_Click() {
+void MainWindow::onHelpContents() {
     controller_.openHelp();
 }
 
-void MainWindow::mnuHelpAbout_Click() {
+void MainWindow::onAbout() {
     AboutBox box;
     box.exec();
 }
 
-void MainWindow::tbrToolbar1_ButtonClick(const QString& key) {
-    if (key == QLatin1String("toExcel")) {
-        if (controller_.busy()) {
-            return;
-        }
-        // The wait pointer until the command ends (the controller puts the arrow back).
-        kartoma::setWaitPointer();
-        controller_.createList();
-        if (!controller_.busy()) {
-            kartoma::setDefaultPointer();
-        }
-    } else if (key == u"開く") {
-        controller_.emptyListAndOpen();
-    } else if (key == QLatin1String("option")) {
-        mnuOPT_Click();
-    } else if (key == u"ﾍﾙﾌﾟ") {
-        mnuHelpAbout_Click();
-    } else if (key == QLatin1String("bye")) {
-        kartoma::setDefaultPointer();
-        quitApp();
-    } else if (key == QLatin1String("stop")) {
-        controller_.stop();
+void MainWindow::onCreateListButton() {
+    if (controller_.busy()) {
+        return;
     }
+    // The wait pointer until the command ends (the controller puts the arrow back).
+    kartoma::setWaitPointer();
+    controller_.createList();
+    if (!controller_.busy()) {
+        kartoma::setDefaultPointer();
+    }
+}
+
+void MainWindow::onEmptyAndOpenList() {
+    controller_.emptyListAndOpen();
+}
+
+void MainWindow::onQuitButton() {
+    kartoma::setDefaultPointer();
+    quitApp();
+}
+
+void MainWindow::onStop() {
+    controller_.stop();
 }
 
 void MainWindow::quitApp() {
@@ -546,7 +576,7 @@ void MainWindow::quitApp() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (search_ != nullptr && search_->searching()) {
         // The search runs on its worker: stop it, and close once it has ended.
-        search_->cmdStop_Click();
+        search_->stopSearch();
         event->ignore();
         QTimer::singleShot(50, this, &QWidget::close);
         return;

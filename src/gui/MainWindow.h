@@ -49,7 +49,7 @@ struct MainWindowServices {
 CatalogueRequest requestFromOptions(const Settings& settings, const QString& filterPattern,
                                     const QString& folder, const QString& programFolder);
 
-/// frmKartoma: pick a drive and a folder, make its catalogue, open a saved one, change the options.
+/// The main window: pick a drive and a folder, make its catalogue, open a saved one, change the options.
 /// The commands run in the controller; the window shows their progress, offers the stop, and turns
 /// their failures into messages.
 class MainWindow final : public QMainWindow, private CatalogueView {
@@ -57,18 +57,31 @@ public:
     MainWindow(Settings& settings, MainWindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The commands, as the menus and the toolbar reach them.
-    void mnuFileNew_Click();
-    void mnuFileOpen_Click();
-    void mnuFileExit_Click();
+    // The commands, as the menus reach them.
+    /// Makes the list of the current folder and saves it (ｴｸｾﾙﾌｧｲﾙ作成).
+    void onCreateList();
+    /// Opens a saved list; the list in memory stays (ｴｸｾﾙﾌｧｲﾙを開く).
+    void onOpenList();
     /// Opens the search window (カタログ検索).
-    void mnuFileSearch_Click();
+    void onSearch();
     /// The search window, once it was opened.
     SearchWindow* searchWindow() const { return search_; }
-    void mnuOPT_Click();
-    void mnuHelpContents_Click();
-    void mnuHelpAbout_Click();
-    void tbrToolbar1_ButtonClick(const QString& key);
+    /// Shows the options dialog.
+    void onOptions();
+    /// Opens the help document.
+    void onHelpContents();
+    /// Shows the version box.
+    void onAbout();
+
+    // The toolbar's own commands.
+    /// As onCreateList, with the wait pointer from the click on; a click while a command runs is ignored.
+    void onCreateListButton();
+    /// Empties the list in memory, then opens a saved list.
+    void onEmptyAndOpenList();
+    /// The arrow pointer back, then quitApp.
+    void onQuitButton();
+    /// Asks the running command to stop (the button and Esc).
+    void onStop();
 
     /// Starts (true) or stops the busy animation; it plays only for lists of more than 600 entries.
     void showBusy(bool on) { controller_.showBusy(on); }
@@ -112,11 +125,18 @@ private:
     void showHelpNotOpened(const QString& path) override;
     void closeWindow() override;
 
-    void buildWindow();
+    void buildMenus();
+    void buildToolbar();
+    void buildFolderViews();
+    void buildStatusLine();
     void layOut();
-    QAction* addButton(const QString& key, const char* icon, const QString& tip);
-    void drvDrive1_Change();
-    void dir1_Change();
+    void connectFolderViews();
+    QAction* addToolAction(const char* name, const char* icon, const QString& tip,
+                           void (MainWindow::*slot)());
+    /// A drive chosen in the drive list: its root, or back to the program's drive when it has no medium.
+    void onDriveActivated();
+    /// Shows the files of the folder chosen in the folder tree.
+    void showFolderFiles();
     void fillDrives();
     void showStatusText();
 
@@ -124,7 +144,6 @@ private:
     MainWindowServices services_;
     CatalogueController controller_;
 
-    QWidget* client_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QAction* stop_ = nullptr;
     QAction* bye_ = nullptr;

@@ -1,41 +1,46 @@
 #include "OptionsDialog.h"
 
 #include "Settings.h"
-#include "Twips.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-
-#include <algorithm>
+#include <QVBoxLayout>
 
 namespace kartoma {
 
 namespace {
 
-/// A numeric box with its caption drawn as part of it, bounded to its range.
-QSpinBox* numberBox(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum,
-                    QRect where) {
-    auto* label = new QLabel(caption, parent);
-    auto* box = new QSpinBox(parent);
+/// A numeric box bounded to its range, in row `row` of `grid`: its caption, the box, and a note of
+/// the range.
+QSpinBox* addNumberRow(QGridLayout* grid, int row, const char* name, const QString& caption, int minimum,
+                       int maximum, const QString& note) {
+    auto* label = new QLabel(caption);
+    label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Caption"));
+    auto* box = new QSpinBox;
     box->setObjectName(QString::fromLatin1(name));
     box->setRange(minimum, maximum);
     box->setAccessibleName(caption);
-    const int captionWidth = where.width() * 11 / 20;
-    label->setGeometry(where.x(), where.y() - 2, captionWidth, where.height() + 4);
-    label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Caption"));
-    box->setGeometry(where.x() + captionWidth, where.y() - 3, where.width() - captionWidth,
-                     where.height() + 6);
+    box->setMinimumWidth(64);
     label->setBuddy(box);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(box, row, 1);
+    grid->addWidget(new QLabel(note), row, 2);
     return box;
 }
 
-/// The height of the library folder's row, which the filter row and the buttons are moved down by.
-constexpr int kLibraryRow = 420;
+QFrame* horizontalRule() {
+    auto* rule = new QFrame;
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    return rule;
+}
 
 } // namespace
 
@@ -44,36 +49,69 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       settings_(settings), filterPattern_(filterPattern), store_(store), form_(settings, filterPattern) {
-    setObjectName(QStringLiteral("frmOPT"));
+    setObjectName(QStringLiteral("optionsDialog"));
     setWindowTitle(QStringLiteral("オプション設定"));
-    // One row more than the eight options had, for the library folder.
-    setFixedSize(twipsToPixels(this, 5940), twipsToPixels(this, 3495 + kLibraryRow));
 
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setContentsMargins(24, 10, 18, 12);
+    layout->addLayout(buildBoxes());
+    layout->addWidget(horizontalRule());
+    auto* numbers = new QGridLayout;
+    pageLines_ = addNumberRow(numbers, 0, "linesPerPageBox", QStringLiteral("ページ行数"), 51, 69,
+                              QStringLiteral("( ５１行 ～ ６９行 )"));
+    depth_ = addNumberRow(numbers, 1, "depthBox", QStringLiteral("検索階層"), 1, 8,
+                          QStringLiteral("( １ ～ ８ )"));
+    numbers->setColumnStretch(3, 1);
+    layout->addLayout(numbers);
+    layout->addLayout(buildLibraryRow());
+    layout->addLayout(buildButtonRow());
+
+    setTabOrder(boxes_[OptionsForm::Splash], boxes_[OptionsForm::TitleOnEveryPage]);
+    setTabOrder(boxes_[OptionsForm::TitleOnEveryPage], boxes_[OptionsForm::TitleOnFirstPage]);
+    setTabOrder(boxes_[OptionsForm::TitleOnFirstPage], boxes_[OptionsForm::AskForLabel]);
+    setTabOrder(boxes_[OptionsForm::AskForLabel], boxes_[OptionsForm::HideFolders]);
+    setTabOrder(boxes_[OptionsForm::HideFolders], boxes_[OptionsForm::Csv]);
+    setTabOrder(boxes_[OptionsForm::Csv], pageLines_);
+    setTabOrder(pageLines_, depth_);
+    setTabOrder(depth_, library_);
+    setTabOrder(library_, browse_);
+    setTabOrder(browse_, filter_);
+    setTabOrder(filter_, ok_);
+    setTabOrder(ok_, cancel_);
+
+    filter_->setText(form_.filter());
+    form_.showLibraryFolder(libraryFolder(store));
+    library_->setText(form_.libraryFolder());
+    // Values outside the boxes' ranges are handed over as they are; the boxes clamp them.
+    pageLines_->setValue(static_cast<int>(form_.pageLines()));
+    depth_->setValue(static_cast<int>(form_.depth()));
+    showForm();
+}
+
+QGridLayout* OptionsDialog::buildBoxes() {
     struct BoxPlace {
         OptionsForm::Box box;
         const char* name;
         const char* text;
-        int left, top, width, height;
+        int row, column, columnSpan;
     };
     const BoxPlace places[] = {
-        {OptionsForm::Splash, "chkCheck0", "スプラッシュ画面を表示", 360, 120, 2295, 345},
-        {OptionsForm::AllTitle, "chkCheck1", "ページ毎にタイトルを挿入", 360, 530, 2295, 345},
-        {OptionsForm::OneTitle, "chkCheck2", "１ページだけタイトル表示", 360, 940, 2295, 255},
-        {OptionsForm::Label, "chkCheck4", "ボリュームラベルが設定されていない時ラベルの入力確認をする.", 360,
-         1320, 3375, 495},
-        {OptionsForm::Folder, "chkCheck5", "フォルダのみの時非表示", 3360, 120, 2295, 345},
-        {OptionsForm::Csv, "chkCheck3", "CSV形式で、ファイル保存", 3360, 540, 2295, 255},
+        {OptionsForm::Splash, "splashCheck", "スプラッシュ画面を表示", 0, 0, 1},
+        {OptionsForm::TitleOnEveryPage, "titleOnEveryPageCheck", "ページ毎にタイトルを挿入", 1, 0, 1},
+        {OptionsForm::TitleOnFirstPage, "titleOnFirstPageCheck", "１ページだけタイトル表示", 2, 0, 1},
+        // Two lines, broken where the words allow.
+        {OptionsForm::AskForLabel, "askForLabelCheck",
+         "ボリュームラベルが設定されていない時\nラベルの入力確認をする.", 3, 0, 2},
+        {OptionsForm::HideFolders, "hideFoldersCheck", "フォルダのみの時非表示", 0, 1, 1},
+        {OptionsForm::Csv, "csvCheck", "CSV形式で、ファイル保存", 1, 1, 1},
     };
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(24);
     for (const BoxPlace& p : places) {
-        auto* box = new QCheckBox(QString::fromUtf8(p.text), this);
+        auto* box = new QCheckBox(QString::fromUtf8(p.text));
         box->setObjectName(QString::fromLatin1(p.name));
-        box->setGeometry(twipsRect(this, p.left, p.top - 40, p.width + 400, p.height + 80));
-        if (p.box == OptionsForm::Label) {
-            // Two lines, as the box is laid out.
-            box->setText(QStringLiteral("ボリュームラベルが設定されていない時\nラベルの入力確認をする."));
-            box->setStyleSheet(QStringLiteral("QCheckBox { padding: 0px; }"));
-            box->setMinimumHeight(twipsToPixels(this, 495));
-        }
+        grid->addWidget(box, p.row, p.column, 1, p.columnSpan);
         boxes_[p.box] = box;
         const OptionsForm::Box which = p.box;
         connect(box, &QCheckBox::clicked, this, [this, which] {
@@ -83,78 +121,49 @@ OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, Setting
             }
         });
     }
+    return grid;
+}
 
-    auto* rule = new QFrame(this);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(twipsRect(this, 360, 2040, 5280 - 360, 30));
-
-    pageLines_ =
-        numberBox(this, "xNum1", QStringLiteral("ページ行数"), 51, 69, twipsRect(this, 360, 2280, 2175, 255));
-    auto* pageNote = new QLabel(QStringLiteral("( ５１行 ～ ６９行 )"), this);
-    pageNote->setGeometry(twipsRect(this, 2880, 2340, 1775, 260));
-    depth_ =
-        numberBox(this, "xNum2", QStringLiteral("検索階層"), 1, 8, twipsRect(this, 360, 2640, 2175, 255));
-    auto* depthNote = new QLabel(QStringLiteral("( １ ～ ８ )"), this);
-    depthNote->setGeometry(twipsRect(this, 2880, 2660, 1115, 260));
-
-    auto* libraryLabel = new QLabel(QStringLiteral("ライブラリフォルダ"), this);
-    library_ = new QLineEdit(this);
+QHBoxLayout* OptionsDialog::buildLibraryRow() {
+    auto* row = new QHBoxLayout;
+    auto* caption = new QLabel(QStringLiteral("ライブラリフォルダ"));
+    library_ = new QLineEdit;
     library_->setObjectName(QStringLiteral("libraryFolderEdit"));
-    // The box starts clear of its caption, however wide the font makes it.
-    const QRect caption = twipsRect(this, 360, 3090, 1500, 260);
-    QRect box = twipsRect(this, 1920, 3060, 2640, 315);
-    box.setLeft(std::max(box.left(), caption.left() + libraryLabel->sizeHint().width() + 6));
-    libraryLabel->setGeometry(caption.adjusted(0, 0, box.left() - caption.right() - 1, 0));
-    library_->setGeometry(box);
-    libraryLabel->setBuddy(library_);
-    auto* browse = new QPushButton(QStringLiteral("参照..."), this);
-    browse->setObjectName(QStringLiteral("libraryFolderButton"));
-    browse->setAutoDefault(false);
-    browse->setGeometry(twipsRect(this, 4680, 3045, 1095, 345));
-    connect(browse, &QPushButton::clicked, this, &OptionsDialog::chooseLibraryFolder);
+    library_->setMinimumWidth(176);
+    caption->setBuddy(library_);
+    browse_ = new QPushButton(QStringLiteral("参照..."));
+    browse_->setObjectName(QStringLiteral("libraryFolderButton"));
+    browse_->setAutoDefault(false);
+    connect(browse_, &QPushButton::clicked, this, &OptionsDialog::chooseLibraryFolder);
+    row->addWidget(caption);
+    row->addWidget(library_, 1);
+    row->addWidget(browse_);
+    return row;
+}
 
-    const int row = 3060 + kLibraryRow;
-    auto* mark = new QLabel(QStringLiteral("*"), this);
+QHBoxLayout* OptionsDialog::buildButtonRow() {
+    auto* row = new QHBoxLayout;
+    auto* mark = new QLabel(QStringLiteral("*"));
     mark->setStyleSheet(QStringLiteral("color: red;"));
-    mark->setGeometry(twipsRect(this, 180, row + 60, 120, 220));
-    auto* filterLabel = new QLabel(QStringLiteral("フィルタ"), this);
-    filterLabel->setGeometry(twipsRect(this, 360, row + 30, 760, 260));
-    filter_ = new QLineEdit(this);
-    filter_->setObjectName(QStringLiteral("txtText1"));
-    filter_->setGeometry(twipsRect(this, 1140, row, 1335, 315));
-    filterLabel->setBuddy(filter_);
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK1"));
-    ok->setGeometry(twipsRect(this, 3240, row, 1095, 345));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel1"));
-    cancel->setGeometry(twipsRect(this, 4680, row, 1095, 345));
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    setTabOrder(boxes_[OptionsForm::Splash], boxes_[OptionsForm::AllTitle]);
-    setTabOrder(boxes_[OptionsForm::AllTitle], boxes_[OptionsForm::OneTitle]);
-    setTabOrder(boxes_[OptionsForm::OneTitle], boxes_[OptionsForm::Label]);
-    setTabOrder(boxes_[OptionsForm::Label], boxes_[OptionsForm::Folder]);
-    setTabOrder(boxes_[OptionsForm::Folder], boxes_[OptionsForm::Csv]);
-    setTabOrder(boxes_[OptionsForm::Csv], pageLines_);
-    setTabOrder(pageLines_, depth_);
-    setTabOrder(depth_, library_);
-    setTabOrder(library_, browse);
-    setTabOrder(browse, filter_);
-    setTabOrder(filter_, ok);
-    setTabOrder(ok, cancel);
-
-    filter_->setText(form_.filter());
-    form_.showLibraryFolder(libraryFolder(store));
-    library_->setText(form_.libraryFolder());
-    // Values outside the boxes' ranges are handed over as they are; the boxes clamp them.
-    pageLines_->setValue(static_cast<int>(form_.pageLines()));
-    depth_->setValue(static_cast<int>(form_.depth()));
-    showForm();
+    auto* caption = new QLabel(QStringLiteral("フィルタ"));
+    filter_ = new QLineEdit;
+    filter_->setObjectName(QStringLiteral("filterEdit"));
+    filter_->setMinimumWidth(89);
+    caption->setBuddy(filter_);
+    ok_ = new QPushButton(QStringLiteral("OK"));
+    ok_->setObjectName(QStringLiteral("okButton"));
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &OptionsDialog::accept);
+    cancel_ = new QPushButton(QStringLiteral("キャンセル"));
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    row->addWidget(mark);
+    row->addWidget(caption);
+    row->addWidget(filter_);
+    row->addStretch(1);
+    row->addWidget(ok_);
+    row->addWidget(cancel_);
+    return row;
 }
 
 void OptionsDialog::showForm() {

@@ -7,14 +7,17 @@
 #include <array>
 
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace kartoma {
 
 class SettingsStore;
 
-/// frmOPT "オプション設定": shows the eight options, the filter and the library folder (with a button
+/// "オプション設定": shows the eight options, the filter and the library folder (with a button
 /// that picks it); OK applies and saves them, Cancel (or any other close) changes nothing.
 class OptionsDialog final : public QDialog {
 public:
@@ -22,6 +25,9 @@ public:
                   QWidget* parent = nullptr);
 
 private:
+    QGridLayout* buildBoxes();
+    QHBoxLayout* buildLibraryRow();
+    QHBoxLayout* buildButtonRow();
     void showForm();
     void chooseLibraryFolder();
     void accept() override;
@@ -35,6 +41,9 @@ private:
     QSpinBox* depth_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QLineEdit* library_ = nullptr;
+    QPushButton* browse_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    QPushButton* cancel_ = nullptr;
     bool showing_ = false;
 };
 

@@ -107,7 +107,7 @@ Dialogs::FileChoice QtDialogs::offerSavedFile(const QString& title, const QStrin
 
 void QtDialogs::editVolumeLabel(QString& volumeLabel, const QString& folder) {
     VolumeLabelDialog dialog(volumeLabel, nullptr);
-    dialog.textBox()->setText(folder);
+    dialog.labelEdit()->setText(folder);
     dialog.exec();
 }
 

@@ -137,14 +137,42 @@ public:
 
 SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window), services_(services) {
-    setObjectName(QStringLiteral("frmSearch"));
+    setObjectName(QStringLiteral("searchWindow"));
     setWindowTitle(QStringLiteral("カタログ検索"));
     auto* grid = new QGridLayout(this);
+    buildQueryRows(grid);
+    buildHitTable();
+    grid->addWidget(table_, 3, 0, 1, 4);
+    failures_ = new QListWidget(this);
+    failures_->setObjectName(QStringLiteral("failureList"));
+    failures_->setVisible(false);
+    failures_->setMaximumHeight(fontMetrics().height() * 6);
+    failures_->setWordWrap(true);
+    grid->addWidget(failures_, 4, 0, 1, 4);
 
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("searchProgress"));
+    progress_->setVisible(false);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusLabel"));
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(progress_);
+    bottom->addWidget(status_, 1);
+    grid->addLayout(bottom, 5, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    setAcceptDrops(true);
+    resize(960, 480);
+
+    connectQueryRows();
+    startRunner();
+    showSources();
+}
+
+void SearchWindow::buildQueryRows(QGridLayout* grid) {
     auto* patternLabel = new QLabel(QStringLiteral("ファイル名(&N):"), this);
     grid->addWidget(patternLabel, 0, 0);
     pattern_ = new QLineEdit(this);
-    pattern_->setObjectName(QStringLiteral("txtPattern"));
+    pattern_->setObjectName(QStringLiteral("patternEdit"));
     pattern_->setToolTip(QStringLiteral(
         "入力した文字を含むファイル名を探します。? 任意の1文字、* 任意の文字列、# 数字1文字、"
         "[a-z] 文字の範囲を使うと、ファイル名全体と照合します。\n"
@@ -153,56 +181,58 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     patternLabel->setBuddy(pattern_);
     grid->addWidget(pattern_, 0, 1, 1, 2);
     matchPath_ = new QCheckBox(QStringLiteral("ディレクトリも含めて照合(&D)"), this);
-    matchPath_->setObjectName(QStringLiteral("chkPath"));
+    matchPath_->setObjectName(QStringLiteral("matchPathCheck"));
     grid->addWidget(matchPath_, 0, 3);
 
     auto* folderLabel = new QLabel(QStringLiteral("カタログのフォルダ(&F):"), this);
     grid->addWidget(folderLabel, 1, 0);
     savedFolder_ = services_.store.getSetting(kApp, kSection, kFolderKey, QString());
     folder_ = new QLineEdit(savedFolder_, this);
-    folder_->setObjectName(QStringLiteral("txtFolder"));
+    folder_->setObjectName(QStringLiteral("folderEdit"));
     folder_->setPlaceholderText(QStringLiteral("ライブラリのほかに検索するフォルダ"));
     folder_->setClearButtonEnabled(true);
     folderLabel->setBuddy(folder_);
     grid->addWidget(folder_, 1, 1);
     auto* browse = new QPushButton(QStringLiteral("参照(&B)..."), this);
-    browse->setObjectName(QStringLiteral("cmdBrowse"));
+    browse->setObjectName(QStringLiteral("browseButton"));
     connect(browse, &QPushButton::clicked, this, &SearchWindow::browse);
     grid->addWidget(browse, 1, 2);
 
     auto* buttons = new QHBoxLayout;
     search_ = new QPushButton(QStringLiteral("検索(&S)"), this);
-    search_->setObjectName(QStringLiteral("cmdSearch"));
+    search_->setObjectName(QStringLiteral("searchButton"));
     search_->setDefault(true);
-    connect(search_, &QPushButton::clicked, this, &SearchWindow::cmdSearch_Click);
-    connect(pattern_, &QLineEdit::returnPressed, this, &SearchWindow::cmdSearch_Click);
+    connect(search_, &QPushButton::clicked, this, &SearchWindow::startSearch);
+    connect(pattern_, &QLineEdit::returnPressed, this, &SearchWindow::startSearch);
     stop_ = new QPushButton(QStringLiteral("中止(&T)"), this);
-    stop_->setObjectName(QStringLiteral("cmdStop"));
+    stop_->setObjectName(QStringLiteral("stopButton"));
     stop_->setEnabled(false);
-    connect(stop_, &QPushButton::clicked, this, &SearchWindow::cmdStop_Click);
+    connect(stop_, &QPushButton::clicked, this, &SearchWindow::stopSearch);
     buttons->addWidget(search_);
     buttons->addWidget(stop_);
     grid->addLayout(buttons, 1, 3);
 
     auto* choices = new QHBoxLayout;
     library_ = new QCheckBox(QStringLiteral("ライブラリを検索(&L)"), this);
-    library_->setObjectName(QStringLiteral("chkLibrary"));
+    library_->setObjectName(QStringLiteral("libraryCheck"));
     library_->setChecked(true);
     singleCopies_ = new QCheckBox(QStringLiteral("1つの媒体にしかないファイル(&O)"), this);
-    singleCopies_->setObjectName(QStringLiteral("chkSingleCopies"));
+    singleCopies_->setObjectName(QStringLiteral("singleCopiesCheck"));
     singleCopies_->setToolTip(QStringLiteral(
         "同じ名前・サイズ・日時のファイルがほかのボリュームにないファイルを表示します（フォルダと空のファイルを除く）。"
         "ファイル名を入力すると、それに合うものだけを表示します。"));
     sources_ = new QLabel(this);
-    sources_->setObjectName(QStringLiteral("lblSources"));
+    sources_->setObjectName(QStringLiteral("sourcesLabel"));
     sources_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     choices->addWidget(library_);
     choices->addWidget(singleCopies_);
     choices->addWidget(sources_, 1);
     grid->addLayout(choices, 2, 0, 1, 4);
+}
 
+void SearchWindow::buildHitTable() {
     table_ = new QTableWidget(0, ColumnCount, this);
-    table_->setObjectName(QStringLiteral("tblHits"));
+    table_->setObjectName(QStringLiteral("hitTable"));
     table_->setHorizontalHeaderLabels({QStringLiteral("ボリューム"), QStringLiteral("ディレクトリ"),
                                        QStringLiteral("ファイル名"), QStringLiteral("サイズ"),
                                        QStringLiteral("日付"), QStringLiteral("媒体数"),
@@ -233,31 +263,13 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(table_->viewport()->mapToGlobal(at));
     });
-    grid->addWidget(table_, 3, 0, 1, 4);
-    failures_ = new QListWidget(this);
-    failures_->setObjectName(QStringLiteral("lstFailures"));
-    failures_->setVisible(false);
-    failures_->setMaximumHeight(fontMetrics().height() * 6);
-    failures_->setWordWrap(true);
-    grid->addWidget(failures_, 4, 0, 1, 4);
+}
 
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("prgSearch"));
-    progress_->setVisible(false);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("lblStatus"));
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(progress_);
-    bottom->addWidget(status_, 1);
-    grid->addLayout(bottom, 5, 0, 1, 4);
-    grid->setColumnStretch(1, 1);
-    setAcceptDrops(true);
-    resize(960, 480);
-
+void SearchWindow::connectQueryRows() {
     debounce_ = new QTimer(this);
     debounce_->setSingleShot(true);
     debounce_->setInterval(kDebounceMs);
-    connect(debounce_, &QTimer::timeout, this, &SearchWindow::cmdSearch_Click);
+    connect(debounce_, &QTimer::timeout, this, &SearchWindow::startSearch);
     showMore_ = new QTimer(this);
     showMore_->setSingleShot(true);
     showMore_->setInterval(0);
@@ -277,7 +289,9 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
             sourcesChanged();
         }
     });
+}
 
+void SearchWindow::startRunner() {
     SearchRunnerCallbacks callbacks;
     callbacks.indexing = [this](int done, int total, const QString&) {
         progress_->setRange(0, total);
@@ -292,9 +306,8 @@ SearchWindow::SearchWindow(SearchWindowServices services, QWidget* parent)
     callbacks.hits = [this](const QList<SearchHit>& hits) { addHits(hits); };
     callbacks.unreadable = [this](const Failure& failure) { unreadable(failure); };
     callbacks.finished = [this](const SearchOutcome& outcome) { finished(outcome); };
-    runner_ = new SearchRunner({services_.indexPath, services_.yieldIntervalMs, kMaxShown}, std::move(callbacks),
-                               this);
-    showSources();
+    runner_ = new SearchRunner({services_.indexPath, services_.yieldIntervalMs, kMaxShown},
+                               std::move(callbacks), this);
 }
 
 SearchWindow::~SearchWindow() = default;
@@ -389,7 +402,7 @@ void SearchWindow::tableEmptied() {
     }
 }
 
-void SearchWindow::cmdSearch_Click() {
+void SearchWindow::startSearch() {
     QString problem;
     const QStringList paths = searchedPaths(&problem);
     if (!problem.isEmpty()) {
@@ -414,7 +427,7 @@ void SearchWindow::abandon(const QString& reason) {
     status_->setText(reason);
 }
 
-void SearchWindow::cmdStop_Click() {
+void SearchWindow::stopSearch() {
     debounce_->stop();
     runner_->stop();
 }
@@ -613,7 +626,7 @@ void SearchWindow::open(const QString& path) {
 
 QMenu* SearchWindow::contextMenuFor(int row) {
     auto* menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("mnuHit"));
+    menu->setObjectName(QStringLiteral("hitMenu"));
     const QTableWidgetItem* item = table_->item(row, NameColumn);
     if (item == nullptr) {
         return menu;
@@ -640,7 +653,7 @@ QMenu* SearchWindow::contextMenuFor(int row) {
 void SearchWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         if (searching()) {
-            cmdStop_Click();
+            stopSearch();
         } else {
             close();
         }
@@ -667,7 +680,7 @@ void SearchWindow::dropEvent(QDropEvent* event) {
         folder_->setText(paths.front());
         dropped_.clear();
         showSources();
-        cmdSearch_Click();
+        startSearch();
         return;
     }
     searchPaths(paths);

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -50,9 +51,9 @@ public:
 
     /// Starts a search of what the window searches (the library, the folder in the folder box, or
     /// what was dropped) for the pattern in the pattern box, stopping the one that runs.
-    void cmdSearch_Click();
+    void startSearch();
     /// Asks a running search to stop.
-    void cmdStop_Click();
+    void stopSearch();
     /// Starts a search of the catalogues and folders `paths` name (see findCatalogueFiles) alone,
     /// as a drop on the window does.
     void searchPaths(const QStringList& paths);
@@ -74,6 +75,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void buildQueryRows(QGridLayout* grid);
+    void buildHitTable();
+    void connectQueryRows();
+    void startRunner();
     void browse();
     void patternChanged();
     void sourcesChanged();

@@ -1,43 +1,54 @@
 #include "SplashWindow.h"
 
-#include "Twips.h"
-
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace kartoma {
 
 SplashWindow::SplashWindow(std::function<void()> showMainWindow, QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint),
       showMainWindow_(std::move(showMainWindow)) {
-    setObjectName(QStringLiteral("frmSplash"));
+    setObjectName(QStringLiteral("splashWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(twipsToPixels(this, 4290), twipsToPixels(this, 2280));
     setStyleSheet(QStringLiteral("background-color: black;"));
-    if (const QScreen* screen = this->screen()) {
-        move(screen->geometry().center() - rect().center());
-    }
 
-    // picture2: the logo, 106 x 43, cut into tiles that lie on a grid of 135 x 50.
+    // The logo, 106 x 43, cut into tiles that lie on a grid of 135 x 50, drawn in pixels.
     logo_ = QImage(QStringLiteral(":/artwork/logo.png")).convertToFormat(QImage::Format_RGB32);
-    const QRect drawing = twipsRect(this, 0, 0, 4215, 1755);
-    surface_ = QImage(drawing.size(), QImage::Format_RGB32);
+    surface_ = QImage(QSize(281, 117), QImage::Format_RGB32);
     surface_.fill(Qt::black);
 
-    notice_ = new QLabel(QStringLiteral("Kartoma %1").arg(QStringLiteral(KARTOMA_VERSION)), this);
-    notice_->setObjectName(QStringLiteral("lblLabel1"));
+    notice_ = new QLabel(QStringLiteral("Kartoma %1").arg(QStringLiteral(KARTOMA_VERSION)));
+    notice_->setObjectName(QStringLiteral("versionLabel"));
     notice_->setAlignment(Qt::AlignCenter);
     QFont font(QStringLiteral("Arial Narrow"));
     font.setPointSizeF(9.75);
     notice_->setFont(font);
     notice_->setStyleSheet(QStringLiteral("color: white; background-color: black;"));
-    notice_->setGeometry(twipsRect(this, 1620, 1860, 1785, 240));
-    notice_->show();
 
-    // Form_Load: a fresh seed each start.
+    // The drawing, and the version under the right half of the logo.
+    notice_->setMinimumWidth(119);
+    auto* versionRow = new QHBoxLayout;
+    versionRow->addSpacing(108);
+    versionRow->addWidget(notice_);
+    versionRow->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setContentsMargins(0, 0, 5, 12);
+    layout->setSpacing(7);
+    layout->addItem(
+        new QSpacerItem(surface_.width(), surface_.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
+    layout->addLayout(versionRow);
+    adjustSize();
+    if (const QScreen* screen = this->screen()) {
+        move(screen->geometry().center() - rect().center());
+    }
+
+    // A fresh seed each start.
     QRandomGenerator random(static_cast<quint32>(QRandomGenerator::system()->generate()));
     animation_.scatter([&random] { return random.generateDouble(); });
 

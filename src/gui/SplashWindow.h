@@ -11,7 +11,7 @@ class QTimer;
 
 namespace kartoma {
 
-/// frmSplash: black and captionless; assembles the logo from its tiles over 51 frames, holds it for
+/// The splash: black and captionless; assembles the logo from its tiles over 51 frames, holds it for
 /// a second, then closes and hands over to the main window, exactly once.
 class SplashWindow final : public QWidget {
 public:

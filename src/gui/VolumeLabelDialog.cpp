@@ -1,9 +1,9 @@
 #include "VolumeLabelDialog.h"
 
 #include "Pointer.h"
-#include "Twips.h"
 
 #include <QFrame>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,64 +21,67 @@ VolumeLabelDialog::VolumeLabelDialog(QString& volumeLabel, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       volumeLabel_(volumeLabel) {
-    setObjectName(QStringLiteral("frmVLabel"));
+    setObjectName(QStringLiteral("volumeLabelDialog"));
     setWindowTitle(QStringLiteral("ボリュームラベルの設定"));
-    setFixedSize(twipsToPixels(this, 5850), twipsToPixels(this, 2205));
 
-    // Form_Load: the arrow while the user types; remember the label from before.
+    // The arrow while the user types; remember the label from before.
     setDefaultPointer();
-    oldVname_ = volumeLabel_;
+    labelBefore_ = volumeLabel_;
 
-    auto* label1 = new QLabel(this);
-    label1->setObjectName(QStringLiteral("lblLabel1"));
-    label1->setGeometry(twipsRect(this, 660, 120, 4725, 825));
     // The line ends are CR LF; a label shows LF as the line break.
-    label1->setText(explanation().replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    label1->setWordWrap(false);
-
-    auto* rule = new QFrame(this);
+    auto* explanationLabel = new QLabel(explanation().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    explanationLabel->setObjectName(QStringLiteral("explanationLabel"));
+    auto* rule = new QFrame;
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(twipsRect(this, 480, 1080, 5400 - 480, 30));
 
-    text_ = new QLineEdit(this);
-    text_->setObjectName(QStringLiteral("txtText1"));
-    text_->setGeometry(twipsRect(this, 2400, 1200, 2565, 345));
-    // txtText1_Change: every edit, by the user or by code, is the label at once.
-    connect(text_, &QLineEdit::textChanged, this, [this](const QString& text) { volumeLabel_ = text; });
+    edit_ = new QLineEdit;
+    edit_->setObjectName(QStringLiteral("labelEdit"));
+    edit_->setMinimumWidth(171);
+    // Every edit, by the user or by code, is the label at once.
+    connect(edit_, &QLineEdit::textChanged, this, [this](const QString& text) { volumeLabel_ = text; });
+    auto* caption = new QLabel(QStringLiteral("ボリュームラベル"));
+    caption->setObjectName(QStringLiteral("labelCaption"));
+    caption->setBuddy(edit_);
 
-    auto* label2 = new QLabel(QStringLiteral("ボリュームラベル"), this);
-    label2->setObjectName(QStringLiteral("lblLabel2"));
-    label2->setGeometry(twipsRect(this, 930, 1320, 1425, 255));
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setGeometry(twipsRect(this, 2400, 1770, 1095, 345));
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     ok->setAutoDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
-    cancel->setGeometry(twipsRect(this, 3840, 1770, 1095, 345));
+    auto* cancel = new QPushButton(QStringLiteral("キャンセル"));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    fitHeightMovingDown(label1, twipsToPixels(this, 120));
+    // The explanation over a rule; below it the label's box, with the buttons lined up under it.
+    explanationLabel->setContentsMargins(12, 0, 0, 0);
+    auto* grid = new QGridLayout(this);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    grid->setContentsMargins(32, 8, 20, 8);
+    grid->setHorizontalSpacing(18);
+    grid->setColumnMinimumWidth(0, 110);
+    grid->setColumnMinimumWidth(1, 78);
+    grid->addWidget(explanationLabel, 0, 0, 1, 3);
+    grid->addWidget(rule, 1, 0, 1, 3);
+    grid->addWidget(caption, 2, 0, Qt::AlignRight);
+    grid->addWidget(edit_, 2, 1, 1, 2);
+    grid->addWidget(ok, 3, 1, Qt::AlignLeft);
+    grid->addWidget(cancel, 3, 2, Qt::AlignLeft);
 
-    setTabOrder(text_, ok);
+    setTabOrder(edit_, ok);
     setTabOrder(ok, cancel);
     connect(this, &QDialog::accepted, this, &VolumeLabelDialog::accepted);
     connect(this, &QDialog::rejected, this, &VolumeLabelDialog::rejected);
 }
 
 void VolumeLabelDialog::accepted() {
-    volumeLabel_ = text_->text();
+    volumeLabel_ = edit_->text();
     setWaitPointer();
 }
 
 void VolumeLabelDialog::rejected() {
     // Esc and the close box come here too.
-    volumeLabel_ = oldVname_;
+    volumeLabel_ = labelBefore_;
     setWaitPointer();
 }
 

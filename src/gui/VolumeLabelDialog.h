@@ -6,7 +6,7 @@ class QLineEdit;
 
 namespace kartoma {
 
-/// frmVLabel: asks for a name for a medium that has no volume label. It writes the label it is given
+/// Asks for a name for a medium that has no volume label. It writes the label it is given
 /// on every edit; OK keeps the text, Cancel puts back the label it found when it was made.
 class VolumeLabelDialog final : public QDialog {
 public:
@@ -14,15 +14,15 @@ public:
 
     /// The explanation shown at the top, four lines.
     static QString explanation();
-    QLineEdit* textBox() const { return text_; }
+    QLineEdit* labelEdit() const { return edit_; }
 
 private:
     void accepted();
     void rejected();
 
     QString& volumeLabel_;
-    QString oldVname_;
-    QLineEdit* text_;
+    QString labelBefore_;
+    QLineEdit* edit_;
 };
 
 } // namespace kartoma

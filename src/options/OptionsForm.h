@@ -16,10 +16,17 @@ class SettingsStore;
 /// really changes, so the output-form boxes keep each other consistent in every path.
 class OptionsForm {
 public:
-    /// The check boxes, by their number in the dialog.
-    enum Box { Splash = 0, AllTitle = 1, OneTitle = 2, Csv = 3, Label = 4, Folder = 5 };
+    /// The check boxes. HideFolders is checked when folders are left out of the list.
+    enum Box {
+        Splash = 0,
+        TitleOnEveryPage = 1,
+        TitleOnFirstPage = 2,
+        Csv = 3,
+        AskForLabel = 4,
+        HideFolders = 5
+    };
 
-    /// Form_Load: the filter, then the boxes 0 to 5 in order, then the numbers.
+    /// Shows the filter, then sets the boxes in the order of Box (each by its click rule), then the numbers.
     OptionsForm(const Settings& settings, const QString& filterPattern);
 
     bool checked(Box box) const { return boxes_[box]; }
@@ -38,8 +45,8 @@ public:
     const QString& libraryFolder() const { return library_; }
     void setLibraryFolder(const QString& folder) { library_ = folder; }
 
-    /// OK: writes the form into `settings` and `filterPattern`, then the eight keys to the store in the
-    /// order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder; then the library folder
+    /// OK: writes the form into `settings` and `filterPattern`, then the eight options to the store
+    /// (saveSettings); then the library folder
     /// (saveLibraryFolder) when it was edited: blanks only go back to the default, a relative path and
     /// "~/" are taken under the home folder.
     void apply(Settings& settings, QString& filterPattern, SettingsStore& store) const;

@@ -91,15 +91,29 @@ std::optional<std::int16_t> textToInt16(const QString& text) {
 Settings loadSettings(SettingsStore& store) {
     const Settings defaults;
     Settings s;
-    s.splash = readBoolean(store, QStringLiteral("splash"), defaults.splash);
-    s.allTitle = readBoolean(store, QStringLiteral("allTitle"), defaults.allTitle);
-    s.oneTitle = readBoolean(store, QStringLiteral("oneTitle"), defaults.oneTitle);
-    s.label = readBoolean(store, QStringLiteral("label"), defaults.label);
-    s.csv = readBoolean(store, QStringLiteral("csv"), defaults.csv);
-    s.pageLN = readInt16(store, QStringLiteral("PageLN"), defaults.pageLN);
-    s.nest = readInt16(store, QStringLiteral("Nest"), defaults.nest);
-    s.folder = readBoolean(store, QStringLiteral("Folder"), defaults.folder);
+    s.showSplash = readBoolean(store, QStringLiteral("splash"), defaults.showSplash);
+    s.titleOnEveryPage = readBoolean(store, QStringLiteral("allTitle"), defaults.titleOnEveryPage);
+    s.titleOnFirstPage = readBoolean(store, QStringLiteral("oneTitle"), defaults.titleOnFirstPage);
+    s.askForLabel = readBoolean(store, QStringLiteral("label"), defaults.askForLabel);
+    s.saveAsCsv = readBoolean(store, QStringLiteral("csv"), defaults.saveAsCsv);
+    s.linesPerPage = readInt16(store, QStringLiteral("PageLN"), defaults.linesPerPage);
+    s.depth = readInt16(store, QStringLiteral("Nest"), defaults.depth);
+    s.listFolders = !readBoolean(store, QStringLiteral("Folder"), !defaults.listFolders);
     return s;
+}
+
+void saveSettings(SettingsStore& store, const Settings& s) {
+    const auto save = [&store](const QString& key, const QString& value) {
+        store.saveSetting(kSettingsApp, kSettingsSection, key, value);
+    };
+    save(QStringLiteral("splash"), booleanText(s.showSplash));
+    save(QStringLiteral("PageLN"), QString::number(s.linesPerPage));
+    save(QStringLiteral("Nest"), QString::number(s.depth));
+    save(QStringLiteral("csv"), booleanText(s.saveAsCsv));
+    save(QStringLiteral("oneTitle"), booleanText(s.titleOnFirstPage));
+    save(QStringLiteral("allTitle"), booleanText(s.titleOnEveryPage));
+    save(QStringLiteral("label"), booleanText(s.askForLabel));
+    save(QStringLiteral("Folder"), booleanText(!s.listFolders));
 }
 
 QString defaultLibraryFolder() {

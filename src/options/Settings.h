@@ -9,16 +9,17 @@ namespace kartoma {
 
 class SettingsStore;
 
-/// The eight stored options, named after their keys in the store.
+/// The eight stored options. loadSettings and saveSettings convert them from and to their keys in
+/// the store (given after each field).
 struct Settings {
-    bool splash = true;       ///< show the splash window at start-up
-    bool allTitle = false;    ///< workbook with a title row at the top of every page
-    bool oneTitle = true;     ///< workbook with a title row on the first page only
-    bool label = true;        ///< ask for a label when the volume has none
-    bool csv = false;         ///< write CSV instead of a workbook
-    std::int16_t pageLN = 60; ///< lines per workbook page
-    std::int16_t nest = 8;    ///< folder levels the walk covers
-    bool folder = true;       ///< leave folders out of the list
+    bool showSplash = true;         ///< show the splash window at start-up ("splash")
+    bool titleOnEveryPage = false;  ///< workbook with a title row at the top of every page ("allTitle")
+    bool titleOnFirstPage = true;   ///< workbook with a title row on the first page only ("oneTitle")
+    bool askForLabel = true;        ///< ask for a label when the volume has none ("label")
+    bool saveAsCsv = false;         ///< write CSV instead of a workbook ("csv")
+    std::int16_t linesPerPage = 60; ///< lines per workbook page ("PageLN")
+    std::int16_t depth = 8;         ///< folder levels the walk covers ("Nest")
+    bool listFolders = false;       ///< folders are lines of the list ("Folder", stored inverted)
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };
@@ -42,7 +43,11 @@ QString defaultLibraryFolder();
 /// Reads the eight options in the order splash, allTitle, oneTitle, label, csv, PageLN, Nest, Folder.
 /// A missing key, a text that does not convert, or a number that does not fit 16 bits gives the key's
 /// default, so the program always starts. Values are not range-checked beyond that: PageLN 45 is 45.
+/// The key "Folder" means "leave folders out": True is listFolders false.
 Settings loadSettings(SettingsStore& store);
+/// Writes the eight options in the order splash, PageLN, Nest, csv, oneTitle, allTitle, label, Folder,
+/// as texts loadSettings reads back to the same values.
+void saveSettings(SettingsStore& store, const Settings& settings);
 
 /// The stored text of a Boolean: "True" or "False".
 QString booleanText(bool value);

@@ -4,7 +4,7 @@ namespace kartoma {
 
 Settings startUp(SettingsStore& store, StartupWindows& windows) {
     const Settings settings = loadSettings(store);
-    if (settings.splash) {
+    if (settings.showSplash) {
         windows.showSplash(settings);
     } else {
         windows.showMainWindow(settings);

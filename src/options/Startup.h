@@ -16,7 +16,7 @@ public:
     virtual void showMainWindow(const Settings& settings) = 0;
 };
 
-/// Start-up: reads the eight options from the store and shows the splash when `splash` is on, the
+/// Start-up: reads the eight options from the store and shows the splash when `showSplash` is on, the
 /// main window otherwise. Returns the options it read.
 Settings startUp(SettingsStore& store, StartupWindows& windows);
 

@@ -10,7 +10,7 @@
 #include "OptionsDialog.h"
 #include "QtDialogs.h"
 #include "SearchWindow.h"
-#include "SettingsStore.h"
+#include "MemorySettingsStore.h"
 #include "SplashWindow.h"
 #include "VolumeLabelDialog.h"
 #include "VolumeLabels.h"
@@ -30,6 +30,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <cstdio>
 #include <functional>
@@ -46,6 +47,29 @@ void save(QWidget& widget, const QString& path) {
     }
     if (!widget.grab().save(path)) {
         std::fprintf(stderr, "kartoma_screenshots: cannot write %s\n", qPrintable(path));
+    }
+}
+
+/// Collapses the folder tree to the path of the folder shown and leaves out the top-level folders a
+/// standard system does not have, so that the picture looks the same on any machine it is taken on.
+void showOnlyTheDemoFolder(kartoma::MainWindow& window) {
+    auto* tree = window.findChild<QTreeView*>(QStringLiteral("folderTree"));
+    tree->collapseAll();
+    window.setFolderPath(window.folderPath());
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    const QStringList standard = {
+        QStringLiteral("bin"),  QStringLiteral("boot"), QStringLiteral("dev"),   QStringLiteral("etc"),
+        QStringLiteral("home"), QStringLiteral("lib"),  QStringLiteral("lib64"), QStringLiteral("media"),
+        QStringLiteral("mnt"),  QStringLiteral("opt"),  QStringLiteral("proc"),  QStringLiteral("root"),
+        QStringLiteral("run"),  QStringLiteral("sbin"), QStringLiteral("srv"),   QStringLiteral("sys"),
+        QStringLiteral("tmp"),  QStringLiteral("usr"),  QStringLiteral("var")};
+    const QModelIndex root = tree->rootIndex();
+    for (int row = 0; row < tree->model()->rowCount(root); ++row) {
+        const QString name = tree->model()->index(row, 0, root).data().toString();
+        tree->setRowHidden(row, root, !standard.contains(name));
     }
 }
 
@@ -94,28 +118,6 @@ void grabModals(const QStringList& paths, std::function<void(QWidget*)> answer) 
     timer->start();
 }
 
-/// A store that keeps nothing: the pictures never touch the user's options.
-class NoStore final : public kartoma::SettingsStore {
-public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override {
-        return d;
-    }
-    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
-};
-
-/// A store that holds the library folder alone.
-class LibraryStore final : public kartoma::SettingsStore {
-public:
-    explicit LibraryStore(QString library) : library_(std::move(library)) {}
-    QString getSetting(const QString&, const QString&, const QString& key, const QString& d) override {
-        return key == QStringLiteral("library") ? library_ : d;
-    }
-    void saveSetting(const QString&, const QString&, const QString&, const QString&) override {}
-
-private:
-    QString library_;
-};
-
 /// Lets the search window's search run to its end.
 void settle(kartoma::SearchWindow& search) {
     for (int i = 0; i < 1000 && search.searching(); ++i) {
@@ -144,7 +146,8 @@ int main(int argc, char** argv) {
     kartoma::DesktopLauncher launcher;
     kartoma::SystemVolumeLabels labels;
     kartoma::PosixFileSystem fileSystem;
-    NoStore store;
+    // A store in memory: the pictures never touch the user's options.
+    kartoma::testing::MemorySettingsStore store;
     kartoma::Settings settings;
     kartoma::MainWindowServices services{dialogs,
                                          launcher,
@@ -166,6 +169,12 @@ int main(int argc, char** argv) {
     kartoma::MainWindow window(settings, services);
     window.setFolderPath(demo);
     save(window, out + QStringLiteral("/main-window.png"));
+    // Grown, the folder tree and the file list take the room.
+    const QSize defaultSize = window.size();
+    window.resize(1400, 1000);
+    showOnlyTheDemoFolder(window);
+    save(window, out + QStringLiteral("/main-window-large.png"));
+    window.resize(defaultSize);
 
     // The CSV file's name, proposed where a list of that name already lies: the save dialog, then the
     // overwrite question (answered with Cancel).
@@ -196,7 +205,7 @@ int main(int argc, char** argv) {
 
     QString label;
     kartoma::VolumeLabelDialog labelDialog(label);
-    labelDialog.textBox()->setText(QStringLiteral("/media/usb/写真"));
+    labelDialog.labelEdit()->setText(QStringLiteral("/media/usb/写真"));
     save(labelDialog, out + QStringLiteral("/volume-label.png"));
 
     kartoma::SplashWindow splash([] {});
@@ -236,16 +245,17 @@ int main(int argc, char** argv) {
         f.write(text.toUtf8());
     }
     // The three are the library; the index is the picture's own.
-    LibraryStore library(books);
+    kartoma::testing::MemorySettingsStore library;
+    library.option(kartoma::kLibraryKey) = books;
     const QString index = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index.sqlite");
     kartoma::SearchWindow search({dialogs, launcher, library, 15, index});
     search.show();
-    search.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("img_"));
+    search.findChild<QLineEdit*>(QStringLiteral("patternEdit"))->setText(QStringLiteral("img_"));
     settle(search);
     save(search, out + QStringLiteral("/search.png"));
 
     // A hit's menu, a window of its own: the picture is taken from the screen.
-    auto* table = search.findChild<QTableWidget*>(QStringLiteral("tblHits"));
+    auto* table = search.findChild<QTableWidget*>(QStringLiteral("hitTable"));
     table->selectRow(4);
     QMenu* menu = search.contextMenuFor(4);
     const QRect cell = table->visualItemRect(table->item(4, 2));
@@ -263,7 +273,7 @@ int main(int argc, char** argv) {
     notes.open(QIODevice::WriteOnly);
     notes.write("date,amount\r\n2024/01/01,300\r\n");
     notes.close();
-    search.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    search.findChild<QPushButton*>(QStringLiteral("searchButton"))->click();
     settle(search);
     save(search, out + QStringLiteral("/search-error.png"));
 
@@ -283,13 +293,14 @@ int main(int argc, char** argv) {
         }
         f.write(text.toUtf8());
     }
-    LibraryStore shelfStore(shelf);
+    kartoma::testing::MemorySettingsStore shelfStore;
+    shelfStore.option(kartoma::kLibraryKey) = shelf;
     const QString shelfIndex = QDir::tempPath() + QStringLiteral("/kartoma-screenshots-index2.sqlite");
     {
         kartoma::SearchWindow indexing({dialogs, launcher, shelfStore, 15, shelfIndex});
-        indexing.findChild<QLineEdit*>(QStringLiteral("txtPattern"))->setText(QStringLiteral("写真1"));
+        indexing.findChild<QLineEdit*>(QStringLiteral("patternEdit"))->setText(QStringLiteral("写真1"));
         indexing.show();
-        auto* status = indexing.findChild<QLabel*>(QStringLiteral("lblStatus"));
+        auto* status = indexing.findChild<QLabel*>(QStringLiteral("statusLabel"));
         for (int i = 0; i < 3000 && indexing.searching(); ++i) {
             QCoreApplication::processEvents();
             if (status->text().startsWith(QStringLiteral("索引を作成中")) && status->text().contains(QStringLiteral("5"))) {

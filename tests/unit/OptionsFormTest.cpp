@@ -1,11 +1,10 @@
 #include "OptionsForm.h"
 #include "EraDate.h"
-#include "SettingsStore.h"
+#include "MemorySettingsStore.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QStringList>
 
 #include <tuple>
 
@@ -15,18 +14,16 @@ namespace {
 using Boxes = std::tuple<bool, bool, bool>; // every-page title, first-page title, CSV
 
 Boxes boxes(const OptionsForm& f) {
-    return {f.checked(OptionsForm::AllTitle), f.checked(OptionsForm::OneTitle), f.checked(OptionsForm::Csv)};
+    return {f.checked(OptionsForm::TitleOnEveryPage), f.checked(OptionsForm::TitleOnFirstPage),
+            f.checked(OptionsForm::Csv)};
 }
 
 /// A form whose three output boxes are in `state`, reached through the loading path.
 OptionsForm formIn(Boxes state) {
     Settings s;
-    s.allTitle = std::get<0>(state) && !std::get<1>(state);
-    s.oneTitle = std::get<1>(state);
-    s.csv = std::get<2>(state);
-    if (state == Boxes{false, false, false}) {
-        s.allTitle = s.oneTitle = s.csv = false;
-    }
+    s.titleOnEveryPage = std::get<0>(state) && !std::get<1>(state);
+    s.titleOnFirstPage = std::get<1>(state);
+    s.saveAsCsv = std::get<2>(state);
     OptionsForm f(s, QStringLiteral("*.*"));
     EXPECT_EQ(boxes(f), state);
     return f;
@@ -49,17 +46,17 @@ TEST_P(OutputBoxClicks, OneClickHasTheNetEffectOfTheTable) {
 
 constexpr bool T = true, F = false;
 INSTANTIATE_TEST_SUITE_P(NetEffect, OutputBoxClicks,
-                         ::testing::Values(ClickCase{{T, F, F}, OptionsForm::AllTitle, {F, T, F}},
-                                           ClickCase{{T, F, F}, OptionsForm::OneTitle, {F, T, F}},
+                         ::testing::Values(ClickCase{{T, F, F}, OptionsForm::TitleOnEveryPage, {F, T, F}},
+                                           ClickCase{{T, F, F}, OptionsForm::TitleOnFirstPage, {F, T, F}},
                                            ClickCase{{T, F, F}, OptionsForm::Csv, {F, T, T}},
-                                           ClickCase{{F, T, F}, OptionsForm::AllTitle, {T, F, F}},
-                                           ClickCase{{F, T, F}, OptionsForm::OneTitle, {T, F, F}},
+                                           ClickCase{{F, T, F}, OptionsForm::TitleOnEveryPage, {T, F, F}},
+                                           ClickCase{{F, T, F}, OptionsForm::TitleOnFirstPage, {T, F, F}},
                                            ClickCase{{F, T, F}, OptionsForm::Csv, {F, T, T}},
-                                           ClickCase{{F, T, T}, OptionsForm::AllTitle, {T, F, F}},
-                                           ClickCase{{F, T, T}, OptionsForm::OneTitle, {T, F, F}},
+                                           ClickCase{{F, T, T}, OptionsForm::TitleOnEveryPage, {T, F, F}},
+                                           ClickCase{{F, T, T}, OptionsForm::TitleOnFirstPage, {T, F, F}},
                                            ClickCase{{F, T, T}, OptionsForm::Csv, {F, T, F}},
-                                           ClickCase{{F, F, F}, OptionsForm::AllTitle, {T, F, F}},
-                                           ClickCase{{F, F, F}, OptionsForm::OneTitle, {F, T, F}},
+                                           ClickCase{{F, F, F}, OptionsForm::TitleOnEveryPage, {T, F, F}},
+                                           ClickCase{{F, F, F}, OptionsForm::TitleOnFirstPage, {F, T, F}},
                                            ClickCase{{F, F, F}, OptionsForm::Csv, {F, T, T}}));
 
 struct LoadCase {
@@ -72,9 +69,9 @@ class LoadingShows : public ::testing::TestWithParam<LoadCase> {};
 TEST_P(LoadingShows, TheBoxesAfterLoading) {
     const LoadCase& c = GetParam();
     Settings s;
-    s.allTitle = c.allTitle;
-    s.oneTitle = c.oneTitle;
-    s.csv = c.csv;
+    s.titleOnEveryPage = c.allTitle;
+    s.titleOnFirstPage = c.oneTitle;
+    s.saveAsCsv = c.csv;
     EXPECT_EQ(boxes(OptionsForm(s, QString())), c.shown);
 }
 
@@ -84,62 +81,53 @@ INSTANTIATE_TEST_SUITE_P(Table, LoadingShows,
                                            LoadCase{T, T, T, {F, T, T}}, LoadCase{T, T, F, {F, T, F}},
                                            LoadCase{F, F, F, {F, F, F}}));
 
-class WritesStore final : public SettingsStore {
-public:
-    QString getSetting(const QString&, const QString&, const QString&, const QString& d) override {
-        return d;
-    }
-    void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
-        writes.append(key + QLatin1Char('=') + value);
-    }
-    QStringList writes;
-};
+using testing::MemorySettingsStore;
 
-TEST(OptionsForm, OkAppliesTheFormAndWritesTheEightKeysInOrder) {
+TEST(OptionsForm, OkAppliesTheFormAndStoresTheEightOptions) {
     Settings s;
-    s.pageLN = 45; // outside the box's range: handed over as it is
+    s.linesPerPage = 45; // outside the box's range: handed over as it is
     QString filter = QStringLiteral("*.*");
     OptionsForm form(s, filter);
     EXPECT_EQ(form.pageLines(), 45);
+    EXPECT_TRUE(form.checked(OptionsForm::HideFolders));
     form.setFilter(QStringLiteral("  *.Txt  "));
     form.setPageLines(60.5);
     form.setDepth(2.5);
     form.click(OptionsForm::Csv);
-    WritesStore store;
+    form.click(OptionsForm::HideFolders);
+    MemorySettingsStore store;
     form.apply(s, filter, store);
     EXPECT_EQ(filter, QStringLiteral("*.Txt"));
-    EXPECT_TRUE(s.csv);
-    EXPECT_FALSE(s.oneTitle);
-    EXPECT_FALSE(s.allTitle);
-    EXPECT_EQ(s.pageLN, 60); // half to even
-    EXPECT_EQ(s.nest, 2);
-    EXPECT_EQ(store.writes, (QStringList{QStringLiteral("splash=True"), QStringLiteral("PageLN=60"),
-                                         QStringLiteral("Nest=2"), QStringLiteral("csv=True"),
-                                         QStringLiteral("oneTitle=False"), QStringLiteral("allTitle=False"),
-                                         QStringLiteral("label=True"), QStringLiteral("Folder=True")}));
+    EXPECT_EQ(s, (Settings{.titleOnFirstPage = false,
+                           .saveAsCsv = true,
+                           .linesPerPage = 60, // half to even
+                           .depth = 2,
+                           .listFolders = true}));
+    EXPECT_EQ(loadSettings(store), s);
+    EXPECT_EQ(store.option(QStringLiteral("Folder")), QStringLiteral("False"));
+    EXPECT_EQ(store.values.size(), 8); // the library folder was not edited
 
     // Blanks only: the default pattern. No output box checked: the three options stay as they were.
     Settings none;
-    none.allTitle = none.oneTitle = none.csv = false;
+    none.titleOnEveryPage = none.titleOnFirstPage = none.saveAsCsv = false;
     OptionsForm empty(none, QString());
     empty.setFilter(QStringLiteral("   "));
-    none.csv = true; // what it was "before"
+    none.saveAsCsv = true; // what it was "before"
     empty.apply(none, filter, store);
     EXPECT_EQ(filter, QStringLiteral("*.*"));
-    EXPECT_TRUE(none.csv);
+    EXPECT_TRUE(none.saveAsCsv);
 }
 
 TEST(OptionsForm, TheLibraryFolderIsSavedOnlyWhenEdited) {
     const struct {
         QString typed;
-        QString written; ///< the ninth write; empty: none
+        QString stored; ///< what the library key holds after OK; null: not written
     } cases[] = {
         {QStringLiteral("/data/カタログ"), QString()}, // as shown: nothing written
-        {QStringLiteral("  /data/new/ "), QStringLiteral("library=/data/new")},
-        {QStringLiteral("Catalogues"),
-         QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/Catalogues")},
-        {QStringLiteral("~/目録"), QStringLiteral("library=") + QDir::homePath() + QStringLiteral("/目録")},
-        {QStringLiteral("   "), QStringLiteral("library=")}, // back to the default
+        {QStringLiteral("  /data/new/ "), QStringLiteral("/data/new")},
+        {QStringLiteral("Catalogues"), QDir::homePath() + QStringLiteral("/Catalogues")},
+        {QStringLiteral("~/目録"), QDir::homePath() + QStringLiteral("/目録")},
+        {QStringLiteral("   "), QStringLiteral("")}, // back to the default
     };
     for (const auto& k : cases) {
         Settings s;
@@ -147,10 +135,11 @@ TEST(OptionsForm, TheLibraryFolderIsSavedOnlyWhenEdited) {
         OptionsForm form(s, filter);
         form.showLibraryFolder(QStringLiteral("/data/カタログ"));
         form.setLibraryFolder(k.typed);
-        WritesStore store;
+        MemorySettingsStore store;
         form.apply(s, filter, store);
-        EXPECT_EQ(store.writes.size(), k.written.isEmpty() ? 8 : 9) << k.typed.toStdString();
-        EXPECT_EQ(store.writes.value(8), k.written) << k.typed.toStdString();
+        const QString key = MemorySettingsStore::path(kSettingsApp, kSettingsSection, kLibraryKey);
+        EXPECT_EQ(store.values.contains(key), !k.stored.isNull()) << k.typed.toStdString();
+        EXPECT_EQ(store.values.value(key), k.stored) << k.typed.toStdString();
     }
 }
 

@@ -1,43 +1,18 @@
-#include "Settings.h"
-#include "SettingsStore.h"
+#include "MemorySettingsStore.h"
 #include "Startup.h"
 
 #include <gtest/gtest.h>
 
-#include <QMap>
 #include <QStringList>
 
 namespace kartoma {
 namespace {
 
-/// A store in memory that records which keys were asked for, in order.
-class MemoryStore final : public SettingsStore {
-public:
-    QString getSetting(const QString& app, const QString& section, const QString& key,
-                       const QString& defaultValue) override {
-        asked.append(app + QLatin1Char('/') + section + QLatin1Char('/') + key);
-        return values.value(key, defaultValue);
-    }
-    void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
-        values.insert(key, value);
-    }
-
-    QMap<QString, QString> values;
-    QStringList asked;
-};
+using testing::MemorySettingsStore;
 
 TEST(Settings, FirstRunGivesTheDefaultsAndReadsTheKeysInOrder) {
-    MemoryStore store;
-    const Settings s = loadSettings(store);
-    EXPECT_EQ(s, Settings{});
-    EXPECT_TRUE(s.splash);
-    EXPECT_FALSE(s.allTitle);
-    EXPECT_TRUE(s.oneTitle);
-    EXPECT_TRUE(s.label);
-    EXPECT_FALSE(s.csv);
-    EXPECT_EQ(s.pageLN, 60);
-    EXPECT_EQ(s.nest, 8);
-    EXPECT_TRUE(s.folder);
+    MemorySettingsStore store;
+    EXPECT_EQ(loadSettings(store), Settings{});
     EXPECT_EQ(store.asked,
               (QStringList{QStringLiteral("Kartoma/option/splash"), QStringLiteral("Kartoma/option/allTitle"),
                            QStringLiteral("Kartoma/option/oneTitle"), QStringLiteral("Kartoma/option/label"),
@@ -46,34 +21,33 @@ TEST(Settings, FirstRunGivesTheDefaultsAndReadsTheKeysInOrder) {
 }
 
 TEST(Settings, StoredValuesAreTakenAsStoredWithoutRangeChecks) {
-    MemoryStore store;
-    store.values = {{QStringLiteral("splash"), QStringLiteral("False")},
-                    {QStringLiteral("allTitle"), QStringLiteral("true")},
-                    {QStringLiteral("oneTitle"), QStringLiteral("TRUE")},
-                    {QStringLiteral("label"), QStringLiteral("0")},
-                    {QStringLiteral("csv"), QStringLiteral("-1")},
-                    {QStringLiteral("PageLN"), QStringLiteral("45")},
-                    {QStringLiteral("Nest"), QStringLiteral("0")},
-                    {QStringLiteral("Folder"), QStringLiteral("False")}};
-    const Settings s = loadSettings(store);
-    EXPECT_FALSE(s.splash);
-    EXPECT_TRUE(s.allTitle);
-    EXPECT_TRUE(s.oneTitle);
-    EXPECT_FALSE(s.label);
-    EXPECT_TRUE(s.csv);
-    EXPECT_EQ(s.pageLN, 45);
-    EXPECT_EQ(s.nest, 0);
-    EXPECT_FALSE(s.folder);
+    MemorySettingsStore store;
+    store.option(QStringLiteral("splash")) = QStringLiteral("False");
+    store.option(QStringLiteral("allTitle")) = QStringLiteral("true");
+    store.option(QStringLiteral("oneTitle")) = QStringLiteral("TRUE");
+    store.option(QStringLiteral("label")) = QStringLiteral("0");
+    store.option(QStringLiteral("csv")) = QStringLiteral("-1");
+    store.option(QStringLiteral("PageLN")) = QStringLiteral("45");
+    store.option(QStringLiteral("Nest")) = QStringLiteral("0");
+    store.option(QStringLiteral("Folder")) = QStringLiteral("False");
+    EXPECT_EQ(loadSettings(store), (Settings{.showSplash = false,
+                                             .titleOnEveryPage = true,
+                                             .titleOnFirstPage = true,
+                                             .askForLabel = false,
+                                             .saveAsCsv = true,
+                                             .linesPerPage = 45,
+                                             .depth = 0,
+                                             .listFolders = true}));
 }
 
 TEST(Settings, TextsThatDoNotConvertTakeTheDefault) {
-    MemoryStore store;
-    store.values = {{QStringLiteral("splash"), QStringLiteral("yes")},
-                    {QStringLiteral("csv"), QString()},
-                    {QStringLiteral("PageLN"), QStringLiteral("40000")},
-                    {QStringLiteral("Nest"), QStringLiteral("8x")},
-                    {QStringLiteral("Folder"), QStringLiteral("1e999")},
-                    {QStringLiteral("label"), QStringLiteral("NaN")}};
+    MemorySettingsStore store;
+    store.option(QStringLiteral("splash")) = QStringLiteral("yes");
+    store.option(QStringLiteral("csv")) = QString();
+    store.option(QStringLiteral("PageLN")) = QStringLiteral("40000");
+    store.option(QStringLiteral("Nest")) = QStringLiteral("8x");
+    store.option(QStringLiteral("Folder")) = QStringLiteral("1e999");
+    store.option(QStringLiteral("label")) = QStringLiteral("NaN");
     EXPECT_EQ(loadSettings(store), Settings{});
 }
 
@@ -103,29 +77,20 @@ public:
 };
 
 TEST(Startup, ShowsTheSplashOnlyWhenTheOptionIsOn) {
-    MemoryStore first;
+    MemorySettingsStore first;
     RecordingWindows a;
     startUp(first, a);
     EXPECT_EQ(a.shown, QStringList{QStringLiteral("splash")});
 
-    MemoryStore off;
-    off.values.insert(QStringLiteral("splash"), QStringLiteral("False"));
+    MemorySettingsStore off;
+    off.option(QStringLiteral("splash")) = QStringLiteral("False");
     RecordingWindows b;
     startUp(off, b);
     EXPECT_EQ(b.shown, QStringList{QStringLiteral("main")});
 }
 
-TEST(Startup, SavedValuesAreReadBackUnderTheSameKeys) {
-    MemoryStore store;
-    store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("Folder"), booleanText(false));
-    store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("Nest"), QString::number(3));
-    const Settings s = loadSettings(store);
-    EXPECT_FALSE(s.folder);
-    EXPECT_EQ(s.nest, 3);
-}
-
 TEST(Settings, LibraryFolderIsTheStoredPathElseKartomaUnderDocuments) {
-    MemoryStore store;
+    MemorySettingsStore store;
     EXPECT_TRUE(libraryFolder(store).endsWith(QStringLiteral("/Kartoma")));
     EXPECT_EQ(libraryFolder(store), defaultLibraryFolder());
     saveLibraryFolder(store, QStringLiteral(" /media/catalogues/ "));
@@ -137,6 +102,7 @@ TEST(Settings, LibraryFolderIsTheStoredPathElseKartomaUnderDocuments) {
 } // namespace
 } // namespace kartoma
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -144,40 +110,53 @@ TEST(Settings, LibraryFolderIsTheStoredPathElseKartomaUnderDocuments) {
 namespace kartoma {
 namespace {
 
-TEST(QSettingsStore, KeepsOneTextPerKeyInTheUsersIniFile) {
+TEST(QSettingsStore, TheSettingsFileIsReadOnceAndWrittenUnderItsOwnKeys) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Kartoma")));
+    QFile ini(home.path() + QStringLiteral("/Kartoma/Kartoma.ini"));
+    // A settings file as the program writes it; "Folder" means "leave folders out".
+    const QByteArray written = "[option]\nFolder=False\nNest=3\nPageLN=55\nallTitle=True\ncsv=False\n"
+                               "label=False\nlibrary=/media/catalogues\noneTitle=False\nsplash=False\n";
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(written);
+    ini.close();
+    const auto fileText = [&ini] {
+        EXPECT_TRUE(ini.open(QIODevice::ReadOnly));
+        const QByteArray text = ini.readAll();
+        ini.close();
+        return text;
+    };
+
     QSettingsStore store;
-    EXPECT_EQ(
-        store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
-        QStringLiteral("60"));
-    store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("55"));
-    store.saveSetting(kSettingsApp, kSettingsSection, QStringLiteral("Folder"), QStringLiteral("False"));
-    EXPECT_EQ(
-        store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), QStringLiteral("60")),
-        QStringLiteral("55"));
+    Settings s = loadSettings(store);
+    EXPECT_EQ(s, (Settings{.showSplash = false,
+                           .titleOnEveryPage = true,
+                           .titleOnFirstPage = false,
+                           .askForLabel = false,
+                           .saveAsCsv = false,
+                           .linesPerPage = 55,
+                           .depth = 3,
+                           .listFolders = true}));
+    EXPECT_EQ(libraryFolder(store), QStringLiteral("/media/catalogues"));
+    saveSettings(store, s);
+    EXPECT_EQ(fileText(), written);
+    s.listFolders = false;
+    s.linesPerPage = 60;
+    saveSettings(store, s);
+    const QByteArray changed =
+        QByteArray(written).replace("Folder=False", "Folder=True").replace("PageLN=55", "PageLN=60");
+    EXPECT_EQ(fileText(), changed);
     // Key names keep their letter case.
     EXPECT_EQ(store.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("folder"), QStringLiteral("x")),
               QStringLiteral("x"));
 
-    QFile ini(home.path() + QStringLiteral("/Kartoma/Kartoma.ini"));
-    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
-    const QByteArray text = ini.readAll();
-    EXPECT_TRUE(text.contains("[option]"));
-    EXPECT_TRUE(text.contains("Folder=False"));
-    EXPECT_TRUE(text.contains("PageLN=55"));
-
     // A store reads its file once: every later value comes from that reading, not from the disk.
-    QSettingsStore started;
-    EXPECT_EQ(started.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("PageLN"), {}),
-              QStringLiteral("55"));
-    ini.close();
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write("[option]\nPageLN=99\nFolder=True\n");
+    ini.write("[option]\nPageLN=99\nFolder=False\n");
     ini.close();
-    EXPECT_EQ(started.getSetting(kSettingsApp, kSettingsSection, QStringLiteral("Folder"), {}),
-              QStringLiteral("False"));
+    EXPECT_EQ(loadSettings(store), s);
 }
 
 } // namespace

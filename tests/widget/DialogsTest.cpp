@@ -18,7 +18,7 @@
 namespace kartoma {
 namespace {
 
-using testing::RecordingStore;
+using testing::MemorySettingsStore;
 
 // --- the volume label dialog ---
 
@@ -29,21 +29,21 @@ TEST(VolumeLabelDialog, OkCancelAndAnEmptyBox) {
     };
     const QString folder = QStringLiteral("/media/usb/写真");
     const std::vector<Case> cases = {
-        {[](VolumeLabelDialog& d) { QTest::keyClick(d.textBox(), Qt::Key_Return); }, folder},
-        {[](VolumeLabelDialog& d) { QTest::keyClick(d.textBox(), Qt::Key_Escape); }, QString()},
+        {[](VolumeLabelDialog& d) { QTest::keyClick(d.labelEdit(), Qt::Key_Return); }, folder},
+        {[](VolumeLabelDialog& d) { QTest::keyClick(d.labelEdit(), Qt::Key_Escape); }, QString()},
         {[](VolumeLabelDialog& d) {
-             d.textBox()->clear();
-             d.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+             d.labelEdit()->clear();
+             d.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
          },
          QString()},
         {[](VolumeLabelDialog& d) {
-             d.textBox()->setText(QStringLiteral("  spaced  "));
-             d.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+             d.labelEdit()->setText(QStringLiteral("  spaced  "));
+             d.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
          },
          QStringLiteral("  spaced  ")},
         {[](VolumeLabelDialog& d) {
-             d.textBox()->setText(QStringLiteral("typed"));
-             d.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+             d.labelEdit()->setText(QStringLiteral("typed"));
+             d.findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
          },
          QString()},
     };
@@ -53,7 +53,7 @@ TEST(VolumeLabelDialog, OkCancelAndAnEmptyBox) {
         VolumeLabelDialog dialog(label);
         // While it is open the pointer is the arrow, and the label already holds the box's text.
         EXPECT_FALSE(isWaitPointer());
-        dialog.textBox()->setText(folder);
+        dialog.labelEdit()->setText(folder);
         EXPECT_EQ(label, folder);
         dialog.show();
         c.act(dialog);
@@ -70,41 +70,34 @@ TEST(VolumeLabelDialog, OkCancelAndAnEmptyBox) {
 TEST(OptionsDialog, OkSavesWhatTheBoxesShowAndCancelChangesNothing) {
     Settings settings;
     QString filter = QStringLiteral("*.*");
-    RecordingStore store;
+    MemorySettingsStore store;
     {
         OptionsDialog dialog(settings, filter, store);
         dialog.show();
         const auto box = [&](const char* name) {
             return dialog.findChild<QCheckBox*>(QString::fromLatin1(name));
         };
-        EXPECT_TRUE(box("chkCheck0")->isChecked());
-        EXPECT_FALSE(box("chkCheck1")->isChecked());
-        EXPECT_TRUE(box("chkCheck2")->isChecked());
-        EXPECT_FALSE(box("chkCheck3")->isChecked());
-        box("chkCheck3")->click(); // CSV: keeps the first-page title with it
-        EXPECT_TRUE(box("chkCheck2")->isChecked());
-        box("chkCheck5")->click();
-        box("chkCheck0")->click();
-        dialog.findChild<QSpinBox*>(QStringLiteral("xNum1"))->setValue(99); // held to 69
-        dialog.findChild<QSpinBox*>(QStringLiteral("xNum2"))->setValue(3);
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtText1"))->setText(QStringLiteral("  *.JPG "));
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdOK1"))->click();
+        EXPECT_TRUE(box("splashCheck")->isChecked());
+        EXPECT_FALSE(box("titleOnEveryPageCheck")->isChecked());
+        EXPECT_TRUE(box("titleOnFirstPageCheck")->isChecked());
+        EXPECT_FALSE(box("csvCheck")->isChecked());
+        box("csvCheck")->click(); // CSV: keeps the first-page title with it
+        EXPECT_TRUE(box("titleOnFirstPageCheck")->isChecked());
+        box("hideFoldersCheck")->click();
+        box("splashCheck")->click();
+        dialog.findChild<QSpinBox*>(QStringLiteral("linesPerPageBox"))->setValue(99); // held to 69
+        dialog.findChild<QSpinBox*>(QStringLiteral("depthBox"))->setValue(3);
+        dialog.findChild<QLineEdit*>(QStringLiteral("filterEdit"))->setText(QStringLiteral("  *.JPG "));
+        dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     }
-    EXPECT_TRUE(settings.csv);
-    EXPECT_FALSE(settings.oneTitle);
-    EXPECT_FALSE(settings.allTitle);
-    EXPECT_FALSE(settings.folder);
-    EXPECT_FALSE(settings.splash);
-    EXPECT_EQ(settings.pageLN, 69);
-    EXPECT_EQ(settings.nest, 3);
+    EXPECT_EQ(settings, (Settings{.showSplash = false,
+                                  .titleOnFirstPage = false,
+                                  .saveAsCsv = true,
+                                  .linesPerPage = 69,
+                                  .depth = 3,
+                                  .listFolders = true}));
     EXPECT_EQ(filter, QStringLiteral("*.JPG"));
-    EXPECT_EQ(
-        store.writes,
-        (QStringList{
-            QStringLiteral("Kartoma/option/splash=False"), QStringLiteral("Kartoma/option/PageLN=69"),
-            QStringLiteral("Kartoma/option/Nest=3"), QStringLiteral("Kartoma/option/csv=True"),
-            QStringLiteral("Kartoma/option/oneTitle=False"), QStringLiteral("Kartoma/option/allTitle=False"),
-            QStringLiteral("Kartoma/option/label=True"), QStringLiteral("Kartoma/option/Folder=False")}));
+    EXPECT_EQ(loadSettings(store), settings);
 
     // Opened again, it shows the CSV and the first-page boxes both checked; Cancel after clicks keeps all.
     const Settings before = settings;
@@ -112,10 +105,10 @@ TEST(OptionsDialog, OkSavesWhatTheBoxesShowAndCancelChangesNothing) {
     {
         OptionsDialog dialog(settings, filter, store);
         dialog.show();
-        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck3"))->isChecked());
-        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck2"))->isChecked());
-        dialog.findChild<QCheckBox*>(QStringLiteral("chkCheck1"))->click();
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtText1"))->setText(QStringLiteral("   "));
+        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("csvCheck"))->isChecked());
+        EXPECT_TRUE(dialog.findChild<QCheckBox*>(QStringLiteral("titleOnFirstPageCheck"))->isChecked());
+        dialog.findChild<QCheckBox*>(QStringLiteral("titleOnEveryPageCheck"))->click();
+        dialog.findChild<QLineEdit*>(QStringLiteral("filterEdit"))->setText(QStringLiteral("   "));
         QTest::keyClick(&dialog, Qt::Key_Escape);
     }
     EXPECT_EQ(settings, before);
@@ -130,12 +123,13 @@ TEST(AboutBox, ShowsTheSameTextsEveryTime) {
         AboutBox box;
         box.show();
         EXPECT_EQ(box.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Kartoma for Excel97"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("titleLabel"))->text(),
                   QStringLiteral("Kartoma for Excel97"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
                   QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.0.0"));
-        EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("lblDescription"))->text().remove(QLatin1Char('\n')),
-                  QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
+        EXPECT_EQ(
+            box.findChild<QLabel*>(QStringLiteral("descriptionLabel"))->text().remove(QLatin1Char('\n')),
+            QStringLiteral("指定したフォルダのファイルリストをエクセルファイルに出力します。"));
         QTest::keyClick(&box, i == 0 ? Qt::Key_Return : Qt::Key_Escape);
         EXPECT_FALSE(box.isVisible());
     }
@@ -151,6 +145,7 @@ TEST(Dialogs, TextsKeepClearOfTheControlsBelowThemUnderALargerFont) {
     AboutBox about;
     QApplication::setFont(before);
     for (QDialog* dialog : {static_cast<QDialog*>(&volume), static_cast<QDialog*>(&about)}) {
+        dialog->show();
         const QList<QLabel*> texts = dialog->findChildren<QLabel*>();
         for (const QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             EXPECT_LE(child->geometry().bottom(), dialog->height()) << child->objectName().toStdString();
@@ -192,12 +187,10 @@ TEST(SplashAnimation, TilesSpiralHomeInTheLastOfFiftyOneFrames) {
     SplashAnimation fixed;
     fixed.scatter([] { return 355.5 / 360; });
     EXPECT_EQ(fixed.tileAngle(0, 0, 0), 5);
-    // radius floor(0.9875 * 150) = 148; frame 25 is half way: 74 pixels at 5 degrees.
+    // radius floor(0.9875 * 150) = 148; frame 24 is 26 fiftieths of it from home.
     EXPECT_EQ(fixed.radius(0, 0), 148);
     EXPECT_EQ(fixed.tileAngle(0, 0, 24), 245);
-    EXPECT_EQ(fixed.tilePosition(0, 0, 24),
-              QPoint(80 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::cos(245 * M_PI / 180))),
-                     40 + static_cast<int>(std::nearbyint(26 * 148 / 50.0 * std::sin(245 * M_PI / 180)))));
+    EXPECT_EQ(fixed.tilePosition(0, 0, 24), QPoint(80 - 33, 40 - 70)); // 77 pixels at 245 degrees
 
     // The last frame shows the logo where it belongs.
     QImage logo(106, 43, QImage::Format_RGB32);

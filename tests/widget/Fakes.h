@@ -1,13 +1,11 @@
 #pragma once
 
+#include "MemorySettingsStore.h"
 #include "ScriptedDialogs.h"
-#include "SettingsStore.h"
 #include "VolumeLabels.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QMap>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -21,21 +19,6 @@ class FixedLabels final : public VolumeLabels {
 public:
     QString labelOf(const QString&) override { return label; }
     QString label;
-};
-
-/// A store that remembers every write, in order.
-class RecordingStore final : public SettingsStore {
-public:
-    QString getSetting(const QString&, const QString& section, const QString& key,
-                       const QString& defaultValue) override {
-        return values.value(section + QLatin1Char('/') + key, defaultValue);
-    }
-    void saveSetting(const QString& app, const QString& section, const QString& key,
-                     const QString& value) override {
-        writes.append(app + QLatin1Char('/') + section + QLatin1Char('/') + key + QLatin1Char('=') + value);
-    }
-    QStringList writes;
-    QMap<QString, QString> values; ///< what reads find, by "section/key"; writes do not change it
 };
 
 /// Runs `act` on the first modal dialog that opens (for example to press its OK button), so that

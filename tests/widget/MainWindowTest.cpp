@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -37,9 +36,9 @@ using testing::FixedLabels;
 using testing::Gate;
 using testing::GatedFileSystem;
 using testing::GatedOpener;
+using testing::MemorySettingsStore;
 using testing::Phase;
 using testing::RecordingLauncher;
-using testing::RecordingStore;
 using testing::ScriptedDialogs;
 using testing::whenDialogOpens;
 
@@ -50,7 +49,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(tree_.isValid());
         ASSERT_TRUE(out_.isValid());
-        settings_.splash = false;
+        settings_.showSplash = false;
     }
     void TearDown() override { kartoma::setDefaultPointer(); }
 
@@ -80,13 +79,13 @@ protected:
         }
     }
     void runList() {
-        action("toExcel")->trigger();
+        action("createListToolAction")->trigger();
         awaitIdle(*window_);
     }
 
     QAction* action(const char* name) { return window_->findChild<QAction*>(QString::fromUtf8(name)); }
-    QProgressBar* progress() { return window_->findChild<QProgressBar*>(QStringLiteral("ProgressBar1")); }
-    QLabel* animation() { return window_->findChild<QLabel*>(QStringLiteral("Animation1")); }
+    QProgressBar* progress() { return window_->findChild<QProgressBar*>(QStringLiteral("progressBar")); }
+    QLabel* animation() { return window_->findChild<QLabel*>(QStringLiteral("busyAnimation")); }
 
     QByteArray readAll(const QString& path) {
         QFile f(path);
@@ -102,40 +101,45 @@ protected:
     PosixFileSystem fileSystem_;
     Gate gate_;
     GatedFileSystem gatedFileSystem_{fileSystem_, gate_};
-    RecordingStore store_;
+    MemorySettingsStore store_;
     std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     MainWindow& w = window();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Kartoma for Excel97"));
-    const QToolBar* toolbar = w.findChild<QToolBar*>(QStringLiteral("tbrToolbar1"));
+    const QToolBar* toolbar = w.findChild<QToolBar*>(QStringLiteral("toolbar"));
     ASSERT_NE(toolbar, nullptr);
-    QStringList keys;
+    QStringList buttons;
     QStringList tips;
     for (QAction* a : toolbar->actions()) {
-        keys.append(a->isSeparator() ? QStringLiteral("|") : a->data().toString());
+        buttons.append(a->isSeparator() ? QStringLiteral("|") : a->objectName());
         if (!a->isSeparator()) {
             tips.append(a->toolTip());
         }
     }
-    EXPECT_EQ(keys, (QStringList{QStringLiteral("toExcel"), QStringLiteral("開く"), QStringLiteral("|"),
-                                 QStringLiteral("option"), QStringLiteral("|"), QStringLiteral("ﾍﾙﾌﾟ"),
-                                 QStringLiteral("|"), QStringLiteral("bye"), QStringLiteral("|"),
-                                 QStringLiteral("stop")}));
+    EXPECT_EQ(
+        buttons,
+        (QStringList{QStringLiteral("createListToolAction"), QStringLiteral("emptyAndOpenToolAction"),
+                     QStringLiteral("|"), QStringLiteral("optionsToolAction"), QStringLiteral("|"),
+                     QStringLiteral("aboutToolAction"), QStringLiteral("|"), QStringLiteral("quitToolAction"),
+                     QStringLiteral("|"), QStringLiteral("stopAction")}));
     EXPECT_EQ(tips,
               (QStringList{QStringLiteral("エクセルファイル作成"), QStringLiteral("エクセルファイル表示"),
                            QStringLiteral("オプション"), QStringLiteral("バージョン情報"),
                            QStringLiteral("終了"), QStringLiteral("中断")}));
-    EXPECT_FALSE(action("stop")->isVisible());
-    EXPECT_TRUE(action("bye")->isEnabled());
+    EXPECT_FALSE(action("stopAction")->isVisible());
+    EXPECT_TRUE(action("quitToolAction")->isEnabled());
     const struct {
         const char* name;
         const char* caption;
         const char* keys;
-    } menus[] = {{"mnuFileNew", "ｴｸｾﾙﾌｧｲﾙ作成(&N)", "Ctrl+N"}, {"mnuFileOpen", "ｴｸｾﾙﾌｧｲﾙを開く(&O)", "Ctrl+O"},
-                 {"mnuFileExit", "終了(&X)", "Ctrl+Q"},        {"mnuOPT", "オプション(&S)", ""},
-                 {"mnuHelpContents", "目次(&C)", "F1"},       {"mnuHelpAbout", "ﾊﾞｰｼﾞｮﾝ情報(&A)", ""}};
+    } menus[] = {{"createListAction", "ｴｸｾﾙﾌｧｲﾙ作成(&N)", "Ctrl+N"},
+                 {"openListAction", "ｴｸｾﾙﾌｧｲﾙを開く(&O)", "Ctrl+O"},
+                 {"quitAction", "終了(&X)", "Ctrl+Q"},
+                 {"optionsAction", "オプション(&S)", ""},
+                 {"helpContentsAction", "目次(&C)", "F1"},
+                 {"aboutAction", "ﾊﾞｰｼﾞｮﾝ情報(&A)", ""}};
     for (const auto& [name, caption, keys] : menus) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->text(), QString::fromUtf8(caption));
@@ -159,7 +163,53 @@ TEST_F(MainWindowTest, StartsWithItsControlsInTheirStartState) {
     EXPECT_EQ(w.folderPath(), tree_.path());
 }
 
-TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
+TEST(RequestFromOptions, TheStoredOptionsBecomeTheCommandsRequest) {
+    Settings s{.titleOnEveryPage = true,
+               .titleOnFirstPage = false,
+               .askForLabel = false,
+               .linesPerPage = 55,
+               .depth = 3,
+               .listFolders = true};
+    CatalogueRequest r =
+        requestFromOptions(s, QStringLiteral("*.txt"), QStringLiteral("/data"), QStringLiteral("/opt/k"));
+    EXPECT_EQ(r.folder, QStringLiteral("/data"));
+    EXPECT_EQ(r.scan.walk.depth, 3);
+    EXPECT_TRUE(r.scan.record.listFolders);
+    EXPECT_EQ(r.scan.record.filterPattern, QStringLiteral("*.txt"));
+    EXPECT_EQ(r.labelPolicy, LabelPolicy::FolderWhenMissing);
+    const auto& book = std::get<WorkbookTarget>(r.output);
+    EXPECT_EQ(book.templatePath, defaultTemplatePath(QStringLiteral("/opt/k")));
+    EXPECT_TRUE(book.allTitle);
+    EXPECT_FALSE(book.oneTitle);
+    EXPECT_EQ(book.linesPerPage, 55);
+
+    r = requestFromOptions(Settings{.saveAsCsv = true}, QString(), QString(), QString());
+    EXPECT_FALSE(r.scan.record.listFolders);
+    EXPECT_EQ(r.labelPolicy, LabelPolicy::AskWhenMissing);
+    EXPECT_TRUE(std::holds_alternative<CsvTarget>(r.output));
+}
+
+TEST_F(MainWindowTest, GrowingTheWindowGivesTheRoomToTheFolderTreeAndTheFileList) {
+    MainWindow& w = window();
+    const auto size = [&w](const char* name) {
+        return w.findChild<QWidget*>(QString::fromLatin1(name))->size();
+    };
+    const QSize tree = size("folderTree");
+    const QSize files = size("fileList");
+    const QSize drives = size("driveList");
+    w.resize(w.width() + 1000, w.height() + 600);
+    QCoreApplication::processEvents();
+    // The two columns share the new width; the drive list keeps its height, the tree takes the rest.
+    EXPECT_NEAR(size("folderTree").width() - tree.width() + size("fileList").width() - files.width(), 1000,
+                2);
+    EXPECT_GT(size("fileList").width() - files.width(), 400);
+    EXPECT_EQ(size("folderTree").height() - tree.height(), 600);
+    EXPECT_EQ(size("fileList").height() - files.height(), 600);
+    EXPECT_EQ(size("driveList").height(), drives.height());
+    EXPECT_EQ(size("statusLine").width(), w.width());
+}
+
+TEST_F(MainWindowTest, TheToolbarsCreateButtonMakesAWorkbookAndHandsItOver) {
     makeFiles(700);
     labels_.label = QStringLiteral("DISK");
     MainWindow& w = window();
@@ -168,7 +218,7 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     bool stopShownAtOpen = false;
     launcher_.onOpen = [&] {
         statusAtOpen = w.statusText();
-        stopShownAtOpen = w.findChild<QToolBar*>()->widgetForAction(action("stop"))->isVisible();
+        stopShownAtOpen = w.findChild<QToolBar*>()->widgetForAction(action("stopAction"))->isVisible();
     };
     runList();
     ASSERT_EQ(launcher_.opened.size(), 1);
@@ -177,8 +227,8 @@ TEST_F(MainWindowTest, ToExcelMakesAWorkbookAndHandsItOver) {
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
     EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + launcher_.opened[0]);
-    EXPECT_FALSE(action("stop")->isVisible());
-    EXPECT_TRUE(action("bye")->isEnabled());
+    EXPECT_FALSE(action("stopAction")->isVisible());
+    EXPECT_TRUE(action("quitToolAction")->isEnabled());
     EXPECT_FALSE(animation()->isVisible());
     EXPECT_TRUE(dialogs_.messages.isEmpty());
     EXPECT_EQ(w.controller().entries().count(), 700u);
@@ -206,13 +256,13 @@ TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
     w.setFolderPath(tree_.path() + QLatin1Char('/') + name);
     // Held at the listing of the second folder, whose search text is on its way to the window.
     gate_.arm(Phase::Walk, 1);
-    action("toExcel")->trigger();
+    action("createListToolAction")->trigger();
     ASSERT_TRUE(gate_.awaitReached());
     while (!w.statusText().endsWith(QStringLiteral("を検索中です。"))) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    settings_.csv = true;
-    const QString shown = w.findChild<QLabel*>(QStringLiteral("sbrStatusBar1Text"))->text();
+    settings_.saveAsCsv = true;
+    const QString shown = w.findChild<QLabel*>(QStringLiteral("statusText"))->text();
     gate_.release();
     awaitIdle(w);
     ASSERT_EQ(dialogs_.requests.size(), 1u);
@@ -224,44 +274,41 @@ TEST_F(MainWindowTest, OptionsSwitchedToCsvDuringTheWalkAskTheNameAfterIt) {
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
 }
 
-TEST_F(MainWindowTest, EveryPhaseStopsByButtonEscOrClosingAndLeavesNoFile) {
+TEST_F(MainWindowTest, TheStopButtonEscAndClosingReachTheRunningCommand) {
+    // What a stop or a quit does to the command is the controller's; here, that the window's ways in
+    // reach it and that its controls return to their rest state.
     makeFiles(700);
     enum class How { Close, Button, Esc };
-    const std::pair<Phase, How> cases[] = {{Phase::Walk, How::Close}, {Phase::Writing, How::Button},
-                                           {Phase::Finish, How::Esc}};
-    for (const auto& [phase, how] : cases) {
+    for (const How how : {How::Close, How::Button, How::Esc}) {
         MainWindow& w = window();
         w.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-        gate_.arm(phase);
-        action("toExcel")->trigger();
+        gate_.arm(Phase::Walk);
+        action("createListToolAction")->trigger();
         ASSERT_TRUE(gate_.awaitReached());
-        // Whatever the phase, the stop is offered and exit refused.
-        EXPECT_TRUE(action("stop")->isVisible());
-        EXPECT_FALSE(action("bye")->isEnabled());
+        EXPECT_TRUE(action("stopAction")->isVisible());
+        EXPECT_FALSE(action("quitToolAction")->isEnabled());
         if (how == How::Close) {
             w.close();
             EXPECT_TRUE(w.isVisible()); // not before the command has ended
         } else if (how == How::Button) {
-            action("stop")->trigger();
+            action("stopAction")->trigger();
         } else {
             QTest::keyClick(&w, Qt::Key_Escape);
         }
         gate_.release();
         awaitIdle(w);
-        const int at = static_cast<int>(phase);
+        const int at = static_cast<int>(how);
         EXPECT_EQ(w.isVisible(), how != How::Close) << at;
         if (how != How::Close) {
             EXPECT_EQ(w.statusText(), QStringLiteral("処理が中断されました。")) << at;
         }
-        EXPECT_FALSE(action("stop")->isVisible());
-        EXPECT_TRUE(action("bye")->isEnabled());
+        EXPECT_FALSE(action("stopAction")->isVisible());
+        EXPECT_TRUE(action("quitToolAction")->isEnabled());
         EXPECT_FALSE(progress()->isVisible());
         EXPECT_FALSE(animation()->isVisible());
         EXPECT_FALSE(isWaitPointer());
         EXPECT_TRUE(launcher_.opened.isEmpty()) << at;
-        EXPECT_EQ(QDir(out_.path()).entryList(QDir::Files), QStringList()) << at;
-        EXPECT_TRUE(dialogs_.messages.isEmpty());
     }
 }
 
@@ -274,15 +321,15 @@ TEST_F(MainWindowTest, ARealFailureIsShownWithItsCause) {
     EXPECT_TRUE(dialogs_.messages[0].contains(QStringLiteral("ブックが見つかりません。")));
     EXPECT_TRUE(dialogs_.messages[0].contains(noTemplate.path() + QStringLiteral("/Kartoma.xl_")));
     EXPECT_TRUE(dialogs_.messages[0].endsWith(QStringLiteral("|critical")));
-    EXPECT_TRUE(action("bye")->isEnabled());
-    EXPECT_FALSE(action("stop")->isVisible());
+    EXPECT_TRUE(action("quitToolAction")->isEnabled());
+    EXPECT_FALSE(action("stopAction")->isVisible());
     EXPECT_FALSE(isWaitPointer());
     EXPECT_TRUE(w.isVisible());
 }
 
 TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
     makeFiles(4);
-    settings_.csv = true;
+    settings_.saveAsCsv = true;
     dialogs_.fileAnswers = {out_.path() + QStringLiteral("/x.csv")};
     MainWindow& w = window();
     runList();
@@ -293,13 +340,13 @@ TEST_F(MainWindowTest, HelpButtonShowsTheAboutBoxAndOpenEmptiesTheList) {
         shown = d->objectName();
         d->accept();
     });
-    action("ﾍﾙﾌﾟ")->trigger();
-    EXPECT_EQ(shown, QStringLiteral("frmAbout"));
+    action("aboutToolAction")->trigger();
+    EXPECT_EQ(shown, QStringLiteral("aboutBox"));
 
     // The menu's open leaves the list; the toolbar's empties it first. Both cancelled here.
-    action("mnuFileOpen")->trigger();
+    action("openListAction")->trigger();
     EXPECT_EQ(w.controller().entries().count(), 4u);
-    action("開く")->trigger();
+    action("emptyAndOpenToolAction")->trigger();
     EXPECT_EQ(w.controller().entries().count(), 0u);
     EXPECT_TRUE(w.isVisible());
 }
@@ -309,15 +356,15 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
     fake.folder("/").entries = {{"locked", EntryKind::Folder}, {"a.txt", EntryKind::File, 3}};
     fake.folder("/").vanished = {"gone.txt"};
     fake.folder("/locked").openError = 13;
-    settings_.csv = true;
-    settings_.label = false;
+    settings_.saveAsCsv = true;
+    settings_.askForLabel = false;
     dialogs_.fileAnswers = {out_.path() + QStringLiteral("/s.csv")};
     MainWindowServices services{dialogs_, launcher_, labels_,     fake,
                                 store_,   kBuildDir, out_.path(), [] { return QDate(2026, 12, 8); },
                                 0};
     MainWindow w(settings_, std::move(services));
     w.setFolderPath(QStringLiteral("/"));
-    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    w.findChild<QAction*>(QStringLiteral("createListToolAction"))->trigger();
     awaitIdle(w);
     EXPECT_EQ(w.controller().entries().count(), 1u);
     EXPECT_EQ(dialogs_.messages,
@@ -325,24 +372,10 @@ TEST_F(MainWindowTest, WhatTheWalkCouldNotReadIsCountedForTheUser) {
                   "Kartoma|読み取れなかったフォルダまたはファイルが2件あり、リストに含まれていません。")});
 }
 
-/// A store that gives back what was saved in it.
-class MemoryStore final : public SettingsStore {
-public:
-    QString getSetting(const QString&, const QString&, const QString& key,
-                       const QString& defaultValue) override {
-        return values.value(key, defaultValue);
-    }
-    void saveSetting(const QString&, const QString&, const QString& key, const QString& value) override {
-        values.insert(key, value);
-    }
-    QHash<QString, QString> values;
-};
-
 TEST_F(MainWindowTest, TheLibraryFolderChosenInTheOptionsTakesTheNextWorkbook) {
     makeFiles(3);
     labels_.label = QStringLiteral("DISK");
-    MemoryStore store;
-    MainWindowServices services{dialogs_, launcher_, labels_, fileSystem_, store, kBuildDir, QString()};
+    MainWindowServices services{dialogs_, launcher_, labels_, fileSystem_, store_, kBuildDir, QString()};
     MainWindow w(settings_, std::move(services));
     w.setFolderPath(tree_.path());
     const QString library = out_.path() + QStringLiteral("/カタログ");
@@ -350,11 +383,11 @@ TEST_F(MainWindowTest, TheLibraryFolderChosenInTheOptionsTakesTheNextWorkbook) {
         auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("libraryFolderEdit"));
         EXPECT_EQ(edit->text(), defaultLibraryFolder()); // none stored yet
         edit->setText(library);
-        dialog->findChild<QPushButton*>(QStringLiteral("cmdOK1"))->click();
+        dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     });
-    w.mnuOPT_Click();
-    EXPECT_EQ(store.values.value(kLibraryKey), library);
-    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    w.onOptions();
+    EXPECT_EQ(store_.option(kLibraryKey), library);
+    w.findChild<QAction*>(QStringLiteral("createListToolAction"))->trigger();
     awaitIdle(w);
     ASSERT_EQ(launcher_.opened.size(), 1);
     EXPECT_EQ(QFileInfo(launcher_.opened[0]).absolutePath(), library);
@@ -369,7 +402,7 @@ TEST_F(MainWindowTest, TheOpenDialogRefusesAMissingNameAndASavedListOpensInPlace
     MainWindow w(settings_, std::move(services));
     w.setFolderPath(tree_.path());
     w.show();
-    w.findChild<QAction*>(QStringLiteral("toExcel"))->trigger();
+    w.findChild<QAction*>(QStringLiteral("createListToolAction"))->trigger();
     awaitIdle(w);
     ASSERT_EQ(launcher_.opened.size(), 1);
     const QString book = launcher_.opened[0];
@@ -393,7 +426,7 @@ TEST_F(MainWindowTest, TheOpenDialogRefusesAMissingNameAndASavedListOpensInPlace
         name->setText(QFileInfo(book).fileName());
         QTest::keyClick(name, Qt::Key_Return);
     });
-    w.findChild<QAction*>(QStringLiteral("mnuFileOpen"))->trigger();
+    w.findChild<QAction*>(QStringLiteral("openListAction"))->trigger();
     EXPECT_EQ(startFolder, out_.path());
     EXPECT_TRUE(proposed.isEmpty());
     EXPECT_FALSE(refusal.isNull());
@@ -406,7 +439,7 @@ TEST_F(MainWindowTest, TheOpenDialogRefusesAMissingNameAndASavedListOpensInPlace
 
 TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
     MainWindow& w = window();
-    auto* drives = w.findChild<QComboBox*>(QStringLiteral("drvDrive1"));
+    auto* drives = w.findChild<QComboBox*>(QStringLiteral("driveList"));
     ASSERT_NE(drives, nullptr);
     drives->addItem(QStringLiteral("/no/such/medium"), QStringLiteral("/no/such/medium"));
     drives->setCurrentIndex(drives->count() - 1);
@@ -419,7 +452,7 @@ TEST_F(MainWindowTest, ADriveWithoutAMediumFallsBackToTheProgramsDrive) {
 
 TEST_F(MainWindowTest, TheDriveListNamesTheMediumInEachDrive) {
     labels_.label = QStringLiteral("USB01");
-    auto* drives = window().findChild<QComboBox*>(QStringLiteral("drvDrive1"));
+    auto* drives = window().findChild<QComboBox*>(QStringLiteral("driveList"));
     ASSERT_NE(drives, nullptr);
     const QString root = QStorageInfo(kBuildDir).rootPath();
     EXPECT_EQ(drives->itemText(drives->findData(root)), root + QStringLiteral(" ［USB01］"));
@@ -437,7 +470,7 @@ TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument
     w.showBusy(true);
     EXPECT_FALSE(animation()->isVisible());
 
-    action("mnuHelpContents")->trigger();
+    action("helpContentsAction")->trigger();
     EXPECT_EQ(launcher_.opened.last(), program.path() + QStringLiteral("/Kartoma.html"));
 }
 

@@ -65,32 +65,32 @@ bool settle(SearchWindow& w) {
 
 class SearchWindowTest : public ::testing::Test {
 protected:
-    SearchWindowTest() { store_.values.insert(QStringLiteral("option/library"), library_.path()); }
+    SearchWindowTest() { store_.option(kLibraryKey) = library_.path(); }
 
     SearchWindow& open() {
         Settings settings;
-        settings.splash = false;
+        settings.showSplash = false;
         settings_ = settings;
         MainWindowServices services{dialogs_, launcher_, labels_,        fileSystem_,
                                     store_,   QString(), folder_.path(), [] { return QDate(2026, 12, 8); },
                                     0};
         main_ = std::make_unique<MainWindow>(settings_, std::move(services));
         main_->show();
-        QMenu* file = main_->findChild<QMenu*>(QStringLiteral("mnuFile"));
+        QMenu* file = main_->findChild<QMenu*>(QStringLiteral("fileMenu"));
         QStringList names;
         for (QAction* a : file->actions()) {
             names.append(a->objectName());
         }
         // The search sits before 終了 and answers Ctrl+F.
-        EXPECT_EQ(names, (QStringList{QStringLiteral("mnuFileNew"), QStringLiteral("mnuFileOpen"),
-                                      QStringLiteral("mnuFileSearch"), QStringLiteral("mnuFileExit")}));
+        EXPECT_EQ(names, (QStringList{QStringLiteral("createListAction"), QStringLiteral("openListAction"),
+                                      QStringLiteral("searchAction"), QStringLiteral("quitAction")}));
         QAction* search = file->actions().at(2);
         EXPECT_EQ(search->text(), QStringLiteral("カタログ検索(&S)..."));
         EXPECT_EQ(search->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
         search->trigger();
         SearchWindow* window = main_->searchWindow();
         EXPECT_TRUE(window->isVisible());
-        window->findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(folder_.path());
+        window->findChild<QLineEdit*>(QStringLiteral("folderEdit"))->setText(folder_.path());
         return *window;
     }
     template <typename T> T* child(SearchWindow& w, const char* name) {
@@ -104,7 +104,7 @@ protected:
     RecordingLauncher launcher_;
     FixedLabels labels_;
     PosixFileSystem fileSystem_;
-    RecordingStore store_;
+    MemorySettingsStore store_;
     std::unique_ptr<MainWindow> main_;
 };
 
@@ -116,11 +116,11 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     other.write("a,b\n");
     other.close();
     SearchWindow& w = open();
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("NAME1*"));
-    child<QPushButton>(w, "cmdSearch")->click();
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral("NAME1*"));
+    child<QPushButton>(w, "searchButton")->click();
     ASSERT_TRUE(settle(w));
 
-    auto* table = child<QTableWidget>(w, "tblHits");
+    auto* table = child<QTableWidget>(w, "hitTable");
     ASSERT_EQ(table->rowCount(), 4); // name1, name10, name11 of A, name1 of B
     EXPECT_EQ(table->horizontalHeaderItem(6)->text(), QStringLiteral("カタログ"));
     EXPECT_EQ(table->item(3, 6)->text(), QStringLiteral("b.csv"));
@@ -132,12 +132,12 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("ディスクA"));
     EXPECT_EQ(table->item(3, 3)->text(), QStringLiteral("100"));
     EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("2026/12/08 09:00:00"));
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               QStringLiteral("4件見つかりました（カタログ2個）。読めなかったファイルが1個あります。"));
     EXPECT_EQ(store_.writes, QStringList{QStringLiteral("Kartoma/search/folder=") + folder_.path()});
     // The file that is no catalogue is named in the window itself, in Japanese, over no other window.
     EXPECT_TRUE(dialogs_.messages.isEmpty());
-    auto* failures = child<QListWidget>(w, "lstFailures");
+    auto* failures = child<QListWidget>(w, "failureList");
     EXPECT_TRUE(failures->isVisible());
     ASSERT_EQ(failures->count(), 1);
     EXPECT_TRUE(failures->item(0)->text().contains(QStringLiteral("notes.csv はカタログではありません")));
@@ -146,7 +146,7 @@ TEST_F(SearchWindowTest, FindsHitsSortsThemAndOpensTheirCatalogue) {
     Q_EMIT table->cellDoubleClicked(rowOfB, 2);
     EXPECT_EQ(launcher_.opened, QStringList{folder_.filePath(QStringLiteral("b.csv"))});
     launcher_.failLater();
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               folder_.filePath(QStringLiteral("b.csv")) + QStringLiteral(" を開けませんでした。"));
 }
 
@@ -155,18 +155,18 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     writeCatalogue(folder_.filePath(QStringLiteral("away.csv")), QStringLiteral("DVD"), 1);
     SearchWindow& w = open();
     // Each label's mnemonic reaches its box.
-    for (const char* box : {"txtPattern", "txtFolder"}) {
+    for (const char* box : {"patternEdit", "folderEdit"}) {
         const auto labels = w.findChildren<QLabel*>();
         EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
                                 [&](QLabel* l) { return l->buddy() == child<QLineEdit>(w, box); }))
             << box;
     }
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ＮＡＭＥ０"));
-    child<QPushButton>(w, "cmdSearch")->click();
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral("ＮＡＭＥ０"));
+    child<QPushButton>(w, "searchButton")->click();
     ASSERT_TRUE(settle(w));
-    auto* table = child<QTableWidget>(w, "tblHits");
+    auto* table = child<QTableWidget>(w, "hitTable");
     ASSERT_EQ(table->rowCount(), 2); // name0.txt of away.csv, then of here.csv
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               QStringLiteral("2件見つかりました（カタログ2個）。"));
 
     const auto act = [&](QMenu* menu, const char* name) { return menu->findChild<QAction*>(QLatin1String(name)); };
@@ -193,12 +193,12 @@ TEST_F(SearchWindowTest, AHitsMenuCopiesAndOpensWhatExistsHere) {
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("DVD"));
-    EXPECT_EQ(child<QLineEdit>(w, "txtFolder")->text(), folder_.path());
+    EXPECT_EQ(child<QLineEdit>(w, "folderEdit")->text(), folder_.path());
 
-    child<QLineEdit>(w, "txtPattern")->setText(QString(1025, QLatin1Char('a')));
-    child<QPushButton>(w, "cmdSearch")->click();
+    child<QLineEdit>(w, "patternEdit")->setText(QString(1025, QLatin1Char('a')));
+    child<QPushButton>(w, "searchButton")->click();
     ASSERT_TRUE(settle(w));
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               QStringLiteral("検索するファイル名は1,024文字以内で入力してください。"));
     EXPECT_EQ(table->rowCount(), 1);
 
@@ -212,10 +212,10 @@ TEST_F(SearchWindowTest, ClosingDuringALargeSearchStopsItThenCloses) {
                        20000);
     }
     SearchWindow& w = open();
-    auto* table = child<QTableWidget>(w, "tblHits");
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
-    child<QPushButton>(w, "cmdSearch")->click();
-    EXPECT_TRUE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    auto* table = child<QTableWidget>(w, "hitTable");
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral("name"));
+    child<QPushButton>(w, "searchButton")->click();
+    EXPECT_TRUE(child<QPushButton>(w, "stopButton")->isEnabled());
     // Closing the main window during the search stops it first; the window closes after it.
     main_->close();
     for (int i = 0; i < 200 && main_->isVisible(); ++i) {
@@ -223,8 +223,8 @@ TEST_F(SearchWindowTest, ClosingDuringALargeSearchStopsItThenCloses) {
     }
     EXPECT_FALSE(main_->isVisible());
     EXPECT_FALSE(w.searching());
-    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith(QStringLiteral("中止しました。")));
-    EXPECT_FALSE(child<QPushButton>(w, "cmdStop")->isEnabled());
+    EXPECT_TRUE(child<QLabel>(w, "statusLabel")->text().startsWith(QStringLiteral("中止しました。")));
+    EXPECT_FALSE(child<QPushButton>(w, "stopButton")->isEnabled());
     const int shown = table->rowCount();
     QTest::qWait(100);
     EXPECT_EQ(table->rowCount(), shown);
@@ -239,9 +239,9 @@ TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
     QTemporaryDir cache;
     SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
     w.show();
-    EXPECT_EQ(child<QLabel>(w, "lblSources")->text(), QStringLiteral("検索対象: ライブラリ（%1）").arg(library_.path()));
-    auto* pattern = child<QLineEdit>(w, "txtPattern");
-    auto* table = child<QTableWidget>(w, "tblHits");
+    EXPECT_EQ(child<QLabel>(w, "sourcesLabel")->text(), QStringLiteral("検索対象: ライブラリ（%1）").arg(library_.path()));
+    auto* pattern = child<QLineEdit>(w, "patternEdit");
+    auto* table = child<QTableWidget>(w, "hitTable");
     QTest::keyClicks(pattern, QStringLiteral("name"));
     QDeadlineTimer deadline(20000);
     while (table->rowCount() == 0 && !deadline.hasExpired()) {
@@ -256,7 +256,7 @@ TEST_F(SearchWindowTest, TypingSearchesAndNeverShowsAnOlderPatternsHits) {
     for (int row = 0; row < table->rowCount(); ++row) {
         EXPECT_TRUE(table->item(row, 2)->text().contains(QStringLiteral("1999"))) << row;
     }
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("48件見つかりました（カタログ4個）。"));
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(), QStringLiteral("48件見つかりました（カタログ4個）。"));
 }
 
 TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHolds) {
@@ -281,7 +281,7 @@ TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHo
     QTemporaryDir cache;
     SearchWindow w({dialogs_, launcher_, store_, 15, cache.filePath(QStringLiteral("index.sqlite"))});
     w.show();
-    auto* table = child<QTableWidget>(w, "tblHits");
+    auto* table = child<QTableWidget>(w, "hitTable");
     const auto rows = [&] {
         QStringList shown;
         for (int row = 0; row < table->rowCount(); ++row) {
@@ -291,7 +291,7 @@ TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHo
         shown.sort();
         return shown;
     };
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral(".txt"));
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral(".txt"));
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(table->horizontalHeaderItem(5)->text(), QStringLiteral("媒体数"));
     EXPECT_EQ(rows(), (QStringList{QStringLiteral("A all.txt 3"), QStringLiteral("A both.txt 2"),
@@ -302,12 +302,12 @@ TEST_F(SearchWindowTest, CountsTheMediaOfEachHitAndListsTheFilesOneMediumAloneHo
     table->sortItems(5, Qt::DescendingOrder); // as numbers
     EXPECT_EQ(table->item(0, 5)->text(), QStringLiteral("3"));
 
-    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    child<QCheckBox>(w, "singleCopiesCheck")->setChecked(true);
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(rows(), (QStringList{QStringLiteral("A only.txt 1"), QStringLiteral("A resized.txt 1"),
                                    QStringLiteral("B resized.txt 1")}));
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("1つの媒体にしかないファイルが3件あります。"));
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("ONLY"));
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(), QStringLiteral("1つの媒体にしかないファイルが3件あります。"));
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral("ONLY"));
     ASSERT_TRUE(settle(w));
     EXPECT_EQ(rows(), QStringList{QStringLiteral("A only.txt 1")});
 }
@@ -318,16 +318,16 @@ TEST_F(SearchWindowTest, AnIndexThatCannotBeMadeLeavesTheFilesReadDirectly) {
     ASSERT_TRUE(blocker.open());
     SearchWindow w({dialogs_, launcher_, store_, 15, blocker.fileName() + QStringLiteral("/index.sqlite")});
     w.show();
-    child<QLineEdit>(w, "txtPattern")->setText(QStringLiteral("name"));
+    child<QLineEdit>(w, "patternEdit")->setText(QStringLiteral("name"));
     ASSERT_TRUE(settle(w));
-    EXPECT_EQ(child<QTableWidget>(w, "tblHits")->rowCount(), 3);
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QTableWidget>(w, "hitTable")->rowCount(), 3);
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               QStringLiteral("索引を使えないため、カタログを直接読みました。3件見つかりました（カタログ1個、4行を検索）。"));
-    child<QCheckBox>(w, "chkSingleCopies")->setChecked(true);
+    child<QCheckBox>(w, "singleCopiesCheck")->setChecked(true);
     ASSERT_TRUE(settle(w));
     // The command line's answer: the list is made from the files (name0.txt is empty).
-    EXPECT_EQ(child<QTableWidget>(w, "tblHits")->rowCount(), 2);
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(),
+    EXPECT_EQ(child<QTableWidget>(w, "hitTable")->rowCount(), 2);
+    EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
               QStringLiteral("索引を使えないため、カタログを直接読みました。1つの媒体にしかないファイルが2件あります。"));
 }
 
