@@ -183,6 +183,11 @@ bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, const W
 
 } // namespace
 
+QString namedPath(const OutputTarget& output) {
+    const auto* csv = std::get_if<CsvTarget>(&output);
+    return csv != nullptr ? csv->path : std::get<WorkbookTarget>(output).savePath;
+}
+
 QString defaultTemplatePath(const QString& programFolder) {
     return programFolder + QStringLiteral("/Kartoma.xl_");
 }
@@ -194,14 +199,11 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
     progress.reached(CatalogueStage::Listing);
 
     // Everything that can be known to fail is checked before a walk that may take long.
-    if (const auto* csv = std::get_if<CsvTarget>(&request.output)) {
-        checkOutputPath(csv->path);
-    } else {
-        const auto& workbook = std::get<WorkbookTarget>(request.output);
-        if (!workbook.savePath.isEmpty()) {
-            checkOutputPath(workbook.savePath);
-        }
-        Workbook::check(workbook.templatePath, kSheetName);
+    if (const QString path = namedPath(request.output); !path.isEmpty()) {
+        checkOutputPath(path);
+    }
+    if (const auto* workbook = std::get_if<WorkbookTarget>(&request.output)) {
+        Workbook::check(workbook->templatePath, kSheetName);
     }
     ChosenFolder folder(services.fileSystem, request.folder);
     // The folder as an absolute path: the catalogue says where its entries were found.

@@ -42,6 +42,10 @@ struct WorkbookTarget {
 
 using OutputTarget = std::variant<CsvTarget, WorkbookTarget>;
 
+/// The file `output` is named to go to: the CSV file, or the workbook's save path (empty: the
+/// presenter chooses).
+QString namedPath(const OutputTarget& output);
+
 /// Everything one catalogue is made of: which folder, how deep and which entries, which label, and
 /// where the list goes. The window builds it from its options, the command line from its arguments.
 struct CatalogueRequest {

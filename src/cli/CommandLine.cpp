@@ -484,14 +484,9 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
                    std::FILE* err) {
     ConsoleProgress progress(err, quiet);
     CatalogueRequest request = given;
-    QString outputPath;
-    if (auto* workbook = std::get_if<WorkbookTarget>(&request.output)) {
-        if (workbook->templatePath.isEmpty()) {
-            workbook->templatePath = defaultTemplatePath(QCoreApplication::applicationDirPath());
-        }
-        outputPath = workbook->savePath;
-    } else {
-        outputPath = std::get<CsvTarget>(request.output).path;
+    const QString outputPath = namedPath(request.output);
+    if (auto* workbook = std::get_if<WorkbookTarget>(&request.output); workbook && workbook->templatePath.isEmpty()) {
+        workbook->templatePath = defaultTemplatePath(QCoreApplication::applicationDirPath());
     }
     try {
         SaveAtPresenter presenter(outputPath);
