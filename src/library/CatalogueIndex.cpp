@@ -30,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 8;
+constexpr int kSchemaVersion = 9;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -43,13 +43,15 @@ constexpr std::size_t kGroupNames = 128;
 constexpr std::size_t kGroupBits = 4096;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's lines are kept in blobs of its row (its folders, its lines as appendRow writes them),
-// its folded names apart in `names` (first the trigram sets of groups of its names, GroupWriter, so
-// that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
+// A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that
+// a search reads all of them from a few pages; its lines are kept in blobs of `lines` (its folders,
+// its lines as appendRow writes them), its folded names apart in `names` (first the trigram sets of
+// groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
 // its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
 // (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
 // large table is written in order once instead of at random for every line. `shared` holds one set
-// of bits (sharedBit) with every key that has more than one copy: a hit whose key is not in it is
+// of bits (sharedBit), in pieces of kSharedPiece bytes (a search reads the few it needs), with every
+// key that has more than one copy: a hit whose key is not in it is
 // held by its own medium alone, and its copies are not looked up. A key whose copies are dropped may
 // stay in it; the set is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
@@ -63,9 +65,8 @@ CREATE TABLE catalogues(
     first INTEGER NOT NULL,
     count INTEGER NOT NULL,
     failure INTEGER NOT NULL,
-    detail TEXT NOT NULL,
-    folders BLOB NOT NULL,
-    rows BLOB NOT NULL);
+    detail TEXT NOT NULL);
+CREATE TABLE lines(id INTEGER PRIMARY KEY, folders BLOB NOT NULL, rows BLOB NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
@@ -76,11 +77,12 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 
 // How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
 // of the copies table stay), in one read transaction. An update writes with 64 MiB.
-constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
+constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; PRAGMA mmap_size=17179869184; BEGIN";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
-// The bits of the set of shared keys.
+// The bits of the set of shared keys, and the bytes of one of its rows.
 constexpr std::size_t kSharedBits = std::size_t{1} << 24;
+constexpr std::size_t kSharedPiece = 2048;
 
 std::size_t sharedBit(std::int64_t key) {
     return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
@@ -429,18 +431,33 @@ QString absolutePath(const QString& path) {
     return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
 }
 
-/// The catalogue files `paths` name (findCatalogueFiles); the folders and entries beneath them that
-/// cannot be read are told to `report` and counted in `unreadable`.
-template <typename Count, typename Report>
-QStringList catalogueFilesOf(const QStringList& paths, Count& unreadable, Report report) {
-    PosixFileSystem fileSystem;
-    CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
-    for (const Failure& problem : files.problems) {
-        ++unreadable;
-        report(problem);
+/// The catalogue files some paths name, each with its state when it was looked at (none when it
+/// could not be had): what an update found, handed to the search of the same paths that follows it,
+/// so that a search walks the folders and looks at each file once.
+struct FoundFiles {
+    QStringList paths;
+    CatalogueFiles found;
+    std::vector<std::optional<CatalogueStamp>> stamps; ///< in the order of found.files
+
+    static FoundFiles of(const QStringList& paths) {
+        FoundFiles result;
+        result.paths = paths;
+        PosixFileSystem fileSystem;
+        result.found = findCatalogueFiles(paths, fileSystem);
+        result.stamps.reserve(static_cast<std::size_t>(result.found.files.size()));
+        for (const QString& file : result.found.files) {
+            result.stamps.push_back(catalogueStamp(file));
+        }
+        return result;
     }
-    return std::move(files.files);
-}
+    /// Tells the problems met to `report`, counting them in `unreadable`.
+    template <typename Count, typename Report> void report(Count& unreadable, Report tell) const {
+        for (const Failure& problem : found.problems) {
+            ++unreadable;
+            tell(problem);
+        }
+    }
+};
 
 /// What the index holds about one catalogue file.
 struct Indexed {
@@ -473,8 +490,20 @@ struct CatalogueIndex::Impl {
     State state = State::Ready;
     QString problem;
     bool rebuilt = false;
+    /// What the last update found, for the search of the same paths right after it.
+    std::optional<FoundFiles> handed;
 
     ~Impl() { close(); }
+
+    /// The files `paths` name: those the last update found when it was given the same paths, else
+    /// looked for now. What was handed over serves once.
+    FoundFiles take(const QStringList& paths) {
+        std::optional<FoundFiles> found = std::exchange(handed, std::nullopt);
+        if (found && found->paths == paths) {
+            return std::move(*found);
+        }
+        return FoundFiles::of(paths);
+    }
 
     void close() {
         if (db) {
@@ -592,7 +621,7 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, rows FROM catalogues WHERE id = ?");
+        Statement row(db, "SELECT first, count, (SELECT rows FROM lines WHERE id = ?1) FROM catalogues WHERE id = ?1");
         row.bind(1, id);
         if (!row.step()) {
             return;
@@ -618,6 +647,8 @@ struct CatalogueIndex::Impl {
         catalogue.bind(1, id).run();
         Statement names(db, "DELETE FROM names WHERE id = ?");
         names.bind(1, id).run();
+        Statement lines(db, "DELETE FROM lines WHERE id = ?");
+        lines.bind(1, id).run();
     }
 
     std::int64_t nextId(const char* sql) {
@@ -750,15 +781,17 @@ struct CatalogueIndex::Impl {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail, folders, rows) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                              "detail) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
-            add.bindBlob(10, folderBlob).bindBlob(11, rows);
             add.run();
+            const std::int64_t added = sqlite3_last_insert_rowid(db);
+            Statement addLines(db, "INSERT INTO lines(id, folders, rows) VALUES(?, ?, ?)");
+            addLines.bind(1, added).bindBlob(2, folderBlob).bindBlob(3, rows).run();
             Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
-            addNames.bind(1, sqlite3_last_insert_rowid(db)).bindBlob(2, groups.blob()).bindBlob(3, names).run();
+            addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -787,8 +820,11 @@ struct CatalogueIndex::Impl {
         const std::int64_t moving = counts.integer(0);
         const std::int64_t held = counts.integer(1);
         counts.reset();
-        Statement current(db, "SELECT bits FROM shared WHERE id = 1");
-        std::string bits = current.step() ? std::string(current.blob(0)) : std::string();
+        std::string bits;
+        Statement current(db, "SELECT bits FROM shared ORDER BY id");
+        while (current.step()) {
+            bits += current.blob(0);
+        }
         current.reset();
         const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
         const auto mark = [&bits](std::int64_t key) {
@@ -822,23 +858,37 @@ struct CatalogueIndex::Impl {
                 last = key;
             }
         }
-        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(1, ?)");
-        store.bindBlob(1, bits).run();
+        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(?, ?)");
+        for (std::size_t at = 0; at < bits.size(); at += kSharedPiece) {
+            store.reset()
+                .bind(1, static_cast<std::int64_t>(at / kSharedPiece))
+                .bindBlob(2, std::string_view(bits).substr(at, kSharedPiece))
+                .run();
+        }
         exec(db, "DELETE FROM fresh");
         exec(db, "COMMIT");
     }
 
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
-        const QStringList files =
-            catalogueFilesOf(paths, result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
+        handed.reset();
+        FoundFiles found = FoundFiles::of(paths);
+        found.report(result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
+        const QStringList& files = found.found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
             const std::vector<Indexed> known = catalogues();
+            // The files found are there; any other catalogue indexed is looked at to see if it is gone.
+            std::unordered_map<QString, std::size_t> present;
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                if (found.stamps[static_cast<std::size_t>(i)]) {
+                    present.emplace(absolutePath(files[i]), static_cast<std::size_t>(i));
+                }
+            }
             std::unordered_map<QString, CatalogueStamp> stamps;
             std::vector<std::int64_t> gone;
             for (const Indexed& c : known) {
-                if (!catalogueStamp(c.path) && errno == ENOENT) {
+                if (!present.contains(c.path) && !catalogueStamp(c.path) && errno == ENOENT) {
                     gone.push_back(c.id);
                 } else {
                     stamps.emplace(c.path, c.stamp);
@@ -860,7 +910,7 @@ struct CatalogueIndex::Impl {
                     return;
                 }
                 const auto stamp = stamps.find(absolutePath(file));
-                const std::optional<CatalogueStamp> now = catalogueStamp(file);
+                const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
                 if (stamp != stamps.end() && now && *now == stamp->second) {
                     continue;
                 }
@@ -880,6 +930,9 @@ struct CatalogueIndex::Impl {
         if (usable) {
             guarded([&] { moveFreshCopies(); });
         }
+        if (!result.stopped) {
+            handed = std::move(found);
+        }
         return result;
     }
 };
@@ -889,16 +942,17 @@ namespace {
 /// The catalogues a search reads from the index, found by the ids of their entries.
 class Selection {
 public:
-    Selection(std::vector<Indexed> all, const QStringList& files, SearchSink& sink, SearchSummary& summary,
+    Selection(std::vector<Indexed> all, const FoundFiles& files, SearchSink& sink, SearchSummary& summary,
               QStringList& direct)
         : all_(std::move(all)), selected_(all_.size(), false), shown_(all_.size()) {
         std::unordered_map<QString, std::size_t> byPath;
         for (std::size_t i = 0; i < all_.size(); ++i) {
             byPath.emplace(all_[i].path, i);
         }
-        for (const QString& file : files) {
+        for (qsizetype f = 0; f < files.found.files.size(); ++f) {
+            const QString& file = files.found.files[f];
             const auto found = byPath.find(absolutePath(file));
-            const std::optional<CatalogueStamp> now = catalogueStamp(file);
+            const std::optional<CatalogueStamp>& now = files.stamps[static_cast<std::size_t>(f)];
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
                 if (found == byPath.end() || !selected_[found->second]) {
                     direct.append(file);
@@ -948,14 +1002,10 @@ private:
 class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
-        : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
+        : blobs_(db, "SELECT folders, rows FROM lines WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
-          selection_(selection) {
-        Statement shared(db, "SELECT bits FROM shared WHERE id = 1");
-        if (shared.step() && shared.blob(0).size() == kSharedBits / 8) {
-            shared_.assign(shared.blob(0));
-        }
-    }
+          shared_(db, "SELECT bits FROM shared WHERE id = ?"), selection_(selection),
+          pieces_(kSharedBits / 8 / kSharedPiece) {}
 
     /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
     bool load(std::size_t catalogue, std::int64_t id) {
@@ -1025,8 +1075,7 @@ private:
     }
 
     int media(std::int64_t key) {
-        if (const std::size_t bit = sharedBit(key);
-            !shared_.empty() && ((static_cast<unsigned char>(shared_[bit / 8]) >> (bit % 8)) & 1) == 0) {
+        if (const std::size_t bit = sharedBit(key); !mayBeShared(bit)) {
             return 1; // one copy: this one
         }
         seen_.clear();
@@ -1043,9 +1092,24 @@ private:
         return static_cast<int>(seen_.size());
     }
 
+    /// Whether the set of shared keys holds `bit` (true when the index has no such set).
+    bool mayBeShared(std::size_t bit) {
+        std::string& piece = pieces_[bit / 8 / kSharedPiece];
+        if (piece.empty()) {
+            shared_.reset().bind(1, static_cast<std::int64_t>(bit / 8 / kSharedPiece));
+            piece = shared_.step() && shared_.blob(0).size() == kSharedPiece ? std::string(shared_.blob(0)) : "-";
+            shared_.reset();
+        }
+        if (piece.size() != kSharedPiece) {
+            return true;
+        }
+        return (static_cast<unsigned char>(piece[bit / 8 % kSharedPiece]) >> (bit % 8)) & 1;
+    }
+
     Statement blobs_;
     Statement label_;
     Statement media_;
+    Statement shared_;
     const Selection& selection_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
     std::vector<std::string> folders_;
@@ -1054,7 +1118,7 @@ private:
     StoredRow row_;
     std::unordered_map<std::int64_t, QString> labels_;
     std::vector<std::int64_t> seen_;
-    std::string shared_;
+    std::vector<std::string> pieces_; ///< the pieces of the set of shared keys read so far
 };
 
 /// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
@@ -1126,7 +1190,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     }
     Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
     Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
-    Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
+    Statement folders(db, "SELECT folders FROM lines WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
     std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -1253,14 +1317,16 @@ bool CatalogueIndex::rebuilt() const {
 
 SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
     SearchSummary summary;
-    const QStringList files =
-        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    // The files as the update before found them, when it was given the same paths.
+    const FoundFiles found = d_->take(paths);
+    found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    const QStringList& files = found.found.files;
     QStringList direct;
     std::optional<Selection> selection;
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
             exec(d_->db, kReadSearch);
-            selection.emplace(d_->catalogues(), files, sink, summary, direct);
+            selection.emplace(d_->catalogues(), found, sink, summary, direct);
         })) {
         direct = files;
     } else {
@@ -1312,8 +1378,9 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         return memory.singleCopies(paths, sink);
     }
     SearchSummary summary;
-    const QStringList files =
-        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    FoundFiles found = d_->take(paths);
+    found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    const QStringList& files = found.found.files;
     // A catalogue that changed while the others were read is read again, a few times at most: the
     // report needs every catalogue in the index, it cannot take some from the files.
     for (int round = 0; round < 3; ++round) {
@@ -1345,7 +1412,10 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
             d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
-        const Selection selection(d_->catalogues(), files, sink, summary, changed);
+        for (qsizetype f = 0; f < files.size(); ++f) {
+            found.stamps[static_cast<std::size_t>(f)] = catalogueStamp(files[f]);
+        }
+        const Selection selection(d_->catalogues(), found, sink, summary, changed);
         // One still changing after that is named, not left out in silence.
         for (const QString& file : changed) {
             if (catalogueStamp(file)) {
