@@ -338,6 +338,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments) {
         }
         parsed.query.pattern = readablePath(parser.value(search));
         parsed.query.matchPath = parser.isSet(path);
+        parsed.query.countMedia = false; // the lines carry no media count
         parsed.catalogues = parser.positionalArguments();
         parsed.library = parser.value(library);
         parsed.noIndex = parser.isSet(noIndex);

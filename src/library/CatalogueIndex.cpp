@@ -76,8 +76,11 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
 
 // How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
-// of the copies table stay), in one read transaction. An update writes with 64 MiB.
+// of the copies table stay), the file mapped into memory (no copy of each page it reads), in one read
+// transaction; it ends with the mapping given back, so that an idle program holds none of it. An
+// update writes with 64 MiB, which it gives back at its end.
 constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; PRAGMA mmap_size=17179869184; BEGIN";
+constexpr const char* kEndSearch = "COMMIT; PRAGMA mmap_size=0";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
 // The bits of the set of shared keys, and the bytes of one of its rows.
@@ -928,7 +931,10 @@ struct CatalogueIndex::Impl {
             }
         });
         if (usable) {
-            guarded([&] { moveFreshCopies(); });
+            guarded([&] {
+                moveFreshCopies();
+                sqlite3_db_release_memory(db);
+            });
         }
         if (!result.stopped) {
             handed = std::move(found);
@@ -1040,9 +1046,10 @@ public:
     std::string_view folder() const { return folders_[row_.folder]; }
     int flags() const { return row_.flags; }
 
-    /// The loaded entry as a hit of `catalogue`, with its media counted when `countMedia` (a folder
-    /// or an empty file: 0, not counted).
-    SearchHit hit(const QString& catalogue, bool countMedia) {
+    enum class Media { Counted, One, Left };
+    /// The loaded entry as a hit of `catalogue`, with its media Counted (a folder or an empty file: 0,
+    /// not counted), One, or Left out (0).
+    SearchHit hit(const QString& catalogue, Media media) {
         SearchHit hit;
         hit.label = labelText(row_.label);
         hit.folder = text(folder());
@@ -1051,10 +1058,10 @@ public:
         hit.date = text(row_.date);
         hit.time = text(row_.time);
         hit.catalogue = catalogue;
-        if (!countMedia) {
+        if (media == Media::One) {
             hit.media = 1;
-        } else if ((row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
-            hit.media = media(entryKey(row_));
+        } else if (media == Media::Counted && (row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+            hit.media = mediaOf(entryKey(row_));
         }
         return hit;
     }
@@ -1074,7 +1081,7 @@ private:
         return found->second;
     }
 
-    int media(std::int64_t key) {
+    int mediaOf(std::int64_t key) {
         if (const std::size_t bit = sharedBit(key); !mayBeShared(bit)) {
             return 1; // one copy: this one
         }
@@ -1280,7 +1287,8 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         for (const std::int64_t id : matches) {
             if (reader.load(i, id)) {
                 ++summary.hits;
-                sink.hit(reader.hit(selection.shown(i), true));
+                sink.hit(reader.hit(selection.shown(i), query.countMedia ? HitReader::Media::Counted
+                                                                       : HitReader::Media::Left));
             }
         }
         ++summary.catalogues;
@@ -1332,7 +1340,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     } else {
         try {
             searchIndexed(d_->db, *selection, query, sink, summary);
-            exec(d_->db, "COMMIT");
+            exec(d_->db, kEndSearch);
         } catch (const SqlError& error) {
             sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
@@ -1410,7 +1418,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
         exec(d_->db, kReadSearch);
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
-            d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
+            d_->db, [](sqlite3* db) { sqlite3_exec(db, kEndSearch, nullptr, nullptr, nullptr); });
         QStringList changed;
         for (qsizetype f = 0; f < files.size(); ++f) {
             found.stamps[static_cast<std::size_t>(f)] = catalogueStamp(files[f]);
@@ -1468,7 +1476,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 continue;
             }
             ++summary.hits;
-            sink.hit(reader.hit(selection.shown(catalogue), false));
+            sink.hit(reader.hit(selection.shown(catalogue), HitReader::Media::One));
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
             summary.catalogues += selection.selected(i) ? 1 : 0;

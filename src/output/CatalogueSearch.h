@@ -22,6 +22,7 @@ class FileSystem;
 struct SearchQuery {
     QString pattern;
     bool matchPath = false;
+    bool countMedia = true; ///< whether hits from an index carry SearchHit::media (else 0)
 };
 
 /// One line of a catalogue that matched.
