@@ -76,11 +76,10 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
 
 // How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
-// of the copies table stay), the file mapped into memory (no copy of each page it reads), in one read
-// transaction; it ends with the mapping given back, so that an idle program holds none of it. An
-// update writes with 64 MiB, which it gives back at its end.
-constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; PRAGMA mmap_size=17179869184; BEGIN";
-constexpr const char* kEndSearch = "COMMIT; PRAGMA mmap_size=0";
+// of the copies table stay), in one read transaction. An update writes with 64 MiB, which it gives
+// back at its end.
+constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
+constexpr const char* kEndSearch = "COMMIT";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
 // The bits of the set of shared keys, and the bytes of one of its rows.
@@ -319,14 +318,18 @@ void readRow(std::string_view blob, std::size_t& pos, StoredRow& row) {
         row.size.assign(readBytes(blob, pos));
     }
     if (const std::uint64_t stamp = readVarint(blob, pos); stamp > 0) {
-        char text[24];
-        const std::uint64_t v = stamp - 1;
-        std::snprintf(text, sizeof text, "%04u/%02u/%02u", unsigned(v / 10000000000ull), unsigned(v / 100000000 % 100),
-                      unsigned(v / 1000000 % 100));
-        row.date = text;
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(v / 10000 % 100), unsigned(v / 100 % 100),
-                      unsigned(v % 100));
-        row.time = text;
+        // yyyymmddhhmmss: its digits from the right, into "yyyy/mm/dd" and "hh:mm:ss".
+        std::uint64_t v = stamp - 1;
+        row.date.assign("0000/00/00");
+        row.time.assign("00:00:00");
+        for (const int at : {7, 6, 4, 3, 1, 0}) {
+            row.time[static_cast<std::size_t>(at)] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
+        for (const int at : {9, 8, 6, 5, 3, 2, 1, 0}) {
+            row.date[static_cast<std::size_t>(at)] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
     } else {
         row.date.assign(readBytes(blob, pos));
         row.time.assign(readBytes(blob, pos));
@@ -1047,35 +1050,24 @@ public:
     int flags() const { return row_.flags; }
 
     enum class Media { Counted, One, Left };
-    /// The loaded entry as a hit of `catalogue`, with its media Counted (a folder or an empty file: 0,
-    /// not counted), One, or Left out (0).
-    SearchHit hit(const QString& catalogue, Media media) {
-        SearchHit hit;
-        hit.label = labelText(row_.label);
-        hit.folder = text(folder());
-        hit.name = text(row_.name);
-        hit.size = text(row_.size);
-        hit.date = text(row_.date);
-        hit.time = text(row_.time);
-        hit.catalogue = catalogue;
+    /// Gives the loaded entry to `sink` as a hit of `catalogue`, with its media Counted (a folder or
+    /// an empty file: 0, not counted), One, or Left out (0).
+    void give(SearchSink& sink, const QString& catalogue, Media media) {
+        int count = 0;
         if (media == Media::One) {
-            hit.media = 1;
+            count = 1;
         } else if (media == Media::Counted && (row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
-            hit.media = mediaOf(entryKey(row_));
+            count = mediaOf(entryKey(row_));
         }
-        return hit;
+        sink.hitBytes({labelText(row_.label), folder(), row_.name, row_.size, row_.date, row_.time, catalogue, count});
     }
 
 private:
-    static QString text(std::string_view utf8) {
-        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    }
-
-    QString labelText(std::int64_t id) {
+    std::string_view labelText(std::int64_t id) {
         auto found = labels_.find(id);
         if (found == labels_.end()) {
             label_.reset().bind(1, id);
-            found = labels_.emplace(id, label_.step() ? label_.qtext(0) : QString()).first;
+            found = labels_.emplace(id, label_.step() ? std::string(label_.text(0)) : std::string()).first;
             label_.reset();
         }
         return found->second;
@@ -1123,7 +1115,7 @@ private:
     std::string rows_;
     std::vector<std::size_t> offsets_;
     StoredRow row_;
-    std::unordered_map<std::int64_t, QString> labels_;
+    std::unordered_map<std::int64_t, std::string> labels_;
     std::vector<std::int64_t> seen_;
     std::vector<std::string> pieces_; ///< the pieces of the set of shared keys read so far
 };
@@ -1287,8 +1279,8 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         for (const std::int64_t id : matches) {
             if (reader.load(i, id)) {
                 ++summary.hits;
-                sink.hit(reader.hit(selection.shown(i), query.countMedia ? HitReader::Media::Counted
-                                                                       : HitReader::Media::Left));
+                reader.give(sink, selection.shown(i),
+                            query.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
             }
         }
         ++summary.catalogues;
@@ -1476,7 +1468,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 continue;
             }
             ++summary.hits;
-            sink.hit(reader.hit(selection.shown(catalogue), HitReader::Media::One));
+            reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
             summary.catalogues += selection.selected(i) ? 1 : 0;
