@@ -670,6 +670,8 @@ struct CatalogueIndex::Impl {
         exec(db, "BEGIN IMMEDIATE");
         try {
             const std::string native = toNativePath(absolutePath(file));
+            // The catalogue's earlier reading, replaced by this one.
+            std::optional<std::int64_t> previous;
             Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
             known.bindBlob(1, native);
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
@@ -683,7 +685,7 @@ struct CatalogueIndex::Impl {
                     exec(db, "COMMIT");
                     return true;
                 }
-                drop(id);
+                previous = id;
             }
             known.reset();
             const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
@@ -771,6 +773,7 @@ struct CatalogueIndex::Impl {
                     drop(id);
                 }
                 known.reset();
+                previous.reset();
                 failed = f;
                 failure = static_cast<int>(f.code());
                 detail = f.detail();
@@ -781,6 +784,23 @@ struct CatalogueIndex::Impl {
                 groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
+            }
+            if (previous) {
+                // Read again with the same lines (a file touched, or copied over by the same one): only
+                // its state is written, its lines and copies stay as they are.
+                Statement lines(db, "SELECT folders, rows FROM lines WHERE id = ?");
+                lines.bind(1, *previous);
+                const bool same = lines.step() && lines.blob(0) == folderBlob && lines.blob(1) == rows;
+                lines.reset();
+                if (same) {
+                    Statement restamp(db, "UPDATE catalogues SET size = ?, mtime = ?, inode = ?, device = ?, "
+                                          "failure = 0, detail = '' WHERE id = ?");
+                    restamp.bind(1, stamp.size).bind(2, stamp.mtimeNs).bind(3, static_cast<std::int64_t>(stamp.inode));
+                    restamp.bind(4, static_cast<std::int64_t>(stamp.device)).bind(5, *previous).run();
+                    exec(db, "COMMIT");
+                    return true;
+                }
+                drop(*previous);
             }
             Statement copy(db, "INSERT INTO fresh(key, id, label) VALUES(?, ?, ?)");
             for (const auto& [key, id, label] : copies) {
@@ -832,6 +852,7 @@ struct CatalogueIndex::Impl {
             bits += current.blob(0);
         }
         current.reset();
+        const std::string stored = bits;
         const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
         const auto mark = [&bits](std::int64_t key) {
             const std::size_t bit = sharedBit(key);
@@ -866,6 +887,10 @@ struct CatalogueIndex::Impl {
         }
         Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(?, ?)");
         for (std::size_t at = 0; at < bits.size(); at += kSharedPiece) {
+            // Only the pieces that changed are written.
+            if (stored.size() == bits.size() && stored.compare(at, kSharedPiece, bits, at, kSharedPiece) == 0) {
+                continue;
+            }
             store.reset()
                 .bind(1, static_cast<std::int64_t>(at / kSharedPiece))
                 .bindBlob(2, std::string_view(bits).substr(at, kSharedPiece))
