@@ -30,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 9;
+constexpr int kSchemaVersion = 10;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -44,8 +44,9 @@ constexpr std::size_t kGroupBits = 4096;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that
-// a search reads all of them from a few pages; its lines are kept in blobs of `lines` (its folders,
-// its lines as appendRow writes them), its folded names apart in `names` (first the trigram sets of
+// a search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines
+// as appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a
+// hit reads its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets of
 // groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
 // its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
 // (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
@@ -66,7 +67,8 @@ CREATE TABLE catalogues(
     count INTEGER NOT NULL,
     failure INTEGER NOT NULL,
     detail TEXT NOT NULL);
-CREATE TABLE lines(id INTEGER PRIMARY KEY, folders BLOB NOT NULL, rows BLOB NOT NULL);
+CREATE TABLE folders(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
+CREATE TABLE lines(id INTEGER PRIMARY KEY, bytes BLOB NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
@@ -81,6 +83,11 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
 constexpr const char* kEndSearch = "COMMIT";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
+
+/// The row of `lines` that holds the group `group` of the catalogue `catalogue`'s lines.
+std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
+    return catalogue * (std::int64_t{1} << 32) + group;
+}
 
 // The bits of the set of shared keys, and the bytes of one of its rows.
 constexpr std::size_t kSharedBits = std::size_t{1} << 24;
@@ -627,7 +634,7 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, (SELECT rows FROM lines WHERE id = ?1) FROM catalogues WHERE id = ?1");
+        Statement row(db, "SELECT first, count FROM catalogues WHERE id = ?");
         row.bind(1, id);
         if (!row.step()) {
             return;
@@ -636,8 +643,7 @@ struct CatalogueIndex::Impl {
         const std::int64_t count = row.integer(1);
         // The copies are found by the key the line gives.
         Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
-        // Copies: the statement's blobs are not to be relied on while the connection writes.
-        const std::string rows(row.blob(2));
+        const std::string rows = storedLines(id);
         row.reset();
         std::size_t rowAt = 0;
         StoredRow stored;
@@ -653,8 +659,21 @@ struct CatalogueIndex::Impl {
         catalogue.bind(1, id).run();
         Statement names(db, "DELETE FROM names WHERE id = ?");
         names.bind(1, id).run();
-        Statement lines(db, "DELETE FROM lines WHERE id = ?");
-        lines.bind(1, id).run();
+        Statement lines(db, "DELETE FROM lines WHERE id >= ? AND id < ?");
+        lines.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0)).run();
+        Statement folders(db, "DELETE FROM folders WHERE id = ?");
+        folders.bind(1, id).run();
+    }
+
+    /// A catalogue's lines as appendRow wrote them, its groups joined.
+    std::string storedLines(std::int64_t id) {
+        Statement groups(db, "SELECT bytes FROM lines WHERE id >= ? AND id < ? ORDER BY id");
+        groups.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0));
+        std::string lines;
+        while (groups.step()) {
+            lines += groups.blob(0);
+        }
+        return lines;
     }
 
     std::int64_t nextId(const char* sql) {
@@ -695,6 +714,7 @@ struct CatalogueIndex::Impl {
             std::unordered_map<std::string, std::int64_t> labels;
             std::string folderBlob;
             std::string rows;
+            std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
             GroupWriter groups;
             // (key, id, label) of the files with a size, put in by key order.
@@ -733,6 +753,9 @@ struct CatalogueIndex::Impl {
                     label = labels.emplace(std::string(r.label), id).first;
                 }
                 const std::int64_t id = first + count;
+                if (count % static_cast<std::int64_t>(kGroupNames) == 0) {
+                    groupStarts.push_back(rows.size());
+                }
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
                 appendRow(r, lastFolderId, label->second, flags, rows);
                 if (flags == 0) {
@@ -780,6 +803,7 @@ struct CatalogueIndex::Impl {
                 count = 0;
                 folderBlob.clear();
                 rows.clear();
+                groupStarts.clear();
                 names.clear();
                 groups.clear();
                 copies.clear();
@@ -788,10 +812,10 @@ struct CatalogueIndex::Impl {
             if (previous) {
                 // Read again with the same lines (a file touched, or copied over by the same one): only
                 // its state is written, its lines and copies stay as they are.
-                Statement lines(db, "SELECT folders, rows FROM lines WHERE id = ?");
-                lines.bind(1, *previous);
-                const bool same = lines.step() && lines.blob(0) == folderBlob && lines.blob(1) == rows;
-                lines.reset();
+                Statement folders(db, "SELECT names FROM folders WHERE id = ?");
+                folders.bind(1, *previous);
+                const bool same = folders.step() && folders.blob(0) == folderBlob && storedLines(*previous) == rows;
+                folders.reset();
                 if (same) {
                     Statement restamp(db, "UPDATE catalogues SET size = ?, mtime = ?, inode = ?, device = ?, "
                                           "failure = 0, detail = '' WHERE id = ?");
@@ -814,8 +838,16 @@ struct CatalogueIndex::Impl {
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
             add.run();
             const std::int64_t added = sqlite3_last_insert_rowid(db);
-            Statement addLines(db, "INSERT INTO lines(id, folders, rows) VALUES(?, ?, ?)");
-            addLines.bind(1, added).bindBlob(2, folderBlob).bindBlob(3, rows).run();
+            Statement addFolders(db, "INSERT INTO folders(id, names) VALUES(?, ?)");
+            addFolders.bind(1, added).bindBlob(2, folderBlob).run();
+            Statement addLines(db, "INSERT INTO lines(id, bytes) VALUES(?, ?)");
+            for (std::size_t g = 0; g < groupStarts.size(); ++g) {
+                const std::size_t end = g + 1 < groupStarts.size() ? groupStarts[g + 1] : rows.size();
+                addLines.reset()
+                    .bind(1, groupLinesId(added, static_cast<std::int64_t>(g)))
+                    .bindBlob(2, std::string_view(rows).substr(groupStarts[g], end - groupStarts[g]))
+                    .run();
+            }
             Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
             addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
             exec(db, "COMMIT");
@@ -1036,7 +1068,7 @@ private:
 class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
-        : blobs_(db, "SELECT folders, rows FROM lines WHERE id = ?"),
+        : folders_(db, "SELECT names FROM folders WHERE id = ?"), lines_(db, "SELECT bytes FROM lines WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
           shared_(db, "SELECT bits FROM shared WHERE id = ?"), selection_(selection),
           pieces_(kSharedBits / 8 / kSharedPiece) {}
@@ -1044,34 +1076,46 @@ public:
     /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
     bool load(std::size_t catalogue, std::int64_t id) {
         const Indexed& c = selection_.all()[catalogue];
-        if (catalogue != loaded_) {
-            loaded_ = catalogue;
-            folders_.clear();
-            offsets_.clear();
-            blobs_.reset().bind(1, c.id);
-            if (blobs_.step()) {
-                const std::string_view folders = blobs_.blob(0);
-                for (std::size_t pos = 0; pos < folders.size();) {
-                    folders_.emplace_back(readBytes(folders, pos));
-                }
-                rows_.assign(blobs_.blob(1));
-                for (std::size_t pos = 0; pos < rows_.size();) {
-                    offsets_.push_back(pos);
-                    skipRow(rows_, pos);
-                }
-            }
-            blobs_.reset();
-        }
         const std::int64_t n = id - c.first;
-        if (n < 0 || static_cast<std::size_t>(n) >= offsets_.size()) {
+        if (n < 0 || n >= c.count) {
             return false;
         }
-        std::size_t pos = offsets_[static_cast<std::size_t>(n)];
+        if (catalogue != loaded_) {
+            loaded_ = catalogue;
+            loadedGroup_ = -1;
+            folderNames_.clear();
+            folders_.reset().bind(1, c.id);
+            if (folders_.step()) {
+                const std::string_view folders = folders_.blob(0);
+                for (std::size_t pos = 0; pos < folders.size();) {
+                    folderNames_.emplace_back(readBytes(folders, pos));
+                }
+            }
+            folders_.reset();
+        }
+        // Only the group of lines that holds the entry is read.
+        const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
+        if (group != loadedGroup_) {
+            loadedGroup_ = group;
+            offsets_.clear();
+            lines_.reset().bind(1, groupLinesId(c.id, group));
+            rows_.assign(lines_.step() ? lines_.blob(0) : std::string_view());
+            lines_.reset();
+            for (std::size_t pos = 0; pos < rows_.size();) {
+                offsets_.push_back(pos);
+                skipRow(rows_, pos);
+            }
+        }
+        const auto k = static_cast<std::size_t>(n % static_cast<std::int64_t>(kGroupNames));
+        if (k >= offsets_.size()) {
+            return false;
+        }
+        std::size_t pos = offsets_[k];
         readRow(rows_, pos, row_);
-        return row_.folder < folders_.size();
+        return row_.folder < folderNames_.size();
     }
     std::string_view name() const { return row_.name; }
-    std::string_view folder() const { return folders_[row_.folder]; }
+    std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
 
     enum class Media { Counted, One, Left };
@@ -1130,13 +1174,15 @@ private:
         return (static_cast<unsigned char>(piece[bit / 8 % kSharedPiece]) >> (bit % 8)) & 1;
     }
 
-    Statement blobs_;
+    Statement folders_;
+    Statement lines_;
     Statement label_;
     Statement media_;
     Statement shared_;
     const Selection& selection_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
-    std::vector<std::string> folders_;
+    std::int64_t loadedGroup_ = -1;
+    std::vector<std::string> folderNames_;
     std::string rows_;
     std::vector<std::size_t> offsets_;
     StoredRow row_;
@@ -1214,7 +1260,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     }
     Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
     Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
-    Statement folders(db, "SELECT folders FROM lines WHERE id = ?");
+    Statement folders(db, "SELECT names FROM folders WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
     std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
