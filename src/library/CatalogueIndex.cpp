@@ -43,18 +43,18 @@ constexpr std::size_t kGroupNames = 128;
 constexpr std::size_t kGroupBits = 4096;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that
-// a search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines
-// as appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a
-// hit reads its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets of
-// groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
-// its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
-// (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
-// large table is written in order once instead of at random for every line. `shared` holds one set
-// of bits (sharedBit), in pieces of kSharedPiece bytes (a search reads the few it needs), with every
-// key that has more than one copy: a hit whose key is not in it is
-// held by its own medium alone, and its copies are not looked up. A key whose copies are dropped may
-// stay in it; the set is made anew when an update moves many copies.
+// A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
+// search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
+// appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
+// its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets
+// of groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds
+// one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
+// catalogue). An update appends the copies of the catalogues it reads to `fresh` (in id order, cheap to
+// write) and moves them into `copies` at its end, sorted by key, so that the large table is written in order
+// once instead of at random for every line. `shared` holds one set of bits (sharedBit), in pieces of
+// kSharedPiece bytes (a search reads the few it needs), with every key that has more than one copy: a hit
+// whose key is not in it is held by its own medium alone, and its copies are not looked up. A key whose
+// copies are dropped may stay in it; the set is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -81,7 +81,6 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 // of the copies table stay), in one read transaction. An update writes with 64 MiB, which it gives
 // back at its end.
 constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
-constexpr const char* kEndSearch = "COMMIT";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
 /// The row of `lines` that holds the group `group` of the catalogue `catalogue`'s lines.
@@ -1403,7 +1402,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     } else {
         try {
             searchIndexed(d_->db, *selection, query, sink, summary);
-            exec(d_->db, kEndSearch);
+            exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
             sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
@@ -1481,7 +1480,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
         exec(d_->db, kReadSearch);
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
-            d_->db, [](sqlite3* db) { sqlite3_exec(db, kEndSearch, nullptr, nullptr, nullptr); });
+            d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
         for (qsizetype f = 0; f < files.size(); ++f) {
             found.stamps[static_cast<std::size_t>(f)] = catalogueStamp(files[f]);
