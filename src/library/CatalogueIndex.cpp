@@ -450,6 +450,7 @@ struct FoundFiles {
     QStringList paths;
     CatalogueFiles found;
     std::vector<std::optional<CatalogueStamp>> stamps; ///< in the order of found.files
+    std::vector<QString> keys;                         ///< their absolutePath, in that order
 
     static FoundFiles of(const QStringList& paths) {
         FoundFiles result;
@@ -457,8 +458,10 @@ struct FoundFiles {
         PosixFileSystem fileSystem;
         result.found = findCatalogueFiles(paths, fileSystem);
         result.stamps.reserve(static_cast<std::size_t>(result.found.files.size()));
+        result.keys.reserve(static_cast<std::size_t>(result.found.files.size()));
         for (const QString& file : result.found.files) {
             result.stamps.push_back(catalogueStamp(file));
+            result.keys.push_back(absolutePath(file));
         }
         return result;
     }
@@ -944,7 +947,7 @@ struct CatalogueIndex::Impl {
             std::unordered_map<QString, std::size_t> present;
             for (qsizetype i = 0; i < files.size(); ++i) {
                 if (found.stamps[static_cast<std::size_t>(i)]) {
-                    present.emplace(absolutePath(files[i]), static_cast<std::size_t>(i));
+                    present.emplace(found.keys[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
                 }
             }
             std::unordered_map<QString, CatalogueStamp> stamps;
@@ -971,7 +974,7 @@ struct CatalogueIndex::Impl {
                     result.stopped = true;
                     return;
                 }
-                const auto stamp = stamps.find(absolutePath(file));
+                const auto stamp = stamps.find(found.keys[static_cast<std::size_t>(i)]);
                 const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
                 if (stamp != stamps.end() && now && *now == stamp->second) {
                     continue;
@@ -1016,7 +1019,7 @@ public:
         }
         for (qsizetype f = 0; f < files.found.files.size(); ++f) {
             const QString& file = files.found.files[f];
-            const auto found = byPath.find(absolutePath(file));
+            const auto found = byPath.find(files.keys[static_cast<std::size_t>(f)]);
             const std::optional<CatalogueStamp>& now = files.stamps[static_cast<std::size_t>(f)];
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
                 if (found == byPath.end() || !selected_[found->second]) {
