@@ -1,20 +1,15 @@
 #include "CommandLine.h"
 #include "FileSystem.h"
-#include "MainWindow.h"
 #include "NativePath.h"
-#include "QtDialogs.h"
-#include "SettingsStore.h"
-#include "SplashWindow.h"
-#include "Startup.h"
 #include "VolumeLabels.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QLocale>
-#include <QTranslator>
+#include <QCoreApplication>
 
 #include <cstdio>
-#include <memory>
+#include <string>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,45 +18,13 @@ void printTo(std::FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
 }
 
-/// What the window needs of the system, alive as long as the program runs.
-struct Desktop {
-    kartoma::QtDialogs dialogs;
-    kartoma::DesktopLauncher launcher;
-    kartoma::SystemVolumeLabels labels;
-    kartoma::PosixFileSystem fileSystem;
-    kartoma::QSettingsStore store;
-    kartoma::Settings settings;
-    std::unique_ptr<kartoma::MainWindow> window;
-};
-
-/// Start-up's two ways in: the splash, which hands over to the main window, or the main window.
-class WindowStartup final : public kartoma::StartupWindows {
-public:
-    explicit WindowStartup(Desktop& desktop) : desktop_(desktop) {}
-
-    void showSplash(const kartoma::Settings& settings) override {
-        desktop_.settings = settings;
-        auto* splash = new kartoma::SplashWindow([this] { showMain(); });
-        splash->show();
-    }
-    void showMainWindow(const kartoma::Settings& settings) override {
-        desktop_.settings = settings;
-        showMain();
-    }
-
-private:
-    void showMain() {
-        // Workbooks go to the library folder stored with the options.
-        kartoma::MainWindowServices services{desktop_.dialogs, desktop_.launcher,
-                                             desktop_.labels,  desktop_.fileSystem,
-                                             desktop_.store,   QCoreApplication::applicationDirPath(),
-                                             QString()};
-        desktop_.window = std::make_unique<kartoma::MainWindow>(desktop_.settings, std::move(services));
-        desktop_.dialogs.setParent(desktop_.window.get());
-        desktop_.window->show();
-    }
-    Desktop& desktop_;
-};
+/// The file `name` in the folder of the running program.
+std::string besideProgram(const char* name) {
+    std::string self(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    self.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return self.substr(0, self.rfind('/') + 1) + name;
+}
 
 int runWindow(int argc, char* argv[]) {
     // Without a display the window cannot open; say how to use the command line instead of letting
@@ -74,20 +37,17 @@ int runWindow(int argc, char* argv[]) {
         printTo(stderr, kartoma::usageText());
         return 1;
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kartoma"));
-    QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
-    // The standard dialogs (file dialogs, message-box buttons) speak the user's language.
-    const std::unique_ptr<QTranslator> qtTexts = kartoma::qtTranslatorFor(QLocale());
-    if (qtTexts) {
-        QCoreApplication::installTranslator(qtTexts.get());
+    // The window's part of the program is loaded only now: the command line starts without the
+    // graphical libraries.
+    const std::string module = besideProgram("kartoma-window.so");
+    void* window = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto run = window ? reinterpret_cast<int (*)(int, char**)>(::dlsym(window, "kartomaRunWindow")) : nullptr;
+    if (run == nullptr) {
+        printTo(stderr, QStringLiteral("kartoma: the window cannot be opened: %1\n")
+                            .arg(QString::fromLocal8Bit(::dlerror())));
+        return 1;
     }
-    Desktop desktop;
-    WindowStartup startup(desktop);
-    kartoma::startUp(desktop.store, startup);
-    const int status = QApplication::exec();
-    desktop.window.reset();
-    return status;
+    return run(argc, argv);
 }
 
 } // namespace

@@ -330,6 +330,7 @@ UsageError readSearch(const QCommandLineParser& parser, const Options& o, Parsed
     }
     parsed.query.pattern = readablePath(parser.value(o.search));
     parsed.query.matchPath = parser.isSet(o.path);
+    parsed.query.countMedia = false; // the lines carry no media count
     parsed.catalogues = parser.positionalArguments();
     parsed.library = parser.value(o.library);
     parsed.noIndex = parser.isSet(o.noIndex);
@@ -549,6 +550,24 @@ public:
         }
         noteWriteError();
     }
+    void hitBytes(const SearchHitBytes& hit) override {
+        if (terminal_) {
+            SearchSink::hitBytes(hit);
+            return;
+        }
+        if (writeError_ != 0) {
+            return;
+        }
+        // The bytes as the index holds them, without making text of them: many hits a second.
+        if (hit.catalogue != catalogue_) {
+            catalogue_ = hit.catalogue;
+            cataloguePath_ = searchCataloguePath(catalogue_);
+        }
+        line_.clear();
+        appendSearchHitLine(hit, cataloguePath_, line_);
+        std::fwrite(line_.data(), 1, line_.size(), out_);
+        noteWriteError();
+    }
     void unreadable(const Failure& failure) override {
         printMessage(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
     }
@@ -576,6 +595,9 @@ private:
     std::FILE* err_;
     bool terminal_;
     int writeError_ = 0;
+    QString catalogue_;
+    std::string cataloguePath_;
+    std::string line_;
 };
 
 } // namespace

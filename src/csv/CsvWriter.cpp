@@ -23,11 +23,16 @@ namespace {
 constexpr std::size_t kFlushBytes = 1 << 20;
 
 void appendQuotesDoubled(std::string_view bytes, std::string& out) {
-    for (const char c : bytes) {
-        if (c == '"') {
-            out += '"';
+    // The runs between quotes whole, each quote twice.
+    for (std::size_t at = 0;;) {
+        const std::size_t quote = bytes.find('"', at);
+        if (quote == std::string_view::npos) {
+            out.append(bytes.substr(at));
+            return;
         }
-        out += c;
+        out.append(bytes.substr(at, quote + 1 - at));
+        out += '"';
+        at = quote + 1;
     }
 }
 

@@ -30,7 +30,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 8;
+constexpr int kSchemaVersion = 10;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -43,15 +43,18 @@ constexpr std::size_t kGroupNames = 128;
 constexpr std::size_t kGroupBits = 4096;
 constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 
-// A catalogue's lines are kept in blobs of its row (its folders, its lines as appendRow writes them),
-// its folded names apart in `names` (first the trigram sets of groups of its names, GroupWriter, so
-// that a search reads them without the names); the copies table holds one row per entry, found again by the entry's id (its catalogue's first id plus
-// its place in the catalogue). An update appends the copies of the catalogues it reads to `fresh`
-// (in id order, cheap to write) and moves them into `copies` at its end, sorted by key, so that the
-// large table is written in order once instead of at random for every line. `shared` holds one set
-// of bits (sharedBit) with every key that has more than one copy: a hit whose key is not in it is
-// held by its own medium alone, and its copies are not looked up. A key whose copies are dropped may
-// stay in it; the set is made anew when an update moves many copies.
+// A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
+// search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
+// appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
+// its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets
+// of groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds
+// one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
+// catalogue). An update appends the copies of the catalogues it reads to `fresh` (in id order, cheap to
+// write) and moves them into `copies` at its end, sorted by key, so that the large table is written in order
+// once instead of at random for every line. `shared` holds one set of bits (sharedBit), in pieces of
+// kSharedPiece bytes (a search reads the few it needs), with every key that has more than one copy: a hit
+// whose key is not in it is held by its own medium alone, and its copies are not looked up. A key whose
+// copies are dropped may stay in it; the set is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -63,9 +66,9 @@ CREATE TABLE catalogues(
     first INTEGER NOT NULL,
     count INTEGER NOT NULL,
     failure INTEGER NOT NULL,
-    detail TEXT NOT NULL,
-    folders BLOB NOT NULL,
-    rows BLOB NOT NULL);
+    detail TEXT NOT NULL);
+CREATE TABLE folders(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
+CREATE TABLE lines(id INTEGER PRIMARY KEY, bytes BLOB NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
@@ -75,12 +78,19 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
 
 // How a search starts reading: with a page cache of 16 MiB (the names are read once, the upper pages
-// of the copies table stay), in one read transaction. An update writes with 64 MiB.
+// of the copies table stay), in one read transaction. An update writes with 64 MiB, which it gives
+// back at its end.
 constexpr const char* kReadSearch = "PRAGMA cache_size=-16384; BEGIN";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
-// The bits of the set of shared keys.
+/// The row of `lines` that holds the group `group` of the catalogue `catalogue`'s lines.
+std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
+    return catalogue * (std::int64_t{1} << 32) + group;
+}
+
+// The bits of the set of shared keys, and the bytes of one of its rows.
 constexpr std::size_t kSharedBits = std::size_t{1} << 24;
+constexpr std::size_t kSharedPiece = 2048;
 
 std::size_t sharedBit(std::int64_t key) {
     return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
@@ -314,14 +324,18 @@ void readRow(std::string_view blob, std::size_t& pos, StoredRow& row) {
         row.size.assign(readBytes(blob, pos));
     }
     if (const std::uint64_t stamp = readVarint(blob, pos); stamp > 0) {
-        char text[24];
-        const std::uint64_t v = stamp - 1;
-        std::snprintf(text, sizeof text, "%04u/%02u/%02u", unsigned(v / 10000000000ull), unsigned(v / 100000000 % 100),
-                      unsigned(v / 1000000 % 100));
-        row.date = text;
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(v / 10000 % 100), unsigned(v / 100 % 100),
-                      unsigned(v % 100));
-        row.time = text;
+        // yyyymmddhhmmss: its digits from the right, into "yyyy/mm/dd" and "hh:mm:ss".
+        std::uint64_t v = stamp - 1;
+        row.date.assign("0000/00/00");
+        row.time.assign("00:00:00");
+        for (const int at : {7, 6, 4, 3, 1, 0}) {
+            row.time[static_cast<std::size_t>(at)] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
+        for (const int at : {9, 8, 6, 5, 3, 2, 1, 0}) {
+            row.date[static_cast<std::size_t>(at)] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
     } else {
         row.date.assign(readBytes(blob, pos));
         row.time.assign(readBytes(blob, pos));
@@ -429,18 +443,36 @@ QString absolutePath(const QString& path) {
     return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
 }
 
-/// The catalogue files `paths` name (findCatalogueFiles); the folders and entries beneath them that
-/// cannot be read are told to `report` and counted in `unreadable`.
-template <typename Count, typename Report>
-QStringList catalogueFilesOf(const QStringList& paths, Count& unreadable, Report report) {
-    PosixFileSystem fileSystem;
-    CatalogueFiles files = findCatalogueFiles(paths, fileSystem);
-    for (const Failure& problem : files.problems) {
-        ++unreadable;
-        report(problem);
+/// The catalogue files some paths name, each with its state when it was looked at (none when it
+/// could not be had): what an update found, handed to the search of the same paths that follows it,
+/// so that a search walks the folders and looks at each file once.
+struct FoundFiles {
+    QStringList paths;
+    CatalogueFiles found;
+    std::vector<std::optional<CatalogueStamp>> stamps; ///< in the order of found.files
+    std::vector<QString> keys;                         ///< their absolutePath, in that order
+
+    static FoundFiles of(const QStringList& paths) {
+        FoundFiles result;
+        result.paths = paths;
+        PosixFileSystem fileSystem;
+        result.found = findCatalogueFiles(paths, fileSystem);
+        result.stamps.reserve(static_cast<std::size_t>(result.found.files.size()));
+        result.keys.reserve(static_cast<std::size_t>(result.found.files.size()));
+        for (const QString& file : result.found.files) {
+            result.stamps.push_back(catalogueStamp(file));
+            result.keys.push_back(absolutePath(file));
+        }
+        return result;
     }
-    return std::move(files.files);
-}
+    /// Tells the problems met to `report`, counting them in `unreadable`.
+    template <typename Count, typename Report> void report(Count& unreadable, Report tell) const {
+        for (const Failure& problem : found.problems) {
+            ++unreadable;
+            tell(problem);
+        }
+    }
+};
 
 /// What the index holds about one catalogue file.
 struct Indexed {
@@ -473,8 +505,20 @@ struct CatalogueIndex::Impl {
     State state = State::Ready;
     QString problem;
     bool rebuilt = false;
+    /// What the last update found, for the search of the same paths right after it.
+    std::optional<FoundFiles> handed;
 
     ~Impl() { close(); }
+
+    /// The files `paths` name: those the last update found when it was given the same paths, else
+    /// looked for now. What was handed over serves once.
+    FoundFiles take(const QStringList& paths) {
+        std::optional<FoundFiles> found = std::exchange(handed, std::nullopt);
+        if (found && found->paths == paths) {
+            return std::move(*found);
+        }
+        return FoundFiles::of(paths);
+    }
 
     void close() {
         if (db) {
@@ -592,7 +636,7 @@ struct CatalogueIndex::Impl {
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
-        Statement row(db, "SELECT first, count, rows FROM catalogues WHERE id = ?");
+        Statement row(db, "SELECT first, count FROM catalogues WHERE id = ?");
         row.bind(1, id);
         if (!row.step()) {
             return;
@@ -601,8 +645,7 @@ struct CatalogueIndex::Impl {
         const std::int64_t count = row.integer(1);
         // The copies are found by the key the line gives.
         Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
-        // Copies: the statement's blobs are not to be relied on while the connection writes.
-        const std::string rows(row.blob(2));
+        const std::string rows = storedLines(id);
         row.reset();
         std::size_t rowAt = 0;
         StoredRow stored;
@@ -618,6 +661,21 @@ struct CatalogueIndex::Impl {
         catalogue.bind(1, id).run();
         Statement names(db, "DELETE FROM names WHERE id = ?");
         names.bind(1, id).run();
+        Statement lines(db, "DELETE FROM lines WHERE id >= ? AND id < ?");
+        lines.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0)).run();
+        Statement folders(db, "DELETE FROM folders WHERE id = ?");
+        folders.bind(1, id).run();
+    }
+
+    /// A catalogue's lines as appendRow wrote them, its groups joined.
+    std::string storedLines(std::int64_t id) {
+        Statement groups(db, "SELECT bytes FROM lines WHERE id >= ? AND id < ? ORDER BY id");
+        groups.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0));
+        std::string lines;
+        while (groups.step()) {
+            lines += groups.blob(0);
+        }
+        return lines;
     }
 
     std::int64_t nextId(const char* sql) {
@@ -633,6 +691,8 @@ struct CatalogueIndex::Impl {
         exec(db, "BEGIN IMMEDIATE");
         try {
             const std::string native = toNativePath(absolutePath(file));
+            // The catalogue's earlier reading, replaced by this one.
+            std::optional<std::int64_t> previous;
             Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
             known.bindBlob(1, native);
             const std::optional<CatalogueStamp> now = catalogueStamp(file);
@@ -646,7 +706,7 @@ struct CatalogueIndex::Impl {
                     exec(db, "COMMIT");
                     return true;
                 }
-                drop(id);
+                previous = id;
             }
             known.reset();
             const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
@@ -656,6 +716,7 @@ struct CatalogueIndex::Impl {
             std::unordered_map<std::string, std::int64_t> labels;
             std::string folderBlob;
             std::string rows;
+            std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
             GroupWriter groups;
             // (key, id, label) of the files with a size, put in by key order.
@@ -694,6 +755,9 @@ struct CatalogueIndex::Impl {
                     label = labels.emplace(std::string(r.label), id).first;
                 }
                 const std::int64_t id = first + count;
+                if (count % static_cast<std::int64_t>(kGroupNames) == 0) {
+                    groupStarts.push_back(rows.size());
+                }
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
                 appendRow(r, lastFolderId, label->second, flags, rows);
                 if (flags == 0) {
@@ -734,31 +798,60 @@ struct CatalogueIndex::Impl {
                     drop(id);
                 }
                 known.reset();
+                previous.reset();
                 failed = f;
                 failure = static_cast<int>(f.code());
                 detail = f.detail();
                 count = 0;
                 folderBlob.clear();
                 rows.clear();
+                groupStarts.clear();
                 names.clear();
                 groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
+            }
+            if (previous) {
+                // Read again with the same lines (a file touched, or copied over by the same one): only
+                // its state is written, its lines and copies stay as they are.
+                Statement folders(db, "SELECT names FROM folders WHERE id = ?");
+                folders.bind(1, *previous);
+                const bool same = folders.step() && folders.blob(0) == folderBlob && storedLines(*previous) == rows;
+                folders.reset();
+                if (same) {
+                    Statement restamp(db, "UPDATE catalogues SET size = ?, mtime = ?, inode = ?, device = ?, "
+                                          "failure = 0, detail = '' WHERE id = ?");
+                    restamp.bind(1, stamp.size).bind(2, stamp.mtimeNs).bind(3, static_cast<std::int64_t>(stamp.inode));
+                    restamp.bind(4, static_cast<std::int64_t>(stamp.device)).bind(5, *previous).run();
+                    exec(db, "COMMIT");
+                    return true;
+                }
+                drop(*previous);
             }
             Statement copy(db, "INSERT INTO fresh(key, id, label) VALUES(?, ?, ?)");
             for (const auto& [key, id, label] : copies) {
                 copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail, folders, rows) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                              "detail) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
             add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
             add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
             add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
-            add.bindBlob(10, folderBlob).bindBlob(11, rows);
             add.run();
+            const std::int64_t added = sqlite3_last_insert_rowid(db);
+            Statement addFolders(db, "INSERT INTO folders(id, names) VALUES(?, ?)");
+            addFolders.bind(1, added).bindBlob(2, folderBlob).run();
+            Statement addLines(db, "INSERT INTO lines(id, bytes) VALUES(?, ?)");
+            for (std::size_t g = 0; g < groupStarts.size(); ++g) {
+                const std::size_t end = g + 1 < groupStarts.size() ? groupStarts[g + 1] : rows.size();
+                addLines.reset()
+                    .bind(1, groupLinesId(added, static_cast<std::int64_t>(g)))
+                    .bindBlob(2, std::string_view(rows).substr(groupStarts[g], end - groupStarts[g]))
+                    .run();
+            }
             Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
-            addNames.bind(1, sqlite3_last_insert_rowid(db)).bindBlob(2, groups.blob()).bindBlob(3, names).run();
+            addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -787,9 +880,13 @@ struct CatalogueIndex::Impl {
         const std::int64_t moving = counts.integer(0);
         const std::int64_t held = counts.integer(1);
         counts.reset();
-        Statement current(db, "SELECT bits FROM shared WHERE id = 1");
-        std::string bits = current.step() ? std::string(current.blob(0)) : std::string();
+        std::string bits;
+        Statement current(db, "SELECT bits FROM shared ORDER BY id");
+        while (current.step()) {
+            bits += current.blob(0);
+        }
         current.reset();
+        const std::string stored = bits;
         const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
         const auto mark = [&bits](std::int64_t key) {
             const std::size_t bit = sharedBit(key);
@@ -822,23 +919,41 @@ struct CatalogueIndex::Impl {
                 last = key;
             }
         }
-        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(1, ?)");
-        store.bindBlob(1, bits).run();
+        Statement store(db, "INSERT OR REPLACE INTO shared(id, bits) VALUES(?, ?)");
+        for (std::size_t at = 0; at < bits.size(); at += kSharedPiece) {
+            // Only the pieces that changed are written.
+            if (stored.size() == bits.size() && stored.compare(at, kSharedPiece, bits, at, kSharedPiece) == 0) {
+                continue;
+            }
+            store.reset()
+                .bind(1, static_cast<std::int64_t>(at / kSharedPiece))
+                .bindBlob(2, std::string_view(bits).substr(at, kSharedPiece))
+                .run();
+        }
         exec(db, "DELETE FROM fresh");
         exec(db, "COMMIT");
     }
 
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
-        const QStringList files =
-            catalogueFilesOf(paths, result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
+        handed.reset();
+        FoundFiles found = FoundFiles::of(paths);
+        found.report(result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
+        const QStringList& files = found.found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
             const std::vector<Indexed> known = catalogues();
+            // The files found are there; any other catalogue indexed is looked at to see if it is gone.
+            std::unordered_map<QString, std::size_t> present;
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                if (found.stamps[static_cast<std::size_t>(i)]) {
+                    present.emplace(found.keys[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                }
+            }
             std::unordered_map<QString, CatalogueStamp> stamps;
             std::vector<std::int64_t> gone;
             for (const Indexed& c : known) {
-                if (!catalogueStamp(c.path) && errno == ENOENT) {
+                if (!present.contains(c.path) && !catalogueStamp(c.path) && errno == ENOENT) {
                     gone.push_back(c.id);
                 } else {
                     stamps.emplace(c.path, c.stamp);
@@ -859,8 +974,8 @@ struct CatalogueIndex::Impl {
                     result.stopped = true;
                     return;
                 }
-                const auto stamp = stamps.find(absolutePath(file));
-                const std::optional<CatalogueStamp> now = catalogueStamp(file);
+                const auto stamp = stamps.find(found.keys[static_cast<std::size_t>(i)]);
+                const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
                 if (stamp != stamps.end() && now && *now == stamp->second) {
                     continue;
                 }
@@ -878,7 +993,13 @@ struct CatalogueIndex::Impl {
             }
         });
         if (usable) {
-            guarded([&] { moveFreshCopies(); });
+            guarded([&] {
+                moveFreshCopies();
+                sqlite3_db_release_memory(db);
+            });
+        }
+        if (!result.stopped) {
+            handed = std::move(found);
         }
         return result;
     }
@@ -889,16 +1010,17 @@ namespace {
 /// The catalogues a search reads from the index, found by the ids of their entries.
 class Selection {
 public:
-    Selection(std::vector<Indexed> all, const QStringList& files, SearchSink& sink, SearchSummary& summary,
+    Selection(std::vector<Indexed> all, const FoundFiles& files, SearchSink& sink, SearchSummary& summary,
               QStringList& direct)
         : all_(std::move(all)), selected_(all_.size(), false), shown_(all_.size()) {
         std::unordered_map<QString, std::size_t> byPath;
         for (std::size_t i = 0; i < all_.size(); ++i) {
             byPath.emplace(all_[i].path, i);
         }
-        for (const QString& file : files) {
-            const auto found = byPath.find(absolutePath(file));
-            const std::optional<CatalogueStamp> now = catalogueStamp(file);
+        for (qsizetype f = 0; f < files.found.files.size(); ++f) {
+            const QString& file = files.found.files[f];
+            const auto found = byPath.find(files.keys[static_cast<std::size_t>(f)]);
+            const std::optional<CatalogueStamp>& now = files.stamps[static_cast<std::size_t>(f)];
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
                 if (found == byPath.end() || !selected_[found->second]) {
                     direct.append(file);
@@ -948,85 +1070,82 @@ private:
 class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
-        : blobs_(db, "SELECT folders, rows FROM catalogues WHERE id = ?"),
+        : folders_(db, "SELECT names FROM folders WHERE id = ?"), lines_(db, "SELECT bytes FROM lines WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
-          selection_(selection) {
-        Statement shared(db, "SELECT bits FROM shared WHERE id = 1");
-        if (shared.step() && shared.blob(0).size() == kSharedBits / 8) {
-            shared_.assign(shared.blob(0));
-        }
-    }
+          shared_(db, "SELECT bits FROM shared WHERE id = ?"), selection_(selection),
+          pieces_(kSharedBits / 8 / kSharedPiece) {}
 
     /// Loads the entry `id` of the catalogue all()[catalogue]; false when the index holds none.
     bool load(std::size_t catalogue, std::int64_t id) {
         const Indexed& c = selection_.all()[catalogue];
-        if (catalogue != loaded_) {
-            loaded_ = catalogue;
-            folders_.clear();
-            offsets_.clear();
-            blobs_.reset().bind(1, c.id);
-            if (blobs_.step()) {
-                const std::string_view folders = blobs_.blob(0);
-                for (std::size_t pos = 0; pos < folders.size();) {
-                    folders_.emplace_back(readBytes(folders, pos));
-                }
-                rows_.assign(blobs_.blob(1));
-                for (std::size_t pos = 0; pos < rows_.size();) {
-                    offsets_.push_back(pos);
-                    skipRow(rows_, pos);
-                }
-            }
-            blobs_.reset();
-        }
         const std::int64_t n = id - c.first;
-        if (n < 0 || static_cast<std::size_t>(n) >= offsets_.size()) {
+        if (n < 0 || n >= c.count) {
             return false;
         }
-        std::size_t pos = offsets_[static_cast<std::size_t>(n)];
+        if (catalogue != loaded_) {
+            loaded_ = catalogue;
+            loadedGroup_ = -1;
+            folderNames_.clear();
+            folders_.reset().bind(1, c.id);
+            if (folders_.step()) {
+                const std::string_view folders = folders_.blob(0);
+                for (std::size_t pos = 0; pos < folders.size();) {
+                    folderNames_.emplace_back(readBytes(folders, pos));
+                }
+            }
+            folders_.reset();
+        }
+        // Only the group of lines that holds the entry is read.
+        const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
+        if (group != loadedGroup_) {
+            loadedGroup_ = group;
+            offsets_.clear();
+            lines_.reset().bind(1, groupLinesId(c.id, group));
+            rows_.assign(lines_.step() ? lines_.blob(0) : std::string_view());
+            lines_.reset();
+            for (std::size_t pos = 0; pos < rows_.size();) {
+                offsets_.push_back(pos);
+                skipRow(rows_, pos);
+            }
+        }
+        const auto k = static_cast<std::size_t>(n % static_cast<std::int64_t>(kGroupNames));
+        if (k >= offsets_.size()) {
+            return false;
+        }
+        std::size_t pos = offsets_[k];
         readRow(rows_, pos, row_);
-        return row_.folder < folders_.size();
+        return row_.folder < folderNames_.size();
     }
     std::string_view name() const { return row_.name; }
-    std::string_view folder() const { return folders_[row_.folder]; }
+    std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
 
-    /// The loaded entry as a hit of `catalogue`, with its media counted when `countMedia` (a folder
-    /// or an empty file: 0, not counted).
-    SearchHit hit(const QString& catalogue, bool countMedia) {
-        SearchHit hit;
-        hit.label = labelText(row_.label);
-        hit.folder = text(folder());
-        hit.name = text(row_.name);
-        hit.size = text(row_.size);
-        hit.date = text(row_.date);
-        hit.time = text(row_.time);
-        hit.catalogue = catalogue;
-        if (!countMedia) {
-            hit.media = 1;
-        } else if ((row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
-            hit.media = media(entryKey(row_));
+    enum class Media { Counted, One, Left };
+    /// Gives the loaded entry to `sink` as a hit of `catalogue`, with its media Counted (a folder or
+    /// an empty file: 0, not counted), One, or Left out (0).
+    void give(SearchSink& sink, const QString& catalogue, Media media) {
+        int count = 0;
+        if (media == Media::One) {
+            count = 1;
+        } else if (media == Media::Counted && (row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
+            count = mediaOf(entryKey(row_));
         }
-        return hit;
+        sink.hitBytes({labelText(row_.label), folder(), row_.name, row_.size, row_.date, row_.time, catalogue, count});
     }
 
 private:
-    static QString text(std::string_view utf8) {
-        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    }
-
-    QString labelText(std::int64_t id) {
+    std::string_view labelText(std::int64_t id) {
         auto found = labels_.find(id);
         if (found == labels_.end()) {
             label_.reset().bind(1, id);
-            found = labels_.emplace(id, label_.step() ? label_.qtext(0) : QString()).first;
+            found = labels_.emplace(id, label_.step() ? std::string(label_.text(0)) : std::string()).first;
             label_.reset();
         }
         return found->second;
     }
 
-    int media(std::int64_t key) {
-        if (const std::size_t bit = sharedBit(key);
-            !shared_.empty() && ((static_cast<unsigned char>(shared_[bit / 8]) >> (bit % 8)) & 1) == 0) {
+    int mediaOf(std::int64_t key) {
+        if (const std::size_t bit = sharedBit(key); !mayBeShared(bit)) {
             return 1; // one copy: this one
         }
         seen_.clear();
@@ -1043,18 +1162,35 @@ private:
         return static_cast<int>(seen_.size());
     }
 
-    Statement blobs_;
+    /// Whether the set of shared keys holds `bit` (true when the index has no such set).
+    bool mayBeShared(std::size_t bit) {
+        std::string& piece = pieces_[bit / 8 / kSharedPiece];
+        if (piece.empty()) {
+            shared_.reset().bind(1, static_cast<std::int64_t>(bit / 8 / kSharedPiece));
+            piece = shared_.step() && shared_.blob(0).size() == kSharedPiece ? std::string(shared_.blob(0)) : "-";
+            shared_.reset();
+        }
+        if (piece.size() != kSharedPiece) {
+            return true;
+        }
+        return (static_cast<unsigned char>(piece[bit / 8 % kSharedPiece]) >> (bit % 8)) & 1;
+    }
+
+    Statement folders_;
+    Statement lines_;
     Statement label_;
     Statement media_;
+    Statement shared_;
     const Selection& selection_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
-    std::vector<std::string> folders_;
+    std::int64_t loadedGroup_ = -1;
+    std::vector<std::string> folderNames_;
     std::string rows_;
     std::vector<std::size_t> offsets_;
     StoredRow row_;
-    std::unordered_map<std::int64_t, QString> labels_;
+    std::unordered_map<std::int64_t, std::string> labels_;
     std::vector<std::int64_t> seen_;
-    std::string shared_;
+    std::vector<std::string> pieces_; ///< the pieces of the set of shared keys read so far
 };
 
 /// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
@@ -1126,7 +1262,7 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
     }
     Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
     Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
-    Statement folders(db, "SELECT folders FROM catalogues WHERE id = ?");
+    Statement folders(db, "SELECT names FROM folders WHERE id = ?");
     std::vector<std::u32string> folderPrefixes;
     std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -1216,7 +1352,8 @@ void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& q
         for (const std::int64_t id : matches) {
             if (reader.load(i, id)) {
                 ++summary.hits;
-                sink.hit(reader.hit(selection.shown(i), true));
+                reader.give(sink, selection.shown(i),
+                            query.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
             }
         }
         ++summary.catalogues;
@@ -1253,14 +1390,16 @@ bool CatalogueIndex::rebuilt() const {
 
 SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery& query, SearchSink& sink) {
     SearchSummary summary;
-    const QStringList files =
-        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    // The files as the update before found them, when it was given the same paths.
+    const FoundFiles found = d_->take(paths);
+    found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    const QStringList& files = found.found.files;
     QStringList direct;
     std::optional<Selection> selection;
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
             exec(d_->db, kReadSearch);
-            selection.emplace(d_->catalogues(), files, sink, summary, direct);
+            selection.emplace(d_->catalogues(), found, sink, summary, direct);
         })) {
         direct = files;
     } else {
@@ -1312,8 +1451,9 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         return memory.singleCopies(paths, sink);
     }
     SearchSummary summary;
-    const QStringList files =
-        catalogueFilesOf(paths, summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    FoundFiles found = d_->take(paths);
+    found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
+    const QStringList& files = found.found.files;
     // A catalogue that changed while the others were read is read again, a few times at most: the
     // report needs every catalogue in the index, it cannot take some from the files.
     for (int round = 0; round < 3; ++round) {
@@ -1345,7 +1485,10 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
             d_->db, [](sqlite3* db) { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
         QStringList changed;
-        const Selection selection(d_->catalogues(), files, sink, summary, changed);
+        for (qsizetype f = 0; f < files.size(); ++f) {
+            found.stamps[static_cast<std::size_t>(f)] = catalogueStamp(files[f]);
+        }
+        const Selection selection(d_->catalogues(), found, sink, summary, changed);
         // One still changing after that is named, not left out in silence.
         for (const QString& file : changed) {
             if (catalogueStamp(file)) {
@@ -1398,7 +1541,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 continue;
             }
             ++summary.hits;
-            sink.hit(reader.hit(selection.shown(catalogue), false));
+            reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
             summary.catalogues += selection.selected(i) ? 1 : 0;

@@ -78,7 +78,7 @@ public:
     /// or all of them when the index is unusable) from their files. Hits from the index carry
     /// `media`: how many distinct volume labels among these catalogues hold an entry of the same
     /// name, size, date and time (0, not counted, for a folder, an empty file, or a hit read from
-    /// its file). Hits stream in the order the index holds them, catalogue by catalogue as they were read;
+    /// its file; 0 for every hit when the query does not ask for `countMedia`). Hits stream in the order the index holds them, catalogue by catalogue as they were read;
     /// `SearchSummary::rows` counts the index's lines looked at.
     SearchSummary search(const QStringList& paths, const SearchQuery& query, SearchSink& sink);
 

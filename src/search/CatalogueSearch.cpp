@@ -587,32 +587,56 @@ std::string searchHeaderLine() {
     return line;
 }
 
-std::string searchHitLine(const SearchHit& hit) {
-    std::string line;
-    const auto text = [&line](const QString& value) {
-        const QByteArray utf8 = value.toUtf8();
-        appendQuotedField(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), line);
-        line += ',';
+void SearchSink::hitBytes(const SearchHitBytes& hit) {
+    const auto text = [](std::string_view utf8) {
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     };
-    text(hit.label);
-    text(hit.folder);
-    text(hit.name);
-    // A size is written bare only when it is digits; anything else a catalogue holds there is text,
-    // quoted like the rest, so that no cell can end the line or add fields to it.
-    const bool number = std::all_of(hit.size.begin(), hit.size.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    if (number) {
-        line += hit.size.toStdString();
-        line += ',';
-    } else {
-        text(hit.size);
-    }
-    text(hit.date);
-    text(hit.time);
+    SearchHit made;
+    made.label = text(hit.label);
+    made.folder = text(hit.folder);
+    made.name = text(hit.name);
+    made.size = text(hit.size);
+    made.date = text(hit.date);
+    made.time = text(hit.time);
+    made.catalogue = hit.catalogue;
+    made.media = hit.media;
+    this->hit(made);
+}
+
+std::string searchCataloguePath(const QString& catalogue) {
     // The catalogue's path as text, like every other field: the line stays UTF-8 whatever bytes the
     // path holds.
-    text(readablePath(hit.catalogue));
-    line.pop_back();
-    line += "\r\n";
+    return readablePath(catalogue).toStdString();
+}
+
+void appendSearchHitLine(const SearchHitBytes& hit, std::string_view cataloguePath, std::string& out) {
+    for (const std::string_view text : {hit.label, hit.folder, hit.name}) {
+        appendQuotedField(text, out);
+        out += ',';
+    }
+    // A size is written bare only when it is digits; anything else a catalogue holds there is text,
+    // quoted like the rest, so that no cell can end the line or add fields to it.
+    if (std::all_of(hit.size.begin(), hit.size.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        out += hit.size;
+        out += ',';
+    } else {
+        appendQuotedField(hit.size, out);
+        out += ',';
+    }
+    for (const std::string_view text : {hit.date, hit.time, cataloguePath}) {
+        appendQuotedField(text, out);
+        out += ',';
+    }
+    out.back() = '\r';
+    out += '\n';
+}
+
+std::string searchHitLine(const SearchHit& hit) {
+    const std::string fields[] = {hit.label.toStdString(), hit.folder.toStdString(), hit.name.toStdString(),
+                                  hit.size.toStdString(),  hit.date.toStdString(),   hit.time.toStdString()};
+    std::string line;
+    appendSearchHitLine({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], hit.catalogue, hit.media},
+                        searchCataloguePath(hit.catalogue), line);
     return line;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Failure.h"
@@ -22,6 +23,7 @@ class FileSystem;
 struct SearchQuery {
     QString pattern;
     bool matchPath = false;
+    bool countMedia = true; ///< whether hits from an index carry SearchHit::media (else 0)
 };
 
 /// One line of a catalogue that matched.
@@ -36,12 +38,27 @@ struct SearchHit {
     int media = 0;     ///< how many volume labels hold the same name, size and time (0: not counted)
 };
 
+/// A matching line as an index holds it: its fields as UTF-8 bytes, valid during the call.
+struct SearchHitBytes {
+    std::string_view label;
+    std::string_view folder;
+    std::string_view name;
+    std::string_view size;
+    std::string_view date;
+    std::string_view time;
+    const QString& catalogue;
+    int media = 0;
+};
+
 /// What a search reports while it runs.
 class SearchSink {
 public:
     virtual ~SearchSink() = default;
     /// A matching line, in catalogue order.
     virtual void hit(const SearchHit& hit) = 0;
+    /// A matching line as its bytes (from an index): by default made a SearchHit and given to hit();
+    /// a sink that writes bytes takes them as they are.
+    virtual void hitBytes(const SearchHitBytes& hit);
     /// A catalogue that cannot be read, a file that is no catalogue, or a folder of catalogues that
     /// cannot be read (a Failure naming it: CatalogueUnreadable, NotACatalogue, CatalogueDamaged,
     /// CatalogueTooLarge, CatalogueNotFile, CatalogueOutOfMemory or CatalogueFolderUnreadable). The
@@ -124,5 +141,10 @@ std::string searchHeaderLine();
 /// One hit as a CSV line in the header's order, quoted as the CSV writer quotes (the size bare when
 /// it is digits, quoted otherwise): one CSV record whatever the fields hold.
 std::string searchHitLine(const SearchHit& hit);
+/// The same line appended to `out`, the hit given as bytes and its catalogue's path as the line
+/// gives it (searchCataloguePath).
+void appendSearchHitLine(const SearchHitBytes& hit, std::string_view cataloguePath, std::string& out);
+/// A catalogue's path as a hit line gives it: UTF-8 text whatever bytes the path holds.
+std::string searchCataloguePath(const QString& catalogue);
 
 } // namespace kartoma

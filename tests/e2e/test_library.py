@@ -32,10 +32,11 @@ class Library(unittest.TestCase):
             ini.write(f"[option]\nlibrary={cls.library}\n")
         cls.index = os.path.join(home, "cache", "Kartoma", "index.sqlite")
         cls.trees = []
-        # Medium A holds everything; B a copy of part of it; C the shared file with another size.
+        # Medium A holds everything; B a copy of part of it and a name the CSV must quote; C the shared
+        # file with another size.
         for label, out, files in [("A", "a.xlsx", {"写真/旅行.jpg": b"j" * 3, "docs/report.txt": b"r" * 5,
                                                   "only-a.txt": b"o", "empty.txt": b""}),
-                                  ("B", "old/b.csv", {"docs/report.txt": b"r" * 5}),
+                                  ("B", "old/b.csv", {"docs/report.txt": b"r" * 5, 'docs/"say", it.txt': b"s"}),
                                   ("ディスクC", "c.csv", {"docs/report.txt": b"r" * 6})]:
             tree = Tree()
             cls.trees.append(tree)
@@ -83,7 +84,8 @@ class Library(unittest.TestCase):
                 result = self.search("--single-copies", *extra)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 found = sorted((r[0], r[2]) for r in rows_of(result))
-                self.assertEqual(found, [("A", "only-a.txt"), ("A", "旅行.jpg"), ("ディスクC", "report.txt")])
+                self.assertEqual(found, [("A", "only-a.txt"), ("A", "旅行.jpg"), ("B", '"say", it.txt'),
+                                         ("ディスクC", "report.txt")])
 
     def test_a_missing_library_or_catalogue_fails(self):
         missing = self.search("--search", "x", "--library", os.path.join(self.work.name, "none"))

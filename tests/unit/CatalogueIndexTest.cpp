@@ -161,14 +161,26 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     EXPECT_GT(total, 20u);
 
     // The same entry on two media is counted; one that differs in size is another entry.
-    Recorder hits;
-    index.search(paths, {QStringLiteral("report2024"), false}, hits);
-    ASSERT_EQ(hits.hits.size(), 3u);
-    for (const SearchHit& hit : hits.hits) {
-        EXPECT_EQ(hit.media, hit.size == QStringLiteral("5000") ? 2 : 1) << hit.catalogue.toStdString();
-    }
+    const auto expectMedia = [&] {
+        Recorder hits;
+        index.search(paths, {QStringLiteral("report2024"), false}, hits);
+        ASSERT_EQ(hits.hits.size(), 3u);
+        for (const SearchHit& hit : hits.hits) {
+            EXPECT_EQ(hit.media, hit.size == QStringLiteral("5000") ? 2 : 1) << hit.catalogue.toStdString();
+        }
+    };
+    expectMedia();
     // A second update reads nothing again.
     EXPECT_EQ(update(index).read, 0);
+    // A catalogue replaced by a copy of itself (another file, the same lines) is read once more and
+    // answers as before.
+    const QString b = folder + QStringLiteral("/b.csv");
+    ASSERT_TRUE(QFile::copy(b, b + QStringLiteral(".new")));
+    ASSERT_EQ(::rename(QFile::encodeName(b + QStringLiteral(".new")).constData(), QFile::encodeName(b).constData()), 0);
+    EXPECT_EQ(update(index).read, 1);
+    EXPECT_EQ(update(index).read, 0);
+    expectMedia();
+    EXPECT_EQ(indexHits(index, paths, {QStringLiteral("a"), false}), directHits(paths, {QStringLiteral("a"), false}));
 
     // A catalogue named twice is searched once, by either route.
     const QStringList twice = {folder, folder + QStringLiteral("/b.csv"), folder + QStringLiteral("/sub/../b.csv")};
