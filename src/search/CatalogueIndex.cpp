@@ -1218,145 +1218,289 @@ void appendDecoded(std::string_view utf8, std::u32string& out) {
     }
 }
 
-/// Searches the selected catalogues in the index by scanning their folded names: when the pattern has
-/// a literal run of three characters or more, only the groups of names whose trigram sets hold all
-/// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
-void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
-                   SearchSummary& summary) {
-    const SearchPattern pattern(query.pattern);
-    const std::vector<std::u32string> runs = literalRuns(foldForSearch(query.pattern));
+/// The longest literal run of a search pattern, folded.
+std::u32string longestRun(const QString& pattern) {
+    const std::vector<std::u32string> runs = literalRuns(foldForSearch(pattern));
     std::u32string longest;
     for (const std::u32string& run : runs) {
         if (run.size() > longest.size()) {
             longest = run;
         }
     }
-    std::vector<std::size_t> bits;
-    if (!query.matchPath) {
-        for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
-            bits.push_back(gramBit(longest.data() + k));
-        }
-        std::sort(bits.begin(), bits.end());
-        bits.erase(std::unique(bits.begin(), bits.end()), bits.end());
+    return longest;
+}
+
+/// Where a group of names starts in its catalogue's folded-names blob, from the group's trigram record.
+std::size_t groupOffset(std::string_view group) {
+    std::size_t offset = 0;
+    for (int b = 3; b >= 0; --b) {
+        offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
     }
-    const auto groupHoldsAll = [&bits](std::string_view set) {
-        return std::all_of(bits.begin(), bits.end(), [set](std::size_t bit) {
+    return offset;
+}
+
+/// Searches the selected catalogues in the index by scanning their folded names: when the pattern has
+/// a literal run of three characters or more, only the groups of names whose trigram sets hold all
+/// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
+class IndexedSearch {
+public:
+    IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
+                  SearchSummary& summary)
+        : selection_(selection), query_(query), sink_(sink), summary_(summary), pattern_(query.pattern),
+          reader_(db, selection), gramsOf_(db, "SELECT grams FROM names WHERE id = ?"),
+          namesOf_(db, "SELECT folded FROM names WHERE id = ?"), folders_(db, "SELECT names FROM folders WHERE id = ?") {
+        const std::u32string longest = longestRun(query.pattern);
+        if (!query.matchPath) {
+            for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
+                bits_.push_back(gramBit(longest.data() + k));
+            }
+            std::sort(bits_.begin(), bits_.end());
+            bits_.erase(std::unique(bits_.begin(), bits_.end()), bits_.end());
+        }
+        // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
+        // passed over before they are decoded.
+        for (const char32_t c : longest) {
+            encodeUtf8(c, needle_);
+        }
+    }
+
+    void run() {
+        const std::vector<Indexed>& all = selection_.all();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (!selection_.selected(i)) {
+                continue;
+            }
+            const Indexed& c = all[i];
+            if (!keepGoing(selection_.shown(i))) {
+                return;
+            }
+            if (query_.matchPath) {
+                readFolderPrefixes(c.id);
+            }
+            gramsOf_.reset().bind(1, c.id);
+            if (!gramsOf_.step()) {
+                continue;
+            }
+            const bool going = scanCatalogue(i);
+            gramsOf_.reset();
+            namesOf_.reset();
+            if (!going) {
+                return;
+            }
+            giveMatches(i);
+            ++summary_.catalogues;
+        }
+    }
+
+private:
+    bool keepGoing(const QString& catalogue) {
+        if (!sink_.keepGoing(catalogue, summary_.rows)) {
+            summary_.stopped = true;
+        }
+        return !summary_.stopped;
+    }
+
+    bool groupHoldsAll(std::string_view set) const {
+        return std::all_of(bits_.begin(), bits_.end(), [set](std::size_t bit) {
             return (static_cast<unsigned char>(set[bit / 8]) >> (bit % 8)) & 1;
         });
+    }
+
+    /// The folded paths of the folders of the catalogue `id`, each the prefix of its names.
+    void readFolderPrefixes(std::int64_t id) {
+        folderPrefixes_.clear();
+        folders_.reset().bind(1, id);
+        if (folders_.step()) {
+            const std::string_view blob = folders_.blob(0);
+            for (std::size_t pos = 0; pos < blob.size();) {
+                folderPrefixes_.emplace_back();
+                appendSearchFold(joinPathBytes(std::string(readBytes(blob, pos)), {}), folderPrefixes_.back());
+            }
+        }
+        folders_.reset();
+    }
+
+    /// Collects the matches of the catalogue all()[i], its trigram sets read by gramsOf_; false when stopped.
+    bool scanCatalogue(std::size_t i) {
+        const Indexed& c = selection_.all()[i];
+        matches_.clear();
+        const std::string_view grams = gramsOf_.blob(0);
+        // The names are read when a group of them may match.
+        loaded_ = false;
+        records_ = NameRecords({});
+        const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
+        if (bits_.empty() || grams.size() != groups * kGroupBytes) {
+            loadNames(c.id);
+            return scan(i, 0, c.count);
+        }
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::string_view group = grams.substr(g * kGroupBytes, kGroupBytes);
+            if (!groupHoldsAll(group.substr(4))) {
+                continue;
+            }
+            loadNames(c.id);
+            records_.seek(groupOffset(group));
+            const auto from = static_cast<std::int64_t>(g * kGroupNames);
+            if (!scan(i, from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void loadNames(std::int64_t id) {
+        if (!loaded_) {
+            loaded_ = true;
+            namesOf_.reset().bind(1, id);
+            records_ = NameRecords(namesOf_.step() ? namesOf_.blob(0) : std::string_view());
+        }
+    }
+
+    /// Scans the names n = from .. to-1 of the catalogue all()[i], records_ standing at the first;
+    /// false when stopped.
+    bool scan(std::size_t i, std::int64_t from, std::int64_t to) {
+        const std::int64_t first = selection_.all()[i].first;
+        std::uint64_t folder = 0;
+        std::string_view name;
+        for (std::int64_t n = from; n < to && records_.next(folder, name); ++n) {
+            if (++summary_.rows % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
+                return false;
+            }
+            if (!query_.matchPath && name.find(needle_) == std::string_view::npos) {
+                continue;
+            }
+            folded_.clear();
+            if (query_.matchPath && folder < folderPrefixes_.size()) {
+                folded_ = folderPrefixes_[folder];
+            }
+            appendDecoded(name, folded_);
+            if (pattern_.matchesFolded(folded_)) {
+                matches_.push_back(first + n);
+            }
+        }
+        return true;
+    }
+
+    void giveMatches(std::size_t i) {
+        for (const std::int64_t id : matches_) {
+            if (reader_.load(i, id)) {
+                ++summary_.hits;
+                reader_.give(sink_, selection_.shown(i),
+                             query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
+            }
+        }
+    }
+
+    const Selection& selection_;
+    const SearchQuery& query_;
+    SearchSink& sink_;
+    SearchSummary& summary_;
+    const SearchPattern pattern_;
+    std::vector<std::size_t> bits_; ///< the trigrams of the longest run, none when paths are matched
+    std::string needle_;            ///< the longest run in UTF-8
+    HitReader reader_;
+    Statement gramsOf_;
+    Statement namesOf_;
+    Statement folders_;
+    std::vector<std::u32string> folderPrefixes_;
+    std::vector<std::int64_t> matches_;
+    std::u32string folded_;
+    bool loaded_ = false;
+    NameRecords records_{{}};
+};
+
+/// Searches the selected catalogues in the index.
+void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
+                   SearchSummary& summary) {
+    IndexedSearch(db, selection, query, sink, summary).run();
+}
+
+/// Reads catalogues into the index for the report of single copies: stopping that stops the report.
+class ReadingForReport : public IndexProgress {
+public:
+    explicit ReadingForReport(SearchSink& sink) : sink_(sink) {}
+    bool reading(const QString& catalogue, qsizetype, qsizetype) override { return sink_.keepGoing(catalogue, 0); }
+    void unreadable(const Failure&) override {} // named by the report, from the index
+
+private:
+    SearchSink& sink_;
+};
+
+/// The files among `files` whose catalogue is not in the index as it is now.
+QStringList staleFiles(const std::vector<Indexed>& catalogues, const QStringList& files) {
+    QStringList stale;
+    std::unordered_map<QString, CatalogueStamp> indexed;
+    for (const Indexed& c : catalogues) {
+        indexed.emplace(c.path, c.stamp);
+    }
+    for (const QString& file : files) {
+        const auto found = indexed.find(absolutePath(file));
+        const std::optional<CatalogueStamp> now = catalogueStamp(file);
+        if (now && (found == indexed.end() || *now != found->second)) {
+            stale.append(file);
+        }
+    }
+    return stale;
+}
+
+/// The entries of the selected catalogues held by one medium, in order of id: a group of entries of one
+/// identity whose selected lines all carry one label. None when stopped.
+std::optional<std::vector<std::int64_t>> singleCopyIds(sqlite3* db, const Selection& selection, SearchSink& sink,
+                                                       SearchSummary& summary) {
+    std::vector<std::int64_t> singles;
+    std::vector<std::int64_t> group;
+    std::int64_t key = 0;
+    std::int64_t label = 0;
+    bool oneLabel = true;
+    const auto endGroup = [&] {
+        if (oneLabel) {
+            singles.insert(singles.end(), group.begin(), group.end());
+        }
+        group.clear();
+        oneLabel = true;
     };
+    Statement byKey(db, "SELECT key, label, id FROM copies ORDER BY key, label");
+    while (byKey.step()) {
+        const std::int64_t id = byKey.integer(2);
+        if (++summary.rows % kLinesPerYield == 0 && !sink.keepGoing(QString(), summary.rows)) {
+            summary.stopped = true;
+            return std::nullopt;
+        }
+        if (!selection.everything() && !selection.holds(id)) {
+            continue;
+        }
+        if (!group.empty() && byKey.integer(0) != key) {
+            endGroup();
+        }
+        if (group.empty()) {
+            key = byKey.integer(0);
+            label = byKey.integer(1);
+        } else if (byKey.integer(1) != label) {
+            oneLabel = false;
+        }
+        group.push_back(id);
+    }
+    endGroup();
+    std::sort(singles.begin(), singles.end());
+    return singles;
+}
+
+/// Gives the files among `singles` to `sink` as hits on one medium; counts the selected catalogues.
+void giveSingleCopies(sqlite3* db, const Selection& selection, const std::vector<std::int64_t>& singles,
+                      SearchSink& sink, SearchSummary& summary) {
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
-    std::u32string folded;
-    const auto keepGoing = [&](const QString& catalogue) {
-        if (!sink.keepGoing(catalogue, summary.rows)) {
-            summary.stopped = true;
+    for (const std::int64_t id : singles) {
+        const std::size_t catalogue = selection.catalogueOf(id);
+        if (catalogue >= all.size() || !reader.load(catalogue, id) ||
+            (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
+            continue;
         }
-        return !summary.stopped;
-    };
-
-    // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
-    // passed over before they are decoded.
-    std::string needle;
-    for (const char32_t c : longest) {
-        encodeUtf8(c, needle);
+        ++summary.hits;
+        reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
     }
-    Statement gramsOf(db, "SELECT grams FROM names WHERE id = ?");
-    Statement namesOf(db, "SELECT folded FROM names WHERE id = ?");
-    Statement folders(db, "SELECT names FROM folders WHERE id = ?");
-    std::vector<std::u32string> folderPrefixes;
-    std::vector<std::int64_t> matches;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (!selection.selected(i)) {
-            continue;
-        }
-        const Indexed& c = all[i];
-        if (!keepGoing(selection.shown(i))) {
-            return;
-        }
-        if (query.matchPath) {
-            folderPrefixes.clear();
-            folders.reset().bind(1, c.id);
-            if (folders.step()) {
-                const std::string_view blob = folders.blob(0);
-                for (std::size_t pos = 0; pos < blob.size();) {
-                    folderPrefixes.emplace_back();
-                    appendSearchFold(joinPathBytes(std::string(readBytes(blob, pos)), {}), folderPrefixes.back());
-                }
-            }
-            folders.reset();
-        }
-        gramsOf.reset().bind(1, c.id);
-        if (!gramsOf.step()) {
-            continue;
-        }
-        matches.clear();
-        const std::string_view grams = gramsOf.blob(0);
-        // The names are read when a group of them may match.
-        bool loaded = false;
-        NameRecords records({});
-        const auto load = [&] {
-            if (!loaded) {
-                loaded = true;
-                namesOf.reset().bind(1, c.id);
-                records = NameRecords(namesOf.step() ? namesOf.blob(0) : std::string_view());
-            }
-        };
-        // Scans the names n = from .. to-1, records standing at the first; false when stopped.
-        const auto scan = [&](std::int64_t from, std::int64_t to) {
-            std::uint64_t folder = 0;
-            std::string_view name;
-            for (std::int64_t n = from; n < to && records.next(folder, name); ++n) {
-                if (++summary.rows % kLinesPerYield == 0 && !keepGoing(selection.shown(i))) {
-                    return false;
-                }
-                if (!query.matchPath && name.find(needle) == std::string_view::npos) {
-                    continue;
-                }
-                folded.clear();
-                if (query.matchPath && folder < folderPrefixes.size()) {
-                    folded = folderPrefixes[folder];
-                }
-                appendDecoded(name, folded);
-                if (pattern.matchesFolded(folded)) {
-                    matches.push_back(c.first + n);
-                }
-            }
-            return true;
-        };
-        const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
-        bool going = true;
-        if (bits.empty() || grams.size() != groups * kGroupBytes) {
-            load();
-            going = scan(0, c.count);
-        } else {
-            for (std::size_t g = 0; g < groups && going; ++g) {
-                const std::string_view group = grams.substr(g * kGroupBytes, kGroupBytes);
-                if (!groupHoldsAll(group.substr(4))) {
-                    continue;
-                }
-                std::size_t offset = 0;
-                for (int b = 3; b >= 0; --b) {
-                    offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
-                }
-                load();
-                records.seek(offset);
-                const auto from = static_cast<std::int64_t>(g * kGroupNames);
-                going = scan(from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)));
-            }
-        }
-        gramsOf.reset();
-        namesOf.reset();
-        if (!going) {
-            return;
-        }
-        for (const std::int64_t id : matches) {
-            if (reader.load(i, id)) {
-                ++summary.hits;
-                reader.give(sink, selection.shown(i),
-                            query.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
-            }
-        }
-        ++summary.catalogues;
+        summary.catalogues += selection.selected(i) ? 1 : 0;
     }
 }
 
@@ -1430,15 +1574,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
 
 SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink& sink) {
     // The catalogues are read into the index first; stopping that stops the report.
-    class Reading : public IndexProgress {
-    public:
-        explicit Reading(SearchSink& sink) : sink_(sink) {}
-        bool reading(const QString& catalogue, qsizetype, qsizetype) override { return sink_.keepGoing(catalogue, 0); }
-        void unreadable(const Failure&) override {} // named by the report below, from the index
-    private:
-        SearchSink& sink_;
-    };
-    Reading reading(sink);
+    ReadingForReport reading(sink);
     const IndexUpdate updated = update(paths, reading);
     if (updated.stopped) {
         SearchSummary summary;
@@ -1458,19 +1594,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
     // report needs every catalogue in the index, it cannot take some from the files.
     for (int round = 0; round < 3; ++round) {
         QStringList stale;
-        d_->guarded([&] {
-            std::unordered_map<QString, CatalogueStamp> indexed;
-            for (const Indexed& c : d_->catalogues()) {
-                indexed.emplace(c.path, c.stamp);
-            }
-            for (const QString& file : files) {
-                const auto found = indexed.find(absolutePath(file));
-                const std::optional<CatalogueStamp> now = catalogueStamp(file);
-                if (now && (found == indexed.end() || *now != found->second)) {
-                    stale.append(file);
-                }
-            }
-        });
+        d_->guarded([&] { stale = staleFiles(d_->catalogues(), files); });
         if (stale.isEmpty()) {
             break;
         }
@@ -1496,55 +1620,8 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 sink.unreadable(Failure(FailureCode::CatalogueUnreadable, file, systemErrorText(EBUSY)));
             }
         }
-        const std::vector<Indexed>& all = selection.all();
-        // Entries by identity: a group whose selected lines all carry one label is held by one medium.
-        std::vector<std::int64_t> singles;
-        std::vector<std::int64_t> group;
-        std::int64_t key = 0;
-        std::int64_t label = 0;
-        bool oneLabel = true;
-        const auto endGroup = [&] {
-            if (oneLabel) {
-                singles.insert(singles.end(), group.begin(), group.end());
-            }
-            group.clear();
-            oneLabel = true;
-        };
-        Statement byKey(d_->db, "SELECT key, label, id FROM copies ORDER BY key, label");
-        while (byKey.step()) {
-            const std::int64_t id = byKey.integer(2);
-            if (++summary.rows % kLinesPerYield == 0 && !sink.keepGoing(QString(), summary.rows)) {
-                summary.stopped = true;
-                return;
-            }
-            if (!selection.everything() && !selection.holds(id)) {
-                continue;
-            }
-            if (!group.empty() && byKey.integer(0) != key) {
-                endGroup();
-            }
-            if (group.empty()) {
-                key = byKey.integer(0);
-                label = byKey.integer(1);
-            } else if (byKey.integer(1) != label) {
-                oneLabel = false;
-            }
-            group.push_back(id);
-        }
-        endGroup();
-        std::sort(singles.begin(), singles.end());
-        HitReader reader(d_->db, selection);
-        for (const std::int64_t id : singles) {
-            const std::size_t catalogue = selection.catalogueOf(id);
-            if (catalogue >= all.size() || !reader.load(catalogue, id) ||
-                (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
-                continue;
-            }
-            ++summary.hits;
-            reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
-        }
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            summary.catalogues += selection.selected(i) ? 1 : 0;
+        if (const auto singles = singleCopyIds(d_->db, selection, sink, summary)) {
+            giveSingleCopies(d_->db, selection, *singles, sink, summary);
         }
     });
     return summary;
