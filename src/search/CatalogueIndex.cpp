@@ -604,7 +604,8 @@ struct CatalogueIndex::Impl {
                 if (attempt == 0 && (isDamage(error.code) || error.code == SQLITE_SCHEMA)) {
                     close();
                     removeFiles();
-                    rebuilt = true;
+                    // An index of another version is a cache to make again, not damage to report.
+                    rebuilt = isDamage(error.code);
                     continue;
                 }
                 close();

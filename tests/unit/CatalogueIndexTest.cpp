@@ -280,7 +280,7 @@ TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
     EXPECT_EQ(update(index).read, 2);
 }
 
-TEST_F(Library, ADamagedIndexIsBuiltAnew) {
+TEST_F(Library, ADamagedIndexOrOneOfAnotherVersionIsBuiltAnew) {
     const SearchQuery query{QStringLiteral("*a*"), false};
     const std::vector<HitKey> expected = directHits(paths, query);
     const std::vector<std::tuple<const char*, std::function<void(const QString&)>, bool>> damages = {
@@ -291,6 +291,13 @@ TEST_F(Library, ADamagedIndexIsBuiltAnew) {
          }, true},
         {"cut in half", [](const QString& path) { ASSERT_TRUE(QFile(path).resize(QFile(path).size() / 2)); }, true},
         {"emptied", [](const QString& path) { ASSERT_TRUE(QFile(path).resize(0)); }, false},
+        // Another version of the program's index is made again without a word of damage.
+        {"another version", [](const QString& path) {
+             sqlite3* db = nullptr;
+             ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+             EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version=7", nullptr, nullptr, nullptr), SQLITE_OK);
+             sqlite3_close(db);
+         }, false},
     };
     for (const auto& [name, damage, rebuilt] : damages) {
         SCOPED_TRACE(name);
