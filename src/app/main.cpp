@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <dlfcn.h>
@@ -16,6 +18,18 @@ namespace {
 void printTo(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+/// Prints `text` as the program's answer: 0 when it reached standard output, else 1 with the reason.
+int answer(const QString& text) {
+    printTo(stdout, text);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        printTo(stderr, QStringLiteral("kartoma: cannot write to standard output: %1\n")
+                            .arg(QString::fromLocal8Bit(std::strerror(error))));
+        return 1;
+    }
+    return 0;
 }
 
 /// The file `name` in the folder of the running program.
@@ -64,11 +78,9 @@ int main(int argc, char* argv[]) {
     case kartoma::ParsedCommandLine::Action::Window:
         return runWindow(argc, argv);
     case kartoma::ParsedCommandLine::Action::Help:
-        printTo(stdout, kartoma::usageText());
-        return 0;
+        return answer(kartoma::usageText());
     case kartoma::ParsedCommandLine::Action::Version:
-        printTo(stdout, QStringLiteral("kartoma %1\n").arg(QStringLiteral(KARTOMA_VERSION)));
-        return 0;
+        return answer(QStringLiteral("kartoma %1\n").arg(QStringLiteral(KARTOMA_VERSION)));
     case kartoma::ParsedCommandLine::Action::UsageError:
         // The error quotes what was typed, which may hold anything.
         kartoma::printMessage(stderr, QStringLiteral("kartoma: %1\n").arg(parsed.error));

@@ -392,6 +392,12 @@ class BadInput(unittest.TestCase):
         self.assertIn(b"--catalog DIR --out FILE", result.stdout)
         result = run("--version")
         self.assertEqual((result.returncode, result.stdout), (0, b"kartoma 1.0.0\n"))
+        # An answer that cannot be written is a failure, with the reason.
+        for option in ["--help", "--version"]:
+            with open("/dev/full", "wb") as full:
+                result = subprocess.run([KARTOMA, option], stdout=full, stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(result.returncode, 1, option)
+            self.assertIn(b"cannot write to standard output", result.stderr)
 
 
 
