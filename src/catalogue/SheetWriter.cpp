@@ -14,8 +14,6 @@ namespace kartoma {
 namespace {
 
 constexpr double kRowHeight = 13.5;
-const QStringView kTitles[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
-                               u"時間",       u"ボリューム",   u"TYPE"};
 const QString kSheetName = QStringLiteral("Kartoma");
 /// A title row: the template's title-row look, 12 points, bold, bordered, light grey.
 const RowLook kTitleLook{true, {12, StylePart::Bold | StylePart::Border, StylePart::LightGrey}};
@@ -106,11 +104,9 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
 
 void SheetLayout::writeTitleRow(std::int64_t page) {
     // Every title row looks like the template's own, whatever the columns below it look like.
-    std::string texts[std::size(kTitles)];
-    CellValue cells[std::size(kTitles)];
-    for (std::size_t c = 0; c < std::size(kTitles); ++c) {
-        texts[c] = utf8(kTitles[c].toString());
-        cells[c] = CellValue{static_cast<int>(c), texts[c], {}};
+    CellValue cells[kColumnTitles.size()];
+    for (std::size_t c = 0; c < kColumnTitles.size(); ++c) {
+        cells[c] = CellValue{static_cast<int>(c), kColumnTitles[c], {}};
     }
     book_.appendRow(static_cast<int>((page - 1) * pageLN_), cells, kRowHeight, kTitleLook);
 }

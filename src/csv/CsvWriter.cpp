@@ -189,13 +189,11 @@ public:
         if (encoding == CsvEncoding::Utf8) {
             csv_.raw("\xEF\xBB\xBF");
         }
-        const QStringView headers[] = {u"ファイル名", u"ディレクトリ", u"サイズ", u"日付",
-                                       u"時間",       u"ボリューム",   u"TYPE"};
-        for (std::size_t i = 0; i < std::size(headers); ++i) {
+        for (std::size_t i = 0; i < kColumnTitles.size(); ++i) {
             if (i > 0) {
                 csv_.comma();
             }
-            csv_.text(headers[i]);
+            csv_.text(QString::fromUtf8(kColumnTitles[i].data(), static_cast<qsizetype>(kColumnTitles[i].size())));
         }
         csv_.endLine();
         fileType_ = csv_.encodedText(u"F");

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -16,6 +17,11 @@ namespace kartoma {
 
 /// "F" for a file, "D" for a folder.
 enum class EntryType : std::uint8_t { File, Folder };
+
+/// The titles of a catalogue's seven columns in their order, UTF-8: the first row of every list, in
+/// the CSV file and the workbook alike, and what a saved catalogue is recognised by.
+inline constexpr std::array<std::string_view, 7> kColumnTitles = {"ファイル名", "ディレクトリ", "サイズ", "日付",
+                                                                   "時間",       "ボリューム",   "TYPE"};
 
 /// The recorded entries of one catalogue, in recording order.
 ///

@@ -1,6 +1,7 @@
 #include "CatalogueSearch.h"
 
 #include "CsvWriter.h"
+#include "EntryList.h"
 #include "Failure.h"
 #include "FileSystem.h"
 #include "NameText.h"
@@ -31,8 +32,8 @@ namespace kartoma {
 namespace {
 
 enum Field { Name, Folder, Size, Date, Time, Volume, Type, FieldCount };
-constexpr std::array<std::string_view, FieldCount> kTitles = {"ファイル名", "ディレクトリ", "サイズ", "日付",
-                                                              "時間",       "ボリューム",   "TYPE"};
+static_assert(kColumnTitles.size() == FieldCount);
+constexpr const auto& kTitles = kColumnTitles;
 // A title row further down than this is not looked for: the file is no catalogue.
 constexpr int kTitleSearchRows = 10;
 constexpr std::uint64_t kRowsPerYield = 4096;
