@@ -23,7 +23,6 @@ namespace kartoma {
 
 namespace {
 
-const QString kSheetName = QStringLiteral("Kartoma");
 
 /// The catalogue may go to `path` (the output policy every writer follows).
 void checkOutputPath(const QString& path) {
@@ -203,7 +202,7 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         checkOutputPath(path);
     }
     if (const auto* workbook = std::get_if<WorkbookTarget>(&request.output)) {
-        Workbook::check(workbook->templatePath, kSheetName);
+        Workbook::check(workbook->templatePath, kCatalogueSheet);
     }
     ChosenFolder folder(services.fileSystem, request.folder);
     // The folder as an absolute path: the catalogue says where its entries were found.

@@ -1,20 +1,18 @@
 #include "SheetWriter.h"
 
+#include "CatalogueProgress.h"
 #include "Failure.h"
 #include "NameText.h"
-#include "CatalogueProgress.h"
 #include "Presenters.h"
 #include "Workbook.h"
 
 #include <span>
-
 
 namespace kartoma {
 
 namespace {
 
 constexpr double kRowHeight = 13.5;
-const QString kSheetName = QStringLiteral("Kartoma");
 /// A title row: the template's title-row look, 12 points, bold, bordered, light grey.
 const RowLook kTitleLook{true, {12, StylePart::Bold | StylePart::Border, StylePart::LightGrey}};
 
@@ -32,7 +30,7 @@ void refuseIfTooLong(std::int64_t rows) {
 /// The template's sheet to fill, keeping `ownRowsKept` of its own rows, saved where the presenter
 /// says when the first bytes go out.
 std::unique_ptr<Workbook> openWorkbook(const WorkbookOutput& output, const QString& templatePath, int ownRowsKept) {
-    return output.opener.open(templatePath, kSheetName, ownRowsKept,
+    return output.opener.open(templatePath, kCatalogueSheet, ownRowsKept,
                               [&output, templatePath] { return output.presenter.destinationFor(templatePath); });
 }
 
@@ -81,10 +79,12 @@ void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
     char time[8];
     writeDateText(r.stamp, date);
     writeTimeText(r.stamp, time);
-    if (nameEncoding(r.nameBytes()) != NameEncoding::Utf8) {
+    // Most names are UTF-8 already and go as they are; others are made text once.
+    const bool asTheyAre = nameEncoding(r.nameBytes()) == NameEncoding::Utf8;
+    if (!asTheyAre) {
         name_ = utf8(nameText(r.nameBytes()));
     }
-    const std::string_view name = nameEncoding(r.nameBytes()) == NameEncoding::Utf8 ? r.nameBytes() : name_;
+    const std::string_view name = asTheyAre ? r.nameBytes() : std::string_view(name_);
     const std::string_view type = r.type == EntryType::Folder ? "D" : "F";
     // A name, B folder, C size, D date, E time, F the volume label when there is one, G type.
     CellValue cells[] = {{0, name, {}},

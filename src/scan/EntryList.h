@@ -22,6 +22,8 @@ enum class EntryType : std::uint8_t { File, Folder };
 /// the CSV file and the workbook alike, and what a saved catalogue is recognised by.
 inline constexpr std::array<std::string_view, 7> kColumnTitles = {"ファイル名", "ディレクトリ", "サイズ", "日付",
                                                                    "時間",       "ボリューム",   "TYPE"};
+/// The sheet of a workbook the catalogue is written to, and read from first.
+inline const QString kCatalogueSheet = QStringLiteral("Kartoma");
 
 /// The recorded entries of one catalogue, in recording order.
 ///

@@ -263,7 +263,7 @@ private:
 
 void searchWorkbook(const QString& path, LineConsumer& matcher, const std::function<bool()>& keepGoing) {
     try {
-        SheetReader reader(path, QStringLiteral("Kartoma"), SheetBudget{}, keepGoing);
+        SheetReader reader(path, kCatalogueSheet, SheetBudget{}, keepGoing);
         SheetRow row;
         ColumnMap columns;
         bool titled = false;

@@ -376,7 +376,7 @@ void CatalogueController::openSavedList() {
         showBusy(true);
         view_.setStatusText(openingText(listFileName_));
         // Read as the engine opens a workbook, written never: the user's file is opened itself.
-        Workbook::check(listFileName_, QStringLiteral("Kartoma"));
+        Workbook::check(listFileName_, kCatalogueSheet);
     } catch (const Failure& failure) {
         // The engine's message, then the program ends, as it always has on a failed open.
         view_.showOpenFailure(failure);
