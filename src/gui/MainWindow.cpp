@@ -104,10 +104,10 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    fileNew_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::onCreateList);
-    fileNew_->setObjectName(QStringLiteral("createListAction"));
+    createListAction_ = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙ作成(&N)"), this, &MainWindow::onCreateList);
+    createListAction_->setObjectName(QStringLiteral("createListAction"));
     // The keys named outright: the platform's standard bindings leave Quit without one on some.
-    fileNew_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    createListAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     QAction* open = file->addAction(QStringLiteral("ｴｸｾﾙﾌｧｲﾙを開く(&O)"), this, &MainWindow::onOpenList);
     open->setObjectName(QStringLiteral("openListAction"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -142,7 +142,7 @@ void MainWindow::buildToolbar() {
     toolbar_->setObjectName(QStringLiteral("toolbar"));
     toolbar_->setIconSize(QSize(32, 32));
     toolbar_->setMovable(false);
-    toExcel_ = addToolAction("createListToolAction", ":/artwork/toolbar-toExcel.png",
+    createListTool_ = addToolAction("createListToolAction", ":/artwork/toolbar-toExcel.png",
                              QStringLiteral("エクセルファイル作成"), &MainWindow::onCreateListButton);
     addToolAction("emptyAndOpenToolAction", ":/artwork/toolbar-open.png",
                   QStringLiteral("エクセルファイル表示"), &MainWindow::onEmptyAndOpenList);
@@ -153,15 +153,15 @@ void MainWindow::buildToolbar() {
     addToolAction("aboutToolAction", ":/artwork/toolbar-help.png", QStringLiteral("バージョン情報"),
                   &MainWindow::onAbout);
     toolbar_->addSeparator();
-    bye_ = addToolAction("quitToolAction", ":/artwork/toolbar-bye.png", QStringLiteral("終了"),
+    quitTool_ = addToolAction("quitToolAction", ":/artwork/toolbar-bye.png", QStringLiteral("終了"),
                          &MainWindow::onQuitButton);
     toolbar_->addSeparator();
-    stop_ = addToolAction("stopAction", ":/artwork/toolbar-stop.png", QStringLiteral("中断"),
+    stopTool_ = addToolAction("stopAction", ":/artwork/toolbar-stop.png", QStringLiteral("中断"),
                           &MainWindow::onStop);
-    stop_->setVisible(false);
+    stopTool_->setVisible(false);
     // Esc stops too, while the button is offered.
-    stop_->setShortcut(QKeySequence(Qt::Key_Escape));
-    stop_->setShortcutContext(Qt::WindowShortcut);
+    stopTool_->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopTool_->setShortcutContext(Qt::WindowShortcut);
 }
 
 void MainWindow::buildFolderViews() {
@@ -389,17 +389,17 @@ void MainWindow::setProgressVisible(bool visible) {
 
 void MainWindow::setToolbarMode(ToolbarMode mode) {
     const bool running = mode == ToolbarMode::Running;
-    bye_->setEnabled(!running);
-    stop_->setVisible(running);
-    stop_->setEnabled(running);
+    quitTool_->setEnabled(!running);
+    stopTool_->setVisible(running);
+    stopTool_->setEnabled(running);
     // The toolbar would lay its buttons out at its next event; the closing steps repaint before
     // that, and the stop button must be gone by then.
     toolbar_->layout()->activate();
 }
 
 void MainWindow::setListCommandsEnabled(bool enabled) {
-    toExcel_->setEnabled(enabled);
-    fileNew_->setEnabled(enabled);
+    createListTool_->setEnabled(enabled);
+    createListAction_->setEnabled(enabled);
 }
 
 void MainWindow::setWaitPointer(bool wait) {

@@ -145,10 +145,10 @@ private:
     CatalogueController controller_;
 
     QToolBar* toolbar_ = nullptr;
-    QAction* stop_ = nullptr;
-    QAction* bye_ = nullptr;
-    QAction* toExcel_ = nullptr;
-    QAction* fileNew_ = nullptr;
+    QAction* stopTool_ = nullptr;
+    QAction* quitTool_ = nullptr;
+    QAction* createListTool_ = nullptr;
+    QAction* createListAction_ = nullptr;
     QComboBox* drives_ = nullptr;
     QTreeView* folders_ = nullptr;
     QListView* files_ = nullptr;
