@@ -83,8 +83,6 @@ public:
     /// Asks the running command to stop (the button and Esc).
     void onStop();
 
-    /// Starts (true) or stops the busy animation; it plays only for lists of more than 600 entries.
-    void showBusy(bool on) { controller_.showBusy(on); }
     /// Closes the window and ends the program.
     void quitApp();
 

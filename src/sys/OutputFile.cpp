@@ -202,7 +202,7 @@ OutputFile::~OutputFile() {
     discard();
 }
 
-int OutputFile::open(const std::string& path, OutputAccess access) {
+int OutputFile::open(const std::string& path) {
     discard();
     target_ = path;
     if (const int err = resolveLinks(target_); err != 0) {
@@ -217,10 +217,10 @@ int OutputFile::open(const std::string& path, OutputAccess access) {
     keptOwner_ = replaced.owner;
     keptGroup_ = replaced.group;
     installHandlers();
-    if (access == OutputAccess::Descriptor && openUnnamed() == 0) {
+    if (openUnnamed() == 0) {
         return 0;
     }
-    return openInPrivateFolder(access);
+    return openInPrivateFolder();
 }
 
 int OutputFile::openUnnamed() {
@@ -241,7 +241,7 @@ int OutputFile::openUnnamed() {
     return 0;
 }
 
-int OutputFile::openInPrivateFolder(OutputAccess access) {
+int OutputFile::openInPrivateFolder() {
     // The slot names the folder before it exists, so that no moment is left in which a signal would
     // miss it.
     folder_ = folderOf(target_) + "/.kartoma-XXXXXX";
@@ -254,13 +254,11 @@ int OutputFile::openInPrivateFolder(OutputAccess access) {
         return err;
     }
     workPath_ = folder_ + "/new";
-    if (access == OutputAccess::Descriptor) {
-        fd_ = ::open(workPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            const int err = errno;
-            discard();
-            return err;
-        }
+    fd_ = ::open(workPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        const int err = errno;
+        discard();
+        return err;
     }
     return 0;
 }
@@ -278,23 +276,18 @@ int OutputFile::nameUnnamed(const std::string& name) {
 int OutputFile::commit() {
     // The data reaches the disk before the name does, so a crash cannot leave an empty file in place
     // of the old one.
-    const int fd = fd_ >= 0 ? fd_ : ::open(workPath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
+    if (fd_ < 0) {
         discard();
-        return err;
+        return EBADF;
     }
-    int err = fsync(fd) == 0 ? 0 : errno;
+    int err = fsync(fd_) == 0 ? 0 : errno;
     // The owner goes first: changing it clears set-user-ID bits that the mode then restores. A user
     // who may not give files away keeps the new version as their own.
-    if (err == 0 && replaces_ && fchown(fd, keptOwner_, keptGroup_) != 0 && errno != EPERM) {
+    if (err == 0 && replaces_ && fchown(fd_, keptOwner_, keptGroup_) != 0 && errno != EPERM) {
         err = errno;
     }
-    if (err == 0 && replaces_ && fchmod(fd, keptMode_) != 0) {
+    if (err == 0 && replaces_ && fchmod(fd_, keptMode_) != 0) {
         err = errno;
-    }
-    if (fd != fd_) {
-        close(fd);
     }
     if (err == 0 && unnamed_) {
         // A file cannot be linked over an existing name: it gets a private one first, which the

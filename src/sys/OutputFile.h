@@ -27,19 +27,14 @@ Failure outputFailure(int error, FailureCode code, const QString& path);
 /// value, kNotRegularFile or kForeignLink.
 int checkOutputFile(const std::string& path);
 
-/// How a writer reaches the new version: through a descriptor OutputFile opens, or by a path the
-/// writer creates itself (for a library that insists on opening files by name).
-enum class OutputAccess { Descriptor, Path };
-
 /// One policy for every output the program writes: the new version is written apart and takes the
 /// old one's place only when complete, so a failure (or the user's stop) never leaves a truncated
 /// file and never destroys the existing one.
 ///
 /// Written through a descriptor, the new version is a file without a name in the target's folder
 /// until it is complete: whatever ends the program before (a kill, a crash), the system takes it
-/// away and nothing is left. Where the file system cannot make a file without a name, and for
-/// writers that need a path, it is made inside a private folder beside the target, so that whatever
-/// a writer (or a library under it) creates there goes with that folder; a signal that ends the
+/// away and nothing is left. Where the file system cannot make a file without a name, it is made
+/// inside a private folder beside the target, so that it goes with that folder; a signal that ends the
 /// program then (an interrupt, a termination, a hang-up, a file size limit, a crash ...) removes the
 /// folder, and only a kill that cannot be caught leaves it behind.
 class OutputFile {
@@ -51,15 +46,11 @@ public:
 
     /// Checks `path` as checkOutputFile does and prepares the place for the new version. Returns 0,
     /// an errno value, kNotRegularFile or kForeignLink.
-    int open(const std::string& path, OutputAccess access = OutputAccess::Descriptor);
+    int open(const std::string& path);
 
-    /// With OutputAccess::Descriptor: the descriptor the writer writes the new version through. It
-    /// stays OutputFile's: the writer does not close it. -1 otherwise.
+    /// The descriptor the writer writes the new version through. It stays OutputFile's: the writer
+    /// does not close it.
     int descriptor() const { return fd_; }
-
-    /// With OutputAccess::Path: where the writer creates the new version, a name nothing exists at
-    /// yet.
-    const std::string& workPath() const { return workPath_; }
 
     /// Moves the written file over the target, with the owner, group and permissions of the file it
     /// replaces (the owner only where the user may give it). Other hard links to the replaced file keep
@@ -69,7 +60,7 @@ public:
 
 private:
     int openUnnamed();
-    int openInPrivateFolder(OutputAccess access);
+    int openInPrivateFolder();
     int nameUnnamed(const std::string& name);
     bool claimSlot(const std::string& path);
     void releaseSlot();

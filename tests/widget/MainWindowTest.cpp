@@ -216,14 +216,17 @@ TEST_F(MainWindowTest, TheToolbarsCreateButtonMakesAWorkbookAndHandsItOver) {
     // The closing steps: the stop button is still offered while the workbook is made.
     QString statusAtOpen;
     bool stopShownAtOpen = false;
+    bool animationAtOpen = false;
     launcher_.onOpen = [&] {
         statusAtOpen = w.statusText();
         stopShownAtOpen = w.findChild<QToolBar*>()->widgetForAction(action("stopAction"))->isVisible();
+        animationAtOpen = animation()->isVisible();
     };
     runList();
     ASSERT_EQ(launcher_.opened.size(), 1);
     EXPECT_EQ(statusAtOpen, QStringLiteral("エクセルシートを作成中です。"));
     EXPECT_TRUE(stopShownAtOpen);
+    EXPECT_TRUE(animationAtOpen);
     EXPECT_TRUE(launcher_.opened[0].startsWith(out_.path()));
     EXPECT_TRUE(readAll(launcher_.opened[0]).startsWith("PK"));
     EXPECT_EQ(w.statusText(), QStringLiteral("保存しました：") + launcher_.opened[0]);
@@ -463,12 +466,13 @@ TEST_F(MainWindowTest, AMissingClockOnlySkipsTheAnimationAndHelpOpensTheDocument
     ASSERT_TRUE(QFile::copy(kBuildDir + QStringLiteral("/Kartoma.xl_"),
                             program.path() + QStringLiteral("/Kartoma.xl_")));
     makeFiles(601);
-    MainWindow& w = window(program.path());
+    window(program.path());
+    bool animationAtOpen = true;
+    launcher_.onOpen = [&] { animationAtOpen = animation()->isVisible(); };
     runList();
     EXPECT_EQ(launcher_.opened.size(), 1);
     EXPECT_TRUE(dialogs_.messages.isEmpty());
-    w.showBusy(true);
-    EXPECT_FALSE(animation()->isVisible());
+    EXPECT_FALSE(animationAtOpen);
 
     action("helpContentsAction")->trigger();
     EXPECT_EQ(launcher_.opened.last(), program.path() + QStringLiteral("/Kartoma.html"));
