@@ -389,7 +389,7 @@ void writeCatalogue(const Options& o, std::uint32_t c, EntryList& list, Catalogu
     }
     SaveAtPresenter presenter(path);
     WorkbookOpener workbooks;
-    excelOutOneTitle({workbooks, presenter}, list, QString::fromStdString(o.templatePath), quiet);
+    writeTitledOnFirstPage({workbooks, presenter}, list, QString::fromStdString(o.templatePath), quiet);
 }
 
 int runJob(const Options& o, int job) {

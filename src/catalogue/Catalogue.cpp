@@ -171,11 +171,12 @@ void writeCsv(const CsvTarget& target, const EntryList& list, CatalogueProgress&
 bool writeWorkbooks(const WorkbookTarget& target, const EntryList& list, const WorkbookOutput& output,
                     CatalogueProgress& progress) {
     bool made = false;
-    if (target.oneTitle) {
-        made = excelOutOneTitle(output, list, target.templatePath, progress) || made;
+    if (target.titleOnFirstPage) {
+        made = writeTitledOnFirstPage(output, list, target.templatePath, progress) || made;
     }
-    if (target.allTitle) {
-        made = excelOutAllTitle(output, list, target.linesPerPage, target.templatePath, progress) || made;
+    if (target.titleOnEveryPage) {
+        made =
+            writeTitledOnEveryPage(output, list, target.linesPerPage, target.templatePath, progress) || made;
     }
     return made;
 }

@@ -32,8 +32,8 @@ struct CsvTarget {
 /// One or two workbooks filled from a template: the one-title layout, the all-titles layout, or both.
 struct WorkbookTarget {
     QString templatePath;
-    bool oneTitle = true;
-    bool allTitle = false;
+    bool titleOnFirstPage = true;
+    bool titleOnEveryPage = false;
     int linesPerPage = 60; ///< the all-titles layout's page length, its title row included
     /// Where the workbook is saved, when the caller names it (the command line). It is checked
     /// before the walk; the presenter puts the file there. Empty: the presenter chooses.

@@ -47,26 +47,26 @@ void finishWorkbook(Workbook& book, const WorkbookOutput& output, CatalogueProgr
 
 } // namespace
 
-int usablePageLines(int pageLN) {
-    return pageLN < 2 ? 60 : pageLN;
+int usablePageLines(int linesPerPage) {
+    return linesPerPage < 2 ? 60 : linesPerPage;
 }
 
-std::int64_t pageCount(std::size_t entries, int pageLN) {
-    const std::int64_t perPage = usablePageLines(pageLN) - 1;
+std::int64_t pageCount(std::size_t entries, int linesPerPage) {
+    const std::int64_t perPage = usablePageLines(linesPerPage) - 1;
     return (static_cast<std::int64_t>(entries) + perPage - 1) / perPage;
 }
 
-std::int64_t rowsNeededOneTitle(std::size_t entries) {
+std::int64_t rowsNeededTitledOnFirstPage(std::size_t entries) {
     return static_cast<std::int64_t>(entries) + 1;
 }
 
-std::int64_t rowsNeededAllTitles(std::size_t entries, int pageLN) {
-    const std::int64_t pages = pageCount(entries, pageLN);
+std::int64_t rowsNeededTitledOnEveryPage(std::size_t entries, int linesPerPage) {
+    const std::int64_t pages = pageCount(entries, linesPerPage);
     return pages == 0 ? 0 : static_cast<std::int64_t>(entries) + pages;
 }
 
-SheetLayout::SheetLayout(Workbook& book, const EntryList& list, int pageLN, CatalogueProgress& progress)
-    : book_(book), list_(list), pageLN_(usablePageLines(pageLN)), progress_(progress),
+SheetLayout::SheetLayout(Workbook& book, const EntryList& list, int linesPerPage, CatalogueProgress& progress)
+    : book_(book), list_(list), linesPerPage_(usablePageLines(linesPerPage)), progress_(progress),
       volume_(utf8(readablePath(list.volumeLabel()))) {}
 
 void SheetLayout::writeEntryRow(std::size_t slot, std::int64_t row) {
@@ -108,11 +108,11 @@ void SheetLayout::writeTitleRow(std::int64_t page) {
     for (std::size_t c = 0; c < kColumnTitles.size(); ++c) {
         cells[c] = CellValue{static_cast<int>(c), kColumnTitles[c], {}};
     }
-    book_.appendRow(static_cast<int>((page - 1) * pageLN_), cells, kRowHeight, kTitleLook);
+    book_.appendRow(static_cast<int>((page - 1) * linesPerPage_), cells, kRowHeight, kTitleLook);
 }
 
 void SheetLayout::writePage(std::int64_t page) {
-    const std::int64_t first = (page - 1) * (pageLN_ - 1);
+    const std::int64_t first = (page - 1) * (linesPerPage_ - 1);
     std::int64_t row = first + page;
     int used = 1;
     writeTitleRow(page);
@@ -123,24 +123,24 @@ void SheetLayout::writePage(std::int64_t page) {
         progress_.yieldNow();
         ++row;
         writeEntryRow(static_cast<std::size_t>(i), row);
-        if (used >= pageLN_) {
+        if (used >= linesPerPage_) {
             break;
         }
     }
 }
 
-bool excelOutAllTitle(const WorkbookOutput& output, const EntryList& list, int pageLN, const QString& templatePath,
-                      CatalogueProgress& progress) {
+bool writeTitledOnEveryPage(const WorkbookOutput& output, const EntryList& list, int linesPerPage,
+                            const QString& templatePath, CatalogueProgress& progress) {
     if (list.count() == 0) {
         progress.reached(CatalogueStage::NothingToList);
         return false;
     }
-    refuseIfTooLong(rowsNeededAllTitles(list.count(), pageLN));
+    refuseIfTooLong(rowsNeededTitledOnEveryPage(list.count(), linesPerPage));
     const std::unique_ptr<Workbook> book = openWorkbook(output, templatePath, 99999);
     progress.reached(CatalogueStage::FillingPages, list.count());
-    SheetLayout layout(*book, list, pageLN, progress);
-    const std::int64_t pages = pageCount(list.count(), pageLN);
-    const int lines = usablePageLines(pageLN);
+    SheetLayout layout(*book, list, linesPerPage, progress);
+    const std::int64_t pages = pageCount(list.count(), linesPerPage);
+    const int lines = usablePageLines(linesPerPage);
     for (std::int64_t page = 1; page <= pages; ++page) {
         // The printed pages are the list's pages: each begins with its title row.
         if (page > 1) {
@@ -153,13 +153,13 @@ bool excelOutAllTitle(const WorkbookOutput& output, const EntryList& list, int p
     return true;
 }
 
-bool excelOutOneTitle(const WorkbookOutput& output, const EntryList& list, const QString& templatePath,
-                      CatalogueProgress& progress) {
+bool writeTitledOnFirstPage(const WorkbookOutput& output, const EntryList& list, const QString& templatePath,
+                            CatalogueProgress& progress) {
     if (list.count() == 0) {
         progress.reached(CatalogueStage::NothingToList);
         return false;
     }
-    refuseIfTooLong(rowsNeededOneTitle(list.count()));
+    refuseIfTooLong(rowsNeededTitledOnFirstPage(list.count()));
     const std::unique_ptr<Workbook> book = openWorkbook(output, templatePath, 9999);
     book->setFooter(QString(), QString(), QStringLiteral("&P/&N"));
     progress.reached(CatalogueStage::FillingSheet, list.count());

@@ -381,8 +381,8 @@ UsageError readOutput(const QCommandLineParser& parser, const Options& o, Output
         if (value != QLatin1String("one") && value != QLatin1String("all")) {
             return QStringLiteral("--layout takes one or all");
         }
-        workbook.oneTitle = value == QLatin1String("one");
-        workbook.allTitle = !workbook.oneTitle;
+        workbook.titleOnFirstPage = value == QLatin1String("one");
+        workbook.titleOnEveryPage = !workbook.titleOnFirstPage;
     }
     if (parser.isSet(o.lines)) {
         const std::optional<int> n = wholeNumber(parser.value(o.lines));

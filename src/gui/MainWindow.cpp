@@ -73,8 +73,8 @@ CatalogueRequest requestFromOptions(const Settings& settings, const QString& fil
     } else {
         WorkbookTarget workbook;
         workbook.templatePath = defaultTemplatePath(programFolder);
-        workbook.oneTitle = settings.titleOnFirstPage;
-        workbook.allTitle = settings.titleOnEveryPage;
+        workbook.titleOnFirstPage = settings.titleOnFirstPage;
+        workbook.titleOnEveryPage = settings.titleOnEveryPage;
         workbook.linesPerPage = settings.linesPerPage;
         request.output = workbook;
     }

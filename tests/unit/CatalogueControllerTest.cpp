@@ -454,7 +454,7 @@ TEST_F(CatalogueControllerTest, OptionsChangedDuringTheWalkDecideTheOutput) {
             if (k.toCsv) {
                 view_.request.output = CsvTarget{};
             } else {
-                std::get<WorkbookTarget>(view_.request.output).allTitle = true;
+                std::get<WorkbookTarget>(view_.request.output).titleOnEveryPage = true;
             }
         });
         EXPECT_EQ(launcher_.opened.size(), static_cast<std::size_t>(k.opened)) << k.toCsv;

@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(NetEffect, OutputBoxClicks,
                                            ClickCase{{F, F, F}, OptionsForm::Csv, {F, T, T}}));
 
 struct LoadCase {
-    bool allTitle, oneTitle, csv;
+    bool titleOnEveryPage, titleOnFirstPage, csv;
     Boxes shown;
 };
 
@@ -69,8 +69,8 @@ class LoadingShows : public ::testing::TestWithParam<LoadCase> {};
 TEST_P(LoadingShows, TheBoxesAfterLoading) {
     const LoadCase& c = GetParam();
     Settings s;
-    s.titleOnEveryPage = c.allTitle;
-    s.titleOnFirstPage = c.oneTitle;
+    s.titleOnEveryPage = c.titleOnEveryPage;
+    s.titleOnFirstPage = c.titleOnFirstPage;
     s.saveAsCsv = c.csv;
     EXPECT_EQ(boxes(OptionsForm(s, QString())), c.shown);
 }

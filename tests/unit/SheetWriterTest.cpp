@@ -110,8 +110,8 @@ TEST(SheetGeometry, PageCountsAndRowsNeeded) {
     EXPECT_EQ(usablePageLines(1), 60);
     EXPECT_EQ(usablePageLines(-3), 60);
     EXPECT_EQ(pageCount(59, 0), 1);
-    EXPECT_EQ(rowsNeededOneTitle(1048575), 1048576);
-    EXPECT_EQ(rowsNeededAllTitles(60, 60), 62);
+    EXPECT_EQ(rowsNeededTitledOnFirstPage(1048575), 1048576);
+    EXPECT_EQ(rowsNeededTitledOnEveryPage(60, 60), 62);
 }
 
 const QString kTemplate = QStringLiteral(KARTOMA_TEST_TEMPLATE);
@@ -127,10 +127,10 @@ Failure failureOf(const std::function<void()>& step) {
     return Failure(FailureCode::Cancelled, QString());
 }
 
-TEST_F(SheetWriterTest, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
+TEST_F(SheetWriterTest, TitledOnEveryPageLayoutPutsATitleRowAtTheTopOfEveryPage) {
     const EntryList list = makeList(60);
     RecordingProgress progress;
-    ASSERT_TRUE(excelOutAllTitle(output_, list, 60, kTemplate, progress));
+    ASSERT_TRUE(writeTitledOnEveryPage(output_, list, 60, kTemplate, progress));
     EXPECT_EQ(presenter_.asked, QStringList{kTemplate});
     EXPECT_EQ(presenter_.presented, QStringList{out()});
     const Written book = written();
@@ -170,7 +170,7 @@ TEST_F(SheetWriterTest, AllTitlesLayoutPutsATitleRowAtTheTopOfEveryPage) {
 
 TEST_F(SheetWriterTest, ManyPagesEachHoldAtLeastOneEntry) {
     RecordingProgress progress;
-    excelOutAllTitle(output_, makeList(7199), 60, kTemplate, progress);
+    writeTitledOnEveryPage(output_, makeList(7199), 60, kTemplate, progress);
     // 123 pages: the last title at row 122 * 60 + 1, holding one entry.
     const Written book = written();
     EXPECT_EQ(book["A7321"], QStringLiteral("ファイル名"));
@@ -180,13 +180,13 @@ TEST_F(SheetWriterTest, ManyPagesEachHoldAtLeastOneEntry) {
     ASSERT_EQ(breaks.size(), 122);
     EXPECT_EQ(breaks.last().toInt(), 122 * 60);
     // A page length below 2 uses the default instead of looping.
-    excelOutAllTitle(output_, makeList(61), 1, kTemplate, progress);
+    writeTitledOnEveryPage(output_, makeList(61), 1, kTemplate, progress);
     EXPECT_EQ(written()["A61"], QStringLiteral("ファイル名"));
 }
 
-TEST_F(SheetWriterTest, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
+TEST_F(SheetWriterTest, TitledOnFirstPageLayoutWritesFromRowTwoWithPageNumbersInTheFooter) {
     RecordingProgress progress;
-    ASSERT_TRUE(excelOutOneTitle(output_, makeList(3, QString()), kTemplate, progress));
+    ASSERT_TRUE(writeTitledOnFirstPage(output_, makeList(3, QString()), kTemplate, progress));
     const Written book = written();
     EXPECT_EQ(book["A1"], QStringLiteral("ファイル名")); // the template's own
     EXPECT_EQ(book["A2"], QStringLiteral("file0.txt"));
@@ -202,7 +202,7 @@ TEST_F(SheetWriterTest, OneTitleLayoutWritesFromRowTwoWithPageNumbersInTheFooter
 TEST_F(SheetWriterTest, AWorkbookNoApplicationShowsIsNamedAndKept) {
     RecordingProgress progress;
     presenter_.shows = false;
-    const Failure f = failureOf([&] { excelOutOneTitle(output_, makeList(3), kTemplate, progress); });
+    const Failure f = failureOf([&] { writeTitledOnFirstPage(output_, makeList(3), kTemplate, progress); });
     EXPECT_EQ(f.code(), FailureCode::PresentFailed);
     EXPECT_EQ(f.subject(), out());
     EXPECT_TRUE(QFile::exists(out()));
@@ -211,8 +211,8 @@ TEST_F(SheetWriterTest, AWorkbookNoApplicationShowsIsNamedAndKept) {
 TEST_F(SheetWriterTest, AnEmptyListMakesNoWorkbook) {
     const EntryList list;
     RecordingProgress progress;
-    EXPECT_FALSE(excelOutOneTitle(output_, list, kTemplate, progress));
-    EXPECT_FALSE(excelOutAllTitle(output_, list, 60, kTemplate, progress));
+    EXPECT_FALSE(writeTitledOnFirstPage(output_, list, kTemplate, progress));
+    EXPECT_FALSE(writeTitledOnEveryPage(output_, list, 60, kTemplate, progress));
     EXPECT_TRUE(presenter_.asked.isEmpty());
     EXPECT_EQ(progress.stages, (std::vector<RecordingProgress::Stage>{{CatalogueStage::NothingToList, 0},
                                                                      {CatalogueStage::NothingToList, 0}}));
@@ -225,7 +225,7 @@ TEST_F(SheetWriterTest, AListLongerThanASheetIsRefusedBeforeWriting) {
         list.append(folder, "f", 0, LocalStamp{}, EntryType::File);
     }
     RecordingProgress progress;
-    const Failure f = failureOf([&] { excelOutOneTitle(output_, list, kTemplate, progress); });
+    const Failure f = failureOf([&] { writeTitledOnFirstPage(output_, list, kTemplate, progress); });
     EXPECT_EQ(f.code(), FailureCode::TooManyRows);
     EXPECT_TRUE(englishText(f).contains(QStringLiteral("write CSV instead")));
     EXPECT_TRUE(presenter_.asked.isEmpty());

@@ -179,8 +179,8 @@ TEST(RequestFromOptions, TheStoredOptionsBecomeTheCommandsRequest) {
     EXPECT_EQ(r.labelPolicy, LabelPolicy::FolderWhenMissing);
     const auto& book = std::get<WorkbookTarget>(r.output);
     EXPECT_EQ(book.templatePath, defaultTemplatePath(QStringLiteral("/opt/k")));
-    EXPECT_TRUE(book.allTitle);
-    EXPECT_FALSE(book.oneTitle);
+    EXPECT_TRUE(book.titleOnEveryPage);
+    EXPECT_FALSE(book.titleOnFirstPage);
     EXPECT_EQ(book.linesPerPage, 55);
 
     r = requestFromOptions(Settings{.saveAsCsv = true}, QString(), QString(), QString());
