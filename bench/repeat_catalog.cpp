@@ -5,7 +5,6 @@
 
 #include "Catalogue.h"
 #include "Failure.h"
-#include "Presenters.h"
 #include "VolumeLabels.h"
 #include "Workbook.h"
 
@@ -85,13 +84,12 @@ int main(int argc, char** argv) {
             request.scan.record.filterPattern = QStringLiteral("*");
             request.scan.volumeLabel = QStringLiteral("BENCH");
             request.labelPolicy = kartoma::LabelPolicy::Given;
-            kartoma::SaveAtPresenter presenter(book);
             kartoma::WorkbookOpener workbooks;
             kartoma::EntryList list;
             request.output = kartoma::CsvTarget{csv, kartoma::CsvEncoding::Cp932};
-            kartoma::runCatalogue(request, {fileSystem, labels, workbooks, presenter}, quiet, list);
+            kartoma::runCatalogue(request, {fileSystem, labels, workbooks}, quiet, list);
             request.output = kartoma::WorkbookTarget{templatePath, true, false, 60, book};
-            kartoma::runCatalogue(request, {fileSystem, labels, workbooks, presenter}, quiet, list);
+            kartoma::runCatalogue(request, {fileSystem, labels, workbooks}, quiet, list);
             const QByteArray csvDigest = digestOfFile(csv);
             const QByteArray sheetDigest = digestOfSheet(book);
             if (round == 1) {

@@ -5,6 +5,7 @@
 #include "NameText.h"
 #include "NativePath.h"
 #include "OutputFile.h"
+#include "Presenters.h"
 #include "SheetWriter.h"
 #include "VolumeLabels.h"
 #include "Workbook.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,7 +233,13 @@ CatalogueOutcome runCatalogue(const CatalogueRequest& request, const CatalogueSe
         writeCsv(*csv, list, progress, questions, outcome, csvFile);
         return outcome;
     }
-    if (!writeWorkbooks(std::get<WorkbookTarget>(output), list, {services.workbooks, services.presenter}, progress)) {
+    const auto& workbook = std::get<WorkbookTarget>(output);
+    SaveAtPresenter namedPlace(workbook.savePath);
+    WorkbookPresenter* presenter = workbook.savePath.isEmpty() ? services.presenter : &namedPlace;
+    if (presenter == nullptr) {
+        throw std::logic_error("a workbook without a place to go");
+    }
+    if (!writeWorkbooks(workbook, list, {services.workbooks, *presenter}, progress)) {
         outcome.result = CatalogueOutcome::Result::NothingToWrite;
     }
     return outcome;

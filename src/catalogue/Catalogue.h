@@ -36,7 +36,8 @@ struct WorkbookTarget {
     bool titleOnEveryPage = false;
     int linesPerPage = 60; ///< the all-titles layout's page length, its title row included
     /// Where the workbook is saved, when the caller names it (the command line). It is checked
-    /// before the walk; the presenter puts the file there. Empty: the presenter chooses.
+    /// before the walk, and the workbook is saved there and nothing more. Empty: the services'
+    /// presenter chooses the place and hands the workbook over.
     QString savePath;
 };
 
@@ -80,8 +81,9 @@ struct CatalogueServices {
     VolumeLabels& labels;
     /// Fills the workbooks (its stop ends a fill).
     WorkbookOpener& workbooks;
-    /// Decides where the workbooks go and how the user gets them.
-    WorkbookPresenter& presenter;
+    /// Decides where the workbooks go and how the user gets them, for a request that names no
+    /// place (WorkbookTarget::savePath); may be null when every request names one.
+    WorkbookPresenter* presenter = nullptr;
 };
 
 /// How a catalogue ended, when it did not fail.

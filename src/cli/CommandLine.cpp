@@ -4,7 +4,6 @@
 #include "Failure.h"
 #include "NameText.h"
 #include "NativePath.h"
-#include "Presenters.h"
 #include "SearchPattern.h"
 #include "Settings.h"
 #include "SettingsStore.h"
@@ -490,11 +489,10 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
         workbook->templatePath = defaultTemplatePath(QCoreApplication::applicationDirPath());
     }
     try {
-        SaveAtPresenter presenter(outputPath);
         WorkbookOpener workbooks;
         EntryList list;
         const CatalogueOutcome outcome =
-            runCatalogue(request, {fileSystem, labels, workbooks, presenter}, progress, list);
+            runCatalogue(request, {fileSystem, labels, workbooks}, progress, list);
         progress.clearLine();
         if (outcome.result == CatalogueOutcome::Result::NothingToWrite) {
             printMessage(err, QStringLiteral("kartoma: no entries to list in %1; no workbook was written\n")

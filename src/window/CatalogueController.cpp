@@ -183,7 +183,7 @@ void CatalogueController::createList() {
 void CatalogueController::work(CatalogueRequest request) {
     Ending ending;
     try {
-        const CatalogueServices services{services_.fileSystem, services_.labels, *workbooks_, presenter_};
+        const CatalogueServices services{services_.fileSystem, services_.labels, *workbooks_, &presenter_};
         ending.outcome = runCatalogue(request, services, *host_, entries_, host_.get());
     } catch (const Failure& failure) {
         ending.failure = failure;
