@@ -10,7 +10,10 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 // The window's part of the program, loaded by main when it opens the window, so that the command line
 // starts without the graphical libraries.
@@ -57,11 +60,33 @@ private:
     Desktop& desktop_;
 };
 
+QtMessageHandler toolkitHandler = nullptr;
+
+/// While the toolkit connects to the display: a display it cannot reach (a wrong DISPLAY, a server
+/// gone, an unknown platform) is a fatal message, after which the toolkit would abort and dump core.
+/// The program ends as any command that cannot do its work ends instead: the reason, and the way
+/// that needs no display.
+void connectingHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        toolkitHandler(type, context, message);
+        return;
+    }
+    const QByteArray text = message.toLocal8Bit();
+    std::fprintf(stderr,
+                 "kartoma: the window cannot be opened: %s\n"
+                 "kartoma: the command line works without a display (kartoma --help)\n",
+                 text.constData());
+    std::fflush(stderr);
+    ::_exit(1);
+}
+
 } // namespace
 
 /// Opens the window and runs it until it closes; the program's exit status.
 extern "C" __attribute__((visibility("default"))) int kartomaRunWindow(int argc, char* argv[]) {
+    toolkitHandler = qInstallMessageHandler(connectingHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(toolkitHandler);
     QApplication::setApplicationName(QStringLiteral("Kartoma"));
     QApplication::setApplicationVersion(QStringLiteral(KARTOMA_VERSION));
     // The standard dialogs (file dialogs, message-box buttons) speak the user's language.

@@ -385,6 +385,11 @@ class BadInput(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"no display", result.stderr)
         self.assertIn(b"--catalog DIR --out FILE", result.stderr)
+        # A display that cannot be reached ends the program with the reason, not an abort.
+        for unreachable in [{"DISPLAY": ":77"}, {"QT_QPA_PLATFORM": "bogus"}]:
+            result = subprocess.run([KARTOMA], capture_output=True, timeout=60, env={**env, **unreachable})
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(b"the window cannot be opened", result.stderr)
 
     def test_help_and_version(self):
         result = run("--help")
