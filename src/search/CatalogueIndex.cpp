@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <unistd.h>
@@ -1120,6 +1121,15 @@ public:
     std::string_view name() const { return row_.name; }
     std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
+    /// The loaded entry's folder, name, size, date and time, as one text.
+    std::string identity() const {
+        std::string text;
+        for (const std::string_view field : {folder(), name(), std::string_view(row_.size),
+                                             std::string_view(row_.date), std::string_view(row_.time)}) {
+            appendBytes(field, text);
+        }
+        return text;
+    }
 
     enum class Media { Counted, One, Left };
     /// Gives the loaded entry to `sink` as a hit of `catalogue`, with its media Counted (a folder or
@@ -1445,17 +1455,28 @@ QStringList staleFiles(const std::vector<Indexed>& catalogues, const QStringList
 }
 
 /// The entries of the selected catalogues held by one medium, in order of id: a group of entries of one
-/// identity whose selected lines all carry one label. None when stopped.
-std::optional<std::vector<std::int64_t>> singleCopyIds(sqlite3* db, const Selection& selection, SearchSink& sink,
-                                                       SearchSummary& summary) {
-    std::vector<std::int64_t> singles;
+/// identity whose selected lines all carry one label.
+struct SingleCopies {
+    std::vector<std::int64_t> ids;
+    /// Those of them whose group has several lines: the same file may be there once per catalogue of
+    /// its medium.
+    std::unordered_set<std::int64_t> repeated;
+};
+
+/// The single copies of the selected catalogues; none when stopped.
+std::optional<SingleCopies> singleCopyIds(sqlite3* db, const Selection& selection, SearchSink& sink,
+                                          SearchSummary& summary) {
+    SingleCopies singles;
     std::vector<std::int64_t> group;
     std::int64_t key = 0;
     std::int64_t label = 0;
     bool oneLabel = true;
     const auto endGroup = [&] {
         if (oneLabel) {
-            singles.insert(singles.end(), group.begin(), group.end());
+            singles.ids.insert(singles.ids.end(), group.begin(), group.end());
+            if (group.size() > 1) {
+                singles.repeated.insert(group.begin(), group.end());
+            }
         }
         group.clear();
         oneLabel = true;
@@ -1482,19 +1503,24 @@ std::optional<std::vector<std::int64_t>> singleCopyIds(sqlite3* db, const Select
         group.push_back(id);
     }
     endGroup();
-    std::sort(singles.begin(), singles.end());
+    std::sort(singles.ids.begin(), singles.ids.end());
     return singles;
 }
 
-/// Gives the files among `singles` to `sink` as hits on one medium; counts the selected catalogues.
-void giveSingleCopies(sqlite3* db, const Selection& selection, const std::vector<std::int64_t>& singles,
-                      SearchSink& sink, SearchSummary& summary) {
+/// Gives the files among `singles` to `sink` as hits on one medium, a file that several catalogues of
+/// its medium list (the same folder, name, size, date and time) once; counts the selected catalogues.
+void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopies& singles, SearchSink& sink,
+                      SearchSummary& summary) {
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
-    for (const std::int64_t id : singles) {
+    std::unordered_set<std::string> given;
+    for (const std::int64_t id : singles.ids) {
         const std::size_t catalogue = selection.catalogueOf(id);
         if (catalogue >= all.size() || !reader.load(catalogue, id) ||
             (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
+            continue;
+        }
+        if (singles.repeated.contains(id) && !given.insert(reader.identity()).second) {
             continue;
         }
         ++summary.hits;

@@ -382,25 +382,31 @@ TEST(LibrarySingleCopies, ListsTheEntriesOneMediumHolds) {
     writeCsv(folder + QStringLiteral("/a.csv"),
              {file("only-a.txt", "10", "A"), file("a-and-b.txt", "20", "A"), file("all.txt", "30", "A"),
               file("sizes.txt", "40", "A"), Line{"folder", "/", "0", "2024/01/01", "12:00:00", "A", "D"},
-              file("empty.txt", "0", "A"), file("twice-on-a.txt", "50", "A")});
+              file("empty.txt", "0", "A"), file("twice-on-a.txt", "50", "A"),
+              Line{"twice-on-a.txt", "/g", "50", "2024/01/01", "12:00:00", "A", "F"}});
     writeCsv(folder + QStringLiteral("/b.csv"),
              {file("a-and-b.txt", "20", "B"), file("all.txt", "30", "B"), file("sizes.txt", "41", "B")});
     writeCsv(folder + QStringLiteral("/c.csv"), {file("all.txt", "30", "C")});
-    // A second catalogue of the same medium A: its entries are no further copies.
+    // A second catalogue of the same medium A: its entries are no further copies, and a file it lists
+    // again is listed once (the one in /g is another file of A).
     writeCsv(folder + QStringLiteral("/a2.csv"), {file("twice-on-a.txt", "50", "A")});
     CatalogueIndex index(dir.filePath(QStringLiteral("index.sqlite")));
     Recorder singles;
     index.singleCopies({folder}, singles);
-    std::vector<std::pair<QString, QString>> found;
+    std::vector<std::tuple<QString, QString, QString>> found;
     for (const SearchHit& hit : singles.hits) {
-        found.emplace_back(hit.name, hit.label);
+        found.emplace_back(hit.name, hit.folder, hit.label);
         EXPECT_EQ(hit.media, 1);
     }
     std::sort(found.begin(), found.end());
-    const std::vector<std::pair<QString, QString>> expected = {
-        {QStringLiteral("only-a.txt"), QStringLiteral("A")},     {QStringLiteral("sizes.txt"), QStringLiteral("A")},
-        {QStringLiteral("sizes.txt"), QStringLiteral("B")},      {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
-        {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
+    const QString f = QStringLiteral("/f");
+    const QString a = QStringLiteral("A");
+    const std::vector<std::tuple<QString, QString, QString>> expected = {
+        {QStringLiteral("only-a.txt"), f, a},
+        {QStringLiteral("sizes.txt"), f, a},
+        {QStringLiteral("sizes.txt"), f, QStringLiteral("B")},
+        {QStringLiteral("twice-on-a.txt"), f, a},
+        {QStringLiteral("twice-on-a.txt"), QStringLiteral("/g"), a},
     };
     EXPECT_EQ(found, expected);
 
@@ -414,7 +420,8 @@ TEST(LibrarySingleCopies, ListsTheEntriesOneMediumHolds) {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<QString>{QStringLiteral("a-and-b.txt"), QStringLiteral("only-a.txt"),
-                                           QStringLiteral("sizes.txt"), QStringLiteral("twice-on-a.txt")}));
+                                           QStringLiteral("sizes.txt"), QStringLiteral("twice-on-a.txt"),
+                                           QStringLiteral("twice-on-a.txt")}));
 }
 
 } // namespace
