@@ -235,14 +235,34 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
+    // A long catalogue, so that the changes below are few against the lines the index holds: the copies
+    // of the catalogues replaced or deleted stay behind, and those of the new ones go to the small table.
+    std::vector<Line> filler;
+    for (int i = 0; i < 160; ++i) {
+        filler.push_back({"f" + std::to_string(i), "/", "3", "2020/01/01", "00:00:00", "DISC-F", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/f.csv"), filler);
     CatalogueIndex index(database);
     update(index);
     const SearchQuery query{QStringLiteral("report"), false};
     ASSERT_EQ(indexHits(index, paths, query).size(), 3u);
+    const auto mediaOnA = [&](const QString& name) {
+        Recorder found;
+        index.search(paths, SearchQuery{name, false}, found);
+        for (const SearchHit& hit : found.hits) {
+            if (hit.label == QStringLiteral("DISC-A")) {
+                return hit.media;
+            }
+        }
+        return -1;
+    };
+    EXPECT_EQ(mediaOnA(QStringLiteral("report2024.doc")), 2);
+    EXPECT_EQ(mediaOnA(QStringLiteral("ab")), 1);
 
     writeCsv(folder + QStringLiteral("/b.csv"), {{"report-new.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-B", "F"}});
     ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/sub/c.csv")));
-    writeCsv(folder + QStringLiteral("/d.csv"), {{"report-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    writeCsv(folder + QStringLiteral("/d.csv"), {{"report-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"},
+                                                 {"ab", "/y", "1", "2020/01/01", "00:00:00", "DISC-D", "F"}});
     // Before the update the changed and added catalogues are read from their files.
     EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
     const IndexUpdate second = update(index);
@@ -251,6 +271,9 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     const std::vector<HitKey> after = indexHits(index, paths, query);
     EXPECT_EQ(after, directHits(paths, query));
     EXPECT_EQ(after.size(), 3u);
+    // B's copy is gone, D's is counted.
+    EXPECT_EQ(mediaOnA(QStringLiteral("report2024.doc")), 1);
+    EXPECT_EQ(mediaOnA(QStringLiteral("ab")), 2);
 
     // Rewritten in place to the same size with its old times put back, as cp -p does.
     const QByteArray d = QFile::encodeName(folder + QStringLiteral("/d.csv"));
