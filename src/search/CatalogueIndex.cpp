@@ -15,11 +15,19 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -495,6 +503,139 @@ struct Indexed {
     QString detail;
 };
 
+/// Reads a catalogue as readCatalogueRows does, on a thread of its own, while the calling thread hands
+/// its lines to `row`: inflating and parsing the file takes about as long as folding and storing its
+/// lines, and the two run side by side. `keepGoing` is asked on the calling thread, every few
+/// milliseconds while it waits for lines. The reader's Failure is thrown on the calling thread.
+class RowPipeline {
+public:
+    bool read(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
+              const std::function<bool()>& keepGoing, CatalogueStamp* stamp) {
+        std::thread reader([&] { produce(path, stamp); });
+        std::unique_ptr<std::thread, std::function<void(std::thread*)>> joined(&reader, [this](std::thread* t) {
+            {
+                const std::lock_guard lock(mutex_);
+                stop_ = true;
+            }
+            space_.notify_all();
+            t->join();
+        });
+        Batch batch;
+        while (take(batch, keepGoing)) {
+            for (std::size_t r = 0; r < batch.rows(); ++r) {
+                if (!row(batch.row(r))) {
+                    return false;
+                }
+            }
+        }
+        if (stopped_) {
+            return false;
+        }
+        joined.reset();
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+        return finished_;
+    }
+
+private:
+    static constexpr std::size_t kBatchRows = 512;
+    static constexpr std::size_t kBatches = 4;
+    static constexpr std::size_t kFields = 7;
+
+    /// Lines copied out of the reader: their fields' bytes, one after the other.
+    struct Batch {
+        std::string bytes;
+        std::vector<std::size_t> ends; ///< where each field ends in bytes, kFields a line
+
+        std::size_t rows() const { return ends.size() / kFields; }
+        void add(const CatalogueRow& r) {
+            for (const std::string_view field : {r.label, r.folder, r.name, r.size, r.date, r.time, r.type}) {
+                bytes += field;
+                ends.push_back(bytes.size());
+            }
+        }
+        CatalogueRow row(std::size_t r) const {
+            std::array<std::string_view, kFields> f;
+            std::size_t start = r == 0 ? 0 : ends[r * kFields - 1];
+            for (std::size_t k = 0; k < kFields; ++k) {
+                f[k] = std::string_view(bytes).substr(start, ends[r * kFields + k] - start);
+                start = ends[r * kFields + k];
+            }
+            return CatalogueRow{f[0], f[1], f[2], f[3], f[4], f[5], f[6]};
+        }
+    };
+
+    void produce(const QString& path, CatalogueStamp* stamp) {
+        Batch batch;
+        const auto give = [&] {
+            std::unique_lock lock(mutex_);
+            space_.wait(lock, [&] { return stop_ || queue_.size() < kBatches; });
+            if (stop_) {
+                return false;
+            }
+            queue_.push_back(std::exchange(batch, Batch{}));
+            lines_.notify_one();
+            return true;
+        };
+        bool finished = false;
+        try {
+            finished = readCatalogueRows(
+                path,
+                [&](const CatalogueRow& r) {
+                    batch.add(r);
+                    return batch.rows() < kBatchRows || give();
+                },
+                [&] {
+                    const std::lock_guard lock(mutex_);
+                    return !stop_;
+                },
+                stamp);
+            finished = finished && (batch.rows() == 0 || give());
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+        const std::lock_guard lock(mutex_);
+        finished_ = finished;
+        done_ = true;
+        lines_.notify_one();
+    }
+
+    /// The next batch of lines into `batch`; false at the end of them, or when `keepGoing` said stop
+    /// (stopped_).
+    bool take(Batch& batch, const std::function<bool()>& keepGoing) {
+        std::unique_lock lock(mutex_);
+        while (queue_.empty() && !done_) {
+            if (!lines_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !queue_.empty() || done_; })) {
+                lock.unlock();
+                const bool going = keepGoing();
+                lock.lock();
+                if (!going) {
+                    stopped_ = true;
+                    return false;
+                }
+            }
+        }
+        if (queue_.empty()) {
+            return false;
+        }
+        batch = std::move(queue_.front());
+        queue_.pop_front();
+        space_.notify_one();
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable lines_; ///< a batch is there, or the reader is done
+    std::condition_variable space_; ///< there is room for a batch, or the reader is to stop
+    std::deque<Batch> queue_;
+    bool stop_ = false;
+    bool done_ = false;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
+
 /// Calls a stop callback every kLinesPerYield lines.
 class Pacer {
 public:
@@ -798,7 +939,7 @@ struct CatalogueIndex::Impl {
             QString detail;
             std::optional<Failure> failed;
             try {
-                if (!readCatalogueRows(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
+                if (!RowPipeline().read(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
                     exec(db, "ROLLBACK");
                     return false;
                 }
