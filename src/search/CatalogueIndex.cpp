@@ -15,12 +15,21 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <unistd.h>
@@ -30,7 +39,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 10;
+constexpr int kSchemaVersion = 11;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -50,11 +59,15 @@ constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 // of groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
 // catalogue). An update appends the copies of the catalogues it reads to `fresh` (in id order, cheap to
-// write) and moves them into `copies` at its end, sorted by key, so that the large table is written in order
-// once instead of at random for every line. `shared` holds one set of bits (sharedBit), in pieces of
-// kSharedPiece bytes (a search reads the few it needs), with every key that has more than one copy: a hit
-// whose key is not in it is held by its own medium alone, and its copies are not looked up. A key whose
-// copies are dropped may stay in it; the set is made anew when an update moves many copies.
+// write) and moves them at its end, sorted by key: a few into the small table `recent`, many (or when
+// `recent` has grown) together with `recent` into `copies`, so that the large table is written in order
+// and seldom, never at random for every changed line. The copies of a dropped catalogue stay where they
+// are until there are many of them (`counters`: "dead"): ids are never given twice ("next"), so that a
+// copy whose id no catalogue holds is one of these, and readers pass over it. `shared` holds one set of
+// bits (sharedBit), in pieces of kSharedPiece bytes (a search reads the few it needs), with every key that
+// has more than one copy: a hit whose key is not in it is held by its own medium alone, and its copies are
+// not looked up. It may hold more (every key moved into `recent`, keys whose copies were dropped); it is
+// made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -73,7 +86,10 @@ CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT 
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
+CREATE TABLE recent(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
+                    PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
+CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
 
@@ -91,6 +107,8 @@ std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
 // The bits of the set of shared keys, and the bytes of one of its rows.
 constexpr std::size_t kSharedBits = std::size_t{1} << 24;
 constexpr std::size_t kSharedPiece = 2048;
+// `recent` is moved into `copies` when it would hold this many copies, or a sixteenth of the index's lines.
+constexpr std::int64_t kRecentCopies = std::int64_t{1} << 18;
 
 std::size_t sharedBit(std::int64_t key) {
     return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
@@ -485,6 +503,139 @@ struct Indexed {
     QString detail;
 };
 
+/// Reads a catalogue as readCatalogueRows does, on a thread of its own, while the calling thread hands
+/// its lines to `row`: inflating and parsing the file takes about as long as folding and storing its
+/// lines, and the two run side by side. `keepGoing` is asked on the calling thread, every few
+/// milliseconds while it waits for lines. The reader's Failure is thrown on the calling thread.
+class RowPipeline {
+public:
+    bool read(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
+              const std::function<bool()>& keepGoing, CatalogueStamp* stamp) {
+        std::thread reader([&] { produce(path, stamp); });
+        std::unique_ptr<std::thread, std::function<void(std::thread*)>> joined(&reader, [this](std::thread* t) {
+            {
+                const std::lock_guard lock(mutex_);
+                stop_ = true;
+            }
+            space_.notify_all();
+            t->join();
+        });
+        Batch batch;
+        while (take(batch, keepGoing)) {
+            for (std::size_t r = 0; r < batch.rows(); ++r) {
+                if (!row(batch.row(r))) {
+                    return false;
+                }
+            }
+        }
+        if (stopped_) {
+            return false;
+        }
+        joined.reset();
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+        return finished_;
+    }
+
+private:
+    static constexpr std::size_t kBatchRows = 512;
+    static constexpr std::size_t kBatches = 4;
+    static constexpr std::size_t kFields = 7;
+
+    /// Lines copied out of the reader: their fields' bytes, one after the other.
+    struct Batch {
+        std::string bytes;
+        std::vector<std::size_t> ends; ///< where each field ends in bytes, kFields a line
+
+        std::size_t rows() const { return ends.size() / kFields; }
+        void add(const CatalogueRow& r) {
+            for (const std::string_view field : {r.label, r.folder, r.name, r.size, r.date, r.time, r.type}) {
+                bytes += field;
+                ends.push_back(bytes.size());
+            }
+        }
+        CatalogueRow row(std::size_t r) const {
+            std::array<std::string_view, kFields> f;
+            std::size_t start = r == 0 ? 0 : ends[r * kFields - 1];
+            for (std::size_t k = 0; k < kFields; ++k) {
+                f[k] = std::string_view(bytes).substr(start, ends[r * kFields + k] - start);
+                start = ends[r * kFields + k];
+            }
+            return CatalogueRow{f[0], f[1], f[2], f[3], f[4], f[5], f[6]};
+        }
+    };
+
+    void produce(const QString& path, CatalogueStamp* stamp) {
+        Batch batch;
+        const auto give = [&] {
+            std::unique_lock lock(mutex_);
+            space_.wait(lock, [&] { return stop_ || queue_.size() < kBatches; });
+            if (stop_) {
+                return false;
+            }
+            queue_.push_back(std::exchange(batch, Batch{}));
+            lines_.notify_one();
+            return true;
+        };
+        bool finished = false;
+        try {
+            finished = readCatalogueRows(
+                path,
+                [&](const CatalogueRow& r) {
+                    batch.add(r);
+                    return batch.rows() < kBatchRows || give();
+                },
+                [&] {
+                    const std::lock_guard lock(mutex_);
+                    return !stop_;
+                },
+                stamp);
+            finished = finished && (batch.rows() == 0 || give());
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+        const std::lock_guard lock(mutex_);
+        finished_ = finished;
+        done_ = true;
+        lines_.notify_one();
+    }
+
+    /// The next batch of lines into `batch`; false at the end of them, or when `keepGoing` said stop
+    /// (stopped_).
+    bool take(Batch& batch, const std::function<bool()>& keepGoing) {
+        std::unique_lock lock(mutex_);
+        while (queue_.empty() && !done_) {
+            if (!lines_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !queue_.empty() || done_; })) {
+                lock.unlock();
+                const bool going = keepGoing();
+                lock.lock();
+                if (!going) {
+                    stopped_ = true;
+                    return false;
+                }
+            }
+        }
+        if (queue_.empty()) {
+            return false;
+        }
+        batch = std::move(queue_.front());
+        queue_.pop_front();
+        space_.notify_one();
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable lines_; ///< a batch is there, or the reader is done
+    std::condition_variable space_; ///< there is room for a batch, or the reader is to stop
+    std::deque<Batch> queue_;
+    bool stop_ = false;
+    bool done_ = false;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
+
 /// Calls a stop callback every kLinesPerYield lines.
 class Pacer {
 public:
@@ -550,7 +701,9 @@ struct CatalogueIndex::Impl {
         }
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // Pages of 64 KiB (the largest): a search reads long runs of blobs, one read call per page; with
+        // the default 4 KiB the calls took most of its time.
+        exec(db, "PRAGMA page_size=65536; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         Statement version(db, "PRAGMA user_version");
         version.step();
         const std::int64_t found = version.integer(0);
@@ -644,18 +797,10 @@ struct CatalogueIndex::Impl {
         }
         const std::int64_t first = row.integer(0);
         const std::int64_t count = row.integer(1);
-        // The copies are found by the key the line gives.
-        Statement copy(db, "DELETE FROM copies WHERE key = ? AND id = ?");
-        const std::string rows = storedLines(id);
         row.reset();
-        std::size_t rowAt = 0;
-        StoredRow stored;
-        for (std::int64_t i = 0; i < count && rowAt < rows.size(); ++i) {
-            readRow(rows, rowAt, stored);
-            if ((stored.flags & (kFolderEntry | kEmptyEntry)) == 0) {
-                copy.reset().bind(1, entryKey(stored)).bind(2, first + i).run();
-            }
-        }
+        // Its copies stay in `copies` and `recent` (their ids are no catalogue's now) until settle() clears
+        // them; deleting them one by one here would write pages all over the large table.
+        addCounter("dead", count);
         Statement unmoved(db, "DELETE FROM fresh WHERE id >= ? AND id < ?");
         unmoved.bind(1, first).bind(2, first + count).run();
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
@@ -679,10 +824,23 @@ struct CatalogueIndex::Impl {
         return lines;
     }
 
-    std::int64_t nextId(const char* sql) {
-        Statement max(db, sql);
+    std::int64_t counter(const char* name) {
+        Statement value(db, "SELECT value FROM counters WHERE name = ?");
+        value.bind(1, std::string_view(name));
+        return value.step() ? value.integer(0) : 0;
+    }
+    void setCounter(const char* name, std::int64_t value) {
+        Statement set(db, "INSERT OR REPLACE INTO counters(name, value) VALUES(?, ?)");
+        set.bind(1, std::string_view(name)).bind(2, value).run();
+    }
+    void addCounter(const char* name, std::int64_t value) { setCounter(name, counter(name) + value); }
+
+    /// The first id of a new catalogue's entries: past every id given before, so that no copy left of a
+    /// dropped catalogue is taken for one of the new catalogue's.
+    std::int64_t nextId() {
+        Statement max(db, "SELECT coalesce(max(first + count), 1) FROM catalogues");
         max.step();
-        return max.integer(0) + 1;
+        return std::max(max.integer(0), counter("next"));
     }
 
     /// Reads one catalogue file into the index, replacing what it held of it. Returns false when
@@ -710,7 +868,7 @@ struct CatalogueIndex::Impl {
                 previous = id;
             }
             known.reset();
-            const std::int64_t first = nextId("SELECT coalesce(max(first + count), 1) - 1 FROM catalogues");
+            const std::int64_t first = nextId();
             Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
             Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
             std::unordered_map<std::string, std::uint64_t> folders;
@@ -781,7 +939,7 @@ struct CatalogueIndex::Impl {
             QString detail;
             std::optional<Failure> failed;
             try {
-                if (!readCatalogueRows(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
+                if (!RowPipeline().read(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
                     exec(db, "ROLLBACK");
                     return false;
                 }
@@ -853,6 +1011,7 @@ struct CatalogueIndex::Impl {
             }
             Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
             addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
+            setCounter("next", first + count);
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -864,23 +1023,62 @@ struct CatalogueIndex::Impl {
         }
     }
 
-    /// Moves the copies the updates appended to `fresh` into `copies`, in key order.
-    void moveFreshCopies() {
-        Statement any(db, "SELECT EXISTS(SELECT 1 FROM fresh)");
-        any.step();
-        const bool pending = any.integer(0) != 0;
-        any.reset();
-        if (!pending) {
+    /// Moves the copies the updates appended to `fresh` into `recent`, or with `recent` into `copies`, in key
+    /// order, and clears the copies of dropped catalogues once there are many.
+    void settle() {
+        Statement counts(db, "SELECT (SELECT count(*) FROM fresh), (SELECT count(*) FROM recent), "
+                             "(SELECT coalesce(sum(count), 0) FROM catalogues)");
+        counts.step();
+        const std::int64_t moving = counts.integer(0);
+        const std::int64_t recent = counts.integer(1);
+        const std::int64_t held = counts.integer(2);
+        counts.reset();
+        const std::int64_t dead = counter("dead");
+        const bool clear = dead > 0 && dead * 8 >= held;
+        if (moving == 0 && !clear) {
             return;
         }
         exec(db, "BEGIN IMMEDIATE");
-        // How many copies move against how many lines the index holds (counting the copies themselves
-        // would read the whole table).
-        Statement counts(db, "SELECT (SELECT count(*) FROM fresh), (SELECT coalesce(sum(count), 0) FROM catalogues)");
-        counts.step();
-        const std::int64_t moving = counts.integer(0);
-        const std::int64_t held = counts.integer(1);
-        counts.reset();
+        if (clear) {
+            clearDeadCopies();
+        }
+        if (moving > 0) {
+            const bool merge = moving + recent >= std::min(kRecentCopies, held / 16);
+            moveFreshCopies(moving, held, merge);
+        }
+        exec(db, "COMMIT");
+    }
+
+    /// Deletes the copies whose ids no catalogue holds, in one pass over each table.
+    void clearDeadCopies() {
+        std::vector<std::pair<std::int64_t, std::int64_t>> live; // first, end
+        for (const Indexed& c : catalogues()) {
+            live.emplace_back(c.first, c.first + c.count);
+        }
+        const auto dead = [](sqlite3_context* context, int, sqlite3_value** args) {
+            const auto& ranges = *static_cast<const std::vector<std::pair<std::int64_t, std::int64_t>>*>(
+                sqlite3_user_data(context));
+            const std::int64_t id = sqlite3_value_int64(args[0]);
+            auto at = std::upper_bound(ranges.begin(), ranges.end(), std::pair{id, INT64_MAX});
+            sqlite3_result_int(context, at == ranges.begin() || id >= std::prev(at)->second);
+        };
+        const auto check = [this](int rc) {
+            if (rc != SQLITE_OK) {
+                throw SqlError{sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))};
+            }
+        };
+        check(sqlite3_create_function_v2(db, "dead_copy", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, &live, dead,
+                                         nullptr, nullptr, nullptr));
+        const std::unique_ptr<sqlite3, void (*)(sqlite3*)> unregister(db, [](sqlite3* db) {
+            sqlite3_create_function_v2(db, "dead_copy", 1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
+        });
+        exec(db, "DELETE FROM copies WHERE dead_copy(id); DELETE FROM recent WHERE dead_copy(id)");
+        setCounter("dead", 0);
+    }
+
+    /// Moves the `moving` copies of `fresh` into `recent`, or with `merge` together with those of `recent`
+    /// into `copies`, and brings the set of shared keys up to date (inside a transaction).
+    void moveFreshCopies(std::int64_t moving, std::int64_t held, bool merge) {
         std::string bits;
         Statement current(db, "SELECT bits FROM shared ORDER BY id");
         while (current.step()) {
@@ -888,13 +1086,26 @@ struct CatalogueIndex::Impl {
         }
         current.reset();
         const std::string stored = bits;
-        const bool anew = bits.size() != kSharedBits / 8 || moving * 8 >= held;
+        const bool anew = bits.size() != kSharedBits / 8 || (merge && moving * 8 >= held);
         const auto mark = [&bits](std::int64_t key) {
             const std::size_t bit = sharedBit(key);
             bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
         };
-        exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id");
-        if (!anew) {
+        if (!merge) {
+            // Into the small table; each key moved may be shared, without looking its copies up.
+            exec(db, "INSERT INTO recent(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id");
+            if (!anew) {
+                Statement moved(db, "SELECT key FROM fresh");
+                while (moved.step()) {
+                    mark(moved.integer(0));
+                }
+            }
+        } else {
+            exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM "
+                     "(SELECT key, id, label FROM fresh UNION ALL SELECT key, id, label FROM recent) ORDER BY key, id");
+            exec(db, "DELETE FROM recent");
+        }
+        if (merge && !anew) {
             // Few copies: each key moved is looked up now that its copies are in.
             Statement moved(db, "SELECT DISTINCT key FROM fresh");
             Statement copiesOf(db, "SELECT count(*) FROM (SELECT 1 FROM copies WHERE key = ? LIMIT 2)");
@@ -905,10 +1116,10 @@ struct CatalogueIndex::Impl {
                     mark(key);
                 }
             }
-        } else {
+        } else if (anew) {
             // Many: the set is made anew from all the copies, in key order.
             bits.assign(kSharedBits / 8, '\0');
-            Statement all(db, "SELECT key FROM copies");
+            Statement all(db, "SELECT key FROM copies UNION ALL SELECT key FROM recent ORDER BY key");
             bool first = true;
             std::int64_t last = 0;
             while (all.step()) {
@@ -932,7 +1143,6 @@ struct CatalogueIndex::Impl {
                 .run();
         }
         exec(db, "DELETE FROM fresh");
-        exec(db, "COMMIT");
     }
 
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
@@ -995,7 +1205,7 @@ struct CatalogueIndex::Impl {
         });
         if (usable) {
             guarded([&] {
-                moveFreshCopies();
+                settle();
                 sqlite3_db_release_memory(db);
             });
         }
@@ -1059,6 +1269,11 @@ public:
         const std::size_t i = catalogueOf(id);
         return i < all_.size() && selected_[i];
     }
+    /// Whether a copy of the entry `id` is one of the selected catalogues' (not one of a dropped catalogue).
+    bool holdsCopy(std::int64_t id) const { return (everything() && !deadCopies) || holds(id); }
+
+    /// Whether the index may hold copies of dropped catalogues.
+    bool deadCopies = true;
 
 private:
     std::vector<Indexed> all_;
@@ -1072,7 +1287,7 @@ class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
         : folders_(db, "SELECT names FROM folders WHERE id = ?"), lines_(db, "SELECT bytes FROM lines WHERE id = ?"),
-          label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?"),
+          label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?1 UNION ALL SELECT label, id FROM recent WHERE key = ?1"),
           shared_(db, "SELECT bits FROM shared WHERE id = ?"), selection_(selection),
           pieces_(kSharedBits / 8 / kSharedPiece) {}
 
@@ -1120,6 +1335,15 @@ public:
     std::string_view name() const { return row_.name; }
     std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
+    /// The loaded entry's folder, name, size, date and time, as one text.
+    std::string identity() const {
+        std::string text;
+        for (const std::string_view field : {folder(), name(), std::string_view(row_.size),
+                                             std::string_view(row_.date), std::string_view(row_.time)}) {
+            appendBytes(field, text);
+        }
+        return text;
+    }
 
     enum class Media { Counted, One, Left };
     /// Gives the loaded entry to `sink` as a hit of `catalogue`, with its media Counted (a folder or
@@ -1152,7 +1376,7 @@ private:
         seen_.clear();
         media_.reset().bind(1, key);
         while (media_.step()) {
-            if (selection_.everything() || selection_.holds(media_.integer(1))) {
+            if (selection_.holdsCopy(media_.integer(1))) {
                 const std::int64_t label = media_.integer(0);
                 if (std::find(seen_.begin(), seen_.end(), label) == seen_.end()) {
                     seen_.push_back(label);
@@ -1445,29 +1669,40 @@ QStringList staleFiles(const std::vector<Indexed>& catalogues, const QStringList
 }
 
 /// The entries of the selected catalogues held by one medium, in order of id: a group of entries of one
-/// identity whose selected lines all carry one label. None when stopped.
-std::optional<std::vector<std::int64_t>> singleCopyIds(sqlite3* db, const Selection& selection, SearchSink& sink,
-                                                       SearchSummary& summary) {
-    std::vector<std::int64_t> singles;
+/// identity whose selected lines all carry one label.
+struct SingleCopies {
+    std::vector<std::int64_t> ids;
+    /// Those of them whose group has several lines: the same file may be there once per catalogue of
+    /// its medium.
+    std::unordered_set<std::int64_t> repeated;
+};
+
+/// The single copies of the selected catalogues; none when stopped.
+std::optional<SingleCopies> singleCopyIds(sqlite3* db, const Selection& selection, SearchSink& sink,
+                                          SearchSummary& summary) {
+    SingleCopies singles;
     std::vector<std::int64_t> group;
     std::int64_t key = 0;
     std::int64_t label = 0;
     bool oneLabel = true;
     const auto endGroup = [&] {
         if (oneLabel) {
-            singles.insert(singles.end(), group.begin(), group.end());
+            singles.ids.insert(singles.ids.end(), group.begin(), group.end());
+            if (group.size() > 1) {
+                singles.repeated.insert(group.begin(), group.end());
+            }
         }
         group.clear();
         oneLabel = true;
     };
-    Statement byKey(db, "SELECT key, label, id FROM copies ORDER BY key, label");
+    Statement byKey(db, "SELECT key, label, id FROM copies UNION ALL SELECT key, label, id FROM recent ORDER BY key");
     while (byKey.step()) {
         const std::int64_t id = byKey.integer(2);
         if (++summary.rows % kLinesPerYield == 0 && !sink.keepGoing(QString(), summary.rows)) {
             summary.stopped = true;
             return std::nullopt;
         }
-        if (!selection.everything() && !selection.holds(id)) {
+        if (!selection.holdsCopy(id)) {
             continue;
         }
         if (!group.empty() && byKey.integer(0) != key) {
@@ -1482,19 +1717,24 @@ std::optional<std::vector<std::int64_t>> singleCopyIds(sqlite3* db, const Select
         group.push_back(id);
     }
     endGroup();
-    std::sort(singles.begin(), singles.end());
+    std::sort(singles.ids.begin(), singles.ids.end());
     return singles;
 }
 
-/// Gives the files among `singles` to `sink` as hits on one medium; counts the selected catalogues.
-void giveSingleCopies(sqlite3* db, const Selection& selection, const std::vector<std::int64_t>& singles,
-                      SearchSink& sink, SearchSummary& summary) {
+/// Gives the files among `singles` to `sink` as hits on one medium, a file that several catalogues of
+/// its medium list (the same folder, name, size, date and time) once; counts the selected catalogues.
+void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopies& singles, SearchSink& sink,
+                      SearchSummary& summary) {
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
-    for (const std::int64_t id : singles) {
+    std::unordered_set<std::string> given;
+    for (const std::int64_t id : singles.ids) {
         const std::size_t catalogue = selection.catalogueOf(id);
         if (catalogue >= all.size() || !reader.load(catalogue, id) ||
             (reader.flags() & (kFolderEntry | kEmptyEntry)) != 0) {
+            continue;
+        }
+        if (singles.repeated.contains(id) && !given.insert(reader.identity()).second) {
             continue;
         }
         ++summary.hits;
@@ -1545,6 +1785,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     if (!d_->guarded([&] {
             exec(d_->db, kReadSearch);
             selection.emplace(d_->catalogues(), found, sink, summary, direct);
+            selection->deadCopies = d_->counter("dead") > 0;
         })) {
         direct = files;
     } else {
@@ -1613,7 +1854,8 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
         for (qsizetype f = 0; f < files.size(); ++f) {
             found.stamps[static_cast<std::size_t>(f)] = catalogueStamp(files[f]);
         }
-        const Selection selection(d_->catalogues(), found, sink, summary, changed);
+        Selection selection(d_->catalogues(), found, sink, summary, changed);
+        selection.deadCopies = d_->counter("dead") > 0;
         // One still changing after that is named, not left out in silence.
         for (const QString& file : changed) {
             if (catalogueStamp(file)) {

@@ -235,14 +235,34 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
+    // A long catalogue, so that the changes below are few against the lines the index holds: the copies
+    // of the catalogues replaced or deleted stay behind, and those of the new ones go to the small table.
+    std::vector<Line> filler;
+    for (int i = 0; i < 160; ++i) {
+        filler.push_back({"f" + std::to_string(i), "/", "3", "2020/01/01", "00:00:00", "DISC-F", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/f.csv"), filler);
     CatalogueIndex index(database);
     update(index);
     const SearchQuery query{QStringLiteral("report"), false};
     ASSERT_EQ(indexHits(index, paths, query).size(), 3u);
+    const auto mediaOnA = [&](const QString& name) {
+        Recorder found;
+        index.search(paths, SearchQuery{name, false}, found);
+        for (const SearchHit& hit : found.hits) {
+            if (hit.label == QStringLiteral("DISC-A")) {
+                return hit.media;
+            }
+        }
+        return -1;
+    };
+    EXPECT_EQ(mediaOnA(QStringLiteral("report2024.doc")), 2);
+    EXPECT_EQ(mediaOnA(QStringLiteral("ab")), 1);
 
     writeCsv(folder + QStringLiteral("/b.csv"), {{"report-new.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-B", "F"}});
     ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/sub/c.csv")));
-    writeCsv(folder + QStringLiteral("/d.csv"), {{"report-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    writeCsv(folder + QStringLiteral("/d.csv"), {{"report-d.doc", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"},
+                                                 {"ab", "/y", "1", "2020/01/01", "00:00:00", "DISC-D", "F"}});
     // Before the update the changed and added catalogues are read from their files.
     EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
     const IndexUpdate second = update(index);
@@ -251,6 +271,9 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     const std::vector<HitKey> after = indexHits(index, paths, query);
     EXPECT_EQ(after, directHits(paths, query));
     EXPECT_EQ(after.size(), 3u);
+    // B's copy is gone, D's is counted.
+    EXPECT_EQ(mediaOnA(QStringLiteral("report2024.doc")), 1);
+    EXPECT_EQ(mediaOnA(QStringLiteral("ab")), 2);
 
     // Rewritten in place to the same size with its old times put back, as cp -p does.
     const QByteArray d = QFile::encodeName(folder + QStringLiteral("/d.csv"));
@@ -382,25 +405,31 @@ TEST(LibrarySingleCopies, ListsTheEntriesOneMediumHolds) {
     writeCsv(folder + QStringLiteral("/a.csv"),
              {file("only-a.txt", "10", "A"), file("a-and-b.txt", "20", "A"), file("all.txt", "30", "A"),
               file("sizes.txt", "40", "A"), Line{"folder", "/", "0", "2024/01/01", "12:00:00", "A", "D"},
-              file("empty.txt", "0", "A"), file("twice-on-a.txt", "50", "A")});
+              file("empty.txt", "0", "A"), file("twice-on-a.txt", "50", "A"),
+              Line{"twice-on-a.txt", "/g", "50", "2024/01/01", "12:00:00", "A", "F"}});
     writeCsv(folder + QStringLiteral("/b.csv"),
              {file("a-and-b.txt", "20", "B"), file("all.txt", "30", "B"), file("sizes.txt", "41", "B")});
     writeCsv(folder + QStringLiteral("/c.csv"), {file("all.txt", "30", "C")});
-    // A second catalogue of the same medium A: its entries are no further copies.
+    // A second catalogue of the same medium A: its entries are no further copies, and a file it lists
+    // again is listed once (the one in /g is another file of A).
     writeCsv(folder + QStringLiteral("/a2.csv"), {file("twice-on-a.txt", "50", "A")});
     CatalogueIndex index(dir.filePath(QStringLiteral("index.sqlite")));
     Recorder singles;
     index.singleCopies({folder}, singles);
-    std::vector<std::pair<QString, QString>> found;
+    std::vector<std::tuple<QString, QString, QString>> found;
     for (const SearchHit& hit : singles.hits) {
-        found.emplace_back(hit.name, hit.label);
+        found.emplace_back(hit.name, hit.folder, hit.label);
         EXPECT_EQ(hit.media, 1);
     }
     std::sort(found.begin(), found.end());
-    const std::vector<std::pair<QString, QString>> expected = {
-        {QStringLiteral("only-a.txt"), QStringLiteral("A")},     {QStringLiteral("sizes.txt"), QStringLiteral("A")},
-        {QStringLiteral("sizes.txt"), QStringLiteral("B")},      {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
-        {QStringLiteral("twice-on-a.txt"), QStringLiteral("A")},
+    const QString f = QStringLiteral("/f");
+    const QString a = QStringLiteral("A");
+    const std::vector<std::tuple<QString, QString, QString>> expected = {
+        {QStringLiteral("only-a.txt"), f, a},
+        {QStringLiteral("sizes.txt"), f, a},
+        {QStringLiteral("sizes.txt"), f, QStringLiteral("B")},
+        {QStringLiteral("twice-on-a.txt"), f, a},
+        {QStringLiteral("twice-on-a.txt"), QStringLiteral("/g"), a},
     };
     EXPECT_EQ(found, expected);
 
@@ -414,7 +443,8 @@ TEST(LibrarySingleCopies, ListsTheEntriesOneMediumHolds) {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<QString>{QStringLiteral("a-and-b.txt"), QStringLiteral("only-a.txt"),
-                                           QStringLiteral("sizes.txt"), QStringLiteral("twice-on-a.txt")}));
+                                           QStringLiteral("sizes.txt"), QStringLiteral("twice-on-a.txt"),
+                                           QStringLiteral("twice-on-a.txt")}));
 }
 
 } // namespace
