@@ -55,6 +55,9 @@ void Deflater::deflateChunk(bool last, std::string& out) {
     out.resize(begin + libdeflate_deflate_compress_bound(compressor_, chunk_.size()));
     const std::size_t size =
         libdeflate_deflate_compress(compressor_, chunk_.data(), chunk_.size(), out.data() + begin, out.size() - begin);
+    if (size == 0) {
+        throw std::logic_error("a chunk does not fit its bound");
+    }
     out.resize(begin + size);
     chunk_.clear();
     if (!last) {
