@@ -3,7 +3,6 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <new>
 #include <stdexcept>
 
