@@ -1,5 +1,5 @@
 # The Debian package: what `cmake --install` puts under the prefix, with /usr as the prefix, and the
-# libraries it needs (Qt, libzip, ISA-L's libisal2, zlib, SQLite) found by dpkg-shlibdeps from the program
+# libraries it needs (Qt, libzip, libdeflate0, zlib, SQLite) found by dpkg-shlibdeps from the program
 # itself. scripts/package runs it.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kartoma)

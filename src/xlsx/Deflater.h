@@ -5,14 +5,18 @@
 #include <string>
 #include <string_view>
 
-struct isal_zstream;
+struct libdeflate_compressor;
+struct z_stream_s;
 
 namespace kartoma {
 
-/// A raw deflate stream (as zip entries hold it) made by ISA-L at its fastest level with a dictionary:
-/// several times the speed of zlib's fastest level at a slightly smaller size on worksheet XML, and,
-/// unlike whole-buffer compressors, it carries on across pieces, so a part of any size is deflated in
-/// bounded memory.
+/// A raw deflate stream (as zip entries hold it) made by libdeflate, fed in pieces of any size.
+///
+/// libdeflate compresses whole buffers only, and far smaller than a streaming compressor of the same
+/// speed: worksheet XML, with a cell reference on every cell, is where that shows. So the stream is
+/// cut into chunks of kChunkBytes, each compressed whole; every chunk but the last is turned into
+/// non-final blocks that end on a byte boundary, so that the chunks, one after the other, are one
+/// stream. Memory stays at one chunk however long the stream grows.
 class Deflater {
 public:
     Deflater();
@@ -24,9 +28,16 @@ public:
     /// a last piece.
     void deflate(std::string_view input, bool last, std::string& out);
 
+    static constexpr std::size_t kChunkBytes = 1024 * 1024;
+
 private:
-    std::unique_ptr<isal_zstream> stream_;
-    std::unique_ptr<std::uint8_t[]> levelBuffer_;
+    void deflateChunk(bool last, std::string& out);
+    void continueAfter(std::size_t begin, std::string& out);
+
+    libdeflate_compressor* compressor_;
+    std::unique_ptr<z_stream_s> scan_;
+    std::string chunk_;
+    std::unique_ptr<char[]> scratch_;
 };
 
 /// The zip format's CRC-32 of `data`, continuing `crc` (0 to begin).

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <exception>
 
 namespace kartoma {
 
@@ -72,6 +73,17 @@ bool PartStream::finish(std::string& last) {
     return waitFor(lock, [&] { return finished_; });
 }
 
+bool PartStream::deflate(std::string_view piece, bool last, std::string& out) noexcept {
+    // Nothing thrown may leave the thread: a deflate that fails is the part's failure.
+    try {
+        out.clear();
+        deflater_.deflate(piece, last, out);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void PartStream::run() {
     std::string out;
     std::unique_lock lock(mutex_);
@@ -82,13 +94,12 @@ void PartStream::run() {
         }
         if (queue_.empty()) {
             // Ended, and everything before the end was written.
-            out.clear();
-            deflater_.deflate({}, true, out);
+            const bool deflated = deflate({}, true, out);
             lock.unlock();
-            const bool ok = writer_.write(out.data(), out.size());
+            const bool ok = deflated && writer_.write(out.data(), out.size());
             lock.lock();
             if (!ok) {
-                error_ = writer_.error();
+                error_ = deflated ? writer_.error() : EIO;
             }
             finished_ = true;
             changed_.notify_all();
@@ -105,12 +116,11 @@ void PartStream::run() {
         lock.unlock();
         crc_ = crc32Of(crc_, piece);
         size_ += piece.size();
-        out.clear();
-        deflater_.deflate(piece, false, out);
-        const bool ok = writer_.write(out.data(), out.size());
+        const bool deflated = deflate(piece, false, out);
+        const bool ok = deflated && writer_.write(out.data(), out.size());
         lock.lock();
         if (!ok) {
-            error_ = writer_.error();
+            error_ = deflated ? writer_.error() : EIO;
             changed_.notify_all();
             return;
         }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
 
 private:
     void run();
+    /// `piece` deflated into `out` (emptied first); false when the deflate failed.
+    bool deflate(std::string_view piece, bool last, std::string& out) noexcept;
     bool cancelled() const { return cancel_ != nullptr && cancel_->load(std::memory_order_relaxed); }
     /// Waits on `ready` until `done` holds; false when cancelled or failed meanwhile.
     template <typename Done> bool waitFor(std::unique_lock<std::mutex>& lock, Done done);

@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import zipfile
 
 import openpyxl
 from openpyxl.utils.escape import unescape
@@ -17,12 +18,18 @@ from test_print import user_template
 # LibreOffice's CSV export: comma, double quote, UTF-8, numbers as they are rather than as shown.
 LIBREOFFICE_CSV = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false"
 LINES = 20
+LONG_ROWS = 9000
 
 
 def csv_rows(path, escaped=False):
     """`escaped`: the reader leaves the package's _xHHHH_ escapes in texts, as openpyxl does."""
     with open(path, encoding="utf-8", newline="") as f:
         return [[unescape(v) if escaped else v for v in row] for row in csv.reader(f)]
+
+
+def sheet_size(path):
+    with zipfile.ZipFile(path) as z:
+        return z.getinfo("xl/worksheets/sheet1.xml").file_size
 
 
 class ThreeReaders(unittest.TestCase):
@@ -41,11 +48,17 @@ class ThreeReaders(unittest.TestCase):
         cls.dir = tempfile.TemporaryDirectory()
         d = cls.dir.name
         user_template(os.path.join(d, "user.xl_"))
+        # A sheet of several mebibytes, which is deflated in pieces joined into one stream.
+        cls.long_tree = Tree()
+        for i in range(LONG_ROWS):
+            cls.long_tree.file(f"長いフォルダの名前 {i // 40:03}/ファイル名前 {i:05} {'x' * (i % 50)}.txt")
         cls.jobs = {"one": ["--layout", "one"],
                     "all": ["--layout", "all", "--lines", str(LINES)],
-                    "user": ["--layout", "all", "--lines", str(LINES), "--template", os.path.join(d, "user.xl_")]}
+                    "user": ["--layout", "all", "--lines", str(LINES), "--template", os.path.join(d, "user.xl_")],
+                    "long": ["--layout", "one"]}
         for name, extra in cls.jobs.items():
-            result = run("--catalog", cls.tree.root, "--out", os.path.join(d, name + ".xlsx"), "--filter", "*",
+            root = cls.long_tree.root if name == "long" else cls.tree.root
+            result = run("--catalog", root, "--out", os.path.join(d, name + ".xlsx"), "--filter", "*",
                          "--folders", "--label", "ラベル", "--quiet", *extra)
             assert result.returncode == 0, result.stderr.decode()
         books = [os.path.join(d, name + ".xlsx") for name in cls.jobs]
@@ -59,6 +72,7 @@ class ThreeReaders(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.tree.cleanup()
+        cls.long_tree.cleanup()
         cls.dir.cleanup()
 
     def test_every_reader_reads_the_same_rows_breaks_and_footer(self):
@@ -69,13 +83,17 @@ class ThreeReaders(unittest.TestCase):
                     ws = openpyxl.load_workbook(f)["Kartoma"]
                 rows = [["" if v is None else str(unescape(v) if isinstance(v, str) else v) for v in row]
                         for row in ws.iter_rows(values_only=True)]
-                self.assertEqual(len(rows), 54 if name == "one" else 56)
-                self.assertIn(str(3 * 1024 ** 3), [r[2] for r in rows])
-                self.assertIn('odd "q" <&>, =SUM(A1).txt', [r[0] for r in rows])
                 libreoffice = csv_rows(os.path.join(self.dir.name, "lo", name + ".csv"))
                 gnumeric = csv_rows(os.path.join(self.dir.name, name + ".gnumeric.csv"), escaped=True)
                 self.assertEqual(libreoffice, rows)
                 self.assertEqual(gnumeric, rows)
+                if name == "long":
+                    self.assertEqual(len(rows), 1 + LONG_ROWS + LONG_ROWS // 40)
+                    self.assertGreater(sheet_size(path), 3 * 1024 ** 2)
+                    continue
+                self.assertEqual(len(rows), 54 if name == "one" else 56)
+                self.assertIn(str(3 * 1024 ** 3), [r[2] for r in rows])
+                self.assertIn('odd "q" <&>, =SUM(A1).txt', [r[0] for r in rows])
                 # Every row is as high as the sheet's default, written or not.
                 self.assertEqual(ws.sheet_format.defaultRowHeight, 13.5)
                 self.assertTrue(all(ws.row_dimensions[r].height in (None, 13.5) for r in range(1, len(rows) + 1)))

@@ -1,5 +1,6 @@
 #include "Workbook.h"
 
+#include "Deflater.h"
 #include "ReadBack.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,14 @@
 #include <QTemporaryDir>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <QDir>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <random>
 #include <thread>
 
 namespace kartoma {
@@ -430,6 +433,72 @@ TEST(SheetTemplate, ReadInPiecesOfAnySizeItIsTakenApartTheSame) {
         EXPECT_EQ(last.cells[0].xml, "<c r=\"C60000\" s=\"1\"/>");
         EXPECT_EQ(t->columnStyle(2), 4);
     }
+}
+
+} // namespace
+} // namespace kartoma
+
+namespace kartoma {
+namespace {
+
+/// `deflated` inflated as one raw stream, which must end exactly where the data ends.
+std::optional<std::string> inflated(const std::string& deflated) {
+    z_stream s{};
+    inflateInit2(&s, -MAX_WBITS);
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+    s.avail_in = static_cast<uInt>(deflated.size());
+    std::string out;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        char buffer[65536];
+        s.next_out = reinterpret_cast<Bytef*>(buffer);
+        s.avail_out = sizeof buffer;
+        status = inflate(&s, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - s.avail_out);
+    }
+    inflateEnd(&s);
+    return status == Z_STREAM_END && s.avail_in == 0 ? std::optional(out) : std::nullopt;
+}
+
+TEST(Deflater, ChunksOfAnyKindAndLengthJoinIntoOneStream) {
+    // Chunks that compress to stored, fixed and dynamic blocks, each ending at any bit of its last
+    // byte; fed in pieces that straddle the chunks.
+    std::mt19937 random(20);
+    const auto text = [&](std::size_t n, int alphabet) {
+        std::string s(n, ' ');
+        for (char& c : s) {
+            c = static_cast<char>('A' + random() % static_cast<unsigned>(alphabet));
+        }
+        return s;
+    };
+    std::string sheet;
+    for (int row = 1; sheet.size() < 3 * Deflater::kChunkBytes; ++row) {
+        sheet += "<row><c r=\"A" + std::to_string(row) + "\" t=\"inlineStr\"><is><t>" + text(12, 26) +
+                 "</t></is></c></row>";
+    }
+    const std::size_t chunk = Deflater::kChunkBytes;
+    const std::vector<std::string> inputs = {
+        "",
+        "x",
+        std::string(chunk, 'a'),
+        text(chunk + 1, 256) + std::string(chunk - 1, 'b'),
+        sheet,
+        text(chunk / 2, 2) + text(chunk, 256) + text(chunk, 4) + std::string(3, 'z'),
+    };
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        for (const std::size_t piece : {std::size_t{65536 + 3}, chunk, 3 * chunk}) {
+            Deflater deflater;
+            std::string out;
+            // As the sheet's stream does: the end comes apart, after the last piece.
+            for (std::string_view rest = inputs[i]; !rest.empty(); rest.remove_prefix(std::min(piece, rest.size()))) {
+                deflater.deflate(rest.substr(0, piece), false, out);
+            }
+            deflater.deflate({}, true, out);
+            EXPECT_EQ(inflated(out), inputs[i]) << i << " in pieces of " << piece;
+        }
+    }
+    // The XML sheet compresses as a sheet should.
+    EXPECT_LT(deflateWhole(sheet).size(), sheet.size() / 3);
 }
 
 } // namespace
