@@ -20,7 +20,7 @@ std::string utf8(QStringView text) {
 
 /// The zero-based column of a cell reference such as "AB12".
 std::optional<int> referenceColumn(QStringView reference) {
-    const std::optional<CellRange> cell = parseCellReference(reference);
+    const std::optional<CellRange> cell = parseCellReference(utf8(reference));
     if (!cell) {
         return std::nullopt;
     }
