@@ -159,7 +159,7 @@ std::optional<std::string> tailWithRowBreaks(const std::string& head, const std:
         const auto firstInTail = std::find_if(o->children.begin(), o->children.end(),
                                               [&](const Element& e) { return e.begin >= headText.size(); });
         text.insert(insertionPoint(*o, static_cast<std::size_t>(firstInTail - o->children.begin()),
-                                   [](const QString& name) { return worksheetChildAfter(name, "rowBreaks"); }),
+                                   [](const QString& name) { return worksheetChildAfter(name.toStdString(), "rowBreaks"); }),
                     element);
     }
     return QStringView(text).mid(headText.size()).toUtf8().toStdString();

@@ -37,6 +37,13 @@ bool isName(std::string_view name) {
     return std::all_of(name.begin() + 1, name.end(), [](char c) { return isNameChar(c, false); });
 }
 
+/// A name as namespaces allow it: at most one colon, and not at either end.
+bool isQualifiedName(std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return isName(name) && colon != 0 && colon + 1 != name.size() &&
+           (colon == std::string_view::npos || name.find(':', colon + 1) == std::string_view::npos);
+}
+
 bool isXmlChar(unsigned long c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
            (c >= 0x10000 && c <= 0x10FFFF);
@@ -246,12 +253,12 @@ XmlScanner::Token XmlScanner::readMarkup(bool& skipped) {
     };
     const char* unfinished = "the part ends inside a comment or declaration";
     if (rest[1] == '?') {
-        if (checking_ == Checking::WellFormed && tokenStart() > 0 && rest.size() >= 6 && rest.substr(2, 3) == "xml" &&
-            isBlank(rest[5])) {
-            return fail("an XML declaration after the start of the document");
+        const std::size_t end = skipTo("?>", 2);
+        if (end == std::string_view::npos) {
+            return needMore(unfinished);
         }
-        skipped = skipTo("?>", 2) != std::string_view::npos;
-        return skipped ? Token::NeedData : needMore(unfinished);
+        skipped = checking_ == Checking::Lenient || checkInstruction(rest.substr(2, end - 2));
+        return Token::Invalid;
     }
     const std::string_view comment = "<!--", cdata = "<![CDATA[", doctype = "<!DOCTYPE";
     if (comment.starts_with(rest) || cdata.starts_with(rest) || doctype.starts_with(rest)) {
@@ -417,8 +424,56 @@ bool XmlScanner::checkText(std::string_view text, bool cdata) {
     return true;
 }
 
+bool XmlScanner::checkInstruction(std::string_view body) {
+    std::size_t targetEnd = 0;
+    while (targetEnd < body.size() && !isBlank(body[targetEnd])) {
+        ++targetEnd;
+    }
+    const std::string_view target = body.substr(0, targetEnd);
+    if (!isName(target) || target.find(':') != std::string_view::npos || !checkCharacters(body)) {
+        return refuse("a processing instruction without a proper name");
+    }
+    if (target.size() != 3 || (target[0] | 0x20) != 'x' || (target[1] | 0x20) != 'm' || (target[2] | 0x20) != 'l') {
+        return true;
+    }
+    if (tokenStart() > 0 || target != "xml") {
+        return refuse("an XML declaration after the start of the document");
+    }
+    // version="1.x", then perhaps encoding="name" and standalone="yes|no", in that order.
+    attributeText_ = body.substr(targetEnd);
+    if (!parseAttributes()) {
+        return false;
+    }
+    const auto valueIs = [](std::string_view value, auto&& rule) { return !value.empty() && rule(value); };
+    std::size_t next = 0;
+    const auto take = [&](std::string_view name, auto&& rule) {
+        if (next < attributes_.size() && attributes_[next].qualifiedName == name) {
+            return valueIs(attributes_[next++].rawValue, rule);
+        }
+        return name != "version";
+    };
+    const bool valid =
+        take("version",
+             [](std::string_view v) {
+                 return v.size() > 2 && v.starts_with("1.") &&
+                        std::all_of(v.begin() + 2, v.end(), [](char c) { return c >= '0' && c <= '9'; });
+             }) &&
+        take("encoding",
+             [](std::string_view v) {
+                 return std::isalpha(static_cast<unsigned char>(v[0])) != 0 &&
+                        std::all_of(v.begin(), v.end(), [](char c) {
+                            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_' || c == '-';
+                        });
+             }) &&
+        take("standalone", [](std::string_view v) { return v == "yes" || v == "no"; });
+    if (!valid || next != attributes_.size()) {
+        return refuse("an XML declaration that is not written as one");
+    }
+    return true;
+}
+
 bool XmlScanner::checkElement(bool end, bool empty) {
-    if (!isName(qualifiedName_) || prefixOf(qualifiedName_).size() + 1 == qualifiedName_.size()) {
+    if (!isQualifiedName(qualifiedName_) || !checkCharacters(qualifiedName_) || !checkCharacters(attributeText_)) {
         fail("a tag without a proper name");
         return false;
     }
@@ -481,7 +536,7 @@ bool XmlScanner::parseAttributes() {
         while (i < text.size() && isBlank(text[i])) {
             ++i;
         }
-        if (i == before || !isName(name) || i + 1 >= text.size() || text[i] != '=') {
+        if (nameStart == before || !isQualifiedName(name) || i + 1 >= text.size() || text[i] != '=') {
             fail("an attribute that is not written name=\"value\"");
             return false;
         }

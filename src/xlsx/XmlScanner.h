@@ -96,6 +96,7 @@ private:
     Token fail(std::string reason);
     bool refuse(std::string reason);
     bool checkCharacters(std::string_view text);
+    bool checkInstruction(std::string_view body);
     bool checkElement(bool end, bool empty);
     bool parseAttributes();
     bool checkNamespaces();

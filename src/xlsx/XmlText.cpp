@@ -32,9 +32,9 @@ const char* const kWorksheetChildren[] = {
     "controls",        "webPublishItems", "tableParts",       "extLst"};
 
 /// The place of `name` among a worksheet's children; -1 when it is none of them.
-int worksheetPlace(QStringView name) {
+int worksheetPlace(std::string_view name) {
     for (std::size_t i = 0; i < std::size(kWorksheetChildren); ++i) {
-        if (name == QLatin1String(kWorksheetChildren[i])) {
+        if (name == kWorksheetChildren[i]) {
             return static_cast<int>(i);
         }
     }
@@ -84,14 +84,14 @@ int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX) {
     return unit;
 }
 
-bool worksheetChildAfter(QStringView name, const char* element) {
+bool worksheetChildAfter(std::string_view name, std::string_view element) {
     const int place = worksheetPlace(name);
-    return place >= 0 && place > worksheetPlace(QString::fromLatin1(element));
+    return place >= 0 && place > worksheetPlace(element);
 }
 
-bool worksheetChildBefore(QStringView name, const char* element) {
+bool worksheetChildBefore(std::string_view name, std::string_view element) {
     const int place = worksheetPlace(name);
-    return place >= 0 && place < worksheetPlace(QString::fromLatin1(element));
+    return place >= 0 && place < worksheetPlace(element);
 }
 
 void appendXmlCellText(std::string_view text, std::string& out) {

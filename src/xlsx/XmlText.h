@@ -31,8 +31,8 @@ int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX = false);
 /// The schema's order of a worksheet's children: true when an element named `name` comes after
 /// (`worksheetChildAfter`) or before (`worksheetChildBefore`) the element `element`. Unknown names
 /// come neither before nor after anything.
-bool worksheetChildAfter(QStringView name, const char* element);
-bool worksheetChildBefore(QStringView name, const char* element);
+bool worksheetChildAfter(std::string_view name, std::string_view element);
+bool worksheetChildBefore(std::string_view name, std::string_view element);
 
 /// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
 bool needsSpacePreserve(std::string_view utf8);
