@@ -217,20 +217,27 @@ XmlScanner::Token XmlScanner::readText() {
     const void* lt = std::memchr(data + pos_, '<', buffer_.size() - pos_);
     std::size_t end = lt != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lt) - data) : buffer_.size();
     if (lt == nullptr && !finished_) {
-        // Up to an entity that may go on in the next piece.
-        const std::size_t amp = buffer_.rfind('&');
-        if (amp != std::string::npos && amp >= pos_ && end - amp < kLongestEntity &&
-            buffer_.find(';', amp) == std::string::npos) {
+        // Well-formed checking stops short of the last two bytes, so that a character or "]]>"
+        // that begins before them is checked whole.
+        if (checking_ == Checking::WellFormed) {
+            end -= std::min<std::size_t>(end, 2);
+        }
+        // Up to an entity that may go on in the next piece (or past that end).
+        const std::size_t amp = end > pos_ ? buffer_.rfind('&', end - 1) : std::string::npos;
+        if (amp != std::string::npos && amp >= pos_ && buffer_.size() - amp < kLongestEntity &&
+            buffer_.find(';', amp) >= end) {
             end = amp;
         }
-        if (end == pos_) {
+        if (end <= pos_) {
             return Token::NeedData;
         }
     }
     text_ = std::string_view(data + pos_, end - pos_);
     cdata_ = false;
+    // A character or "]]>" that goes on past the piece is checked with the bytes that follow.
+    const std::string_view around(data + pos_, std::min(buffer_.size(), end + 2) - pos_);
     pos_ = end;
-    if (checking_ == Checking::WellFormed && !checkText(text_, false)) {
+    if (checking_ == Checking::WellFormed && !checkText(text_, false, around)) {
         return Token::Invalid;
     }
     return Token::Text;
@@ -282,7 +289,7 @@ XmlScanner::Token XmlScanner::readMarkup(bool& skipped) {
         }
         text_ = rest.substr(cdata.size(), end - cdata.size());
         cdata_ = true;
-        return checking_ == Checking::WellFormed && !checkText(text_, true) ? Token::Invalid : Token::Text;
+        return checking_ == Checking::WellFormed && !checkText(text_, true, text_) ? Token::Invalid : Token::Text;
     }
     return fail(rest.starts_with(doctype) ? "a document type declaration, which workbook parts do not have"
                                               : "a declaration a part does not have");
@@ -408,14 +415,14 @@ bool XmlScanner::checkCharacters(std::string_view text) {
     return true;
 }
 
-bool XmlScanner::checkText(std::string_view text, bool cdata) {
+bool XmlScanner::checkText(std::string_view text, bool cdata, std::string_view around) {
     if (depth_ == 0 && (cdata || !std::all_of(text.begin(), text.end(), isBlank))) {
         return refuse(rootSeen_ ? "text after the root element" : "text before the root element");
     }
-    if (!checkCharacters(text)) {
+    if (!checkCharacters(around)) {
         return false;
     }
-    if (!cdata && text.find("]]>") != std::string_view::npos) {
+    if (!cdata && around.find("]]>") != std::string_view::npos) {
         return refuse("\"]]>\" in a text");
     }
     if (const char* why = cdata ? nullptr : undoEntities(text, nullptr, true)) {

@@ -100,7 +100,7 @@ private:
     bool checkElement(bool end, bool empty);
     bool parseAttributes();
     bool checkNamespaces();
-    bool checkText(std::string_view text, bool cdata);
+    bool checkText(std::string_view text, bool cdata, std::string_view around);
 
     Checking checking_;
     std::string buffer_;
