@@ -382,26 +382,21 @@ bool XmlScanner::appendText(std::string& out) {
 }
 
 std::string XmlScanner::attributeValue(std::string_view raw) {
+    // Blanks written as such read as spaces (CR LF as one); those written as references stay.
     std::string value;
-    undoEntities(raw, &value, true);
-    // Only the blanks written as such are normalised, not those written as references; those were
-    // undone above, so normalise from the raw text.
-    if (raw.find_first_of("\t\n\r") == std::string_view::npos) {
-        return value;
-    }
-    std::string normal;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '&') {
             const std::size_t semicolon = raw.find(';', i);
-            undoEntities(raw.substr(i, semicolon + 1 - i), &normal, true);
+            if (semicolon == std::string_view::npos) {
+                break;
+            }
+            undoEntities(raw.substr(i, semicolon + 1 - i), &value, true);
             i = semicolon;
-        } else if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-            continue;
-        } else {
-            normal += isBlank(raw[i]) ? ' ' : raw[i];
+        } else if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n') {
+            value += isBlank(raw[i]) ? ' ' : raw[i];
         }
     }
-    return normal;
+    return value;
 }
 
 bool XmlScanner::checkCharacters(std::string_view text) {

@@ -108,6 +108,10 @@ TEST(XmlScanner, TokensAndRefusalsFedWholeOrByteByByte) {
     }
 }
 
+TEST(XmlScanner, AnAttributeValueReadsWithItsEntitiesUndoneAndItsLineBreaksAsBlanks) {
+    EXPECT_EQ(XmlScanner::attributeValue("a&amp;b\r\n\tc&#10;&#x3042;"), "a&b  c\n\xE3\x81\x82");
+}
+
 TEST(XmlScanner, NestingAndAttributesBeyondAnyPartAreRefused) {
     std::string deep;
     for (int i = 0; i <= XmlScanner::kMaxDepth; ++i) {
