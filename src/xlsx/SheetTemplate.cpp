@@ -135,9 +135,7 @@ std::optional<SheetTemplate> SheetTemplate::Reader::run() {
             continue;
         }
         if (token == Token::Invalid) {
-            error_ = QStringLiteral("broken XML at line %1: %2")
-                         .arg(xml_.lineNumber())
-                         .arg(QString::fromStdString(xml_.errorString()));
+            error_ = QString::fromStdString(xml_.errorText());
             return std::nullopt;
         }
         if ((token != Token::EndElement && token != Token::Text && !startElement()) ||

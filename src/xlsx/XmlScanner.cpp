@@ -19,22 +19,30 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool isNameChar(char c, bool first) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((u | 0x20) >= 'a' && (u | 0x20) <= 'z') {
+/// XML's name characters: letters and those that may start a name, then digits, marks and a few more.
+bool isNameChar(char32_t c, bool first) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':') {
         return true;
     }
-    if (u == '_' || u == ':' || u >= 0x80) {
+    if ((c >= 0xC0 && c <= 0x2FF && c != 0xD7 && c != 0xF7) || (c >= 0x370 && c <= 0x1FFF && c != 0x37E) ||
+        c == 0x200C || c == 0x200D || (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) ||
+        (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+        (c >= 0x10000 && c <= 0xEFFFF)) {
         return true;
     }
-    return !first && ((u >= '0' && u <= '9') || u == '-' || u == '.');
+    return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 || (c >= 0x300 && c <= 0x36F) ||
+                      c == 0x203F || c == 0x2040);
 }
 
 bool isName(std::string_view name) {
-    if (name.empty() || !isNameChar(name[0], true)) {
-        return false;
+    std::size_t i = 0;
+    while (i < name.size()) {
+        const std::size_t at = i;
+        if (!isNameChar(decodeUtf8(name, i), at == 0)) {
+            return false;
+        }
     }
-    return std::all_of(name.begin() + 1, name.end(), [](char c) { return isNameChar(c, false); });
+    return !name.empty();
 }
 
 /// A name as namespaces allow it: at most one colon, and not at either end.
@@ -183,7 +191,29 @@ bool XmlScanner::refuse(std::string reason) {
     return false;
 }
 
+std::string_view XmlScanner::namespaceOf(std::string_view prefix) const {
+    for (auto p = prefixes_.rbegin(); p != prefixes_.rend(); ++p) {
+        if (p->prefix == prefix) {
+            return p->uri;
+        }
+    }
+    return prefix == "xml" ? "http://www.w3.org/XML/1998/namespace" : std::string_view();
+}
+
+std::string XmlScanner::errorText() const {
+    return "broken XML at line " + std::to_string(lineNumber()) + ": " + error_;
+}
+
 XmlScanner::Token XmlScanner::next() {
+    if (emptyDeclared_) {
+        while (!prefixes_.empty() && prefixes_.back().depth > depth_) {
+            prefixes_.pop_back();
+        }
+        emptyDeclared_ = false;
+    }
+    if (consumed_ == 0 && pos_ == 0 && buffer_.starts_with("\xEF\xBB\xBF")) {
+        pos_ = documentStart_ = 3; // a byte order mark
+    }
     for (;;) {
         if (!error_.empty()) {
             return Token::Invalid;
@@ -438,7 +468,7 @@ bool XmlScanner::checkInstruction(std::string_view body) {
     if (target.size() != 3 || (target[0] | 0x20) != 'x' || (target[1] | 0x20) != 'm' || (target[2] | 0x20) != 'l') {
         return true;
     }
-    if (tokenStart() > 0 || target != "xml") {
+    if (tokenStart() > documentStart_ || target != "xml") {
         return refuse("an XML declaration after the start of the document");
     }
     // version="1.x", then perhaps encoding="name" and standalone="yes|no", in that order.
@@ -454,6 +484,9 @@ bool XmlScanner::checkInstruction(std::string_view body) {
         }
         return name != "version";
     };
+    if (next == 0 && attributes_.size() > 1 && attributes_[1].qualifiedName == "encoding") {
+        encoding_ = attributeValue(attributes_[1].rawValue);
+    }
     const bool valid =
         take("version",
              [](std::string_view v) {
@@ -488,7 +521,7 @@ bool XmlScanner::checkElement(bool end, bool empty) {
         }
         openNames_.resize(openStarts_.back());
         openStarts_.pop_back();
-        while (!prefixes_.empty() && prefixes_.back().second >= depth_) {
+        while (!prefixes_.empty() && prefixes_.back().depth >= depth_) {
             prefixes_.pop_back();
         }
         rootClosed_ = depth_ == 1;
@@ -507,9 +540,8 @@ bool XmlScanner::checkElement(bool end, bool empty) {
         return false;
     }
     if (empty) {
-        while (!prefixes_.empty() && prefixes_.back().second > depth_) {
-            prefixes_.pop_back();
-        }
+        // Its declarations go when the next token is read: until then they name its attributes.
+        emptyDeclared_ = true;
         rootClosed_ = depth_ == 0;
     } else {
         openStarts_.push_back(openNames_.size());
@@ -580,12 +612,12 @@ bool XmlScanner::checkNamespaces() {
     const int depth = depth_ + 1;
     for (const Attribute& a : attributes_) {
         if (a.qualifiedName.starts_with("xmlns:")) {
-            prefixes_.emplace_back(std::string(a.qualifiedName.substr(6)), depth);
+            prefixes_.push_back(Prefix{std::string(a.qualifiedName.substr(6)), attributeValue(a.rawValue), depth});
         }
     }
     const auto declared = [&](std::string_view prefix) {
         return prefix.empty() || prefix == "xml" || prefix == "xmlns" ||
-               std::any_of(prefixes_.begin(), prefixes_.end(), [&](const auto& p) { return p.first == prefix; });
+               std::any_of(prefixes_.begin(), prefixes_.end(), [&](const Prefix& p) { return p.prefix == prefix; });
     };
     if (!declared(prefixOf(qualifiedName_))) {
         return refuse("the namespace prefix of an element is not declared");

@@ -81,10 +81,19 @@ public:
     std::uint64_t offset() const { return consumed_ + pos_; }
     /// Bytes fed but not yet read: a token that goes on beyond them.
     std::size_t pendingBytes() const { return buffer_.size() - pos_; }
+    /// The encoding the XML declaration names, empty when it names none. The scanner reads UTF-8
+    /// whatever it says.
+    const std::string& declaredEncoding() const { return encoding_; }
     /// Elements open around the position read.
     int depth() const { return depth_; }
 
+    /// With well-formed checking, the namespace that `prefix` names where the scanner stands (on the
+    /// element just read, its own declarations included); empty when none.
+    std::string_view namespaceOf(std::string_view prefix) const;
+
     const std::string& errorString() const { return error_; }
+    /// The error as "broken XML at line N: why".
+    std::string errorText() const;
     /// The line of the document where reading stopped, from 1.
     std::uint64_t lineNumber() const;
 
@@ -111,6 +120,7 @@ private:
     std::uint64_t consumedLines_ = 0;
     bool finished_ = false;
     std::string error_;
+    std::string encoding_;
 
     std::string_view qualifiedName_, name_, attributeText_, text_;
     bool cdata_ = false;
@@ -121,7 +131,13 @@ private:
     int depth_ = 0;
     std::string openNames_;
     std::vector<std::size_t> openStarts_;
-    std::vector<std::pair<std::string, int>> prefixes_;
+    struct Prefix {
+        std::string prefix, uri;
+        int depth;
+    };
+    std::vector<Prefix> prefixes_;
+    bool emptyDeclared_ = false;
+    std::uint64_t documentStart_ = 0; // past a byte order mark
     bool rootSeen_ = false;
     bool rootClosed_ = false;
 };
