@@ -5,33 +5,44 @@
 
 namespace kartoma {
 
-std::optional<CellRange> parseCellReference(QStringView reference) {
-    qsizetype i = 0;
-    long column = 0;
-    while (i < reference.size() && reference[i].isLetter() && reference[i].unicode() < 0x80) {
-        column = column * 26 + (reference[i].toUpper().unicode() - u'A' + 1);
-        if (column > kMaxColumns) {
-            return std::nullopt;
+int leadingColumn(std::string_view reference, std::size_t* letters) {
+    int column = 0;
+    std::size_t i = 0;
+    for (; i < reference.size() && i < 3; ++i) {
+        const char c = reference[i];
+        if (c >= 'A' && c <= 'Z') {
+            column = column * 26 + (c - 'A' + 1);
+        } else if (c >= 'a' && c <= 'z') {
+            column = column * 26 + (c - 'a' + 1);
+        } else {
+            break;
         }
-        ++i;
     }
-    if (i == 0 || i == reference.size() || reference[i] == QLatin1Char('0')) {
+    if (letters != nullptr) {
+        *letters = i;
+    }
+    return i == 0 ? -1 : column - 1;
+}
+
+std::optional<CellRange> parseCellReference(std::string_view reference) {
+    std::size_t i = 0;
+    const int column = leadingColumn(reference, &i);
+    if (column < 0 || column >= kMaxColumns || i == reference.size() || reference[i] == '0') {
         return std::nullopt;
     }
     long row = 0;
     for (; i < reference.size(); ++i) {
-        const char16_t c = reference[i].unicode();
-        if (c < u'0' || c > u'9') {
+        const char c = reference[i];
+        if (c < '0' || c > '9') {
             return std::nullopt;
         }
-        row = row * 10 + (c - u'0');
+        row = row * 10 + (c - '0');
         if (row > kMaxRows) {
             return std::nullopt;
         }
     }
-    const int x = static_cast<int>(column - 1);
     const int y = static_cast<int>(row - 1);
-    return CellRange{x, y, x, y};
+    return CellRange{column, y, column, y};
 }
 
 std::string columnLetters(int column) {

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
-
-#include <string>
-
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace kartoma {
 
@@ -19,9 +16,13 @@ struct CellRange {
     friend bool operator==(const CellRange&, const CellRange&) = default;
 };
 
+/// The zero-based column named by the letters `reference` begins with, either case, at most three
+/// ("C12" -> 2, "ab" -> 27); -1 when it begins with none. `letters`, when given, gets their count.
+int leadingColumn(std::string_view reference, std::size_t* letters = nullptr);
+
 /// "A2" -> column 0, row 1. Letters (either case) then a row number from 1, nothing else; within the
 /// sheet's limits. Nothing for anything else ("A0", "2A", "A 2", "XFE1", "A1048577").
-std::optional<CellRange> parseCellReference(QStringView reference);
+std::optional<CellRange> parseCellReference(std::string_view reference);
 
 /// Column letters of a zero-based column: 0 -> "A", 25 -> "Z", 26 -> "AA".
 std::string columnLetters(int column);

@@ -3,11 +3,11 @@
 #include "NativePath.h"
 #include "SystemError.h"
 #include "Failure.h"
-#include "XmlText.h"
+#include "XmlScanner.h"
 
 #include <QDir>
 #include <QFile>
-#include <QXmlStreamReader>
+#include <QUtf8StringView>
 
 #include <zip.h>
 
@@ -18,20 +18,60 @@
 
 namespace kartoma {
 
-std::vector<Relationship> readRelationships(const QByteArray& xml, QString& error) {
-    std::vector<Relationship> list;
-    XmlReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement &&
-            reader.name() == QLatin1String("Relationship")) {
-            const QXmlStreamAttributes a = reader.attributes();
-            list.push_back(Relationship{a.value(QLatin1String("Id")).toString(),
-                                        a.value(QLatin1String("Type")).toString(),
-                                        a.value(QLatin1String("Target")).toString()});
+namespace {
+
+/// Reads a part held whole, handing `element` the scanner on each element's start; the error, empty
+/// when there is none.
+template <typename OnElement> QString scanPart(const QByteArray& xml, const OnElement& element) {
+    if (!QUtf8StringView(xml).isValidUtf8()) {
+        return QStringLiteral("broken XML: it is not UTF-8");
+    }
+    XmlScanner reader(XmlScanner::Checking::WellFormed);
+    reader.addData(std::string_view(xml.constData(), static_cast<std::size_t>(xml.size())));
+    reader.finish();
+    for (;;) {
+        const XmlScanner::Token token = reader.next();
+        if (!reader.declaredEncoding().empty() &&
+            QString::fromStdString(reader.declaredEncoding()).compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0) {
+            return QStringLiteral("broken XML: in %1, not UTF-8").arg(QString::fromStdString(reader.declaredEncoding()));
+        }
+        if (token == XmlScanner::Token::StartElement || token == XmlScanner::Token::EmptyElement) {
+            element(reader);
+        } else if (token == XmlScanner::Token::Invalid) {
+            return QString::fromStdString(reader.errorText());
+        } else if (token == XmlScanner::Token::EndOfDocument) {
+            return {};
         }
     }
-    if (reader.hasError() && !xml.isEmpty()) {
-        error = xmlErrorText(reader);
+}
+
+/// The value of the attribute of the element just read that is written `name`, or that is `local`
+/// in the namespace `ns`; empty when it has none.
+QString attributeOf(const XmlScanner& reader, std::string_view name, std::string_view ns = {}) {
+    for (const XmlScanner::Attribute& a : reader.attributes()) {
+        const std::size_t colon = a.qualifiedName.find(':');
+        const bool named = ns.empty() ? a.qualifiedName == name
+                                      : colon != std::string_view::npos && a.qualifiedName.substr(colon + 1) == name &&
+                                            reader.namespaceOf(a.qualifiedName.substr(0, colon)) == ns;
+        if (named) {
+            return QString::fromStdString(XmlScanner::attributeValue(a.rawValue));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::vector<Relationship> readRelationships(const QByteArray& xml, QString& error) {
+    std::vector<Relationship> list;
+    const QString broken = scanPart(xml, [&](const XmlScanner& reader) {
+        if (reader.name() == "Relationship") {
+            list.push_back(Relationship{attributeOf(reader, "Id"), attributeOf(reader, "Type"),
+                                        attributeOf(reader, "Target")});
+        }
+    });
+    if (!broken.isEmpty() && !xml.isEmpty()) {
+        error = broken;
     }
     return list;
 }
@@ -156,27 +196,23 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
         }
     }
     QString sheetId, firstId, firstName;
-    {
-        XmlReader reader(package.readPart(where.workbookPart, true, cap));
-        while (!reader.atEnd()) {
-            if (reader.readNext() != QXmlStreamReader::StartElement || reader.name() != QLatin1String("sheet")) {
-                continue;
-            }
-            const QXmlStreamAttributes a = reader.attributes();
-            const QString id = a.value(QLatin1String(kRelationshipsNs), QLatin1String("id")).toString();
-            const QString sheet = a.value(QLatin1String("name")).toString();
-            if (firstId.isEmpty()) {
-                firstId = id;
-                firstName = sheet;
-            }
-            if (sheetId.isEmpty() && sheet.compare(name, Qt::CaseInsensitive) == 0) {
-                sheetId = id;
-                where.sheetName = sheet;
-            }
+    const QString broken = scanPart(package.readPart(where.workbookPart, true, cap), [&](const XmlScanner& reader) {
+        if (reader.name() != "sheet") {
+            return;
         }
-        if (reader.hasError()) {
-            throw Failure(FailureCode::TemplateInvalid, package.path(), reader.errorString());
+        const QString id = attributeOf(reader, "id", kRelationshipsNs);
+        const QString sheet = attributeOf(reader, "name");
+        if (firstId.isEmpty()) {
+            firstId = id;
+            firstName = sheet;
         }
+        if (sheetId.isEmpty() && sheet.compare(name, Qt::CaseInsensitive) == 0) {
+            sheetId = id;
+            where.sheetName = sheet;
+        }
+    });
+    if (!broken.isEmpty()) {
+        throw Failure(FailureCode::TemplateInvalid, package.path(), broken);
     }
     if (sheetId.isEmpty() && orFirst) {
         sheetId = firstId;

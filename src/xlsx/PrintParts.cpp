@@ -1,9 +1,9 @@
 #include "PrintParts.h"
 
+#include "XmlScanner.h"
 #include "XmlText.h"
 
 #include <QString>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <vector>
@@ -17,53 +17,101 @@ const char* const kAfterCalcPr[] = {"oleSize",       "customWorkbookViews", "piv
                                     "smartTagPr",    "smartTagTypes",       "webPublishing",
                                     "fileRecoveryPr", "webPublishObjects",  "extLst"};
 
+struct Break {
+    int id;
+    bool manual;
+    std::string xml;
+};
+
 struct Element {
-    QString name; ///< local name
-    qsizetype begin = 0, end = 0;
+    std::string name; ///< local name
+    std::size_t begin = 0, end = 0;
+    std::string qualifiedName;
+    std::vector<std::pair<std::string, std::string>> attributes; ///< namespace declarations among them
+    std::vector<Break> breaks; ///< the <brk> elements within, as written
 };
 
 /// The children of a document's root element, with where each lies in `text`.
 struct Outline {
-    QString prefix;          ///< the root's namespace prefix, "" for none
-    qsizetype rootEnd = -1;  ///< where the root's end tag begins
+    std::string prefix;                       ///< the root's namespace prefix, "" for none
+    std::size_t rootEnd = std::string::npos;  ///< where the root's end tag begins
     std::vector<Element> children;
 };
 
-std::optional<Outline> outline(const QString& text) {
+/// The <brk> element being read within a child: its depth (-1 when none) and where it begins.
+struct BreakScan {
+    int depth = -1;
+    std::size_t begin = 0;
+};
+
+/// Notes a <brk> element at `depth` that begins (`end` false) or ends where `reader` stands.
+void noteBreak(const XmlScanner& reader, const std::string& text, bool end, int depth, Element& child,
+               BreakScan& scan) {
+    if (!end && scan.depth < 0 && reader.name() == "brk") {
+        const std::string man = XmlScanner::attributeValue(reader.rawAttribute("man"));
+        const QString id = QString::fromStdString(XmlScanner::attributeValue(reader.rawAttribute("id")));
+        child.breaks.push_back(Break{id.toInt(), man == "1" || man == "true", {}});
+        scan = BreakScan{depth, static_cast<std::size_t>(reader.tokenStart())};
+    }
+    if (end && scan.depth == depth) {
+        child.breaks.back().xml = text.substr(scan.begin, static_cast<std::size_t>(reader.offset()) - scan.begin);
+        scan.depth = -1;
+    }
+}
+
+std::optional<Outline> outline(const std::string& text) {
     Outline o;
-    XmlReader reader(text);
-    int depth = 0;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            if (depth == 1) {
-                o.prefix = reader.prefix().toString();
-            } else if (depth == 2) {
-                o.children.push_back(Element{reader.name().toString(), tagStart(text, reader), 0});
+    XmlScanner reader(XmlScanner::Checking::WellFormed);
+    reader.addData(text);
+    reader.finish();
+    BreakScan scan;
+    for (;;) {
+        using Token = XmlScanner::Token;
+        const Token token = reader.next();
+        if (token == Token::Invalid) {
+            return std::nullopt;
+        }
+        if (token == Token::EndOfDocument) {
+            break;
+        }
+        // The depth counts the element just started, as for an end tag it still counts the one that ends.
+        const int depth = reader.depth() + (token == Token::EndElement ? 1 : token == Token::EmptyElement ? 1 : 0);
+        if ((token == Token::StartElement || token == Token::EmptyElement) && depth == 1) {
+            o.prefix = std::string(reader.prefix());
+        } else if ((token == Token::StartElement || token == Token::EmptyElement) && depth == 2) {
+            Element e{std::string(reader.name()), static_cast<std::size_t>(reader.tokenStart()), 0,
+                      std::string(reader.qualifiedName()), {}, {}};
+            for (const XmlScanner::Attribute& a : reader.attributes()) {
+                e.attributes.emplace_back(std::string(a.qualifiedName), XmlScanner::attributeValue(a.rawValue));
             }
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (depth == 2) {
-                o.children.back().end = reader.characterOffset();
-            } else if (depth == 1) {
-                o.rootEnd = tagStart(text, reader);
+            o.children.push_back(std::move(e));
+        } else if (depth > 2 && !o.children.empty() && o.children.back().name == "rowBreaks" && token != Token::Text) {
+            if (token != Token::EndElement) {
+                noteBreak(reader, text, false, depth, o.children.back(), scan);
             }
-            --depth;
+            if (token != Token::StartElement) {
+                noteBreak(reader, text, true, depth, o.children.back(), scan);
+            }
+        }
+        if ((token == Token::EndElement || token == Token::EmptyElement) && depth == 2) {
+            o.children.back().end = static_cast<std::size_t>(reader.offset());
+        } else if ((token == Token::EndElement || token == Token::EmptyElement) && depth == 1) {
+            o.rootEnd = static_cast<std::size_t>(reader.tokenStart());
         }
     }
-    if (reader.hasError() || o.rootEnd < 0) {
+    if (o.rootEnd == std::string::npos) {
         return std::nullopt;
     }
     return o;
 }
 
-bool isOneOf(const QString& name, std::span<const char* const> names) {
-    return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == QLatin1String(n); });
+bool isOneOf(std::string_view name, std::span<const char* const> names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
 }
 
 /// Where a new child goes: before the first child (at or after `from`) that the schema puts after it
 /// (`follows` says which), else before the root's end tag.
-template <typename Follows> qsizetype insertionPoint(const Outline& o, std::size_t from, Follows follows) {
+template <typename Follows> std::size_t insertionPoint(const Outline& o, std::size_t from, Follows follows) {
     for (std::size_t i = from; i < o.children.size(); ++i) {
         if (follows(o.children[i].name)) {
             return o.children[i].begin;
@@ -72,68 +120,33 @@ template <typename Follows> qsizetype insertionPoint(const Outline& o, std::size
     return o.rootEnd;
 }
 
-QString qualified(const QString& prefix, const char* name) {
-    return prefix.isEmpty() ? QLatin1String(name) : prefix + QLatin1Char(':') + QLatin1String(name);
-}
-
-struct Break {
-    int id;
-    bool manual;
-    QString xml;
-};
-
-/// The <brk> children of a <rowBreaks> element, as written.
-std::vector<Break> breaksIn(QStringView element) {
-    std::vector<Break> list;
-    const QString text = element.toString();
-    XmlReader reader(text);
-    // The element is read out of its document, so its prefix is not declared here.
-    reader.setNamespaceProcessing(false);
-    while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement) {
-            continue;
-        }
-        const QStringView name = reader.name();
-        if (name != QLatin1String("brk") && !name.endsWith(QLatin1String(":brk"))) {
-            continue;
-        }
-        const qsizetype begin = tagStart(text, reader);
-        const QXmlStreamAttributes a = reader.attributes();
-        const QStringView man = a.value(QLatin1String("man"));
-        Break b{a.value(QLatin1String("id")).toInt(), man == QLatin1String("1") || man == QLatin1String("true"),
-                QString()};
-        reader.skipCurrentElement();
-        b.xml = text.mid(begin, reader.characterOffset() - begin);
-        list.push_back(std::move(b));
-    }
-    return list;
+std::string qualified(const std::string& prefix, const char* name) {
+    return prefix.empty() ? std::string(name) : prefix + ':' + name;
 }
 
 } // namespace
 
 std::optional<std::string> tailWithRowBreaks(const std::string& head, const std::string& tail,
                                              std::span<const int> breaks) {
-    const QString headText = QString::fromStdString(head);
-    QString text = headText + QString::fromStdString(tail);
+    std::string text = head + tail;
     const std::optional<Outline> o = outline(text);
     if (!o) {
         return std::nullopt;
     }
     const auto own = std::find_if(o->children.begin(), o->children.end(), [&](const Element& e) {
-        return e.name == QLatin1String("rowBreaks") && e.begin >= headText.size();
+        return e.name == "rowBreaks" && e.begin >= head.size();
     });
     std::vector<Break> all;
     if (own != o->children.end()) {
-        all = breaksIn(QStringView(text).mid(own->begin, own->end - own->begin));
+        all = own->breaks;
     }
-    const QString brk = qualified(o->prefix, "brk");
+    const std::string brk = qualified(o->prefix, "brk");
     const std::size_t ownCount = all.size();
     for (const int row : breaks) {
         const bool taken = std::any_of(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(ownCount),
                                        [&](const Break& b) { return b.id == row; });
         if (!taken) {
-            all.push_back(Break{row, true,
-                                QStringLiteral("<%1 id=\"%2\" max=\"16383\" man=\"1\"/>").arg(brk).arg(row)});
+            all.push_back(Break{row, true, "<" + brk + " id=\"" + std::to_string(row) + "\" max=\"16383\" man=\"1\"/>"});
         }
         if (all.size() >= ownCount + static_cast<std::size_t>(kMaxRowBreaks)) {
             break;
@@ -143,56 +156,54 @@ std::optional<std::string> tailWithRowBreaks(const std::string& head, const std:
     if (all.size() > static_cast<std::size_t>(kMaxRowBreaks)) {
         all.resize(static_cast<std::size_t>(kMaxRowBreaks));
     }
-    const QString name = qualified(o->prefix, "rowBreaks");
-    QString element = QStringLiteral("<%1 count=\"%2\" manualBreakCount=\"%3\">")
-                          .arg(name)
-                          .arg(all.size())
-                          .arg(std::count_if(all.begin(), all.end(), [](const Break& b) { return b.manual; }));
+    const std::string name = qualified(o->prefix, "rowBreaks");
+    std::string element = "<" + name + " count=\"" + std::to_string(all.size()) + "\" manualBreakCount=\"" +
+                          std::to_string(std::count_if(all.begin(), all.end(), [](const Break& b) { return b.manual; })) +
+                          "\">";
     for (const Break& b : all) {
         element += b.xml;
     }
-    element += QStringLiteral("</%1>").arg(name);
+    element += "</" + name + ">";
 
     if (own != o->children.end()) {
         text.replace(own->begin, own->end - own->begin, element);
     } else {
         const auto firstInTail = std::find_if(o->children.begin(), o->children.end(),
-                                              [&](const Element& e) { return e.begin >= headText.size(); });
+                                              [&](const Element& e) { return e.begin >= head.size(); });
         text.insert(insertionPoint(*o, static_cast<std::size_t>(firstInTail - o->children.begin()),
-                                   [](const QString& name) { return worksheetChildAfter(name, "rowBreaks"); }),
+                                   [](std::string_view name) { return worksheetChildAfter(name, "rowBreaks"); }),
                     element);
     }
-    return QStringView(text).mid(headText.size()).toUtf8().toStdString();
+    return text.substr(head.size());
 }
 
 std::optional<QByteArray> workbookWithFullCalcOnLoad(const QByteArray& workbook) {
-    QString text = QString::fromUtf8(workbook);
+    // Bytes that are not UTF-8 read as U+FFFD.
+    const QByteArray utf8 = QString::fromUtf8(workbook).toUtf8();
+    std::string text(utf8.constData(), static_cast<std::size_t>(utf8.size()));
     const std::optional<Outline> o = outline(text);
     if (!o) {
         return std::nullopt;
     }
-    const auto own = std::find_if(o->children.begin(), o->children.end(),
-                                  [](const Element& e) { return e.name == QLatin1String("calcPr"); });
+    const auto own =
+        std::find_if(o->children.begin(), o->children.end(), [](const Element& e) { return e.name == "calcPr"; });
     if (own == o->children.end()) {
-        text.insert(insertionPoint(*o, 0, [](const QString& name) { return isOneOf(name, kAfterCalcPr); }),
-                    QStringLiteral("<%1 fullCalcOnLoad=\"1\"/>").arg(qualified(o->prefix, "calcPr")));
-        return text.toUtf8();
-    }
-    // The element rebuilt from what a reader sees of it: its name, namespace declarations and settings.
-    const QString element = text.mid(own->begin, own->end - own->begin);
-    XmlReader reader(element);
-    reader.setNamespaceProcessing(false);
-    while (reader.readNext() != QXmlStreamReader::StartElement && !reader.atEnd()) {
-    }
-    QString tag = QLatin1Char('<') + reader.qualifiedName().toString();
-    for (const QXmlStreamAttribute& a : reader.attributes()) {
-        if (a.qualifiedName() != QLatin1String("fullCalcOnLoad")) {
-            tag += QStringLiteral(" %1=\"%2\"").arg(a.qualifiedName(), xmlEscaped(a.value()));
+        text.insert(insertionPoint(*o, 0, [](std::string_view name) { return isOneOf(name, kAfterCalcPr); }),
+                    "<" + qualified(o->prefix, "calcPr") + " fullCalcOnLoad=\"1\"/>");
+    } else {
+        // The element rebuilt from what a reader sees of it: its name, namespace declarations and settings.
+        std::string tag = "<" + own->qualifiedName;
+        for (const auto& [key, value] : own->attributes) {
+            if (key != "fullCalcOnLoad") {
+                tag += " " + key + "=\"";
+                appendXmlEscaped(value, tag);
+                tag += '"';
+            }
         }
+        tag += " fullCalcOnLoad=\"1\"/>";
+        text.replace(own->begin, own->end - own->begin, tag);
     }
-    tag += QStringLiteral(" fullCalcOnLoad=\"1\"/>");
-    text.replace(own->begin, own->end - own->begin, tag);
-    return text.toUtf8();
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace kartoma

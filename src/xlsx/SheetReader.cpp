@@ -3,6 +3,8 @@
 #include "Failure.h"
 #include "PackageParts.h"
 #include "Utf8.h"
+#include "CellReference.h"
+#include "XmlScanner.h"
 #include "XmlText.h"
 
 
@@ -58,59 +60,6 @@ void undoCellEscapes(std::string& text, std::size_t from) {
     text.resize(write);
 }
 
-/// The column of a cell reference ("C12" -> 2); -1 when it does not start with letters.
-int columnOf(std::string_view reference) {
-    int column = 0;
-    std::size_t i = 0;
-    for (; i < reference.size() && i < 3; ++i) {
-        const char c = reference[i];
-        if (c >= 'A' && c <= 'Z') {
-            column = column * 26 + (c - 'A' + 1);
-        } else if (c >= 'a' && c <= 'z') {
-            column = column * 26 + (c - 'a' + 1);
-        } else {
-            break;
-        }
-    }
-    return i == 0 ? -1 : column - 1;
-}
-
-/// The value of attribute `name` within the attribute text of a tag; empty when it is missing.
-std::string_view attributeOf(std::string_view attributes, std::string_view name) {
-    std::size_t i = 0;
-    while (i < attributes.size()) {
-        while (i < attributes.size() && (attributes[i] == ' ' || attributes[i] == '\t' ||
-                                         attributes[i] == '\n' || attributes[i] == '\r')) {
-            ++i;
-        }
-        const std::size_t nameStart = i;
-        while (i < attributes.size() && attributes[i] != '=' && attributes[i] != ' ') {
-            ++i;
-        }
-        std::string_view attribute = attributes.substr(nameStart, i - nameStart);
-        while (i < attributes.size() && attributes[i] != '"' && attributes[i] != '\'') {
-            ++i;
-        }
-        if (i >= attributes.size()) {
-            break;
-        }
-        const char quote = attributes[i++];
-        const std::size_t valueStart = i;
-        while (i < attributes.size() && attributes[i] != quote) {
-            ++i;
-        }
-        const std::string_view value = attributes.substr(valueStart, i - valueStart);
-        ++i;
-        if (const std::size_t colon = attribute.find(':'); colon != std::string_view::npos) {
-            attribute.remove_prefix(colon + 1);
-        }
-        if (attribute == name) {
-            return value;
-        }
-    }
-    return {};
-}
-
 std::int64_t wholeNumber(std::string_view text, std::int64_t fallback) {
     std::int64_t value = 0;
     if (text.empty() || text.size() > 18) {
@@ -128,19 +77,9 @@ std::int64_t wholeNumber(std::string_view text, std::int64_t fallback) {
 } // namespace
 
 
-/// Scans one part of the package tag by tag, inflating it in pieces. It knows just enough XML for
-/// what spreadsheet applications write: tags, text with entities, comments, CDATA, processing
-/// instructions. A document type declaration is refused (a sheet has none, and entities it could
-/// declare are not expanded).
+/// Reads one part of the package token by token, inflating it in pieces as the tokenizer asks.
 class SheetReader::Scanner {
 public:
-    enum class Kind { Start, End, Empty };
-    struct Tag {
-        Kind kind;
-        std::string_view name;       ///< the local name, without its prefix
-        std::string_view attributes; ///< the text after the name, up to the tag's end
-    };
-
     Scanner(zip_t* zip, const std::string& part, const QString& book, const std::function<bool()>& keepGoing)
         : book_(book), part_(part), keepGoing_(keepGoing) {
         file_ = zip_fopen(zip, part.c_str(), 0);
@@ -152,100 +91,38 @@ public:
     }
     ~Scanner() { zip_fclose(file_); }
 
-    /// The next tag; the text before it is appended (entities undone) to `text` when `keep` is set.
-    /// False at the end of the part. `tooLong` is thrown when `text` grows beyond `limit` bytes.
-    template <typename TooLong>
-    bool next(Tag& tag, bool keep, std::string& text, std::size_t limit, const TooLong& tooLong) {
+    /// The next token, never NeedData nor Invalid (broken XML throws).
+    XmlScanner::Token next() {
         for (;;) {
-            const char* data = buffer_.data();
-            const std::size_t size = buffer_.size();
-            const void* found = std::memchr(data + pos_, '<', size - pos_);
-            if (found == nullptr) {
-                if (keep) {
-                    // Text up to an entity that may continue in the next piece.
-                    const std::size_t amp = buffer_.rfind('&');
-                    const std::size_t end =
-                        amp != std::string::npos && amp >= pos_ && buffer_.find(';', amp) == std::string::npos
-                            ? amp
-                            : size;
-                    // Undoing entities only shrinks a text: checked before, it never outgrows the limit.
-                    if (text.size() + (end - pos_) > limit) {
-                        tooLong();
-                    }
-                    appendText(pos_, end, text);
-                    pos_ = end;
-                } else {
-                    pos_ = size;
-                }
-                if (!fill()) {
-                    return false;
-                }
-                continue;
+            const XmlScanner::Token token = xml_.next();
+            if (token == XmlScanner::Token::NeedData) {
+                fill();
+            } else if (token == XmlScanner::Token::Invalid) {
+                broken(xml_.errorString().c_str());
+            } else {
+                return token;
             }
-            const std::size_t lt = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-            if (keep) {
-                if (text.size() + (lt - pos_) > limit) {
-                    tooLong();
-                }
-                appendText(pos_, lt, text);
-            }
-            pos_ = lt;
-            if (lt + 1 >= size) {
-                if (!fill()) {
-                    broken("the part ends inside a tag");
-                }
-                continue;
-            }
-            const char second = data[lt + 1];
-            if (second == '?' || second == '!') {
-                const std::size_t before = pos_;
-                if (!skipSpecial(keep, text)) {
-                    pos_ = before;
-                    if (!fill()) {
-                        broken("the part ends inside a comment or declaration");
-                    }
-                }
-                continue;
-            }
-            const std::size_t gt = tagEnd(lt + 1);
-            if (gt == std::string::npos) {
-                if (!fill()) {
-                    broken("the part ends inside a tag");
-                }
-                continue;
-            }
-            std::string_view inside(data + lt + 1, gt - lt - 1);
-            if (inside.empty() || inside == "/") {
-                broken("an empty tag");
-            }
-            tag.kind = Kind::Start;
-            if (inside.front() == '/') {
-                tag.kind = Kind::End;
-                inside.remove_prefix(1);
-            } else if (inside.back() == '/') {
-                tag.kind = Kind::Empty;
-                inside.remove_suffix(1);
-            }
-            std::size_t nameEnd = 0;
-            while (nameEnd < inside.size() && inside[nameEnd] != ' ' && inside[nameEnd] != '\t' &&
-                   inside[nameEnd] != '\n' && inside[nameEnd] != '\r') {
-                ++nameEnd;
-            }
-            tag.name = inside.substr(0, nameEnd);
-            if (const std::size_t colon = tag.name.find(':'); colon != std::string_view::npos) {
-                tag.name.remove_prefix(colon + 1);
-            }
-            tag.attributes = inside.substr(nameEnd);
-            pos_ = gt + 1;
-            return true;
         }
     }
 
+    /// Appends the text just read to `text` (entities undone); `tooLong` is thrown when `text` would
+    /// grow beyond `limit` bytes.
+    template <typename TooLong> void appendText(std::string& text, std::size_t limit, const TooLong& tooLong) {
+        // Undoing entities only shrinks a text: checked before, it never outgrows the limit.
+        if (text.size() + xml_.rawText().size() > limit) {
+            tooLong();
+        }
+        if (!xml_.appendText(text)) {
+            broken(xml_.errorString().c_str());
+        }
+    }
+
+    const XmlScanner& xml() const { return xml_; }
     std::uint64_t bytesRead() const { return inflated_; }
 
     [[noreturn]] void broken(const char* reason, FailureCode code = FailureCode::TemplateInvalid) const {
         throw Failure(code, book_,
-                            QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromLatin1(reason)));
+                            QStringLiteral("%1: %2").arg(QString::fromStdString(part_), QString::fromUtf8(reason)));
     }
 
     /// The sizes of a part, compressed and inflated, as the package's directory gives them (0 when
@@ -260,129 +137,28 @@ public:
     }
 
 private:
-    /// Reads the next piece behind what is still unread; false at the end of the part.
-    bool fill() {
-        if (eof_) {
-            return false;
-        }
+    /// Hands the tokenizer the next piece, or tells it the part has ended.
+    void fill() {
         if (keepGoing_ && !keepGoing_()) {
             broken("stopped", FailureCode::Cancelled);
         }
-        buffer_.erase(0, pos_);
-        pos_ = 0;
-        if (buffer_.size() > kMaxPending) {
+        const std::size_t kept = xml_.pendingBytes();
+        if (kept > kMaxPending) {
             broken("a tag longer than 16 MiB", FailureCode::CatalogueTooLarge);
         }
         // What is still unread is a tag that goes on: reading at least as much again keeps the
         // rescans of it linear in its length.
-        const std::size_t kept = buffer_.size();
         const std::size_t piece = std::max(kChunk, kept);
-        buffer_.resize(kept + piece);
-        const zip_int64_t n = zip_fread(file_, buffer_.data() + kept, piece);
+        const zip_int64_t n = zip_fread(file_, xml_.dataSpace(piece), piece);
         if (n < 0) {
             throw Failure(FailureCode::TemplateInvalid, book_,
                                 QStringLiteral("%1: %2").arg(QString::fromStdString(part_),
                                                              QString::fromUtf8(zip_file_strerror(file_))));
         }
-        buffer_.resize(kept + static_cast<std::size_t>(n));
+        xml_.commitData(n > 0 ? static_cast<std::size_t>(n) : 0);
         inflated_ += static_cast<std::uint64_t>(n);
         if (n == 0) {
-            eof_ = true;
-            return false;
-        }
-        return true;
-    }
-
-    /// The ">" that ends the tag whose name starts at `from`; quoted values may hold ">".
-    std::size_t tagEnd(std::size_t from) const {
-        char quote = 0;
-        for (std::size_t i = from; i < buffer_.size(); ++i) {
-            const char c = buffer_[i];
-            if (quote != 0) {
-                if (c == quote) {
-                    quote = 0;
-                }
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                return i;
-            }
-        }
-        return std::string::npos;
-    }
-
-    /// A comment, CDATA section or processing instruction at pos_; false when it is not complete yet.
-    bool skipSpecial(bool keep, std::string& text) {
-        const std::string_view rest = std::string_view(buffer_).substr(pos_);
-        const auto skipTo = [&](std::string_view close, std::size_t openLength) {
-            const std::size_t end = rest.find(close, openLength);
-            if (end == std::string_view::npos) {
-                return std::string_view::npos;
-            }
-            pos_ += end + close.size();
-            return end;
-        };
-        if (rest.size() < 9) {
-            return false;
-        }
-        if (rest.substr(0, 2) == "<?") {
-            return skipTo("?>", 2) != std::string_view::npos;
-        }
-        if (rest.substr(0, 4) == "<!--") {
-            return skipTo("-->", 4) != std::string_view::npos;
-        }
-        if (rest.substr(0, 9) == "<![CDATA[") {
-            const std::size_t start = pos_ + 9;
-            const std::size_t end = skipTo("]]>", 9);
-            if (end == std::string_view::npos) {
-                return false;
-            }
-            if (keep) {
-                text.append(buffer_, start, pos_ - 3 - start);
-            }
-            return true;
-        }
-        broken("a declaration a sheet does not have");
-    }
-
-    void appendText(std::size_t from, std::size_t to, std::string& text) {
-        while (from < to) {
-            const void* amp = std::memchr(buffer_.data() + from, '&', to - from);
-            const std::size_t stop =
-                amp == nullptr ? to
-                               : static_cast<std::size_t>(static_cast<const char*>(amp) - buffer_.data());
-            text.append(buffer_, from, stop - from);
-            if (stop == to) {
-                return;
-            }
-            const std::size_t semicolon = buffer_.find(';', stop);
-            if (semicolon == std::string::npos || semicolon >= to) {
-                broken("an entity without its end");
-            }
-            const std::string_view entity(buffer_.data() + stop + 1, semicolon - stop - 1);
-            if (entity == "amp") {
-                text += '&';
-            } else if (entity == "lt") {
-                text += '<';
-            } else if (entity == "gt") {
-                text += '>';
-            } else if (entity == "quot") {
-                text += '"';
-            } else if (entity == "apos") {
-                text += '\'';
-            } else if (entity.size() >= 2 && entity[0] == '#') {
-                const bool hex = entity[1] == 'x' || entity[1] == 'X';
-                const std::string digits(entity.substr(hex ? 2 : 1));
-                char* end = nullptr;
-                const unsigned long c = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
-                if (digits.empty() || *end != '\0' || c == 0 || c > 0x10FFFF) {
-                    broken("a character reference that names no character");
-                }
-                encodeUtf8(static_cast<char32_t>(c), text);
-            } else {
-                broken("an unknown entity");
-            }
-            from = semicolon + 1;
+            xml_.finish();
         }
     }
 
@@ -390,9 +166,7 @@ private:
     std::string part_;
     const std::function<bool()>& keepGoing_;
     zip_file_t* file_ = nullptr;
-    std::string buffer_;
-    std::size_t pos_ = 0;
-    bool eof_ = false;
+    XmlScanner xml_{XmlScanner::Checking::Lenient};
     std::uint64_t inflated_ = 0;
 };
 
@@ -447,15 +221,20 @@ void SheetReader::readSharedStrings(const std::string& part) {
     const auto tooLong = [&] {
         tooLarge(QStringLiteral("its shared strings hold more than %1 MiB of text").arg(limit >> 20));
     };
-    Scanner::Tag tag;
+    using Token = XmlScanner::Token;
+    const XmlScanner& xml = scanner.xml();
     bool inItem = false;
     bool phonetic = false;
     bool capture = false;
     std::size_t start = 0;
     sharedStart_.clear();
-    while (scanner.next(tag, capture, sharedText_, static_cast<std::size_t>(limit), tooLong)) {
-        if (tag.name == "si") {
-            if (tag.kind != Scanner::Kind::End) {
+    for (Token token = scanner.next(); token != Token::EndOfDocument; token = scanner.next()) {
+        if (token == Token::Text) {
+            if (capture) {
+                scanner.appendText(sharedText_, static_cast<std::size_t>(limit), tooLong);
+            }
+        } else if (xml.name() == "si") {
+            if (token != Token::EndElement) {
                 if (sharedStart_.size() >= budget_.sharedCount) {
                     tooLarge(QStringLiteral("it has more than %1 shared strings").arg(budget_.sharedCount));
                 }
@@ -463,14 +242,14 @@ void SheetReader::readSharedStrings(const std::string& part) {
                 start = sharedText_.size();
                 sharedStart_.push_back(start);
             }
-            if (tag.kind != Scanner::Kind::Start) {
+            if (token != Token::StartElement) {
                 inItem = false;
                 undoCellEscapes(sharedText_, start);
             }
-        } else if (tag.name == "rPh") {
-            phonetic = tag.kind == Scanner::Kind::Start;
-        } else if (tag.name == "t") {
-            capture = inItem && !phonetic && tag.kind == Scanner::Kind::Start;
+        } else if (xml.name() == "rPh") {
+            phonetic = token == Token::StartElement;
+        } else if (xml.name() == "t") {
+            capture = inItem && !phonetic && token == Token::StartElement;
         }
     }
 }
@@ -514,14 +293,21 @@ bool SheetReader::next(SheetRow& row) {
     row.shared_ = &sharedText_;
     rowBytes_ = 0;
     std::int64_t previousRow = row.number_;
-    Scanner::Tag tag;
     const auto tooLong = [&] {
         tooLarge(QStringLiteral("a row holds more than %1 KiB").arg(budget_.rowBytes >> 10));
     };
-    while (sheet_->next(tag, capture_, cellText_, budget_.rowBytes, tooLong)) {
-        const std::string_view name = tag.name;
+    using Token = XmlScanner::Token;
+    const XmlScanner& xml = sheet_->xml();
+    for (Token token = sheet_->next(); token != Token::EndOfDocument; token = sheet_->next()) {
+        if (token == Token::Text) {
+            if (capture_) {
+                sheet_->appendText(cellText_, budget_.rowBytes, tooLong);
+            }
+            continue;
+        }
+        const std::string_view name = xml.name();
         if (name == "c") {
-            if (tag.kind == Scanner::Kind::End) {
+            if (token == Token::EndElement) {
                 if (inCell_) {
                     finishCell(row);
                 }
@@ -530,29 +316,29 @@ bool SheetReader::next(SheetRow& row) {
             if (++cellsInRow_ > budget_.rowCells) {
                 tooLarge(QStringLiteral("a row has more than %1 cells").arg(budget_.rowCells));
             }
-            const int column = columnOf(attributeOf(tag.attributes, "r"));
+            const int column = leadingColumn(xml.rawAttribute("r"));
             cellColumn_ = column >= 0 ? column : cellColumn_ + 1;
-            if (tag.kind == Scanner::Kind::Empty) {
+            if (token == Token::EmptyElement) {
                 continue;
             }
-            cellType_ = attributeOf(tag.attributes, "t");
+            cellType_ = xml.rawAttribute("t");
             cellText_.clear();
             inCell_ = true;
             inPhonetic_ = false;
         } else if (name == "v") {
-            capture_ = inCell_ && tag.kind == Scanner::Kind::Start;
+            capture_ = inCell_ && token == Token::StartElement;
         } else if (name == "t") {
-            capture_ = inCell_ && !inPhonetic_ && tag.kind == Scanner::Kind::Start;
+            capture_ = inCell_ && !inPhonetic_ && token == Token::StartElement;
         } else if (name == "rPh") {
-            inPhonetic_ = tag.kind == Scanner::Kind::Start;
+            inPhonetic_ = token == Token::StartElement;
         } else if (name == "row") {
-            if (tag.kind != Scanner::Kind::End) {
-                row.number_ = wholeNumber(attributeOf(tag.attributes, "r"), previousRow + 1);
+            if (token != Token::EndElement) {
+                row.number_ = wholeNumber(xml.rawAttribute("r"), previousRow + 1);
                 previousRow = row.number_;
                 cellColumn_ = -1;
                 cellsInRow_ = 0;
             }
-            if (tag.kind != Scanner::Kind::Start && !row.cells_.empty()) {
+            if (token != Token::StartElement && !row.cells_.empty()) {
                 // Rows that repeat long shared strings may hand out no more than the file is large.
                 rowBytesGiven_ += rowBytes_;
                 if (rowBytesGiven_ > budget_.rowBytesFree + budget_.rowBytesPerInflatedByte *

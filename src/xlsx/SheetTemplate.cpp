@@ -1,33 +1,15 @@
 #include "SheetTemplate.h"
 
 #include "CellReference.h"
+#include "XmlScanner.h"
 #include "XmlText.h"
 
 #include <QStringDecoder>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cstring>
 
 namespace kartoma {
-
-namespace {
-
-std::string utf8(QStringView text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-/// The zero-based column of a cell reference such as "AB12".
-std::optional<int> referenceColumn(QStringView reference) {
-    const std::optional<CellRange> cell = parseCellReference(reference);
-    if (!cell) {
-        return std::nullopt;
-    }
-    return cell->x1;
-}
-
-} // namespace
 
 int SheetTemplate::columnStyle(int column) const {
     for (const ColumnStyle& c : columns_) {
@@ -58,25 +40,27 @@ public:
     std::optional<SheetTemplate> run();
 
 private:
+    using Token = XmlScanner::Token;
+
     /// Where offset `at` of the part lies in the text kept.
-    qsizetype toIndex(qsizetype at) const { return at >= t_.rowsStart_ + dropped_ ? at - dropped_ : at; }
-    qsizetype toOffset(qsizetype index) const {
-        return dropped_ > 0 && index >= t_.rowsStart_ ? index + dropped_ : index;
+    std::size_t toIndex(std::uint64_t at) const {
+        return static_cast<std::size_t>(at >= t_.rowsStart_ + dropped_ ? at - dropped_ : at);
     }
-    QStringView textOf(qsizetype from, qsizetype to) const {
-        return QStringView(t_.text_).mid(toIndex(from), to - from);
+    std::string_view textOf(std::uint64_t from, std::uint64_t to) const {
+        return std::string_view(t_.text_).substr(toIndex(from), static_cast<std::size_t>(to - from));
     }
-    /// Where the element whose start tag was just read begins: its "<" is the last one before here.
-    qsizetype startOf() const {
-        return toOffset(t_.text_.lastIndexOf(QLatin1Char('<'), toIndex(reader_.characterOffset()) - 1));
-    }
+    /// Where the element whose tag was just read begins, and where its tag ends.
+    std::size_t startOf() const { return static_cast<std::size_t>(xml_.tokenStart()); }
+    std::size_t endOf() const { return static_cast<std::size_t>(xml_.offset()); }
+    /// The value of the element's attribute written `name`; empty when it has none.
+    QString attribute(std::string_view name) const;
     bool failed(const QString& why) {
         error_ = why;
         return false;
     }
     bool feed();
     bool startElement();
-    void startTopLevel(QStringView name);
+    void startTopLevel(std::string_view name);
     bool startRow();
     bool startCell();
     bool endElement();
@@ -87,134 +71,138 @@ private:
     const PartReader& read_;
     QString& error_;
     SheetTemplate t_;
-    XmlReader reader_;
+    XmlScanner xml_{XmlScanner::Checking::WellFormed};
+    // Bytes that are not UTF-8 read as U+FFFD, and a byte order mark is dropped, as an XML reader does.
     QStringDecoder decoder_{QStringDecoder::Utf8};
     std::vector<char> chunk_;
-    bool ended_ = false;
     // The text of the part is kept but for the rows already taken apart: only the head and tail of
     // the sheet are written back, so the rows between are dropped as the reading goes (`dropped_`
-    // characters from where <sheetData> begins), and memory stays bounded whatever the rows hold.
-    qsizetype dropped_ = 0;
+    // bytes from where <sheetData> begins), and memory stays bounded whatever the rows hold.
+    std::size_t dropped_ = 0;
     std::size_t keptBytes_ = 0;
-    qsizetype tokenEnd_ = 0; // where the last whole token read ends
     bool cellKept_ = false;
     std::uint64_t cells_ = 0;
-    qsizetype headerStart_ = -1;
+    std::size_t headerStart_ = kNone;
     int depth_ = 0;
     bool inRows_ = false;
     bool sawRows_ = false;
-    qsizetype cellStart_ = -1;
+    std::size_t cellStart_ = kNone;
     bool cellHasReference_ = false;
     Row* row_ = nullptr;
     int nextRow_ = 0;
     int nextColumn_ = 0;
 };
 
+QString SheetTemplate::Reader::attribute(std::string_view name) const {
+    for (const XmlScanner::Attribute& a : xml_.attributes()) {
+        if (a.qualifiedName == name) {
+            return QString::fromStdString(XmlScanner::attributeValue(a.rawValue));
+        }
+    }
+    return {};
+}
+
 bool SheetTemplate::Reader::feed() {
     const qint64 n = read_(chunk_.data(), static_cast<qint64>(chunk_.size()));
     if (n < 0) {
         return failed(QStringLiteral("cannot be read"));
     }
-    ended_ = n == 0;
-    // The reader goes over an unfinished token again with every piece that comes: one token that
-    // never ends (a comment, a text of megabytes) would take time that grows with its square.
-    if (dropped_ + t_.text_.size() - tokenEnd_ > kMaxTokenCharacters) {
-        return failed(QStringLiteral("one XML token longer than %1 MB").arg(kMaxTokenCharacters >> 20));
+    if (n == 0) {
+        xml_.finish();
+        return true;
     }
-    const QString text = decoder_(QByteArrayView(chunk_.data(), static_cast<qsizetype>(n)));
-    if (t_.text_.size() + text.size() > kMaxKeptCharacters) {
-        return failed(QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptCharacters >> 20));
+    // The tokenizer goes over an unfinished tag again with every piece that comes: one that never
+    // ends (a comment of megabytes) would take time that grows with its square. Texts come in pieces.
+    if (xml_.pendingBytes() > kMaxTokenBytes) {
+        return failed(QStringLiteral("one XML token longer than %1 MB").arg(kMaxTokenBytes >> 20));
     }
-    t_.text_ += text;
-    reader_.addData(text);
+    const QByteArray text = QString(decoder_(QByteArrayView(chunk_.data(), static_cast<qsizetype>(n)))).toUtf8();
+    if (t_.text_.size() + static_cast<std::size_t>(text.size()) > kMaxKeptBytes) {
+        return failed(QStringLiteral("more than %1 MB outside the rows").arg(kMaxKeptBytes >> 20));
+    }
+    const std::string_view bytes(text.constData(), static_cast<std::size_t>(text.size()));
+    t_.text_ += bytes;
+    xml_.addData(bytes);
     return true;
 }
 
 std::optional<SheetTemplate> SheetTemplate::Reader::run() {
-    for (;;) {
-        const QXmlStreamReader::TokenType token = reader_.readNext();
-        if (token == QXmlStreamReader::Invalid &&
-            reader_.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended_) {
+    for (Token token = xml_.next(); token != Token::EndOfDocument; token = xml_.next()) {
+        if (token == Token::NeedData) {
             if (!feed()) {
                 return std::nullopt;
             }
             continue;
         }
-        if (token == QXmlStreamReader::Invalid || token == QXmlStreamReader::EndDocument) {
-            break;
-        }
-        tokenEnd_ = reader_.characterOffset();
-        if ((token == QXmlStreamReader::StartElement && !startElement()) ||
-            (token == QXmlStreamReader::EndElement && !endElement())) {
+        if (token == Token::Invalid) {
+            error_ = QString::fromStdString(xml_.errorText());
             return std::nullopt;
         }
-    }
-    if (reader_.hasError()) {
-        error_ = xmlErrorText(reader_);
-        return std::nullopt;
+        if ((token != Token::EndElement && token != Token::Text && !startElement()) ||
+            (token != Token::StartElement && token != Token::Text && !endElement())) {
+            return std::nullopt;
+        }
     }
     if (!sawRows_) {
         error_ = QStringLiteral("no sheetData");
         return std::nullopt;
     }
     // From here on the offsets past the rows index the text as it was kept.
-    for (qsizetype* at : {&t_.rowsEnd_, &t_.footerStart_, &t_.footerEnd_, &t_.footerInsert_}) {
-        if (*at >= 0) {
+    for (std::size_t* at : {&t_.rowsEnd_, &t_.footerStart_, &t_.footerEnd_, &t_.footerInsert_}) {
+        if (*at != kNone) {
             *at = toIndex(*at);
         }
     }
-    t_.text_.squeeze();
+    t_.text_.shrink_to_fit();
     return std::move(t_);
 }
 
 bool SheetTemplate::Reader::startElement() {
     ++depth_;
-    const QStringView name = reader_.name();
+    const std::string_view name = xml_.name();
     if (depth_ == 1) {
-        if (name != QLatin1String("worksheet")) {
+        if (name != "worksheet") {
             return failed(QStringLiteral("not a worksheet"));
         }
-        if (!reader_.prefix().isEmpty()) {
+        if (!xml_.prefix().empty()) {
             // Rows written in without it would be in no namespace, and nothing would show them.
-            t_.prefix_ = utf8(reader_.prefix()) + ':';
+            t_.prefix_ = std::string(xml_.prefix()) + ':';
         }
-        t_.dimensionInsert_ = reader_.characterOffset();
+        t_.dimensionInsert_ = endOf();
     } else if (depth_ == 2) {
         startTopLevel(name);
-    } else if (depth_ == 3 && inRows_ && name == QLatin1String("row")) {
+    } else if (depth_ == 3 && inRows_ && name == "row") {
         return startRow();
-    } else if (depth_ == 4 && row_ != nullptr && name == QLatin1String("c")) {
+    } else if (depth_ == 4 && row_ != nullptr && name == "c") {
         return startCell();
-    } else if (depth_ == 3 && name == QLatin1String("col")) {
-        const QXmlStreamAttributes a = reader_.attributes();
-        t_.columns_.push_back(ColumnStyle{a.value(QLatin1String("min")).toInt() - 1,
-                                          a.value(QLatin1String("max")).toInt() - 1,
-                                          a.value(QLatin1String("style")).toInt()});
-    } else if (depth_ == 3 && t_.footerStart_ >= 0 && t_.footerEnd_ < 0 && name == QLatin1String("oddHeader")) {
+    } else if (depth_ == 3 && name == "col") {
+        t_.columns_.push_back(ColumnStyle{attribute("min").toInt() - 1, attribute("max").toInt() - 1,
+                                          attribute("style").toInt()});
+    } else if (depth_ == 3 && t_.footerStart_ != kNone && t_.footerEnd_ == kNone && name == "oddHeader") {
         headerStart_ = startOf();
-    } else if (depth_ >= 5 && cellStart_ >= 0) {
+    } else if (depth_ >= 5 && cellStart_ != kNone) {
         cellKept_ = true;
     }
     return true;
 }
 
-void SheetTemplate::Reader::startTopLevel(QStringView name) {
-    const qsizetype start = startOf();
-    if (name == QLatin1String("dimension")) {
+void SheetTemplate::Reader::startTopLevel(std::string_view name) {
+    const std::size_t start = startOf();
+    if (name == "dimension") {
         t_.dimensionStart_ = start;
-    } else if (name == QLatin1String("sheetFormatPr")) {
+    } else if (name == "sheetFormatPr") {
         bool ok = false;
-        const double height = reader_.attributes().value(QLatin1String("defaultRowHeight")).toDouble(&ok);
+        const double height = attribute("defaultRowHeight").toDouble(&ok);
         if (ok) {
             t_.defaultRowHeight_ = height;
         }
-    } else if (name == QLatin1String("sheetData")) {
+    } else if (name == "sheetData") {
         t_.rowsStart_ = start;
         inRows_ = true;
         sawRows_ = true;
-    } else if (name == QLatin1String("headerFooter")) {
+    } else if (name == "headerFooter") {
         t_.footerStart_ = start;
-    } else if (sawRows_ && t_.footerInsert_ < 0 && t_.footerStart_ < 0 &&
+    } else if (sawRows_ && t_.footerInsert_ == kNone && t_.footerStart_ == kNone &&
                worksheetChildAfter(name, "headerFooter")) {
         t_.footerInsert_ = start;
     }
@@ -224,17 +212,22 @@ bool SheetTemplate::Reader::startRow() {
     Row r;
     r.row = nextRow_;
     bool numbered = false;
-    for (const QXmlStreamAttribute& a : reader_.attributes()) {
-        if (a.qualifiedName() == QLatin1String("r")) {
+    for (const XmlScanner::Attribute& a : xml_.attributes()) {
+        if (a.qualifiedName == "xmlns" || a.qualifiedName.starts_with("xmlns:")) {
+            continue;
+        }
+        const QString value = QString::fromStdString(XmlScanner::attributeValue(a.rawValue));
+        if (a.qualifiedName == "r") {
             bool ok = false;
-            const int number = a.value().toInt(&ok);
+            const int number = value.toInt(&ok);
             if (!ok || number < 1 || number > kMaxRows) {
                 return failed(QStringLiteral("bad row number"));
             }
             r.row = number - 1;
             numbered = true;
-        } else if (a.qualifiedName() != QLatin1String("spans")) {
-            r.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
+        } else if (a.qualifiedName != "spans") {
+            r.attributes.emplace_back(QString::fromUtf8(a.qualifiedName.data(), static_cast<qsizetype>(a.qualifiedName.size())),
+                                      value);
         }
     }
     if (r.row >= kMaxRows) {
@@ -256,49 +249,54 @@ bool SheetTemplate::Reader::startCell() {
     }
     cellStart_ = startOf();
     Cell cell{nextColumn_, 0, {}};
-    const QStringView ref = reader_.attributes().value(QLatin1String("r"));
+    const QString ref = attribute("r");
     cellHasReference_ = !ref.isEmpty();
     if (cellHasReference_) {
-        const std::optional<int> column = referenceColumn(ref);
-        if (!column) {
+        const std::optional<CellRange> place = parseCellReference(ref.toStdString());
+        if (!place) {
             return failed(QStringLiteral("bad cell reference"));
         }
-        cell.column = *column;
+        cell.column = place->x1;
     }
-    cell.style = reader_.attributes().value(QLatin1String("s")).toInt();
+    cell.style = attribute("s").toInt();
     // A cell with nothing but its place shows nothing: it is not kept.
-    cellKept_ = reader_.attributes().size() > (cellHasReference_ ? 1 : 0);
+    const auto declaration = [](const XmlScanner::Attribute& a) {
+        return a.qualifiedName == "xmlns" || a.qualifiedName.starts_with("xmlns:");
+    };
+    const auto attributes = xml_.attributes().size() -
+                            static_cast<std::size_t>(std::count_if(xml_.attributes().begin(), xml_.attributes().end(), declaration));
+    cellKept_ = attributes > (cellHasReference_ ? 1u : 0u);
     nextColumn_ = std::min(cell.column + 1, kMaxColumns);
     row_->cells.push_back(std::move(cell));
     return true;
 }
 
 bool SheetTemplate::Reader::endElement() {
-    const QStringView name = reader_.name();
+    const std::string_view name = xml_.name();
     if (depth_ == 2) {
-        if (name == QLatin1String("dimension")) {
-            t_.dimensionEnd_ = reader_.characterOffset();
-        } else if (name == QLatin1String("sheetData")) {
-            t_.rowsEnd_ = reader_.characterOffset();
+        if (name == "dimension") {
+            t_.dimensionEnd_ = endOf();
+        } else if (name == "sheetData") {
+            t_.rowsEnd_ = endOf();
             inRows_ = false;
-        } else if (name == QLatin1String("headerFooter")) {
-            t_.footerEnd_ = reader_.characterOffset();
+        } else if (name == "headerFooter") {
+            t_.footerEnd_ = endOf();
         }
         if (worksheetChildBefore(name, "dimension")) {
-            t_.dimensionInsert_ = reader_.characterOffset();
+            t_.dimensionInsert_ = endOf();
         }
     } else if (depth_ == 1) {
-        if (t_.footerInsert_ < 0) {
+        if (t_.footerInsert_ == kNone) {
             t_.footerInsert_ = startOf();
         }
-    } else if (depth_ == 3 && headerStart_ >= 0 && name == QLatin1String("oddHeader")) {
-        t_.oddHeader_ = textOf(headerStart_, reader_.characterOffset()).toString();
-        headerStart_ = -1;
-    } else if (depth_ == 4 && cellStart_ >= 0 && row_ != nullptr) {
+    } else if (depth_ == 3 && headerStart_ != kNone && name == "oddHeader") {
+        t_.oddHeader_ = textOf(headerStart_, endOf());
+        headerStart_ = kNone;
+    } else if (depth_ == 4 && cellStart_ != kNone && row_ != nullptr) {
         if (!endCell()) {
             return false;
         }
-    } else if (depth_ == 3 && row_ != nullptr && name == QLatin1String("row")) {
+    } else if (depth_ == 3 && row_ != nullptr && name == "row") {
         std::stable_sort(row_->cells.begin(), row_->cells.end(),
                          [](const Cell& a, const Cell& b) { return a.column < b.column; });
         keptBytes_ += sizeof(Row);
@@ -315,13 +313,13 @@ bool SheetTemplate::Reader::endElement() {
 bool SheetTemplate::Reader::endCell() {
     if (!cellKept_) {
         row_->cells.pop_back();
-        cellStart_ = -1;
+        cellStart_ = kNone;
         return true;
     }
     if (row_->cells.back().column >= kMaxColumns) {
         return failed(QStringLiteral("bad cell reference"));
     }
-    std::string cellXml = utf8(textOf(cellStart_, reader_.characterOffset()));
+    std::string cellXml(textOf(cellStart_, endOf()));
     Cell& cell = row_->cells.back();
     if (!cellHasReference_) {
         // Written cells may stand between template cells: give this one its place.
@@ -331,14 +329,14 @@ bool SheetTemplate::Reader::endCell() {
     }
     keptBytes_ += cellXml.size() + sizeof(Cell);
     cell.xml = std::move(cellXml);
-    cellStart_ = -1;
+    cellStart_ = kNone;
     return true;
 }
 
 void SheetTemplate::Reader::dropReadRows() {
-    const qsizetype readTo = toIndex(reader_.characterOffset());
-    if (inRows_ && cellStart_ < 0 && readTo - t_.rowsStart_ > kDropCharacters) {
-        t_.text_.remove(t_.rowsStart_, readTo - t_.rowsStart_);
+    const std::size_t readTo = toIndex(xml_.offset());
+    if (inRows_ && cellStart_ == kNone && readTo - t_.rowsStart_ > kDropBytes) {
+        t_.text_.erase(t_.rowsStart_, readTo - t_.rowsStart_);
         dropped_ += readTo - t_.rowsStart_;
     }
 }
@@ -358,34 +356,30 @@ std::string SheetTemplate::head(const std::string& dimension, std::size_t* dimen
     const std::string element = dimensionAt != nullptr
                                     ? dimensionElement(dimension)
                                     : "<" + prefix_ + "dimension ref=\"" + dimension + "\"/>";
-    const QStringView text(text_);
-    const qsizetype before = dimensionStart_ >= 0 ? dimensionStart_ : dimensionInsert_;
-    const qsizetype after = dimensionStart_ >= 0 ? dimensionEnd_ : dimensionInsert_;
-    std::string head = utf8(text.left(before));
+    const std::string_view text(text_);
+    const std::size_t before = dimensionStart_ != kNone ? dimensionStart_ : dimensionInsert_;
+    const std::size_t after = dimensionStart_ != kNone ? dimensionEnd_ : dimensionInsert_;
+    std::string head(text.substr(0, before));
     if (dimensionAt != nullptr) {
         *dimensionAt = head.size();
     }
-    return head + element + utf8(text.mid(after, rowsStart_ - after)) + "<" + prefix_ + "sheetData>";
+    return head + element + std::string(text.substr(after, rowsStart_ - after)) + "<" + prefix_ + "sheetData>";
 }
 
 std::string SheetTemplate::tail(const std::optional<QString>& footer) const {
-    const QStringView text(text_);
-    const std::string rowsEnd = "</" + prefix_ + "sheetData>";
+    const std::string_view text(text_);
+    std::string tail = "</" + prefix_ + "sheetData>";
     if (!footer) {
-        return rowsEnd + utf8(text.mid(rowsEnd_));
+        return tail.append(text.substr(rowsEnd_));
     }
-    std::string element = "<" + prefix_ + "headerFooter>" + utf8(oddHeader_) + "<" + prefix_ + "oddFooter>";
+    const std::size_t replaced = footerStart_ != kNone ? footerStart_ : footerInsert_;
+    const std::size_t rest = footerStart_ != kNone ? footerEnd_ : footerInsert_;
+    tail.append(text.substr(rowsEnd_, replaced - rowsEnd_));
+    tail += "<" + prefix_ + "headerFooter>" + oddHeader_ + "<" + prefix_ + "oddFooter>";
     const QByteArray footerUtf8 = footer->toUtf8();
-    std::string escaped;
-    appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())),
-                     escaped);
-    element += escaped + "</" + prefix_ + "oddFooter></" + prefix_ + "headerFooter>";
-    if (footerStart_ >= 0) {
-        return rowsEnd + utf8(text.mid(rowsEnd_, footerStart_ - rowsEnd_)) + element +
-               utf8(text.mid(footerEnd_));
-    }
-    return rowsEnd + utf8(text.mid(rowsEnd_, footerInsert_ - rowsEnd_)) + element +
-           utf8(text.mid(footerInsert_));
+    appendXmlEscaped(std::string_view(footerUtf8.constData(), static_cast<std::size_t>(footerUtf8.size())), tail);
+    tail += "</" + prefix_ + "oddFooter></" + prefix_ + "headerFooter>";
+    return tail.append(text.substr(rest));
 }
 
 } // namespace kartoma

@@ -59,22 +59,23 @@ private:
     class Reader;
 
     static constexpr qint64 kChunkBytes = 64 * 1024;
-    static constexpr qsizetype kDropCharacters = 1 << 20;
-    static constexpr qsizetype kMaxKeptCharacters = 32 << 20;
+    static constexpr std::size_t kDropBytes = 1u << 20;
+    static constexpr std::size_t kMaxKeptBytes = 32u << 20;
     static constexpr std::size_t kMaxKeptRowBytes = 64u << 20;
-    static constexpr qsizetype kMaxTokenCharacters = 2 << 20;
+    static constexpr std::size_t kMaxTokenBytes = 2u << 20;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     /// A template is a page or two of titles and looks; more cells than this (empty ones included,
     /// which cost reading time though nothing is kept of them) is not one.
     static constexpr std::uint64_t kMaxCells = 2'000'000;
 
-    QString text_;
+    std::string text_; // the part as UTF-8, but for its rows
     std::string prefix_;
-    qsizetype dimensionStart_ = -1, dimensionEnd_ = -1; // the <dimension> element, if any
-    qsizetype dimensionInsert_ = -1;                    // where one goes when there is none
-    qsizetype rowsStart_ = 0, rowsEnd_ = 0;             // <sheetData>...</sheetData>, replaced whole
-    qsizetype footerStart_ = -1, footerEnd_ = -1;       // the <headerFooter> element, if any
-    qsizetype footerInsert_ = -1;                       // where one goes when there is none
-    QString oddHeader_;                                 // the template's own page header element
+    std::size_t dimensionStart_ = kNone, dimensionEnd_ = kNone; // the <dimension> element, if any
+    std::size_t dimensionInsert_ = kNone;                       // where one goes when there is none
+    std::size_t rowsStart_ = 0, rowsEnd_ = 0;                   // <sheetData>...</sheetData>, replaced whole
+    std::size_t footerStart_ = kNone, footerEnd_ = kNone;       // the <headerFooter> element, if any
+    std::size_t footerInsert_ = kNone;                          // where one goes when there is none
+    std::string oddHeader_;                                     // the template's own page header element
     struct ColumnStyle {
         int first, last, style;
     };

@@ -1,8 +1,7 @@
 #include "StylePart.h"
 
+#include "XmlScanner.h"
 #include "XmlText.h"
-
-#include <QXmlStreamReader>
 
 namespace kartoma {
 
@@ -27,10 +26,17 @@ void setAttribute(std::vector<std::pair<QString, QString>>& attributes, const QS
     attributes.emplace_back(key, value);
 }
 
-std::vector<std::pair<QString, QString>> attributesOf(const QXmlStreamReader& reader) {
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// The attributes of the element just read, but for namespace declarations.
+std::vector<std::pair<QString, QString>> attributesOf(const XmlScanner& reader) {
     std::vector<std::pair<QString, QString>> list;
-    for (const QXmlStreamAttribute& a : reader.attributes()) {
-        list.emplace_back(a.qualifiedName().toString(), a.value().toString());
+    for (const XmlScanner::Attribute& a : reader.attributes()) {
+        if (a.qualifiedName != "xmlns" && !a.qualifiedName.starts_with("xmlns:")) {
+            list.emplace_back(fromUtf8(a.qualifiedName), QString::fromStdString(XmlScanner::attributeValue(a.rawValue)));
+        }
     }
     return list;
 }
@@ -62,39 +68,43 @@ QString StylePart::startTag(const QString& name, const Attributes& attributes) {
 
 std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error) {
     StylePart part;
-    part.text_ = QString::fromUtf8(xml);
-    XmlReader reader(part.text_);
-    const auto startOf = [&]() { return kartoma::tagStart(part.text_, reader); };
+    // Bytes that are not UTF-8 read as U+FFFD.
+    part.text_ = QString::fromUtf8(xml).toUtf8();
+    XmlScanner reader(XmlScanner::Checking::WellFormed);
+    reader.addData(std::string_view(part.text_.constData(), static_cast<std::size_t>(part.text_.size())));
+    reader.finish();
+    const auto startOf = [&]() { return static_cast<qsizetype>(reader.tokenStart()); };
+    const auto endOf = [&]() { return static_cast<qsizetype>(reader.offset()); };
     Section* section = nullptr;
     std::vector<Element>* font = nullptr;
     Xf* xf = nullptr;
     qsizetype xfInner = -1;
     int depth = 0;
     std::size_t kept = 0;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
+    using Token = XmlScanner::Token;
+    Token token = Token::NeedData;
+    while ((token = reader.next()) != Token::EndOfDocument && token != Token::Invalid) {
+        if (token == Token::StartElement || token == Token::EmptyElement) {
             ++depth;
-            const QStringView name = reader.name();
-            if (depth == 1 && name != QLatin1String("styleSheet")) {
+            const std::string_view name = reader.name();
+            if (depth == 1 && name != "styleSheet") {
                 error = QStringLiteral("not a style sheet");
                 return std::nullopt;
             }
             if (depth == 2) {
-                section = part.sectionNamed(name);
+                section = part.sectionNamed(fromUtf8(name));
                 if (section != nullptr) {
-                    section->name = reader.qualifiedName().toString();
+                    section->name = fromUtf8(reader.qualifiedName());
                     section->attributes = attributesOf(reader);
                     section->begin = startOf();
-                    section->childrenBegin = reader.characterOffset();
+                    section->childrenBegin = endOf();
                 }
-            } else if ((depth == 3 && section != nullptr) || (depth == 4 && font != nullptr)) {
-                if (++kept > kMaxKeptElements) {
-                    // Spreadsheet applications stop at some 65,000 cell styles; a part beyond them
-                    // would only cost memory.
-                    error = QStringLiteral("more than %1 style entries").arg(kMaxKeptElements);
-                    return std::nullopt;
-                }
+            } else if (((depth == 3 && section != nullptr) || (depth == 4 && font != nullptr)) &&
+                       ++kept > kMaxKeptElements) {
+                // Spreadsheet applications stop at some 65,000 cell styles; a part beyond them
+                // would only cost memory.
+                error = QStringLiteral("more than %1 style entries").arg(kMaxKeptElements);
+                return std::nullopt;
             }
             if (depth == 3 && section != nullptr) {
                 ++section->count;
@@ -104,24 +114,21 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
                 } else if (section == &part.xfs_) {
                     part.xfList_.push_back(Xf{attributesOf(reader), {}});
                     xf = &part.xfList_.back();
-                    xfInner = reader.characterOffset();
+                    xfInner = endOf();
                 }
             } else if (depth == 4 && font != nullptr) {
-                font->push_back(Element{reader.qualifiedName().toString(), attributesOf(reader)});
+                font->push_back(Element{fromUtf8(reader.qualifiedName()), attributesOf(reader)});
             }
-        } else if (token == QXmlStreamReader::EndElement) {
+        }
+        if (token == Token::EndElement || token == Token::EmptyElement) {
             if (depth == 2 && section != nullptr) {
-                section->end = reader.characterOffset();
-                const qsizetype closing = startOf();
+                section->end = endOf();
                 // A self-closing section has no end tag of its own.
-                section->childrenEnd = closing < section->childrenBegin ? section->childrenBegin : closing;
+                section->childrenEnd = std::max(startOf(), section->childrenBegin);
                 section = nullptr;
             } else if (depth == 3) {
-                if (xf != nullptr) {
-                    const qsizetype closing = startOf();
-                    if (closing >= xfInner) {
-                        xf->inner = part.text_.mid(xfInner, closing - xfInner);
-                    }
+                if (xf != nullptr && startOf() >= xfInner) {
+                    xf->inner = QString::fromUtf8(part.text_.mid(xfInner, startOf() - xfInner));
                 }
                 font = nullptr;
                 xf = nullptr;
@@ -131,9 +138,9 @@ std::optional<StylePart> StylePart::parse(const QByteArray& xml, QString& error)
     }
     const bool complete = part.fonts_.begin >= 0 && part.fills_.begin >= 0 && part.borders_.begin >= 0 &&
                           part.xfs_.begin >= 0 && !part.xfList_.empty() && !part.fontChildren_.empty();
-    if (reader.hasError() || !complete) {
-        error = reader.hasError() ? xmlErrorText(reader)
-                                  : QStringLiteral("fonts, fills, borders or cell styles missing");
+    if (token == Token::Invalid || !complete) {
+        error = token == Token::Invalid ? QString::fromStdString(reader.errorText())
+                                        : QStringLiteral("fonts, fills, borders or cell styles missing");
         return std::nullopt;
     }
     return part;
@@ -211,7 +218,7 @@ int StylePart::derive(int base, const Look& look) {
 
 QByteArray StylePart::text() const {
     if (!changed()) {
-        return text_.toUtf8();
+        return text_;
     }
     struct Piece {
         const Section* section;
@@ -221,21 +228,21 @@ QByteArray StylePart::text() const {
         {&fonts_, addedFonts_}, {&fills_, addedFills_}, {&borders_, addedBorders_}, {&xfs_, addedXfs_}};
     std::sort(std::begin(pieces), std::end(pieces),
               [](const Piece& a, const Piece& b) { return a.section->begin < b.section->begin; });
-    QString out;
+    QByteArray out;
     qsizetype at = 0;
     for (const Piece& p : pieces) {
         const Section& s = *p.section;
         Attributes attributes = s.attributes;
         setAttribute(attributes, QStringLiteral("count"), QString::number(s.count + p.added));
-        out += QStringView(text_).mid(at, s.begin - at);
-        out += startTag(s.name, attributes);
-        out += QStringView(text_).mid(s.childrenBegin, s.childrenEnd - s.childrenBegin);
-        out += s.added;
-        out += QStringLiteral("</") + s.name + QLatin1Char('>');
+        out += text_.mid(at, s.begin - at);
+        out += startTag(s.name, attributes).toUtf8();
+        out += text_.mid(s.childrenBegin, s.childrenEnd - s.childrenBegin);
+        out += s.added.toUtf8();
+        out += (QStringLiteral("</") + s.name + QLatin1Char('>')).toUtf8();
         at = s.end;
     }
-    out += QStringView(text_).mid(at);
-    return out.toUtf8();
+    out += text_.mid(at);
+    return out;
 }
 
 } // namespace kartoma

@@ -52,7 +52,7 @@ private:
     struct Section {
         QString name;
         Attributes attributes;
-        qsizetype begin = -1; ///< "<" of the start tag
+        qsizetype begin = -1; ///< "<" of the start tag (bytes into the part, as all four)
         qsizetype childrenBegin = -1;
         qsizetype childrenEnd = -1; ///< "<" of the end tag (== childrenBegin when self-closing)
         qsizetype end = -1;         ///< after the end tag
@@ -69,7 +69,7 @@ private:
     /// The section a top-level element of that name is, if it is one this part rewrites.
     Section* sectionNamed(QStringView name);
 
-    QString text_;
+    QByteArray text_; // the part as UTF-8
     Section fonts_, fills_, borders_, xfs_;
     std::vector<std::vector<Element>> fontChildren_;
     std::vector<Xf> xfList_;

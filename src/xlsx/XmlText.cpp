@@ -2,7 +2,6 @@
 
 #include "Utf8.h"
 
-#include <type_traits>
 
 
 namespace kartoma {
@@ -32,9 +31,9 @@ const char* const kWorksheetChildren[] = {
     "controls",        "webPublishItems", "tableParts",       "extLst"};
 
 /// The place of `name` among a worksheet's children; -1 when it is none of them.
-int worksheetPlace(QStringView name) {
+int worksheetPlace(std::string_view name) {
     for (std::size_t i = 0; i < std::size(kWorksheetChildren); ++i) {
-        if (name == QLatin1String(kWorksheetChildren[i])) {
+        if (name == kWorksheetChildren[i]) {
             return static_cast<int>(i);
         }
     }
@@ -84,14 +83,14 @@ int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX) {
     return unit;
 }
 
-bool worksheetChildAfter(QStringView name, const char* element) {
+bool worksheetChildAfter(std::string_view name, std::string_view element) {
     const int place = worksheetPlace(name);
-    return place >= 0 && place > worksheetPlace(QString::fromLatin1(element));
+    return place >= 0 && place > worksheetPlace(element);
 }
 
-bool worksheetChildBefore(QStringView name, const char* element) {
+bool worksheetChildBefore(std::string_view name, std::string_view element) {
     const int place = worksheetPlace(name);
-    return place >= 0 && place < worksheetPlace(QString::fromLatin1(element));
+    return place >= 0 && place < worksheetPlace(element);
 }
 
 void appendXmlCellText(std::string_view text, std::string& out) {
@@ -170,93 +169,6 @@ bool needsSpacePreserve(std::string_view text) {
     }
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     return blank(text.front()) || blank(text.back());
-}
-
-qsizetype tagStart(const QString& text, const QXmlStreamReader& reader) {
-    return text.lastIndexOf(QLatin1Char('<'), reader.characterOffset() - 1);
-}
-
-XmlReader::XmlReader(const QByteArray& data) : QXmlStreamReader(data) {
-    scan(data.constData(), data.size());
-}
-
-XmlReader::XmlReader(const QString& data) : QXmlStreamReader(data) {
-    scan(data.utf16(), data.size());
-}
-
-void XmlReader::addData(const QString& data) {
-    scan(data.utf16(), data.size());
-    QXmlStreamReader::addData(data);
-}
-
-template <typename Char> void XmlReader::scan(const Char* text, qsizetype size) {
-    // Only the '=' of a tag outside its quoted values are counted: one per attribute.
-    for (qsizetype i = 0; i < size && !tooManyAttributes_; ++i) {
-        const char16_t c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(text[i]));
-        const bool afterTwo = last_[0] == last_[1]; // "--" before a comment's ">", "]]" before a section's
-        switch (scan_) {
-        case Scan::Text:
-            scan_ = c == u'<' ? Scan::Open : Scan::Text;
-            break;
-        case Scan::Open:
-            attributes_ = 0;
-            quote_ = 0;
-            scan_ = c == u'!' ? Scan::Bang : c == u'?' ? Scan::Instruction : c == u'>' ? Scan::Text : Scan::Tag;
-            break;
-        case Scan::Bang:
-            scan_ = c == u'-' ? Scan::Comment : c == u'[' ? Scan::CData : Scan::Declaration;
-            break;
-        case Scan::Tag:
-            if (quote_ != 0) {
-                quote_ = c == quote_ ? 0 : quote_;
-            } else if (c == u'"' || c == u'\'') {
-                quote_ = c;
-            } else if (c == u'=') {
-                tooManyAttributes_ = ++attributes_ > kMaxAttributes;
-            } else if (c == u'>') {
-                scan_ = Scan::Text;
-            }
-            break;
-        case Scan::Comment:
-            scan_ = c == u'>' && afterTwo && last_[1] == u'-' ? Scan::Text : Scan::Comment;
-            break;
-        case Scan::CData:
-            scan_ = c == u'>' && afterTwo && last_[1] == u']' ? Scan::Text : Scan::CData;
-            break;
-        case Scan::Instruction:
-            scan_ = c == u'>' && last_[1] == u'?' ? Scan::Text : Scan::Instruction;
-            break;
-        case Scan::Declaration:
-            scan_ = c == u'>' ? Scan::Text : Scan::Declaration;
-            break;
-        }
-        last_[0] = last_[1];
-        last_[1] = c;
-    }
-}
-
-QXmlStreamReader::TokenType XmlReader::readNext() {
-    if (tooManyAttributes_) {
-        raiseError(QStringLiteral("an element with more than %1 attributes").arg(kMaxAttributes));
-        return Invalid;
-    }
-    const TokenType token = QXmlStreamReader::readNext();
-    if (token == DTD) {
-        raiseError(QStringLiteral("a document type declaration, which workbook parts do not have"));
-        return Invalid;
-    }
-    if (token == StartElement && ++depth_ > kMaxDepth) {
-        raiseError(QStringLiteral("elements nested more than %1 deep").arg(kMaxDepth));
-        return Invalid;
-    }
-    if (token == EndElement) {
-        --depth_;
-    }
-    return token;
-}
-
-QString xmlErrorText(const QXmlStreamReader& reader) {
-    return QStringLiteral("broken XML at line %1: %2").arg(reader.lineNumber()).arg(reader.errorString());
 }
 
 } // namespace kartoma

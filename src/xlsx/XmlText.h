@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QXmlStreamReader>
 
 #include <string>
 #include <string_view>
@@ -31,50 +30,10 @@ int cellEscapeAt(std::string_view text, std::size_t i, bool capitalX = false);
 /// The schema's order of a worksheet's children: true when an element named `name` comes after
 /// (`worksheetChildAfter`) or before (`worksheetChildBefore`) the element `element`. Unknown names
 /// come neither before nor after anything.
-bool worksheetChildAfter(QStringView name, const char* element);
-bool worksheetChildBefore(QStringView name, const char* element);
+bool worksheetChildAfter(std::string_view name, std::string_view element);
+bool worksheetChildBefore(std::string_view name, std::string_view element);
 
 /// True when the text needs xml:space="preserve" to keep its blanks (leading or trailing white space).
 bool needsSpacePreserve(std::string_view utf8);
-
-/// Where the element whose start (or end) tag `reader` just read begins in `text`, the document it
-/// reads: the last "<" before the reader's position (a tag holds no other "<").
-qsizetype tagStart(const QString& text, const QXmlStreamReader& reader);
-
-/// The reader every part of a package is read with. Parts are written by programs and never need a
-/// document type: one is refused, since its entities could make a small part expand and other
-/// applications would not read what is filled from it. Nesting deeper than any real part would only
-/// cost memory, and an element with thousands of attributes time (each is compared with the ones
-/// before it), so both are refused too.
-class XmlReader : public QXmlStreamReader {
-public:
-    static constexpr int kMaxDepth = 256;
-    static constexpr int kMaxAttributes = 1024;
-
-    XmlReader() = default;
-    explicit XmlReader(const QByteArray& data);
-    explicit XmlReader(const QString& data);
-    /// Hands the reader more of the document.
-    void addData(const QString& data);
-    TokenType readNext();
-
-private:
-    /// Counts the attributes of the tags in `text`, carrying over what a piece leaves open.
-    template <typename Char> void scan(const Char* text, qsizetype size);
-
-    /// Where the scan is: in text, just after "<", in a tag, after "<!", or in a comment, a CDATA
-    /// section, a processing instruction or a declaration (which hold no attributes).
-    enum class Scan { Text, Open, Tag, Bang, Comment, CData, Instruction, Declaration };
-
-    int depth_ = 0;
-    Scan scan_ = Scan::Text;
-    char16_t quote_ = 0;
-    char16_t last_[2] = {0, 0}; // the two characters before, to see where a comment or section ends
-    int attributes_ = 0;
-    bool tooManyAttributes_ = false;
-};
-
-/// The reader's error as "broken XML at line N: reason".
-QString xmlErrorText(const QXmlStreamReader& reader);
 
 } // namespace kartoma

@@ -220,10 +220,13 @@ TEST_F(WorkbookTest, BadPartsFailWithTheirCodeOnTheCheckAndTheOpening) {
         partOf(kTemplate, "xl/workbook.xml").replace("name=\"Kartoma\"", "name=\"Other\"");
     const QByteArray brokenSheet =
         partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</sheetData>", "</sheetDat>");
+    // A name XML does not allow was once copied into the filled sheet, which no reader could open.
+    const QByteArray badName = partOf(kTemplate, "xl/worksheets/sheet1.xml").replace(" r=\"A1\"", " $r=\"A1\"");
     QString diagnostic;
     for (const auto& [part, text, expected] :
          {std::tuple{"xl/workbook.xml", otherSheet, FailureCode::SheetMissing},
           std::tuple{"xl/worksheets/sheet1.xml", brokenSheet, FailureCode::TemplateInvalid},
+          std::tuple{"xl/worksheets/sheet1.xml", badName, FailureCode::TemplateInvalid},
           std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::SheetMissing},
           std::tuple{"xl/styles.xml", QByteArray("<styleSheet/>"), FailureCode::TemplateInvalid},
           std::tuple{"xl/workbook.xml", QByteArray(), FailureCode::TemplateInvalid}}) {
