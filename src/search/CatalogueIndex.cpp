@@ -1492,6 +1492,8 @@ public:
     void run() {
         const std::vector<Indexed>& all = selection_.all();
         for (std::size_t i = 0; i < all.size(); ++i) {
+            current_ = i;
+            given_ = 0;
             if (!selection_.selected(i)) {
                 continue;
             }
@@ -1515,7 +1517,13 @@ public:
             giveMatches(i);
             ++summary_.catalogues;
         }
+        current_ = all.size();
+        given_ = 0;
     }
+
+    /// Where the search stands: all()[current] is the first catalogue it has not finished, and `given`
+    /// of its hits went to the sink.
+    std::pair<std::size_t, std::uint64_t> progress() const { return {current_, given_}; }
 
 private:
     bool keepGoing(const QString& catalogue) {
@@ -1609,9 +1617,10 @@ private:
     void giveMatches(std::size_t i) {
         for (const std::int64_t id : matches_) {
             if (reader_.load(i, id)) {
-                ++summary_.hits;
                 reader_.give(sink_, selection_.shown(i),
                              query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
+                ++summary_.hits;
+                ++given_;
             }
         }
     }
@@ -1632,13 +1641,31 @@ private:
     std::u32string folded_;
     bool loaded_ = false;
     NameRecords records_{{}};
+    std::size_t current_ = 0;
+    std::uint64_t given_ = 0;
 };
 
-/// Searches the selected catalogues in the index.
-void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
-                   SearchSummary& summary) {
-    IndexedSearch(db, selection, query, sink, summary).run();
-}
+/// Passes a search of one catalogue on to `sink`, less its first `skip` hits (given before).
+class SkippingSink final : public SearchSink {
+public:
+    SkippingSink(SearchSink& sink, std::uint64_t skip) : sink_(sink), skip_(skip) {}
+    void hit(const SearchHit& hit) override {
+        if (skip_ > 0) {
+            --skip_;
+        } else {
+            sink_.hit(hit);
+        }
+    }
+    void unreadable(const Failure& failure) override { sink_.unreadable(failure); }
+    bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override {
+        return sink_.keepGoing(catalogue, rowsRead);
+    }
+    std::uint64_t skipped(std::uint64_t skip) const { return skip - skip_; }
+
+private:
+    SearchSink& sink_;
+    std::uint64_t skip_;
+};
 
 /// Reads catalogues into the index for the report of single copies: stopping that stops the report.
 class ReadingForReport : public IndexProgress {
@@ -1780,6 +1807,8 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
     const QStringList& files = found.found.files;
     QStringList direct;
+    // A catalogue the index stopped answering in the middle of, and how many of its hits it gave.
+    std::optional<std::pair<QString, std::uint64_t>> partly;
     std::optional<Selection> selection;
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
@@ -1789,18 +1818,42 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
         })) {
         direct = files;
     } else {
+        std::optional<IndexedSearch> searching;
         try {
-            searchIndexed(d_->db, *selection, query, sink, summary);
+            searching.emplace(d_->db, *selection, query, sink, summary);
+            searching->run();
             exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
             sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
-            // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
+            // Damaged or taken away in the middle: what it answered stands, the catalogues it had not
+            // answered for are read from their files, and the next update rebuilds it.
             d_->fail(error);
             if (isDamage(error.code)) {
                 d_->close();
                 d_->removeFiles();
             }
+            const auto [from, given] =
+                searching ? searching->progress() : std::pair<std::size_t, std::uint64_t>{0, 0};
+            for (std::size_t i = from; i < selection->all().size(); ++i) {
+                if (!selection->selected(i)) {
+                    continue;
+                }
+                if (i == from && given > 0) {
+                    partly.emplace(selection->shown(i), given);
+                } else {
+                    direct.append(selection->shown(i));
+                }
+            }
         }
+    }
+    if (partly && !summary.stopped) {
+        SkippingSink rest(sink, partly->second);
+        const SearchSummary part = searchCatalogues({partly->first}, query, rest);
+        summary.hits += part.hits - rest.skipped(partly->second);
+        summary.catalogues += part.catalogues;
+        summary.unreadable += part.unreadable;
+        summary.rows += part.rows;
+        summary.stopped = part.stopped;
     }
     if (!summary.stopped && !direct.isEmpty()) {
         // Read from the files: new catalogues, changed ones, or all of them when the index is unusable.
