@@ -384,6 +384,17 @@ std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
+/// A hit's label, folder, name, size, date and time, hashed: what tells one line of the single copies
+/// from another.
+std::uint64_t hitFingerprint(std::string_view label, std::string_view folder, std::string_view name,
+                             std::string_view size, std::string_view date, std::string_view time) {
+    std::string text;
+    for (const std::string_view field : {label, folder, name, size, date, time}) {
+        appendBytes(field, text);
+    }
+    return static_cast<std::uint64_t>(entryKey(CatalogueRow{{}, {}, text, {}, {}, {}, {}}));
+}
+
 /// The bit of a group's trigram set that the trigram starting at `gram` sets.
 std::size_t gramBit(const char32_t* gram) {
     std::uint64_t h = (static_cast<std::uint64_t>(gram[0]) * 0x9E3779B97F4A7C15ull) ^
@@ -1336,6 +1347,10 @@ public:
     std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
     /// The loaded entry's folder, name, size, date and time, as one text.
+    /// The loaded entry's hitFingerprint.
+    std::uint64_t fingerprint() {
+        return hitFingerprint(labelText(row_.label), folder(), name(), row_.size, row_.date, row_.time);
+    }
     std::string identity() const {
         std::string text;
         for (const std::string_view field : {folder(), name(), std::string_view(row_.size),
@@ -1645,6 +1660,37 @@ private:
     std::uint64_t given_ = 0;
 };
 
+/// Passes a report of single copies on to `sink`, less the hits and failures it was given before
+/// (`given`: their hitFingerprint, sorted).
+class NotGivenSink final : public SearchSink {
+public:
+    NotGivenSink(SearchSink& sink, const std::vector<std::uint64_t>& given, bool named)
+        : sink_(sink), given_(given), named_(named) {}
+    void hit(const SearchHit& hit) override { sink_.hit(hit); }
+    void hitBytes(const SearchHitBytes& hit) override {
+        if (std::binary_search(given_.begin(), given_.end(),
+                               hitFingerprint(hit.label, hit.folder, hit.name, hit.size, hit.date, hit.time))) {
+            ++skipped;
+        } else {
+            sink_.hitBytes(hit);
+        }
+    }
+    void unreadable(const Failure& failure) override {
+        if (!named_) {
+            sink_.unreadable(failure);
+        }
+    }
+    bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override {
+        return sink_.keepGoing(catalogue, rowsRead);
+    }
+    std::uint64_t skipped = 0;
+
+private:
+    SearchSink& sink_;
+    const std::vector<std::uint64_t>& given_;
+    bool named_; ///< whether the catalogues that cannot be read were named before
+};
+
 /// Passes a search of one catalogue on to `sink`, less its first `skip` hits (given before).
 class SkippingSink final : public SearchSink {
 public:
@@ -1750,8 +1796,9 @@ std::optional<SingleCopies> singleCopyIds(sqlite3* db, const Selection& selectio
 
 /// Gives the files among `singles` to `sink` as hits on one medium, a file that several catalogues of
 /// its medium list (the same folder, name, size, date and time) once; counts the selected catalogues.
+/// `fingerprints` receives the hitFingerprint of each hit given.
 void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopies& singles, SearchSink& sink,
-                      SearchSummary& summary) {
+                      SearchSummary& summary, std::vector<std::uint64_t>& fingerprints) {
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
     std::unordered_set<std::string> given;
@@ -1764,8 +1811,9 @@ void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopie
         if (singles.repeated.contains(id) && !given.insert(reader.identity()).second) {
             continue;
         }
-        ++summary.hits;
         reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
+        ++summary.hits;
+        fingerprints.push_back(reader.fingerprint());
     }
     for (std::size_t i = 0; i < all.size(); ++i) {
         summary.catalogues += selection.selected(i) ? 1 : 0;
@@ -1898,7 +1946,14 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             return summary;
         }
     }
-    d_->guarded([&] {
+    // The hits given, so that a report the index cannot finish (damaged in the middle) is finished in
+    // memory without them.
+    std::vector<std::uint64_t> given;
+    bool named = false;
+    const auto report = [&] {
+        if (!d_->db) {
+            throw SqlError{SQLITE_CANTOPEN, d_->problem};
+        }
         // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
         exec(d_->db, kReadSearch);
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
@@ -1916,10 +1971,33 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 sink.unreadable(Failure(FailureCode::CatalogueUnreadable, file, systemErrorText(EBUSY)));
             }
         }
+        named = true;
         if (const auto singles = singleCopyIds(d_->db, selection, sink, summary)) {
-            giveSingleCopies(d_->db, selection, *singles, sink, summary);
+            giveSingleCopies(d_->db, selection, *singles, sink, summary, given);
         }
-    });
+    };
+    try {
+        report();
+    } catch (const SqlError& error) {
+        d_->fail(error);
+        d_->close();
+        if (d_->path == QLatin1String(":memory:")) {
+            return summary;
+        }
+        if (isDamage(error.code)) {
+            d_->removeFiles();
+            d_->rebuilt = true;
+        }
+        std::sort(given.begin(), given.end());
+        NotGivenSink rest(sink, given, named);
+        CatalogueIndex memory(QStringLiteral(":memory:"));
+        const SearchSummary more = memory.singleCopies(paths, rest);
+        summary.hits += more.hits - rest.skipped;
+        summary.catalogues = more.catalogues;
+        summary.unreadable = named ? summary.unreadable : more.unreadable;
+        summary.rows += more.rows;
+        summary.stopped = more.stopped;
+    }
     return summary;
 }
 
