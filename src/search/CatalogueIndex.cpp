@@ -384,6 +384,17 @@ std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
+/// A hit's label, folder, name, size, date and time, hashed: what tells one line of the single copies
+/// from another.
+std::uint64_t hitFingerprint(std::string_view label, std::string_view folder, std::string_view name,
+                             std::string_view size, std::string_view date, std::string_view time) {
+    std::string text;
+    for (const std::string_view field : {label, folder, name, size, date, time}) {
+        appendBytes(field, text);
+    }
+    return static_cast<std::uint64_t>(entryKey(CatalogueRow{{}, {}, text, {}, {}, {}, {}}));
+}
+
 /// The bit of a group's trigram set that the trigram starting at `gram` sets.
 std::size_t gramBit(const char32_t* gram) {
     std::uint64_t h = (static_cast<std::uint64_t>(gram[0]) * 0x9E3779B97F4A7C15ull) ^
@@ -1336,6 +1347,10 @@ public:
     std::string_view folder() const { return folderNames_[row_.folder]; }
     int flags() const { return row_.flags; }
     /// The loaded entry's folder, name, size, date and time, as one text.
+    /// The loaded entry's hitFingerprint.
+    std::uint64_t fingerprint() {
+        return hitFingerprint(labelText(row_.label), folder(), name(), row_.size, row_.date, row_.time);
+    }
     std::string identity() const {
         std::string text;
         for (const std::string_view field : {folder(), name(), std::string_view(row_.size),
@@ -1492,6 +1507,8 @@ public:
     void run() {
         const std::vector<Indexed>& all = selection_.all();
         for (std::size_t i = 0; i < all.size(); ++i) {
+            current_ = i;
+            given_ = 0;
             if (!selection_.selected(i)) {
                 continue;
             }
@@ -1515,7 +1532,13 @@ public:
             giveMatches(i);
             ++summary_.catalogues;
         }
+        current_ = all.size();
+        given_ = 0;
     }
+
+    /// Where the search stands: all()[current] is the first catalogue it has not finished, and `given`
+    /// of its hits went to the sink.
+    std::pair<std::size_t, std::uint64_t> progress() const { return {current_, given_}; }
 
 private:
     bool keepGoing(const QString& catalogue) {
@@ -1609,9 +1632,10 @@ private:
     void giveMatches(std::size_t i) {
         for (const std::int64_t id : matches_) {
             if (reader_.load(i, id)) {
-                ++summary_.hits;
                 reader_.give(sink_, selection_.shown(i),
                              query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
+                ++summary_.hits;
+                ++given_;
             }
         }
     }
@@ -1632,13 +1656,62 @@ private:
     std::u32string folded_;
     bool loaded_ = false;
     NameRecords records_{{}};
+    std::size_t current_ = 0;
+    std::uint64_t given_ = 0;
 };
 
-/// Searches the selected catalogues in the index.
-void searchIndexed(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
-                   SearchSummary& summary) {
-    IndexedSearch(db, selection, query, sink, summary).run();
-}
+/// Passes a report of single copies on to `sink`, less the hits and failures it was given before
+/// (`given`: their hitFingerprint, sorted).
+class NotGivenSink final : public SearchSink {
+public:
+    NotGivenSink(SearchSink& sink, const std::vector<std::uint64_t>& given, bool named)
+        : sink_(sink), given_(given), named_(named) {}
+    void hit(const SearchHit& hit) override { sink_.hit(hit); }
+    void hitBytes(const SearchHitBytes& hit) override {
+        if (std::binary_search(given_.begin(), given_.end(),
+                               hitFingerprint(hit.label, hit.folder, hit.name, hit.size, hit.date, hit.time))) {
+            ++skipped;
+        } else {
+            sink_.hitBytes(hit);
+        }
+    }
+    void unreadable(const Failure& failure) override {
+        if (!named_) {
+            sink_.unreadable(failure);
+        }
+    }
+    bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override {
+        return sink_.keepGoing(catalogue, rowsRead);
+    }
+    std::uint64_t skipped = 0;
+
+private:
+    SearchSink& sink_;
+    const std::vector<std::uint64_t>& given_;
+    bool named_; ///< whether the catalogues that cannot be read were named before
+};
+
+/// Passes a search of one catalogue on to `sink`, less its first `skip` hits (given before).
+class SkippingSink final : public SearchSink {
+public:
+    SkippingSink(SearchSink& sink, std::uint64_t skip) : sink_(sink), skip_(skip) {}
+    void hit(const SearchHit& hit) override {
+        if (skip_ > 0) {
+            --skip_;
+        } else {
+            sink_.hit(hit);
+        }
+    }
+    void unreadable(const Failure& failure) override { sink_.unreadable(failure); }
+    bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override {
+        return sink_.keepGoing(catalogue, rowsRead);
+    }
+    std::uint64_t skipped(std::uint64_t skip) const { return skip - skip_; }
+
+private:
+    SearchSink& sink_;
+    std::uint64_t skip_;
+};
 
 /// Reads catalogues into the index for the report of single copies: stopping that stops the report.
 class ReadingForReport : public IndexProgress {
@@ -1723,8 +1796,9 @@ std::optional<SingleCopies> singleCopyIds(sqlite3* db, const Selection& selectio
 
 /// Gives the files among `singles` to `sink` as hits on one medium, a file that several catalogues of
 /// its medium list (the same folder, name, size, date and time) once; counts the selected catalogues.
+/// `fingerprints` receives the hitFingerprint of each hit given.
 void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopies& singles, SearchSink& sink,
-                      SearchSummary& summary) {
+                      SearchSummary& summary, std::vector<std::uint64_t>& fingerprints) {
     const std::vector<Indexed>& all = selection.all();
     HitReader reader(db, selection);
     std::unordered_set<std::string> given;
@@ -1737,8 +1811,9 @@ void giveSingleCopies(sqlite3* db, const Selection& selection, const SingleCopie
         if (singles.repeated.contains(id) && !given.insert(reader.identity()).second) {
             continue;
         }
-        ++summary.hits;
         reader.give(sink, selection.shown(catalogue), HitReader::Media::One);
+        ++summary.hits;
+        fingerprints.push_back(reader.fingerprint());
     }
     for (std::size_t i = 0; i < all.size(); ++i) {
         summary.catalogues += selection.selected(i) ? 1 : 0;
@@ -1780,6 +1855,8 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
     const QStringList& files = found.found.files;
     QStringList direct;
+    // A catalogue the index stopped answering in the middle of, and how many of its hits it gave.
+    std::optional<std::pair<QString, std::uint64_t>> partly;
     std::optional<Selection> selection;
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
@@ -1789,18 +1866,42 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
         })) {
         direct = files;
     } else {
+        std::optional<IndexedSearch> searching;
         try {
-            searchIndexed(d_->db, *selection, query, sink, summary);
+            searching.emplace(d_->db, *selection, query, sink, summary);
+            searching->run();
             exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
             sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
-            // Damaged or taken away in the middle: what it answered stands, the next update rebuilds it.
+            // Damaged or taken away in the middle: what it answered stands, the catalogues it had not
+            // answered for are read from their files, and the next update rebuilds it.
             d_->fail(error);
             if (isDamage(error.code)) {
                 d_->close();
                 d_->removeFiles();
             }
+            const auto [from, given] =
+                searching ? searching->progress() : std::pair<std::size_t, std::uint64_t>{0, 0};
+            for (std::size_t i = from; i < selection->all().size(); ++i) {
+                if (!selection->selected(i)) {
+                    continue;
+                }
+                if (i == from && given > 0) {
+                    partly.emplace(selection->shown(i), given);
+                } else {
+                    direct.append(selection->shown(i));
+                }
+            }
         }
+    }
+    if (partly && !summary.stopped) {
+        SkippingSink rest(sink, partly->second);
+        const SearchSummary part = searchCatalogues({partly->first}, query, rest);
+        summary.hits += part.hits - rest.skipped(partly->second);
+        summary.catalogues += part.catalogues;
+        summary.unreadable += part.unreadable;
+        summary.rows += part.rows;
+        summary.stopped = part.stopped;
     }
     if (!summary.stopped && !direct.isEmpty()) {
         // Read from the files: new catalogues, changed ones, or all of them when the index is unusable.
@@ -1845,7 +1946,14 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             return summary;
         }
     }
-    d_->guarded([&] {
+    // The hits given, so that a report the index cannot finish (damaged in the middle) is finished in
+    // memory without them.
+    std::vector<std::uint64_t> given;
+    bool named = false;
+    const auto report = [&] {
+        if (!d_->db) {
+            throw SqlError{SQLITE_CANTOPEN, d_->problem};
+        }
         // One read transaction (one snapshot, no lock taken per lookup), ended however the report ends.
         exec(d_->db, kReadSearch);
         const std::unique_ptr<sqlite3, void (*)(sqlite3*)> reading(
@@ -1863,10 +1971,33 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
                 sink.unreadable(Failure(FailureCode::CatalogueUnreadable, file, systemErrorText(EBUSY)));
             }
         }
+        named = true;
         if (const auto singles = singleCopyIds(d_->db, selection, sink, summary)) {
-            giveSingleCopies(d_->db, selection, *singles, sink, summary);
+            giveSingleCopies(d_->db, selection, *singles, sink, summary, given);
         }
-    });
+    };
+    try {
+        report();
+    } catch (const SqlError& error) {
+        d_->fail(error);
+        d_->close();
+        if (d_->path == QLatin1String(":memory:")) {
+            return summary;
+        }
+        if (isDamage(error.code)) {
+            d_->removeFiles();
+            d_->rebuilt = true;
+        }
+        std::sort(given.begin(), given.end());
+        NotGivenSink rest(sink, given, named);
+        CatalogueIndex memory(QStringLiteral(":memory:"));
+        const SearchSummary more = memory.singleCopies(paths, rest);
+        summary.hits += more.hits - rest.skipped;
+        summary.catalogues = more.catalogues;
+        summary.unreadable = named ? summary.unreadable : more.unreadable;
+        summary.rows += more.rows;
+        summary.stopped = more.stopped;
+    }
     return summary;
 }
 

@@ -339,6 +339,56 @@ TEST_F(Library, ADamagedIndexOrOneOfAnotherVersionIsBuiltAnew) {
     }
 }
 
+TEST_F(Library, AnIndexFoundDamagedInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice) {
+    // Long names, so that the lines of this catalogue fill several pages; the last of them is broken.
+    std::vector<Line> lines;
+    for (int i = 0; i < 700; ++i) {
+        lines.push_back({"file" + std::to_string(i) + std::string(200, 'x'), "/d", std::to_string(i + 1),
+                         "2024/01/02", "10:00:00", "LONG", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/long.csv"), lines);
+    const auto damaged = [&] {
+        {
+            CatalogueIndex index(database);
+            update(index);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(database).constData(), &db), SQLITE_OK);
+        sqlite3_stmt* leaves = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT max(pageno) FROM dbstat WHERE name = 'lines' AND pagetype = 'leaf'",
+                                     -1, &leaves, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(leaves), SQLITE_ROW);
+        const qint64 page = sqlite3_column_int64(leaves, 0);
+        sqlite3_finalize(leaves);
+        sqlite3_close(db);
+        ASSERT_GT(page, 2);
+        QFile file(database);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek((page - 1) * 65536));
+        file.write(QByteArray(8, '\xFF')); // no kind of page
+    };
+
+    for (const QString& pattern : {QStringLiteral("file"), QStringLiteral("*a*")}) {
+        SCOPED_TRACE(pattern.toStdString());
+        damaged();
+        CatalogueIndex index(database);
+        update(index);
+        const std::vector<HitKey> found = indexHits(index, paths, {pattern, false});
+        const std::vector<HitKey> expected = directHits(paths, {pattern, false});
+        EXPECT_TRUE(found == expected) << found.size() << " hits, not " << expected.size();
+    }
+
+    Recorder expected;
+    CatalogueIndex(QStringLiteral(":memory:")).singleCopies(paths, expected);
+    damaged();
+    Recorder found;
+    const SearchSummary summary = CatalogueIndex(database).singleCopies(paths, found);
+    EXPECT_TRUE(sorted(found.hits) == sorted(expected.hits)) << found.hits.size() << " hits, not " << expected.hits.size();
+    EXPECT_EQ(summary.hits, expected.hits.size());
+    EXPECT_TRUE(found.failures.empty());
+}
+
 TEST_F(Library, ALockedIndexIsBypassedAndTheFilesAnswer) {
     {
         CatalogueIndex index(database);
