@@ -673,7 +673,8 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
             ConsoleIndexing progress(err, parsed.quiet);
             index.update(paths, progress);
         }
-        if (!parsed.quiet && index.rebuilt()) {
+        const bool rebuiltBefore = index.rebuilt();
+        if (!parsed.quiet && rebuiltBefore) {
             printMessage(err, QStringLiteral("kartoma: the index %1 was damaged and has been built anew\n").arg(indexPath));
         }
         if (!parsed.quiet && index.state() != CatalogueIndex::State::Ready) {
@@ -685,6 +686,12 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
                                        index.problem()));
         }
         summary = parsed.singleCopies ? index.singleCopies(paths, sink) : index.search(paths, parsed.query, sink);
+        // Damage found only by the search itself: its answer came from the files, and the user is told.
+        if (!parsed.quiet && !rebuiltBefore && index.rebuilt()) {
+            printMessage(err, QStringLiteral("kartoma: the index %1 was found damaged; the catalogue files answered "
+                                             "instead, and the next search builds it anew\n")
+                                  .arg(indexPath));
+        }
     }
     errno = 0;
     const int writeError = sink.finish();

@@ -1022,7 +1022,9 @@ struct CatalogueIndex::Impl {
             }
             Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
             addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
-            setCounter("next", first + count);
+            // Never back: after a failed read the transaction was begun anew, and another process may
+            // have given ids meanwhile.
+            setCounter("next", std::max(counter("next"), first + count));
             exec(db, "COMMIT");
             if (failed) {
                 throw *failed;
@@ -1879,6 +1881,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
             if (isDamage(error.code)) {
                 d_->close();
                 d_->removeFiles();
+                d_->rebuilt = true;
             }
             const auto [from, given] =
                 searching ? searching->progress() : std::pair<std::size_t, std::uint64_t>{0, 0};

@@ -64,7 +64,8 @@ public:
     State state() const;
     /// The system's or SQLite's words for why the index is not Ready (empty when it is).
     QString problem() const;
-    /// True when the last open or update found a damaged database and built it anew.
+    /// True when the last open or update found a damaged database and built it anew, or a search or
+    /// report found it damaged, answered from the catalogue files and removed it for the next update.
     bool rebuilt() const;
 
     /// Brings the index up to date with the catalogue files `paths` name (as findCatalogueFiles
