@@ -31,10 +31,6 @@ template <typename OnElement> QString scanPart(const QByteArray& xml, const OnEl
     reader.finish();
     for (;;) {
         const XmlScanner::Token token = reader.next();
-        if (!reader.declaredEncoding().empty() &&
-            QString::fromStdString(reader.declaredEncoding()).compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0) {
-            return QStringLiteral("broken XML: in %1, not UTF-8").arg(QString::fromStdString(reader.declaredEncoding()));
-        }
         if (token == XmlScanner::Token::StartElement || token == XmlScanner::Token::EmptyElement) {
             element(reader);
         } else if (token == XmlScanner::Token::Invalid) {
@@ -212,7 +208,8 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
         }
     });
     if (!broken.isEmpty()) {
-        throw Failure(FailureCode::TemplateInvalid, package.path(), broken);
+        throw Failure(FailureCode::TemplateInvalid, package.path(),
+                      QString::fromStdString(where.workbookPart) + QStringLiteral(": ") + broken);
     }
     if (sheetId.isEmpty() && orFirst) {
         sheetId = firstId;
@@ -236,6 +233,13 @@ SheetLocation locateSheet(const Package& package, const QString& name, bool orFi
         throw Failure(FailureCode::SheetMissing, missing);
     }
     return where;
+}
+
+void checkXmlPart(const Package& package, const std::string& part, std::uint64_t cap) {
+    const QString broken = scanPart(package.readPart(part, true, cap), [](const XmlScanner&) {});
+    if (!broken.isEmpty()) {
+        throw Failure(FailureCode::TemplateInvalid, package.path(), QString::fromStdString(part) + QStringLiteral(": ") + broken);
+    }
 }
 
 } // namespace kartoma

@@ -74,4 +74,7 @@ struct SheetLocation {
 /// the package's path with `orFirst`) when there is none; TemplateInvalid when the parts are broken.
 SheetLocation locateSheet(const Package& package, const QString& name, bool orFirst, std::uint64_t cap);
 
+/// Checks that `part` is in the package and is well-formed XML in UTF-8: TemplateInvalid when not.
+void checkXmlPart(const Package& package, const std::string& part, std::uint64_t cap);
+
 } // namespace kartoma

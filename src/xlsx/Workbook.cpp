@@ -57,6 +57,8 @@ bool validLook(const StylePart::Look& look) {
 Workbook::Workbook(const QString& templatePath, const QString& sheetName, Options options)
     : bookFile_(templatePath), options_(std::move(options)), package_(templatePath, true),
       parts_(locateSheet(package_, sheetName, false, kMaxPartBytes)) {
+    // Copied as it is, and without it no reader opens the workbook.
+    checkXmlPart(package_, "[Content_Types].xml", kMaxPartBytes);
     loadSheet();
 }
 

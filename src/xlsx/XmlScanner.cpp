@@ -504,6 +504,12 @@ bool XmlScanner::checkInstruction(std::string_view body) {
     if (!valid || next != attributes_.size()) {
         return refuse("an XML declaration that is not written as one");
     }
+    // The bytes are read as UTF-8: a part that says otherwise would be copied on with a declaration
+    // that no longer describes it.
+    if (!encoding_.empty() && !std::equal(encoding_.begin(), encoding_.end(), "utf-8", "utf-8" + 5,
+                                          [](char a, char b) { return (a | 0x20) == b; })) {
+        return refuse("an encoding other than UTF-8");
+    }
     return true;
 }
 

@@ -82,7 +82,7 @@ public:
     /// Bytes fed but not yet read: a token that goes on beyond them.
     std::size_t pendingBytes() const { return buffer_.size() - pos_; }
     /// The encoding the XML declaration names, empty when it names none. The scanner reads UTF-8
-    /// whatever it says.
+    /// whatever it says; well-formed checking refuses a declaration of any other.
     const std::string& declaredEncoding() const { return encoding_; }
     /// Elements open around the position read.
     int depth() const { return depth_; }

@@ -229,6 +229,9 @@ TEST_F(WorkbookTest, BadPartsFailWithTheirCodeOnTheCheckAndTheOpening) {
           std::tuple{"xl/worksheets/sheet1.xml", badName, FailureCode::TemplateInvalid},
           std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::SheetMissing},
           std::tuple{"xl/styles.xml", QByteArray("<styleSheet/>"), FailureCode::TemplateInvalid},
+          // Copied unread, it once made a workbook no reader opens.
+          std::tuple{"[Content_Types].xml", partOf(kTemplate, "[Content_Types].xml").chopped(10),
+                     FailureCode::TemplateInvalid},
           std::tuple{"xl/workbook.xml", QByteArray(), FailureCode::TemplateInvalid}}) {
         const QString book = templateWith(dir_, part, text);
         // The check reads everything a fill would, so the fault shows before any walk.

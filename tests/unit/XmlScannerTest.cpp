@@ -89,6 +89,8 @@ const Case kCases[] = {
     {"<a/><?xml version=\"1.0\"?>", "!", "<a/ "},
     {"<?xml version=\"2\"?><a/>", "!", "<a/ "},
     {"<?xml encoding=\"UTF-8\" version=\"1.0\"?><a/>", "!", "<a/ "},
+    {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", "!", "<a/ "},
+    {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", "<a/ ", nullptr},
 };
 
 TEST(XmlScanner, TokensAndRefusalsFedWholeOrByteByByte) {
