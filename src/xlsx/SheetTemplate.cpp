@@ -161,7 +161,9 @@ bool SheetTemplate::Reader::startElement() {
     ++depth_;
     const std::string_view name = xml_.name();
     if (depth_ == 1) {
-        if (name != "worksheet") {
+        // One in another namespace would be filled with rows no reader sees.
+        if (name != "worksheet" ||
+            xml_.namespaceOf(xml_.prefix()) != "http://schemas.openxmlformats.org/spreadsheetml/2006/main") {
             return failed(QStringLiteral("not a worksheet"));
         }
         if (!xml_.prefix().empty()) {

@@ -617,8 +617,10 @@ bool XmlScanner::parseAttributes() {
 bool XmlScanner::checkNamespaces() {
     const int depth = depth_ + 1;
     for (const Attribute& a : attributes_) {
-        if (a.qualifiedName.starts_with("xmlns:")) {
-            prefixes_.push_back(Prefix{std::string(a.qualifiedName.substr(6)), attributeValue(a.rawValue), depth});
+        // The default namespace is kept as the empty prefix's.
+        if (a.qualifiedName.starts_with("xmlns:") || a.qualifiedName == "xmlns") {
+            const std::string_view prefix = a.qualifiedName.substr(std::min<std::size_t>(6, a.qualifiedName.size()));
+            prefixes_.push_back(Prefix{std::string(prefix), attributeValue(a.rawValue), depth});
         }
     }
     const auto declared = [&](std::string_view prefix) {

@@ -88,7 +88,8 @@ public:
     int depth() const { return depth_; }
 
     /// With well-formed checking, the namespace that `prefix` names where the scanner stands (on the
-    /// element just read, its own declarations included); empty when none.
+    /// element just read, its own declarations included), the default one for an empty prefix;
+    /// empty when none.
     std::string_view namespaceOf(std::string_view prefix) const;
 
     const std::string& errorString() const { return error_; }

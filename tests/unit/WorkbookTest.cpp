@@ -222,11 +222,15 @@ TEST_F(WorkbookTest, BadPartsFailWithTheirCodeOnTheCheckAndTheOpening) {
         partOf(kTemplate, "xl/worksheets/sheet1.xml").replace("</sheetData>", "</sheetDat>");
     // A name XML does not allow was once copied into the filled sheet, which no reader could open.
     const QByteArray badName = partOf(kTemplate, "xl/worksheets/sheet1.xml").replace(" r=\"A1\"", " $r=\"A1\"");
+    // Rows filled into a sheet of another namespace are rows no reader sees.
+    const QByteArray otherNamespace = partOf(kTemplate, "xl/worksheets/sheet1.xml")
+                                          .replace("http://schemas.openxmlformats.org/spreadsheetml/2006/main", "urn:x");
     QString diagnostic;
     for (const auto& [part, text, expected] :
          {std::tuple{"xl/workbook.xml", otherSheet, FailureCode::SheetMissing},
           std::tuple{"xl/worksheets/sheet1.xml", brokenSheet, FailureCode::TemplateInvalid},
           std::tuple{"xl/worksheets/sheet1.xml", badName, FailureCode::TemplateInvalid},
+          std::tuple{"xl/worksheets/sheet1.xml", otherNamespace, FailureCode::TemplateInvalid},
           std::tuple{"xl/worksheets/sheet1.xml", QByteArray(), FailureCode::SheetMissing},
           std::tuple{"xl/styles.xml", QByteArray("<styleSheet/>"), FailureCode::TemplateInvalid},
           // Copied unread, it once made a workbook no reader opens.
@@ -404,8 +408,10 @@ TEST(SheetTemplate, ReadInPiecesOfAnySizeItIsTakenApartTheSame) {
         rows += "<row r=\"" + std::to_string(r) + "\"><c/><c r=\"C" + std::to_string(r) +
                 "\" s=\"1\"/><c r=\"D" + std::to_string(r) + "\"/></row>";
     }
+    const std::string worksheet =
+        "<?xml version=\"1.0\"?><worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">";
     const std::string xml =
-        "<?xml version=\"1.0\"?><worksheet xmlns=\"m\"><dimension ref=\"A1\"/>"
+        worksheet + "<dimension ref=\"A1\"/>"
         "<cols><col min=\"2\" max=\"3\" style=\"4\"/></cols><sheetData><row r=\"1\"><c r=\"A1\" "
         "t=\"inlineStr\"><is><t>ファイル名</t></is></c></row>" +
         rows +
@@ -426,8 +432,8 @@ TEST(SheetTemplate, ReadInPiecesOfAnySizeItIsTakenApartTheSame) {
         error);
     ASSERT_TRUE(pieces) << error.toStdString();
     for (const SheetTemplate* t : {&*whole, &*pieces}) {
-        EXPECT_EQ(t->head("A1:G9"), "<?xml version=\"1.0\"?><worksheet xmlns=\"m\"><dimension ref=\"A1:G9\"/>"
-                                    "<cols><col min=\"2\" max=\"3\" style=\"4\"/></cols><sheetData>");
+        EXPECT_EQ(t->head("A1:G9"), worksheet + "<dimension ref=\"A1:G9\"/>"
+                                                "<cols><col min=\"2\" max=\"3\" style=\"4\"/></cols><sheetData>");
         EXPECT_EQ(t->tail(QStringLiteral("p&P")),
                   "</sheetData><headerFooter><oddHeader>見出し</oddHeader>"
                   "<oddFooter>p&amp;P</oddFooter></headerFooter><drawing/></worksheet>");
