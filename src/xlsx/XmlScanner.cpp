@@ -506,7 +506,8 @@ bool XmlScanner::checkInstruction(std::string_view body) {
     }
     // The bytes are read as UTF-8: a part that says otherwise would be copied on with a declaration
     // that no longer describes it.
-    if (!encoding_.empty() && !std::equal(encoding_.begin(), encoding_.end(), "utf-8", "utf-8" + 5,
+    constexpr std::string_view utf8 = "utf-8";
+    if (!encoding_.empty() && !std::equal(encoding_.begin(), encoding_.end(), utf8.begin(), utf8.end(),
                                           [](char a, char b) { return (a | 0x20) == b; })) {
         return refuse("an encoding other than UTF-8");
     }
