@@ -1918,6 +1918,26 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     return summary;
 }
 
+namespace {
+
+/// Finishes, in an index kept in memory, a report of single copies that the index could not finish:
+/// without the lines `given` already (their fingerprints), naming the catalogues only when they were
+/// not `named` yet.
+void finishInMemory(const QStringList& paths, SearchSink& sink, std::vector<std::uint64_t>& given, bool named,
+                    SearchSummary& summary) {
+    std::sort(given.begin(), given.end());
+    NotGivenSink rest(sink, given, named);
+    CatalogueIndex memory(QStringLiteral(":memory:"));
+    const SearchSummary more = memory.singleCopies(paths, rest);
+    summary.hits += more.hits - rest.skipped;
+    summary.catalogues = more.catalogues;
+    summary.unreadable = named ? summary.unreadable : more.unreadable;
+    summary.rows += more.rows;
+    summary.stopped = more.stopped;
+}
+
+} // namespace
+
 SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink& sink) {
     // The catalogues are read into the index first; stopping that stops the report.
     ReadingForReport reading(sink);
@@ -1991,15 +2011,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
             d_->removeFiles();
             d_->rebuilt = true;
         }
-        std::sort(given.begin(), given.end());
-        NotGivenSink rest(sink, given, named);
-        CatalogueIndex memory(QStringLiteral(":memory:"));
-        const SearchSummary more = memory.singleCopies(paths, rest);
-        summary.hits += more.hits - rest.skipped;
-        summary.catalogues = more.catalogues;
-        summary.unreadable = named ? summary.unreadable : more.unreadable;
-        summary.rows += more.rows;
-        summary.stopped = more.stopped;
+        finishInMemory(paths, sink, given, named, summary);
     }
     return summary;
 }
