@@ -42,6 +42,16 @@ QFrame* horizontalRule() {
     return rule;
 }
 
+/// A line edit named `name`, at least `width` wide, with its caption `text`, which gives it the focus.
+QLineEdit* captionedEdit(const QString& text, const char* name, int width, QLabel*& caption) {
+    caption = new QLabel(text);
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(name));
+    edit->setMinimumWidth(width);
+    caption->setBuddy(edit);
+    return edit;
+}
+
 } // namespace
 
 OptionsDialog::OptionsDialog(Settings& settings, QString& filterPattern, SettingsStore& store,
@@ -126,11 +136,8 @@ QGridLayout* OptionsDialog::buildBoxes() {
 
 QHBoxLayout* OptionsDialog::buildLibraryRow() {
     auto* row = new QHBoxLayout;
-    auto* caption = new QLabel(QStringLiteral("ライブラリフォルダ"));
-    library_ = new QLineEdit;
-    library_->setObjectName(QStringLiteral("libraryFolderEdit"));
-    library_->setMinimumWidth(176);
-    caption->setBuddy(library_);
+    QLabel* caption = nullptr;
+    library_ = captionedEdit(QStringLiteral("ライブラリフォルダ"), "libraryFolderEdit", 176, caption);
     browse_ = new QPushButton(QStringLiteral("参照..."));
     browse_->setObjectName(QStringLiteral("libraryFolderButton"));
     browse_->setAutoDefault(false);
@@ -145,11 +152,8 @@ QHBoxLayout* OptionsDialog::buildButtonRow() {
     auto* row = new QHBoxLayout;
     auto* mark = new QLabel(QStringLiteral("*"));
     mark->setStyleSheet(QStringLiteral("color: red;"));
-    auto* caption = new QLabel(QStringLiteral("フィルタ"));
-    filter_ = new QLineEdit;
-    filter_->setObjectName(QStringLiteral("filterEdit"));
-    filter_->setMinimumWidth(89);
-    caption->setBuddy(filter_);
+    QLabel* caption = nullptr;
+    filter_ = captionedEdit(QStringLiteral("フィルタ"), "filterEdit", 89, caption);
     ok_ = new QPushButton(QStringLiteral("OK"));
     ok_->setObjectName(QStringLiteral("okButton"));
     ok_->setDefault(true);
