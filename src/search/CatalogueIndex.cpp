@@ -460,43 +460,19 @@ std::vector<std::u32string> literalRuns(std::u32string_view pattern) {
 /// file named from another working folder, or by another spelling of its folder, is the same
 /// catalogue. (A ".." after a link may name another file by this key; its identity in the stamp
 /// tells them apart, so such a file is read again, never taken for the other.)
-QString absolutePath(const QString& path) {
-    if (path.startsWith(QLatin1Char('/'))) {
-        return QDir::cleanPath(path);
-    }
-    std::string folder(4096, '\0');
-    if (::getcwd(folder.data(), folder.size()) == nullptr) {
-        return QDir::cleanPath(path);
-    }
-    folder.resize(std::strlen(folder.c_str()));
-    return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
-}
-
-/// The catalogue files some paths name, each with its state when it was looked at (none when it
-/// could not be had): what an update found, handed to the search of the same paths that follows it,
-/// so that a search walks the folders and looks at each file once.
-struct FoundFiles {
+/// The catalogue files some paths name, each with its state when it was looked at: what an update
+/// found, handed to the search of the same paths that follows it, so that a search walks the folders
+/// and looks at each file once.
+struct FoundFiles : CatalogueFiles {
     QStringList paths;
-    CatalogueFiles found;
-    std::vector<std::optional<CatalogueStamp>> stamps; ///< in the order of found.files
-    std::vector<QString> keys;                         ///< their absolutePath, in that order
 
     static FoundFiles of(const QStringList& paths) {
-        FoundFiles result;
-        result.paths = paths;
         PosixFileSystem fileSystem;
-        result.found = findCatalogueFiles(paths, fileSystem);
-        result.stamps.reserve(static_cast<std::size_t>(result.found.files.size()));
-        result.keys.reserve(static_cast<std::size_t>(result.found.files.size()));
-        for (const QString& file : result.found.files) {
-            result.stamps.push_back(catalogueStamp(file));
-            result.keys.push_back(absolutePath(file));
-        }
-        return result;
+        return FoundFiles{findCatalogueFiles(paths, fileSystem), paths};
     }
     /// Tells the problems met to `report`, counting them in `unreadable`.
     template <typename Count, typename Report> void report(Count& unreadable, Report tell) const {
-        for (const Failure& problem : found.problems) {
+        for (const Failure& problem : problems) {
             ++unreadable;
             tell(problem);
         }
@@ -860,7 +836,7 @@ struct CatalogueIndex::Impl {
     bool indexOne(const QString& file, IndexProgress& progress, qsizetype done, qsizetype total) {
         exec(db, "BEGIN IMMEDIATE");
         try {
-            const std::string native = toNativePath(absolutePath(file));
+            const std::string native = toNativePath(catalogueKey(file));
             // The catalogue's earlier reading, replaced by this one.
             std::optional<std::int64_t> previous;
             Statement known(db, "SELECT id, size, mtime, inode, device FROM catalogues WHERE path = ?");
@@ -1163,7 +1139,7 @@ struct CatalogueIndex::Impl {
         handed.reset();
         FoundFiles found = FoundFiles::of(paths);
         found.report(result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
-        const QStringList& files = found.found.files;
+        const QStringList& files = found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
             const std::vector<Indexed> known = catalogues();
@@ -1241,8 +1217,8 @@ public:
         for (std::size_t i = 0; i < all_.size(); ++i) {
             byPath.emplace(all_[i].path, i);
         }
-        for (qsizetype f = 0; f < files.found.files.size(); ++f) {
-            const QString& file = files.found.files[f];
+        for (qsizetype f = 0; f < files.files.size(); ++f) {
+            const QString& file = files.files[f];
             const auto found = byPath.find(files.keys[static_cast<std::size_t>(f)]);
             const std::optional<CatalogueStamp>& now = files.stamps[static_cast<std::size_t>(f)];
             if (found == byPath.end() || !now || *now != all_[found->second].stamp || selected_[found->second]) {
@@ -1734,7 +1710,7 @@ QStringList staleFiles(const std::vector<Indexed>& catalogues, const QStringList
         indexed.emplace(c.path, c.stamp);
     }
     for (const QString& file : files) {
-        const auto found = indexed.find(absolutePath(file));
+        const auto found = indexed.find(catalogueKey(file));
         const std::optional<CatalogueStamp> now = catalogueStamp(file);
         if (now && (found == indexed.end() || *now != found->second)) {
             stale.append(file);
@@ -1855,7 +1831,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     // The files as the update before found them, when it was given the same paths.
     const FoundFiles found = d_->take(paths);
     found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
-    const QStringList& files = found.found.files;
+    const QStringList& files = found.files;
     QStringList direct;
     // A catalogue the index stopped answering in the middle of, and how many of its hits it gave.
     std::optional<std::pair<QString, std::uint64_t>> partly;
@@ -1955,7 +1931,7 @@ SearchSummary CatalogueIndex::singleCopies(const QStringList& paths, SearchSink&
     SearchSummary summary;
     FoundFiles found = d_->take(paths);
     found.report(summary.unreadable, [&](const Failure& problem) { sink.unreadable(problem); });
-    const QStringList& files = found.found.files;
+    const QStringList& files = found.files;
     // A catalogue that changed while the others were read is read again, a few times at most: the
     // report needs every catalogue in the index, it cannot take some from the files.
     for (int round = 0; round < 3; ++round) {

@@ -17,6 +17,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <optional>
@@ -419,10 +420,31 @@ bool searchOne(const QString& path, LineConsumer& matcher, const std::function<b
     return true;
 }
 
+/// The working folder as raw bytes; empty when it cannot be had.
+std::string workingFolder() {
+    std::string folder(4096, '\0');
+    folder.resize(::getcwd(folder.data(), folder.size()) != nullptr ? std::strlen(folder.c_str()) : 0);
+    return folder;
+}
+
+/// A catalogue file found beneath a folder, with its state as the walk looked at it.
+struct FoundCatalogue {
+    QString file;
+    CatalogueStamp stamp;
+};
+
+/// `path` made absolute against `folder` (the working folder, raw bytes) and cleaned, with its bytes kept.
+QString absolutePath(const QString& path, const std::string& folder) {
+    if (path.startsWith(QLatin1Char('/')) || folder.empty()) {
+        return QDir::cleanPath(path);
+    }
+    return QDir::cleanPath(fromNativePath(joinPathBytes(folder, toNativePath(path))));
+}
+
 /// The catalogue files beneath the folder `root` (raw bytes), walked by descriptors: subfolders are
 /// opened from their parent and links are never followed. Folders and entries that cannot be read
 /// are added to `problems`.
-void collectCatalogues(FileSystem& fileSystem, const std::string& root, QStringList& found,
+void collectCatalogues(FileSystem& fileSystem, const std::string& root, std::vector<FoundCatalogue>& found,
                        std::vector<Failure>& problems) {
     const auto problem = [&problems](const std::string& path, int errnum) {
         problems.emplace_back(FailureCode::CatalogueFolderUnreadable, fromNativePath(path), systemErrorText(errnum));
@@ -482,7 +504,7 @@ void collectCatalogues(FileSystem& fileSystem, const std::string& root, QStringL
         if (::lstat(path.c_str(), &st) != 0) {
             problem(path, errno); // a path the system cannot take (over its length limit) is named
         } else if (!S_ISLNK(st.st_mode)) {
-            found.append(file);
+            found.push_back(FoundCatalogue{file, stampOf(st)});
         }
     }
 }
@@ -496,28 +518,32 @@ bool isFolder(const QString& path) {
 
 CatalogueFiles findCatalogueFiles(const QStringList& paths, FileSystem& fileSystem) {
     CatalogueFiles result;
+    const std::string here = workingFolder();
     // A catalogue named twice (given as it is and inside a folder given too, or from two working
     // folders) is searched once.
     QSet<QString> seen;
-    const QDir here = QDir::current();
-    const auto add = [&](const QString& file) {
+    const auto add = [&](const QString& file, std::optional<CatalogueStamp> stamp) {
+        QString key = absolutePath(file, here);
         const qsizetype before = seen.size();
-        seen.insert(QDir::cleanPath(here.absoluteFilePath(file)));
+        seen.insert(key);
         if (seen.size() > before) {
             result.files.append(file);
+            result.keys.push_back(std::move(key));
+            result.stamps.push_back(stamp);
         }
     };
     for (const QString& path : paths) {
         if (!isFolder(path)) {
-            add(path);
+            add(path, catalogueStamp(path));
             continue;
         }
         // Paths are walked as bytes, so a catalogue named in another code page is found and opened.
-        QStringList found;
+        std::vector<FoundCatalogue> found;
         collectCatalogues(fileSystem, toNativePath(path), found, result.problems);
-        found.sort();
-        for (const QString& file : found) {
-            add(file);
+        std::sort(found.begin(), found.end(),
+                  [](const FoundCatalogue& a, const FoundCatalogue& b) { return a.file < b.file; });
+        for (const FoundCatalogue& catalogue : found) {
+            add(catalogue.file, catalogue.stamp);
         }
     }
     return result;
@@ -564,6 +590,10 @@ bool readCatalogueRows(const QString& path, const std::function<bool(const Catal
                        const std::function<bool()>& keepGoing, CatalogueStamp* stamp) {
     RowReader reader(row);
     return searchOne(path, reader, keepGoing, stamp);
+}
+
+QString catalogueKey(const QString& path) {
+    return absolutePath(path, path.startsWith(QLatin1Char('/')) ? std::string() : workingFolder());
 }
 
 std::optional<CatalogueStamp> catalogueStamp(const QString& path) {

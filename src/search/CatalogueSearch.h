@@ -78,11 +78,25 @@ struct SearchSummary {
     bool stopped = false;         ///< keepGoing returned false
 };
 
+/// What tells one state of a catalogue file from another.
+struct CatalogueStamp {
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0; ///< the later of its modification and status change times, in ns
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    bool operator==(const CatalogueStamp&) const = default;
+};
+
 /// The catalogue files some paths name, and the folders and entries beneath them that could not be
 /// read (Failure CatalogueFolderUnreadable each).
 struct CatalogueFiles {
     QStringList files;
     std::vector<Failure> problems;
+    /// In the order of files: each one's absolute path with its byte spelling kept and "." and ".."
+    /// taken out (what tells one catalogue from another), and its state when it was looked at (none
+    /// when that could not be had).
+    std::vector<QString> keys;
+    std::vector<std::optional<CatalogueStamp>> stamps;
 };
 
 /// The catalogue files `paths` name, in search order: a file as it is given, a folder as the .xlsx
@@ -117,21 +131,14 @@ struct CatalogueRow {
     std::string_view type; ///< "D" for a folder, "F" for a file
 };
 
-/// What tells one state of a catalogue file from another.
-struct CatalogueStamp {
-    std::int64_t size = 0;
-    std::int64_t mtimeNs = 0; ///< the later of its modification and status change times, in ns
-    std::uint64_t inode = 0;
-    std::uint64_t device = 0;
-    bool operator==(const CatalogueStamp&) const = default;
-};
-
 /// Reads one catalogue file as searchCatalogues reads it and hands each entry line to `row` (blank
 /// lines and further title rows left out). Returns false when `row` or `keepGoing` (asked every few
 /// milliseconds) returned false. Throws Failure as the search reports a catalogue it cannot read.
 /// `stamp`, when given, receives the state of the file that was opened.
 bool readCatalogueRows(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
                        const std::function<bool()>& keepGoing, CatalogueStamp* stamp = nullptr);
+/// What tells the catalogue file `path` from another: its absolute path, cleaned, its bytes kept.
+QString catalogueKey(const QString& path);
 /// The state of the file `path` names, following links; none when it cannot be had.
 std::optional<CatalogueStamp> catalogueStamp(const QString& path);
 
