@@ -527,8 +527,9 @@ int runCommandLine(const CatalogueRequest& given, bool quiet, FileSystem& fileSy
 
 namespace {
 
-/// Hits to standard output as they come; unreadable catalogues to standard error. A failed write
-/// (a full disk, a closed pipe) stops the search.
+/// Hits to standard output as they come, in pieces of 64 KiB when it is no terminal (a write call per
+/// 4 KiB of a pipe's buffer took a tenth of a search of millions of hits); unreadable catalogues to
+/// standard error. A failed write (a full disk, a closed pipe) stops the search.
 class ConsoleSearch final : public SearchSink {
 public:
     ConsoleSearch(std::FILE* out, std::FILE* err) : out_(out), err_(err), terminal_(isatty(fileno(out)) != 0) {}
@@ -543,10 +544,13 @@ public:
             // a pipe gets the catalogue's text as it is.
             write(out_, visibleText(fromNativePath(std::string_view(line).substr(0, line.size() - 2))) +
                             QStringLiteral("\r\n"));
+            noteWriteError();
         } else {
-            std::fwrite(line.data(), 1, line.size(), out_);
+            pending_ += line;
+            if (pending_.size() >= kPiece) {
+                writePending();
+            }
         }
-        noteWriteError();
     }
     void hitBytes(const SearchHitBytes& hit) override {
         if (terminal_) {
@@ -561,10 +565,10 @@ public:
             catalogue_ = hit.catalogue;
             cataloguePath_ = searchCataloguePath(catalogue_);
         }
-        line_.clear();
-        appendSearchHitLine(hit, cataloguePath_, line_);
-        std::fwrite(line_.data(), 1, line_.size(), out_);
-        noteWriteError();
+        appendSearchHitLine(hit, cataloguePath_, pending_);
+        if (pending_.size() >= kPiece) {
+            writePending();
+        }
     }
     void unreadable(const Failure& failure) override {
         printMessage(err_, QStringLiteral("kartoma: %1\n").arg(englishText(failure)));
@@ -573,6 +577,7 @@ public:
 
     /// Flushes what is still buffered; the errno value of the first failed write, else 0.
     int finish() {
+        writePending();
         if (std::fflush(out_) != 0 || std::ferror(out_) != 0) {
             noteWriteError();
             if (writeError_ == 0) {
@@ -583,6 +588,15 @@ public:
     }
 
 private:
+    static constexpr std::size_t kPiece = 1 << 16;
+
+    void writePending() {
+        if (writeError_ == 0 && !pending_.empty()) {
+            std::fwrite(pending_.data(), 1, pending_.size(), out_);
+            noteWriteError();
+        }
+        pending_.clear();
+    }
     void noteWriteError() {
         if (writeError_ == 0 && std::ferror(out_) != 0) {
             writeError_ = errno != 0 ? errno : EIO;
@@ -595,7 +609,7 @@ private:
     int writeError_ = 0;
     QString catalogue_;
     std::string cataloguePath_;
-    std::string line_;
+    std::string pending_; ///< hits' lines not written yet
 };
 
 } // namespace

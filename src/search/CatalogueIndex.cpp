@@ -1304,21 +1304,26 @@ public:
         const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
         if (group != loadedGroup_) {
             loadedGroup_ = group;
-            offsets_.clear();
             lines_.reset().bind(1, groupLinesId(c.id, group));
             rows_.assign(lines_.step() ? lines_.blob(0) : std::string_view());
             lines_.reset();
-            for (std::size_t pos = 0; pos < rows_.size();) {
-                offsets_.push_back(pos);
-                skipRow(rows_, pos);
-            }
+            next_ = 0;
+            nextAt_ = 0;
         }
+        // Entries are mostly asked for in order: the rows are read on from the last one.
         const auto k = static_cast<std::size_t>(n % static_cast<std::int64_t>(kGroupNames));
-        if (k >= offsets_.size()) {
+        if (k < next_) {
+            next_ = 0;
+            nextAt_ = 0;
+        }
+        for (; next_ < k && nextAt_ < rows_.size(); ++next_) {
+            skipRow(rows_, nextAt_);
+        }
+        if (nextAt_ >= rows_.size()) {
             return false;
         }
-        std::size_t pos = offsets_[k];
-        readRow(rows_, pos, row_);
+        readRow(rows_, nextAt_, row_);
+        ++next_;
         return row_.folder < folderNames_.size();
     }
     std::string_view name() const { return row_.name; }
@@ -1404,7 +1409,8 @@ private:
     std::int64_t loadedGroup_ = -1;
     std::vector<std::string> folderNames_;
     std::string rows_;
-    std::vector<std::size_t> offsets_;
+    std::size_t next_ = 0;   ///< the row of the loaded group that starts at nextAt_
+    std::size_t nextAt_ = 0;
     StoredRow row_;
     std::unordered_map<std::int64_t, std::string> labels_;
     std::vector<std::int64_t> seen_;
@@ -1480,6 +1486,7 @@ public:
         for (const char32_t c : longest) {
             encodeUtf8(c, needle_);
         }
+        plainName_ = !query.matchPath && pattern_.isPlainText();
     }
 
     void run() {
@@ -1595,6 +1602,10 @@ private:
             if (!query_.matchPath && name.find(needle_) == std::string_view::npos) {
                 continue;
             }
+            if (plainName_) {
+                matches_.push_back(first + n); // the pattern is the needle: nothing more to look at
+                continue;
+            }
             folded_.clear();
             if (query_.matchPath && folder < folderPrefixes_.size()) {
                 folded_ = folderPrefixes_[folder];
@@ -1625,6 +1636,7 @@ private:
     const SearchPattern pattern_;
     std::vector<std::size_t> bits_; ///< the trigrams of the longest run, none when paths are matched
     std::string needle_;            ///< the longest run in UTF-8
+    bool plainName_ = false;        ///< names are matched and the pattern is plain text: the needle
     HitReader reader_;
     Statement gramsOf_;
     Statement namesOf_;

@@ -150,6 +150,18 @@ SearchPattern::SearchPattern(const QString& pattern) : like_(std::u32string_view
     }
 }
 
+bool SearchPattern::isPlainText() const {
+    if (refused_ || anchoredStart_ || anchoredEnd_ || runs_.size() > 1) {
+        return false;
+    }
+    // A surrogate or a value beyond Unicode has no UTF-8 of its own to look for.
+    const auto literal = [](const LikeTokens::Token& token) {
+        return token.kind == LikeTokens::Kind::Literal && token.literal <= 0x10FFFF &&
+               (token.literal < 0xD800 || token.literal > 0xDFFF);
+    };
+    return runs_.empty() || std::all_of(runs_[0].tokens.begin(), runs_[0].tokens.end(), literal);
+}
+
 SearchPattern::Run SearchPattern::makeRun(std::size_t first, std::size_t last) const {
     Run run;
     run.tokens.assign(like_.tokens.begin() + static_cast<std::ptrdiff_t>(first),

@@ -55,6 +55,9 @@ public:
     bool matchesFolded(std::u32string_view folded) const;
     /// Matches a name as it is (folds it first).
     bool matches(QStringView name) const;
+    /// True when the pattern is plain text (its search form holds none of * ? # [ but at its ends):
+    /// it then matches exactly the names whose search form holds that text, in UTF-8 byte for byte.
+    bool isPlainText() const;
 
 private:
     /// The one-character elements between two stars, with Shift-And masks: bit i of a character's

@@ -1,4 +1,5 @@
 #include "SearchPattern.h"
+#include "Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,31 @@ TEST_P(SearchTable, FindsWhatTheUserTyped) {
     appendSearchFold(c.name, folded);
     EXPECT_EQ(folded, foldForSearch(QString::fromUtf8(c.name))) << c.name;
     EXPECT_EQ(pattern.matchesFolded(folded), c.matches) << c.pattern << " ~ " << c.name;
+    // Plain text (stars at its ends aside) is matched by looking for its UTF-8 in the name's, as the
+    // index does.
+    if (pattern.isPlainText()) {
+        std::string needle;
+        std::string haystack;
+        for (const char32_t ch : foldForSearch(QString::fromUtf8(c.pattern))) {
+            if (ch != U'*') {
+                encodeUtf8(ch, needle);
+            }
+        }
+        for (const char32_t ch : folded) {
+            encodeUtf8(ch, haystack);
+        }
+        EXPECT_EQ(haystack.find(needle) != std::string::npos, c.matches) << c.pattern << " ~ " << c.name;
+    }
+}
+
+TEST(SearchPattern, OnlyTextWithoutWildcardsIsPlain) {
+    for (const char* plain : {"交響曲", "", "ﾊﾝｶｸ", "*abc*"}) {
+        EXPECT_TRUE(SearchPattern(QString::fromUtf8(plain)).isPlainText()) << plain;
+    }
+    for (const char* wild : {"*.txt", "a?c", "report#", "[a]", "a*b", "*ab"}) {
+        EXPECT_FALSE(SearchPattern(QString::fromUtf8(wild)).isPlainText()) << wild;
+    }
+    EXPECT_FALSE(SearchPattern(QString(SearchPattern::kMaxLength + 1, QLatin1Char('a'))).isPlainText());
 }
 
 INSTANTIATE_TEST_SUITE_P(
