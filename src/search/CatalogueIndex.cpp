@@ -488,7 +488,28 @@ struct Indexed {
     std::int64_t count = 0;
     int failure = 0;
     QString detail;
+    bool operator==(const Indexed&) const = default;
 };
+
+/// The catalogues the index `db` holds, in the order of their ids.
+std::vector<Indexed> indexedCatalogues(sqlite3* db) {
+    std::vector<Indexed> result;
+    Statement all(db, "SELECT id, path, size, mtime, inode, device, first, count, failure, detail "
+                      "FROM catalogues ORDER BY first, count");
+    while (all.step()) {
+        Indexed c;
+        c.id = all.integer(0);
+        c.path = fromNativePath(all.blob(1));
+        c.stamp = CatalogueStamp{all.integer(2), all.integer(3), static_cast<std::uint64_t>(all.integer(4)),
+                                 static_cast<std::uint64_t>(all.integer(5))};
+        c.first = all.integer(6);
+        c.count = all.integer(7);
+        c.failure = static_cast<int>(all.integer(8));
+        c.detail = all.qtext(9);
+        result.push_back(std::move(c));
+    }
+    return result;
+}
 
 /// Reads a catalogue as readCatalogueRows does, on a thread of its own, while the calling thread hands
 /// its lines to `row`: inflating and parsing the file takes about as long as folding and storing its
@@ -756,24 +777,7 @@ struct CatalogueIndex::Impl {
         return false;
     }
 
-    std::vector<Indexed> catalogues() {
-        std::vector<Indexed> result;
-        Statement all(db, "SELECT id, path, size, mtime, inode, device, first, count, failure, detail "
-                          "FROM catalogues ORDER BY first, count");
-        while (all.step()) {
-            Indexed c;
-            c.id = all.integer(0);
-            c.path = fromNativePath(all.blob(1));
-            c.stamp = CatalogueStamp{all.integer(2), all.integer(3), static_cast<std::uint64_t>(all.integer(4)),
-                                     static_cast<std::uint64_t>(all.integer(5))};
-            c.first = all.integer(6);
-            c.count = all.integer(7);
-            c.failure = static_cast<int>(all.integer(8));
-            c.detail = all.qtext(9);
-            result.push_back(std::move(c));
-        }
-        return result;
-    }
+    std::vector<Indexed> catalogues() { return indexedCatalogues(db); }
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
@@ -1304,9 +1308,9 @@ public:
         const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
         if (group != loadedGroup_) {
             loadedGroup_ = group;
+            // The row stays on its statement until the next group is read: its bytes are not copied.
             lines_.reset().bind(1, groupLinesId(c.id, group));
-            rows_.assign(lines_.step() ? lines_.blob(0) : std::string_view());
-            lines_.reset();
+            rows_ = lines_.step() ? lines_.blob(0) : std::string_view();
             next_ = 0;
             nextAt_ = 0;
         }
@@ -1408,7 +1412,7 @@ private:
     std::size_t loaded_ = static_cast<std::size_t>(-1);
     std::int64_t loadedGroup_ = -1;
     std::vector<std::string> folderNames_;
-    std::string rows_;
+    std::string_view rows_; ///< the loaded group's lines, as lines_ holds them
     std::size_t next_ = 0;   ///< the row of the loaded group that starts at nextAt_
     std::size_t nextAt_ = 0;
     StoredRow row_;
@@ -1463,16 +1467,15 @@ std::size_t groupOffset(std::string_view group) {
     return offset;
 }
 
-/// Searches the selected catalogues in the index by scanning their folded names: when the pattern has
+/// Searches catalogues of a selection in the index by scanning their folded names: when the pattern has
 /// a literal run of three characters or more, only the groups of names whose trigram sets hold all
 /// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
 class IndexedSearch {
 public:
-    IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query, SearchSink& sink,
-                  SearchSummary& summary)
-        : selection_(selection), query_(query), sink_(sink), summary_(summary), pattern_(query.pattern),
-          reader_(db, selection), gramsOf_(db, "SELECT grams FROM names WHERE id = ?"),
-          namesOf_(db, "SELECT folded FROM names WHERE id = ?"), folders_(db, "SELECT names FROM folders WHERE id = ?") {
+    IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query)
+        : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
+          gramsOf_(db, "SELECT grams FROM names WHERE id = ?"), namesOf_(db, "SELECT folded FROM names WHERE id = ?"),
+          folders_(db, "SELECT names FROM folders WHERE id = ?") {
         const std::u32string longest = longestRun(query.pattern);
         if (!query.matchPath) {
             for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
@@ -1489,49 +1492,33 @@ public:
         plainName_ = !query.matchPath && pattern_.isPlainText();
     }
 
-    void run() {
-        const std::vector<Indexed>& all = selection_.all();
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            current_ = i;
-            given_ = 0;
-            if (!selection_.selected(i)) {
-                continue;
-            }
-            const Indexed& c = all[i];
-            if (!keepGoing(selection_.shown(i))) {
-                return;
-            }
-            if (query_.matchPath) {
-                readFolderPrefixes(c.id);
-            }
-            gramsOf_.reset().bind(1, c.id);
-            if (!gramsOf_.step()) {
-                continue;
-            }
-            const bool going = scanCatalogue(i);
-            gramsOf_.reset();
-            namesOf_.reset();
-            if (!going) {
-                return;
-            }
-            giveMatches(i);
-            ++summary_.catalogues;
+    /// Gives the hits of the catalogue all()[i] to `sink`; false when the sink said stop.
+    bool search(std::size_t i, SearchSink& sink) {
+        sink_ = &sink;
+        const Indexed& c = selection_.all()[i];
+        if (!keepGoing(selection_.shown(i))) {
+            return false;
         }
-        current_ = all.size();
-        given_ = 0;
+        if (query_.matchPath) {
+            readFolderPrefixes(c.id);
+        }
+        gramsOf_.reset().bind(1, c.id);
+        if (!gramsOf_.step()) {
+            return true;
+        }
+        const bool going = scanCatalogue(i);
+        gramsOf_.reset();
+        namesOf_.reset();
+        if (going) {
+            giveMatches(i);
+        }
+        return going;
     }
-
-    /// Where the search stands: all()[current] is the first catalogue it has not finished, and `given`
-    /// of its hits went to the sink.
-    std::pair<std::size_t, std::uint64_t> progress() const { return {current_, given_}; }
+    /// The lines looked at so far.
+    std::uint64_t rows() const { return rows_; }
 
 private:
-    bool keepGoing(const QString& catalogue) {
-        if (!sink_.keepGoing(catalogue, summary_.rows)) {
-            summary_.stopped = true;
-        }
-        return !summary_.stopped;
-    }
+    bool keepGoing(const QString& catalogue) { return sink_->keepGoing(catalogue, rows_); }
 
     bool groupHoldsAll(std::string_view set) const {
         return std::all_of(bits_.begin(), bits_.end(), [set](std::size_t bit) {
@@ -1596,7 +1583,7 @@ private:
         std::uint64_t folder = 0;
         std::string_view name;
         for (std::int64_t n = from; n < to && records_.next(folder, name); ++n) {
-            if (++summary_.rows % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
+            if (++rows_ % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
                 return false;
             }
             if (!query_.matchPath && name.find(needle_) == std::string_view::npos) {
@@ -1621,18 +1608,16 @@ private:
     void giveMatches(std::size_t i) {
         for (const std::int64_t id : matches_) {
             if (reader_.load(i, id)) {
-                reader_.give(sink_, selection_.shown(i),
+                reader_.give(*sink_, selection_.shown(i),
                              query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
-                ++summary_.hits;
-                ++given_;
             }
         }
     }
 
     const Selection& selection_;
     const SearchQuery& query_;
-    SearchSink& sink_;
-    SearchSummary& summary_;
+    SearchSink* sink_ = nullptr;
+    std::uint64_t rows_ = 0;
     const SearchPattern pattern_;
     std::vector<std::size_t> bits_; ///< the trigrams of the longest run, none when paths are matched
     std::string needle_;            ///< the longest run in UTF-8
@@ -1646,8 +1631,303 @@ private:
     std::u32string folded_;
     bool loaded_ = false;
     NameRecords records_{{}};
-    std::size_t current_ = 0;
-    std::uint64_t given_ = 0;
+};
+
+/// Searches the selected catalogues of an index on the calling thread and, when the index opens a
+/// second time at the same state, on a second thread too; the hits reach the sink in catalogue order,
+/// on the calling thread, as one search would give them.
+///
+/// Each thread takes the next catalogue nobody has taken. The calling thread gives the hits of the
+/// catalogue whose turn it is straight to the sink; the hits of a catalogue searched ahead of its turn
+/// are kept as bytes until then, a few MiB at most: the second thread waits when it has that much
+/// waiting, and the calling thread, when it has, gives the catalogues before its own first.
+class OrderedSearch {
+public:
+    OrderedSearch(sqlite3* db, const QString& databasePath, const Selection& selection, const SearchQuery& query,
+                  SearchSink& sink, SearchSummary& summary)
+        : selection_(selection), query_(query), sink_(sink), summary_(summary), here_(db, selection, query) {
+        for (std::size_t i = 0; i < selection.all().size(); ++i) {
+            if (selection.selected(i)) {
+                order_.push_back(i);
+            }
+        }
+        batches_.resize(order_.size());
+        // Only a search that counts no media: the other thread's copies tables could be of a later state
+        // than this one's, while its catalogues are the same.
+        if (order_.size() > 1 && !query.countMedia && databasePath != QLatin1String(":memory:")) {
+            helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
+        }
+    }
+    ~OrderedSearch() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (helper_.joinable()) {
+            helper_.join();
+        }
+    }
+
+    /// Gives every selected catalogue's hits to the sink; throws SqlError when the index fails.
+    void run() {
+        while (turn_ < order_.size() && !summary_.stopped) {
+            std::unique_lock lock(mutex_);
+            if (batches_[turn_].by == By::Nobody) {
+                claim(turn_);
+                lock.unlock();
+                searchHere(turn_);
+            } else if (!deliver(lock)) {
+                if (next_ < order_.size()) {
+                    const std::size_t at = next_;
+                    claim(at);
+                    lock.unlock();
+                    searchHere(at);
+                } else {
+                    changed_.wait(lock);
+                }
+            }
+        }
+        summary_.rows += here_.rows();
+    }
+
+    /// Where the search stands: all()[first] is the first catalogue whose hits did not all reach the
+    /// sink, and `given` of them did.
+    std::pair<std::size_t, std::uint64_t> progress() const {
+        return {turn_ < order_.size() ? order_[turn_] : selection_.all().size(), given_};
+    }
+
+private:
+    static constexpr std::size_t kWaiting = std::size_t{8} << 20; ///< bytes of hits kept before their turn
+    static constexpr std::size_t kPiece = std::size_t{1} << 16;  ///< bytes handed over at once
+
+    enum class By { Nobody, Here, Helper };
+    /// The hits of a catalogue searched ahead of its turn.
+    struct Batch {
+        By by = By::Nobody;
+        std::deque<std::string> pieces; ///< hits not given yet
+        bool done = false;   ///< searched to its end, or stopped, or failed
+        std::exception_ptr failure;
+        std::uint64_t rows = 0;
+    };
+
+    /// Records hits as bytes: fields with their lengths, then the media count.
+    class Recorder final : public SearchSink {
+    public:
+        Recorder(OrderedSearch& search, std::size_t at, bool helper) : search_(search), at_(at), helper_(helper) {}
+        void hit(const SearchHit&) override {} // the index gives bytes only
+        void hitBytes(const SearchHitBytes& hit) override {
+            if (!helper_ && search_.turn_ == at_) {
+                search_.give(hit); // its turn came while it was searched
+                return;
+            }
+            for (const std::string_view field : {hit.label, hit.folder, hit.name, hit.size, hit.date, hit.time}) {
+                appendVarint(field.size(), bytes);
+                bytes += field;
+            }
+            appendVarint(static_cast<std::uint64_t>(hit.media), bytes);
+            if (helper_ && bytes.size() >= kPiece) {
+                search_.handOver(at_, bytes);
+            } else if (!helper_ && bytes.size() >= kWaiting) {
+                search_.catchUp(at_, bytes); // from now on its hits go straight to the sink
+            }
+        }
+        void unreadable(const Failure&) override {}
+        bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) override {
+            if (!helper_) {
+                return search_.keepGoing(catalogue, rowsRead);
+            }
+            search_.handOver(at_, bytes);
+            const std::lock_guard lock(search_.mutex_);
+            return !search_.stop_;
+        }
+        std::string bytes;
+
+    private:
+        OrderedSearch& search_;
+        std::size_t at_;
+        bool helper_;
+    };
+
+    void claim(std::size_t at) {
+        batches_[at].by = By::Here;
+        next_ = std::max(next_, at + 1);
+    }
+
+    bool keepGoing(const QString& catalogue, std::uint64_t rowsRead) {
+        if (!sink_.keepGoing(catalogue, rowsRead)) {
+            summary_.stopped = true;
+        }
+        return !summary_.stopped;
+    }
+
+    void give(const SearchHitBytes& hit) {
+        sink_.hitBytes(hit);
+        ++summary_.hits;
+        ++given_;
+    }
+
+    /// Searches the catalogue order_[at] on this thread.
+    void searchHere(std::size_t at) {
+        Recorder recorder(*this, at, false);
+        const std::uint64_t rowsBefore = here_.rows();
+        const bool going = here_.search(order_[at], recorder);
+        if (!going) {
+            summary_.stopped = true;
+            return;
+        }
+        if (turn_ == at) {
+            ++summary_.catalogues;
+            ++turn_;
+            given_ = 0;
+            changed_.notify_all();
+            return;
+        }
+        const std::lock_guard lock(mutex_);
+        Batch& batch = batches_[at];
+        batch.pieces.push_back(std::move(recorder.bytes));
+        batch.rows = here_.rows() - rowsBefore;
+        batch.done = true;
+    }
+
+    /// Gives what the batch whose turn it is holds; false when there was nothing to give yet.
+    bool deliver(std::unique_lock<std::mutex>& lock) {
+        Batch& batch = batches_[turn_];
+        if (!batch.pieces.empty()) {
+            const std::string bytes = std::move(batch.pieces.front());
+            batch.pieces.pop_front();
+            if (batch.by == By::Helper) {
+                helperBytes_ -= bytes.size();
+                changed_.notify_all();
+            }
+            lock.unlock();
+            replay(bytes);
+            return true;
+        }
+        if (!batch.done) {
+            return false;
+        }
+        if (batch.failure) {
+            std::rethrow_exception(batch.failure);
+        }
+        if (batch.by == By::Helper) {
+            summary_.rows += batch.rows; // this thread's own are counted at the end
+        }
+        ++summary_.catalogues;
+        ++turn_;
+        given_ = 0;
+        changed_.notify_all();
+        return true;
+    }
+
+    /// Gives the catalogues before order_[at], then the hits of it kept in `bytes`.
+    void catchUp(std::size_t at, std::string& bytes) {
+        while (turn_ < at && !summary_.stopped) {
+            std::unique_lock lock(mutex_);
+            if (!deliver(lock)) {
+                changed_.wait(lock);
+            }
+        }
+        replay(std::exchange(bytes, std::string()));
+    }
+
+    void replay(std::string_view bytes) {
+        const QString& catalogue = selection_.shown(order_[turn_]);
+        std::array<std::string_view, 6> f;
+        for (std::size_t pos = 0; pos < bytes.size() && !summary_.stopped;) {
+            for (std::string_view& field : f) {
+                field = readBytes(bytes, pos);
+            }
+            const int media = static_cast<int>(readVarint(bytes, pos));
+            give({f[0], f[1], f[2], f[3], f[4], f[5], catalogue, media});
+            if (given_ % kLinesPerYield == 0) {
+                keepGoing(catalogue, summary_.rows);
+            }
+        }
+    }
+
+    /// The second thread's part: the catalogues it takes, searched on a connection of its own.
+    void helpWith(const std::string& path) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(db);
+            return;
+        }
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        try {
+            exec(db, kReadSearch);
+            // The same catalogues at the same places: the same state of every line there is to find.
+            if (indexedCatalogues(db) == selection_.all()) {
+                IndexedSearch there(db, selection_, query_);
+                while (helpOnce(there)) {
+                }
+            }
+        } catch (const SqlError&) {
+            // Not a second time: this thread's part falls to the calling thread.
+        }
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db);
+    }
+
+    /// Searches the next catalogue nobody has taken; false when there is none, or when to stop.
+    bool helpOnce(IndexedSearch& there) {
+        std::size_t at = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_ || next_ >= order_.size() || helperBytes_ < kWaiting; });
+            if (stop_ || next_ >= order_.size()) {
+                return false;
+            }
+            at = next_++;
+            batches_[at].by = By::Helper;
+        }
+        Recorder recorder(*this, at, true);
+        const std::uint64_t rowsBefore = there.rows();
+        bool going = false;
+        std::exception_ptr failure;
+        try {
+            going = there.search(order_[at], recorder);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        handOver(at, recorder.bytes);
+        const std::lock_guard lock(mutex_);
+        Batch& batch = batches_[at];
+        batch.done = true;
+        batch.failure = failure;
+        batch.rows = there.rows() - rowsBefore;
+        changed_.notify_all();
+        return going && !failure;
+    }
+
+    /// Hands the second thread's hits of order_[at] to the calling thread; waits while too many are kept
+    /// (the calling thread gives them all in turn without waiting for this one).
+    void handOver(std::size_t at, std::string& bytes) {
+        std::unique_lock lock(mutex_);
+        if (!bytes.empty()) {
+            helperBytes_ += bytes.size();
+            batches_[at].pieces.push_back(std::exchange(bytes, std::string()));
+            bytes.reserve(kPiece + kPiece / 4);
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return stop_ || helperBytes_ < kWaiting; });
+    }
+
+    const Selection& selection_;
+    const SearchQuery& query_;
+    SearchSink& sink_;
+    SearchSummary& summary_;
+    IndexedSearch here_;
+    std::vector<std::size_t> order_; ///< the selected catalogues, as indexes into all()
+    std::vector<Batch> batches_;     ///< in that order
+    std::size_t turn_ = 0;    ///< whose hits go to the sink now (used on the calling thread only)
+    std::uint64_t given_ = 0; ///< hits of that one given
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t next_ = 0;        ///< the first catalogue nobody has taken
+    std::size_t helperBytes_ = 0; ///< bytes of the second thread's hits not given yet
+    bool stop_ = false;
+    std::thread helper_;
 };
 
 /// Passes a report of single copies on to `sink`, less the hits and failures it was given before
@@ -1856,12 +2136,16 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
         })) {
         direct = files;
     } else {
-        std::optional<IndexedSearch> searching;
+        std::optional<OrderedSearch> searching;
         try {
-            searching.emplace(d_->db, *selection, query, sink, summary);
+            searching.emplace(d_->db, d_->path, *selection, query, sink, summary);
             searching->run();
+            searching.reset();
             exec(d_->db, "COMMIT");
         } catch (const SqlError& error) {
+            const auto [from, given] =
+                searching ? searching->progress() : std::pair<std::size_t, std::uint64_t>{0, 0};
+            searching.reset();
             sqlite3_exec(d_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             // Damaged or taken away in the middle: what it answered stands, the catalogues it had not
             // answered for are read from their files, and the next update rebuilds it.
@@ -1871,8 +2155,6 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
                 d_->removeFiles();
                 d_->rebuilt = true;
             }
-            const auto [from, given] =
-                searching ? searching->progress() : std::pair<std::size_t, std::uint64_t>{0, 0};
             for (std::size_t i = from; i < selection->all().size(); ++i) {
                 if (!selection->selected(i)) {
                     continue;

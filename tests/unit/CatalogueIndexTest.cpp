@@ -152,9 +152,11 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
         {QStringLiteral("backup/a"), true},  {QStringLiteral("nothing"), false},
     };
     std::size_t total = 0;
-    for (const SearchQuery& query : queries) {
+    for (SearchQuery query : queries) {
         SCOPED_TRACE(query.pattern.toStdString() + (query.matchPath ? " (path)" : ""));
         const std::vector<HitKey> expected = directHits(paths, query);
+        EXPECT_EQ(indexHits(index, paths, query), expected);
+        query.countMedia = false; // searched on two threads
         EXPECT_EQ(indexHits(index, paths, query), expected);
         total += expected.size();
     }
@@ -232,6 +234,39 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
     for (const SearchHit& hit : copies.hits) {
         EXPECT_EQ(hit.media, 2) << hit.catalogue.toStdString();
     }
+}
+
+TEST_F(Library, HitsFoundOnTwoThreadsComeInTheOrderOfTheCatalogues) {
+    // Catalogues of a few lines and of many long ones: more hits than are kept before their turn.
+    for (int c = 0; c < 6; ++c) {
+        std::vector<Line> lines;
+        const int count = c % 2 == 0 ? 3 : 60000;
+        for (int i = 0; i < count; ++i) {
+            lines.push_back({"file-" + std::to_string(c) + "-" + std::to_string(i) + std::string(120, 'n'), "/d",
+                             std::to_string(i + 1), "2024/01/02", "10:00:00", "M" + std::to_string(c), "F"});
+        }
+        writeCsv(folder + QStringLiteral("/many%1.csv").arg(c), lines);
+    }
+    CatalogueIndex index(database);
+    update(index);
+    const SearchQuery all{QStringLiteral("file"), false, false};
+    Recorder direct;
+    searchCatalogues(paths, all, direct);
+    ASSERT_EQ(direct.hits.size(), 3u * 60000 + 3 * 3);
+    const auto same = [](const SearchHit& a, const SearchHit& b) {
+        return a.catalogue == b.catalogue && a.name == b.name && a.folder == b.folder && a.size == b.size;
+    };
+    Recorder found;
+    const SearchSummary summary = index.search(paths, all, found);
+    EXPECT_EQ(summary.hits, direct.hits.size());
+    ASSERT_EQ(found.hits.size(), direct.hits.size());
+    EXPECT_TRUE(std::equal(found.hits.begin(), found.hits.end(), direct.hits.begin(), same));
+    // Stopped partway: what came is the beginning of the answer.
+    Recorder stopped;
+    stopped.allowedCalls = 40;
+    EXPECT_TRUE(index.search(paths, all, stopped).stopped);
+    ASSERT_LT(stopped.hits.size(), direct.hits.size());
+    EXPECT_TRUE(std::equal(stopped.hits.begin(), stopped.hits.end(), direct.hits.begin(), same));
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
@@ -369,12 +404,13 @@ TEST_F(Library, AnIndexFoundDamagedInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNo
         file.write(QByteArray(8, '\xFF')); // no kind of page
     };
 
-    for (const QString& pattern : {QStringLiteral("file"), QStringLiteral("*a*")}) {
-        SCOPED_TRACE(pattern.toStdString());
+    for (const auto& [pattern, media] : {std::pair{QStringLiteral("file"), true}, std::pair{QStringLiteral("*a*"), true},
+                                         std::pair{QStringLiteral("file"), false}}) {
+        SCOPED_TRACE(pattern.toStdString() + (media ? "" : " (two threads)"));
         damaged();
         CatalogueIndex index(database);
         update(index);
-        const std::vector<HitKey> found = indexHits(index, paths, {pattern, false});
+        const std::vector<HitKey> found = indexHits(index, paths, {pattern, false, media});
         const std::vector<HitKey> expected = directHits(paths, {pattern, false});
         EXPECT_TRUE(found == expected) << found.size() << " hits, not " << expected.size();
         // The damage is told: the program says so, and the next update builds the index anew.
