@@ -150,6 +150,8 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
         {QStringLiteral("[!r]*"), false},    {QStringLiteral("\"d,"), false},    {QStringLiteral("abc*#"), false},
         {QStringLiteral("写真"), true},      {QStringLiteral("*/2024/*"), true}, {QStringLiteral("ハンカク"), true},
         {QStringLiteral("backup/a"), true},  {QStringLiteral("nothing"), false},
+        // A [ that opens no list, and an empty list, are no plain text: the index's needle stops there.
+        {QStringLiteral("*b[c*"), false},    {QStringLiteral("*r[]ep*"), false},
     };
     std::size_t total = 0;
     for (SearchQuery query : queries) {
