@@ -27,6 +27,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -1666,7 +1667,11 @@ public:
         // Only a search that counts no media: the other thread's copies tables could be of a later state
         // than this one's, while its catalogues are the same.
         if (order_.size() > 1 && !query.countMedia && databasePath != QLatin1String(":memory:")) {
-            helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
+            try {
+                helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
+            } catch (const std::system_error&) {
+                // No thread to be had (the user's limit of processes reached): this one searches alone.
+            }
         }
     }
     ~OrderedSearch() {
