@@ -27,6 +27,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -1582,7 +1583,8 @@ private:
         const std::int64_t first = selection_.all()[i].first;
         std::uint64_t folder = 0;
         std::string_view name;
-        for (std::int64_t n = from; n < to && records_.next(folder, name); ++n) {
+        std::int64_t n = from;
+        for (; n < to && records_.next(folder, name); ++n) {
             if (++rows_ % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
                 return false;
             }
@@ -1602,16 +1604,26 @@ private:
                 matches_.push_back(first + n);
             }
         }
+        if (n < to) {
+            throwDamaged(); // fewer names than the catalogue has lines
+        }
         return true;
     }
 
     void giveMatches(std::size_t i) {
         for (const std::int64_t id : matches_) {
-            if (reader_.load(i, id)) {
-                reader_.give(*sink_, selection_.shown(i),
-                             query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
+            if (!reader_.load(i, id)) {
+                throwDamaged(); // a line the names have and the lines have not
             }
+            reader_.give(*sink_, selection_.shown(i),
+                         query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
         }
+    }
+
+    /// Blobs cut short or scrambled pass SQLite's own checks: the search tells them as the damage they are,
+    /// so that the files answer for what the index could not, and the next update builds it anew.
+    [[noreturn]] static void throwDamaged() {
+        throw SqlError{SQLITE_CORRUPT, QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT))};
     }
 
     const Selection& selection_;
@@ -1655,7 +1667,11 @@ public:
         // Only a search that counts no media: the other thread's copies tables could be of a later state
         // than this one's, while its catalogues are the same.
         if (order_.size() > 1 && !query.countMedia && databasePath != QLatin1String(":memory:")) {
-            helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
+            try {
+                helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
+            } catch (const std::system_error&) {
+                // No thread to be had (the user's limit of processes reached): this one searches alone.
+            }
         }
     }
     ~OrderedSearch() {

@@ -135,6 +135,8 @@ SearchPattern::SearchPattern(const QString& pattern) : like_(std::u32string_view
     if (folded.find_first_of(U"*?#[") == std::u32string::npos) {
         folded = U'*' + folded + U'*';
     }
+    // A [ that opens no list is taken as it is, and "[]" as nothing: not the text a reader sees.
+    bracket_ = folded.find(U'[') != std::u32string::npos;
     like_ = LikeTokens(folded);
     const std::vector<LikeTokens::Token>& tokens = like_.tokens;
     anchoredStart_ = tokens.empty() || tokens.front().kind != LikeTokens::Kind::Star;
@@ -151,7 +153,7 @@ SearchPattern::SearchPattern(const QString& pattern) : like_(std::u32string_view
 }
 
 bool SearchPattern::isPlainText() const {
-    if (refused_ || anchoredStart_ || anchoredEnd_ || runs_.size() > 1) {
+    if (refused_ || bracket_ || anchoredStart_ || anchoredEnd_ || runs_.size() > 1) {
         return false;
     }
     // A surrogate or a value beyond Unicode has no UTF-8 of its own to look for.

@@ -82,6 +82,7 @@ private:
     bool anchoredStart_ = true; ///< the pattern does not start with a star
     bool anchoredEnd_ = true;   ///< the pattern does not end with a star
     bool refused_ = false;
+    bool bracket_ = false; ///< the search form holds a [
 };
 
 } // namespace kartoma

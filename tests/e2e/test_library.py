@@ -5,6 +5,7 @@ and the entries only one medium holds."""
 import csv
 import io
 import os
+import resource
 import shutil
 import subprocess
 import tempfile
@@ -111,6 +112,30 @@ class Library(unittest.TestCase):
                                     capture_output=True, env=self.env)
             self.assertEqual(result.returncode, 0, result.stderr.decode())
             self.assertEqual(len(rows_of(result)), 1)
+
+    def test_a_search_answers_when_no_second_thread_can_be_had(self):
+        # A limit of processes already reached: only a user other than root is held to it.
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run the program as another user")
+        with tempfile.TemporaryDirectory() as home:
+            os.chmod(home, 0o777)
+            library = os.path.join(home, "library")
+            shutil.copytree(self.library, library)
+            env = {**self.env, "XDG_CACHE_HOME": os.path.join(home, "cache")}
+
+            def as_nobody(limit):
+                def drop():
+                    os.setgid(65534)
+                    os.setuid(65534)
+                    if limit:
+                        resource.setrlimit(resource.RLIMIT_NPROC, (limit, limit))
+                return subprocess.run([KARTOMA, "--search", "t", "--library", library], capture_output=True,
+                                      timeout=300, env=env, preexec_fn=drop)
+
+            self.assertEqual(as_nobody(0).returncode, 0)  # the index is built
+            limited = as_nobody(1)
+            self.assertEqual(limited.returncode, 0, limited.stderr.decode())
+            self.assertEqual(rows_of(limited), rows_of(self.search("--search", "t", "--library", library, "--no-index")))
 
 
 if __name__ == "__main__":

@@ -150,6 +150,8 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
         {QStringLiteral("[!r]*"), false},    {QStringLiteral("\"d,"), false},    {QStringLiteral("abc*#"), false},
         {QStringLiteral("写真"), true},      {QStringLiteral("*/2024/*"), true}, {QStringLiteral("ハンカク"), true},
         {QStringLiteral("backup/a"), true},  {QStringLiteral("nothing"), false},
+        // A [ that opens no list, and an empty list, are no plain text: the index's needle stops there.
+        {QStringLiteral("*b[c*"), false},    {QStringLiteral("*r[]ep*"), false},
     };
     std::size_t total = 0;
     for (SearchQuery query : queries) {
@@ -427,6 +429,35 @@ TEST_F(Library, AnIndexFoundDamagedInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNo
     EXPECT_TRUE(sorted(found.hits) == sorted(expected.hits)) << found.hits.size() << " hits, not " << expected.hits.size();
     EXPECT_EQ(summary.hits, expected.hits.size());
     EXPECT_TRUE(found.failures.empty());
+}
+
+TEST_F(Library, BlobsCutShortInTheIndexAreDamageTheFilesAnswerFor) {
+    // Damage SQLite cannot see: a catalogue's names end early, or its lines are gone.
+    std::vector<Line> lines;
+    for (int i = 0; i < 3000; ++i) {
+        lines.push_back({"file" + std::to_string(i), "/d", std::to_string(i + 1), "2024/01/02", "10:00:00", "LONG", "F"});
+    }
+    writeCsv(folder + QStringLiteral("/long.csv"), lines);
+    for (const char* cut : {"UPDATE names SET folded = substr(folded, 1, length(folded) / 2)",
+                            "DELETE FROM lines"}) {
+        for (const bool media : {true, false}) {
+            SCOPED_TRACE(std::string(cut) + (media ? "" : " (two threads)"));
+            {
+                CatalogueIndex index(database);
+                update(index);
+            }
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(QFile::encodeName(database).constData(), &db), SQLITE_OK);
+            EXPECT_EQ(sqlite3_exec(db, cut, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+            CatalogueIndex index(database);
+            update(index);
+            const SearchQuery query{QStringLiteral("file"), false, media};
+            const std::vector<HitKey> found = indexHits(index, paths, query);
+            EXPECT_TRUE(found == directHits(paths, query)) << found.size() << " hits, not " << directHits(paths, query).size();
+            EXPECT_TRUE(index.rebuilt());
+        }
+    }
 }
 
 TEST_F(Library, ALockedIndexIsBypassedAndTheFilesAnswer) {
