@@ -88,8 +88,7 @@ CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE TABLE recent(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
-CREATE TABLE fresh(part INTEGER NOT NULL, id INTEGER NOT NULL, copies BLOB NOT NULL,
-                   PRIMARY KEY(part, id)) WITHOUT ROWID;
+CREATE TABLE fresh(id INTEGER PRIMARY KEY, copies BLOB NOT NULL);
 CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
@@ -124,8 +123,16 @@ std::int64_t partOf(std::int64_t key) {
                                      (64 - kFreshPartBits));
 }
 
+/// The row of `fresh` that holds the copies of the range `part` of the catalogue whose entries' ids start
+/// at `first` (below 2^56): a rowid table keeps a blob of a few pages' size in its own pages, where a table
+/// without rowid put most of it in a page of its own.
+std::int64_t freshRow(std::int64_t part, std::int64_t first) {
+    return part * (std::int64_t{1} << 56) + first;
+}
+
 /// A copy: an entry's key, id and label.
 using CopyRow = std::array<std::int64_t, 3>;
+static_assert(sizeof(CopyRow) == 24, "the length of a copy in `fresh`, as settle() counts them");
 
 // The table-valued function copy_rows(?): the copies of a std::vector<CopyRow> bound with
 // Statement::bindCopies (key, id, label), so that one statement inserts them all.
@@ -894,9 +901,9 @@ struct CatalogueIndex::Impl {
         // Its copies stay in `copies` and `recent` (their ids are no catalogue's now) until settle() clears
         // them; deleting them one by one here would write pages all over the large table.
         addCounter("dead", count);
-        Statement unmoved(db, "DELETE FROM fresh WHERE part = ? AND id >= ? AND id < ?");
+        Statement unmoved(db, "DELETE FROM fresh WHERE id >= ? AND id < ?");
         for (std::int64_t part = 0; part < kFreshParts; ++part) {
-            unmoved.reset().bind(1, part).bind(2, first).bind(3, first + count).run();
+            unmoved.reset().bind(1, freshRow(part, first)).bind(2, freshRow(part, first + count)).run();
         }
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
@@ -1098,11 +1105,11 @@ struct CatalogueIndex::Impl {
                 const auto part = static_cast<std::size_t>(partOf(c[0]));
                 parts[part].append(reinterpret_cast<const char*>(&c), sizeof c);
             }
-            Statement copy(db, "INSERT INTO fresh(part, id, copies) VALUES(?, ?, ?)");
+            Statement copy(db, "INSERT INTO fresh(id, copies) VALUES(?, ?)");
             for (std::int64_t p = 0; p < kFreshParts; ++p) {
                 const std::string& part = parts[static_cast<std::size_t>(p)];
                 if (!part.empty()) {
-                    copy.reset().bind(1, p).bind(2, first).bindBlob(3, part).run();
+                    copy.reset().bind(1, freshRow(p, first)).bindBlob(2, part).run();
                 }
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
@@ -1269,8 +1276,8 @@ struct CatalogueIndex::Impl {
 
     /// Appends the copies in `fresh` of the range `part` whose keys are from `least` to `most` to `out`.
     void freshCopies(std::int64_t part, std::int64_t least, std::int64_t most, std::vector<CopyRow>& out) {
-        Statement blobs(db, "SELECT copies FROM fresh WHERE part = ?");
-        blobs.bind(1, part);
+        Statement blobs(db, "SELECT copies FROM fresh WHERE id >= ? AND id < ?");
+        blobs.bind(1, freshRow(part, 0)).bind(2, freshRow(part + 1, 0));
         while (blobs.step()) {
             const std::string_view bytes = blobs.blob(0);
             for (std::size_t at = 0; at + sizeof(CopyRow) <= bytes.size(); at += sizeof(CopyRow)) {
@@ -1286,7 +1293,7 @@ struct CatalogueIndex::Impl {
     /// Inserts the copies of `fresh` and `recent` into `copies` in key order, at most kSortedInMemory sorted
     /// at a time, and empties `recent`. The keys of `fresh` go to `keys` when it is given.
     void mergeCopies(std::vector<std::int64_t>* keys) {
-        Statement size(db, "SELECT coalesce(sum(length(copies)), 0) FROM fresh WHERE part = ?");
+        Statement size(db, "SELECT coalesce(sum(length(copies)), 0) FROM fresh WHERE id >= ? AND id < ?");
         Statement recent(db, "SELECT key, id, label FROM recent"); // in key order
         Statement insert(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM copy_rows(?)");
         std::vector<CopyRow> copies;
@@ -1297,7 +1304,7 @@ struct CatalogueIndex::Impl {
             return static_cast<std::int64_t>(offset ^ (std::uint64_t{1} << 63));
         };
         for (std::int64_t p = 0; p < kFreshParts; ++p) {
-            size.reset().bind(1, p);
+            size.reset().bind(1, freshRow(p, 0)).bind(2, freshRow(p + 1, 0));
             size.step();
             const auto count = static_cast<std::uint64_t>(size.integer(0)) / sizeof(CopyRow);
             const std::uint64_t pieces =
