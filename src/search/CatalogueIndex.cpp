@@ -672,7 +672,14 @@ private:
             if (stop_) {
                 return false;
             }
-            queue_.push_back(std::exchange(batch, Batch{}));
+            queue_.push_back(std::move(batch));
+            // A batch read before is filled again: its buffers have grown to a batch's size.
+            batch = spare_.empty() ? Batch{} : std::move(spare_.back());
+            if (!spare_.empty()) {
+                spare_.pop_back();
+            }
+            batch.bytes.clear();
+            batch.ends.clear();
             lines_.notify_one();
             return true;
         };
@@ -717,6 +724,9 @@ private:
         if (queue_.empty()) {
             return false;
         }
+        if (!batch.ends.empty()) {
+            spare_.push_back(std::move(batch));
+        }
         batch = std::move(queue_.front());
         queue_.pop_front();
         space_.notify_one();
@@ -727,6 +737,7 @@ private:
     std::condition_variable lines_; ///< a batch is there, or the reader is done
     std::condition_variable space_; ///< there is room for a batch, or the reader is to stop
     std::deque<Batch> queue_;
+    std::vector<Batch> spare_; ///< batches handed back, to be filled again
     bool stop_ = false;
     bool done_ = false;
     bool finished_ = false;
