@@ -593,7 +593,7 @@ struct Indexed {
 /// Reads a catalogue as readCatalogueRows does, on a thread of its own from its construction on, while
 /// read() hands its lines to `row` on the calling thread: inflating and parsing the file takes about as
 /// long as folding and storing its lines, and the two run side by side; the next catalogue's reader starts
-/// while the last one's lines are stored. `keepGoing` is asked on the calling thread, every few
+/// with the last one's, so that on two cores both are busy while lines are stored. `keepGoing` is asked on the calling thread, every few
 /// milliseconds while it waits for lines. The reader's Failure is thrown on the calling thread. Destroyed
 /// before its end, the reader is stopped.
 class RowPipeline {
@@ -626,7 +626,7 @@ public:
 
 private:
     static constexpr std::size_t kBatchRows = 512;
-    static constexpr std::size_t kBatches = 16;
+    static constexpr std::size_t kBatches = 32;
     static constexpr std::size_t kFields = 7;
 
     /// Lines copied out of the reader: their fields' bytes, one after the other.
@@ -957,7 +957,7 @@ struct CatalogueIndex::Impl {
     }
 
     /// Reads one catalogue file into the index from `pipeline` (started on it), replacing what the index held
-    /// of it; `readNext` is called once its lines are read. Returns false when stopped. A catalogue that
+    /// of it; `readNext` is called as its lines start to be read. Returns false when stopped. A catalogue that
     /// cannot be read is recorded with its failure, then the Failure is thrown on.
     bool indexOne(const QString& file, RowPipeline& pipeline, const std::function<void()>& readNext,
                   IndexProgress& progress, qsizetype done, qsizetype total) {
@@ -1061,11 +1061,11 @@ struct CatalogueIndex::Impl {
             QString detail;
             std::optional<Failure> failed;
             try {
+                readNext();
                 if (!pipeline.read(row, [&] { return progress.reading(file, done, total); })) {
                     exec(db, "ROLLBACK");
                     return false;
                 }
-                readNext();
                 stamp = pipeline.stamp();
             } catch (const Failure& f) {
                 // What was read of it is dropped; the failure is kept until the file changes.
@@ -1390,7 +1390,7 @@ struct CatalogueIndex::Impl {
                 const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
                 return stamp == stamps.end() || !now || *now != stamp->second;
             };
-            // The reader of the next file to read, started while the last one's lines are stored.
+            // The reader of the next file to read, started with the last one's.
             std::unique_ptr<RowPipeline> ahead;
             qsizetype aheadOf = -1;
             const auto readAhead = [&](qsizetype after) {
