@@ -591,11 +591,11 @@ struct Indexed {
 };
 
 /// Reads a catalogue as readCatalogueRows does, on a thread of its own from its construction on, while
-/// read() hands its lines to `row` on the calling thread: inflating and parsing the file takes about as
-/// long as folding and storing its lines, and the two run side by side; the next catalogue's reader starts
-/// with the last one's, so that on two cores both are busy while lines are stored. `keepGoing` is asked on the calling thread, every few
-/// milliseconds while it waits for lines. The reader's Failure is thrown on the calling thread. Destroyed
-/// before its end, the reader is stopped.
+/// read() hands its lines to `row` on the calling thread: inflating and parsing the file takes longer than
+/// folding and storing its lines, and they run side by side; the next catalogue's reader starts with the
+/// last one's, so that on two cores both are busy while lines are stored. `keepGoing` is asked on the
+/// calling thread, every few milliseconds while it waits for lines. The reader's Failure is thrown on the
+/// calling thread. Destroyed before its end, the reader is stopped.
 class RowPipeline {
 public:
     explicit RowPipeline(const QString& path) : reader_([this, path] { produce(path); }) {}
@@ -956,9 +956,9 @@ struct CatalogueIndex::Impl {
         return std::max(max.integer(0), counter("next"));
     }
 
-    /// Reads one catalogue file into the index from `pipeline` (started on it), replacing what the index held
-    /// of it; `readNext` is called as its lines start to be read. Returns false when stopped. A catalogue that
-    /// cannot be read is recorded with its failure, then the Failure is thrown on.
+    /// Reads one catalogue file into the index from `pipeline` (started on it), replacing what the index
+    /// held of it; `readNext` is called as its lines start to be read. Returns false when stopped. A
+    /// catalogue that cannot be read is recorded with its failure, then the Failure is thrown on.
     bool indexOne(const QString& file, RowPipeline& pipeline, const std::function<void()>& readNext,
                   IndexProgress& progress, qsizetype done, qsizetype total) {
         exec(db, "BEGIN IMMEDIATE");
@@ -992,7 +992,7 @@ struct CatalogueIndex::Impl {
             std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
             GroupWriter groups;
-            // (key, id, label) of the files with a size, put in by key order.
+            // (key, id, label) of the files with a size.
             std::vector<CopyRow> copies;
             std::u32string folded;
             std::string foldedUtf8;
