@@ -40,7 +40,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 11;
+constexpr int kSchemaVersion = 12;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -59,16 +59,16 @@ constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
 // its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets
 // of groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
-// catalogue). An update appends the copies of the catalogues it reads to `fresh` (in id order, cheap to
-// write) and moves them at its end, sorted by key: a few into the small table `recent`, many (or when
-// `recent` has grown) together with `recent` into `copies`, so that the large table is written in order
-// and seldom, never at random for every changed line. The copies of a dropped catalogue stay where they
-// are until there are many of them (`counters`: "dead"): ids are never given twice ("next"), so that a
-// copy whose id no catalogue holds is one of these, and readers pass over it. `shared` holds one set of
-// bits (sharedBit), in pieces of kSharedPiece bytes (a search reads the few it needs), with every key that
-// has more than one copy: a hit whose key is not in it is held by its own medium alone, and its copies are
-// not looked up. It may hold more (every key moved into `recent`, keys whose copies were dropped); it is
-// made anew when an update moves many copies.
+// catalogue). An update appends the copies of the catalogues it reads to `fresh` (a blob for each catalogue
+// and each of kFreshParts ranges of the keys, cheap to write) and moves them at its end, sorted by key: a
+// few into the small table `recent`, many (or when `recent` has grown) together with `recent` into
+// `copies`, so that the large table is written in order and seldom, never at random for every changed
+// line. The copies of a dropped catalogue stay where they are until there are many of them (`counters`:
+// "dead"): ids are never given twice ("next"), so that a copy whose id no catalogue holds is one of these,
+// and readers pass over it. `shared` holds one set of bits (sharedBit), in pieces of kSharedPiece bytes (a
+// search reads the few it needs), with every key that has more than one copy: a hit whose key is not in it
+// is held by its own medium alone, and its copies are not looked up. It may hold more (every key moved into
+// `recent`, keys whose copies were dropped); it is made anew when an update moves many copies.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE catalogues(
     id INTEGER PRIMARY KEY,
@@ -89,7 +89,7 @@ CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
 CREATE TABLE recent(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
-CREATE TABLE fresh(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, label INTEGER NOT NULL);
+CREATE TABLE fresh(id INTEGER PRIMARY KEY, copies BLOB NOT NULL);
 CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 )sql";
@@ -110,6 +110,100 @@ constexpr std::size_t kSharedBits = std::size_t{1} << 24;
 constexpr std::size_t kSharedPiece = 2048;
 // `recent` is moved into `copies` when it would hold this many copies, or a sixteenth of the index's lines.
 constexpr std::int64_t kRecentCopies = std::int64_t{1} << 18;
+
+// `fresh` holds a catalogue's copies in ranges of the keys, in key order (partOf), each a blob of CopyRow in
+// the machine's byte order: they are sorted in memory a range at a time, where SQLite's sort of all of them
+// took most of an update's end, and a row each took most of storing a catalogue.
+constexpr int kFreshPartBits = 3;
+constexpr std::int64_t kFreshParts = std::int64_t{1} << kFreshPartBits;
+// The most copies sorted in memory at a time (24 bytes each): a larger range is cut into smaller ones.
+constexpr std::size_t kSortedInMemory = std::size_t{1} << 21;
+
+std::int64_t partOf(std::int64_t key) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(key) ^ (std::uint64_t{1} << 63)) >>
+                                     (64 - kFreshPartBits));
+}
+
+/// The row of `fresh` that holds the copies of the range `part` of the catalogue whose entries' ids start
+/// at `first` (below 2^56): a rowid table keeps a blob of a few pages' size in its own pages, where a table
+/// without rowid put most of it in a page of its own.
+std::int64_t freshRow(std::int64_t part, std::int64_t first) {
+    return part * (std::int64_t{1} << 56) + first;
+}
+
+/// A copy: an entry's key, id and label.
+using CopyRow = std::array<std::int64_t, 3>;
+static_assert(sizeof(CopyRow) == 24, "the length of a copy in `fresh`, as settle() counts them");
+
+// The table-valued function copy_rows(?): the copies of a std::vector<CopyRow> bound with
+// Statement::bindCopies (key, id, label), so that one statement inserts them all.
+constexpr const char* kCopyRowsType = "CopyRows";
+
+struct CopyRowsCursor : sqlite3_vtab_cursor {
+    const std::vector<CopyRow>* rows = nullptr;
+    std::size_t at = 0;
+};
+
+const sqlite3_module kCopyRowsModule = [] {
+    sqlite3_module m{};
+    m.xConnect = [](sqlite3* db, void*, int, const char* const*, sqlite3_vtab** vtab, char**) {
+        const int rc = sqlite3_declare_vtab(db, "CREATE TABLE x(key, id, label, source HIDDEN)");
+        if (rc == SQLITE_OK) {
+            *vtab = new sqlite3_vtab{};
+        }
+        return rc;
+    };
+    m.xBestIndex = [](sqlite3_vtab*, sqlite3_index_info* info) {
+        for (int i = 0; i < info->nConstraint; ++i) {
+            const auto& c = info->aConstraint[i];
+            if (c.iColumn == 3 && c.op == SQLITE_INDEX_CONSTRAINT_EQ && c.usable) {
+                info->aConstraintUsage[i].argvIndex = 1;
+                info->aConstraintUsage[i].omit = 1;
+                info->estimatedCost = 1;
+                return SQLITE_OK;
+            }
+        }
+        return SQLITE_CONSTRAINT;
+    };
+    m.xDisconnect = [](sqlite3_vtab* vtab) {
+        delete vtab;
+        return SQLITE_OK;
+    };
+    m.xOpen = [](sqlite3_vtab*, sqlite3_vtab_cursor** cursor) {
+        *cursor = new CopyRowsCursor{};
+        return SQLITE_OK;
+    };
+    m.xClose = [](sqlite3_vtab_cursor* cursor) {
+        delete static_cast<CopyRowsCursor*>(cursor);
+        return SQLITE_OK;
+    };
+    m.xFilter = [](sqlite3_vtab_cursor* cursor, int, const char*, int argc, sqlite3_value** argv) {
+        auto* c = static_cast<CopyRowsCursor*>(cursor);
+        void* rows = argc > 0 ? sqlite3_value_pointer(argv[0], kCopyRowsType) : nullptr;
+        c->rows = static_cast<const std::vector<CopyRow>*>(rows);
+        c->at = 0;
+        return SQLITE_OK;
+    };
+    m.xNext = [](sqlite3_vtab_cursor* cursor) {
+        ++static_cast<CopyRowsCursor*>(cursor)->at;
+        return SQLITE_OK;
+    };
+    m.xEof = [](sqlite3_vtab_cursor* cursor) {
+        const auto* c = static_cast<CopyRowsCursor*>(cursor);
+        return static_cast<int>(!c->rows || c->at >= c->rows->size());
+    };
+    m.xColumn = [](sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
+        const auto* c = static_cast<CopyRowsCursor*>(cursor);
+        const CopyRow& row = (*c->rows)[c->at];
+        sqlite3_result_int64(context, row[static_cast<std::size_t>(column)]);
+        return SQLITE_OK;
+    };
+    m.xRowid = [](sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
+        *rowid = static_cast<sqlite3_int64>(static_cast<CopyRowsCursor*>(cursor)->at);
+        return SQLITE_OK;
+    };
+    return m;
+}();
 
 std::size_t sharedBit(std::int64_t key) {
     return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> 40);
@@ -161,6 +255,12 @@ public:
     }
     Statement& bind(int i, std::string_view text) {
         check(sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    /// Binds `rows` for copy_rows(?); they must outlive the statement's run.
+    Statement& bindCopies(int i, const std::vector<CopyRow>& rows) {
+        auto* pointer = const_cast<std::vector<CopyRow>*>(&rows);
+        check(sqlite3_bind_pointer(stmt_, i, pointer, kCopyRowsType, nullptr));
         return *this;
     }
     Statement& bindBlob(int i, std::string_view bytes) {
@@ -512,23 +612,20 @@ std::vector<Indexed> indexedCatalogues(sqlite3* db) {
     return result;
 }
 
-/// Reads a catalogue as readCatalogueRows does, on a thread of its own, while the calling thread hands
-/// its lines to `row`: inflating and parsing the file takes about as long as folding and storing its
-/// lines, and the two run side by side. `keepGoing` is asked on the calling thread, every few
-/// milliseconds while it waits for lines. The reader's Failure is thrown on the calling thread.
+/// Reads a catalogue as readCatalogueRows does, on a thread of its own from its construction on, while
+/// read() hands its lines to `row` on the calling thread: inflating and parsing the file takes longer than
+/// folding and storing its lines, and they run side by side; the next catalogue's reader starts with the
+/// last one's, so that on two cores both are busy while lines are stored. `keepGoing` is asked on the
+/// calling thread, every few milliseconds while it waits for lines. The reader's Failure is thrown on the
+/// calling thread. Destroyed before its end, the reader is stopped.
 class RowPipeline {
 public:
-    bool read(const QString& path, const std::function<bool(const CatalogueRow&)>& row,
-              const std::function<bool()>& keepGoing, CatalogueStamp* stamp) {
-        std::thread reader([&] { produce(path, stamp); });
-        std::unique_ptr<std::thread, std::function<void(std::thread*)>> joined(&reader, [this](std::thread* t) {
-            {
-                const std::lock_guard lock(mutex_);
-                stop_ = true;
-            }
-            space_.notify_all();
-            t->join();
-        });
+    explicit RowPipeline(const QString& path) : reader_([this, path] { produce(path); }) {}
+    ~RowPipeline() { join(); }
+    RowPipeline(const RowPipeline&) = delete;
+    RowPipeline& operator=(const RowPipeline&) = delete;
+
+    bool read(const std::function<bool(const CatalogueRow&)>& row, const std::function<bool()>& keepGoing) {
         Batch batch;
         while (take(batch, keepGoing)) {
             for (std::size_t r = 0; r < batch.rows(); ++r) {
@@ -540,16 +637,18 @@ public:
         if (stopped_) {
             return false;
         }
-        joined.reset();
+        join();
         if (error_) {
             std::rethrow_exception(error_);
         }
         return finished_;
     }
+    /// The file's state when it was opened, once read() returned true.
+    const CatalogueStamp& stamp() const { return stamp_; }
 
 private:
     static constexpr std::size_t kBatchRows = 512;
-    static constexpr std::size_t kBatches = 4;
+    static constexpr std::size_t kBatches = 32;
     static constexpr std::size_t kFields = 7;
 
     /// Lines copied out of the reader: their fields' bytes, one after the other.
@@ -575,7 +674,19 @@ private:
         }
     };
 
-    void produce(const QString& path, CatalogueStamp* stamp) {
+    void join() {
+        if (!reader_.joinable()) {
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        space_.notify_all();
+        reader_.join();
+    }
+
+    void produce(const QString& path) {
         Batch batch;
         const auto give = [&] {
             std::unique_lock lock(mutex_);
@@ -583,7 +694,14 @@ private:
             if (stop_) {
                 return false;
             }
-            queue_.push_back(std::exchange(batch, Batch{}));
+            queue_.push_back(std::move(batch));
+            // A batch read before is filled again: its buffers have grown to a batch's size.
+            batch = spare_.empty() ? Batch{} : std::move(spare_.back());
+            if (!spare_.empty()) {
+                spare_.pop_back();
+            }
+            batch.bytes.clear();
+            batch.ends.clear();
             lines_.notify_one();
             return true;
         };
@@ -599,7 +717,7 @@ private:
                     const std::lock_guard lock(mutex_);
                     return !stop_;
                 },
-                stamp);
+                &stamp_);
             finished = finished && (batch.rows() == 0 || give());
         } catch (...) {
             error_ = std::current_exception();
@@ -628,6 +746,9 @@ private:
         if (queue_.empty()) {
             return false;
         }
+        if (!batch.ends.empty()) {
+            spare_.push_back(std::move(batch));
+        }
         batch = std::move(queue_.front());
         queue_.pop_front();
         space_.notify_one();
@@ -638,11 +759,14 @@ private:
     std::condition_variable lines_; ///< a batch is there, or the reader is done
     std::condition_variable space_; ///< there is room for a batch, or the reader is to stop
     std::deque<Batch> queue_;
+    std::vector<Batch> spare_; ///< batches handed back, to be filled again
     bool stop_ = false;
     bool done_ = false;
     bool finished_ = false;
     bool stopped_ = false;
     std::exception_ptr error_;
+    CatalogueStamp stamp_;
+    std::thread reader_; ///< last: started once the members it uses are there
 };
 
 /// Calls a stop callback every kLinesPerYield lines.
@@ -794,7 +918,9 @@ struct CatalogueIndex::Impl {
         // them; deleting them one by one here would write pages all over the large table.
         addCounter("dead", count);
         Statement unmoved(db, "DELETE FROM fresh WHERE id >= ? AND id < ?");
-        unmoved.bind(1, first).bind(2, first + count).run();
+        for (std::int64_t part = 0; part < kFreshParts; ++part) {
+            unmoved.reset().bind(1, freshRow(part, first)).bind(2, freshRow(part, first + count)).run();
+        }
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
         Statement names(db, "DELETE FROM names WHERE id = ?");
@@ -835,10 +961,11 @@ struct CatalogueIndex::Impl {
         return std::max(max.integer(0), counter("next"));
     }
 
-    /// Reads one catalogue file into the index, replacing what it held of it. Returns false when
-    /// stopped. A catalogue that cannot be read is recorded with its failure, then the Failure is
-    /// thrown on.
-    bool indexOne(const QString& file, IndexProgress& progress, qsizetype done, qsizetype total) {
+    /// Reads one catalogue file into the index from `pipeline` (started on it), replacing what the index
+    /// held of it; `readNext` is called as its lines start to be read. Returns false when stopped. A
+    /// catalogue that cannot be read is recorded with its failure, then the Failure is thrown on.
+    bool indexOne(const QString& file, RowPipeline& pipeline, const std::function<void()>& readNext,
+                  IndexProgress& progress, qsizetype done, qsizetype total) {
         exec(db, "BEGIN IMMEDIATE");
         try {
             const std::string native = toNativePath(catalogueKey(file));
@@ -870,14 +997,17 @@ struct CatalogueIndex::Impl {
             std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
             GroupWriter groups;
-            // (key, id, label) of the files with a size, put in by key order.
-            std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> copies;
+            // (key, id, label) of the files with a size.
+            std::vector<CopyRow> copies;
             std::u32string folded;
             std::string foldedUtf8;
             std::int64_t count = 0;
             std::string lastFolder;
             std::uint64_t lastFolderId = 0;
             bool anyFolder = false;
+            std::string lastLabel;
+            std::int64_t lastLabelId = 0;
+            bool anyLabel = false;
             Pacer pacer([&] { return progress.reading(file, done, total); });
             const auto row = [&](const CatalogueRow& r) {
                 if (!pacer.tick()) {
@@ -892,27 +1022,32 @@ struct CatalogueIndex::Impl {
                     lastFolderId = at->second;
                     anyFolder = true;
                 }
-                auto label = labels.find(std::string(r.label));
-                if (label == labels.end()) {
-                    std::int64_t id = 0;
-                    findLabel.reset().bind(1, r.label);
-                    if (findLabel.step()) {
-                        id = findLabel.integer(0);
-                        findLabel.reset();
-                    } else {
-                        addLabel.reset().bind(1, r.label).run();
-                        id = sqlite3_last_insert_rowid(db);
+                if (!anyLabel || r.label != lastLabel) { // a catalogue's lines mostly share one label
+                    lastLabel.assign(r.label);
+                    auto label = labels.find(lastLabel);
+                    if (label == labels.end()) {
+                        std::int64_t id = 0;
+                        findLabel.reset().bind(1, r.label);
+                        if (findLabel.step()) {
+                            id = findLabel.integer(0);
+                            findLabel.reset();
+                        } else {
+                            addLabel.reset().bind(1, r.label).run();
+                            id = sqlite3_last_insert_rowid(db);
+                        }
+                        label = labels.emplace(lastLabel, id).first;
                     }
-                    label = labels.emplace(std::string(r.label), id).first;
+                    lastLabelId = label->second;
+                    anyLabel = true;
                 }
                 const std::int64_t id = first + count;
                 if (count % static_cast<std::int64_t>(kGroupNames) == 0) {
                     groupStarts.push_back(rows.size());
                 }
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
-                appendRow(r, lastFolderId, label->second, flags, rows);
+                appendRow(r, lastFolderId, lastLabelId, flags, rows);
                 if (flags == 0) {
-                    copies.emplace_back(entryKey(r), id, label->second);
+                    copies.push_back({entryKey(r), id, lastLabelId});
                 }
                 folded.clear();
                 appendSearchFold(r.name, folded);
@@ -931,10 +1066,12 @@ struct CatalogueIndex::Impl {
             QString detail;
             std::optional<Failure> failed;
             try {
-                if (!RowPipeline().read(file, row, [&] { return progress.reading(file, done, total); }, &stamp)) {
+                readNext();
+                if (!pipeline.read(row, [&] { return progress.reading(file, done, total); })) {
                     exec(db, "ROLLBACK");
                     return false;
                 }
+                stamp = pipeline.stamp();
             } catch (const Failure& f) {
                 // What was read of it is dropped; the failure is kept until the file changes.
                 exec(db, "ROLLBACK");
@@ -979,9 +1116,17 @@ struct CatalogueIndex::Impl {
                 }
                 drop(*previous);
             }
-            Statement copy(db, "INSERT INTO fresh(key, id, label) VALUES(?, ?, ?)");
-            for (const auto& [key, id, label] : copies) {
-                copy.reset().bind(1, key).bind(2, id).bind(3, label).run();
+            std::array<std::string, kFreshParts> parts;
+            for (const CopyRow& c : copies) {
+                const auto part = static_cast<std::size_t>(partOf(c[0]));
+                parts[part].append(reinterpret_cast<const char*>(&c), sizeof c);
+            }
+            Statement copy(db, "INSERT INTO fresh(id, copies) VALUES(?, ?)");
+            for (std::int64_t p = 0; p < kFreshParts; ++p) {
+                const std::string& part = parts[static_cast<std::size_t>(p)];
+                if (!part.empty()) {
+                    copy.reset().bind(1, freshRow(p, first)).bindBlob(2, part).run();
+                }
             }
             Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
                               "detail) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -1020,7 +1165,8 @@ struct CatalogueIndex::Impl {
     /// Moves the copies the updates appended to `fresh` into `recent`, or with `recent` into `copies`, in key
     /// order, and clears the copies of dropped catalogues once there are many.
     void settle() {
-        Statement counts(db, "SELECT (SELECT count(*) FROM fresh), (SELECT count(*) FROM recent), "
+        Statement counts(db, "SELECT (SELECT coalesce(sum(length(copies)), 0) / 24 FROM fresh), "
+                             "(SELECT count(*) FROM recent), "
                              "(SELECT coalesce(sum(count), 0) FROM catalogues)");
         counts.step();
         const std::int64_t moving = counts.integer(0);
@@ -1087,24 +1233,29 @@ struct CatalogueIndex::Impl {
         };
         if (!merge) {
             // Into the small table; each key moved may be shared, without looking its copies up.
-            exec(db, "INSERT INTO recent(key, id, label) SELECT key, id, label FROM fresh ORDER BY key, id");
+            std::vector<CopyRow> moved;
+            for (std::int64_t p = 0; p < kFreshParts; ++p) {
+                freshCopies(p, INT64_MIN, INT64_MAX, moved);
+            }
+            std::sort(moved.begin(), moved.end());
+            Statement insert(db, "INSERT INTO recent(key, id, label) SELECT * FROM copy_rows(?)");
+            insert.bindCopies(1, moved).run();
             if (!anew) {
-                Statement moved(db, "SELECT key FROM fresh");
-                while (moved.step()) {
-                    mark(moved.integer(0));
+                for (const CopyRow& c : moved) {
+                    mark(c[0]);
                 }
             }
-        } else {
-            exec(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM "
-                     "(SELECT key, id, label FROM fresh UNION ALL SELECT key, id, label FROM recent) ORDER BY key, id");
-            exec(db, "DELETE FROM recent");
+        }
+        std::vector<std::int64_t> movedKeys;
+        if (merge) {
+            mergeCopies(anew ? nullptr : &movedKeys);
         }
         if (merge && !anew) {
             // Few copies: each key moved is looked up now that its copies are in.
-            Statement moved(db, "SELECT DISTINCT key FROM fresh");
             Statement copiesOf(db, "SELECT count(*) FROM (SELECT 1 FROM copies WHERE key = ? LIMIT 2)");
-            while (moved.step()) {
-                const std::int64_t key = moved.integer(0);
+            std::sort(movedKeys.begin(), movedKeys.end());
+            movedKeys.erase(std::unique(movedKeys.begin(), movedKeys.end()), movedKeys.end());
+            for (const std::int64_t key : movedKeys) {
                 copiesOf.reset().bind(1, key);
                 if (copiesOf.step() && copiesOf.integer(0) > 1) {
                     mark(key);
@@ -1139,6 +1290,71 @@ struct CatalogueIndex::Impl {
         exec(db, "DELETE FROM fresh");
     }
 
+    /// Appends the copies in `fresh` of the range `part` whose keys are from `least` to `most` to `out`.
+    void freshCopies(std::int64_t part, std::int64_t least, std::int64_t most, std::vector<CopyRow>& out) {
+        Statement blobs(db, "SELECT copies FROM fresh WHERE id >= ? AND id < ?");
+        blobs.bind(1, freshRow(part, 0)).bind(2, freshRow(part + 1, 0));
+        while (blobs.step()) {
+            const std::string_view bytes = blobs.blob(0);
+            for (std::size_t at = 0; at + sizeof(CopyRow) <= bytes.size(); at += sizeof(CopyRow)) {
+                CopyRow c;
+                std::memcpy(c.data(), bytes.data() + at, sizeof c);
+                if (c[0] >= least && c[0] <= most) {
+                    out.push_back(c);
+                }
+            }
+        }
+    }
+
+    /// Inserts the copies of `fresh` and `recent` into `copies` in key order, at most kSortedInMemory sorted
+    /// at a time, and empties `recent`. The keys of `fresh` go to `keys` when it is given.
+    void mergeCopies(std::vector<std::int64_t>* keys) {
+        Statement size(db, "SELECT coalesce(sum(length(copies)), 0) FROM fresh WHERE id >= ? AND id < ?");
+        Statement recent(db, "SELECT key, id, label FROM recent"); // in key order
+        Statement insert(db, "INSERT INTO copies(key, id, label) SELECT key, id, label FROM copy_rows(?)");
+        std::vector<CopyRow> copies;
+        bool more = recent.step();
+        constexpr std::uint64_t partWidth = std::uint64_t{1} << (64 - kFreshPartBits);
+        // The key at `offset` from the least.
+        const auto key = [](std::uint64_t offset) {
+            return static_cast<std::int64_t>(offset ^ (std::uint64_t{1} << 63));
+        };
+        for (std::int64_t p = 0; p < kFreshParts; ++p) {
+            size.reset().bind(1, freshRow(p, 0)).bind(2, freshRow(p + 1, 0));
+            size.step();
+            const auto count = static_cast<std::uint64_t>(size.integer(0)) / sizeof(CopyRow);
+            const std::uint64_t pieces =
+                std::max<std::uint64_t>(1, (count + kSortedInMemory - 1) / kSortedInMemory);
+            const std::uint64_t start = static_cast<std::uint64_t>(p) * partWidth;
+            for (std::uint64_t piece = 0; piece < pieces; ++piece) {
+                const std::uint64_t least = start + piece * (partWidth / pieces);
+                const std::uint64_t most =
+                    piece + 1 == pieces ? start + (partWidth - 1) : least + partWidth / pieces - 1;
+                copies.clear();
+                freshCopies(p, key(least), key(most), copies);
+                if (keys) {
+                    for (const CopyRow& c : copies) {
+                        keys->push_back(c[0]);
+                    }
+                }
+                for (; more && recent.integer(0) <= key(most); more = recent.step()) {
+                    copies.push_back({recent.integer(0), recent.integer(1), recent.integer(2)});
+                }
+                std::sort(copies.begin(), copies.end());
+                insert.reset().bindCopies(1, copies).run();
+            }
+        }
+        recent.reset();
+        exec(db, "DELETE FROM recent");
+    }
+
+    /// Makes copy_rows known to the connection (anew: the same module again).
+    void addCopyRows() {
+        if (sqlite3_create_module_v2(db, "copy_rows", &kCopyRowsModule, nullptr, nullptr) != SQLITE_OK) {
+            throw SqlError{sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))};
+        }
+    }
+
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
         handed.reset();
@@ -1147,6 +1363,7 @@ struct CatalogueIndex::Impl {
         const QStringList& files = found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
+            addCopyRows();
             const std::vector<Indexed> known = catalogues();
             // The files found are there; any other catalogue indexed is looked at to see if it is gone.
             std::unordered_map<QString, std::size_t> present;
@@ -1173,19 +1390,36 @@ struct CatalogueIndex::Impl {
                 result.dropped += static_cast<qsizetype>(gone.size());
             }
             const qsizetype total = files.size();
+            const auto stale = [&](qsizetype i) {
+                const auto stamp = stamps.find(found.keys[static_cast<std::size_t>(i)]);
+                const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
+                return stamp == stamps.end() || !now || *now != stamp->second;
+            };
+            // The reader of the next file to read, started with the last one's.
+            std::unique_ptr<RowPipeline> ahead;
+            qsizetype aheadOf = -1;
+            const auto readAhead = [&](qsizetype after) {
+                for (qsizetype next = after + 1; next < total; ++next) {
+                    if (stale(next)) {
+                        ahead = std::make_unique<RowPipeline>(files[next]);
+                        aheadOf = next;
+                        return;
+                    }
+                }
+            };
             for (qsizetype i = 0; i < total; ++i) {
                 const QString& file = files[i];
                 if (!progress.reading(file, i, total)) {
                     result.stopped = true;
                     return;
                 }
-                const auto stamp = stamps.find(found.keys[static_cast<std::size_t>(i)]);
-                const std::optional<CatalogueStamp>& now = found.stamps[static_cast<std::size_t>(i)];
-                if (stamp != stamps.end() && now && *now == stamp->second) {
+                if (!stale(i)) {
                     continue;
                 }
                 try {
-                    if (!indexOne(file, progress, i, total)) {
+                    std::unique_ptr<RowPipeline> pipeline =
+                        aheadOf == i ? std::move(ahead) : std::make_unique<RowPipeline>(file);
+                    if (!indexOne(file, *pipeline, [&] { readAhead(i); }, progress, i, total)) {
                         result.stopped = true;
                         return;
                     }
@@ -1199,6 +1433,7 @@ struct CatalogueIndex::Impl {
         });
         if (usable) {
             guarded([&] {
+                addCopyRows();
                 settle();
                 sqlite3_db_release_memory(db);
             });
