@@ -1372,10 +1372,22 @@ struct CatalogueIndex::Impl {
                     present.emplace(found.keys[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
                 }
             }
+            // Only the catalogues beneath these paths are looked at: one elsewhere (another library, a
+            // medium not mounted, a network folder that hangs) waits for a search of its own folder.
+            std::vector<std::pair<QString, QString>> roots; // a path's key, and that key as a folder
+            for (const QString& path : paths) {
+                const QString key = catalogueKey(path);
+                roots.emplace_back(key, key.endsWith(QLatin1Char('/')) ? key : key + QLatin1Char('/'));
+            }
+            const auto beneath = [&roots](const QString& path) {
+                return std::any_of(roots.begin(), roots.end(), [&path](const auto& root) {
+                    return path == root.first || path.startsWith(root.second);
+                });
+            };
             std::unordered_map<QString, CatalogueStamp> stamps;
             std::vector<std::int64_t> gone;
             for (const Indexed& c : known) {
-                if (!present.contains(c.path) && !catalogueStamp(c.path) && errno == ENOENT) {
+                if (!present.contains(c.path) && beneath(c.path) && !catalogueStamp(c.path) && errno == ENOENT) {
                     gone.push_back(c.id);
                 } else {
                     stamps.emplace(c.path, c.stamp);

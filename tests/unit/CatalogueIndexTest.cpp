@@ -238,6 +238,19 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
     }
 }
 
+TEST_F(Library, ACatalogueGoneFromAnotherFolderLeavesWhenItsOwnFolderIsSearched) {
+    const QString other = dir.filePath(QStringLiteral("other"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    writeCsv(other + QStringLiteral("/d.csv"), {{"banana", "/", "1", "2025/01/01", "00:00:00", "DISC-D", "F"}});
+    CatalogueIndex index(database);
+    Progress progress;
+    EXPECT_EQ(index.update({folder, other}, progress).read, 4);
+    ASSERT_TRUE(QFile::remove(other + QStringLiteral("/d.csv")));
+    // Not looked at by a search of the library alone (a medium elsewhere may just not be mounted).
+    EXPECT_EQ(update(index).dropped, 0);
+    EXPECT_EQ(index.update({other}, progress).dropped, 1);
+}
+
 TEST_F(Library, HitsFoundOnTwoThreadsComeInTheOrderOfTheCatalogues) {
     // Catalogues of a few lines and of many long ones: more hits than are kept before their turn.
     for (int c = 0; c < 6; ++c) {
