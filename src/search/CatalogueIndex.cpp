@@ -696,8 +696,9 @@ private:
             }
             queue_.push_back(std::move(batch));
             // A batch read before is filled again: its buffers have grown to a batch's size.
-            batch = spare_.empty() ? Batch{} : std::move(spare_.back());
+            batch = Batch{};
             if (!spare_.empty()) {
+                batch = std::move(spare_.back());
                 spare_.pop_back();
             }
             batch.bytes.clear();
@@ -834,6 +835,10 @@ struct CatalogueIndex::Impl {
         }
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        // copy_rows, with which settle() inserts the copies it sorted.
+        if (sqlite3_create_module_v2(db, "copy_rows", &kCopyRowsModule, nullptr, nullptr) != SQLITE_OK) {
+            throw SqlError{sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))};
+        }
         // Pages of 64 KiB (the largest): a search reads long runs of blobs, one read call per page; with
         // the default 4 KiB the calls took most of its time.
         exec(db, "PRAGMA page_size=65536; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
@@ -1348,13 +1353,6 @@ struct CatalogueIndex::Impl {
         exec(db, "DELETE FROM recent");
     }
 
-    /// Makes copy_rows known to the connection (anew: the same module again).
-    void addCopyRows() {
-        if (sqlite3_create_module_v2(db, "copy_rows", &kCopyRowsModule, nullptr, nullptr) != SQLITE_OK) {
-            throw SqlError{sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))};
-        }
-    }
-
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
         handed.reset();
@@ -1363,7 +1361,6 @@ struct CatalogueIndex::Impl {
         const QStringList& files = found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
-            addCopyRows();
             const std::vector<Indexed> known = catalogues();
             // The files found are there; any other catalogue indexed is looked at to see if it is gone.
             std::unordered_map<QString, std::size_t> present;
@@ -1445,7 +1442,6 @@ struct CatalogueIndex::Impl {
         });
         if (usable) {
             guarded([&] {
-                addCopyRows();
                 settle();
                 sqlite3_db_release_memory(db);
             });
