@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -40,7 +41,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 12;
+constexpr int kSchemaVersion = 13;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -48,16 +49,21 @@ constexpr std::uint64_t kLinesPerYield = 2048;
 // A run of the pattern this long or longer is looked up by its trigrams.
 constexpr std::size_t kTrigram = 3;
 // A catalogue's folded names are filtered in groups of this many: each group has a set of the
-// trigrams of its names (one bit per trigram's hash) and where its names start in the names blob.
+// trigrams of its names (one bit per trigram's hash).
 constexpr std::size_t kGroupNames = 128;
 constexpr std::size_t kGroupBits = 4096;
-constexpr std::size_t kGroupBytes = 4 + kGroupBits / 8;
+constexpr std::size_t kGroupBytes = kGroupBits / 8;
+// A catalogue of this many groups or more keeps its trigram sets turned around: one row per trigram
+// bit, with a bit per group, so that a search reads the rows of its own trigrams, not every set.
+constexpr std::size_t kSlicedGroups = 256;
 
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
 // appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
-// its own group, not all of the catalogue's lines), its folded names apart in `names` (first the trigram sets
-// of groups of its names, GroupWriter, so that a search reads them without the names); the copies table holds
+// its own group, not all of the catalogue's lines), its folded names apart in `names`, a row for each group
+// too, and the trigram sets of the groups in `grams` (GroupWriter): one blob of them all at the group 0's id,
+// or, for a catalogue of kSlicedGroups groups or more, a row for each trigram bit at that bit's id, so that a
+// search reads the sets and then only the names of the groups that may match; the copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
 // catalogue). An update appends the copies of the catalogues it reads to `fresh` (a blob for each catalogue
 // and each of kFreshParts ranges of the keys, cheap to write) and moves them at its end, sorted by key: a
@@ -83,7 +89,8 @@ CREATE TABLE catalogues(
     detail TEXT NOT NULL);
 CREATE TABLE folders(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
 CREATE TABLE lines(id INTEGER PRIMARY KEY, bytes BLOB NOT NULL);
-CREATE TABLE names(id INTEGER PRIMARY KEY, grams BLOB NOT NULL, folded BLOB NOT NULL);
+CREATE TABLE names(id INTEGER PRIMARY KEY, folded BLOB NOT NULL);
+CREATE TABLE grams(id INTEGER PRIMARY KEY, sets BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
@@ -507,27 +514,42 @@ std::size_t gramBit(const char32_t* gram) {
     return static_cast<std::size_t>(h % kGroupBits);
 }
 
-/// Builds a catalogue's blob of trigram sets: per group of kGroupNames names, the offset of its first
-/// name in the names blob (4 bytes, little endian) and its set of kGroupBits bits.
+/// Builds a catalogue's trigram sets: per group of kGroupNames names, a set of kGroupBits bits.
 class GroupWriter {
 public:
-    /// Adds a folded name that starts at `offset` of the names blob.
-    void add(std::u32string_view folded, std::size_t offset) {
+    /// Adds the next folded name.
+    void add(std::u32string_view folded) {
         if (names_ % kGroupNames == 0) {
-            const std::size_t at = blob_.size();
-            blob_.resize(at + kGroupBytes, '\0');
-            for (int b = 0; b < 4; ++b) {
-                blob_[at + static_cast<std::size_t>(b)] = static_cast<char>((offset >> (8 * b)) & 0xFF);
-            }
+            blob_.resize(blob_.size() + kGroupBytes, '\0');
         }
         ++names_;
-        char* bits = blob_.data() + blob_.size() - kGroupBits / 8;
+        char* bits = blob_.data() + blob_.size() - kGroupBytes;
         for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
             const std::size_t bit = gramBit(folded.data() + i);
             bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
         }
     }
+    /// The sets one after another, a group's kGroupBytes each.
     const std::string& blob() const { return blob_; }
+    std::size_t groups() const { return blob_.size() / kGroupBytes; }
+    /// The sets turned around: kGroupBits slices of sliceBytes(), the groups holding the trigram bit.
+    std::string slices() const {
+        const std::size_t stride = sliceBytes();
+        std::string out(kGroupBits * stride, '\0');
+        for (std::size_t g = 0; g < groups(); ++g) {
+            const char* set = blob_.data() + g * kGroupBytes;
+            for (std::size_t byte = 0; byte < kGroupBytes; ++byte) {
+                for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(set[byte])); bits != 0;
+                     bits &= bits - 1) {
+                    const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+                    char& slot = out[bit * stride + g / 8];
+                    slot = static_cast<char>(slot | (1 << (g % 8)));
+                }
+            }
+        }
+        return out;
+    }
+    std::size_t sliceBytes() const { return (groups() + 7) / 8; }
     void clear() {
         blob_.clear();
         names_ = 0;
@@ -928,12 +950,41 @@ struct CatalogueIndex::Impl {
         }
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
-        Statement names(db, "DELETE FROM names WHERE id = ?");
-        names.bind(1, id).run();
-        Statement lines(db, "DELETE FROM lines WHERE id >= ? AND id < ?");
-        lines.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0)).run();
+        for (const char* table : {"DELETE FROM names WHERE id >= ? AND id < ?", "DELETE FROM grams WHERE id >= ? AND id < ?",
+                                  "DELETE FROM lines WHERE id >= ? AND id < ?"}) {
+            Statement rows(db, table);
+            rows.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0)).run();
+        }
         Statement folders(db, "DELETE FROM folders WHERE id = ?");
         folders.bind(1, id).run();
+    }
+
+    /// Writes `bytes`, cut where each group starts, as the rows of the catalogue `id`'s groups.
+    void addGroups(std::int64_t id, const char* insert, std::string_view bytes, const std::vector<std::size_t>& starts) {
+        Statement add(db, insert);
+        for (std::size_t g = 0; g < starts.size(); ++g) {
+            const std::size_t end = g + 1 < starts.size() ? starts[g + 1] : bytes.size();
+            add.reset().bind(1, groupLinesId(id, static_cast<std::int64_t>(g)));
+            add.bindBlob(2, bytes.substr(starts[g], end - starts[g])).run();
+        }
+    }
+
+    /// Writes the trigram sets of the catalogue `id`'s groups: all in one row, or turned around.
+    void addGrams(std::int64_t id, const GroupWriter& groups) {
+        Statement add(db, "INSERT INTO grams(id, sets) VALUES(?, ?)");
+        if (groups.groups() == 0) {
+            return;
+        }
+        if (groups.groups() < kSlicedGroups) {
+            add.bind(1, groupLinesId(id, 0)).bindBlob(2, groups.blob()).run();
+            return;
+        }
+        const std::string slices = groups.slices();
+        const std::size_t stride = groups.sliceBytes();
+        for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
+            add.reset().bind(1, groupLinesId(id, static_cast<std::int64_t>(bit)));
+            add.bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
+        }
     }
 
     /// A catalogue's lines as appendRow wrote them, its groups joined.
@@ -1001,6 +1052,7 @@ struct CatalogueIndex::Impl {
             std::string rows;
             std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
+            std::vector<std::size_t> nameStarts; // and of names in `names`
             GroupWriter groups;
             // (key, id, label) of the files with a size.
             std::vector<CopyRow> copies;
@@ -1048,6 +1100,7 @@ struct CatalogueIndex::Impl {
                 const std::int64_t id = first + count;
                 if (count % static_cast<std::int64_t>(kGroupNames) == 0) {
                     groupStarts.push_back(rows.size());
+                    nameStarts.push_back(names.size());
                 }
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
                 appendRow(r, lastFolderId, lastLabelId, flags, rows);
@@ -1060,7 +1113,7 @@ struct CatalogueIndex::Impl {
                 for (const char32_t c : folded) {
                     encodeUtf8(c, foldedUtf8);
                 }
-                groups.add(folded, names.size());
+                groups.add(folded);
                 appendVarint(lastFolderId, names);
                 appendBytes(foldedUtf8, names);
                 ++count;
@@ -1100,6 +1153,7 @@ struct CatalogueIndex::Impl {
                 rows.clear();
                 groupStarts.clear();
                 names.clear();
+                nameStarts.clear();
                 groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
@@ -1143,16 +1197,9 @@ struct CatalogueIndex::Impl {
             const std::int64_t added = sqlite3_last_insert_rowid(db);
             Statement addFolders(db, "INSERT INTO folders(id, names) VALUES(?, ?)");
             addFolders.bind(1, added).bindBlob(2, folderBlob).run();
-            Statement addLines(db, "INSERT INTO lines(id, bytes) VALUES(?, ?)");
-            for (std::size_t g = 0; g < groupStarts.size(); ++g) {
-                const std::size_t end = g + 1 < groupStarts.size() ? groupStarts[g + 1] : rows.size();
-                addLines.reset()
-                    .bind(1, groupLinesId(added, static_cast<std::int64_t>(g)))
-                    .bindBlob(2, std::string_view(rows).substr(groupStarts[g], end - groupStarts[g]))
-                    .run();
-            }
-            Statement addNames(db, "INSERT INTO names(id, grams, folded) VALUES(?, ?, ?)");
-            addNames.bind(1, added).bindBlob(2, groups.blob()).bindBlob(3, names).run();
+            addGroups(added, "INSERT INTO lines(id, bytes) VALUES(?, ?)", rows, groupStarts);
+            addGroups(added, "INSERT INTO names(id, folded) VALUES(?, ?)", names, nameStarts);
+            addGrams(added, groups);
             // Never back: after a failed read the transaction was begun anew, and another process may
             // have given ids meanwhile.
             setCounter("next", std::max(counter("next"), first + count));
@@ -1665,7 +1712,7 @@ private:
     std::vector<std::string> pieces_; ///< the pieces of the set of shared keys read so far
 };
 
-/// The records of a catalogue's folded-names blob: folder (relative to its first), folded name.
+/// The records of a group's folded-names blob: folder, folded name.
 class NameRecords {
 public:
     explicit NameRecords(std::string_view blob) : blob_(blob) {}
@@ -1677,7 +1724,6 @@ public:
         name = readBytes(blob_, pos_);
         return true;
     }
-    void seek(std::size_t pos) { pos_ = pos; }
 
 private:
     std::string_view blob_;
@@ -1702,15 +1748,6 @@ std::u32string longestRun(const QString& pattern) {
     return longest;
 }
 
-/// Where a group of names starts in its catalogue's folded-names blob, from the group's trigram record.
-std::size_t groupOffset(std::string_view group) {
-    std::size_t offset = 0;
-    for (int b = 3; b >= 0; --b) {
-        offset = (offset << 8) | static_cast<unsigned char>(group[static_cast<std::size_t>(b)]);
-    }
-    return offset;
-}
-
 /// Searches catalogues of a selection in the index by scanning their folded names: when the pattern has
 /// a literal run of three characters or more, only the groups of names whose trigram sets hold all
 /// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
@@ -1718,7 +1755,8 @@ class IndexedSearch {
 public:
     IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query)
         : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
-          gramsOf_(db, "SELECT grams FROM names WHERE id = ?"), namesOf_(db, "SELECT folded FROM names WHERE id = ?"),
+          grams_(db, "SELECT sets FROM grams WHERE id = ?"), groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
+          allNames_(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id"),
           folders_(db, "SELECT names FROM folders WHERE id = ?") {
         const std::u32string longest = longestRun(query.pattern);
         if (!query.matchPath) {
@@ -1746,13 +1784,9 @@ public:
         if (query_.matchPath) {
             readFolderPrefixes(c.id);
         }
-        gramsOf_.reset().bind(1, c.id);
-        if (!gramsOf_.step()) {
-            return true;
-        }
         const bool going = scanCatalogue(i);
-        gramsOf_.reset();
-        namesOf_.reset();
+        allNames_.reset();
+        groupNames_.reset();
         if (going) {
             giveMatches(i);
         }
@@ -1784,40 +1818,84 @@ private:
         folders_.reset();
     }
 
-    /// Collects the matches of the catalogue all()[i], its trigram sets read by gramsOf_; false when stopped.
+    /// Collects the matches of the catalogue all()[i]; false when stopped.
     bool scanCatalogue(std::size_t i) {
         const Indexed& c = selection_.all()[i];
         matches_.clear();
-        const std::string_view grams = gramsOf_.blob(0);
-        // The names are read when a group of them may match.
-        loaded_ = false;
-        records_ = NameRecords({});
         const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
-        if (bits_.empty() || grams.size() != groups * kGroupBytes) {
-            loadNames(c.id);
-            return scan(i, 0, c.count);
+        if (groups == 0) {
+            return true;
         }
-        for (std::size_t g = 0; g < groups; ++g) {
-            const std::string_view group = grams.substr(g * kGroupBytes, kGroupBytes);
-            if (!groupHoldsAll(group.substr(4))) {
-                continue;
+        if (bits_.empty()) {
+            allNames_.reset().bind(1, groupLinesId(c.id, 0)).bind(2, groupLinesId(c.id + 1, 0));
+            for (std::size_t g = 0; g < groups; ++g) {
+                if (!allNames_.step() || allNames_.integer(0) != groupLinesId(c.id, static_cast<std::int64_t>(g))) {
+                    throwDamaged(); // a group of lines without its names
+                }
+                if (!scanGroup(i, g, allNames_.blob(1))) {
+                    return false;
+                }
             }
-            loadNames(c.id);
-            records_.seek(groupOffset(group));
-            const auto from = static_cast<std::int64_t>(g * kGroupNames);
-            if (!scan(i, from, std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames)))) {
+            return true;
+        }
+        findCandidates(c.id, groups);
+        for (const std::size_t g : candidates_) {
+            groupNames_.reset().bind(1, groupLinesId(c.id, static_cast<std::int64_t>(g)));
+            if (!groupNames_.step()) {
+                throwDamaged();
+            }
+            if (!scanGroup(i, g, groupNames_.blob(0))) {
                 return false;
             }
         }
         return true;
     }
 
-    void loadNames(std::int64_t id) {
-        if (!loaded_) {
-            loaded_ = true;
-            namesOf_.reset().bind(1, id);
-            records_ = NameRecords(namesOf_.step() ? namesOf_.blob(0) : std::string_view());
+    /// The blob of the row `id` of `grams`, which must be `size` bytes long.
+    std::string_view gramsRow(std::int64_t id, std::size_t size) {
+        grams_.reset().bind(1, id);
+        if (!grams_.step() || grams_.blob(0).size() != size) {
+            throwDamaged();
         }
+        return grams_.blob(0);
+    }
+
+    /// candidates_: the groups of the catalogue `id` (of `groups` groups) whose trigram sets hold all of
+    /// the pattern's trigrams.
+    void findCandidates(std::int64_t id, std::size_t groups) {
+        candidates_.clear();
+        if (groups < kSlicedGroups) {
+            const std::string_view sets = gramsRow(groupLinesId(id, 0), groups * kGroupBytes);
+            for (std::size_t g = 0; g < groups; ++g) {
+                if (groupHoldsAll(sets.substr(g * kGroupBytes, kGroupBytes))) {
+                    candidates_.push_back(g);
+                }
+            }
+            grams_.reset();
+            return;
+        }
+        // Turned around: the groups in all the rows of the pattern's trigram bits.
+        const std::size_t stride = (groups + 7) / 8;
+        holding_.assign(stride, static_cast<char>(0xFF));
+        for (const std::size_t bit : bits_) {
+            const std::string_view slice = gramsRow(groupLinesId(id, static_cast<std::int64_t>(bit)), stride);
+            for (std::size_t b = 0; b < stride; ++b) {
+                holding_[b] = static_cast<char>(holding_[b] & slice[b]);
+            }
+        }
+        grams_.reset();
+        for (std::size_t g = 0; g < groups; ++g) {
+            if ((static_cast<unsigned char>(holding_[g / 8]) >> (g % 8)) & 1) {
+                candidates_.push_back(g);
+            }
+        }
+    }
+
+    /// Scans the names of the group g of the catalogue all()[i], in `blob`; false when stopped.
+    bool scanGroup(std::size_t i, std::size_t g, std::string_view blob) {
+        records_ = NameRecords(blob);
+        const auto from = static_cast<std::int64_t>(g * kGroupNames);
+        return scan(i, from, std::min<std::int64_t>(selection_.all()[i].count, from + static_cast<std::int64_t>(kGroupNames)));
     }
 
     /// Scans the names n = from .. to-1 of the catalogue all()[i], records_ standing at the first;
@@ -1878,13 +1956,15 @@ private:
     std::string needle_;            ///< the longest run in UTF-8
     bool plainName_ = false;        ///< names are matched and the pattern is plain text: the needle
     HitReader reader_;
-    Statement gramsOf_;
-    Statement namesOf_;
+    Statement grams_;
+    Statement groupNames_;
+    Statement allNames_;
     Statement folders_;
     std::vector<std::u32string> folderPrefixes_;
     std::vector<std::int64_t> matches_;
     std::u32string folded_;
-    bool loaded_ = false;
+    std::vector<std::size_t> candidates_;
+    std::string holding_; ///< a bit per group: the groups that may match
     NameRecords records_{{}};
 };
 
