@@ -1490,7 +1490,11 @@ struct CatalogueIndex::Impl {
         if (usable) {
             guarded([&] {
                 settle();
-                sqlite3_db_release_memory(db);
+                // The update's large cache is given back when it wrote; otherwise the pages it read (the
+                // catalogues table) serve the search that follows.
+                if (result.read > 0 || result.dropped > 0) {
+                    sqlite3_db_release_memory(db);
+                }
             });
         }
         if (!result.stopped) {

@@ -26,6 +26,11 @@ QString fromNativePath(std::string_view bytes) {
         if (c == 0xFFFD && pos == at + 1) {
             // The decoder's one-byte replacement: a byte that is not UTF-8, kept as its escape.
             path += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[at])));
+        } else if (c >= 0x10000) {
+            path += QChar(QChar::highSurrogate(c));
+            path += QChar(QChar::lowSurrogate(c));
+        } else if (!QChar::isSurrogate(c)) {
+            path += QChar(static_cast<char16_t>(c));
         } else {
             path += QString::fromUcs4(&c, 1);
         }
