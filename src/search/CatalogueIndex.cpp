@@ -644,12 +644,21 @@ std::vector<Indexed> indexedCatalogues(sqlite3* db) {
 /// calling thread. Destroyed before its end, the reader is stopped.
 class RowPipeline {
 public:
-    explicit RowPipeline(const QString& path) : reader_([this, path] { produce(path); }) {}
+    explicit RowPipeline(const QString& path) : path_(path) {
+        try {
+            reader_ = std::thread([this] { produce(path_); });
+        } catch (const std::system_error&) {
+            // No thread to be had (the user's limit of processes reached): read() reads the file itself.
+        }
+    }
     ~RowPipeline() { join(); }
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
 
     bool read(const std::function<bool(const CatalogueRow&)>& row, const std::function<bool()>& keepGoing) {
+        if (!reader_.joinable()) {
+            return readCatalogueRows(path_, row, keepGoing, &stamp_);
+        }
         Batch batch;
         while (take(batch, keepGoing)) {
             for (std::size_t r = 0; r < batch.rows(); ++r) {
@@ -791,6 +800,7 @@ private:
     bool stopped_ = false;
     std::exception_ptr error_;
     CatalogueStamp stamp_;
+    const QString path_;
     std::thread reader_; ///< last: started once the members it uses are there
 };
 
