@@ -1804,10 +1804,7 @@ public:
         const bool going = scanCatalogue(i);
         allNames_.reset();
         groupNames_.reset();
-        if (going) {
-            giveMatches(i);
-        }
-        return going;
+        return going && giveMatches(i);
     }
     /// The lines looked at so far.
     std::uint64_t rows() const { return rows_; }
@@ -1948,14 +1945,21 @@ private:
         return true;
     }
 
-    void giveMatches(std::size_t i) {
+    /// Gives the matches of the catalogue all()[i] to the sink; false when it said stop.
+    bool giveMatches(std::size_t i) {
+        std::uint64_t given = 0;
         for (const std::int64_t id : matches_) {
+            // A catalogue of many hits is not handed on to its end after a stop.
+            if (++given % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
+                return false;
+            }
             if (!reader_.load(i, id)) {
                 throwDamaged(); // a line the names have and the lines have not
             }
             reader_.give(*sink_, selection_.shown(i),
                          query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
         }
+        return true;
     }
 
     /// Blobs cut short or scrambled pass SQLite's own checks: the search tells them as the damage they are,

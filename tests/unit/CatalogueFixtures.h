@@ -72,11 +72,14 @@ public:
     void unreadable(const Failure& failure) override {
         failures.emplace_back(failure.code(), failure.subject());
     }
-    bool keepGoing(const QString&, std::uint64_t) override { return ++calls <= allowedCalls; }
+    bool keepGoing(const QString&, std::uint64_t) override {
+        return ++calls <= allowedCalls && hits.size() < allowedHits;
+    }
     std::vector<SearchHit> hits;
     std::vector<std::pair<FailureCode, QString>> failures;
     int calls = 0;
     int allowedCalls = 1 << 30;
+    std::size_t allowedHits = SIZE_MAX;
 };
 
 } // namespace kartoma

@@ -288,6 +288,11 @@ TEST_F(Library, HitsFoundOnTwoThreadsComeInTheOrderOfTheCatalogues) {
     EXPECT_TRUE(index.search(paths, all, stopped).stopped);
     ASSERT_LT(stopped.hits.size(), direct.hits.size());
     EXPECT_TRUE(std::equal(stopped.hits.begin(), stopped.hits.end(), direct.hits.begin(), same));
+    // Stopped while a catalogue's hits are handed on, on one thread: the rest of them are left.
+    Recorder enough;
+    enough.allowedHits = 10;
+    EXPECT_TRUE(index.search(paths, {QStringLiteral("file"), false, true}, enough).stopped);
+    EXPECT_LT(enough.hits.size(), 3u + 4096);
 }
 
 TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
