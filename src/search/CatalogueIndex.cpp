@@ -61,7 +61,7 @@ constexpr std::size_t kSlicedGroups = 256;
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
 // appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
 // its own group, not all of the catalogue's lines), its folded names apart in `names`, a row for each group
-// too, and the trigram sets of the groups in `grams` (GroupWriter): one blob of them all at the group 0's id,
+// too, and the trigram sets of the groups in `grams` (GroupWriter): one blob of them all at the id of its group 0,
 // or, for a catalogue of kSlicedGroups groups or more, a row for each trigram bit at that bit's id, so that a
 // search reads the sets and then only the names of the groups that may match; the copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
@@ -109,7 +109,8 @@ CREATE TABLE shared(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 constexpr const char* kReadSearch = "PRAGMA cache_size=-2048; BEGIN";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
-/// The row of `lines` that holds the group `group` of the catalogue `catalogue`'s lines.
+/// The id of the row of `lines` (and of `names`) that holds the group `group` of the catalogue
+/// `catalogue`'s lines; `grams` numbers its rows the same way, by trigram bit.
 std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
     return catalogue * (std::int64_t{1} << 32) + group;
 }
