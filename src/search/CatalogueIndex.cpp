@@ -517,6 +517,11 @@ std::size_t gramBit(const char32_t* gram) {
     return static_cast<std::size_t>(h % kGroupBits);
 }
 
+/// The bytes of a trigram bit's row of a catalogue of `groups` groups kept turned around: a bit per group.
+std::size_t sliceBytes(std::size_t groups) {
+    return (groups + 7) / 8;
+}
+
 /// Builds a catalogue's trigram sets: per group of kGroupNames names, a set of kGroupBits bits.
 class GroupWriter {
 public:
@@ -535,9 +540,9 @@ public:
     /// The sets one after another, a group's kGroupBytes each.
     const std::string& blob() const { return blob_; }
     std::size_t groups() const { return blob_.size() / kGroupBytes; }
-    /// The sets turned around: kGroupBits slices of sliceBytes(), the groups holding the trigram bit.
+    /// The sets turned around: kGroupBits slices of sliceBytes(groups()), the groups holding the trigram bit.
     std::string slices() const {
-        const std::size_t stride = sliceBytes();
+        const std::size_t stride = sliceBytes(groups());
         std::string out(kGroupBits * stride, '\0');
         for (std::size_t g = 0; g < groups(); ++g) {
             const char* set = blob_.data() + g * kGroupBytes;
@@ -552,7 +557,6 @@ public:
         }
         return out;
     }
-    std::size_t sliceBytes() const { return (groups() + 7) / 8; }
     void clear() {
         blob_.clear();
         names_ = 0;
@@ -647,7 +651,7 @@ class RowPipeline {
 public:
     explicit RowPipeline(const QString& path) : path_(path) {
         try {
-            reader_ = std::thread([this] { produce(path_); });
+            reader_ = std::thread([this] { produce(); });
         } catch (const std::system_error&) {
             // No thread to be had (the user's limit of processes reached): read() reads the file itself.
         }
@@ -720,7 +724,7 @@ private:
         reader_.join();
     }
 
-    void produce(const QString& path) {
+    void produce() {
         Batch batch;
         const auto give = [&] {
             std::unique_lock lock(mutex_);
@@ -743,7 +747,7 @@ private:
         bool finished = false;
         try {
             finished = readCatalogueRows(
-                path,
+                path_,
                 [&](const CatalogueRow& r) {
                     batch.add(r);
                     return batch.rows() < kBatchRows || give();
@@ -993,7 +997,7 @@ struct CatalogueIndex::Impl {
             return;
         }
         const std::string slices = groups.slices();
-        const std::size_t stride = groups.sliceBytes();
+        const std::size_t stride = sliceBytes(groups.groups());
         for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
             add.reset().bind(1, groupLinesId(id, static_cast<std::int64_t>(bit)));
             add.bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
@@ -1890,7 +1894,7 @@ private:
             return;
         }
         // Turned around: the groups in all the rows of the pattern's trigram bits.
-        const std::size_t stride = (groups + 7) / 8;
+        const std::size_t stride = sliceBytes(groups);
         holding_.assign(stride, static_cast<char>(0xFF));
         for (const std::size_t bit : bits_) {
             const std::string_view slice = gramsRow(groupLinesId(id, static_cast<std::int64_t>(bit)), stride);
