@@ -29,10 +29,8 @@ QString fromNativePath(std::string_view bytes) {
         } else if (c >= 0x10000) {
             path += QChar(QChar::highSurrogate(c));
             path += QChar(QChar::lowSurrogate(c));
-        } else if (!QChar::isSurrogate(c)) {
-            path += QChar(static_cast<char16_t>(c));
         } else {
-            path += QString::fromUcs4(&c, 1);
+            path += QChar(static_cast<char16_t>(c)); // the decoder gives no surrogate
         }
     }
     return path;
