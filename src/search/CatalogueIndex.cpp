@@ -24,6 +24,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -41,7 +42,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 13;
+constexpr int kSchemaVersion = 14;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -56,6 +57,9 @@ constexpr std::size_t kGroupBytes = kGroupBits / 8;
 // A catalogue of this many groups or more keeps its trigram sets turned around: one row per trigram
 // bit, with a bit per group, so that a search reads the rows of its own trigrams, not every set.
 constexpr std::size_t kSlicedGroups = 256;
+// The catalogues of ids id >> kBlockBits alike form a block, whose trigram sets `slices` keeps turned around
+// together: a search reads a few rows per block, not a row of every catalogue.
+constexpr int kBlockBits = 6;
 
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
@@ -63,7 +67,11 @@ constexpr std::size_t kSlicedGroups = 256;
 // its own group, not all of the catalogue's lines), its folded names apart in `names`, a row for each group
 // too, and the trigram sets of the groups in `grams` (GroupWriter): one blob of them all at the id of its group 0,
 // or, for a catalogue of kSlicedGroups groups or more, a row for each trigram bit at that bit's id, so that a
-// search reads the sets and then only the names of the groups that may match; the copies table holds
+// search reads the sets and then only the names of the groups that may match. The same sets are kept once
+// more by block of catalogues (kBlockBits): `blocks` lists a block's catalogues with their numbers of groups,
+// one after another, and `slices` holds, for each trigram bit, a bit for each group of them all, at
+// blockSliceId; a search takes the groups of a catalogue from its block when the block lists it as it is,
+// from `grams` otherwise (refreshBlocks makes the blocks anew at the end of an update). The copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
 // catalogue). An update appends the copies of the catalogues it reads to `fresh` (a blob for each catalogue
 // and each of kFreshParts ranges of the keys, cheap to write) and moves them at its end, sorted by key: a
@@ -91,6 +99,8 @@ CREATE TABLE folders(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
 CREATE TABLE lines(id INTEGER PRIMARY KEY, bytes BLOB NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, folded BLOB NOT NULL);
 CREATE TABLE grams(id INTEGER PRIMARY KEY, sets BLOB NOT NULL);
+CREATE TABLE blocks(id INTEGER PRIMARY KEY, members BLOB NOT NULL);
+CREATE TABLE slices(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
@@ -113,6 +123,11 @@ constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 /// `catalogue`'s lines; `grams` numbers its rows the same way, by trigram bit.
 std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
     return catalogue * (std::int64_t{1} << 32) + group;
+}
+
+/// The id of the row of `slices` that holds the trigram bit `bit` of the block `block`.
+std::int64_t blockSliceId(std::int64_t block, std::size_t bit) {
+    return block * static_cast<std::int64_t>(kGroupBits) + static_cast<std::int64_t>(bit);
 }
 
 // The bits of the set of shared keys, and the bytes of one of its rows.
@@ -228,6 +243,12 @@ struct SqlError {
     int code;
     QString message;
 };
+
+/// Blobs cut short or scrambled pass SQLite's own checks: the index tells them as the damage they are, so
+/// that the files answer for what it could not, and the next update builds it anew.
+[[noreturn]] void throwDamaged() {
+    throw SqlError{SQLITE_CORRUPT, QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT))};
+}
 
 bool isDamage(int code) {
     const int primary = code & 0xFF;
@@ -522,6 +543,69 @@ std::size_t sliceBytes(std::size_t groups) {
     return (groups + 7) / 8;
 }
 
+/// The groups of kGroupNames names that a catalogue of `count` lines has.
+std::size_t groupsOf(std::int64_t count) {
+    return static_cast<std::size_t>((count + static_cast<std::int64_t>(kGroupNames) - 1) / static_cast<std::int64_t>(kGroupNames));
+}
+
+void setBit(char* bytes, std::size_t bit) {
+    bytes[bit / 8] = static_cast<char>(bytes[bit / 8] | (1 << (bit % 8)));
+}
+
+bool hasBit(std::string_view bytes, std::size_t bit) {
+    return (static_cast<unsigned char>(bytes[bit / 8]) >> (bit % 8)) & 1;
+}
+
+/// The trigram sets of `groups` groups, kGroupBytes each one after another, turned around: kGroupBits
+/// slices of sliceBytes(groups), each with the groups whose sets hold its bit.
+std::string turnAround(std::string_view sets, std::size_t groups) {
+    const std::size_t stride = sliceBytes(groups);
+    std::string out(kGroupBits * stride, '\0');
+    for (std::size_t g = 0; g < groups; ++g) {
+        const char* set = sets.data() + g * kGroupBytes;
+        for (std::size_t byte = 0; byte < kGroupBytes; ++byte) {
+            for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(set[byte])); bits != 0; bits &= bits - 1) {
+                const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+                setBit(out.data() + bit * stride, g);
+            }
+        }
+    }
+    return out;
+}
+
+/// A catalogue of a block, as `blocks` lists it: its id and its number of groups.
+struct BlockMember {
+    std::int64_t id = 0;
+    std::size_t groups = 0;
+};
+
+std::string membersBlob(const std::vector<BlockMember>& members) {
+    std::string out;
+    for (const BlockMember& m : members) {
+        appendVarint(static_cast<std::uint64_t>(m.id), out);
+        appendVarint(m.groups, out);
+    }
+    return out;
+}
+
+/// The members of a block read back; none when the blob ends in the middle of one.
+std::optional<std::vector<BlockMember>> readMembers(std::string_view blob) {
+    std::vector<BlockMember> members;
+    for (std::size_t pos = 0; pos < blob.size();) {
+        BlockMember m;
+        m.id = static_cast<std::int64_t>(readVarint(blob, pos));
+        if (pos >= blob.size()) {
+            return std::nullopt;
+        }
+        m.groups = static_cast<std::size_t>(readVarint(blob, pos));
+        if (static_cast<unsigned char>(blob[pos - 1]) >= 0x80 || m.groups > (std::size_t{1} << 32)) {
+            return std::nullopt;
+        }
+        members.push_back(m);
+    }
+    return members;
+}
+
 /// Builds a catalogue's trigram sets: per group of kGroupNames names, a set of kGroupBits bits.
 class GroupWriter {
 public:
@@ -533,30 +617,14 @@ public:
         ++names_;
         char* bits = blob_.data() + blob_.size() - kGroupBytes;
         for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
-            const std::size_t bit = gramBit(folded.data() + i);
-            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
+            setBit(bits, gramBit(folded.data() + i));
         }
     }
     /// The sets one after another, a group's kGroupBytes each.
     const std::string& blob() const { return blob_; }
     std::size_t groups() const { return blob_.size() / kGroupBytes; }
-    /// The sets turned around: kGroupBits slices of sliceBytes(groups()), the groups holding the trigram bit.
-    std::string slices() const {
-        const std::size_t stride = sliceBytes(groups());
-        std::string out(kGroupBits * stride, '\0');
-        for (std::size_t g = 0; g < groups(); ++g) {
-            const char* set = blob_.data() + g * kGroupBytes;
-            for (std::size_t byte = 0; byte < kGroupBytes; ++byte) {
-                for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(set[byte])); bits != 0;
-                     bits &= bits - 1) {
-                    const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
-                    char& slot = out[bit * stride + g / 8];
-                    slot = static_cast<char>(slot | (1 << (g % 8)));
-                }
-            }
-        }
-        return out;
-    }
+    /// The sets turned around (turnAround).
+    std::string slices() const { return turnAround(blob_, groups()); }
     void clear() {
         blob_.clear();
         names_ = 0;
@@ -1001,6 +1069,115 @@ struct CatalogueIndex::Impl {
         for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
             add.reset().bind(1, groupLinesId(id, static_cast<std::int64_t>(bit)));
             add.bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
+        }
+    }
+
+    /// The blocks as `catalogues` makes them, by block: their members in the order of their ids.
+    std::map<std::int64_t, std::string> wantedBlocks() {
+        std::map<std::int64_t, std::vector<BlockMember>> members;
+        Statement all(db, "SELECT id, count FROM catalogues ORDER BY id");
+        while (all.step()) {
+            members[all.integer(0) >> kBlockBits].push_back({all.integer(0), groupsOf(all.integer(1))});
+        }
+        std::map<std::int64_t, std::string> blobs;
+        for (const auto& [block, list] : members) {
+            blobs.emplace(block, membersBlob(list));
+        }
+        return blobs;
+    }
+
+    /// The blocks as `blocks` lists them.
+    std::map<std::int64_t, std::string> storedBlocks() {
+        std::map<std::int64_t, std::string> blobs;
+        Statement all(db, "SELECT id, members FROM blocks");
+        while (all.step()) {
+            blobs.emplace(all.integer(0), std::string(all.blob(1)));
+        }
+        return blobs;
+    }
+
+    /// Makes anew the blocks whose catalogues changed since they were made, and takes out those left
+    /// without any; nothing is written when none changed.
+    void refreshBlocks() {
+        if (wantedBlocks() == storedBlocks()) {
+            return;
+        }
+        exec(db, "BEGIN IMMEDIATE");
+        try {
+            // Looked at again inside the transaction: another process may have done it meanwhile.
+            const std::map<std::int64_t, std::string> wanted = wantedBlocks();
+            const std::map<std::int64_t, std::string> stored = storedBlocks();
+            Statement forget(db, "DELETE FROM blocks WHERE id = ?");
+            for (const auto& [block, members] : stored) {
+                if (!wanted.contains(block)) {
+                    dropSlices(block);
+                    forget.reset().bind(1, block).run();
+                }
+            }
+            for (const auto& [block, members] : wanted) {
+                const auto now = stored.find(block);
+                if (now == stored.end() || now->second != members) {
+                    writeBlock(block, members);
+                }
+            }
+            exec(db, "COMMIT");
+        } catch (const SqlError&) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    void dropSlices(std::int64_t block) {
+        Statement rows(db, "DELETE FROM slices WHERE id >= ? AND id < ?");
+        rows.bind(1, blockSliceId(block, 0)).bind(2, blockSliceId(block + 1, 0)).run();
+    }
+
+    /// Writes the block `block` of the members `blob` (membersBlob): its list, and its slices from the
+    /// members' own trigram sets.
+    void writeBlock(std::int64_t block, const std::string& blob) {
+        const std::vector<BlockMember> members = readMembers(blob).value();
+        std::size_t total = 0;
+        for (const BlockMember& m : members) {
+            total += m.groups;
+        }
+        // The members' sets one after another, as one catalogue's.
+        std::string sets(total * kGroupBytes, '\0');
+        Statement row(db, "SELECT sets FROM grams WHERE id = ?");
+        const auto read = [&row](std::int64_t id, std::size_t size) {
+            row.reset().bind(1, id);
+            if (!row.step() || row.blob(0).size() != size) {
+                throwDamaged();
+            }
+            return row.blob(0);
+        };
+        std::size_t at = 0;
+        for (const BlockMember& m : members) {
+            if (m.groups > 0 && m.groups < kSlicedGroups) {
+                sets.replace(at * kGroupBytes, m.groups * kGroupBytes, read(groupLinesId(m.id, 0), m.groups * kGroupBytes));
+            } else if (m.groups > 0) {
+                for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
+                    const std::string_view slice = read(groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups));
+                    for (std::size_t g = 0; g < m.groups; ++g) {
+                        if (hasBit(slice, g)) {
+                            setBit(sets.data() + (at + g) * kGroupBytes, bit);
+                        }
+                    }
+                }
+            }
+            at += m.groups;
+        }
+        row.reset();
+        dropSlices(block);
+        Statement list(db, "INSERT OR REPLACE INTO blocks(id, members) VALUES(?, ?)");
+        list.bind(1, block).bindBlob(2, blob).run();
+        if (total == 0) {
+            return;
+        }
+        const std::string slices = turnAround(sets, total);
+        const std::size_t stride = sliceBytes(total);
+        Statement add(db, "INSERT INTO slices(id, bits) VALUES(?, ?)");
+        for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
+            add.reset().bind(1, blockSliceId(block, bit)).bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
         }
     }
 
@@ -1507,6 +1684,7 @@ struct CatalogueIndex::Impl {
         if (usable) {
             guarded([&] {
                 settle();
+                refreshBlocks();
                 // The update's large cache is given back when it wrote; otherwise the pages it read (the
                 // catalogues table) serve the search that follows.
                 if (result.read > 0 || result.dropped > 0) {
@@ -1777,7 +1955,8 @@ class IndexedSearch {
 public:
     IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query)
         : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
-          grams_(db, "SELECT sets FROM grams WHERE id = ?"), groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
+          grams_(db, "SELECT sets FROM grams WHERE id = ?"), blockMembers_(db, "SELECT members FROM blocks WHERE id = ?"),
+          slices_(db, "SELECT bits FROM slices WHERE id = ?"), groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
           allNames_(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id"),
           folders_(db, "SELECT names FROM folders WHERE id = ?") {
         const std::u32string longest = longestRun(query.pattern);
@@ -1818,9 +1997,7 @@ private:
     bool keepGoing(const QString& catalogue) { return sink_->keepGoing(catalogue, rows_); }
 
     bool groupHoldsAll(std::string_view set) const {
-        return std::all_of(bits_.begin(), bits_.end(), [set](std::size_t bit) {
-            return (static_cast<unsigned char>(set[bit / 8]) >> (bit % 8)) & 1;
-        });
+        return std::all_of(bits_.begin(), bits_.end(), [set](std::size_t bit) { return hasBit(set, bit); });
     }
 
     /// The folded paths of the folders of the catalogue `id`, each the prefix of its names.
@@ -1841,7 +2018,7 @@ private:
     bool scanCatalogue(std::size_t i) {
         const Indexed& c = selection_.all()[i];
         matches_.clear();
-        const auto groups = static_cast<std::size_t>((c.count + kGroupNames - 1) / kGroupNames);
+        const std::size_t groups = groupsOf(c.count);
         if (groups == 0) {
             return true;
         }
@@ -1879,10 +2056,72 @@ private:
         return grams_.blob(0);
     }
 
+    /// A block of catalogues read for this search: its members, where the groups of each start among
+    /// the block's, and a bit per group, set when its trigram set holds all of the pattern's trigrams.
+    struct Block {
+        std::vector<BlockMember> members;
+        std::vector<std::size_t> starts;
+        std::string holding;
+    };
+
+    /// The block `block`, read when first asked for; none when the index has no list of it.
+    const Block* block(std::int64_t block) {
+        auto [at, added] = blocks_.try_emplace(block);
+        if (!added) {
+            return at->second ? &*at->second : nullptr;
+        }
+        blockMembers_.reset().bind(1, block);
+        std::optional<std::vector<BlockMember>> members;
+        if (blockMembers_.step()) {
+            members = readMembers(blockMembers_.blob(0));
+            if (!members) {
+                throwDamaged();
+            }
+        }
+        blockMembers_.reset();
+        if (!members) {
+            return nullptr;
+        }
+        Block& b = at->second.emplace();
+        b.members = std::move(*members);
+        std::size_t total = 0;
+        for (const BlockMember& m : b.members) {
+            b.starts.push_back(total);
+            total += m.groups;
+        }
+        const std::size_t stride = sliceBytes(total);
+        b.holding.assign(stride, static_cast<char>(0xFF));
+        for (const std::size_t bit : total == 0 ? std::vector<std::size_t>{} : bits_) {
+            slices_.reset().bind(1, blockSliceId(block, bit));
+            if (!slices_.step() || slices_.blob(0).size() != stride) {
+                throwDamaged();
+            }
+            const std::string_view slice = slices_.blob(0);
+            for (std::size_t i = 0; i < stride; ++i) {
+                b.holding[i] = static_cast<char>(b.holding[i] & slice[i]);
+            }
+        }
+        slices_.reset();
+        return &b;
+    }
+
     /// candidates_: the groups of the catalogue `id` (of `groups` groups) whose trigram sets hold all of
-    /// the pattern's trigrams.
+    /// the pattern's trigrams; from its block when the block lists it as it is, from its own sets otherwise
+    /// (another process changed catalogues and has not made their blocks anew yet).
     void findCandidates(std::int64_t id, std::size_t groups) {
         candidates_.clear();
+        if (const Block* b = block(id >> kBlockBits)) {
+            for (std::size_t k = 0; k < b->members.size(); ++k) {
+                if (b->members[k].id == id && b->members[k].groups == groups) {
+                    for (std::size_t g = 0; g < groups; ++g) {
+                        if (hasBit(b->holding, b->starts[k] + g)) {
+                            candidates_.push_back(g);
+                        }
+                    }
+                    return;
+                }
+            }
+        }
         if (groups < kSlicedGroups) {
             const std::string_view sets = gramsRow(groupLinesId(id, 0), groups * kGroupBytes);
             for (std::size_t g = 0; g < groups; ++g) {
@@ -1904,7 +2143,7 @@ private:
         }
         grams_.reset();
         for (std::size_t g = 0; g < groups; ++g) {
-            if ((static_cast<unsigned char>(holding_[g / 8]) >> (g % 8)) & 1) {
+            if (hasBit(holding_, g)) {
                 candidates_.push_back(g);
             }
         }
@@ -1967,12 +2206,6 @@ private:
         return true;
     }
 
-    /// Blobs cut short or scrambled pass SQLite's own checks: the search tells them as the damage they are,
-    /// so that the files answer for what the index could not, and the next update builds it anew.
-    [[noreturn]] static void throwDamaged() {
-        throw SqlError{SQLITE_CORRUPT, QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT))};
-    }
-
     const Selection& selection_;
     const SearchQuery& query_;
     SearchSink* sink_ = nullptr;
@@ -1983,6 +2216,9 @@ private:
     bool plainName_ = false;        ///< names are matched and the pattern is plain text: the needle
     HitReader reader_;
     Statement grams_;
+    Statement blockMembers_;
+    Statement slices_;
+    std::unordered_map<std::int64_t, std::optional<Block>> blocks_;
     Statement groupNames_;
     Statement allNames_;
     Statement folders_;
