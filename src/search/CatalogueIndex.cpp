@@ -2448,6 +2448,19 @@ private:
     }
 
     /// The second thread's part: the catalogues it takes, searched on a connection of its own.
+    /// Whether `db` holds the selection's catalogues: the same ids with the same entries. A catalogue's
+    /// entries never change under its ids (one read again gets new ones), so the ids tell the lines,
+    /// without reading the paths.
+    bool sameCatalogues(sqlite3* db) const {
+        Statement rows(db, "SELECT id, first, count FROM catalogues ORDER BY first, count");
+        for (const Indexed& c : selection_.all()) {
+            if (!rows.step() || rows.integer(0) != c.id || rows.integer(1) != c.first || rows.integer(2) != c.count) {
+                return false;
+            }
+        }
+        return !rows.step();
+    }
+
     void helpWith(const std::string& path) {
         sqlite3* db = nullptr;
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
@@ -2457,8 +2470,7 @@ private:
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         try {
             exec(db, kReadSearch);
-            // The same catalogues at the same places: the same state of every line there is to find.
-            if (indexedCatalogues(db) == selection_.all()) {
+            if (sameCatalogues(db)) {
                 IndexedSearch there(db, selection_, query_);
                 while (helpOnce(there)) {
                 }
