@@ -898,6 +898,7 @@ struct CatalogueIndex::Impl {
     State state = State::Ready;
     QString problem;
     bool rebuilt = false;
+    std::chrono::milliseconds secondThreadAfter{10};
     /// What the last update found, for the search of the same paths right after it.
     std::optional<FoundFiles> handed;
 
@@ -2238,12 +2239,16 @@ private:
 /// Each thread takes the next catalogue nobody has taken. The calling thread gives the hits of the
 /// catalogue whose turn it is straight to the sink; the hits of a catalogue searched ahead of its turn
 /// are kept as bytes until then, a few MiB at most: the second thread waits when it has that much
-/// waiting, and the calling thread, when it has, gives the catalogues before its own first.
+/// waiting, and the calling thread, when it has, gives the catalogues before its own first. The second
+/// thread starts once the search has run for a while (CatalogueIndex::setSecondThreadAfter): a search
+/// that ends sooner, or whose reader has enough before, goes faster alone (with two threads, each page
+/// fault and each unmapping of memory costs both processors).
 class OrderedSearch {
 public:
     OrderedSearch(sqlite3* db, const QString& databasePath, const Selection& selection, const SearchQuery& query,
-                  SearchSink& sink, SearchSummary& summary)
-        : selection_(selection), query_(query), sink_(sink), summary_(summary), here_(db, selection, query) {
+                  SearchSink& sink, SearchSummary& summary, std::chrono::milliseconds helpAfter)
+        : selection_(selection), query_(query), sink_(sink), summary_(summary), here_(db, selection, query),
+          helpAfter_(helpAfter) {
         for (std::size_t i = 0; i < selection.all().size(); ++i) {
             if (selection.selected(i)) {
                 order_.push_back(i);
@@ -2253,11 +2258,7 @@ public:
         // Only a search that counts no media: the other thread's copies tables could be of a later state
         // than this one's, while its catalogues are the same.
         if (order_.size() > 1 && !query.countMedia && databasePath != QLatin1String(":memory:")) {
-            try {
-                helper_ = std::thread([this, path = toNativePath(databasePath)] { helpWith(path); });
-            } catch (const std::system_error&) {
-                // No thread to be had (the user's limit of processes reached): this one searches alone.
-            }
+            helperPath_ = toNativePath(databasePath);
         }
     }
     ~OrderedSearch() {
@@ -2273,7 +2274,11 @@ public:
 
     /// Gives every selected catalogue's hits to the sink; throws SqlError when the index fails.
     void run() {
+        const auto started = std::chrono::steady_clock::now();
         while (turn_ < order_.size() && !summary_.stopped) {
+            if (!helperPath_.empty() && std::chrono::steady_clock::now() - started >= helpAfter_) {
+                startHelper();
+            }
             std::unique_lock lock(mutex_);
             if (batches_[turn_].by == By::Nobody) {
                 claim(turn_);
@@ -2302,6 +2307,15 @@ public:
 private:
     static constexpr std::size_t kWaiting = std::size_t{8} << 20; ///< bytes of hits kept before their turn
     static constexpr std::size_t kPiece = std::size_t{1} << 16;  ///< bytes handed over at once
+
+    void startHelper() {
+        try {
+            helper_ = std::thread([this, path = std::move(helperPath_)] { helpWith(path); });
+        } catch (const std::system_error&) {
+            // No thread to be had (the user's limit of processes reached): this one searches alone.
+        }
+        helperPath_.clear();
+    }
 
     enum class By { Nobody, Here, Helper };
     /// The hits of a catalogue searched ahead of its turn.
@@ -2541,6 +2555,8 @@ private:
     std::size_t next_ = 0;        ///< the first catalogue nobody has taken
     std::size_t helperBytes_ = 0; ///< bytes of the second thread's hits not given yet
     bool stop_ = false;
+    const std::chrono::milliseconds helpAfter_;
+    std::string helperPath_; ///< the index, while a second thread may search it and has not started
     std::thread helper_;
 };
 
@@ -2728,6 +2744,10 @@ QString CatalogueIndex::problem() const {
     return d_->problem;
 }
 
+void CatalogueIndex::setSecondThreadAfter(std::chrono::milliseconds delay) {
+    d_->secondThreadAfter = delay;
+}
+
 bool CatalogueIndex::rebuilt() const {
     return d_->rebuilt;
 }
@@ -2752,7 +2772,7 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     } else {
         std::optional<OrderedSearch> searching;
         try {
-            searching.emplace(d_->db, d_->path, *selection, query, sink, summary);
+            searching.emplace(d_->db, d_->path, *selection, query, sink, summary, d_->secondThreadAfter);
             searching->run();
             searching.reset();
             exec(d_->db, "COMMIT");

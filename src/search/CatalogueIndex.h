@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 
 namespace kartoma {
@@ -82,6 +83,9 @@ public:
     /// its file; 0 for every hit when the query does not ask for `countMedia`). Hits stream in the order the index holds them, catalogue by catalogue as they were read;
     /// `SearchSummary::rows` counts the index's lines looked at.
     SearchSummary search(const QStringList& paths, const SearchQuery& query, SearchSink& sink);
+    /// How long a search that counts no media runs on the calling thread before a second thread joins
+    /// it (10 ms unless set); zero joins at once.
+    void setSecondThreadAfter(std::chrono::milliseconds delay);
 
     /// The entries of the catalogues `paths` name that exactly one volume label holds (no entry of
     /// the same name, size, date and time under another label among them); folders and empty files

@@ -146,6 +146,7 @@ protected:
 
 TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
     CatalogueIndex index(database);
+    index.setSecondThreadAfter(std::chrono::milliseconds(0));
     const IndexUpdate first = update(index);
     EXPECT_EQ(first.read, 3);
     EXPECT_EQ(index.state(), CatalogueIndex::State::Ready);
@@ -286,6 +287,7 @@ TEST_F(Library, HitsFoundOnTwoThreadsComeInTheOrderOfTheCatalogues) {
         writeCsv(folder + QStringLiteral("/many%1.csv").arg(c), lines);
     }
     CatalogueIndex index(database);
+    index.setSecondThreadAfter(std::chrono::milliseconds(0));
     update(index);
     const SearchQuery all{QStringLiteral("file"), false, false};
     Recorder direct;
@@ -458,6 +460,7 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
                          (media ? "" : " (two threads)"));
             damaged(cut);
             CatalogueIndex index(database);
+            index.setSecondThreadAfter(std::chrono::milliseconds(0));
             update(index);
             const std::vector<HitKey> found = indexHits(index, paths, {pattern, false, media});
             const std::vector<HitKey> expected = directHits(paths, {pattern, false});
