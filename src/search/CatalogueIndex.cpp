@@ -2091,14 +2091,18 @@ private:
             b.starts.push_back(total);
             total += m.groups;
         }
+        // The first row is taken as it is, once its length is right: a list scrambled to claim more
+        // groups than there are costs no memory.
         const std::size_t stride = sliceBytes(total);
-        b.holding.assign(stride, static_cast<char>(0xFF));
-        for (const std::size_t bit : total == 0 ? std::vector<std::size_t>{} : bits_) {
-            slices_.reset().bind(1, blockSliceId(block, bit));
+        for (std::size_t k = 0; total > 0 && k < bits_.size(); ++k) {
+            slices_.reset().bind(1, blockSliceId(block, bits_[k]));
             if (!slices_.step() || slices_.blob(0).size() != stride) {
                 throwDamaged();
             }
             const std::string_view slice = slices_.blob(0);
+            if (k == 0) {
+                b.holding.assign(slice);
+            }
             for (std::size_t i = 0; i < stride; ++i) {
                 b.holding[i] = static_cast<char>(b.holding[i] & slice[i]);
             }
