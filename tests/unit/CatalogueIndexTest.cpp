@@ -368,6 +368,25 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     EXPECT_EQ(indexHits(index, paths, query).size(), 2u);
 }
 
+TEST_F(Library, ABlockNotMadeAnewYetNeverHidesTheCatalogueReadAgainUnderItsId) {
+    CatalogueIndex index(database);
+    update(index);
+    // As another process sees the index between reading a catalogue again and making its block anew: the
+    // catalogue of the last id, rewritten to as many lines, is read again (under the id it had), and the
+    // block still lists it as it was.
+    runSql(database, "CREATE TABLE oldBlocks AS SELECT * FROM blocks; CREATE TABLE oldSlices AS SELECT * FROM slices");
+    writeCsv(folder + QStringLiteral("/sub/c.csv"),
+             {{"zebra.txt", "/", "1", "2024/03/04", "09:15:00", "ディスクC", "F"},
+              {"zebra2.txt", "/", "2", "2024/03/04", "09:15:00", "ディスクC", "F"},
+              {"zebra3.txt", "/", "3", "2024/03/04", "09:15:00", "ディスクC", "F"}},
+             true);
+    update(index);
+    runSql(database, "DELETE FROM blocks; INSERT INTO blocks SELECT * FROM oldBlocks;"
+                     "DELETE FROM slices; INSERT INTO slices SELECT * FROM oldSlices");
+    const SearchQuery query{QStringLiteral("zebra"), false};
+    EXPECT_EQ(indexHits(index, paths, query).size(), 3u);
+}
+
 TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
     class StopAtSecond final : public IndexProgress {
     public:
