@@ -372,8 +372,8 @@ TEST_F(Library, ABlockNotMadeAnewYetNeverHidesTheCatalogueReadAgainUnderItsId) {
     CatalogueIndex index(database);
     update(index);
     // As another process sees the index between reading a catalogue again and making its block anew: the
-    // catalogue of the last id, rewritten to as many lines, is read again (under the id it had), and the
-    // block still lists it as it was.
+    // catalogue of the last id, rewritten to as many lines, is read again, and the block still lists
+    // that id with as many groups.
     runSql(database, "CREATE TABLE oldBlocks AS SELECT * FROM blocks; CREATE TABLE oldSlices AS SELECT * FROM slices");
     writeCsv(folder + QStringLiteral("/sub/c.csv"),
              {{"zebra.txt", "/", "1", "2024/03/04", "09:15:00", "ディスクC", "F"},
