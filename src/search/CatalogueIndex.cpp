@@ -1383,14 +1383,19 @@ struct CatalogueIndex::Impl {
                     copy.reset().bind(1, freshRow(p, first)).bindBlob(2, part).run();
                 }
             }
-            Statement add(db, "INSERT INTO catalogues(path, size, mtime, inode, device, first, count, failure, "
-                              "detail) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            // An id no catalogue had before, not the one just dropped: a block not made anew yet lists
+            // a catalogue by its id and number of groups, and must not be taken for this one's.
+            Statement lastId(db, "SELECT coalesce(max(id), 0) + 1 FROM catalogues");
+            lastId.step();
+            const std::int64_t added = std::max(lastId.integer(0), counter("catalogue"));
+            Statement add(db, "INSERT INTO catalogues(id, path, size, mtime, inode, device, first, count, failure, "
+                              "detail) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const QByteArray detailUtf8 = detail.toUtf8();
-            add.bindBlob(1, native).bind(2, stamp.size).bind(3, stamp.mtimeNs);
-            add.bind(4, static_cast<std::int64_t>(stamp.inode)).bind(5, static_cast<std::int64_t>(stamp.device));
-            add.bind(6, first).bind(7, count).bind(8, failure).bind(9, utf8View(detailUtf8));
+            add.bind(1, added).bindBlob(2, native).bind(3, stamp.size).bind(4, stamp.mtimeNs);
+            add.bind(5, static_cast<std::int64_t>(stamp.inode)).bind(6, static_cast<std::int64_t>(stamp.device));
+            add.bind(7, first).bind(8, count).bind(9, failure).bind(10, utf8View(detailUtf8));
             add.run();
-            const std::int64_t added = sqlite3_last_insert_rowid(db);
+            setCounter("catalogue", added + 1);
             Statement addFolders(db, "INSERT INTO folders(id, names) VALUES(?, ?)");
             addFolders.bind(1, added).bindBlob(2, folderBlob).run();
             addGroups(added, "INSERT INTO lines(id, bytes) VALUES(?, ?)", rows, groupStarts);

@@ -368,6 +368,36 @@ TEST_F(Library, ChangedDeletedAndAddedCataloguesAreSeenByTheNextSearch) {
     EXPECT_EQ(indexHits(index, paths, query).size(), 2u);
 }
 
+TEST_F(Library, ASearchDuringAnotherUpdateSeesACatalogueReadAgainBeforeItsBlockIsMadeAnew) {
+    CatalogueIndex index(database);
+    update(index);
+    // The catalogue of the last id rewritten to as many lines; another process searches while this one
+    // updates, after it read that catalogue again and before it makes the blocks anew.
+    writeCsv(folder + QStringLiteral("/sub/c.csv"),
+             {{"zebra.txt", "/", "1", "2024/03/04", "09:15:00", "ディスクC", "F"},
+              {"zebra2.txt", "/", "2", "2024/03/04", "09:15:00", "ディスクC", "F"},
+              {"zebra3.txt", "/", "3", "2024/03/04", "09:15:00", "ディスクC", "F"}},
+             true);
+    writeCsv(folder + QStringLiteral("/sub/d.csv"), {{"x.txt", "/", "1", "2024/03/04", "09:15:00", "D", "F"}});
+    class SearchMeanwhile final : public IndexProgress {
+    public:
+        SearchMeanwhile(const QString& database, const QStringList& paths) : database_(database), paths_(paths) {}
+        bool reading(const QString&, qsizetype, qsizetype) override {
+            CatalogueIndex other(database_);
+            Recorder found;
+            other.search(paths_, SearchQuery{QStringLiteral("zebra"), false}, found);
+            EXPECT_EQ(found.hits.size(), 3u);
+            return true;
+        }
+        void unreadable(const Failure&) override {}
+
+    private:
+        const QString& database_;
+        const QStringList& paths_;
+    } meanwhile(database, paths);
+    index.update(paths, meanwhile);
+}
+
 TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
     class StopAtSecond final : public IndexProgress {
     public:
