@@ -42,7 +42,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 14;
+constexpr int kSchemaVersion = 15;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -60,6 +60,8 @@ constexpr std::size_t kSlicedGroups = 256;
 // The catalogues of ids id >> kBlockBits alike form a block, whose trigram sets `slices` keeps turned around
 // together: a search reads a few rows per block, not a row of every catalogue.
 constexpr int kBlockBits = 6;
+// The most bytes of a block's slices made at once.
+constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
 
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
@@ -557,21 +559,21 @@ bool hasBit(std::string_view bytes, std::size_t bit) {
     return (static_cast<unsigned char>(bytes[bit / 8]) >> (bit % 8)) & 1;
 }
 
-/// The trigram sets of `groups` groups, kGroupBytes each one after another, turned around: kGroupBits
-/// slices of sliceBytes(groups), each with the groups whose sets hold its bit.
-std::string turnAround(std::string_view sets, std::size_t groups) {
-    const std::size_t stride = sliceBytes(groups);
-    std::string out(kGroupBits * stride, '\0');
+/// Turns the trigram sets of `groups` groups (kGroupBytes each, one after another) around into `out`,
+/// which holds the slices of the trigram bits from `from` (a multiple of 8) on, `stride` bytes each: the
+/// bit of the group at + g in the slice of each bit of g's set.
+void turnAround(std::string_view sets, std::size_t groups, std::size_t at, std::size_t from, std::size_t stride,
+                std::string& out) {
+    const std::size_t to = std::min(kGroupBits, from + out.size() / stride);
     for (std::size_t g = 0; g < groups; ++g) {
         const char* set = sets.data() + g * kGroupBytes;
-        for (std::size_t byte = 0; byte < kGroupBytes; ++byte) {
+        for (std::size_t byte = from / 8; byte < to / 8; ++byte) {
             for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(set[byte])); bits != 0; bits &= bits - 1) {
                 const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
-                setBit(out.data() + bit * stride, g);
+                setBit(out.data() + (bit - from) * stride, at + g);
             }
         }
     }
-    return out;
 }
 
 /// A catalogue of a block, as `blocks` lists it: its id and its number of groups.
@@ -624,8 +626,15 @@ public:
     /// The sets one after another, a group's kGroupBytes each.
     const std::string& blob() const { return blob_; }
     std::size_t groups() const { return blob_.size() / kGroupBytes; }
-    /// The sets turned around (turnAround).
-    std::string slices() const { return turnAround(blob_, groups()); }
+    /// The sets turned around: kGroupBits slices of sliceBytes(groups()), each with the groups whose sets
+    /// hold its bit.
+    std::string slices() const {
+        std::string out(kGroupBits * sliceBytes(groups()), '\0');
+        if (!out.empty()) {
+            turnAround(blob_, groups(), 0, 0, sliceBytes(groups()), out);
+        }
+        return out;
+    }
     void clear() {
         blob_.clear();
         names_ = 0;
@@ -1142,8 +1151,12 @@ struct CatalogueIndex::Impl {
         for (const BlockMember& m : members) {
             total += m.groups;
         }
-        // The members' sets one after another, as one catalogue's.
-        std::string sets(total * kGroupBytes, '\0');
+        dropSlices(block);
+        Statement list(db, "INSERT OR REPLACE INTO blocks(id, members) VALUES(?, ?)");
+        list.bind(1, block).bindBlob(2, blob).run();
+        if (total == 0) {
+            return;
+        }
         Statement row(db, "SELECT sets FROM grams WHERE id = ?");
         const auto read = [&row](std::int64_t id, std::size_t size) {
             row.reset().bind(1, id);
@@ -1152,34 +1165,41 @@ struct CatalogueIndex::Impl {
             }
             return row.blob(0);
         };
-        std::size_t at = 0;
-        for (const BlockMember& m : members) {
-            if (m.groups > 0 && m.groups < kSlicedGroups) {
-                sets.replace(at * kGroupBytes, m.groups * kGroupBytes, read(groupLinesId(m.id, 0), m.groups * kGroupBytes));
-            } else if (m.groups > 0) {
-                for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
-                    const std::string_view slice = read(groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups));
-                    for (std::size_t g = 0; g < m.groups; ++g) {
-                        if (hasBit(slice, g)) {
-                            setBit(sets.data() + (at + g) * kGroupBytes, bit);
+        Statement add(db, "INSERT INTO slices(id, bits) VALUES(?, ?)");
+        // The slices of a range of trigram bits at a time, at most kBlockBuffer bytes of them: a block of
+        // very long catalogues is made in several rounds, each reading the members' sets again.
+        const std::size_t stride = sliceBytes(total);
+        const std::size_t range = std::clamp<std::size_t>(kBlockBuffer / stride / 8 * 8, 8, kGroupBits);
+        std::string slices;
+        for (std::size_t from = 0; from < kGroupBits; from += range) {
+            const std::size_t to = std::min(kGroupBits, from + range);
+            slices.assign((to - from) * stride, '\0');
+            std::size_t at = 0;
+            for (const BlockMember& m : members) {
+                if (m.groups > 0 && m.groups < kSlicedGroups) {
+                    turnAround(read(groupLinesId(m.id, 0), m.groups * kGroupBytes), m.groups, at, from, stride, slices);
+                } else if (m.groups > 0) {
+                    for (std::size_t bit = from; bit < to; ++bit) {
+                        const std::string_view slice = read(groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups));
+                        char* into = slices.data() + (bit - from) * stride;
+                        for (std::size_t byte = 0; byte < slice.size(); ++byte) {
+                            for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(slice[byte])); bits != 0;
+                                 bits &= bits - 1) {
+                                const std::size_t g = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+                                if (g < m.groups) {
+                                    setBit(into, at + g);
+                                }
+                            }
                         }
                     }
                 }
+                at += m.groups;
             }
-            at += m.groups;
-        }
-        row.reset();
-        dropSlices(block);
-        Statement list(db, "INSERT OR REPLACE INTO blocks(id, members) VALUES(?, ?)");
-        list.bind(1, block).bindBlob(2, blob).run();
-        if (total == 0) {
-            return;
-        }
-        const std::string slices = turnAround(sets, total);
-        const std::size_t stride = sliceBytes(total);
-        Statement add(db, "INSERT INTO slices(id, bits) VALUES(?, ?)");
-        for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
-            add.reset().bind(1, blockSliceId(block, bit)).bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
+            row.reset();
+            for (std::size_t bit = from; bit < to; ++bit) {
+                add.reset().bind(1, blockSliceId(block, bit));
+                add.bindBlob(2, std::string_view(slices).substr((bit - from) * stride, stride)).run();
+            }
         }
     }
 
