@@ -73,7 +73,9 @@ constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
 // more by block of catalogues (kBlockBits): `blocks` lists a block's catalogues with their numbers of groups,
 // one after another, and `slices` holds, for each trigram bit, a bit for each group of them all, at
 // blockSliceId; a search takes the groups of a catalogue from its block when the block lists it as it is,
-// from `grams` otherwise (refreshBlocks makes the blocks anew at the end of an update). The copies table holds
+// from `grams` otherwise (refreshBlocks makes the blocks anew at the end of an update; a catalogue read again
+// gets an id never given before, counted in `counters`: "catalogue", so that no block made earlier lists
+// it). The copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
 // catalogue). An update appends the copies of the catalogues it reads to `fresh` (a blob for each catalogue
 // and each of kFreshParts ranges of the keys, cheap to write) and moves them at its end, sorted by key: a
