@@ -347,6 +347,16 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+/// The blob of the row `id` that `statement` (one parameter, one column) reads, which must be `size` bytes
+/// long; it stays on the statement until its next reset.
+std::string_view sizedBlob(Statement& statement, std::int64_t id, std::size_t size) {
+    statement.reset().bind(1, id);
+    if (!statement.step() || statement.blob(0).size() != size) {
+        throwDamaged();
+    }
+    return statement.blob(0);
+}
+
 void exec(sqlite3* db, const char* sql) {
     char* error = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
@@ -561,6 +571,15 @@ bool hasBit(std::string_view bytes, std::size_t bit) {
     return (static_cast<unsigned char>(bytes[bit / 8]) >> (bit % 8)) & 1;
 }
 
+/// Calls `f` with the number of each bit set in `bytes`, in order.
+template <typename F> void forEachBit(std::string_view bytes, F f) {
+    for (std::size_t byte = 0; byte < bytes.size(); ++byte) {
+        for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(bytes[byte])); bits != 0; bits &= bits - 1) {
+            f(byte * 8 + static_cast<std::size_t>(std::countr_zero(bits)));
+        }
+    }
+}
+
 /// Turns the trigram sets of `groups` groups (kGroupBytes each, one after another) around into `out`,
 /// which holds the slices of the trigram bits from `from` (a multiple of 8) on, `stride` bytes each: the
 /// bit of the group at + g in the slice of each bit of g's set.
@@ -568,13 +587,8 @@ void turnAround(std::string_view sets, std::size_t groups, std::size_t at, std::
                 std::string& out) {
     const std::size_t to = std::min(kGroupBits, from + out.size() / stride);
     for (std::size_t g = 0; g < groups; ++g) {
-        const char* set = sets.data() + g * kGroupBytes;
-        for (std::size_t byte = from / 8; byte < to / 8; ++byte) {
-            for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(set[byte])); bits != 0; bits &= bits - 1) {
-                const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
-                setBit(out.data() + (bit - from) * stride, at + g);
-            }
-        }
+        forEachBit(sets.substr(g * kGroupBytes + from / 8, (to - from) / 8),
+                   [&](std::size_t bit) { setBit(out.data() + bit * stride, at + g); });
     }
 }
 
@@ -1077,26 +1091,27 @@ struct CatalogueIndex::Impl {
             add.bind(1, groupLinesId(id, 0)).bindBlob(2, groups.blob()).run();
             return;
         }
-        const std::string slices = groups.slices();
-        const std::size_t stride = sliceBytes(groups.groups());
-        for (std::size_t bit = 0; bit < kGroupBits; ++bit) {
-            add.reset().bind(1, groupLinesId(id, static_cast<std::int64_t>(bit)));
-            add.bindBlob(2, std::string_view(slices).substr(bit * stride, stride)).run();
+        addSlices(add, [id](std::size_t bit) { return groupLinesId(id, static_cast<std::int64_t>(bit)); }, groups.slices(),
+                  0, sliceBytes(groups.groups()));
+    }
+
+    /// Inserts with `add` the slices `slices` (`stride` bytes each) of the trigram bits from `from` on, each
+    /// at rowId(bit).
+    template <typename RowId>
+    static void addSlices(Statement& add, RowId rowId, std::string_view slices, std::size_t from, std::size_t stride) {
+        for (std::size_t bit = from; bit < from + slices.size() / stride; ++bit) {
+            add.reset().bind(1, rowId(bit)).bindBlob(2, slices.substr((bit - from) * stride, stride)).run();
         }
     }
 
     /// The blocks as `catalogues` makes them, by block: their members in the order of their ids.
-    std::map<std::int64_t, std::string> wantedBlocks() {
+    std::map<std::int64_t, std::vector<BlockMember>> wantedBlocks() {
         std::map<std::int64_t, std::vector<BlockMember>> members;
         Statement all(db, "SELECT id, count FROM catalogues ORDER BY id");
         while (all.step()) {
             members[all.integer(0) >> kBlockBits].push_back({all.integer(0), groupsOf(all.integer(1))});
         }
-        std::map<std::int64_t, std::string> blobs;
-        for (const auto& [block, list] : members) {
-            blobs.emplace(block, membersBlob(list));
-        }
-        return blobs;
+        return members;
     }
 
     /// The blocks as `blocks` lists them.
@@ -1112,13 +1127,25 @@ struct CatalogueIndex::Impl {
     /// Makes anew the blocks whose catalogues changed since they were made, and takes out those left
     /// without any; nothing is written when none changed.
     void refreshBlocks() {
-        if (wantedBlocks() == storedBlocks()) {
-            return;
+        // Whether `stored` lists the block as it is made of `members`.
+        const auto listed = [](const std::map<std::int64_t, std::string>& stored, std::int64_t block,
+                               const std::vector<BlockMember>& members) {
+            const auto now = stored.find(block);
+            return now != stored.end() && now->second == membersBlob(members);
+        };
+        {
+            const std::map<std::int64_t, std::vector<BlockMember>> wanted = wantedBlocks();
+            const std::map<std::int64_t, std::string> stored = storedBlocks();
+            if (wanted.size() == stored.size() && std::all_of(wanted.begin(), wanted.end(), [&](const auto& block) {
+                    return listed(stored, block.first, block.second);
+                })) {
+                return;
+            }
         }
         exec(db, "BEGIN IMMEDIATE");
         try {
             // Looked at again inside the transaction: another process may have done it meanwhile.
-            const std::map<std::int64_t, std::string> wanted = wantedBlocks();
+            const std::map<std::int64_t, std::vector<BlockMember>> wanted = wantedBlocks();
             const std::map<std::int64_t, std::string> stored = storedBlocks();
             Statement forget(db, "DELETE FROM blocks WHERE id = ?");
             for (const auto& [block, members] : stored) {
@@ -1128,8 +1155,7 @@ struct CatalogueIndex::Impl {
                 }
             }
             for (const auto& [block, members] : wanted) {
-                const auto now = stored.find(block);
-                if (now == stored.end() || now->second != members) {
+                if (!listed(stored, block, members)) {
                     writeBlock(block, members);
                 }
             }
@@ -1145,28 +1171,19 @@ struct CatalogueIndex::Impl {
         rows.bind(1, blockSliceId(block, 0)).bind(2, blockSliceId(block + 1, 0)).run();
     }
 
-    /// Writes the block `block` of the members `blob` (membersBlob): its list, and its slices from the
-    /// members' own trigram sets.
-    void writeBlock(std::int64_t block, const std::string& blob) {
-        const std::vector<BlockMember> members = readMembers(blob).value();
+    /// Writes the block `block` of `members`: its list, and its slices from the members' own trigram sets.
+    void writeBlock(std::int64_t block, const std::vector<BlockMember>& members) {
         std::size_t total = 0;
         for (const BlockMember& m : members) {
             total += m.groups;
         }
         dropSlices(block);
         Statement list(db, "INSERT OR REPLACE INTO blocks(id, members) VALUES(?, ?)");
-        list.bind(1, block).bindBlob(2, blob).run();
+        list.bind(1, block).bindBlob(2, membersBlob(members)).run();
         if (total == 0) {
             return;
         }
         Statement row(db, "SELECT sets FROM grams WHERE id = ?");
-        const auto read = [&row](std::int64_t id, std::size_t size) {
-            row.reset().bind(1, id);
-            if (!row.step() || row.blob(0).size() != size) {
-                throwDamaged();
-            }
-            return row.blob(0);
-        };
         Statement add(db, "INSERT INTO slices(id, bits) VALUES(?, ?)");
         // The slices of a range of trigram bits at a time, at most kBlockBuffer bytes of them: a block of
         // very long catalogues is made in several rounds, each reading the members' sets again.
@@ -1179,29 +1196,23 @@ struct CatalogueIndex::Impl {
             std::size_t at = 0;
             for (const BlockMember& m : members) {
                 if (m.groups > 0 && m.groups < kSlicedGroups) {
-                    turnAround(read(groupLinesId(m.id, 0), m.groups * kGroupBytes), m.groups, at, from, stride, slices);
+                    turnAround(sizedBlob(row, groupLinesId(m.id, 0), m.groups * kGroupBytes), m.groups, at, from, stride,
+                               slices);
                 } else if (m.groups > 0) {
                     for (std::size_t bit = from; bit < to; ++bit) {
-                        const std::string_view slice = read(groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups));
                         char* into = slices.data() + (bit - from) * stride;
-                        for (std::size_t byte = 0; byte < slice.size(); ++byte) {
-                            for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(slice[byte])); bits != 0;
-                                 bits &= bits - 1) {
-                                const std::size_t g = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
-                                if (g < m.groups) {
-                                    setBit(into, at + g);
-                                }
-                            }
-                        }
+                        forEachBit(sizedBlob(row, groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups)),
+                                   [&](std::size_t g) {
+                                       if (g < m.groups) {
+                                           setBit(into, at + g);
+                                       }
+                                   });
                     }
                 }
                 at += m.groups;
             }
             row.reset();
-            for (std::size_t bit = from; bit < to; ++bit) {
-                add.reset().bind(1, blockSliceId(block, bit));
-                add.bindBlob(2, std::string_view(slices).substr((bit - from) * stride, stride)).run();
-            }
+            addSlices(add, [block](std::size_t bit) { return blockSliceId(block, bit); }, slices, from, stride);
         }
     }
 
@@ -2076,13 +2087,30 @@ private:
         return true;
     }
 
-    /// The blob of the row `id` of `grams`, which must be `size` bytes long.
-    std::string_view gramsRow(std::int64_t id, std::size_t size) {
-        grams_.reset().bind(1, id);
-        if (!grams_.step() || grams_.blob(0).size() != size) {
-            throwDamaged();
+    /// `holding`: the AND of the rows of the pattern's trigram bits, `stride` bytes each, that `statement`
+    /// reads at rowId(bit). The first row is taken as it is once its length is right, so that a length
+    /// claimed by a scrambled list costs no memory.
+    template <typename RowId>
+    void holdingAll(Statement& statement, RowId rowId, std::size_t stride, std::string& holding) {
+        for (std::size_t k = 0; k < bits_.size(); ++k) {
+            const std::string_view row = sizedBlob(statement, rowId(bits_[k]), stride);
+            if (k == 0) {
+                holding.assign(row);
+            }
+            for (std::size_t i = 0; i < stride; ++i) {
+                holding[i] = static_cast<char>(holding[i] & row[i]);
+            }
         }
-        return grams_.blob(0);
+        statement.reset();
+    }
+
+    /// Adds to candidates_ the groups 0 .. groups-1 whose bits from `start` on are set in `holding`.
+    void addCandidates(std::string_view holding, std::size_t start, std::size_t groups) {
+        for (std::size_t g = 0; g < groups; ++g) {
+            if (hasBit(holding, start + g)) {
+                candidates_.push_back(g);
+            }
+        }
     }
 
     /// A block of catalogues read for this search: its members, where the groups of each start among
@@ -2118,23 +2146,10 @@ private:
             b.starts.push_back(total);
             total += m.groups;
         }
-        // The first row is taken as it is, once its length is right: a list scrambled to claim more
-        // groups than there are costs no memory.
-        const std::size_t stride = sliceBytes(total);
-        for (std::size_t k = 0; total > 0 && k < bits_.size(); ++k) {
-            slices_.reset().bind(1, blockSliceId(block, bits_[k]));
-            if (!slices_.step() || slices_.blob(0).size() != stride) {
-                throwDamaged();
-            }
-            const std::string_view slice = slices_.blob(0);
-            if (k == 0) {
-                b.holding.assign(slice);
-            }
-            for (std::size_t i = 0; i < stride; ++i) {
-                b.holding[i] = static_cast<char>(b.holding[i] & slice[i]);
-            }
+        if (total > 0) {
+            holdingAll(slices_, [block](std::size_t bit) { return blockSliceId(block, bit); }, sliceBytes(total),
+                       b.holding);
         }
-        slices_.reset();
         return &b;
     }
 
@@ -2146,17 +2161,13 @@ private:
         if (const Block* b = block(id >> kBlockBits)) {
             for (std::size_t k = 0; k < b->members.size(); ++k) {
                 if (b->members[k].id == id && b->members[k].groups == groups) {
-                    for (std::size_t g = 0; g < groups; ++g) {
-                        if (hasBit(b->holding, b->starts[k] + g)) {
-                            candidates_.push_back(g);
-                        }
-                    }
+                    addCandidates(b->holding, b->starts[k], groups);
                     return;
                 }
             }
         }
         if (groups < kSlicedGroups) {
-            const std::string_view sets = gramsRow(groupLinesId(id, 0), groups * kGroupBytes);
+            const std::string_view sets = sizedBlob(grams_, groupLinesId(id, 0), groups * kGroupBytes);
             for (std::size_t g = 0; g < groups; ++g) {
                 if (groupHoldsAll(sets.substr(g * kGroupBytes, kGroupBytes))) {
                     candidates_.push_back(g);
@@ -2166,20 +2177,9 @@ private:
             return;
         }
         // Turned around: the groups in all the rows of the pattern's trigram bits.
-        const std::size_t stride = sliceBytes(groups);
-        holding_.assign(stride, static_cast<char>(0xFF));
-        for (const std::size_t bit : bits_) {
-            const std::string_view slice = gramsRow(groupLinesId(id, static_cast<std::int64_t>(bit)), stride);
-            for (std::size_t b = 0; b < stride; ++b) {
-                holding_[b] = static_cast<char>(holding_[b] & slice[b]);
-            }
-        }
-        grams_.reset();
-        for (std::size_t g = 0; g < groups; ++g) {
-            if (hasBit(holding_, g)) {
-                candidates_.push_back(g);
-            }
-        }
+        holdingAll(grams_, [id](std::size_t bit) { return groupLinesId(id, static_cast<std::int64_t>(bit)); },
+                   sliceBytes(groups), holding_);
+        addCandidates(holding_, 0, groups);
     }
 
     /// Scans the names of the group g of the catalogue all()[i], in `blob`; false when stopped.
