@@ -2493,7 +2493,6 @@ private:
         }
     }
 
-    /// The second thread's part: the catalogues it takes, searched on a connection of its own.
     /// Whether `db` holds the selection's catalogues: the same ids with the same entries. A catalogue's
     /// entries never change under its ids (one read again gets new ones), so the ids tell the lines,
     /// without reading the paths.
@@ -2507,6 +2506,7 @@ private:
         return !rows.step();
     }
 
+    /// The second thread's part: the catalogues it takes, searched on a connection of its own.
     void helpWith(const std::string& path) {
         sqlite3* db = nullptr;
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
