@@ -42,40 +42,36 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 15;
+constexpr int kSchemaVersion = 16;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
 constexpr std::uint64_t kLinesPerYield = 2048;
 // A run of the pattern this long or longer is looked up by its trigrams.
 constexpr std::size_t kTrigram = 3;
-// A catalogue's folded names are filtered in groups of this many: each group has a set of the
-// trigrams of its names (one bit per trigram's hash).
+// A catalogue's names and lines are kept in groups of this many, a row of each for a group.
 constexpr std::size_t kGroupNames = 128;
-constexpr std::size_t kGroupBits = 4096;
-constexpr std::size_t kGroupBytes = kGroupBits / 8;
-// A catalogue of this many groups or more keeps its trigram sets turned around: one row per trigram
-// bit, with a bit per group, so that a search reads the rows of its own trigrams, not every set.
-constexpr std::size_t kSlicedGroups = 256;
-// The catalogues of ids id >> kBlockBits alike form a block, whose trigram sets `slices` keeps turned around
-// together: a search reads a few rows per block, not a row of every catalogue.
+// The bits a trigram is hashed to (gramBit).
+constexpr std::size_t kGramBits = 4096;
+// The catalogues of ids id >> kBlockBits alike form a block, whose names `postings` lists by trigram
+// together: a search reads a few rows per block, not rows of every catalogue.
 constexpr int kBlockBits = 6;
-// The most bytes of a block's slices made at once.
+// The most bytes of a block's lists held at once while it is made: the lists then go out as a part of
+// their own.
 constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
 
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
 // appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
-// its own group, not all of the catalogue's lines), its folded names apart in `names`, a row for each group
-// too, and the trigram sets of the groups in `grams` (GroupWriter): one blob of them all at the id of its group 0,
-// or, for a catalogue of kSlicedGroups groups or more, a row for each trigram bit at that bit's id, so that a
-// search reads the sets and then only the names of the groups that may match. The same sets are kept once
-// more by block of catalogues (kBlockBits): `blocks` lists a block's catalogues with their numbers of groups,
-// one after another, and `slices` holds, for each trigram bit, a bit for each group of them all, at
-// blockSliceId; a search takes the groups of a catalogue from its block when the block lists it as it is,
-// from `grams` otherwise (refreshBlocks makes the blocks anew at the end of an update; a catalogue read again
-// gets an id never given before, counted in `counters`: "catalogue", so that no block made earlier lists
-// it). The copies table holds
+// its own group, not all of the catalogue's lines), and its folded names apart in `names`, a row for each
+// group too. The names are found by their trigrams, by block of catalogues (kBlockBits): `blocks` lists a
+// block's catalogues with their numbers of groups, one after another, which numbers the block's names
+// (nameNumber), and `postings` holds, for each trigram bit, the numbers of the names holding a trigram
+// of that bit (PostingList), at postingsId; a search reads the lists of its own trigrams and then only
+// the names in all of them. It takes a catalogue's names from its block when the block lists the
+// catalogue as it is, and reads all of them otherwise (refreshBlocks makes the blocks anew at the end
+// of an update; a catalogue read again gets an id never given before, counted in `counters`:
+// "catalogue", so that no block made earlier lists it). The copies table holds
 // one row per entry, found again by the entry's id (its catalogue's first id plus its place in the
 // catalogue). An update appends the copies of the catalogues it reads to `fresh` (a blob for each catalogue
 // and each of kFreshParts ranges of the keys, cheap to write) and moves them at its end, sorted by key: a
@@ -102,9 +98,8 @@ CREATE TABLE catalogues(
 CREATE TABLE folders(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
 CREATE TABLE lines(id INTEGER PRIMARY KEY, bytes BLOB NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, folded BLOB NOT NULL);
-CREATE TABLE grams(id INTEGER PRIMARY KEY, sets BLOB NOT NULL);
 CREATE TABLE blocks(id INTEGER PRIMARY KEY, members BLOB NOT NULL);
-CREATE TABLE slices(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
+CREATE TABLE postings(id INTEGER PRIMARY KEY, names BLOB NOT NULL);
 CREATE TABLE labels(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE copies(key INTEGER NOT NULL, id INTEGER NOT NULL, label INTEGER NOT NULL,
                     PRIMARY KEY(key, id)) WITHOUT ROWID;
@@ -125,14 +120,15 @@ constexpr const char* kReadSearch = "PRAGMA cache_size=-1024; BEGIN";
 constexpr const char* kUpdateCache = "PRAGMA cache_size=-65536";
 
 /// The id of the row of `lines` (and of `names`) that holds the group `group` of the catalogue
-/// `catalogue`'s lines; `grams` numbers its rows the same way, by trigram bit.
+/// `catalogue`'s lines.
 std::int64_t groupLinesId(std::int64_t catalogue, std::int64_t group) {
     return catalogue * (std::int64_t{1} << 32) + group;
 }
 
-/// The id of the row of `slices` that holds the trigram bit `bit` of the block `block`.
-std::int64_t blockSliceId(std::int64_t block, std::size_t bit) {
-    return block * static_cast<std::int64_t>(kGroupBits) + static_cast<std::int64_t>(bit);
+/// The id of the row of `postings` that holds the part `part` of the list of the trigram bit `bit` of
+/// the block `block`.
+std::int64_t postingsId(std::int64_t block, std::size_t bit, std::int64_t part) {
+    return ((block * static_cast<std::int64_t>(kGramBits) + static_cast<std::int64_t>(bit)) << 16) + part;
 }
 
 // The bits of the set of shared keys, and the bytes of one of its rows.
@@ -347,16 +343,6 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-/// The blob of the row `id` that `statement` (one parameter, one column) reads, which must be `size` bytes
-/// long; it stays on the statement until its next reset.
-std::string_view sizedBlob(Statement& statement, std::int64_t id, std::size_t size) {
-    statement.reset().bind(1, id);
-    if (!statement.step() || statement.blob(0).size() != size) {
-        throwDamaged();
-    }
-    return statement.blob(0);
-}
-
 void exec(sqlite3* db, const char* sql) {
     char* error = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
@@ -542,7 +528,7 @@ std::uint64_t hitFingerprint(std::string_view label, std::string_view folder, st
     return static_cast<std::uint64_t>(entryKey(CatalogueRow{{}, {}, text, {}, {}, {}, {}}));
 }
 
-/// The bit of a group's trigram set that the trigram starting at `gram` sets.
+/// The trigram bit of the trigram starting at `gram`.
 std::size_t gramBit(const char32_t* gram) {
     std::uint64_t h = (static_cast<std::uint64_t>(gram[0]) * 0x9E3779B97F4A7C15ull) ^
                       (static_cast<std::uint64_t>(gram[1]) * 0xC2B2AE3D27D4EB4Full) ^
@@ -550,12 +536,7 @@ std::size_t gramBit(const char32_t* gram) {
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 32;
-    return static_cast<std::size_t>(h % kGroupBits);
-}
-
-/// The bytes of a trigram bit's row of a catalogue of `groups` groups kept turned around: a bit per group.
-std::size_t sliceBytes(std::size_t groups) {
-    return (groups + 7) / 8;
+    return static_cast<std::size_t>(h % kGramBits);
 }
 
 /// The groups of kGroupNames names that a catalogue of `count` lines has.
@@ -571,38 +552,18 @@ bool hasBit(std::string_view bytes, std::size_t bit) {
     return (static_cast<unsigned char>(bytes[bit / 8]) >> (bit % 8)) & 1;
 }
 
-/// Calls `f` with the number of each bit set in `bytes`, in order.
-template <typename F> void forEachBit(std::string_view bytes, F f) {
-    for (std::size_t byte = 0; byte < bytes.size(); ++byte) {
-        for (auto bits = static_cast<unsigned>(static_cast<unsigned char>(bytes[byte])); bits != 0; bits &= bits - 1) {
-            f(byte * 8 + static_cast<std::size_t>(std::countr_zero(bits)));
-        }
-    }
-}
-
-/// Turns the trigram sets of `groups` groups (kGroupBytes each, one after another) around into `out`,
-/// which holds the slices of the trigram bits from `from` (a multiple of 8) on, `stride` bytes each: the
-/// bit of the group at + g in the slice of each bit of g's set.
-void turnAround(std::string_view sets, std::size_t groups, std::size_t at, std::size_t from, std::size_t stride,
-                std::string& out) {
-    const std::size_t to = std::min(kGroupBits, from + out.size() / stride);
-    for (std::size_t g = 0; g < groups; ++g) {
-        forEachBit(sets.substr(g * kGroupBytes + from / 8, (to - from) / 8),
-                   [&](std::size_t bit) { setBit(out.data() + bit * stride, at + g); });
-    }
-}
-
-/// A catalogue of a block, as `blocks` lists it: its id and its number of groups.
+/// A catalogue of a block, as `blocks` lists it: its id and its number of lines.
 struct BlockMember {
     std::int64_t id = 0;
-    std::size_t groups = 0;
+    std::int64_t count = 0;
+    std::size_t groups() const { return groupsOf(count); }
 };
 
 std::string membersBlob(const std::vector<BlockMember>& members) {
     std::string out;
     for (const BlockMember& m : members) {
         appendVarint(static_cast<std::uint64_t>(m.id), out);
-        appendVarint(m.groups, out);
+        appendVarint(static_cast<std::uint64_t>(m.count), out);
     }
     return out;
 }
@@ -616,49 +577,93 @@ std::optional<std::vector<BlockMember>> readMembers(std::string_view blob) {
         if (pos >= blob.size()) {
             return std::nullopt;
         }
-        m.groups = static_cast<std::size_t>(readVarint(blob, pos));
-        if (static_cast<unsigned char>(blob[pos - 1]) >= 0x80 || m.groups > (std::size_t{1} << 32)) {
+        const std::uint64_t count = readVarint(blob, pos);
+        if (static_cast<unsigned char>(blob[pos - 1]) >= 0x80 || count > (std::uint64_t{1} << 40)) {
             return std::nullopt;
         }
+        m.count = static_cast<std::int64_t>(count);
         members.push_back(m);
     }
     return members;
 }
 
-/// Builds a catalogue's trigram sets: per group of kGroupNames names, a set of kGroupBits bits.
-class GroupWriter {
+/// The number of the name n of a block's catalogue whose groups start at the block's group `start`: the
+/// names of a group are numbered apart from the next group's, so that a group's are known without its count.
+std::uint64_t nameNumber(std::size_t start, std::uint64_t n) {
+    return static_cast<std::uint64_t>(start) * kGroupNames + n;
+}
+
+/// The records of a group's folded-names blob: folder, folded name.
+class NameRecords {
 public:
-    /// Adds the next folded name.
-    void add(std::u32string_view folded) {
-        if (names_ % kGroupNames == 0) {
-            blob_.resize(blob_.size() + kGroupBytes, '\0');
+    explicit NameRecords(std::string_view blob) : blob_(blob) {}
+    bool next(std::uint64_t& folder, std::string_view& name) {
+        if (pos_ >= blob_.size()) {
+            return false;
         }
-        ++names_;
-        char* bits = blob_.data() + blob_.size() - kGroupBytes;
-        for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
-            setBit(bits, gramBit(folded.data() + i));
-        }
-    }
-    /// The sets one after another, a group's kGroupBytes each.
-    const std::string& blob() const { return blob_; }
-    std::size_t groups() const { return blob_.size() / kGroupBytes; }
-    /// The sets turned around: kGroupBits slices of sliceBytes(groups()), each with the groups whose sets
-    /// hold its bit.
-    std::string slices() const {
-        std::string out(kGroupBits * sliceBytes(groups()), '\0');
-        if (!out.empty()) {
-            turnAround(blob_, groups(), 0, 0, sliceBytes(groups()), out);
-        }
-        return out;
-    }
-    void clear() {
-        blob_.clear();
-        names_ = 0;
+        folder = readVarint(blob_, pos_);
+        name = readBytes(blob_, pos_);
+        return true;
     }
 
 private:
-    std::string blob_;
-    std::size_t names_ = 0;
+    std::string_view blob_;
+    std::size_t pos_ = 0;
+};
+
+void appendDecoded(std::string_view utf8, std::u32string& out) {
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        out += decodeUtf8(utf8, pos);
+    }
+}
+
+/// A part of a trigram bit's list of names in `postings`: how many numbers it holds, then each number as
+/// its distance from the one before (the first of the whole list from -1), varints. A long block's
+/// lists go on over several parts, the distances from one part to the next.
+class PostingList {
+public:
+    /// Adds the name `number`, larger than any before.
+    void add(std::uint64_t number) {
+        appendVarint(number + 1 - after_, distances_);
+        after_ = number + 1;
+        ++count_;
+    }
+    /// Whether `number` was the last added.
+    bool endsWith(std::uint64_t number) const { return after_ == number + 1; }
+    std::size_t bytes() const { return distances_.size(); }
+    /// The part made of the numbers added since the last one, which starts the next.
+    std::string takePart() {
+        std::string part;
+        appendVarint(count_, part);
+        part += distances_;
+        distances_.clear();
+        count_ = 0;
+        return part;
+    }
+
+    /// Calls `f` with each number of the part `part` of a list, `after` being one more than the list's
+    /// number before the part (0 for its first) and becoming one more than the part's last; throws
+    /// damage when the part is cut or a number is not below `limit` or not larger than the one before.
+    template <typename F> static void read(std::string_view part, std::uint64_t& after, std::uint64_t limit, F f) {
+        std::size_t pos = 0;
+        const std::uint64_t count = readVarint(part, pos);
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const std::uint64_t distance = readVarint(part, pos);
+            if (distance == 0 || static_cast<unsigned char>(part[pos - 1]) >= 0x80 || distance > limit - after) {
+                throwDamaged();
+            }
+            after += distance;
+            f(after - 1);
+        }
+        if (pos != part.size()) {
+            throwDamaged();
+        }
+    }
+
+private:
+    std::string distances_;
+    std::uint64_t count_ = 0;
+    std::uint64_t after_ = 0;
 };
 
 /// The literal runs of a folded pattern: the characters between its wildcards (* ? # and lists),
@@ -924,6 +929,7 @@ struct CatalogueIndex::Impl {
     QString problem;
     bool rebuilt = false;
     std::chrono::milliseconds secondThreadAfter{10};
+    std::size_t blockBuffer = kBlockBuffer;
     /// What the last update found, for the search of the same paths right after it.
     std::optional<FoundFiles> handed;
 
@@ -1062,8 +1068,7 @@ struct CatalogueIndex::Impl {
         }
         Statement catalogue(db, "DELETE FROM catalogues WHERE id = ?");
         catalogue.bind(1, id).run();
-        for (const char* table : {"DELETE FROM names WHERE id >= ? AND id < ?", "DELETE FROM grams WHERE id >= ? AND id < ?",
-                                  "DELETE FROM lines WHERE id >= ? AND id < ?"}) {
+        for (const char* table : {"DELETE FROM names WHERE id >= ? AND id < ?", "DELETE FROM lines WHERE id >= ? AND id < ?"}) {
             Statement rows(db, table);
             rows.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0)).run();
         }
@@ -1081,35 +1086,12 @@ struct CatalogueIndex::Impl {
         }
     }
 
-    /// Writes the trigram sets of the catalogue `id`'s groups: all in one row, or turned around.
-    void addGrams(std::int64_t id, const GroupWriter& groups) {
-        Statement add(db, "INSERT INTO grams(id, sets) VALUES(?, ?)");
-        if (groups.groups() == 0) {
-            return;
-        }
-        if (groups.groups() < kSlicedGroups) {
-            add.bind(1, groupLinesId(id, 0)).bindBlob(2, groups.blob()).run();
-            return;
-        }
-        addSlices(add, [id](std::size_t bit) { return groupLinesId(id, static_cast<std::int64_t>(bit)); }, groups.slices(),
-                  0, sliceBytes(groups.groups()));
-    }
-
-    /// Inserts with `add` the slices `slices` (`stride` bytes each) of the trigram bits from `from` on, each
-    /// at rowId(bit).
-    template <typename RowId>
-    static void addSlices(Statement& add, RowId rowId, std::string_view slices, std::size_t from, std::size_t stride) {
-        for (std::size_t bit = from; bit < from + slices.size() / stride; ++bit) {
-            add.reset().bind(1, rowId(bit)).bindBlob(2, slices.substr((bit - from) * stride, stride)).run();
-        }
-    }
-
     /// The blocks as `catalogues` makes them, by block: their members in the order of their ids.
     std::map<std::int64_t, std::vector<BlockMember>> wantedBlocks() {
         std::map<std::int64_t, std::vector<BlockMember>> members;
         Statement all(db, "SELECT id, count FROM catalogues ORDER BY id");
         while (all.step()) {
-            members[all.integer(0) >> kBlockBits].push_back({all.integer(0), groupsOf(all.integer(1))});
+            members[all.integer(0) >> kBlockBits].push_back({all.integer(0), all.integer(1)});
         }
         return members;
     }
@@ -1150,7 +1132,7 @@ struct CatalogueIndex::Impl {
             Statement forget(db, "DELETE FROM blocks WHERE id = ?");
             for (const auto& [block, members] : stored) {
                 if (!wanted.contains(block)) {
-                    dropSlices(block);
+                    dropPostings(block);
                     forget.reset().bind(1, block).run();
                 }
             }
@@ -1166,53 +1148,67 @@ struct CatalogueIndex::Impl {
         }
     }
 
-    void dropSlices(std::int64_t block) {
-        Statement rows(db, "DELETE FROM slices WHERE id >= ? AND id < ?");
-        rows.bind(1, blockSliceId(block, 0)).bind(2, blockSliceId(block + 1, 0)).run();
+    void dropPostings(std::int64_t block) {
+        Statement rows(db, "DELETE FROM postings WHERE id >= ? AND id < ?");
+        rows.bind(1, postingsId(block, 0, 0)).bind(2, postingsId(block + 1, 0, 0)).run();
     }
 
-    /// Writes the block `block` of `members`: its list, and its slices from the members' own trigram sets.
+    /// Writes the block `block` of `members`: its list, and the lists of its names by trigram bit, made from
+    /// the members' folded names.
     void writeBlock(std::int64_t block, const std::vector<BlockMember>& members) {
-        std::size_t total = 0;
-        for (const BlockMember& m : members) {
-            total += m.groups;
-        }
-        dropSlices(block);
+        dropPostings(block);
         Statement list(db, "INSERT OR REPLACE INTO blocks(id, members) VALUES(?, ?)");
         list.bind(1, block).bindBlob(2, membersBlob(members)).run();
-        if (total == 0) {
-            return;
-        }
-        Statement row(db, "SELECT sets FROM grams WHERE id = ?");
-        Statement add(db, "INSERT INTO slices(id, bits) VALUES(?, ?)");
-        // The slices of a range of trigram bits at a time, at most kBlockBuffer bytes of them: a block of
-        // very long catalogues is made in several rounds, each reading the members' sets again.
-        const std::size_t stride = sliceBytes(total);
-        const std::size_t range = std::clamp<std::size_t>(kBlockBuffer / stride / 8 * 8, 8, kGroupBits);
-        std::string slices;
-        for (std::size_t from = 0; from < kGroupBits; from += range) {
-            const std::size_t to = std::min(kGroupBits, from + range);
-            slices.assign((to - from) * stride, '\0');
-            std::size_t at = 0;
-            for (const BlockMember& m : members) {
-                if (m.groups > 0 && m.groups < kSlicedGroups) {
-                    turnAround(sizedBlob(row, groupLinesId(m.id, 0), m.groups * kGroupBytes), m.groups, at, from, stride,
-                               slices);
-                } else if (m.groups > 0) {
-                    for (std::size_t bit = from; bit < to; ++bit) {
-                        char* into = slices.data() + (bit - from) * stride;
-                        forEachBit(sizedBlob(row, groupLinesId(m.id, static_cast<std::int64_t>(bit)), sliceBytes(m.groups)),
-                                   [&](std::size_t g) {
-                                       if (g < m.groups) {
-                                           setBit(into, at + g);
-                                       }
-                                   });
+        Statement names(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id");
+        Statement add(db, "INSERT INTO postings(id, names) VALUES(?, ?)");
+        std::vector<PostingList> lists(kGramBits);
+        std::size_t held = 0;
+        std::int64_t part = 0;
+        // Every bit has a row in every part, so that a row missing is damage, not a trigram no name has.
+        const auto writePart = [&] {
+            for (std::size_t bit = 0; bit < kGramBits; ++bit) {
+                add.reset().bind(1, postingsId(block, bit, part)).bindBlob(2, lists[bit].takePart()).run();
+            }
+            ++part;
+            held = 0;
+        };
+        std::u32string folded;
+        std::size_t start = 0;
+        for (const BlockMember& m : members) {
+            names.reset().bind(1, groupLinesId(m.id, 0)).bind(2, groupLinesId(m.id + 1, 0));
+            for (std::size_t g = 0; g < m.groups(); ++g) {
+                if (!names.step() || names.integer(0) != groupLinesId(m.id, static_cast<std::int64_t>(g))) {
+                    throwDamaged();
+                }
+                NameRecords records(names.blob(1));
+                std::uint64_t folder = 0;
+                std::string_view name;
+                const auto inGroup = static_cast<std::uint64_t>(
+                    std::min<std::int64_t>(m.count - static_cast<std::int64_t>(g * kGroupNames), static_cast<std::int64_t>(kGroupNames)));
+                for (std::uint64_t k = 0; k < inGroup; ++k) {
+                    if (!records.next(folder, name)) {
+                        throwDamaged(); // fewer names than the catalogue has lines
+                    }
+                    const std::uint64_t number = nameNumber(start + g, k);
+                    folded.clear();
+                    appendDecoded(name, folded);
+                    for (std::size_t i = 0; i + kTrigram <= folded.size(); ++i) {
+                        PostingList& bitList = lists[gramBit(folded.data() + i)];
+                        if (!bitList.endsWith(number)) {
+                            held -= bitList.bytes();
+                            bitList.add(number);
+                            held += bitList.bytes();
+                        }
                     }
                 }
-                at += m.groups;
+                if (held >= blockBuffer) {
+                    writePart();
+                }
             }
-            row.reset();
-            addSlices(add, [block](std::size_t bit) { return blockSliceId(block, bit); }, slices, from, stride);
+            start += m.groups();
+        }
+        if (part == 0 || held > 0) {
+            writePart();
         }
     }
 
@@ -1282,7 +1278,6 @@ struct CatalogueIndex::Impl {
             std::vector<std::size_t> groupStarts; // where each group of lines starts in `rows`
             std::string names;
             std::vector<std::size_t> nameStarts; // and of names in `names`
-            GroupWriter groups;
             // (key, id, label) of the files with a size.
             std::vector<CopyRow> copies;
             std::u32string folded;
@@ -1342,7 +1337,6 @@ struct CatalogueIndex::Impl {
                 for (const char32_t c : folded) {
                     encodeUtf8(c, foldedUtf8);
                 }
-                groups.add(folded);
                 appendVarint(lastFolderId, names);
                 appendBytes(foldedUtf8, names);
                 ++count;
@@ -1383,7 +1377,6 @@ struct CatalogueIndex::Impl {
                 groupStarts.clear();
                 names.clear();
                 nameStarts.clear();
-                groups.clear();
                 copies.clear();
                 stamp = now.value_or(CatalogueStamp{});
             }
@@ -1433,7 +1426,6 @@ struct CatalogueIndex::Impl {
             addFolders.bind(1, added).bindBlob(2, folderBlob).run();
             addGroups(added, "INSERT INTO lines(id, bytes) VALUES(?, ?)", rows, groupStarts);
             addGroups(added, "INSERT INTO names(id, folded) VALUES(?, ?)", names, nameStarts);
-            addGrams(added, groups);
             // Never back: after a failed read the transaction was begun anew, and another process may
             // have given ids meanwhile.
             setCounter("next", std::max(counter("next"), first + count));
@@ -1513,10 +1505,7 @@ struct CatalogueIndex::Impl {
         current.reset();
         const std::string stored = bits;
         const bool anew = bits.size() != kSharedBits / 8 || (merge && moving * 8 >= held);
-        const auto mark = [&bits](std::int64_t key) {
-            const std::size_t bit = sharedBit(key);
-            bits[bit / 8] = static_cast<char>(bits[bit / 8] | (1 << (bit % 8)));
-        };
+        const auto mark = [&bits](std::int64_t key) { setBit(bits.data(), sharedBit(key)); };
         if (!merge) {
             // Into the small table; each key moved may be shared, without looking its copies up.
             std::vector<CopyRow> moved;
@@ -1931,7 +1920,7 @@ private:
         if (piece.size() != kSharedPiece) {
             return true;
         }
-        return (static_cast<unsigned char>(piece[bit / 8 % kSharedPiece]) >> (bit % 8)) & 1;
+        return hasBit(piece, bit % (kSharedPiece * 8));
     }
 
     Statement folders_;
@@ -1952,30 +1941,6 @@ private:
     std::vector<std::string> pieces_; ///< the pieces of the set of shared keys read so far
 };
 
-/// The records of a group's folded-names blob: folder, folded name.
-class NameRecords {
-public:
-    explicit NameRecords(std::string_view blob) : blob_(blob) {}
-    bool next(std::uint64_t& folder, std::string_view& name) {
-        if (pos_ >= blob_.size()) {
-            return false;
-        }
-        folder = readVarint(blob_, pos_);
-        name = readBytes(blob_, pos_);
-        return true;
-    }
-
-private:
-    std::string_view blob_;
-    std::size_t pos_ = 0;
-};
-
-void appendDecoded(std::string_view utf8, std::u32string& out) {
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        out += decodeUtf8(utf8, pos);
-    }
-}
-
 /// The longest literal run of a search pattern, folded.
 std::u32string longestRun(const QString& pattern) {
     const std::vector<std::u32string> runs = literalRuns(foldForSearch(pattern));
@@ -1989,14 +1954,15 @@ std::u32string longestRun(const QString& pattern) {
 }
 
 /// Searches catalogues of a selection in the index by scanning their folded names: when the pattern has
-/// a literal run of three characters or more, only the groups of names whose trigram sets hold all
-/// its trigrams, and only the names holding the run. Every candidate is confirmed by the pattern.
+/// a literal run of three characters or more, only the names whose trigram bits hold all of its
+/// trigrams', and of them only those holding the run. Every candidate is confirmed by the pattern.
 class IndexedSearch {
 public:
     IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query)
         : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
-          grams_(db, "SELECT sets FROM grams WHERE id = ?"), blockMembers_(db, "SELECT members FROM blocks WHERE id = ?"),
-          slices_(db, "SELECT bits FROM slices WHERE id = ?"), groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
+          blockMembers_(db, "SELECT members FROM blocks WHERE id = ?"),
+          postings_(db, "SELECT id, names FROM postings WHERE id >= ? AND id < ? ORDER BY id"),
+          groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
           allNames_(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id"),
           folders_(db, "SELECT names FROM folders WHERE id = ?") {
         const std::u32string longest = longestRun(query.pattern);
@@ -2036,10 +2002,6 @@ public:
 private:
     bool keepGoing(const QString& catalogue) { return sink_->keepGoing(catalogue, rows_); }
 
-    bool groupHoldsAll(std::string_view set) const {
-        return std::all_of(bits_.begin(), bits_.end(), [set](std::size_t bit) { return hasBit(set, bit); });
-    }
-
     /// The folded paths of the folders of the catalogue `id`, each the prefix of its names.
     void readFolderPrefixes(std::int64_t id) {
         folderPrefixes_.clear();
@@ -2062,72 +2024,52 @@ private:
         if (groups == 0) {
             return true;
         }
-        if (bits_.empty()) {
+        if (bits_.empty() || !findCandidates(c, groups)) {
             allNames_.reset().bind(1, groupLinesId(c.id, 0)).bind(2, groupLinesId(c.id + 1, 0));
             for (std::size_t g = 0; g < groups; ++g) {
                 if (!allNames_.step() || allNames_.integer(0) != groupLinesId(c.id, static_cast<std::int64_t>(g))) {
                     throwDamaged(); // a group of lines without its names
                 }
-                if (!scanGroup(i, g, allNames_.blob(1))) {
+                if (!scanGroup(i, g, allNames_.blob(1), nullptr, nullptr)) {
                     return false;
                 }
             }
             return true;
         }
-        findCandidates(c.id, groups);
-        for (const std::size_t g : candidates_) {
-            groupNames_.reset().bind(1, groupLinesId(c.id, static_cast<std::int64_t>(g)));
+        const std::int64_t* const end = candidates_.data() + candidates_.size();
+        for (const std::int64_t* at = candidates_.data(); at != end;) {
+            const std::int64_t group = *at / static_cast<std::int64_t>(kGroupNames);
+            const std::int64_t* const groupEnd =
+                std::find_if(at, end, [group](std::int64_t n) { return n / static_cast<std::int64_t>(kGroupNames) != group; });
+            groupNames_.reset().bind(1, groupLinesId(c.id, group));
             if (!groupNames_.step()) {
                 throwDamaged();
             }
-            if (!scanGroup(i, g, groupNames_.blob(0))) {
+            if (!scanGroup(i, static_cast<std::size_t>(group), groupNames_.blob(0), at, groupEnd)) {
                 return false;
             }
+            at = groupEnd;
         }
         return true;
     }
 
-    /// `holding`: the AND of the rows of the pattern's trigram bits, `stride` bytes each, that `statement`
-    /// reads at rowId(bit). The first row is taken as it is once its length is right, so that a length
-    /// claimed by a scrambled list costs no memory.
-    template <typename RowId>
-    void holdingAll(Statement& statement, RowId rowId, std::size_t stride, std::string& holding) {
-        for (std::size_t k = 0; k < bits_.size(); ++k) {
-            const std::string_view row = sizedBlob(statement, rowId(bits_[k]), stride);
-            if (k == 0) {
-                holding.assign(row);
-            }
-            for (std::size_t i = 0; i < stride; ++i) {
-                holding[i] = static_cast<char>(holding[i] & row[i]);
-            }
-        }
-        statement.reset();
-    }
-
-    /// Adds to candidates_ the groups 0 .. groups-1 whose bits from `start` on are set in `holding`.
-    void addCandidates(std::string_view holding, std::size_t start, std::size_t groups) {
-        for (std::size_t g = 0; g < groups; ++g) {
-            if (hasBit(holding, start + g)) {
-                candidates_.push_back(g);
-            }
-        }
-    }
-
     /// A block of catalogues read for this search: its members, where the groups of each start among
-    /// the block's, and a bit per group, set when its trigram set holds all of the pattern's trigrams.
+    /// the block's, and the numbers of its names whose trigram bits hold all of the pattern's.
     struct Block {
         std::vector<BlockMember> members;
         std::vector<std::size_t> starts;
-        std::string holding;
+        std::vector<std::uint64_t> names;
     };
 
-    /// The block `block`, read when first asked for; none when the index has no list of it.
-    const Block* block(std::int64_t block) {
-        auto [at, added] = blocks_.try_emplace(block);
-        if (!added) {
-            return at->second ? &*at->second : nullptr;
+    /// The block `id`, read when first asked for (the last one asked for is kept); none when the index
+    /// has no list of it.
+    const Block* block(std::int64_t id) {
+        if (id == blockId_) {
+            return block_ ? &*block_ : nullptr;
         }
-        blockMembers_.reset().bind(1, block);
+        blockId_ = id;
+        block_.reset();
+        blockMembers_.reset().bind(1, id);
         std::optional<std::vector<BlockMember>> members;
         if (blockMembers_.step()) {
             members = readMembers(blockMembers_.blob(0));
@@ -2139,64 +2081,90 @@ private:
         if (!members) {
             return nullptr;
         }
-        Block& b = at->second.emplace();
+        Block& b = block_.emplace();
         b.members = std::move(*members);
         std::size_t total = 0;
         for (const BlockMember& m : b.members) {
             b.starts.push_back(total);
-            total += m.groups;
+            total += m.groups();
         }
-        if (total > 0) {
-            holdingAll(slices_, [block](std::size_t bit) { return blockSliceId(block, bit); }, sliceBytes(total),
-                       b.holding);
+        // The names in every list of the pattern's bits, each list merged with those before as it is read.
+        std::vector<std::uint64_t> kept;
+        for (std::size_t k = 0; k < bits_.size() && (k == 0 || !b.names.empty()); ++k) {
+            kept.clear();
+            std::size_t at = 0;
+            const auto keep = [&](std::uint64_t number) {
+                if (k == 0) {
+                    kept.push_back(number);
+                    return;
+                }
+                while (at < b.names.size() && b.names[at] < number) {
+                    ++at;
+                }
+                if (at < b.names.size() && b.names[at] == number) {
+                    kept.push_back(number);
+                }
+            };
+            std::uint64_t after = 0;
+            std::int64_t part = 0;
+            postings_.reset().bind(1, postingsId(id, bits_[k], 0)).bind(2, postingsId(id, bits_[k] + 1, 0));
+            for (; postings_.step(); ++part) {
+                if (postings_.integer(0) != postingsId(id, bits_[k], part)) {
+                    throwDamaged();
+                }
+                PostingList::read(postings_.blob(1), after, nameNumber(total, 0), keep);
+            }
+            if (part == 0) {
+                throwDamaged(); // every bit has a list, empty or not
+            }
+            b.names.swap(kept);
         }
+        postings_.reset();
         return &b;
     }
 
-    /// candidates_: the groups of the catalogue `id` (of `groups` groups) whose trigram sets hold all of
-    /// the pattern's trigrams; from its block when the block lists it as it is, from its own sets otherwise
-    /// (another process changed catalogues and has not made their blocks anew yet).
-    void findCandidates(std::int64_t id, std::size_t groups) {
+    /// candidates_: the names (their numbers n) of the catalogue `c` of `groups` groups whose trigram bits
+    /// hold all of the pattern's, from its block; false when the block does not list it as it is (another
+    /// process changed catalogues and has not made their blocks anew yet): then every name is looked at.
+    bool findCandidates(const Indexed& c, std::size_t groups) {
         candidates_.clear();
-        if (const Block* b = block(id >> kBlockBits)) {
-            for (std::size_t k = 0; k < b->members.size(); ++k) {
-                if (b->members[k].id == id && b->members[k].groups == groups) {
-                    addCandidates(b->holding, b->starts[k], groups);
-                    return;
+        const Block* b = block(c.id >> kBlockBits);
+        for (std::size_t k = 0; b && k < b->members.size(); ++k) {
+            if (b->members[k].id == c.id && b->members[k].count == c.count) {
+                const std::uint64_t first = nameNumber(b->starts[k], 0);
+                auto at = std::lower_bound(b->names.begin(), b->names.end(), first);
+                const auto end = std::lower_bound(at, b->names.end(), nameNumber(b->starts[k] + groups, 0));
+                for (; at != end; ++at) {
+                    const auto n = static_cast<std::int64_t>(*at - first);
+                    if (n >= c.count) {
+                        throwDamaged(); // a name after the catalogue's last
+                    }
+                    candidates_.push_back(n);
                 }
+                return true;
             }
         }
-        if (groups < kSlicedGroups) {
-            const std::string_view sets = sizedBlob(grams_, groupLinesId(id, 0), groups * kGroupBytes);
-            for (std::size_t g = 0; g < groups; ++g) {
-                if (groupHoldsAll(sets.substr(g * kGroupBytes, kGroupBytes))) {
-                    candidates_.push_back(g);
-                }
-            }
-            grams_.reset();
-            return;
-        }
-        // Turned around: the groups in all the rows of the pattern's trigram bits.
-        holdingAll(grams_, [id](std::size_t bit) { return groupLinesId(id, static_cast<std::int64_t>(bit)); },
-                   sliceBytes(groups), holding_);
-        addCandidates(holding_, 0, groups);
+        return false;
     }
 
-    /// Scans the names of the group g of the catalogue all()[i], in `blob`; false when stopped.
-    bool scanGroup(std::size_t i, std::size_t g, std::string_view blob) {
-        records_ = NameRecords(blob);
+    /// Scans the names of the group g of the catalogue all()[i], in `blob`: those numbered wanted .. end-1
+    /// (in order, all of this group), or every one when `wanted` is null; false when stopped.
+    bool scanGroup(std::size_t i, std::size_t g, std::string_view blob, const std::int64_t* wanted,
+                   const std::int64_t* end) {
+        const Indexed& c = selection_.all()[i];
+        NameRecords records(blob);
         const auto from = static_cast<std::int64_t>(g * kGroupNames);
-        return scan(i, from, std::min<std::int64_t>(selection_.all()[i].count, from + static_cast<std::int64_t>(kGroupNames)));
-    }
-
-    /// Scans the names n = from .. to-1 of the catalogue all()[i], records_ standing at the first;
-    /// false when stopped.
-    bool scan(std::size_t i, std::int64_t from, std::int64_t to) {
-        const std::int64_t first = selection_.all()[i].first;
+        const std::int64_t to = std::min<std::int64_t>(c.count, from + static_cast<std::int64_t>(kGroupNames));
         std::uint64_t folder = 0;
         std::string_view name;
         std::int64_t n = from;
-        for (; n < to && records_.next(folder, name); ++n) {
+        for (; n < to && (!wanted || wanted != end) && records.next(folder, name); ++n) {
+            if (wanted) {
+                if (n != *wanted) {
+                    continue;
+                }
+                ++wanted;
+            }
             if (++rows_ % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
                 return false;
             }
@@ -2204,7 +2172,7 @@ private:
                 continue;
             }
             if (plainName_) {
-                matches_.push_back(first + n); // the pattern is the needle: nothing more to look at
+                matches_.push_back(c.first + n); // the pattern is the needle: nothing more to look at
                 continue;
             }
             folded_.clear();
@@ -2213,10 +2181,10 @@ private:
             }
             appendDecoded(name, folded_);
             if (pattern_.matchesFolded(folded_)) {
-                matches_.push_back(first + n);
+                matches_.push_back(c.first + n);
             }
         }
-        if (n < to) {
+        if (wanted ? wanted != end : n < to) {
             throwDamaged(); // fewer names than the catalogue has lines
         }
         return true;
@@ -2244,23 +2212,21 @@ private:
     SearchSink* sink_ = nullptr;
     std::uint64_t rows_ = 0;
     const SearchPattern pattern_;
-    std::vector<std::size_t> bits_; ///< the trigrams of the longest run, none when paths are matched
+    std::vector<std::size_t> bits_; ///< the trigram bits of the longest run, none when paths are matched
     std::string needle_;            ///< the longest run in UTF-8
     bool plainName_ = false;        ///< names are matched and the pattern is plain text: the needle
     HitReader reader_;
-    Statement grams_;
     Statement blockMembers_;
-    Statement slices_;
-    std::unordered_map<std::int64_t, std::optional<Block>> blocks_;
+    Statement postings_;
+    std::int64_t blockId_ = -1;
+    std::optional<Block> block_;
     Statement groupNames_;
     Statement allNames_;
     Statement folders_;
     std::vector<std::u32string> folderPrefixes_;
     std::vector<std::int64_t> matches_;
     std::u32string folded_;
-    std::vector<std::size_t> candidates_;
-    std::string holding_; ///< a bit per group: the groups that may match
-    NameRecords records_{{}};
+    std::vector<std::int64_t> candidates_; ///< the names of a catalogue that may match
 };
 
 /// Searches the selected catalogues of an index on the calling thread and, when the index opens a
@@ -2777,6 +2743,10 @@ QString CatalogueIndex::problem() const {
 
 void CatalogueIndex::setSecondThreadAfter(std::chrono::milliseconds delay) {
     d_->secondThreadAfter = delay;
+}
+
+void CatalogueIndex::setBlockBuffer(std::size_t bytes) {
+    d_->blockBuffer = bytes;
 }
 
 bool CatalogueIndex::rebuilt() const {

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 namespace kartoma {
@@ -86,6 +87,9 @@ public:
     /// How long a search that counts no media runs on the calling thread before a second thread joins
     /// it (10 ms unless set); zero joins at once.
     void setSecondThreadAfter(std::chrono::milliseconds delay);
+    /// The most bytes of a block's lists of names by trigram that an update holds while it makes the
+    /// block (16 MiB unless set); the lists go out in parts of about this size.
+    void setBlockBuffer(std::size_t bytes);
 
     /// The entries of the catalogues `paths` name that exactly one volume label holds (no entry of
     /// the same name, size, date and time under another label among them); folders and empty files

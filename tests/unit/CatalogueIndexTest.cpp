@@ -216,11 +216,12 @@ TEST_F(Library, TheIndexAnswersAsReadingTheFilesDoes) {
 }
 
 TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
-    // Hits in the first, a middle and the last of several groups of names, and runs found in none; a
-    // catalogue of a few groups, the longest whose trigram sets are kept in one row, and the shortest
-    // kept turned around, whose last group holds one name (one more group: its slices end in one bit).
+    // Hits in the first, a middle and the last of several groups of names, and runs found in none, in
+    // catalogues whose last group is full or holds one name; the lists of names by trigram written in
+    // one part, or in many.
     CatalogueIndex index(database);
     for (const int size : {32'769, 32'641, 32'640, 700}) {
+        index.setBlockBuffer(size % 2 == 0 ? std::size_t{64} << 10 : std::size_t{16} << 20);
         SCOPED_TRACE(size);
         std::vector<Line> lines;
         std::size_t rareCount = 0;
@@ -235,7 +236,7 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
         update(index);
         for (const bool ownSets : {false, true}) {
             // The catalogues changed by another process that has not made their blocks anew yet: each
-            // catalogue's own sets answer.
+            // catalogue's names are all read.
             if (ownSets) {
                 runSql(database, "DELETE FROM blocks");
             }
@@ -452,8 +453,8 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
                          "2024/01/02", "10:00:00", "LONG", "F"});
     }
     writeCsv(folder + QStringLiteral("/long.csv"), lines);
-    // The last page of lines overwritten (SQLite sees that), or damage it cannot see: names or trigram
-    // sets that end early (a block's, or a catalogue's own, seen when its block is made anew), lines gone.
+    // The last page of lines overwritten (SQLite sees that), or damage it cannot see: names or lists of
+    // names by trigram that end early or are gone (names also when their block is made anew), lines gone.
     const auto damaged = [&](const char* cut) {
         {
             CatalogueIndex index(database);
@@ -481,8 +482,9 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
     };
 
     for (const char* cut : {static_cast<const char*>(nullptr), "UPDATE names SET folded = substr(folded, 1, length(folded) / 2)",
-                            "UPDATE slices SET bits = substr(bits, 1, length(bits) / 2)",
-                            "DELETE FROM blocks; UPDATE grams SET sets = substr(sets, 1, length(sets) / 2)",
+                            "UPDATE postings SET names = substr(names, 1, length(names) / 2) WHERE length(names) > 1",
+                            "DELETE FROM postings",
+                            "DELETE FROM blocks; UPDATE names SET folded = substr(folded, 1, length(folded) / 2)",
                             "DELETE FROM lines"}) {
         for (const auto& [pattern, media] : {std::pair{QStringLiteral("file"), true}, std::pair{QStringLiteral("*a*"), true},
                                              std::pair{QStringLiteral("file"), false}}) {
