@@ -1953,29 +1953,28 @@ std::u32string longestRun(const QString& pattern) {
     return longest;
 }
 
-/// Searches catalogues of a selection in the index by scanning their folded names: when the pattern has
-/// a literal run of three characters or more, only the names whose trigram bits hold all of its
-/// trigrams', and of them only those holding the run. Every candidate is confirmed by the pattern.
+/// Searches catalogues of a selection in the index: when the pattern has a literal run of three characters
+/// or more, the names whose trigram bits hold all of its trigrams' are read from their lines, folded and
+/// matched; otherwise all the folded names are scanned, and only those holding the run matched.
 class IndexedSearch {
 public:
     IndexedSearch(sqlite3* db, const Selection& selection, const SearchQuery& query)
         : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
           blockMembers_(db, "SELECT members FROM blocks WHERE id = ?"),
           postings_(db, "SELECT id, names FROM postings WHERE id >= ? AND id < ? ORDER BY id"),
-          groupNames_(db, "SELECT folded FROM names WHERE id = ?"),
           allNames_(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id"),
           folders_(db, "SELECT names FROM folders WHERE id = ?") {
-        const std::u32string longest = longestRun(query.pattern);
+        longest_ = longestRun(query.pattern);
         if (!query.matchPath) {
-            for (std::size_t k = 0; k + kTrigram <= longest.size(); ++k) {
-                bits_.push_back(gramBit(longest.data() + k));
+            for (std::size_t k = 0; k + kTrigram <= longest_.size(); ++k) {
+                bits_.push_back(gramBit(longest_.data() + k));
             }
             std::sort(bits_.begin(), bits_.end());
             bits_.erase(std::unique(bits_.begin(), bits_.end()), bits_.end());
         }
         // A name holds the pattern's longest run as it is, byte for byte in UTF-8: names without it are
         // passed over before they are decoded.
-        for (const char32_t c : longest) {
+        for (const char32_t c : longest_) {
             encodeUtf8(c, needle_);
         }
         plainName_ = !query.matchPath && pattern_.isPlainText();
@@ -1993,7 +1992,6 @@ public:
         }
         const bool going = scanCatalogue(i);
         allNames_.reset();
-        groupNames_.reset();
         return going && giveMatches(i);
     }
     /// The lines looked at so far.
@@ -2016,10 +2014,12 @@ private:
         folders_.reset();
     }
 
-    /// Collects the matches of the catalogue all()[i]; false when stopped.
+    /// Collects the matches of the catalogue all()[i], or the candidates that giveMatches confirms
+    /// (confirm_); false when stopped.
     bool scanCatalogue(std::size_t i) {
         const Indexed& c = selection_.all()[i];
         matches_.clear();
+        confirm_ = false;
         const std::size_t groups = groupsOf(c.count);
         if (groups == 0) {
             return true;
@@ -2030,26 +2030,15 @@ private:
                 if (!allNames_.step() || allNames_.integer(0) != groupLinesId(c.id, static_cast<std::int64_t>(g))) {
                     throwDamaged(); // a group of lines without its names
                 }
-                if (!scanGroup(i, g, allNames_.blob(1), nullptr, nullptr)) {
+                if (!scanGroup(i, g, allNames_.blob(1))) {
                     return false;
                 }
             }
             return true;
         }
-        const std::int64_t* const end = candidates_.data() + candidates_.size();
-        for (const std::int64_t* at = candidates_.data(); at != end;) {
-            const std::int64_t group = *at / static_cast<std::int64_t>(kGroupNames);
-            const std::int64_t* const groupEnd =
-                std::find_if(at, end, [group](std::int64_t n) { return n / static_cast<std::int64_t>(kGroupNames) != group; });
-            groupNames_.reset().bind(1, groupLinesId(c.id, group));
-            if (!groupNames_.step()) {
-                throwDamaged();
-            }
-            if (!scanGroup(i, static_cast<std::size_t>(group), groupNames_.blob(0), at, groupEnd)) {
-                return false;
-            }
-            at = groupEnd;
-        }
+        // Few names pass the lists but the pattern's: each is read from its line, which a hit reads anyway,
+        // and folded there, rather than from its group's folded names.
+        confirm_ = true;
         return true;
     }
 
@@ -2123,11 +2112,10 @@ private:
         return &b;
     }
 
-    /// candidates_: the names (their numbers n) of the catalogue `c` of `groups` groups whose trigram bits
-    /// hold all of the pattern's, from its block; false when the block does not list it as it is (another
-    /// process changed catalogues and has not made their blocks anew yet): then every name is looked at.
+    /// matches_: the entries of the catalogue `c` of `groups` groups whose names' trigram bits hold all of the
+    /// pattern's, from its block; false when the block does not list it as it is (another process changed
+    /// catalogues and has not made their blocks anew yet): then every name is looked at.
     bool findCandidates(const Indexed& c, std::size_t groups) {
-        candidates_.clear();
         const Block* b = block(c.id >> kBlockBits);
         for (std::size_t k = 0; b && k < b->members.size(); ++k) {
             if (b->members[k].id == c.id && b->members[k].count == c.count) {
@@ -2139,7 +2127,7 @@ private:
                     if (n >= c.count) {
                         throwDamaged(); // a name after the catalogue's last
                     }
-                    candidates_.push_back(n);
+                    matches_.push_back(c.first + n);
                 }
                 return true;
             }
@@ -2147,10 +2135,8 @@ private:
         return false;
     }
 
-    /// Scans the names of the group g of the catalogue all()[i], in `blob`: those numbered wanted .. end-1
-    /// (in order, all of this group), or every one when `wanted` is null; false when stopped.
-    bool scanGroup(std::size_t i, std::size_t g, std::string_view blob, const std::int64_t* wanted,
-                   const std::int64_t* end) {
+    /// Scans the names of the group g of the catalogue all()[i], in `blob`; false when stopped.
+    bool scanGroup(std::size_t i, std::size_t g, std::string_view blob) {
         const Indexed& c = selection_.all()[i];
         NameRecords records(blob);
         const auto from = static_cast<std::int64_t>(g * kGroupNames);
@@ -2158,13 +2144,7 @@ private:
         std::uint64_t folder = 0;
         std::string_view name;
         std::int64_t n = from;
-        for (; n < to && (!wanted || wanted != end) && records.next(folder, name); ++n) {
-            if (wanted) {
-                if (n != *wanted) {
-                    continue;
-                }
-                ++wanted;
-            }
+        for (; n < to && records.next(folder, name); ++n) {
             if (++rows_ % kLinesPerYield == 0 && !keepGoing(selection_.shown(i))) {
                 return false;
             }
@@ -2184,10 +2164,18 @@ private:
                 matches_.push_back(c.first + n);
             }
         }
-        if (wanted ? wanted != end : n < to) {
+        if (n < to) {
             throwDamaged(); // fewer names than the catalogue has lines
         }
         return true;
+    }
+
+    /// Whether the name `name` of a line, folded, holds the longest run and matches the pattern.
+    bool nameMatches(std::string_view name) {
+        ++rows_;
+        folded_.clear();
+        appendSearchFold(name, folded_);
+        return folded_.find(longest_) != std::u32string::npos && (plainName_ || pattern_.matchesFolded(folded_));
     }
 
     /// Gives the matches of the catalogue all()[i] to the sink; false when it said stop.
@@ -2201,6 +2189,9 @@ private:
             if (!reader_.load(i, id)) {
                 throwDamaged(); // a line the names have and the lines have not
             }
+            if (confirm_ && !nameMatches(reader_.name())) {
+                continue;
+            }
             reader_.give(*sink_, selection_.shown(i),
                          query_.countMedia ? HitReader::Media::Counted : HitReader::Media::Left);
         }
@@ -2212,7 +2203,8 @@ private:
     SearchSink* sink_ = nullptr;
     std::uint64_t rows_ = 0;
     const SearchPattern pattern_;
-    std::vector<std::size_t> bits_; ///< the trigram bits of the longest run, none when paths are matched
+    std::u32string longest_;        ///< the pattern's longest literal run, folded
+    std::vector<std::size_t> bits_; ///< its trigram bits, none when paths are matched
     std::string needle_;            ///< the longest run in UTF-8
     bool plainName_ = false;        ///< names are matched and the pattern is plain text: the needle
     HitReader reader_;
@@ -2220,13 +2212,12 @@ private:
     Statement postings_;
     std::int64_t blockId_ = -1;
     std::optional<Block> block_;
-    Statement groupNames_;
     Statement allNames_;
     Statement folders_;
     std::vector<std::u32string> folderPrefixes_;
     std::vector<std::int64_t> matches_;
+    bool confirm_ = false; ///< matches_ holds candidates, each to be matched by its line
     std::u32string folded_;
-    std::vector<std::int64_t> candidates_; ///< the names of a catalogue that may match
 };
 
 /// Searches the selected catalogues of an index on the calling thread and, when the index opens a

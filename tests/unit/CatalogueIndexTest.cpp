@@ -497,8 +497,10 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
             const std::vector<HitKey> found = indexHits(index, paths, {pattern, false, media});
             const std::vector<HitKey> expected = directHits(paths, {pattern, false});
             EXPECT_TRUE(found == expected) << found.size() << " hits, not " << expected.size();
-            // The damage is told: the program says so, and the next update builds the index anew.
-            if (pattern == QStringLiteral("file")) {
+            // The damage is told: the program says so, and the next update builds the index anew. A word
+            // found by its trigrams reads lines, not names: names are read when the pattern has no trigrams.
+            const bool namesAlone = cut != nullptr && std::string_view(cut).starts_with("UPDATE names");
+            if (pattern == (namesAlone ? QStringLiteral("*a*") : QStringLiteral("file"))) {
                 EXPECT_TRUE(index.rebuilt());
             }
         }
