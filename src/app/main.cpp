@@ -11,6 +11,7 @@
 #include <string>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -88,7 +89,14 @@ int main(int argc, char* argv[]) {
         return 2;
     case kartoma::ParsedCommandLine::Action::Search: {
         QCoreApplication app(argc, argv);
-        return kartoma::runSearch(parsed, stdout, stderr);
+        // The reader of the hits sees their end as soon as they are written, not after the program has
+        // closed the index and ended.
+        return kartoma::runSearch(parsed, stdout, stderr, kartoma::CatalogueIndex::defaultPath(), [] {
+            if (const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC); nothing >= 0) {
+                ::dup2(nothing, STDOUT_FILENO);
+                ::close(nothing);
+            }
+        });
     }
     case kartoma::ParsedCommandLine::Action::Catalog: {
         // No window: the command line needs no GUI, nor a display.

@@ -669,7 +669,8 @@ private:
 
 } // namespace
 
-int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, const QString& indexPath) {
+int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, const QString& indexPath,
+              const std::function<void()>& answered) {
     QElapsedTimer clock;
     clock.start();
     QStringList paths = parsed.catalogues;
@@ -698,8 +699,18 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
     std::fwrite(header.data(), 1, header.size(), out);
     ConsoleSearch sink(out, err);
     SearchSummary summary;
+    int writeError = 0;
+    // The answer is written out, and its reader told it is whole, before the index is closed.
+    const auto finish = [&] {
+        errno = 0;
+        writeError = sink.finish();
+        if (answered) {
+            answered();
+        }
+    };
     if (parsed.noIndex && !parsed.singleCopies) {
         summary = searchCatalogues(paths, parsed.query, sink);
+        finish();
     } else {
         // Without the index the single copies are found in one kept in memory for this run.
         CatalogueIndex index(parsed.noIndex ? QStringLiteral(":memory:") : indexPath);
@@ -720,6 +731,7 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
                                        index.problem()));
         }
         summary = parsed.singleCopies ? index.singleCopies(paths, sink) : index.search(paths, parsed.query, sink);
+        finish();
         // Damage found only by the search itself: its answer came from the files, and the user is told.
         if (!parsed.quiet && !rebuiltBefore && index.rebuilt()) {
             printMessage(err, QStringLiteral("kartoma: the index %1 was found damaged; the catalogue files answered "
@@ -727,8 +739,6 @@ int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err, c
                                   .arg(indexPath));
         }
     }
-    errno = 0;
-    const int writeError = sink.finish();
     if (writeError != 0) {
         printMessage(err, QStringLiteral("kartoma: %1\n")
                               .arg(englishText(Failure(FailureCode::SearchOutputWrite, QStringLiteral("standard output"),

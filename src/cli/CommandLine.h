@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
 
 namespace kartoma {
 
@@ -62,7 +63,8 @@ int runCommandLine(const CatalogueRequest& request, bool quiet, FileSystem& file
 /// first (a progress line on `err` when it is a terminal); when it cannot be used, the files are read
 /// and `err` says so. Returns the exit status: 0 whether or not anything matched, 1 when a catalogue
 /// could not be read (the others are searched all the same) or the library folder is missing.
+/// `answered`, when given, is called once every hit is written to `out`.
 int runSearch(const ParsedCommandLine& parsed, std::FILE* out, std::FILE* err,
-              const QString& indexPath = CatalogueIndex::defaultPath());
+              const QString& indexPath = CatalogueIndex::defaultPath(), const std::function<void()>& answered = {});
 
 } // namespace kartoma

@@ -56,6 +56,9 @@ constexpr std::size_t kGramBits = 4096;
 // The catalogues of ids id >> kBlockBits alike form a block, whose names `postings` lists by trigram
 // together: a search reads a few rows per block, not rows of every catalogue.
 constexpr int kBlockBits = 6;
+// A search reads the list of another trigram bit of a block while it is at most this many bytes for each
+// name the lists before left.
+constexpr std::uint64_t kListBytesPerName = 256;
 // The most bytes of a block's lists held at once while it is made: the lists then go out as a part of
 // their own.
 constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
@@ -1815,14 +1818,10 @@ public:
             loadedGroup_ = -1;
             folderNames_.clear();
             // The row stays on its statement while this catalogue's entries are loaded: the names of
-            // its folders are not copied.
+            // its folders are not copied, and are read as far as its entries need.
             folders_.reset().bind(1, c.id);
-            if (folders_.step()) {
-                const std::string_view folders = folders_.blob(0);
-                for (std::size_t pos = 0; pos < folders.size();) {
-                    folderNames_.push_back(readBytes(folders, pos));
-                }
-            }
+            folderBlob_ = folders_.step() ? folders_.blob(0) : std::string_view();
+            folderAt_ = 0;
         }
         // Only the group of lines that holds the entry is read.
         const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
@@ -1848,6 +1847,9 @@ public:
         }
         readRow(rows_, nextAt_, row_);
         ++next_;
+        while (folderNames_.size() <= row_.folder && folderAt_ < folderBlob_.size()) {
+            folderNames_.push_back(readBytes(folderBlob_, folderAt_));
+        }
         return row_.folder < folderNames_.size();
     }
     std::string_view name() const { return row_.name; }
@@ -1931,6 +1933,8 @@ private:
     const Selection& selection_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
     std::int64_t loadedGroup_ = -1;
+    std::string_view folderBlob_; ///< the loaded catalogue's folders, as folders_ holds them
+    std::size_t folderAt_ = 0;     ///< where the first of them not in folderNames_ starts
     std::vector<std::string_view> folderNames_;
     std::string_view rows_; ///< the loaded group's lines, as lines_ holds them
     std::size_t next_ = 0;   ///< the row of the loaded group that starts at nextAt_
@@ -1962,6 +1966,7 @@ public:
         : selection_(selection), query_(query), pattern_(query.pattern), reader_(db, selection),
           blockMembers_(db, "SELECT members FROM blocks WHERE id = ?"),
           postings_(db, "SELECT id, names FROM postings WHERE id >= ? AND id < ? ORDER BY id"),
+          listBytes_(db, "SELECT sum(length(names)) FROM postings WHERE id >= ? AND id < ?"),
           allNames_(db, "SELECT id, folded FROM names WHERE id >= ? AND id < ? ORDER BY id"),
           folders_(db, "SELECT names FROM folders WHERE id = ?") {
         longest_ = longestRun(query.pattern);
@@ -2077,9 +2082,22 @@ private:
             b.starts.push_back(total);
             total += m.groups();
         }
-        // The names in every list of the pattern's bits, each list merged with those before as it is read.
+        // The names in the lists of the pattern's bits, shortest first, each list merged with those before
+        // as it is read. A list much longer than the names left is not read: each name left costs the
+        // reading of its line, and decoding the list would cost more than the lines it could spare.
+        std::vector<std::pair<std::int64_t, std::size_t>> lists; // bytes, bit
+        for (const std::size_t bit : bits_) {
+            listBytes_.reset().bind(1, postingsId(id, bit, 0)).bind(2, postingsId(id, bit + 1, 0));
+            lists.emplace_back(listBytes_.step() ? listBytes_.integer(0) : 0, bit);
+        }
+        listBytes_.reset();
+        std::sort(lists.begin(), lists.end());
         std::vector<std::uint64_t> kept;
-        for (std::size_t k = 0; k < bits_.size() && (k == 0 || !b.names.empty()); ++k) {
+        for (std::size_t k = 0; k < lists.size(); ++k) {
+            if (k > 0 && static_cast<std::uint64_t>(lists[k].first) > b.names.size() * kListBytesPerName) {
+                break;
+            }
+            const std::size_t bit = lists[k].second;
             kept.clear();
             std::size_t at = 0;
             const auto keep = [&](std::uint64_t number) {
@@ -2096,9 +2114,9 @@ private:
             };
             std::uint64_t after = 0;
             std::int64_t part = 0;
-            postings_.reset().bind(1, postingsId(id, bits_[k], 0)).bind(2, postingsId(id, bits_[k] + 1, 0));
+            postings_.reset().bind(1, postingsId(id, bit, 0)).bind(2, postingsId(id, bit + 1, 0));
             for (; postings_.step(); ++part) {
-                if (postings_.integer(0) != postingsId(id, bits_[k], part)) {
+                if (postings_.integer(0) != postingsId(id, bit, part)) {
                     throwDamaged();
                 }
                 PostingList::read(postings_.blob(1), after, nameNumber(total, 0), keep);
@@ -2210,6 +2228,7 @@ private:
     HitReader reader_;
     Statement blockMembers_;
     Statement postings_;
+    Statement listBytes_;
     std::int64_t blockId_ = -1;
     std::optional<Block> block_;
     Statement allNames_;
