@@ -42,7 +42,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 16;
+constexpr int kSchemaVersion = 17;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -66,7 +66,8 @@ constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
 // A catalogue's row in `catalogues` is small (what its file was, where its entries' ids start), so that a
 // search reads all of them from a few pages; its folders are kept in a blob of `folders`, its lines as
 // appendRow writes them in `lines`, a row for each group of kGroupNames of them (groupLinesId: a hit reads
-// its own group, not all of the catalogue's lines), and its folded names apart in `names`, a row for each
+// its own group, not all of the catalogue's lines) that starts with the group's folders (GroupFolders: a
+// hit reads its folder with its line), and its folded names apart in `names`, a row for each
 // group too. The names are found by their trigrams, by block of catalogues (kBlockBits): `blocks` lists a
 // block's catalogues with their numbers of groups, one after another, which numbers the block's names
 // (nameNumber), and `postings` holds, for each trigram bit, the numbers of the names holding a trigram
@@ -515,6 +516,52 @@ void skipRow(std::string_view blob, std::size_t& pos) {
 std::int64_t entryKey(const StoredRow& row) {
     return entryKey(CatalogueRow{{}, {}, row.name, row.size, row.date, row.time, {}});
 }
+
+/// The folders of each group of a catalogue's lines. A group's row of `lines` starts with them (how many,
+/// then each one's id and path) before its lines, so that a hit reads its folder with its line.
+class GroupFolders {
+public:
+    /// A group's folders as its row holds them, by id; the rest of the row (its lines) in `lines`. False
+    /// when the row ends among them.
+    static bool read(std::string_view row, std::vector<std::pair<std::uint64_t, std::string_view>>& folders,
+                     std::string_view& lines) {
+        folders.clear();
+        std::size_t pos = 0;
+        const std::uint64_t count = readVarint(row, pos);
+        for (std::uint64_t k = 0; k < count && pos < row.size(); ++k) {
+            const std::uint64_t id = readVarint(row, pos);
+            folders.emplace_back(id, readBytes(row, pos));
+        }
+        lines = row.substr(std::min(pos, row.size()));
+        return folders.size() == count;
+    }
+
+    /// Starts the next group.
+    void startGroup() { starts_.push_back(ids_.size()); }
+    /// Notes a line of the current group in the folder `id`.
+    void add(std::uint64_t id) {
+        if (std::find(ids_.begin() + static_cast<std::ptrdiff_t>(starts_.back()), ids_.end(), id) == ids_.end()) {
+            ids_.push_back(id);
+        }
+    }
+    /// Appends the start of the row of the group g: its folders, their paths by id in `paths`.
+    void appendHead(std::size_t g, const std::vector<std::string_view>& paths, std::string& out) const {
+        const std::size_t end = g + 1 < starts_.size() ? starts_[g + 1] : ids_.size();
+        appendVarint(end - starts_[g], out);
+        for (std::size_t k = starts_[g]; k < end; ++k) {
+            appendVarint(ids_[k], out);
+            appendBytes(paths[ids_[k]], out);
+        }
+    }
+    void clear() {
+        ids_.clear();
+        starts_.clear();
+    }
+
+private:
+    std::vector<std::uint64_t> ids_;
+    std::vector<std::size_t> starts_; ///< where each group's folders start in ids_
+};
 
 std::string_view utf8View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
@@ -1220,8 +1267,11 @@ struct CatalogueIndex::Impl {
         Statement groups(db, "SELECT bytes FROM lines WHERE id >= ? AND id < ? ORDER BY id");
         groups.bind(1, groupLinesId(id, 0)).bind(2, groupLinesId(id + 1, 0));
         std::string lines;
+        std::vector<std::pair<std::uint64_t, std::string_view>> folders;
         while (groups.step()) {
-            lines += groups.blob(0);
+            std::string_view rows;
+            GroupFolders::read(groups.blob(0), folders, rows);
+            lines += rows;
         }
         return lines;
     }
@@ -1275,6 +1325,8 @@ struct CatalogueIndex::Impl {
             Statement findLabel(db, "SELECT id FROM labels WHERE text = ?");
             Statement addLabel(db, "INSERT INTO labels(text) VALUES(?)");
             std::unordered_map<std::string, std::uint64_t> folders;
+            std::vector<std::string_view> folderPaths; // by id, the keys of `folders`
+            GroupFolders groupFolders;
             std::unordered_map<std::string, std::int64_t> labels;
             std::string folderBlob;
             std::string rows;
@@ -1302,6 +1354,7 @@ struct CatalogueIndex::Impl {
                     auto [at, added] = folders.try_emplace(lastFolder, folders.size());
                     if (added) {
                         appendBytes(r.folder, folderBlob);
+                        folderPaths.push_back(at->first);
                     }
                     lastFolderId = at->second;
                     anyFolder = true;
@@ -1328,7 +1381,9 @@ struct CatalogueIndex::Impl {
                 if (count % static_cast<std::int64_t>(kGroupNames) == 0) {
                     groupStarts.push_back(rows.size());
                     nameStarts.push_back(names.size());
+                    groupFolders.startGroup();
                 }
+                groupFolders.add(lastFolderId);
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
                 appendRow(r, lastFolderId, lastLabelId, flags, rows);
                 if (flags == 0) {
@@ -1376,6 +1431,7 @@ struct CatalogueIndex::Impl {
                 detail = f.detail();
                 count = 0;
                 folderBlob.clear();
+                groupFolders.clear();
                 rows.clear();
                 groupStarts.clear();
                 names.clear();
@@ -1427,7 +1483,15 @@ struct CatalogueIndex::Impl {
             setCounter("catalogue", added + 1);
             Statement addFolders(db, "INSERT INTO folders(id, names) VALUES(?, ?)");
             addFolders.bind(1, added).bindBlob(2, folderBlob).run();
-            addGroups(added, "INSERT INTO lines(id, bytes) VALUES(?, ?)", rows, groupStarts);
+            Statement addLines(db, "INSERT INTO lines(id, bytes) VALUES(?, ?)");
+            std::string group;
+            for (std::size_t g = 0; g < groupStarts.size(); ++g) {
+                const std::size_t end = g + 1 < groupStarts.size() ? groupStarts[g + 1] : rows.size();
+                group.clear();
+                groupFolders.appendHead(g, folderPaths, group);
+                group.append(rows, groupStarts[g], end - groupStarts[g]);
+                addLines.reset().bind(1, groupLinesId(added, static_cast<std::int64_t>(g))).bindBlob(2, group).run();
+            }
             addGroups(added, "INSERT INTO names(id, folded) VALUES(?, ?)", names, nameStarts);
             // Never back: after a failed read the transaction was begun anew, and another process may
             // have given ids meanwhile.
@@ -1801,7 +1865,7 @@ private:
 class HitReader {
 public:
     HitReader(sqlite3* db, const Selection& selection)
-        : folders_(db, "SELECT names FROM folders WHERE id = ?"), lines_(db, "SELECT bytes FROM lines WHERE id = ?"),
+        : lines_(db, "SELECT bytes FROM lines WHERE id = ?"),
           label_(db, "SELECT text FROM labels WHERE id = ?"), media_(db, "SELECT label, id FROM copies WHERE key = ?1 UNION ALL SELECT label, id FROM recent WHERE key = ?1"),
           shared_(db, "SELECT bits FROM shared WHERE id = ?"), selection_(selection),
           pieces_(kSharedBits / 8 / kSharedPiece) {}
@@ -1816,12 +1880,6 @@ public:
         if (catalogue != loaded_) {
             loaded_ = catalogue;
             loadedGroup_ = -1;
-            folderNames_.clear();
-            // The row stays on its statement while this catalogue's entries are loaded: the names of
-            // its folders are not copied, and are read as far as its entries need.
-            folders_.reset().bind(1, c.id);
-            folderBlob_ = folders_.step() ? folders_.blob(0) : std::string_view();
-            folderAt_ = 0;
         }
         // Only the group of lines that holds the entry is read.
         const std::int64_t group = n / static_cast<std::int64_t>(kGroupNames);
@@ -1829,7 +1887,9 @@ public:
             loadedGroup_ = group;
             // The row stays on its statement until the next group is read: its bytes are not copied.
             lines_.reset().bind(1, groupLinesId(c.id, group));
-            rows_ = lines_.step() ? lines_.blob(0) : std::string_view();
+            if (!lines_.step() || !GroupFolders::read(lines_.blob(0), groupFolders_, rows_)) {
+                rows_ = {};
+            }
             next_ = 0;
             nextAt_ = 0;
         }
@@ -1847,13 +1907,16 @@ public:
         }
         readRow(rows_, nextAt_, row_);
         ++next_;
-        while (folderNames_.size() <= row_.folder && folderAt_ < folderBlob_.size()) {
-            folderNames_.push_back(readBytes(folderBlob_, folderAt_));
+        const auto folder = std::find_if(groupFolders_.begin(), groupFolders_.end(),
+                                         [this](const auto& f) { return f.first == row_.folder; });
+        if (folder == groupFolders_.end()) {
+            return false;
         }
-        return row_.folder < folderNames_.size();
+        folder_ = folder->second;
+        return true;
     }
     std::string_view name() const { return row_.name; }
-    std::string_view folder() const { return folderNames_[row_.folder]; }
+    std::string_view folder() const { return folder_; }
     int flags() const { return row_.flags; }
     /// The loaded entry's folder, name, size, date and time, as one text.
     /// The loaded entry's hitFingerprint.
@@ -1925,7 +1988,6 @@ private:
         return hasBit(piece, bit % (kSharedPiece * 8));
     }
 
-    Statement folders_;
     Statement lines_;
     Statement label_;
     Statement media_;
@@ -1933,9 +1995,8 @@ private:
     const Selection& selection_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
     std::int64_t loadedGroup_ = -1;
-    std::string_view folderBlob_; ///< the loaded catalogue's folders, as folders_ holds them
-    std::size_t folderAt_ = 0;     ///< where the first of them not in folderNames_ starts
-    std::vector<std::string_view> folderNames_;
+    std::vector<std::pair<std::uint64_t, std::string_view>> groupFolders_; ///< the loaded group's, by id
+    std::string_view folder_;
     std::string_view rows_; ///< the loaded group's lines, as lines_ holds them
     std::size_t next_ = 0;   ///< the row of the loaded group that starts at nextAt_
     std::size_t nextAt_ = 0;
