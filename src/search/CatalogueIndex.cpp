@@ -23,6 +23,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -2389,7 +2390,8 @@ private:
     /// The hits of a catalogue searched ahead of its turn.
     struct Batch {
         By by = By::Nobody;
-        std::deque<std::string> pieces; ///< hits not given yet
+        // A list, not a deque: an empty deque already holds memory, and a search has a batch per catalogue.
+        std::list<std::string> pieces; ///< hits not given yet
         bool done = false;   ///< searched to its end, or stopped, or failed
         std::exception_ptr failure;
         std::uint64_t rows = 0;
