@@ -70,7 +70,7 @@ constexpr std::size_t kBlockBuffer = std::size_t{16} << 20;
 // its own group, not all of the catalogue's lines) that starts with the group's folders (GroupFolders: a
 // hit reads its folder with its line), and its folded names apart in `names`, a row for each
 // group too. The names are found by their trigrams, by block of catalogues (kBlockBits): `blocks` lists a
-// block's catalogues with their numbers of groups, one after another, which numbers the block's names
+// block's catalogues with their numbers of lines, one after another, which number the block's names
 // (nameNumber), and `postings` holds, for each trigram bit, the numbers of the names holding a trigram
 // of that bit (PostingList), at postingsId; a search reads the lists of its own trigrams and then only
 // the names in all of them. It takes a catalogue's names from its block when the block lists the
