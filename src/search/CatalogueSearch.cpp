@@ -466,6 +466,7 @@ void collectCatalogues(FileSystem& fileSystem, const std::string& root, std::vec
     const auto enter = [&](FolderHandle folder, std::string path) {
         levels.push_back(Level{folder, std::move(path), {}, 0});
         Level& level = levels.back();
+        level.listing.keepIdentities(); // a catalogue's state from its listing, not from a second look
         listingProblems.clear();
         if (const int err = fileSystem.listFolder(folder, level.listing, listingProblems); err != 0) {
             problem(level.path, err);
@@ -499,6 +500,13 @@ void collectCatalogues(FileSystem& fileSystem, const std::string& root, std::vec
         struct stat st;
         // A link is listed as a file by the walk; it is not followed to a catalogue elsewhere.
         if (!isCatalogueName(file)) {
+            continue;
+        }
+        if (const EntryIdentity* identity = level.listing.identity(i)) {
+            if (!identity->link) {
+                found.push_back(FoundCatalogue{
+                    file, CatalogueStamp{level.listing.item(i).size, identity->changedNs, identity->inode, identity->device}});
+            }
             continue;
         }
         if (::lstat(path.c_str(), &st) != 0) {

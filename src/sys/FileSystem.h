@@ -11,6 +11,14 @@ namespace kartoma {
 /// else (regular files, symbolic links, devices, sockets) is listed as a file.
 enum class EntryKind : std::uint8_t { File, Folder };
 
+/// What tells one file from another, and one state of it from the next: its identity and its times.
+struct EntryIdentity {
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    std::int64_t changedNs = 0; ///< the later of its modification and status change times, in ns
+    bool link = false;          ///< a symbolic link, not the file it names
+};
+
 /// The entries of one folder, read in one go. Names are kept as the file system's raw bytes in one
 /// buffer, so a folder of any size costs two allocations that are reused for the next folder.
 class FolderListing {
@@ -26,11 +34,21 @@ public:
     void clear() {
         names_.clear();
         items_.clear();
+        identities_.clear();
     }
     void add(std::string_view name, EntryKind kind, std::int64_t size, std::int64_t mtime) {
         items_.push_back(Item{static_cast<std::uint32_t>(names_.size()),
                               static_cast<std::uint32_t>(name.size()), kind, size, mtime});
         names_.append(name);
+    }
+    /// Asks the file system for each entry's identity too (identity()), so that a caller that needs it
+    /// does not examine the entry again; one that does not give it leaves identity() empty.
+    void keepIdentities() { keepIdentities_ = true; }
+    bool keepsIdentities() const { return keepIdentities_; }
+    /// Adds the identity of the entry added last.
+    void addIdentity(const EntryIdentity& identity) { identities_.push_back(identity); }
+    const EntryIdentity* identity(std::size_t i) const {
+        return identities_.size() == items_.size() ? &identities_[i] : nullptr;
     }
     std::size_t size() const { return items_.size(); }
     const Item& item(std::size_t i) const { return items_[i]; }
@@ -41,6 +59,8 @@ public:
 private:
     std::string names_;
     std::vector<Item> items_;
+    std::vector<EntryIdentity> identities_;
+    bool keepIdentities_ = false;
 };
 
 /// One entry that was enumerated but could not be examined (it vanished, or its data cannot be read).

@@ -29,6 +29,7 @@ struct Examined {
     std::int64_t mtime;
     int errnum;
     bool isFolder;
+    EntryIdentity identity;
 };
 
 /// The buffers of one thread's listings, kept from folder to folder.
@@ -116,6 +117,13 @@ int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
         e.isFolder = S_ISDIR(st.st_mode);
         e.size = e.isFolder ? 0 : static_cast<std::int64_t>(st.st_size);
         e.mtime = static_cast<std::int64_t>(st.st_mtime);
+        if (out.keepsIdentities()) {
+            const auto nanoseconds = [](const struct timespec& t) {
+                return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+            };
+            e.identity = EntryIdentity{static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev),
+                                       std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)), S_ISLNK(st.st_mode)};
+        }
     }
 
     // Handed on in the order the folder enumerates, as a directory stream would.
@@ -127,6 +135,9 @@ int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
             continue;
         }
         out.add(name, e.isFolder ? EntryKind::Folder : EntryKind::File, e.size, e.mtime);
+        if (out.keepsIdentities()) {
+            out.addIdentity(e.identity);
+        }
     }
     if (readError != 0) {
         problems.push_back(ListingProblem{std::string(), readError});
