@@ -983,6 +983,9 @@ struct CatalogueIndex::Impl {
     std::size_t blockBuffer = kBlockBuffer;
     /// What the last update found, for the search of the same paths right after it.
     std::optional<FoundFiles> handed;
+    /// The catalogues the last update read when it changed none, with the database's data version then:
+    /// the search right after it takes them as they are while no other connection has written since.
+    std::optional<std::pair<std::int64_t, std::vector<Indexed>>> handedCatalogues;
 
     ~Impl() { close(); }
 
@@ -990,6 +993,9 @@ struct CatalogueIndex::Impl {
     /// looked for now. What was handed over serves once.
     FoundFiles take(const QStringList& paths) {
         std::optional<FoundFiles> found = std::exchange(handed, std::nullopt);
+        if (!found || found->paths != paths) {
+            handedCatalogues.reset();
+        }
         if (found && found->paths == paths) {
             return std::move(*found);
         }
@@ -1099,6 +1105,24 @@ struct CatalogueIndex::Impl {
     }
 
     std::vector<Indexed> catalogues() { return indexedCatalogues(db); }
+
+    /// Changes whenever another connection has written to the database (in a transaction: as of its
+    /// snapshot).
+    std::int64_t dataVersion() {
+        Statement version(db, "PRAGMA data_version");
+        version.step();
+        return version.integer(0);
+    }
+
+    /// The catalogues in a read transaction that has read already: those the last update handed over
+    /// when nothing was written since, else read now. What was handed over serves once.
+    std::vector<Indexed> searchedCatalogues() {
+        std::optional<std::pair<std::int64_t, std::vector<Indexed>>> handedOver = std::exchange(handedCatalogues, std::nullopt);
+        if (handedOver && handedOver->first == dataVersion()) {
+            return std::move(handedOver->second);
+        }
+        return catalogues();
+    }
 
     /// Takes one catalogue out of the index (inside a transaction).
     void drop(std::int64_t id) {
@@ -1694,12 +1718,15 @@ struct CatalogueIndex::Impl {
     IndexUpdate update(const QStringList& paths, IndexProgress& progress) {
         IndexUpdate result;
         handed.reset();
+        handedCatalogues.reset();
         FoundFiles found = FoundFiles::of(paths);
         found.report(result.unreadable, [&](const Failure& problem) { progress.unreadable(problem); });
         const QStringList& files = found.files;
         const bool usable = guarded([&] {
             exec(db, kUpdateCache);
-            const std::vector<Indexed> known = catalogues();
+            // Before the catalogues: a write between the two makes the search read them again.
+            const std::int64_t version = dataVersion();
+            std::vector<Indexed> known = catalogues();
             // The files found are there; any other catalogue indexed is looked at to see if it is gone.
             std::unordered_map<QString, std::size_t> present;
             for (qsizetype i = 0; i < files.size(); ++i) {
@@ -1776,6 +1803,9 @@ struct CatalogueIndex::Impl {
                     ++result.unreadable;
                     progress.unreadable(failure);
                 }
+            }
+            if (result.read == 0 && result.dropped == 0) {
+                handedCatalogues.emplace(version, std::move(known));
             }
         });
         if (usable) {
@@ -2839,8 +2869,9 @@ SearchSummary CatalogueIndex::search(const QStringList& paths, const SearchQuery
     // One read transaction for the whole search: one snapshot, and no lock taken and released per lookup.
     if (!d_->guarded([&] {
             exec(d_->db, kReadSearch);
-            selection.emplace(d_->catalogues(), found, sink, summary, direct);
-            selection->deadCopies = d_->counter("dead") > 0;
+            const bool deadCopies = d_->counter("dead") > 0; // the first read: the snapshot starts here
+            selection.emplace(d_->searchedCatalogues(), found, sink, summary, direct);
+            selection->deadCopies = deadCopies;
         })) {
         direct = files;
     } else {

@@ -399,6 +399,20 @@ TEST_F(Library, ASearchDuringAnotherUpdateSeesACatalogueReadAgainBeforeItsBlockI
     index.update(paths, meanwhile);
 }
 
+TEST_F(Library, ASearchRightAfterAnUpdateSeesWhatAnotherUpdateWroteInBetween) {
+    // The search takes the catalogues its own update read only while no other connection has written:
+    // here another one read a catalogue again, whose old lines are gone.
+    CatalogueIndex index(database);
+    CatalogueIndex other(database);
+    update(index);
+    update(index);
+    writeCsv(folder + QStringLiteral("/b.csv"), {{"report2024-new.doc", "/", "1", "2024/03/04", "09:15:00", "DISC-B", "F"}});
+    EXPECT_EQ(update(other).read, 1);
+    const SearchQuery query{QStringLiteral("report2024"), false};
+    EXPECT_EQ(indexHits(index, paths, query), directHits(paths, query));
+    EXPECT_FALSE(index.rebuilt());
+}
+
 TEST_F(Library, AnUpdateStoppedHalfwayKeepsWhatItReadAndTheSearchReadsTheRest) {
     class StopAtSecond final : public IndexProgress {
     public:
