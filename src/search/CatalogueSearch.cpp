@@ -379,14 +379,12 @@ private:
     int fd_;
 };
 
+CatalogueStamp stampOf(std::int64_t size, const EntryIdentity& identity) {
+    return CatalogueStamp{size, identity.changedNs, identity.inode, identity.device};
+}
+
 CatalogueStamp stampOf(const struct stat& st) {
-    // The change time too: a copy that keeps the times (cp -p, rsync) rewrites a file in place with
-    // its old modification time, and only the change time, which no one can set, tells it.
-    const auto nanoseconds = [](const struct timespec& t) {
-        return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-    };
-    return CatalogueStamp{static_cast<std::int64_t>(st.st_size), std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)),
-                          static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev)};
+    return stampOf(static_cast<std::int64_t>(st.st_size), EntryIdentity::of(st));
 }
 
 /// Reads one catalogue file; false when the consumer asked to stop.
@@ -504,8 +502,7 @@ void collectCatalogues(FileSystem& fileSystem, const std::string& root, std::vec
         }
         if (const EntryIdentity* identity = level.listing.identity(i)) {
             if (!identity->link) {
-                found.push_back(FoundCatalogue{
-                    file, CatalogueStamp{level.listing.item(i).size, identity->changedNs, identity->inode, identity->device}});
+                found.push_back(FoundCatalogue{file, stampOf(level.listing.item(i).size, *identity)});
             }
             continue;
         }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+struct stat;
+
 namespace kartoma {
 
 /// What one directory entry is, as far as a catalogue cares: a folder is descended into, everything
@@ -17,6 +19,11 @@ struct EntryIdentity {
     std::uint64_t device = 0;
     std::int64_t changedNs = 0; ///< the later of its modification and status change times, in ns
     bool link = false;          ///< a symbolic link, not the file it names
+
+    /// The identity a file's status gives. The change time counts too: a copy that keeps the times
+    /// (cp -p, rsync) rewrites a file in place with its old modification time, and only the change
+    /// time, which no one can set, tells it.
+    static EntryIdentity of(const struct stat& status);
 };
 
 /// The entries of one folder, read in one go. Names are kept as the file system's raw bytes in one

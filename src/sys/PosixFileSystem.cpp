@@ -43,6 +43,14 @@ struct Scratch {
 
 } // namespace
 
+EntryIdentity EntryIdentity::of(const struct stat& status) {
+    const auto nanoseconds = [](const struct timespec& t) {
+        return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return EntryIdentity{static_cast<std::uint64_t>(status.st_ino), static_cast<std::uint64_t>(status.st_dev),
+                         std::max(nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)), S_ISLNK(status.st_mode)};
+}
+
 int PosixFileSystem::openAt(int parent, const char* name, int extraFlags, FolderHandle& folder) {
     const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
     if (fd < 0) {
@@ -118,11 +126,7 @@ int PosixFileSystem::listFolder(FolderHandle folder, FolderListing& out,
         e.size = e.isFolder ? 0 : static_cast<std::int64_t>(st.st_size);
         e.mtime = static_cast<std::int64_t>(st.st_mtime);
         if (out.keepsIdentities()) {
-            const auto nanoseconds = [](const struct timespec& t) {
-                return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-            };
-            e.identity = EntryIdentity{static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev),
-                                       std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)), S_ISLNK(st.st_mode)};
+            e.identity = EntryIdentity::of(st);
         }
     }
 
