@@ -217,7 +217,7 @@ class HostileCatalogues(unittest.TestCase):
         self.assertIn("cannot write the results to standard output", err)
         # A closed standard output: no descriptor the program opens takes its place and the hits.
         result = subprocess.run([KARTOMA, "--search", "wanted*", self.ordinary], stderr=subprocess.PIPE,
-                                preexec_fn=lambda: os.close(1), timeout=60)
+                                preexec_fn=lambda: os.close(1), env={**os.environ, "LC_ALL": "C.UTF-8"}, timeout=60)
         self.assertEqual(result.returncode, 1)
         self.assertIn("cannot write the results to standard output: Bad file descriptor", result.stderr.decode())
 
