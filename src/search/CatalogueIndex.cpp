@@ -2451,6 +2451,9 @@ private:
     }
 
     void give(const SearchHitBytes& hit) {
+        if (summary_.stopped) {
+            return; // the hits kept before the stop were left: none after them, or the answer has a hole
+        }
         sink_.hitBytes(hit);
         ++summary_.hits;
         ++given_;
