@@ -68,6 +68,16 @@ int runWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A standard stream the caller closed is held by /dev/null, opened for reading only: no file or
+    // descriptor the program opens takes its number (what is written to the stream would go there),
+    // and writing to it fails as to a closed stream.
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            if (const int held = ::open("/dev/null", O_RDONLY); held >= 0 && held != fd) {
+                ::close(held);
+            }
+        }
+    }
     // Paths among the arguments keep their bytes, whatever they are; the parser makes the other
     // values text.
     QStringList arguments;

@@ -696,6 +696,9 @@ public:
     /// number before the part (0 for its first) and becoming one more than the part's last; throws
     /// damage when the part is cut or a number is not below `limit` or not larger than the one before.
     template <typename F> static void read(std::string_view part, std::uint64_t& after, std::uint64_t limit, F f) {
+        if (part.empty()) {
+            throwDamaged(); // a part holds at least its count: an empty one was cut, not made
+        }
         std::size_t pos = 0;
         const std::uint64_t count = readVarint(part, pos);
         for (std::uint64_t k = 0; k < count; ++k) {
@@ -2478,6 +2481,9 @@ private:
     }
 
     void give(const SearchHitBytes& hit) {
+        if (summary_.stopped) {
+            return; // the hits kept before the stop were left: none after them, or the answer has a hole
+        }
         sink_.hitBytes(hit);
         ++summary_.hits;
         ++given_;

@@ -113,6 +113,19 @@ class Library(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr.decode())
             self.assertEqual(len(rows_of(result)), 1)
 
+    def test_a_name_that_is_no_utf8_is_written_alike_with_and_without_the_index(self):
+        folder = os.path.join(self.work.name, "bytes")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "u.csv"), "wb") as out:
+            out.write('\ufeff"ファイル名","ディレクトリ","サイズ","日付","時間","ボリューム","TYPE"\r\n'.encode()
+                      + b'"odd\xff\xe3\x81name.txt","/d\x80",1,"2024/01/02","10:00:00","U","F"\r\n')
+        indexed, direct = [subprocess.run([KARTOMA, "--search", "odd", "--library", folder, *extra],
+                                          capture_output=True, env=self.env) for extra in [[], ["--no-index"]]]
+        self.assertEqual(indexed.stdout, direct.stdout)
+        (hit,) = rows_of(indexed)  # UTF-8 throughout
+        self.assertEqual(hit[1], "/d\ufffd")
+        self.assertTrue(hit[2].startswith("odd\ufffd"))
+
     def test_a_search_and_its_index_need_no_second_thread(self):
         # A limit of processes already reached: only a user other than root is held to it.
         if os.geteuid() != 0:

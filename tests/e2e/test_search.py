@@ -215,6 +215,11 @@ class HostileCatalogues(unittest.TestCase):
             err = proc.stderr.read().decode()
         self.assertEqual(proc.wait(timeout=60), 1)
         self.assertIn("cannot write the results to standard output", err)
+        # A closed standard output: no descriptor the program opens takes its place and the hits.
+        result = subprocess.run([KARTOMA, "--search", "wanted*", self.ordinary], stderr=subprocess.PIPE,
+                                preexec_fn=lambda: os.close(1), env={**os.environ, "LC_ALL": "C.UTF-8"}, timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot write the results to standard output: Bad file descriptor", result.stderr.decode())
 
     def test_any_cell_gives_one_csv_record_per_hit(self):
         # Fields that would break a line written carelessly: a size that forges a record, line

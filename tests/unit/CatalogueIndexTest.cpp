@@ -468,7 +468,7 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
     }
     writeCsv(folder + QStringLiteral("/long.csv"), lines);
     // The last page of lines overwritten (SQLite sees that), or damage it cannot see: names or lists of
-    // names by trigram that end early or are gone (names also when their block is made anew), lines gone.
+    // names by trigram that end early, are emptied or are gone (names also when their block is made anew), lines gone.
     const auto damaged = [&](const char* cut) {
         {
             CatalogueIndex index(database);
@@ -497,7 +497,7 @@ TEST_F(Library, DamageFoundInTheMiddleOfAnAnswerLeavesNoHitOutAndGivesNoneTwice)
 
     for (const char* cut : {static_cast<const char*>(nullptr), "UPDATE names SET folded = substr(folded, 1, length(folded) / 2)",
                             "UPDATE postings SET names = substr(names, 1, length(names) / 2) WHERE length(names) > 1",
-                            "DELETE FROM postings",
+                            "DELETE FROM postings", "UPDATE postings SET names = X''",
                             "DELETE FROM blocks; UPDATE names SET folded = substr(folded, 1, length(folded) / 2)",
                             "DELETE FROM lines"}) {
         for (const auto& [pattern, media] : {std::pair{QStringLiteral("file"), true}, std::pair{QStringLiteral("*a*"), true},
