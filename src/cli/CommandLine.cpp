@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QUtf8StringView>
 
 #include <algorithm>
 #include <cerrno>
@@ -557,9 +556,7 @@ public:
     void hitBytes(const SearchHitBytes& hit) override {
         // Bytes that are no UTF-8 (a name in a catalogue written in another encoding) are written as the
         // catalogue read without the index gives them: each a replacement character.
-        const auto valid = [](std::string_view text) { return QUtf8StringView(text).isValidUtf8(); };
-        if (terminal_ || !valid(hit.label) || !valid(hit.folder) || !valid(hit.name) || !valid(hit.size) ||
-            !valid(hit.date) || !valid(hit.time)) {
+        if (terminal_ || !hit.utf8) {
             SearchSink::hitBytes(hit);
             return;
         }

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QUtf8StringView>
 
 #include <sqlite3.h>
 
@@ -43,7 +44,7 @@ namespace kartoma {
 namespace {
 
 // Raised when the database format changes: an older index is then built anew.
-constexpr int kSchemaVersion = 17;
+constexpr int kSchemaVersion = 18;
 // How long a write waits for another process's transaction before the index is bypassed.
 constexpr int kBusyTimeoutMs = 1000;
 // Lines between two calls of a progress or stop callback.
@@ -243,6 +244,23 @@ std::size_t sharedBit(std::int64_t key) {
 // Entry flags.
 constexpr int kFolderEntry = 1;
 constexpr int kEmptyEntry = 2;
+constexpr int kNotUtf8Entry = 4; // a field holds bytes that are no UTF-8: it is written as text, not as it is
+
+/// Whether `text` is valid UTF-8; runs of ASCII, most of a hit, are passed over eight bytes at a time.
+bool isUtf8(std::string_view text) {
+    std::size_t i = 0;
+    for (std::uint64_t word = 0; i + sizeof word <= text.size(); i += sizeof word) {
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & 0x8080808080808080ull) != 0) {
+            break;
+        }
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) {
+        ++i;
+    }
+    return i == text.size() || QUtf8StringView(text.substr(i)).isValidUtf8();
+}
+
 
 /// A failure of SQLite, carried to the public function that called it.
 struct SqlError {
@@ -1412,9 +1430,12 @@ struct CatalogueIndex::Impl {
                     groupFolders.startGroup();
                 }
                 groupFolders.add(lastFolderId);
-                const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0);
+                const bool utf8 = isUtf8(r.label) && isUtf8(r.folder) && isUtf8(r.name) && isUtf8(r.size) &&
+                                  isUtf8(r.date) && isUtf8(r.time);
+                const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0) |
+                                  (utf8 ? 0 : kNotUtf8Entry);
                 appendRow(r, lastFolderId, lastLabelId, flags, rows);
-                if (flags == 0) {
+                if ((flags & (kFolderEntry | kEmptyEntry)) == 0) {
                     copies.push_back({entryKey(r), id, lastLabelId});
                 }
                 folded.clear();
@@ -1976,7 +1997,8 @@ public:
         } else if (media == Media::Counted && (row_.flags & (kFolderEntry | kEmptyEntry)) == 0) {
             count = mediaOf(entryKey(row_));
         }
-        sink.hitBytes({labelText(row_.label), folder(), row_.name, row_.size, row_.date, row_.time, catalogue, count});
+        sink.hitBytes({labelText(row_.label), folder(), row_.name, row_.size, row_.date, row_.time, catalogue, count,
+                       (row_.flags & kNotUtf8Entry) == 0});
     }
 
 private:
@@ -2430,7 +2452,7 @@ private:
         std::uint64_t rows = 0;
     };
 
-    /// Records hits as bytes: fields with their lengths, then the media count.
+    /// Records hits as bytes: fields with their lengths, then the media count and whether they are UTF-8.
     class Recorder final : public SearchSink {
     public:
         Recorder(OrderedSearch& search, std::size_t at, bool helper) : search_(search), at_(at), helper_(helper) {}
@@ -2445,6 +2467,7 @@ private:
                 bytes += field;
             }
             appendVarint(static_cast<std::uint64_t>(hit.media), bytes);
+            bytes += hit.utf8 ? '\1' : '\0';
             if (helper_ && bytes.size() >= kPiece) {
                 search_.handOver(at_, bytes);
             } else if (!helper_ && bytes.size() >= kWaiting) {
@@ -2561,7 +2584,8 @@ private:
                 field = readBytes(bytes, pos);
             }
             const int media = static_cast<int>(readVarint(bytes, pos));
-            give({f[0], f[1], f[2], f[3], f[4], f[5], catalogue, media});
+            const bool utf8 = pos < bytes.size() && bytes[pos++] != '\0';
+            give({f[0], f[1], f[2], f[3], f[4], f[5], catalogue, media, utf8});
             if (given_ % kLinesPerYield == 0) {
                 keepGoing(catalogue, summary_.rows);
             }

@@ -48,6 +48,7 @@ struct SearchHitBytes {
     std::string_view time;
     const QString& catalogue;
     int media = 0;
+    bool utf8 = true; ///< false when a field holds bytes that are no UTF-8
 };
 
 /// What a search reports while it runs.
