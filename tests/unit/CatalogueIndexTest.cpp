@@ -234,10 +234,10 @@ TEST_F(Library, ALongCatalogueIsSearchedGroupByGroupAndEveryHitIsFound) {
         }
         writeCsv(folder + QStringLiteral("/long.csv"), lines);
         update(index);
-        for (const bool ownSets : {false, true}) {
+        for (const bool blocksGone : {false, true}) {
             // The catalogues changed by another process that has not made their blocks anew yet: each
             // catalogue's names are all read.
-            if (ownSets) {
+            if (blocksGone) {
                 runSql(database, "DELETE FROM blocks");
             }
             for (const QString& pattern : {QStringLiteral("稀な名前"), QStringLiteral("*名前-3*"), QStringLiteral("file69"),
