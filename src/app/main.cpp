@@ -65,6 +65,14 @@ int runWindow(int argc, char* argv[]) {
     return run(argc, argv);
 }
 
+/// Points the descriptor `fd` at /dev/null, opened with `flags`.
+void pointAtNothing(int fd, int flags) {
+    if (const int nothing = ::open("/dev/null", flags); nothing >= 0 && nothing != fd) {
+        ::dup2(nothing, fd);
+        ::close(nothing);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -73,9 +81,7 @@ int main(int argc, char* argv[]) {
     // and writing to it fails as to a closed stream.
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            if (const int held = ::open("/dev/null", O_RDONLY); held >= 0 && held != fd) {
-                ::close(held);
-            }
+            pointAtNothing(fd, O_RDONLY);
         }
     }
     // Paths among the arguments keep their bytes, whatever they are; the parser makes the other
@@ -101,12 +107,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         // The reader of the hits sees their end as soon as they are written, not after the program has
         // closed the index and ended.
-        return kartoma::runSearch(parsed, stdout, stderr, kartoma::CatalogueIndex::defaultPath(), [] {
-            if (const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC); nothing >= 0) {
-                ::dup2(nothing, STDOUT_FILENO);
-                ::close(nothing);
-            }
-        });
+        return kartoma::runSearch(parsed, stdout, stderr, kartoma::CatalogueIndex::defaultPath(),
+                                  [] { pointAtNothing(STDOUT_FILENO, O_WRONLY | O_CLOEXEC); });
     }
     case kartoma::ParsedCommandLine::Action::Catalog: {
         // No window: the command line needs no GUI, nor a display.

@@ -24,8 +24,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <list>
 #include <exception>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -1386,9 +1386,11 @@ struct CatalogueIndex::Impl {
             std::int64_t count = 0;
             std::string lastFolder;
             std::uint64_t lastFolderId = 0;
+            bool lastFolderUtf8 = true; // looked at once per run of lines in one folder, as is the label
             bool anyFolder = false;
             std::string lastLabel;
             std::int64_t lastLabelId = 0;
+            bool lastLabelUtf8 = true;
             bool anyLabel = false;
             Pacer pacer([&] { return progress.reading(file, done, total); });
             const auto row = [&](const CatalogueRow& r) {
@@ -1397,6 +1399,7 @@ struct CatalogueIndex::Impl {
                 }
                 if (!anyFolder || r.folder != lastFolder) {
                     lastFolder.assign(r.folder);
+                    lastFolderUtf8 = isUtf8(lastFolder);
                     auto [at, added] = folders.try_emplace(lastFolder, folders.size());
                     if (added) {
                         appendBytes(r.folder, folderBlob);
@@ -1407,6 +1410,7 @@ struct CatalogueIndex::Impl {
                 }
                 if (!anyLabel || r.label != lastLabel) { // a catalogue's lines mostly share one label
                     lastLabel.assign(r.label);
+                    lastLabelUtf8 = isUtf8(lastLabel);
                     auto label = labels.find(lastLabel);
                     if (label == labels.end()) {
                         std::int64_t id = 0;
@@ -1430,7 +1434,7 @@ struct CatalogueIndex::Impl {
                     groupFolders.startGroup();
                 }
                 groupFolders.add(lastFolderId);
-                const bool utf8 = isUtf8(r.label) && isUtf8(r.folder) && isUtf8(r.name) && isUtf8(r.size) &&
+                const bool utf8 = lastLabelUtf8 && lastFolderUtf8 && isUtf8(r.name) && isUtf8(r.size) &&
                                   isUtf8(r.date) && isUtf8(r.time);
                 const int flags = (r.type == "D" ? kFolderEntry : 0) | (r.size == "0" ? kEmptyEntry : 0) |
                                   (utf8 ? 0 : kNotUtf8Entry);
